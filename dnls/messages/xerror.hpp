@@ -1,0 +1,51 @@
+// Error-message service: numbered, levelled messages with a control store,
+// a table of the messages seen, and a summary.
+#pragma once
+
+#include <string_view>
+
+namespace dnls {
+
+// --- control store ---------------------------------------------------------
+
+// Returns the value slot `iwhich` (1..9) held on entry; stores `ivalue` in
+// it when `iset` is true.
+int J4SAVE(int iwhich, int ivalue, bool iset);
+
+// Output units of the service: n is set to the number in use, iunita[0..n-1]
+// to the units (0 stands for the error-message unit).
+void XGETUA(int iunita[5], int& n);
+
+// Hook called for every accepted message before printing; may change kontrl.
+void XERCNT(std::string_view librar, std::string_view subrou, std::string_view messg,
+            int nerr, int level, int& kontrl);
+
+// Ends the run: flushes the standard streams, closes every open file and
+// exits with status 0. Prints nothing.
+[[noreturn]] void XERHLT(std::string_view messg);
+
+// Hook called after the error-number line; does nothing.
+void FDUMP();
+
+// --- dispatch and line printer -----------------------------------------------
+
+// Reports message `messg` of routine `subrou` in library `librar` with error
+// number `nerr` and level `level` (-1 once only, 0 warning, 1 recoverable,
+// 2 fatal). Returns unless the report ends the run.
+void XERMSG(std::string_view librar, std::string_view subrou, std::string_view messg,
+            int nerr, int level);
+
+// Writes `messg` to every output unit, each line prefixed by the first
+// `npref` characters of `prefix` (all when negative, at most 16), broken at
+// "$$" and at blanks to at most `nwrap` (16..132) characters.
+void XERPRN(std::string_view prefix, int npref, std::string_view messg, int nwrap);
+
+// --- message table -------------------------------------------------------------
+
+// kflag > 0: records the message and sets icount to its count (0 when the
+// table is full). kflag == 0: prints the summary and clears the table.
+// kflag < 0: prints the summary and keeps the table.
+void XERSVE(std::string_view librar, std::string_view subrou, std::string_view messg,
+            int kflag, int nerr, int level, int& icount);
+
+}  // namespace dnls

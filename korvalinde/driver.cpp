@@ -1,0 +1,173 @@
+#include "korvalinde/driver.hpp"
+
+#include <unistd.h>
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "dnls/messages/format.hpp"
+#include "dnls/messages/machine.hpp"
+#include "dnls/messages/units.hpp"
+#include "dnls/solver/dnls.hpp"
+#include "korvalinde/blocks.hpp"
+#include "korvalinde/histogram.hpp"
+#include "korvalinde/listread.hpp"
+#include "korvalinde/message.hpp"
+#include "korvalinde/model.hpp"
+#include "korvalinde/reader.hpp"
+#include "korvalinde/report.hpp"
+#include "korvalinde/sysfile.hpp"
+
+namespace korvalinde {
+namespace {
+
+constexpr int kWorkLength = 110050;
+
+// Solver work arrays, lent to the solver for the one fit of the run.
+double fvec[kMaxBins];
+double wa[kWorkLength];
+int iwa[2];
+
+constexpr int kExitOk = 0;
+constexpr int kExitOutputFailed = 1;
+constexpr int kExitBadControl = 2;
+
+void diagnose(const char* fmt, const char* a, const char* b) {
+  char line[dnls::fmt::kMaxRecord];
+  int n = std::snprintf(line, sizeof line, fmt, a, b);
+  if (n > static_cast<int>(sizeof line) - 1) n = static_cast<int>(sizeof line) - 1;
+  dnls::io::write_record(dnls::io::kStderr, std::string_view(line, static_cast<std::size_t>(n)));
+}
+
+// Reports a control input that cannot be read; `names` label the items.
+int control_failure(const ListResult& r, const char* const* names) {
+  const char* item = r.item > 0 ? names[r.item - 1] : "";
+  using S = ListResult::Status;
+  switch (r.status) {
+    case S::EndOfInput:
+      diagnose("korvalinde: unreadable control input: end of control input before the %s%s",
+               item, "");
+      break;
+    case S::BadInteger:
+      diagnose("korvalinde: unreadable control input: bad integer '%s' for the %s",
+               r.token.c_str(), item);
+      break;
+    case S::BadReal:
+      diagnose("korvalinde: unreadable control input: bad real '%s' for the %s", r.token.c_str(),
+               item);
+      break;
+    default:
+      diagnose("korvalinde: unreadable control input: %s%s", r.token.c_str(), "");
+      break;
+  }
+  return kExitBadControl;
+}
+
+// Ends the run: every file closed, and a standard output that could not be
+// written is reported rather than passed over.
+int finish(int status) {
+  if (int err = dnls::io::flush_unit(dnls::io::kStdout); err != 0) {
+    diagnose("korvalinde: can not write standard output: %s%s", std::strerror(err), "");
+    status = kExitOutputFailed;
+  }
+  dnls::io::close_all();
+  return status;
+}
+
+void trim_trailing_blanks(std::string& s) {
+  std::size_t end = s.find_last_not_of(' ');
+  s.erase(end == std::string::npos ? 0 : end + 1);
+}
+
+bool is_yes(const std::string& answer) {
+  if (answer.empty()) return false;
+  char c = answer[0];
+  return c == 's' || c == 'S' || c == 'y' || c == 'Y';
+}
+
+void write_message(const Message& m) { dnls::fmt::write(dnls::io::kStdout, "(A)", {m.view()}); }
+
+}  // namespace
+
+int run() {
+  int status = 0;
+  const double tol = std::sqrt(dnls::D1MACH(4));
+  const int n = 2;
+
+  std::string data_name, answer, result_name;
+  std::int32_t bins = 0;
+  double probability = 0;
+
+  ListInput control(STDIN_FILENO);
+  {
+    static const char* const names[] = {"data file name", "bin count", "probability", "answer"};
+    const ListItem items[] = {ListItem::of_text(data_name), ListItem::of_int(bins),
+                              ListItem::of_real(probability), ListItem::of_text(answer, 1)};
+    ListResult r = read_list(control, items);
+    if (r.status != ListResult::Status::Ok) return finish(control_failure(r, names));
+  }
+  trim_trailing_blanks(data_name);
+
+  struct stat sample_id {};
+  Message message;
+  int fd = open_existing(data_name, &sample_id);
+  if (fd < 0) {
+    status = kCannotOpen;
+    message.set("-9900 CAN NOT OPEN FITTING DATA");
+    write_message(message);
+    return finish(kExitOk);
+  }
+  ::close(fd);
+
+  const bool want_file = is_yes(answer);
+  if (want_file) {
+    static const char* const names[] = {"result file name"};
+    const ListItem items[] = {ListItem::of_text(result_name)};
+    ListResult r = read_list(control, items);
+    if (r.status != ListResult::Status::Ok) return finish(control_failure(r, names));
+    trim_trailing_blanks(result_name);
+  }
+
+  int count = 0;
+  ini_data(status, message, data_name, count);
+  if (status < 0) {
+    write_message(message);
+    return finish(kExitOk);
+  }
+  if (check_binning(count, bins, message) != 0) {
+    write_message(message);
+    return finish(kExitOk);
+  }
+
+  int m = 0;
+  double params[2];
+  double minimum, dx;
+  preproccdata(count, bins, m, params, minimum, dx);
+
+  int info = 0;
+  dnls::DNLS1E(1, m, n, params, fvec, tol, 0, info, iwa, wa, kWorkLength);
+  if (info < 1) {
+    write_fit_failed();
+    return finish(kExitOk);
+  }
+
+  double cut = 0;
+  int rc = 0;
+  findcutdpa(probability, params, cut, rc);
+  if (rc < 1) {
+    write_bad_probability();
+    return finish(kExitOk);
+  }
+  double rerror = 0;
+  corrl(m, params, rerror);
+  const double l2norm = enorm(m, fvec);
+  const double serror = standerror(m, fvec);
+
+  write_report({cut, serror, rerror, params[0], params[1], info, l2norm, dx});
+  if (want_file) printresults(result_name, params, m, fvec, sample_id);
+  return finish(kExitOk);
+}
+
+}  // namespace korvalinde

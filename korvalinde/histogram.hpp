@@ -1,0 +1,21 @@
+// Histogram density of the samples and start values of the fit.
+#pragma once
+
+#include "korvalinde/message.hpp"
+
+namespace korvalinde {
+
+inline constexpr int kBadBinCount = -9200;
+inline constexpr int kNoRange = -9300;
+
+// Rejects a bin count outside 1..9999 and samples that cannot be split into
+// bins (fewer than two distinct values, a range that overflows, or a width
+// so small that more than 10000 bins would result). Returns 0 or the code,
+// with `message` set.
+int check_binning(int count, int bins, Message& message);
+
+// Builds the normalised histogram of samples 1..count in data1 (M bins) and
+// the start values of location and scale in params.
+void preproccdata(int count, int bins, int& m, double params[2], double& minimum, double& dx);
+
+}  // namespace korvalinde

@@ -1,0 +1,3 @@
+#include "korvalinde/driver.hpp"
+
+int main() { return korvalinde::run(); }

@@ -1,0 +1,98 @@
+#include "korvalinde/report.hpp"
+
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "dnls/messages/format.hpp"
+#include "dnls/messages/units.hpp"
+#include "korvalinde/blocks.hpp"
+#include "korvalinde/model.hpp"
+#include "korvalinde/sysfile.hpp"
+
+namespace korvalinde {
+
+namespace fmt = dnls::fmt;
+using dnls::io::kStderr;
+using dnls::io::kStdout;
+
+namespace {
+
+constexpr int kResultUnit = 21;
+constexpr std::string_view kRule = "===========================================";
+
+// Writes "<text><name>: <reason>" as one line on standard error.
+void complain(std::string_view text, std::string_view name, int err) {
+  char line[fmt::kMaxRecord];
+  int n = std::snprintf(line, sizeof line, "%.*s%.*s: %s", static_cast<int>(text.size()),
+                        text.data(), static_cast<int>(name.size()), name.data(),
+                        std::strerror(err));
+  if (n > static_cast<int>(sizeof line) - 1) n = static_cast<int>(sizeof line) - 1;
+  dnls::io::write_record(kStderr, std::string_view(line, static_cast<std::size_t>(n)));
+}
+
+}  // namespace
+
+void write_report(const FitSummary& s) {
+  fmt::write(kStdout,
+             "(2x,F10.5,1x,F12.7,1x,F10.7,3x,'DPA_CUT  SERROR  RERROR',/             2x,F15.5,2x,"
+             "F15.5,3x, 'FITTING PARAMETERs ',/)",
+             {s.cut, s.serror, s.rerror, s.a, s.b});
+  fmt::write_free(kStdout, kRule);
+  fmt::write_free(kStdout, "          FITTING RESULTS                  ");
+  fmt::write_free(kStdout, kRule);
+  fmt::write(kStdout,
+             "(2x,I15,20x, 'EXIT PATAMETER (POSITIVE: NORMAL EXIT) ',/,        2x,2F15.7,5x,"
+             "'FINAL APPROXIMATE SOLUTION',/,2x,F15.7,20x,         'FINAL L2 NORM OF THE "
+             "RESIDUALS',/,2x,F15.7,20x,                  'FINAL STAND ERROR',/,2x,F15.7,20x,"
+             "'DELTA X')",
+             {s.info, s.a, s.b, s.l2norm, s.serror, s.dx});
+  fmt::write(kStdout,
+             "(//,'Extreme value fitting: ',//,                                10x, "
+             "'f(x) = exp(-(x-a)/b)*exp(-(exp(-(x-a)/b))/b',/)");
+}
+
+void write_fit_failed() {
+  fmt::write(kStdout, "(2x,I15,20x, 'EXIT PATAMETER < 0, ERROR FITTING  ',//)", {-2});
+}
+
+void write_bad_probability() {
+  fmt::write(kStdout, "(2x,I15,20x, 'ERROR INPUT FOR PERCENTAGE',//)", {-1});
+}
+
+void printresults(const std::string& name, const double params[2], int m, const double* residuals,
+                  const struct stat& sample) {
+  // Opening the sample file for writing would destroy the measurements.
+  if (same_file(name, sample)) {
+    fmt::write_free(kStdout, " Can not open file for WRITE");
+    char line[fmt::kMaxRecord];
+    int n = std::snprintf(line, sizeof line,
+                          "Result file %.*s is the sample file; it was not overwritten",
+                          static_cast<int>(name.size()), name.data());
+    if (n > static_cast<int>(sizeof line) - 1) n = static_cast<int>(sizeof line) - 1;
+    dnls::io::write_record(kStderr, std::string_view(line, static_cast<std::size_t>(n)));
+    return;
+  }
+  // A name with a NUL byte would open a shorter, different name.
+  if (name.find('\0') != std::string::npos || dnls::io::open_unit(kResultUnit, name.c_str()) != 0) {
+    fmt::write_free(kStdout, " Can not open file for WRITE");
+    return;
+  }
+  fmt::write(kResultUnit, "(A1,A11,2x,3(A12,2x))", {"#", "X(i)", "Y(i)", "Fitted_Y(i)", "DELTA"});
+  for (int i = 0; i < m; ++i) {
+    fmt::write(kResultUnit, "(4(F12.7,2x))",
+               {data1.x[i], data1.y[i], extremeval(data1.x[i], params[0], params[1]),
+                residuals[i]});
+  }
+  // The file is closed here rather than at the end of the run, so that a
+  // failed write is known before the closing line claims success.
+  if (int err = dnls::io::close_unit(kResultUnit); err != 0) {
+    complain("Can not write result file ", name, err);
+    return;
+  }
+  fmt::write(kStdout, "(A,//)", {"Fitting results data see: korvalindetingresult.dat"});
+}
+
+}  // namespace korvalinde

@@ -1,0 +1,138 @@
+#include "korvalinde/reader.hpp"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <string>
+
+#include "korvalinde/blocks.hpp"
+#include "tests/support/child.hpp"
+
+namespace {
+
+using korvalinde::data0;
+using korvalinde::ini_data;
+using korvalinde::Message;
+using korvalinde::parse_sample;
+
+TEST(ParseSample, AcceptsTheNumberForms) {
+  double v = 0;
+  ASSERT_TRUE(parse_sample("1.5", v));
+  EXPECT_EQ(v, 1.5);
+  ASSERT_TRUE(parse_sample("-2", v));
+  EXPECT_EQ(v, -2.0);
+  ASSERT_TRUE(parse_sample("+.5", v));
+  EXPECT_EQ(v, 0.5);
+  ASSERT_TRUE(parse_sample("5.", v));
+  EXPECT_EQ(v, 5.0);
+  ASSERT_TRUE(parse_sample("9.9D-1", v));
+  EXPECT_EQ(v, 0.99);
+  ASSERT_TRUE(parse_sample("1d2", v));
+  EXPECT_EQ(v, 100.0);
+  ASSERT_TRUE(parse_sample("-1.25E+3", v));
+  EXPECT_EQ(v, -1250.0);
+  ASSERT_TRUE(parse_sample("0.1", v));
+  EXPECT_EQ(v, 0.1);  // correctly rounded
+  ASSERT_TRUE(parse_sample("1e-400", v));
+  EXPECT_EQ(v, 0.0);  // underflow is a finite value
+  ASSERT_TRUE(parse_sample("4.9e-324", v));
+  EXPECT_EQ(v, 4.9e-324);
+  ASSERT_TRUE(parse_sample("0.000000000000000000000000000012345678901234567890123", v));
+  EXPECT_EQ(v, 1.2345678901234567890123e-29);
+}
+
+TEST(ParseSample, RefusesOtherTextAndNonFiniteValues) {
+  double v = 0;
+  for (const char* bad : {"abc", "", ".", "-", "1e", "1e+", "1.5.2", "1,5", "0x10", "1.5f", "E5",
+                          "NaN", "nan", "Inf", "Infinity", "-inf", "1e999", "-1D400", "3*1.5",
+                          "1 5", "++1", "1.5+3"}) {
+    EXPECT_FALSE(parse_sample(bad, v)) << bad;
+  }
+}
+
+class IniData : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    char dir[] = "/tmp/korvalinde-reader-XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    dir_ = dir;
+  }
+  void TearDown() override { std::system(("rm -rf " + dir_).c_str()); }
+
+  // Loads `content` and returns the status; count and message are kept.
+  int load(const std::string& content) {
+    const std::string path = dir_ + "/data.txt";
+    testsupport::write_file(path, content);
+    status_ = 0;
+    count_ = -1;
+    ini_data(status_, message_, path, count_);
+    return status_;
+  }
+
+  std::string dir_;
+  int status_ = 0;
+  int count_ = 0;
+  Message message_{};
+};
+
+TEST_F(IniData, TakesTheFirstValueOfEachLineAndPassesBlankLinesOver) {
+  ASSERT_EQ(load("1.5 2.5\n\n   \n\t3,4\r\n4/ignored\r\n \r\n-5e1"), 0);
+  ASSERT_EQ(count_, 4);
+  EXPECT_EQ(data0[0], 1.5);
+  EXPECT_EQ(data0[1], 3.0);
+  EXPECT_EQ(data0[2], 4.0);
+  EXPECT_EQ(data0[3], -50.0);
+}
+
+TEST_F(IniData, EmptyFileLoadsNothing) {
+  EXPECT_EQ(load(""), 0);
+  EXPECT_EQ(count_, 0);
+}
+
+TEST_F(IniData, ExactlyTenThousandValuesLoadAndOneMoreIsTooMany) {
+  std::string text;
+  for (int i = 1; i <= 10000; ++i) text += std::to_string(i) + "\n";
+  EXPECT_EQ(load(text), 0);
+  EXPECT_EQ(count_, 10000);
+  EXPECT_EQ(data0[9999], 10000.0);
+
+  EXPECT_EQ(load(text + "1\n"), korvalinde::kTooManySamples);
+  EXPECT_EQ(count_, 10001);
+  EXPECT_EQ(std::string(message_.view()),
+            std::string("-9000 NUMBER OF FITTING DATA > 10000") + std::string(64, ' '));
+}
+
+TEST_F(IniData, BadValuesStopTheLoad) {
+  const std::string text = "1\n2\n";
+  for (const char* bad : {"abc\n", "NaN\n", "Infinity\n", "1e999\n", ",1\n", "/\n", "1.5\r2\n"}) {
+    EXPECT_EQ(load(text + bad + "3\n"), korvalinde::kReadingError) << bad;
+    EXPECT_EQ(count_, 2) << bad;
+  }
+  EXPECT_EQ(std::string(message_.view()),
+            std::string("-9500 READING ERROR in FITTING DATA") + std::string(65, ' '));
+}
+
+TEST_F(IniData, LongLinesAreSkippedWithoutHoldingThem) {
+  std::string text = "1" + std::string(200000, ' ') + "junk\n" + std::string(100000, ' ') + "2\n" +
+                     std::string(65530, ' ') + "123.25\n" + std::string(65533, '\n') + "-7.5";
+  ASSERT_EQ(load(text), 0);
+  ASSERT_EQ(count_, 4);
+  EXPECT_EQ(data0[1], 2.0);
+  EXPECT_EQ(data0[2], 123.25);  // a value across two buffer fills
+  EXPECT_EQ(data0[3], -7.5);
+}
+
+TEST_F(IniData, MissingFileOrDirectoryCannotBeOpened) {
+  Message m{};
+  int status = 0, count = 7;
+  ini_data(status, m, dir_ + "/absent.txt", count);
+  EXPECT_EQ(status, korvalinde::kCannotOpen);
+  EXPECT_EQ(count, 7);
+  EXPECT_EQ(std::string(m.view()).substr(0, 32), "-9900 CAN NOT OPEN FITTING DATA ");
+  status = 0;
+  ini_data(status, m, dir_, count);
+  EXPECT_EQ(status, korvalinde::kCannotOpen);
+}
+
+}  // namespace

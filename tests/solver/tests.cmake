@@ -1,0 +1,3 @@
+korvalinde_add_test(test_solver LIBS dnls_solver SOURCES
+  ${CMAKE_CURRENT_LIST_DIR}/linalg_test.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/dnls1_test.cpp)
