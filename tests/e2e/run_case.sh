@@ -21,7 +21,9 @@ done
 chmod -R u+w "$work/run"
 (cd "$work/run" && find . -mindepth 1 | sort) > "$work/before"
 
-(cd "$work/run" && "$bin" < stdin > "$work/stdout" 2> "$work/stderr")
+out="$work/stdout"
+[ "$kind" = stdout-full ] && out=/dev/full
+(cd "$work/run" && "$bin" < stdin > "$out" 2> "$work/stderr")
 status=$?
 
 fail=0
@@ -54,6 +56,11 @@ case "$kind" in
     ;;
   write-error)
     same "$exp/stdout" "$work/stdout" stdout
+    [ "$status" = "$(cat "$exp/exit")" ] || complain "exit status $status, expected $(cat "$exp/exit")"
+    grep -qF -- "$(cat "$exp/stderr_contains")" "$work/stderr" ||
+      complain "stderr lacks '$(cat "$exp/stderr_contains")': $(cat "$work/stderr")"
+    ;;
+  stdout-full)
     [ "$status" = "$(cat "$exp/exit")" ] || complain "exit status $status, expected $(cat "$exp/exit")"
     grep -qF -- "$(cat "$exp/stderr_contains")" "$work/stderr" ||
       complain "stderr lacks '$(cat "$exp/stderr_contains")': $(cat "$work/stderr")"

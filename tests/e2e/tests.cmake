@@ -1,9 +1,12 @@
-# Every recorded case runs the built tool and compares its outputs.
-file(GLOB e2e_cases LIST_DIRECTORIES true ${CMAKE_CURRENT_LIST_DIR}/cases/*)
-foreach(dir IN LISTS e2e_cases)
-  if(IS_DIRECTORY ${dir})
-    get_filename_component(name ${dir} NAME)
-    add_test(NAME e2e.${name}
-             COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/run_case.sh $<TARGET_FILE:korvalinde> ${dir})
-  endif()
+# Every recorded case runs the built tool and compares its outputs: cases/ holds
+# the reference runs, local/ the project's own (mended faults and rejections).
+foreach(set cases local)
+  file(GLOB e2e_cases LIST_DIRECTORIES true ${CMAKE_CURRENT_LIST_DIR}/${set}/*)
+  foreach(dir IN LISTS e2e_cases)
+    if(IS_DIRECTORY ${dir})
+      get_filename_component(name ${dir} NAME)
+      add_test(NAME e2e.${set}.${name}
+               COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/run_case.sh $<TARGET_FILE:korvalinde> ${dir})
+    endif()
+  endforeach()
 endforeach()
