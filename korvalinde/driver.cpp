@@ -30,6 +30,12 @@ double fvec[kMaxBins];
 double wa[kWorkLength];
 int iwa[2];
 
+// Number of bins and parameters of the fit, for the result file.
+struct {
+  int m = 0;
+  double params[2] = {0, 0};
+} fit;
+
 constexpr int kExitOk = 0;
 constexpr int kExitOutputFailed = 1;
 constexpr int kExitBadControl = 2;
@@ -93,8 +99,6 @@ void write_message(const Message& m) { dnls::fmt::write(dnls::io::kStdout, "(A)"
 
 int run() {
   int status = 0;
-  const double tol = std::sqrt(dnls::D1MACH(4));
-  const int n = 2;
 
   std::string data_name, answer, result_name;
   std::int32_t bins = 0;
@@ -136,38 +140,45 @@ int run() {
     write_message(message);
     return finish(kExitOk);
   }
+  if (fit_and_report(count, bins, probability)) {
+    if (want_file) printresults(result_name, fit.params, fit.m, fvec, sample_id);
+  }
+  return finish(kExitOk);
+}
+
+bool fit_and_report(int count, int bins, double probability) {
+  const double tol = std::sqrt(dnls::D1MACH(4));
+  const int n = 2;
+  Message message;
   if (check_binning(count, bins, message) != 0) {
     write_message(message);
-    return finish(kExitOk);
+    return false;
   }
 
-  int m = 0;
-  double params[2];
   double minimum, dx;
-  preproccdata(count, bins, m, params, minimum, dx);
+  preproccdata(count, bins, fit.m, fit.params, minimum, dx);
 
   int info = 0;
-  dnls::DNLS1E(1, m, n, params, fvec, tol, 0, info, iwa, wa, kWorkLength);
+  dnls::DNLS1E(1, fit.m, n, fit.params, fvec, tol, 0, info, iwa, wa, kWorkLength);
   if (info < 1) {
     write_fit_failed();
-    return finish(kExitOk);
+    return false;
   }
 
   double cut = 0;
   int rc = 0;
-  findcutdpa(probability, params, cut, rc);
+  findcutdpa(probability, fit.params, cut, rc);
   if (rc < 1) {
     write_bad_probability();
-    return finish(kExitOk);
+    return false;
   }
   double rerror = 0;
-  corrl(m, params, rerror);
-  const double l2norm = enorm(m, fvec);
-  const double serror = standerror(m, fvec);
+  corrl(fit.m, fit.params, rerror);
+  const double l2norm = enorm(fit.m, fvec);
+  const double serror = standerror(fit.m, fvec);
 
-  write_report({cut, serror, rerror, params[0], params[1], info, l2norm, dx});
-  if (want_file) printresults(result_name, params, m, fvec, sample_id);
-  return finish(kExitOk);
+  write_report({cut, serror, rerror, fit.params[0], fit.params[1], info, l2norm, dx});
+  return true;
 }
 
 }  // namespace korvalinde

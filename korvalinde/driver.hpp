@@ -8,4 +8,10 @@ namespace korvalinde {
 // cannot be written.
 int run();
 
+// The stages after loading samples 1..count into data0: binning, fit,
+// statistics and the report on standard output. Returns true when the report
+// was written; otherwise one of the rejection lines was. Nothing in here
+// allocates memory.
+bool fit_and_report(int count, int bins, double probability);
+
 }  // namespace korvalinde
