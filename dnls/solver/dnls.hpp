@@ -2,8 +2,9 @@
 //
 // Arrays are passed as pointers to their first element (element 1 of the
 // routine descriptions is index 0 here); matrices are stored by columns with
-// the given leading dimension. No routine allocates: every work array is
-// lent by the caller.
+// the given leading dimension. Permutation vectors (ipvt, iwa) hold column
+// numbers counted from 1. No routine allocates: every work array is lent by
+// the caller.
 #pragma once
 
 namespace dnls {

@@ -281,8 +281,7 @@ void DNLS1(ResidualFn fcn, int iopt, int m, int n, double* x, double* fvec, doub
   }
   if (info == 0) XERMSG("SLATEC", "DNLS1", "INVALID INPUT PARAMETER.", 2, 1);
   if (info == 4) {
-    XERMSG("SLATEC", "DNLS1", "THIRD CONVERGENCE CONDITION, CHECK RESULTS BEFORE ACCEPTING.", 1,
-           1);
+    XERMSG("SLATEC", "DNLS1", "THIRD CONVERGENCE CONDITION, CHECK RESULTS BEFORE ACCEPTING.", 1, 1);
   }
   if (info == 5) XERMSG("SLATEC", "DNLS1", "TOO MANY FUNCTION EVALUATIONS.", 9, 1);
   if (info >= 6) {

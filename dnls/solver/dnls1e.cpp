@@ -10,8 +10,8 @@ namespace dnls {
 //   wa[5n, 5n+m)  work vector of m
 //   wa[5n+m, ...) Jacobian, leading dimension m (options 1, 2) or n (option 3,
 //                 which stores only the n by n triangle).
-void DNLS1E(ResidualFn fcn, int iopt, int m, int n, double* x, double* fvec, double tol,
-            int nprint, int& info, int* iwa, double* wa, int lwa) {
+void DNLS1E(ResidualFn fcn, int iopt, int m, int n, double* x, double* fvec, double tol, int nprint,
+            int& info, int* iwa, double* wa, int lwa) {
   constexpr double factor = 100.0, zero = 0.0;
 
   info = 0;

@@ -10,8 +10,8 @@ namespace dnls {
 // norm first). On return A holds R above the diagonal and the Householder
 // vectors on and below it; the diagonal of R is in rdiag. ipvt holds column
 // numbers counted from 1.
-void DQRFAC(int m, int n, double* a, int lda, bool pivot, int* ipvt, int /*lipvt*/,
-            double* rdiag, double* acnorm, double* wa) {
+void DQRFAC(int m, int n, double* a, int lda, bool pivot, int* ipvt, int /*lipvt*/, double* rdiag,
+            double* acnorm, double* wa) {
   constexpr double one = 1.0, p05 = 0.05, zero = 0.0;
   auto at = [a, lda](int i, int j) { return a + static_cast<long>(j) * lda + i; };
   auto A = [at](int i, int j) -> double& { return *at(i, j); };
