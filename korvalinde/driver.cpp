@@ -12,6 +12,7 @@
 #include "dnls/messages/units.hpp"
 #include "dnls/solver/dnls.hpp"
 #include "korvalinde/blocks.hpp"
+#include "korvalinde/diagnose.hpp"
 #include "korvalinde/histogram.hpp"
 #include "korvalinde/listread.hpp"
 #include "korvalinde/message.hpp"
@@ -40,21 +41,13 @@ constexpr int kExitOk = 0;
 constexpr int kExitOutputFailed = 1;
 constexpr int kExitBadControl = 2;
 
-void diagnose(const char* fmt, const char* a, const char* b) {
-  char line[dnls::fmt::kMaxRecord];
-  int n = std::snprintf(line, sizeof line, fmt, a, b);
-  if (n > static_cast<int>(sizeof line) - 1) n = static_cast<int>(sizeof line) - 1;
-  dnls::io::write_record(dnls::io::kStderr, std::string_view(line, static_cast<std::size_t>(n)));
-}
-
 // Reports a control input that cannot be read; `names` label the items.
 int control_failure(const ListResult& r, const char* const* names) {
   const char* item = r.item > 0 ? names[r.item - 1] : "";
   using S = ListResult::Status;
   switch (r.status) {
     case S::EndOfInput:
-      diagnose("korvalinde: unreadable control input: end of control input before the %s%s",
-               item, "");
+      diagnose("korvalinde: unreadable control input: end of control input before the %s", item);
       break;
     case S::BadInteger:
       diagnose("korvalinde: unreadable control input: bad integer '%s' for the %s",
@@ -65,7 +58,7 @@ int control_failure(const ListResult& r, const char* const* names) {
                item);
       break;
     default:
-      diagnose("korvalinde: unreadable control input: %s%s", r.token.c_str(), "");
+      diagnose("korvalinde: unreadable control input: %s", r.token.c_str());
       break;
   }
   return kExitBadControl;
@@ -75,7 +68,7 @@ int control_failure(const ListResult& r, const char* const* names) {
 // written is reported rather than passed over.
 int finish(int status) {
   if (int err = dnls::io::flush_unit(dnls::io::kStdout); err != 0) {
-    diagnose("korvalinde: can not write standard output: %s%s", std::strerror(err), "");
+    diagnose("korvalinde: can not write standard output: %s", std::strerror(err));
     status = kExitOutputFailed;
   }
   dnls::io::close_all();

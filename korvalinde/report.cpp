@@ -9,29 +9,19 @@
 #include "dnls/messages/format.hpp"
 #include "dnls/messages/units.hpp"
 #include "korvalinde/blocks.hpp"
+#include "korvalinde/diagnose.hpp"
 #include "korvalinde/model.hpp"
 #include "korvalinde/sysfile.hpp"
 
 namespace korvalinde {
 
 namespace fmt = dnls::fmt;
-using dnls::io::kStderr;
 using dnls::io::kStdout;
 
 namespace {
 
 constexpr int kResultUnit = 21;
 constexpr std::string_view kRule = "===========================================";
-
-// Writes "<text><name>: <reason>" as one line on standard error.
-void complain(std::string_view text, std::string_view name, int err) {
-  char line[fmt::kMaxRecord];
-  int n = std::snprintf(line, sizeof line, "%.*s%.*s: %s", static_cast<int>(text.size()),
-                        text.data(), static_cast<int>(name.size()), name.data(),
-                        std::strerror(err));
-  if (n > static_cast<int>(sizeof line) - 1) n = static_cast<int>(sizeof line) - 1;
-  dnls::io::write_record(kStderr, std::string_view(line, static_cast<std::size_t>(n)));
-}
 
 }  // namespace
 
@@ -67,12 +57,7 @@ void printresults(const std::string& name, const double params[2], int m, const 
   // Opening the sample file for writing would destroy the measurements.
   if (same_file(name, sample)) {
     fmt::write_free(kStdout, " Can not open file for WRITE");
-    char line[fmt::kMaxRecord];
-    int n = std::snprintf(line, sizeof line,
-                          "Result file %.*s is the sample file; it was not overwritten",
-                          static_cast<int>(name.size()), name.data());
-    if (n > static_cast<int>(sizeof line) - 1) n = static_cast<int>(sizeof line) - 1;
-    dnls::io::write_record(kStderr, std::string_view(line, static_cast<std::size_t>(n)));
+    diagnose("Result file %s is the sample file; it was not overwritten", name.c_str());
     return;
   }
   // A name with a NUL byte would open a shorter, different name.
@@ -89,7 +74,7 @@ void printresults(const std::string& name, const double params[2], int m, const 
   // The file is closed here rather than at the end of the run, so that a
   // failed write is known before the closing line claims success.
   if (int err = dnls::io::close_unit(kResultUnit); err != 0) {
-    complain("Can not write result file ", name, err);
+    diagnose("Can not write result file %s: %s", name.c_str(), std::strerror(err));
     return;
   }
   fmt::write(kStdout, "(A,//)", {"Fitting results data see: korvalindetingresult.dat"});

@@ -39,6 +39,20 @@ void DNLS1(ResidualFn fcn, int iopt, int m, int n, double* x, double* fvec, doub
     return fjac[static_cast<long>(j) * ldfjac + i];
   };
 
+  // After DQRFAC: applies the Householder reflections stored on and below the
+  // diagonal to v[0..rows) (v becomes Q'*v) and puts R's diagonal (wa1) back.
+  auto reflect = [&](int rows, double* v) {
+    for (int j = 0; j < n; ++j) {
+      if (J(j, j) != zero) {
+        double sum = zero;
+        for (int i = j; i < rows; ++i) sum = sum + J(i, j) * v[i];
+        const double temp = -sum / J(j, j);
+        for (int i = j; i < rows; ++i) v[i] = v[i] + J(i, j) * temp;
+      }
+      J(j, j) = wa1[j];
+    }
+  };
+
   const double epsmch = D1MACH(4);
   info = 0;
   int iflag = 0;
@@ -101,16 +115,8 @@ void DNLS1(ResidualFn fcn, int iopt, int m, int n, double* x, double* fvec, doub
         if (iflag < 0) return;
         DQRFAC(m, n, fjac, ldfjac, true, ipvt, n, wa1, wa2, wa3);
         for (int i = 0; i < m; ++i) wa4[i] = fvec[i];
-        for (int j = 0; j < n; ++j) {
-          if (J(j, j) != zero) {
-            double sum = zero;
-            for (int i = j; i < m; ++i) sum = sum + J(i, j) * wa4[i];
-            const double temp = -sum / J(j, j);
-            for (int i = j; i < m; ++i) wa4[i] = wa4[i] + J(i, j) * temp;
-          }
-          J(j, j) = wa1[j];
-          qtf[j] = wa4[j];
-        }
+        reflect(m, wa4);
+        for (int j = 0; j < n; ++j) qtf[j] = wa4[j];
       } else {
         // Rows are folded one at a time into the n by n triangle and qtf.
         for (int j = 0; j < n; ++j) {
@@ -147,15 +153,7 @@ void DNLS1(ResidualFn fcn, int iopt, int m, int n, double* x, double* fvec, doub
         }
         if (sing) {
           DQRFAC(n, n, fjac, ldfjac, true, ipvt, n, wa1, wa2, wa3);
-          for (int j = 0; j < n; ++j) {
-            if (J(j, j) != zero) {
-              double sum = zero;
-              for (int i = j; i < n; ++i) sum = sum + J(i, j) * qtf[i];
-              const double temp = -sum / J(j, j);
-              for (int i = j; i < n; ++i) qtf[i] = qtf[i] + J(i, j) * temp;
-            }
-            J(j, j) = wa1[j];
-          }
+          reflect(n, qtf);
         }
       }
 
