@@ -17,13 +17,6 @@ constexpr long kLimitKiB = 8 * 1024;
 
 class PeakMemory : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char dir[] = "/tmp/korvalinde-memory-XXXXXX";
-    ASSERT_NE(mkdtemp(dir), nullptr);
-    dir_ = dir;
-  }
-  void TearDown() override { std::system(("rm -rf " + dir_).c_str()); }
-
   // Runs the tool in dir_ with the file "control" as standard input; returns
   // the peak resident size in KiB and the standard output.
   long run(std::string& out) {
@@ -47,7 +40,8 @@ class PeakMemory : public ::testing::Test {
     return usage.ru_maxrss;
   }
 
-  std::string dir_;
+  testsupport::TempDir tmp_;
+  const std::string& dir_ = tmp_.path();
 };
 
 TEST_F(PeakMemory, TenThousandValuesEachFollowedByAMegabyteOfText) {

@@ -53,16 +53,9 @@ TEST(ParseSample, RefusesOtherTextAndNonFiniteValues) {
 
 class IniData : public ::testing::Test {
  protected:
-  void SetUp() override {
-    char dir[] = "/tmp/korvalinde-reader-XXXXXX";
-    ASSERT_NE(mkdtemp(dir), nullptr);
-    dir_ = dir;
-  }
-  void TearDown() override { std::system(("rm -rf " + dir_).c_str()); }
-
   // Loads `content` and returns the status; count and message are kept.
   int load(const std::string& content) {
-    const std::string path = dir_ + "/data.txt";
+    const std::string path = dir_.path() + "/data.txt";
     testsupport::write_file(path, content);
     status_ = 0;
     count_ = -1;
@@ -70,7 +63,7 @@ class IniData : public ::testing::Test {
     return status_;
   }
 
-  std::string dir_;
+  testsupport::TempDir dir_;
   int status_ = 0;
   int count_ = 0;
   Message message_{};
@@ -126,12 +119,12 @@ TEST_F(IniData, LongLinesAreSkippedWithoutHoldingThem) {
 TEST_F(IniData, MissingFileOrDirectoryCannotBeOpened) {
   Message m{};
   int status = 0, count = 7;
-  ini_data(status, m, dir_ + "/absent.txt", count);
+  ini_data(status, m, dir_.path() + "/absent.txt", count);
   EXPECT_EQ(status, korvalinde::kCannotOpen);
   EXPECT_EQ(count, 7);
   EXPECT_EQ(std::string(m.view()).substr(0, 32), "-9900 CAN NOT OPEN FITTING DATA ");
   status = 0;
-  ini_data(status, m, dir_, count);
+  ini_data(status, m, dir_.path(), count);
   EXPECT_EQ(status, korvalinde::kCannotOpen);
 }
 

@@ -36,6 +36,14 @@ void write_file(const std::string& path, std::string_view content) {
   out.write(content.data(), static_cast<std::streamsize>(content.size()));
 }
 
+TempDir::TempDir() {
+  char name[] = "/tmp/korvalinde-test-XXXXXX";
+  if (mkdtemp(name) == nullptr) std::abort();
+  path_ = name;
+}
+
+TempDir::~TempDir() { std::system(("rm -rf '" + path_ + "'").c_str()); }
+
 ChildRun run_in_child(const std::function<void()>& body, std::string_view input) {
   std::string in_path, out_path, err_path;
   int in_fd = temp_fd(in_path);

@@ -29,4 +29,17 @@ std::string read_file(const std::string& path);
 // Writes a whole file.
 void write_file(const std::string& path, std::string_view content);
 
+// A fresh temporary directory, removed with its content on destruction.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string path_;
+};
+
 }  // namespace testsupport
