@@ -44,7 +44,11 @@ int check_binning(int count, int bins, Message& message) {
 }
 
 void preproccdata(int count, int bins, int& m, double params[2], double& minimum, double& dx) {
-  for (int i = 0; i < kMaxBins; ++i) {
+  // All bins start at 0. The blocks are zero when the program starts and only
+  // this routine fills them, so clearing the bins of earlier calls is enough
+  // (and leaves the untouched pages of the blocks alone).
+  static int used = 0;
+  for (int i = 0; i < used; ++i) {
     data1.x[i] = 0;
     data1.y[i] = 0;
     yt[i] = 0;
@@ -54,6 +58,7 @@ void preproccdata(int count, int bins, int& m, double params[2], double& minimum
 
   dx = (maximum - minimum) / bins;
   m = static_cast<int>((maximum - minimum) / dx) + 1;
+  if (m > used) used = m;
   params[1] = (maximum - minimum) / 5;
 
   for (int k = 1; k <= count; ++k) {

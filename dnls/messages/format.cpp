@@ -1,6 +1,8 @@
 #include "dnls/messages/format.hpp"
 
+#include <bit>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -37,6 +39,40 @@ void put_special(char* out, int w, double v) {
     n = neg ? 4 : 3;
   }
   justify(out, w, word, n);
+}
+
+// Writes v with d (at most 9) decimals, rounded to nearest from the exact
+// binary value with exact ties to even, as printf("%.*f") does; |v| < 1e9.
+// With v = m * 2^-shift, the digits are round(m * 10^d / 2^shift), computed
+// exactly in 128-bit integers. Returns the length.
+int fixed_small(char* buf, int d, double v) {
+  static constexpr std::uint64_t kPow10[] = {1,      10,      100,      1000,      10000,
+                                              100000, 1000000, 10000000, 100000000, 1000000000};
+  __extension__ using u128 = unsigned __int128;
+  const auto bits = std::bit_cast<std::uint64_t>(v);
+  const int biased = static_cast<int>(bits >> 52 & 0x7FF);
+  const std::uint64_t fraction = bits & ((std::uint64_t{1} << 52) - 1);
+  const std::uint64_t m = biased == 0 ? fraction : fraction | std::uint64_t{1} << 52;
+  const int shift = 1075 - (biased == 0 ? 1 : biased);  // at least 23, as |v| < 2^30
+  std::uint64_t q = 0;
+  if (shift < 128) {  // a larger shift leaves |v| < 2^-75, which rounds to 0
+    const u128 p = static_cast<u128>(m) * kPow10[d];
+    q = static_cast<std::uint64_t>(p >> shift);
+    const u128 rest = p & ((u128{1} << shift) - 1), half = u128{1} << (shift - 1);
+    if (rest > half || (rest == half && (q & 1) != 0)) ++q;
+  }
+  char digits[24];
+  int k = 0;
+  do {
+    digits[k++] = static_cast<char>('0' + q % 10);
+    q /= 10;
+  } while (q != 0 || k <= d);  // at least one digit before the point
+  int n = 0;
+  if (std::signbit(v)) buf[n++] = '-';
+  while (k > d) buf[n++] = digits[--k];
+  if (d > 0) buf[n++] = '.';
+  while (k > 0) buf[n++] = digits[--k];
+  return n;
 }
 
 // Builds one record at a time from the layout and hands it to the sink.
@@ -232,10 +268,10 @@ void put_F(char* out, int w, int d, double v) {
     put_special(out, w, v);
     return;
   }
-  // printf rounds the exact binary value to nearest, exact ties to even.
   char buf[512];
   if (d > 100) d = 100;
-  int n = std::snprintf(buf, sizeof buf - 1, "%.*f", d, v);
+  int n = d <= 9 && std::fabs(v) < 1e9 ? fixed_small(buf, d, v)
+                                        : std::snprintf(buf, sizeof buf - 1, "%.*f", d, v);
   if (d == 0) buf[n++] = '.';
   char* s = buf;
   // A leading zero before the point is dropped when the field has no room.

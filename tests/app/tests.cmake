@@ -1,7 +1,8 @@
 korvalinde_add_test(test_app LIBS korvalinde_core SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/reader_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/histogram_test.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/model_test.cpp)
+  ${CMAKE_CURRENT_LIST_DIR}/model_test.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/parse_test.cpp)
 
 # Allocation counting replaces malloc, and sanitizers change the memory
 # figures: both run in the plain builds only.

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
+#include <cstdio>
 #include <limits>
 #include <string>
 #include <vector>
@@ -68,6 +70,43 @@ TEST(FormatF, SpecialValues) {
   EXPECT_EQ(F(12, 7, -inf), "   -Infinity");
   EXPECT_EQ(F(10, 7, std::nan("")), "       NaN");
   EXPECT_EQ(F(5, 2, inf), "  Inf");
+}
+
+TEST(FormatF, ExactPathAgreesWithPrintfRounding) {
+  // Fields of up to 9 decimals below 1e9 are rounded in integer arithmetic;
+  // printf's exact rounding is the reference.
+  std::uint64_t state = 0x9E3779B97F4A7C15u;
+  auto next = [&state] {
+    state ^= state << 13;
+    state ^= state >> 7;
+    state ^= state << 17;
+    return state;
+  };
+  for (int k = 0; k < 200000; ++k) {
+    const int d = static_cast<int>(next() % 10);
+    double v;
+    switch (k % 4) {
+      case 0:  // any magnitude below 1e9
+        v = std::ldexp(static_cast<double>(next() >> 11), static_cast<int>(next() % 90) - 113);
+        break;
+      case 1:  // decimal ties and near ties: n / 2 / 10^d, one ulp either way
+        v = (static_cast<double>(next() % 2000000) + 0.5) / std::pow(10.0, d);
+        v = std::nextafter(v, (k & 8) ? 1e300 : -1e300);
+        if (k & 16) v = (static_cast<double>(next() % 2000000) + 0.5) / std::pow(10.0, d);
+        break;
+      case 2:  // exactly representable ties such as 0.125
+        v = std::ldexp(static_cast<double>(next() % 100000), -static_cast<int>(next() % 12));
+        break;
+      default:  // near the 1e9 limit
+        v = 1e9 - std::ldexp(static_cast<double>(next() % 1000000), -static_cast<int>(next() % 30));
+    }
+    if (k & 32) v = -v;
+    if (!(std::fabs(v) < 1e9)) continue;
+    char want[64];
+    int n = std::snprintf(want, sizeof want, "%.*f", d, v);
+    if (d == 0) want[n++] = '.';
+    ASSERT_EQ(F(40, d, v), std::string(40 - n, ' ') + std::string(want, n)) << d << " " << v;
+  }
 }
 
 TEST(FormatI, Fields) {

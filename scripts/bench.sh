@@ -1,0 +1,148 @@
+#!/usr/bin/env bash
+# Measures the korvalinde executable on a reproducible sample of 10000 Gumbel
+# values (location 10, scale 2, six decimals; 50 bins, probability 0.99, a
+# result file): the median wall time of many runs, the peak resident memory,
+# the instruction count of one run under callgrind (where valgrind is
+# installed), the peak memory while reading a 2 GiB sample file, and the
+# micro-benchmarks of the stages.
+#
+#   scripts/bench.sh [--runs N] [--no-build] [--no-micro] [--no-big] [--big-only]
+#
+# Builds with the "bench" preset into build/bench (optimised, benchmarks on,
+# tests off). Everything else happens in a temporary directory that is removed.
+set -euo pipefail
+
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=$root/build/bench
+runs=200
+do_build=1 micro=1 small=1 big=1
+while [ $# -gt 0 ]; do
+  case $1 in
+    --runs) runs=$2; shift ;;
+    --no-build) do_build=0 ;;
+    --no-micro) micro=0 ;;
+    --no-big) big=0 ;;
+    --big-only) small=0 micro=0 ;;
+    -h|--help) sed -n '2,13p' "$0"; exit 0 ;;
+    *) echo "bench.sh: unknown option $1" >&2; exit 2 ;;
+  esac
+  shift
+done
+
+# Budgets of a whole 10000-value, 50-bin run.
+max_instructions=3000000
+max_rss_kb=4096
+
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+
+if [ $do_build = 1 ]; then
+  if ! (cd "$root" && cmake --workflow --preset bench) > "$work/build.log" 2>&1; then
+    cat "$work/build.log" >&2
+    exit 1
+  fi
+fi
+bin=$build/korvalinde/korvalinde
+runner=$build/bench/korvalinde_runner
+for f in "$bin" "$runner"; do
+  [ -x "$f" ] || { echo "bench.sh: $f is missing (build with the bench preset)" >&2; exit 1; }
+done
+
+# gumbel COUNT: the sample, from the minimal standard generator
+# x <- 16807 x mod (2^31 - 1) with seed 12345 (exact in awk's doubles);
+# bench/sample.hpp writes the same numbers.
+gumbel() {
+  awk -v n="$1" 'BEGIN {
+    x = 12345
+    for (i = 0; i < n; i++) {
+      x = (16807 * x) % 2147483647
+      printf "%.6f\n", 10 - 2 * log(-log(x / 2147483647))
+    }
+  }'
+}
+
+value() { awk -v k="$1" '$1 == k { print $2 }' "$2"; }
+verdict() { if [ "$1" -le "$2" ]; then echo "within budget $2"; else echo "OVER budget $2"; fi; }
+
+cd "$work"
+gumbel 10000 > sample.txt
+printf 'sample.txt 50 0.99 y\nresult.dat\n' > control.txt
+"$bin" < control.txt > report.txt
+grep -q 'FITTING RESULTS' report.txt || { echo "bench.sh: no report" >&2; cat report.txt >&2; exit 1; }
+
+echo "machine: $(nproc) cores, $(lscpu 2>/dev/null | sed -n 's/^Model name: *//p' | head -1)"
+echo "binary:  $bin ($(file -b "$bin" 2>/dev/null | grep -o 'statically linked\|dynamically linked' || echo '?'))"
+
+if [ $small = 1 ]; then
+  echo
+  echo "== whole run: 10000 values, 50 bins, result file; $runs runs"
+  "$runner" "$runs" control.txt "$bin" > timing.txt
+  "$runner" "$runs" control.txt "$runner" --exit > floor.txt
+  rss=$(value max_rss_kb timing.txt)
+  echo "wall time     median $(value wall_median_us timing.txt) us" \
+       "(min $(value wall_min_us timing.txt), max $(value wall_max_us timing.txt))"
+  echo "peak memory   $rss KB resident; $(verdict "$rss" $max_rss_kb)"
+  echo "floor         a static program that does nothing: median" \
+       "$(value wall_median_us floor.txt) us, $(value max_rss_kb floor.txt) KB"
+  if command -v valgrind > /dev/null; then
+    valgrind --tool=callgrind --callgrind-out-file=callgrind.out "$bin" < control.txt \
+      > /dev/null 2> callgrind.log
+    instructions=$(sed -n 's/.*Collected : *\([0-9]*\).*/\1/p' callgrind.log)
+    echo "instructions  $instructions (callgrind, process start included);" \
+         "$(verdict "$instructions" $max_instructions)"
+    if command -v callgrind_annotate > /dev/null; then
+      # Inclusive counts of the stages; start-up is everything outside main.
+      callgrind_annotate --inclusive=yes callgrind.out 2> /dev/null |
+        sed -nE 's/^ *([0-9,]+) +\([^)]*\) +[^:]*:([^ (]+).*/\1 \2/p' > stages.txt
+      main=$(awk '$2 == "main" { gsub(",", "", $1); print $1; exit }' stages.txt)
+      [ -n "$main" ] || main=$instructions
+      echo "  start-up and exit (outside main): $((instructions - main))"
+      grep -E ' (korvalinde::(ini_data|parse_sample|check_binning|preproccdata|printresults|write_report)|dnls::DNLS1E|__memset.*|__memchr.*)$' \
+        stages.txt | awk '!seen[$2]++ { printf "  %-34s %s\n", $2 ":", $1 }'
+    fi
+  else
+    echo "instructions  (valgrind is not installed)"
+  fi
+fi
+
+if [ $big = 1 ]; then
+  # 10000 lines of 214748 bytes (2 GiB): the sample value, a blank, then NUL
+  # bytes up to the line end. The file is sparse (the NULs are holes; about
+  # 40 MB of blocks on disk), and the reader must pass over 2 GiB of line
+  # tails through its fixed buffer: memory has to stay what it is for the
+  # small file, and the report must be the same.
+  echo
+  echo "== 2 GiB sample file: the same 10000 values, each line padded to 214748 bytes"
+  command -v python3 > /dev/null || { echo "(python3 is not installed)"; big=0; }
+fi
+if [ $big = 1 ]; then
+  python3 - sample.txt big.txt <<'PY'
+import sys
+line = 214748
+with open(sys.argv[1]) as src, open(sys.argv[2], "wb") as out:
+    for k, text in enumerate(src):
+        out.seek(k * line)
+        out.write(text.strip().encode() + b" ")
+        out.seek((k + 1) * line - 1)
+        out.write(b"\n")
+PY
+  sed 's/^sample.txt/big.txt/' control.txt > big-control.txt
+  echo "file          $(stat -c %s big.txt) bytes, $(du -k big.txt | cut -f1) KB on disk"
+  "$runner" 1 big-control.txt "$bin" > big-timing.txt
+  rss=$(value max_rss_kb big-timing.txt)
+  echo "wall time     $(value wall_median_us big-timing.txt) us"
+  echo "peak memory   $rss KB resident; $(verdict "$rss" $max_rss_kb)"
+  "$bin" < big-control.txt > big-report.txt
+  if cmp -s report.txt big-report.txt; then
+    echo "report        the same as for the small file"
+  else
+    echo "report        DIFFERS from the small file's"; diff report.txt big-report.txt | head
+  fi
+  rm -f big.txt
+fi
+
+if [ $micro = 1 ]; then
+  echo
+  echo "== micro-benchmarks"
+  "$build/bench/korvalinde_bench" --benchmark_min_time=0.2 2>&1 | grep -v '^\*\*\*WARNING'
+fi
