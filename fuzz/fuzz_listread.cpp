@@ -35,11 +35,16 @@ struct Outcome {
 
 const char* status_name(Status s) {
   switch (s) {
-    case Status::Ok: return "Ok";
-    case Status::EndOfInput: return "EndOfInput";
-    case Status::BadInteger: return "BadInteger";
-    case Status::BadReal: return "BadReal";
-    case Status::ReadError: return "ReadError";
+    case Status::Ok:
+      return "Ok";
+    case Status::EndOfInput:
+      return "EndOfInput";
+    case Status::BadInteger:
+      return "BadInteger";
+    case Status::BadReal:
+      return "BadReal";
+    case Status::ReadError:
+      return "ReadError";
   }
   return "invalid";
 }
@@ -47,7 +52,8 @@ const char* status_name(Status s) {
 // Checks one statement's result against the items it read.
 void check_result(const ListResult& r, const ListItem* items, int count, const char* which) {
   if (r.status == Status::Ok) {
-    if (r.item != 0 || !r.token.empty()) fuzz::fail("%s: Ok with item %d or a token", which, r.item);
+    if (r.item != 0 || !r.token.empty())
+      fuzz::fail("%s: Ok with item %d or a token", which, r.item);
     return;
   }
   if (r.item < 1 || r.item > count) fuzz::fail("%s: failed item %d out of range", which, r.item);
@@ -98,12 +104,11 @@ bool same_result(const ListResult& a, const ListResult& b) {
 }
 
 void compare(const Outcome& mem, const Outcome& fd, std::size_t packet) {
-  const bool same =
-      same_result(mem.first, fd.first) && mem.second_done == fd.second_done &&
-      (!mem.second_done || same_result(mem.second, fd.second)) &&
-      mem.data_name == fd.data_name && mem.answer == fd.answer &&
-      mem.result_name == fd.result_name && mem.bins == fd.bins &&
-      std::memcmp(&mem.probability, &fd.probability, sizeof(double)) == 0;
+  const bool same = same_result(mem.first, fd.first) && mem.second_done == fd.second_done &&
+                    (!mem.second_done || same_result(mem.second, fd.second)) &&
+                    mem.data_name == fd.data_name && mem.answer == fd.answer &&
+                    mem.result_name == fd.result_name && mem.bins == fd.bins &&
+                    std::memcmp(&mem.probability, &fd.probability, sizeof(double)) == 0;
   if (same) return;
   fuzz::fail(
       "memory and descriptor readings differ (packets of %zu bytes):\n"

@@ -8,7 +8,10 @@
 // The control input is "d <values>\n<result name>\n". The run happens in a
 // forked child inside a fresh temporary directory, with its standard streams
 // on memory files; the parent checks the exit status, the exact shape of
-// standard output and error, and the files left in the directory.
+// standard output and error, and the files left in the directory. From its
+// own reading of the control input and the sample it also knows which message
+// line reading or binning must end with, and otherwise the bin width, the
+// first bin centre and the cut value that the report and result file show.
 #include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
@@ -30,7 +33,9 @@
 #include <string_view>
 #include <vector>
 
+#include "fuzz/reference.hpp"
 #include "fuzz/support.hpp"
+#include "korvalinde/blocks.hpp"
 #include "korvalinde/driver.hpp"
 #include "korvalinde/listread.hpp"
 
@@ -56,8 +61,7 @@ namespace {
 // The pages beside the counters hold globals with their sanitizer red zones,
 // which are copied as plain bytes: no checks, no library calls.
 __attribute__((no_sanitize("address"))) void copy_bytes(const std::uint8_t* from,
-                                                         const std::uint8_t* to,
-                                                         std::uint8_t* out) {
+                                                        const std::uint8_t* to, std::uint8_t* out) {
   volatile std::uint8_t* o = out;
   for (const std::uint8_t* p = from; p < to; ++p) *o++ = *p;
 }
@@ -65,8 +69,7 @@ __attribute__((no_sanitize("address"))) void copy_bytes(const std::uint8_t* from
 class SharedCounters {
  public:
   SharedCounters() {
-    if (const char* off = std::getenv("KORVALINDE_FUZZ_CHILD_COVERAGE"); off && *off == '0')
-      return;
+    if (const char* off = std::getenv("KORVALINDE_FUZZ_CHILD_COVERAGE"); off && *off == '0') return;
     fuzz::coverage_counters(begin_, end_);
     if (begin_ == nullptr || end_ <= begin_) {
       begin_ = end_ = nullptr;
@@ -302,7 +305,7 @@ std::string text_of(std::string_view v) { return std::string(v); }
 
 // Two printings of one value agree to rounding; empty when they do.
 std::string agree(std::string_view x, std::string_view y, double tolerance, const char* what) {
-  double u, v;
+  double u = 0, v = 0;
   if (fuzz::f_value(x, u) && fuzz::f_value(y, v) && !(std::fabs(u - v) <= tolerance))
     return what + (" printed as '" + text_of(x) + "' and '" + text_of(y) + "'");
   return {};
@@ -312,23 +315,31 @@ bool negative(std::string_view field) { return field.find('-') != std::string_vi
 
 constexpr std::size_t kReportLines = 17;
 
-// Checks the report's seventeen lines: returns what is wrong (empty when
-// nothing is), the report's length in bytes and the printed bin width.
-std::string check_report(std::string_view out, std::size_t& length, std::string_view& dx) {
+// The printed values of a report (a and b as printed with 7 decimals).
+struct Report {
+  std::string_view cut, serror, rerror, a, b, norm, dx;
+  std::size_t length = 0;  // bytes of the report on standard output
+};
+
+// Checks the report's seventeen lines and the values printed twice; returns
+// what is wrong, empty when nothing is.
+std::string check_report(std::string_view out, Report& rep) {
   std::vector<std::string_view> lines;
   if (!split_lines(out, lines)) return "standard output does not end with a line end";
   if (lines.size() < kReportLines) return "neither a report nor a message";
   const std::string blanks20(20, ' ');
   std::vector<std::string_view> f;
   const bool ok =
-      match_line(lines[0], {T("  "), F(10, 5), T(" "), F(12, 7), T(" "), F(10, 7),
-                            T("   DPA_CUT  SERROR  RERROR")}, f) &&
+      match_line(
+          lines[0],
+          {T("  "), F(10, 5), T(" "), F(12, 7), T(" "), F(10, 7), T("   DPA_CUT  SERROR  RERROR")},
+          f) &&
       match_line(lines[1], {T("  "), F(15, 5), T("  "), F(15, 5), T("   FITTING PARAMETERs ")},
                  f) &&
       lines[2].empty() && lines[3] == kRule &&
       lines[4] == "           FITTING RESULTS                  " && lines[5] == kRule &&
-      match_line(lines[6], {T("  "), I(15), T(blanks20),
-                            T("EXIT PATAMETER (POSITIVE: NORMAL EXIT) ")}, f) &&
+      match_line(lines[6],
+                 {T("  "), I(15), T(blanks20), T("EXIT PATAMETER (POSITIVE: NORMAL EXIT) ")}, f) &&
       match_line(lines[7], {T("  "), F(15, 7), F(15, 7), T("     FINAL APPROXIMATE SOLUTION")},
                  f) &&
       match_line(lines[8], {T("  "), F(15, 7), T(blanks20), T("FINAL L2 NORM OF THE RESIDUALS")},
@@ -351,16 +362,44 @@ std::string check_report(std::string_view out, std::size_t& length, std::string_
   if (negative(f[1]) || negative(f[2]) || negative(f[8]) || negative(f[10]) ||
       f[10].find("NaN") != std::string_view::npos)
     return "a negative SERROR, RERROR, residual norm or bin width";
-  dx = f[10];
-  length = 0;
-  for (std::size_t i = 0; i < kReportLines; ++i) length += lines[i].size() + 1;
+  rep = {f[0], f[1], f[2], f[6], f[7], f[8], f[10], 0};
+  for (std::size_t i = 0; i < kReportLines; ++i) rep.length += lines[i].size() + 1;
   return {};
 }
 
-// Checks the result file: a header and one row per bin, in a consistent
-// layout. Returns what is wrong, empty when nothing is.
-std::string check_result_file(const std::string& text, std::int32_t bins,
-                              std::string_view dx_field) {
+// What the parent knows of the sample: the smallest value and the bin width.
+struct Sample {
+  double lo = 0, dx = 0;
+};
+
+std::string number_text(double v) {
+  char s[40];
+  std::snprintf(s, sizeof s, "%.17g", v);
+  return s;
+}
+
+// Checks the report's numbers against the sample and the control values.
+std::string check_numbers(const Report& rep, double p, const Sample& s) {
+  double dx = 0, a = 0, b = 0, cut = 0;
+  if (fuzz::f_value(rep.dx, dx) && !(std::fabs(dx - s.dx) <= 0.5e-7 + 1e-15 * s.dx))
+    return "DELTA X printed as '" + text_of(rep.dx) + "' for a bin width of " + number_text(s.dx);
+  if (fuzz::f_value(rep.a, a) && fuzz::f_value(rep.b, b) && fuzz::f_value(rep.cut, cut)) {
+    const double l = std::log(-std::log(p));
+    const double want = a - b * l;
+    const double tolerance =
+        0.5e-5 + 0.5e-7 * (1 + std::fabs(l)) + 1e-12 * (std::fabs(a) + std::fabs(b * l));
+    if (std::isfinite(l) && !(std::fabs(cut - want) <= tolerance))
+      return "DPA_CUT printed as '" + text_of(rep.cut) + "' where a - b*ln(-ln p) is " +
+             number_text(want);
+  }
+  return {};
+}
+
+// Checks the result file: a header and one row per bin, in a layout and
+// with values consistent with each other, the report and the sample.
+// Returns what is wrong, empty when nothing is.
+std::string check_result_file(const std::string& text, std::int32_t bins, const Report& rep,
+                              const Sample& s) {
   std::vector<std::string_view> lines;
   if (!split_lines(text, lines)) return "result file does not end with a line end";
   if (lines.empty() || lines[0] != "#       X(i)          Y(i)   Fitted_Y(i)         DELTA")
@@ -369,29 +408,50 @@ std::string check_result_file(const std::string& text, std::int32_t bins,
   if (rows != static_cast<std::size_t>(bins) && rows != static_cast<std::size_t>(bins) + 1)
     return "result file has " + std::to_string(rows) + " rows for " + std::to_string(bins) +
            " bins";
-  double dx = 0;
-  const bool have_dx = fuzz::f_value(dx_field, dx);
-  double last_x = 0;
-  bool have_last = false;
+  double last_x = 0, squares = 0;
+  bool have_last = false, all_residuals = true;
   for (std::size_t i = 1; i < lines.size(); ++i) {
     const std::string row = "result row " + std::to_string(i) + " '" + text_of(lines[i]) + "': ";
     std::vector<std::string_view> f;
-    if (!match_line(lines[i],
-                    {F(12, 7), T("  "), F(12, 7), T("  "), F(12, 7), T("  "), F(12, 7)}, f))
+    if (!match_line(lines[i], {F(12, 7), T("  "), F(12, 7), T("  "), F(12, 7), T("  "), F(12, 7)},
+                    f))
       return row + "layout";
     if (negative(f[1])) return row + "negative observed density";
-    double x = 0, y, fit, res;
+    double x = 0, y = 0, fit = 0, res = 0;
     const bool have_x = fuzz::f_value(f[0], x);
+    if (have_x && i == 1) {
+      const double centre = s.dx * 0.5 + s.lo;
+      if (!(std::fabs(x - centre) <= 0.5e-7 + 1e-15 * std::fabs(centre)))
+        return row + "first centre is not the smallest sample plus half a bin width, " +
+               number_text(centre);
+    }
     if (have_x && have_last) {
       if (x < last_x) return row + "bin centres decrease";
-      if (have_dx && !(std::fabs((x - last_x) - dx) <= 1.6e-7 + 1e-15 * std::fabs(x)))
-        return row + "centres not one bin width (" + text_of(dx_field) + ") apart";
+      if (!(std::fabs((x - last_x) - s.dx) <= 1e-7 + 1e-15 * (std::fabs(x) + s.dx)))
+        return row + "centres not one bin width (" + number_text(s.dx) + ") apart";
     }
     have_last = have_x;
     last_x = x;
-    if (fuzz::f_value(f[1], y) && fuzz::f_value(f[2], fit) && fuzz::f_value(f[3], res) &&
+    const bool have_res = fuzz::f_value(f[3], res);
+    all_residuals = all_residuals && have_res;
+    if (have_res) squares += res * res;
+    if (fuzz::f_value(f[1], y) && fuzz::f_value(f[2], fit) && have_res &&
         !(std::fabs(res - (y - fit)) <= 1.6e-7 + 1e-15 * (std::fabs(y) + std::fabs(fit))))
       return row + "residual is not observed minus fitted";
+  }
+  // The residual norm and the standard error come from the same residuals.
+  const double m = static_cast<double>(rows);
+  double norm = 0, serror = 0;
+  if (fuzz::f_value(rep.norm, norm)) {
+    if (all_residuals &&
+        !(std::fabs(std::sqrt(squares) - norm) <= 0.5e-7 * (std::sqrt(m) + 1) + 1e-12 * norm))
+      return "residual norm printed as '" + text_of(rep.norm) + "', the rows give " +
+             number_text(std::sqrt(squares));
+    if (rows > 1 && fuzz::f_value(rep.serror, serror) &&
+        !(std::fabs(serror * std::sqrt(m - 1) - norm) <=
+          0.5e-7 * (std::sqrt(m - 1) + 1) + 1e-12 * norm))
+      return "standard error '" + text_of(rep.serror) + "' does not fit the residual norm '" +
+             text_of(rep.norm) + "' over " + std::to_string(rows) + " bins";
   }
   return {};
 }
@@ -429,6 +489,32 @@ Control read_control(std::string_view text) {
     c.second_ok = korvalinde::read_list(in, second).status == korvalinde::ListResult::Status::Ok;
   }
   return c;
+}
+
+double sample_values[korvalinde::kMaxSamples];
+
+// The one message line that reading or binning ends the run with, or empty
+// when the fit is reached; then `s` receives the sample's extremes.
+std::string expected_message(std::string_view sample, std::int32_t bins, Sample& s) {
+  int count = 0;
+  const fuzz::ReadOutcome read = fuzz::reference_read(sample, sample_values, count);
+  if (read == fuzz::ReadOutcome::Bad) return kDataMessages[0];
+  if (read == fuzz::ReadOutcome::TooMany) return kDataMessages[1];
+  if (bins < 1 || bins > 9999) return kDataMessages[2];
+  if (count < 2) return kDataMessages[3];
+  double lo = sample_values[0], hi = sample_values[0];
+  for (int i = 1; i < count; ++i) {
+    lo = std::min(lo, sample_values[i]);
+    hi = std::max(hi, sample_values[i]);
+  }
+  // Fewer than two distinct values, a range that overflows, or one too
+  // small to split into the bins.
+  const double range = hi - lo;
+  const double dx = range / bins;
+  if (!std::isfinite(range) || !(range > 0) || !(dx > 0) || !(range / dx < korvalinde::kMaxBins))
+    return kDataMessages[3];
+  s = {lo, dx};
+  return {};
 }
 
 }  // namespace
@@ -477,6 +563,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   if (status != 0 && status != 2) bad("unexpected exit status");
 
   const Control c = read_control(control);
+  const bool probability_ok = c.probability > 0 && c.probability <= 1;
+  Sample sampled;
   std::set<std::string> allowed = before;
   if (!c.first_ok || (sample_kind <= 5 && c.want_file && !c.second_ok)) {
     if (status != 2 || !out.empty() || !is_control_failure(err))
@@ -485,33 +573,29 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     bad("exit status 2 for a readable control input");
   } else if (sample_kind > 5) {
     if (out != kCannotOpen || !err.empty()) bad("a missing sample file not reported as such");
+  } else if (const std::string expected = expected_message(sample, c.bins, sampled);
+             !expected.empty()) {
+    // Reading and binning fail before the fit, whatever the fit would do.
+    if (out != expected || !err.empty()) bad(("expected only the line " + expected).c_str());
   } else if (out.empty()) {
     if (!is_solver_report(err)) bad("no output and no solver report");
-  } else if (std::find(std::begin(kDataMessages), std::end(kDataMessages), out) !=
-             std::end(kDataMessages)) {
-    if (!err.empty()) bad("a message line with something on standard error");
-    // The bin count is judged after the sample is read, before the range.
-    const bool bins_ok = c.bins >= 1 && c.bins <= 9999;
-    if (out == kDataMessages[2] && bins_ok) bad("a usable bin count refused");
-    if (out == kDataMessages[3] && !bins_ok) bad("an unusable bin count passed over");
   } else if (out == kBadProbability || out == kFitFailed) {
     if (!err.empty()) bad("an error line with something on standard error");
-    const bool p_ok = c.probability > 0 && c.probability <= 1;
-    if (out == kBadProbability && p_ok) bad("a usable probability refused");
+    if (out == kBadProbability && probability_ok) bad("a usable probability refused");
   } else {
-    std::size_t length = 0;
-    std::string_view dx;
-    if (const std::string problem = check_report(out, length, dx); !problem.empty())
+    Report rep;
+    if (const std::string problem = check_report(out, rep); !problem.empty()) bad(problem.c_str());
+    const std::string_view tail = out.substr(rep.length);
+    if (!probability_ok) bad("a report for an unusable probability");
+    if (const std::string problem = check_numbers(rep, c.probability, sampled); !problem.empty())
       bad(problem.c_str());
-    const std::string_view tail = out.substr(length);
-    if (!(c.probability > 0 && c.probability <= 1)) bad("a report for an unusable probability");
-    if (c.bins < 1 || c.bins > 9999) bad("a report for an unusable bin count");
     if (!c.want_file) {
       if (!tail.empty() || !err.empty()) bad("output after a report without a result file");
     } else if (result_name == "r") {
       if (tail != kClosing || !err.empty()) bad("a result file not reported as written");
       if (before.count("r") == 0) allowed.insert("r");
-      if (const std::string problem = check_result_file(read_file(dir + "/r"), c.bins, dx);
+      if (const std::string problem =
+              check_result_file(read_file(dir + "/r"), c.bins, rep, sampled);
           !problem.empty())
         bad(problem.c_str());
     } else if (result_name == "d") {

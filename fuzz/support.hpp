@@ -71,8 +71,8 @@ class MemFile {
     if (::ftruncate(fd_, 0) != 0) fail("ftruncate: %s", std::strerror(errno));
     std::size_t done = 0;
     while (done < content.size()) {
-      const ssize_t n = ::pwrite(fd_, content.data() + done, content.size() - done,
-                                 static_cast<off_t>(done));
+      const ssize_t n =
+          ::pwrite(fd_, content.data() + done, content.size() - done, static_cast<off_t>(done));
       if (n <= 0) fail("pwrite: %s", std::strerror(errno));
       done += static_cast<std::size_t>(n);
     }
@@ -118,7 +118,7 @@ inline bool is_f_field(std::string_view field, std::size_t w, std::size_t d) {
   if (t.size() - i - 1 != d) return false;
   for (std::size_t k = i + 1; k < t.size(); ++k)
     if (t[k] < '0' || t[k] > '9') return false;
-  if (int_digits == 0) return start == 0;          // no room for the 0
+  if (int_digits == 0) return start == 0;                   // no room for the 0
   if (int_digits > 1 && t[int_begin] == '0') return false;  // no leading zeros
   return true;
 }

@@ -18,6 +18,14 @@ targets=("$@")
 [ ${#targets[@]} -gt 0 ] || targets=(listread reader run)
 case $seconds in '' | *[!0-9]*) echo "fuzz.sh: SECONDS must be a whole number" >&2; exit 2 ;; esac
 
+# One run at a time: runs share the build, the corpora and the logs.
+build=build/fuzz
+mkdir -p "$build"
+if command -v flock > /dev/null; then
+  exec 9> "$build/.fuzz.lock"
+  flock -n 9 || { echo "fuzz.sh: another fuzz.sh is running on $build" >&2; exit 2; }
+fi
+
 if ! command -v clang++ > /dev/null; then
   echo "fuzz.sh: clang++ not found; installing clang" >&2
   sudo=""
@@ -28,7 +36,6 @@ fi
 cmake --preset fuzz > /dev/null
 cmake --build --preset fuzz
 
-build=build/fuzz
 # A small allocator quarantine keeps the fuzzing process small, which makes
 # the forks of the whole-run target several times cheaper.
 export ASAN_OPTIONS=${ASAN_OPTIONS:-quarantine_size_mb=16}
@@ -53,14 +60,14 @@ for t in "${targets[@]}"; do
     -artifact_prefix="$artifacts/" -print_final_stats=1 > "$log" 2>&1 || status=$?
   execs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$log")
   rate=$(sed -n 's/^stat::average_exec_per_sec: *//p' "$log")
-  cov=$(grep -o 'cov: [0-9]*' "$log" | tail -1 || true)
+  cov=$(grep -ao 'cov: [0-9]*' "$log" | tail -1 || true)
   if [ "$status" = 0 ]; then
     summary+=("fuzz_$t: ok, ${execs:-?} runs, ${rate:-?} exec/s, $cov")
   else
     failed+=("$t")
-    reproducer=$(grep -o "Test unit written to .*" "$log" | tail -1 | sed 's/Test unit written to //' || true)
+    reproducer=$(sed -n 's/.*Test unit written to //p' "$log" | tail -1)
     summary+=("fuzz_$t: FAILED (status $status), reproducer: ${reproducer:-see $log}")
-    grep -m1 -E "ERROR:|property violated|did not end" "$log" || true
+    grep -a -m1 -E "ERROR:|property violated|did not end" "$log" || true
   fi
 done
 
