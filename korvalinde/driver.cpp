@@ -3,7 +3,6 @@
 #include <unistd.h>
 
 #include <cmath>
-#include <cstdio>
 #include <cstring>
 #include <string>
 
@@ -111,8 +110,7 @@ int run() {
   Message message;
   int fd = open_existing(data_name, &sample_id);
   if (fd < 0) {
-    status = kCannotOpen;
-    message.set("-9900 CAN NOT OPEN FITTING DATA");
+    message.set(kCannotOpenText);
     write_message(message);
     return finish(kExitOk);
   }

@@ -352,7 +352,7 @@ void ini_data(int& status, Message& message, const std::string& name, int& count
   int fd = open_existing(name);
   if (fd < 0) {
     status = kCannotOpen;
-    message.set("-9900 CAN NOT OPEN FITTING DATA");
+    message.set(kCannotOpenText);
     return;
   }
   count = 0;

@@ -13,6 +13,10 @@ inline constexpr int kCannotOpen = -9900;
 inline constexpr int kReadingError = -9500;
 inline constexpr int kTooManySamples = -9000;
 
+// Message of a sample file that cannot be opened (the check before loading
+// gives it too).
+inline constexpr std::string_view kCannotOpenText = "-9900 CAN NOT OPEN FITTING DATA";
+
 // Parses one sample token: [sign] digits [. digits] [(E|e|D|d) [sign] digits],
 // with digits on at least one side of the point. Returns false for anything
 // else and for values that are not finite; the result is correctly rounded.
