@@ -4,8 +4,8 @@
 #include <cstdio>
 #include <string_view>
 
-#include "dnls/messages/format.hpp"
-#include "dnls/messages/units.hpp"
+#include "dnls/io/format.hpp"
+#include "dnls/io/units.hpp"
 
 namespace korvalinde {
 

@@ -6,9 +6,9 @@
 #include <cstring>
 #include <string>
 
-#include "dnls/messages/format.hpp"
+#include "dnls/io/format.hpp"
 #include "dnls/messages/machine.hpp"
-#include "dnls/messages/units.hpp"
+#include "dnls/io/units.hpp"
 #include "dnls/solver/dnls.hpp"
 #include "korvalinde/blocks.hpp"
 #include "korvalinde/diagnose.hpp"

@@ -2,8 +2,8 @@
 
 #include <cmath>
 
-#include "dnls/messages/format.hpp"
-#include "dnls/messages/units.hpp"
+#include "dnls/io/format.hpp"
+#include "dnls/io/units.hpp"
 #include "dnls/messages/xerror.hpp"
 #include "dnls/solver/dnls.hpp"
 #include "korvalinde/blocks.hpp"

@@ -6,8 +6,8 @@
 #include <cstring>
 #include <string>
 
-#include "dnls/messages/format.hpp"
-#include "dnls/messages/units.hpp"
+#include "dnls/io/format.hpp"
+#include "dnls/io/units.hpp"
 #include "korvalinde/blocks.hpp"
 #include "korvalinde/diagnose.hpp"
 #include "korvalinde/model.hpp"

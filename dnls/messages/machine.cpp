@@ -1,6 +1,6 @@
 #include "dnls/messages/machine.hpp"
 
-#include "dnls/messages/units.hpp"
+#include "dnls/io/units.hpp"
 #include "dnls/messages/xerror.hpp"
 
 namespace dnls {

@@ -5,9 +5,9 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "dnls/messages/format.hpp"
+#include "dnls/io/format.hpp"
 #include "dnls/messages/machine.hpp"
-#include "dnls/messages/units.hpp"
+#include "dnls/io/units.hpp"
 
 namespace dnls {
 namespace {

@@ -2,7 +2,7 @@
 #include <cmath>
 #include <string_view>
 
-#include "dnls/messages/format.hpp"
+#include "dnls/io/format.hpp"
 #include "dnls/messages/machine.hpp"
 #include "dnls/messages/xerror.hpp"
 #include "dnls/solver/dnls.hpp"

@@ -6,7 +6,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "dnls/messages/units.hpp"
+#include "dnls/io/units.hpp"
 #include "korvalinde/driver.hpp"
 #include "korvalinde/message.hpp"
 #include "korvalinde/reader.hpp"

@@ -1,4 +1,4 @@
-#include "dnls/messages/format.hpp"
+#include "dnls/io/format.hpp"
 
 #include <gtest/gtest.h>
 

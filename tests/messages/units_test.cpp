@@ -1,4 +1,4 @@
-#include "dnls/messages/units.hpp"
+#include "dnls/io/units.hpp"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>

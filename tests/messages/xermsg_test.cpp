@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <string>
 
-#include "dnls/messages/units.hpp"
+#include "dnls/io/units.hpp"
 #include "dnls/messages/xerror.hpp"
 #include "tests/support/child.hpp"
 

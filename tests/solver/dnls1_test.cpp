@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "dnls/messages/units.hpp"
+#include "dnls/io/units.hpp"
 #include "dnls/messages/xerror.hpp"
 #include "dnls/solver/dnls.hpp"
 #include "tests/support/child.hpp"

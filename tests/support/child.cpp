@@ -9,7 +9,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "dnls/messages/units.hpp"
+#include "dnls/io/units.hpp"
 
 namespace testsupport {
 namespace {

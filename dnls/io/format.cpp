@@ -1,4 +1,4 @@
-#include "dnls/messages/format.hpp"
+#include "dnls/io/format.hpp"
 
 #include <bit>
 #include <cmath>
@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "dnls/messages/units.hpp"
+#include "dnls/io/units.hpp"
 
 namespace dnls::fmt {
 namespace {
