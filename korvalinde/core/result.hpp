@@ -1,0 +1,90 @@
+// Results of fitting one sample: plain data, filled by the fitting core and
+// the statistics, rendered by the command line (report, JSON, picture) and
+// the Python module. A value that is undefined is NaN; renderers write null.
+#pragma once
+
+#include <cstddef>
+#include <limits>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace korvalinde {
+
+inline constexpr double kUndefined = std::numeric_limits<double>::quiet_NaN();
+
+// A value with its delta-method standard error and normal 95% interval.
+struct Estimate {
+  double value = kUndefined;
+  double se = kUndefined;
+  double lower = kUndefined;
+  double upper = kUndefined;
+};
+
+struct ReturnLevel {
+  double period = kUndefined;  // T in years (or observations)
+  Estimate level;              // x_T = q(1 - 1/T)
+};
+
+struct Interval {
+  double lower = kUndefined;
+  double upper = kUndefined;
+};
+
+// Goodness of fit of the raw sample against the fitted distribution.
+struct Gof {
+  double ks = kUndefined;   // Kolmogorov-Smirnov D
+  double cvm = kUndefined;  // Cramer-von Mises W^2
+  double ad = kUndefined;   // Anderson-Darling A^2
+  double chi2 = kUndefined; // binned chi-square X^2 on the histogram cells
+  int chi2_df = 0;          // groups - 3
+  double chi2_p = kUndefined;  // upper tail; NaN when chi2_df < 1
+};
+
+// Parametric bootstrap of one method.
+struct Boot {
+  int replicates = 0;  // B requested
+  int failed = 0;      // replicates whose refit failed (left out of the intervals)
+  Interval a, b, quantile;
+  std::vector<Interval> return_levels;  // one per period, in order
+  double ks_p = kUndefined, cvm_p = kUndefined, ad_p = kUndefined;
+  double se_a = kUndefined, se_b = kUndefined;  // standard deviations of the refits
+};
+
+// One estimation method: "ls", "mle" or "lmom".
+struct MethodResult {
+  bool present = false;  // the method was asked for and has run
+  double a = kUndefined, b = kUndefined;
+  double se_a = kUndefined, se_b = kUndefined, corr_ab = kUndefined;
+
+  // ls: the classic histogram least-squares fit.
+  int info = 0;   // solver termination code
+  int nfev = 0;   // residual evaluations
+  double sum_sq = kUndefined, l2 = kUndefined, serror = kUndefined, rerror = kUndefined;
+
+  // mle
+  double loglik = kUndefined;
+  int iterations = 0;
+
+  double prob = kUndefined;  // DPA_CUT probability
+  Estimate quantile;         // DPA_CUT = q(prob)
+  std::vector<ReturnLevel> return_levels;
+  std::optional<double> level;         // --level X
+  double level_period = kUndefined;    // T = 1/(1 - F(X))
+  Gof gof;
+  std::optional<Boot> boot;
+};
+
+struct FitResult {
+  std::string file;
+  bool ok = false;
+  std::string error;  // when !ok: one line, "NAME:LINE: ..." or "NAME: ..."
+  std::size_t n = 0;
+  double min = kUndefined, max = kUndefined;
+  int bins = 0;
+  double width = kUndefined;  // bin width dx
+  int m = 0;                  // histogram cells
+  MethodResult ls, mle, lmom;
+};
+
+}  // namespace korvalinde
