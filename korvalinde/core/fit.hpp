@@ -1,0 +1,32 @@
+// Fitting one whole sample: the histogram least-squares fit, maximum
+// likelihood, L-moments and their statistics. Re-entrant: any number of
+// threads may fit different samples at once.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <span>
+#include <string_view>
+#include <vector>
+
+#include "korvalinde/core/result.hpp"
+
+namespace korvalinde {
+
+struct FitOptions {
+  int bins = 50;       // 1 .. 1,000,000
+  double prob = 0.99;  // DPA_CUT probability, in (0, 1)
+  bool ls = true, mle = true, lmom = true;
+  std::vector<double> periods{2, 5, 10, 20, 50, 100, 200, 500, 1000};
+  std::optional<double> level;  // adds the return period of this level
+  int bootstrap = 0;            // replicates B
+  std::uint64_t seed = 0;
+  unsigned threads = 1;         // for the bootstrap; results never depend on it
+};
+
+// Fits the values (in file order). Bad data never throws: the result then has
+// ok == false and a one-line error. `name` is copied to result.file.
+FitResult fit_sample(std::span<const double> values, const FitOptions& options,
+                     std::string_view name);
+
+}  // namespace korvalinde
