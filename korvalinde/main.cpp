@@ -1,3 +1,3 @@
-#include "korvalinde/driver.hpp"
+#include "korvalinde/classic/driver.hpp"
 
 int main() { return korvalinde::run(); }

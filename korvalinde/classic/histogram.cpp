@@ -1,8 +1,8 @@
-#include "korvalinde/histogram.hpp"
+#include "korvalinde/classic/histogram.hpp"
 
 #include <cmath>
 
-#include "korvalinde/blocks.hpp"
+#include "korvalinde/classic/blocks.hpp"
 
 namespace korvalinde {
 

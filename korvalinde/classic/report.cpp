@@ -1,4 +1,4 @@
-#include "korvalinde/report.hpp"
+#include "korvalinde/classic/report.hpp"
 
 #include <unistd.h>
 
@@ -8,10 +8,10 @@
 
 #include "dnls/io/format.hpp"
 #include "dnls/io/units.hpp"
-#include "korvalinde/blocks.hpp"
-#include "korvalinde/diagnose.hpp"
-#include "korvalinde/model.hpp"
-#include "korvalinde/sysfile.hpp"
+#include "korvalinde/classic/blocks.hpp"
+#include "korvalinde/classic/diagnose.hpp"
+#include "korvalinde/classic/model.hpp"
+#include "korvalinde/classic/sysfile.hpp"
 
 namespace korvalinde {
 

@@ -1,4 +1,4 @@
-#include "korvalinde/driver.hpp"
+#include "korvalinde/classic/driver.hpp"
 
 #include <unistd.h>
 
@@ -10,15 +10,15 @@
 #include "dnls/messages/machine.hpp"
 #include "dnls/io/units.hpp"
 #include "dnls/solver/dnls.hpp"
-#include "korvalinde/blocks.hpp"
-#include "korvalinde/diagnose.hpp"
-#include "korvalinde/histogram.hpp"
-#include "korvalinde/listread.hpp"
-#include "korvalinde/message.hpp"
-#include "korvalinde/model.hpp"
-#include "korvalinde/reader.hpp"
-#include "korvalinde/report.hpp"
-#include "korvalinde/sysfile.hpp"
+#include "korvalinde/classic/blocks.hpp"
+#include "korvalinde/classic/diagnose.hpp"
+#include "korvalinde/classic/histogram.hpp"
+#include "korvalinde/classic/listread.hpp"
+#include "korvalinde/classic/message.hpp"
+#include "korvalinde/classic/model.hpp"
+#include "korvalinde/classic/reader.hpp"
+#include "korvalinde/classic/report.hpp"
+#include "korvalinde/classic/sysfile.hpp"
 
 namespace korvalinde {
 namespace {

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "korvalinde/message.hpp"
+#include "korvalinde/classic/message.hpp"
 
 namespace korvalinde {
 

@@ -1,4 +1,4 @@
-#include "korvalinde/model.hpp"
+#include "korvalinde/classic/model.hpp"
 
 #include <cmath>
 
@@ -6,7 +6,7 @@
 #include "dnls/io/units.hpp"
 #include "dnls/messages/xerror.hpp"
 #include "dnls/solver/dnls.hpp"
-#include "korvalinde/blocks.hpp"
+#include "korvalinde/classic/blocks.hpp"
 
 namespace korvalinde {
 

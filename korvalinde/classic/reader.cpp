@@ -1,4 +1,4 @@
-#include "korvalinde/reader.hpp"
+#include "korvalinde/classic/reader.hpp"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -14,8 +14,8 @@
 #include <cstring>
 #include <string>
 
-#include "korvalinde/blocks.hpp"
-#include "korvalinde/sysfile.hpp"
+#include "korvalinde/classic/blocks.hpp"
+#include "korvalinde/classic/sysfile.hpp"
 
 namespace korvalinde {
 

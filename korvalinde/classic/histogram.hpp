@@ -1,7 +1,7 @@
 // Histogram density of the samples and start values of the fit.
 #pragma once
 
-#include "korvalinde/message.hpp"
+#include "korvalinde/classic/message.hpp"
 
 namespace korvalinde {
 
