@@ -1,7 +1,5 @@
 #include "korvalinde/classic/model.hpp"
 
-#include <cmath>
-
 #include "dnls/io/format.hpp"
 #include "dnls/io/units.hpp"
 #include "dnls/messages/xerror.hpp"
@@ -12,54 +10,24 @@ namespace korvalinde {
 
 double fy1[kMaxBins];
 
-double extremeval(double x, double a, double b) {
-  const double z = (x - a) / b;
-  const double t1 = std::exp(-z);
-  const double t2 = std::exp(-std::exp(-z));
-  return (t2 * t1) / b;
-}
+namespace {
 
-void findcutdpa(double p, const double params[2], double& quantile, int& rc) {
-  // Written so that NaN is refused as well.
-  if (!(p > 0 && p <= 1)) {
-    rc = kBadProbability;
-    return;
-  }
-  quantile = params[0] - params[1] * std::log(-std::log(p));
-  rc = 1;
+std::span<const double> cells(const double* v, int m) { return {v, static_cast<std::size_t>(m)}; }
+
+}  // namespace
+
+void findcutdpa(double p, const double params[2], double& q, int& rc) {
+  rc = quantile(p, params[0], params[1], q) ? 1 : kBadProbability;
 }
 
 void corrl(int m, const double params[2], double& result) {
-  double sf = 0, sy = 0;
-  for (int i = 0; i < m; ++i) {
-    fy1[i] = extremeval(data1.x[i], params[0], params[1]);
-    sf += fy1[i];
-    sy += data1.y[i];
-  }
-  const double fmean = sf / static_cast<double>(m);
-  const double ymean = sy / static_cast<double>(m);
-  double suu = 0, suv = 0, svv = 0;
-  for (int i = 0; i < m; ++i) {
-    const double u = fy1[i] - fmean;
-    const double v = data1.y[i] - ymean;
-    suu += u * u;
-    suv += u * v;
-    svv += v * v;
-  }
-  result = std::sqrt(suv * suv / svv / suu);
+  result = correlation(cells(data1.x, m), cells(data1.y, m), params[0], params[1],
+                       {fy1, static_cast<std::size_t>(m)});
 }
 
-double standerror(int m, const double* residuals) {
-  double sum = 0;
-  for (int i = 0; i < m; ++i) sum += residuals[i] * residuals[i];
-  return std::sqrt(sum / static_cast<double>(m - 1));
-}
+double standerror(int m, const double* r) { return standard_error(cells(r, m)); }
 
-double enorm(int m, const double* residuals) {
-  double sum = 0;
-  for (int i = 0; i < m; ++i) sum += residuals[i] * residuals[i];
-  return std::sqrt(sum);
-}
+double enorm(int m, const double* r) { return plain_norm(cells(r, m)); }
 
 }  // namespace korvalinde
 
@@ -70,7 +38,8 @@ void fcn(int& iflag, int m, int, const double* x, double* fvec, double*, int) {
   using korvalinde::data1;
   if (iflag == 0) return;
   if (iflag == 1) {
-    for (int i = 0; i < m; ++i) fvec[i] = data1.y[i] - korvalinde::extremeval(data1.x[i], x[0], x[1]);
+    korvalinde::residuals(korvalinde::cells(data1.x, m), korvalinde::cells(data1.y, m), x[0],
+                          x[1], {fvec, static_cast<std::size_t>(m)});
     return;
   }
   dnls::fmt::write_free(dnls::io::kStdout, "-9999 DO_not_use_JACOBI");
