@@ -7,6 +7,9 @@
 // the caller.
 #pragma once
 
+#include <concepts>
+#include <type_traits>
+
 namespace dnls {
 
 // Residual routine contract: fcn(iflag, m, n, x, fvec, fjac, ldfjac).
@@ -19,14 +22,18 @@ using FcnPtr = void (*)(int& iflag, int m, int n, const double* x, double* fvec,
                         int ldfjac);
 
 // Non-owning reference to a residual routine: a plain function or any
-// callable object that outlives the call.
+// callable object that outlives the call. Copies refer to the same routine.
 class ResidualFn {
  public:
   ResidualFn(FcnPtr f)  // NOLINT: implicit by design
       : obj_(reinterpret_cast<void*>(f)), call_(&call_ptr) {}
+  // Only callables with the residual signature; in particular never another
+  // ResidualFn, whose copy must take its target rather than refer to it.
   template <class F>
+    requires(!std::is_same_v<std::remove_cv_t<F>, ResidualFn> && !std::is_function_v<F> &&
+             std::invocable<F&, int&, int, int, const double*, double*, double*, int>)
   ResidualFn(F& f)  // NOLINT: implicit by design
-      : obj_(&f), call_(&call_obj<F>) {}
+      : obj_(const_cast<void*>(static_cast<const void*>(&f))), call_(&call_obj<F>) {}
 
   void operator()(int& iflag, int m, int n, const double* x, double* fvec, double* fjac,
                   int ldfjac) const {

@@ -513,3 +513,39 @@ TEST(Dnls1e, ProgramEntryCallsFcn) {
 }
 
 }  // namespace
+
+namespace {
+
+// Counts its calls in the given counter.
+struct Tally {
+  int* calls;
+  void operator()(int&, int, int, const double*, double*, double*, int) const { ++*calls; }
+};
+
+TEST(ResidualFn, CopyOfAMutableReferenceCallsItsTargetNotTheOriginal) {
+  int first = 0, second = 0;
+  Tally a{&first}, b{&second};
+  dnls::ResidualFn original(a);
+  dnls::ResidualFn copy(original);  // a mutable lvalue: must still copy
+  original = dnls::ResidualFn(b);
+  int iflag = 1;
+  copy(iflag, 0, 0, nullptr, nullptr, nullptr, 0);
+  EXPECT_EQ(first, 1);
+  EXPECT_EQ(second, 0);
+
+  // A copy that outlives the original still works.
+  auto make_copy = [&] {
+    dnls::ResidualFn local(a);
+    return dnls::ResidualFn(local);
+  };
+  dnls::ResidualFn survivor = make_copy();
+  survivor(iflag, 0, 0, nullptr, nullptr, nullptr, 0);
+  EXPECT_EQ(first, 2);
+
+  const Tally c{&second};  // const callables are accepted too
+  dnls::ResidualFn from_const(c);
+  from_const(iflag, 0, 0, nullptr, nullptr, nullptr, 0);
+  EXPECT_EQ(second, 1);
+}
+
+}  // namespace
