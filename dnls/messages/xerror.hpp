@@ -1,5 +1,10 @@
 // Error-message service: numbered, levelled messages with a control store,
 // a table of the messages seen, and a summary.
+//
+// The control store and the message table belong to the calling thread: each
+// thread starts with the initial settings (control flag 2, print limit 10, the
+// error-message unit) and an empty table. Messages go to the calling thread's
+// output units (dnls/io/units.hpp).
 #pragma once
 
 #include <string_view>
@@ -20,8 +25,8 @@ void XGETUA(int iunita[5], int& n);
 void XERCNT(std::string_view librar, std::string_view subrou, std::string_view messg,
             int nerr, int level, int& kontrl);
 
-// Ends the run: flushes the standard streams, closes every open file and
-// exits with status 0. Prints nothing.
+// Ends the run: flushes the standard streams and the calling thread's units,
+// closes that thread's files and exits with status 0. Prints nothing.
 [[noreturn]] void XERHLT(std::string_view messg);
 
 // Hook called after the error-number line; does nothing.

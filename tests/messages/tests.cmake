@@ -4,4 +4,5 @@ korvalinde_add_test(test_messages
     ${CMAKE_CURRENT_LIST_DIR}/units_test.cpp
     ${CMAKE_CURRENT_LIST_DIR}/machine_test.cpp
     ${CMAKE_CURRENT_LIST_DIR}/xerprn_test.cpp
-    ${CMAKE_CURRENT_LIST_DIR}/xermsg_test.cpp)
+    ${CMAKE_CURRENT_LIST_DIR}/xermsg_test.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/per_thread_test.cpp)
