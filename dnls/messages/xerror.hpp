@@ -45,6 +45,28 @@ void XERMSG(std::string_view librar, std::string_view subrou, std::string_view m
 // "$$" and at blanks to at most `nwrap` (16..132) characters.
 void XERPRN(std::string_view prefix, int npref, std::string_view messg, int nwrap);
 
+// --- quiet mode ------------------------------------------------------------------
+
+// Quiet mode for library callers. While a QuietScope is alive, the solver and
+// the message service on the calling thread print nothing and never end the
+// process: the control flag is 0, so XERMSG only records messages of levels
+// -1 to 1 in the table (they still count there) and returns to its caller,
+// and the solver returns its INFO (see DNLS1E in dnls/solver/dnls.hpp).
+// The destructor restores the flag the scope found, so scopes nest. Other
+// threads are not affected. Level-2 messages stay fatal; only programming
+// errors raise them (an invalid error number or level, a machine constant
+// index out of range).
+class QuietScope {
+ public:
+  QuietScope() : saved_(J4SAVE(2, 0, true)) {}
+  ~QuietScope() { J4SAVE(2, saved_, true); }
+  QuietScope(const QuietScope&) = delete;
+  QuietScope& operator=(const QuietScope&) = delete;
+
+ private:
+  int saved_;
+};
+
 // --- message table -------------------------------------------------------------
 
 // kflag > 0: records the message and sets icount to its count (0 when the
