@@ -1,5 +1,6 @@
 korvalinde_add_test(test_messages
   LIBS dnls_messages
+  LABELS dnls
   SOURCES
     ${CMAKE_CURRENT_LIST_DIR}/units_test.cpp
     ${CMAKE_CURRENT_LIST_DIR}/machine_test.cpp
