@@ -7,3 +7,10 @@ if(XMLLINT)
   target_compile_definitions(test_cli PRIVATE XMLLINT="${XMLLINT}")
 endif()
 
+# The manual page must format without a single warning.
+find_program(GROFF groff)
+if(GROFF)
+  add_test(NAME cli.man_page_lint
+           COMMAND sh -c "out=$(\"$0\" -man -ww -z \"$1\" 2>&1) && test -z \"$out\" || { printf '%s\\n' \"$out\"; exit 1; }"
+                   ${GROFF} ${PROJECT_SOURCE_DIR}/doc/korvalinde.1)
+endif()
