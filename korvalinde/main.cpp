@@ -2,12 +2,13 @@
 #include <exception>
 
 #include "korvalinde/classic/driver.hpp"
+#include "korvalinde/cli/fit_command.hpp"
 
-// No arguments: the classic run. Nothing unexpected escapes: it is one line
-// on standard error and exit status 3.
-int main() {
+// No arguments: the classic run; otherwise the command line. Nothing
+// unexpected escapes: it is one line on standard error and exit status 3.
+int main(int argc, char** argv) {
   try {
-    return korvalinde::run();
+    return argc <= 1 ? korvalinde::run() : korvalinde::cli::main(argc, argv);
   } catch (const std::exception& e) {
     std::fprintf(stderr, "korvalinde: internal error: %s\n", e.what());
   } catch (...) {

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <optional>
 #include <span>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -24,9 +25,20 @@ struct FitOptions {
   unsigned threads = 1;         // for the bootstrap; results never depend on it
 };
 
+// What a picture of the fit needs besides the result.
+struct FitDetail {
+  std::vector<double> centres, densities;  // histogram cells
+  double minimum = 0, dx = 0;              // left edge of the first cell, width
+  std::vector<double> sorted;              // the sample in ascending order
+};
+
+// Checks the options; an empty string when they are fine, else the reason.
+std::string check_options(const FitOptions& options);
+
 // Fits the values (in file order). Bad data never throws: the result then has
-// ok == false and a one-line error. `name` is copied to result.file.
+// ok == false and a one-line error. `name` is copied to result.file. With
+// `detail`, the histogram and the sorted sample are kept there.
 FitResult fit_sample(std::span<const double> values, const FitOptions& options,
-                     std::string_view name);
+                     std::string_view name, FitDetail* detail = nullptr);
 
 }  // namespace korvalinde

@@ -68,18 +68,4 @@ LsFit fit_ls(std::span<const double> values, int bins, LsWorkspace& ws) {
   return r;
 }
 
-const char* solver_info_text(int info) {
-  switch (info) {
-    case 0: return "invalid input";
-    case 1: return "sum of squares converged";
-    case 2: return "parameters converged";
-    case 3: return "sum of squares and parameters converged";
-    case 4: return "residuals orthogonal to the Jacobian";
-    case 5: return "too many residual evaluations";
-    case 6: return "sum-of-squares tolerance too small, no further improvement possible";
-    case 7: return "parameter tolerance too small, no further improvement possible";
-    default: return info < 0 ? "stopped by the residual routine" : "unknown";
-  }
-}
-
 }  // namespace korvalinde

@@ -31,7 +31,4 @@ inline constexpr int kMaxBinsFit = 1000000;
 // Fits `values` with `bins` bins (1..kMaxBinsFit).
 LsFit fit_ls(std::span<const double> values, int bins, LsWorkspace& ws);
 
-// The solver's termination code in words.
-const char* solver_info_text(int info);
-
 }  // namespace korvalinde

@@ -5,6 +5,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "korvalinde/core/number.hpp"
 
@@ -190,6 +192,35 @@ SampleReader::Next SampleReader::next(double& value) {
         show(missing ? std::string_view{} : token);
         skip_line();
         return missing ? Next::Missing : Next::Bad;
+      }
+    }
+  }
+}
+
+}  // namespace korvalinde
+
+namespace korvalinde {
+
+std::string read_values(int fd, FieldSpec spec, std::vector<double>& out, std::size_t size_hint) {
+  // A value takes at least two bytes (a digit and a line end); pages of the
+  // reservation that are never written cost no memory.
+  if (size_hint > 0) out.reserve(out.size() + size_hint / 2 + 1);
+  std::vector<char> buffer(SampleReader::kBufferBytes);
+  SampleReader reader(fd, buffer, spec);
+  for (;;) {
+    double v;
+    switch (reader.next(v)) {
+      case SampleReader::Next::Value: out.push_back(v); continue;
+      case SampleReader::Next::End: return {};
+      case SampleReader::Next::Error: return std::strerror(reader.error());
+      case SampleReader::Next::Missing:
+        return std::to_string(reader.line()) + ": no value in column " +
+               std::to_string(spec.column);
+      case SampleReader::Next::Bad: {
+        std::string text = std::to_string(reader.line()) + ": '";
+        text += reader.token();
+        text += reader.token_cut() ? "...'" : "'";
+        return text + " is not a number";
       }
     }
   }

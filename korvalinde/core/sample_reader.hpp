@@ -68,3 +68,18 @@ class SampleReader {
 };
 
 }  // namespace korvalinde
+
+#include <string>
+#include <vector>
+
+namespace korvalinde {
+
+// Reads every value of `fd` into `out` (appended; memory grows with the
+// sample only). Returns an empty string, or the reason it stopped, naming
+// the line: "LINE: 'abc' is not a number", "LINE: no value in column K", or
+// the system's text for a read error. `size_hint` (bytes, 0 if unknown)
+// reserves room for the values up front.
+std::string read_values(int fd, FieldSpec spec, std::vector<double>& out,
+                        std::size_t size_hint = 0);
+
+}  // namespace korvalinde

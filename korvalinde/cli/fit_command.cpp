@@ -1,0 +1,275 @@
+#include "korvalinde/cli/fit_command.hpp"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "dnls/io/format.hpp"
+#include "korvalinde/cli/json.hpp"
+#include "korvalinde/cli/report.hpp"
+#include "korvalinde/cli/svg.hpp"
+#include "korvalinde/core/fit.hpp"
+#include "korvalinde/core/model.hpp"
+#include "korvalinde/core/parallel.hpp"
+#include "korvalinde/core/sample_reader.hpp"
+
+#ifndef KORVALINDE_VERSION
+#define KORVALINDE_VERSION "0.0.0"
+#endif
+
+namespace korvalinde::cli {
+namespace {
+
+constexpr const char* kUsage = "Usage: korvalinde fit [OPTIONS] FILE...";
+
+struct Settings {
+  FitOptions fit;
+  std::vector<std::string> files;
+  std::string result, json, svg, methods = "ls,mle,lmom", sep;
+  int column = 1;
+  unsigned threads = 0;
+  bool quiet = false;
+};
+
+// Everything one input produces, kept until its turn to be written.
+struct Outcome {
+  FitResult result;
+  FitDetail detail;
+};
+
+std::string version_text() {
+  std::string v = "korvalinde " KORVALINDE_VERSION;
+#ifdef KORVALINDE_GIT_COMMIT
+  v += " (" KORVALINDE_GIT_COMMIT ")";
+#endif
+  return v;
+}
+
+// Reads one input ("-" is standard input); an empty string or the message.
+std::string load(const std::string& name, const FieldSpec& spec, std::vector<double>& values) {
+  int fd = STDIN_FILENO;
+  if (name != "-") {
+    do {
+      fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0) return name + ": " + std::strerror(errno);
+  }
+  struct stat st {};
+  std::string why;
+  if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
+    why = name + ": " + std::strerror(EISDIR);
+  } else {
+    const std::size_t hint = S_ISREG(st.st_mode) ? static_cast<std::size_t>(st.st_size) : 0;
+    why = read_values(fd, spec, values, hint);
+    if (!why.empty()) why = name + ":" + (why[0] >= '0' && why[0] <= '9' ? "" : " ") + why;
+  }
+  if (fd != STDIN_FILENO) ::close(fd);
+  return why;
+}
+
+Outcome fit_one(const std::string& name, const Settings& s, bool keep_detail) {
+  Outcome o;
+  std::vector<double> values;
+  const FieldSpec spec{s.column, s.sep.empty() ? '\0' : s.sep[0]};
+  if (std::string why = load(name, spec, values); !why.empty()) {
+    o.result.file = name;
+    o.result.error = why;
+    return o;
+  }
+  o.result = fit_sample(values, s.fit, name, keep_detail ? &o.detail : nullptr);
+  if (!o.result.ok) o.result.error = name + ": " + o.result.error;
+  return o;
+}
+
+// The classic per-bin table of one fit.
+std::string result_table(const FitResult& r, const FitDetail& d) {
+  std::string out;
+  char line[256];
+  out.append(line, dnls::fmt::format_to(line, sizeof line, "(A1,A11,2x,3(A12,2x))",
+                                        {"#", "X(i)", "Y(i)", "Fitted_Y(i)", "DELTA"}));
+  out += '\n';
+  for (std::size_t i = 0; i < d.centres.size(); ++i) {
+    const double fitted = extremeval(d.centres[i], r.ls.a, r.ls.b);
+    out.append(line, dnls::fmt::format_to(line, sizeof line, "(4(F12.7,2x))",
+                                          {d.centres[i], d.densities[i], fitted,
+                                           d.densities[i] - fitted}));
+    out += '\n';
+  }
+  return out;
+}
+
+// Writes a whole output file ("-" is standard output); false after a
+// message on standard error.
+bool write_file(const std::string& name, const std::string& text) {
+  if (name == "-") {
+    std::fwrite(text.data(), 1, text.size(), stdout);
+    return std::fflush(stdout) == 0;
+  }
+  std::ofstream f(name, std::ios::binary | std::ios::trunc);
+  f << text;
+  f.close();
+  if (!f) {
+    std::fprintf(stderr, "korvalinde: can not write %s: %s\n", name.c_str(),
+                 std::strerror(errno));
+    return false;
+  }
+  return true;
+}
+
+bool parse_methods(const std::string& list, FitOptions& o) {
+  o.ls = o.mle = o.lmom = false;
+  std::size_t at = 0;
+  while (at <= list.size()) {
+    const std::size_t comma = std::min(list.find(',', at), list.size());
+    const std::string m = list.substr(at, comma - at);
+    if (m == "ls") o.ls = true;
+    else if (m == "mle") o.mle = true;
+    else if (m == "lmom") o.lmom = true;
+    else return false;
+    at = comma + 1;
+  }
+  return true;
+}
+
+int usage_error(const std::string& what) {
+  std::fprintf(stderr, "korvalinde: %s\n%s\n", what.c_str(), kUsage);
+  return 2;
+}
+
+int run_fit(Settings& s) {
+  if (!parse_methods(s.methods, s.fit)) return usage_error("--methods: expected ls, mle or lmom, separated by commas");
+  if (std::string why = check_options(s.fit); !why.empty()) return usage_error(why);
+  if (s.sep.size() > 1) {
+    if (s.sep == "\\t" || s.sep == "tab") s.sep = "\t";
+    else return usage_error("--sep: one character expected");
+  }
+  if (s.files.size() > 1 && !s.result.empty()) return usage_error("--result: one input file only");
+  if (s.files.size() > 1 && !s.svg.empty()) return usage_error("--svg: one input file only");
+  if (s.threads == 0) s.threads = default_threads();
+
+  const bool json_to_stdout = s.json == "-";
+  const bool report = !s.quiet && !json_to_stdout;
+  const bool detail = !s.result.empty() || !s.svg.empty();
+  // One file uses the threads for its bootstrap; several share them out.
+  s.fit.threads = s.files.size() == 1 ? s.threads : 1;
+
+  std::FILE* json = nullptr;
+  if (!s.json.empty()) {
+    json = json_to_stdout ? stdout : std::fopen(s.json.c_str(), "wb");
+    if (json == nullptr) {
+      std::fprintf(stderr, "korvalinde: can not write %s: %s\n", s.json.c_str(), std::strerror(errno));
+      return 1;
+    }
+  }
+
+  // Each file's output is written in the order given, as soon as it and all
+  // before it are done.
+  std::vector<Outcome> outcomes(s.files.size());
+  std::vector<char> done(s.files.size(), 0);
+  std::size_t next_out = 0;
+  bool failed = false;
+  std::mutex lock;
+  auto emit = [&](std::size_t i) {
+    const FitResult& r = outcomes[i].result;
+    if (!r.ok) {
+      failed = true;
+      std::fprintf(stderr, "%s\n", r.error.c_str());
+    }
+    if (report) std::fprintf(stdout, "%s%s", i > 0 ? "\n" : "", format_report(r).c_str());
+    if (json != nullptr) std::fprintf(json, "%s\n", to_json_line(r).c_str());
+    std::fflush(stdout);
+    if (json != nullptr) std::fflush(json);
+    if (!detail) outcomes[i] = Outcome{};  // the memory goes once written
+  };
+  parallel_for(s.files.size(), s.threads, [&](std::size_t i) {
+    Outcome o = fit_one(s.files[i], s, detail);
+    const std::lock_guard<std::mutex> guard(lock);
+    outcomes[i] = std::move(o);
+    done[i] = 1;
+    while (next_out < s.files.size() && done[next_out]) emit(next_out++);
+  });
+
+  if (json != nullptr && json != stdout && std::fclose(json) != 0) {
+    std::fprintf(stderr, "korvalinde: can not write %s: %s\n", s.json.c_str(), std::strerror(errno));
+    failed = true;
+  }
+  if (detail && outcomes[0].result.ok) {
+    const Outcome& o = outcomes[0];
+    if (!s.result.empty() && o.result.ls.present &&
+        !write_file(s.result, result_table(o.result, o.detail)))
+      failed = true;
+    if (!s.svg.empty()) {
+      const PlotData plot{o.detail.centres, o.detail.densities, o.detail.minimum, o.detail.dx,
+                          o.detail.sorted};
+      if (!write_file(s.svg, render_svg(o.result, plot))) failed = true;
+    }
+  }
+  if (std::ferror(stdout)) {
+    std::fprintf(stderr, "korvalinde: can not write standard output\n");
+    return 1;
+  }
+  return failed ? 1 : 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  CLI::App app{"korvalinde fits the Gumbel (extreme-value type I) distribution to samples.\n"
+               "Without arguments it runs the classic run: control input on standard input.",
+               "korvalinde"};
+  app.set_version_flag("--version", version_text());
+  app.require_subcommand(1);
+  Settings s;
+  CLI::App* fit = app.add_subcommand("fit", "Fit each FILE (- is standard input)");
+  fit->add_option("FILE", s.files, "Sample files, one value per line")->required();
+  fit->add_option("--bins", s.fit.bins, "Histogram bins, 1 to 1000000")
+      ->default_val(50)
+      ->check(CLI::Range(1, 1000000));
+  fit->add_option("--prob", s.fit.prob, "DPA_CUT probability, in (0, 1)")->default_val(0.99);
+  fit->add_option("--result", s.result, "Write the per-bin table (one input only)");
+  fit->add_option("--json", s.json, "Write one JSON line per file (- is standard output)");
+  fit->add_option("--svg", s.svg, "Write the picture (one input only)");
+  fit->add_option("--column", s.column, "1-based field of each line")
+      ->default_val(1)
+      ->check(CLI::PositiveNumber);
+  fit->add_option("--sep", s.sep, "Field separator (default: blanks, tabs and commas)");
+  fit->add_option("--threads", s.threads, "Threads (default: the machine's cores)")
+      ->check(CLI::PositiveNumber);
+  fit->add_option("--methods", s.methods, "Methods: ls,mle,lmom")->default_val("ls,mle,lmom");
+  fit->add_option("--periods", s.fit.periods, "Return periods, comma separated")
+      ->delimiter(',')
+      ->default_str("2,5,10,20,50,100,200,500,1000");
+  fit->add_option("--level", s.fit.level, "Also give the return period of this level");
+  fit->add_option("--bootstrap", s.fit.bootstrap, "Parametric bootstrap replicates")
+      ->check(CLI::NonNegativeNumber);
+  fit->add_option("--seed", s.fit.seed, "Bootstrap seed");
+  fit->add_flag("--quiet", s.quiet, "No human report");
+  if (argc > 1) {
+    const std::string first = argv[1];
+    if (first != "fit" && first != "--help" && first != "-h" && first != "--version")
+      return usage_error(first[0] == '-' ? first + ": unknown option" : first + ": unknown command");
+  }
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::CallForAllHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::CallForVersion& e) {
+    return app.exit(e);
+  } catch (const CLI::ParseError& e) {
+    return usage_error(e.what());
+  }
+  return run_fit(s);
+}
+
+}  // namespace korvalinde::cli
