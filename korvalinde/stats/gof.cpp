@@ -31,13 +31,14 @@ void edf_statistics(std::span<const double> sorted, double a, double b, Gof& gof
   Sum w2, ad;
   for (std::size_t i = 1; i <= n; ++i) {
     const double z = (sorted[i - 1] - a) / b;
-    const double f = std::exp(-std::exp(-z));
+    const double t = std::exp(-z);
+    const double f = std::exp(-t);
     const auto id = static_cast<double>(i);
     d = std::max({d, id / nd - f, f - (id - 1) / nd});
     const double e = f - (2 * id - 1) / (2 * nd);
     w2.add(e * e);
-    const double zr = (sorted[n - i] - a) / b;  // x_(n+1-i)
-    ad.add((2 * id - 1) * (gumbel_log_cdf(z) + gumbel_log_sf(zr)));
+    // sum_i (2i - 1) ln(1 - F_(n+1-i)) = sum_i (2n + 1 - 2i) ln(1 - F_i).
+    ad.add((2 * id - 1) * gumbel_log_cdf_t(t) + (2 * (nd - id) + 1) * gumbel_log_sf_t(z, t));
   }
   gof.ks = d;
   gof.cvm = 1 / (12 * nd) + w2.value();

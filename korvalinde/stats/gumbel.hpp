@@ -25,19 +25,17 @@ inline double gumbel_pdf(double x, double a, double b) {
 }
 
 // ln F = -exp(-z) exactly; floored at kLogTiny where exp(-z) overflows or F
-// is below the smallest double.
-inline double gumbel_log_cdf(double z) {
-  const double l = -std::exp(-z);
-  return l < kLogTiny ? kLogTiny : l;
-}
+// is below the smallest double. t = exp(-z).
+inline double gumbel_log_cdf_t(double t) { return -t < kLogTiny ? kLogTiny : -t; }
+inline double gumbel_log_cdf(double z) { return gumbel_log_cdf_t(std::exp(-z)); }
 
 // ln(1 - F) = ln(-expm1(-t)) with t = exp(-z). For small t the series
 // ln(t) - t/2 + O(t^2) keeps it exact when t underflows; floored at kLogTiny.
-inline double gumbel_log_sf(double z) {
-  const double t = std::exp(-z);
+inline double gumbel_log_sf_t(double z, double t) {
   const double l = t < 1e-8 ? -z - 0.5 * t : std::log(-std::expm1(-t));
   return l < kLogTiny ? kLogTiny : l;
 }
+inline double gumbel_log_sf(double z) { return gumbel_log_sf_t(z, std::exp(-z)); }
 
 // -ln(-ln p), the reduced variate of probability p in (0, 1); NaN outside.
 inline double gumbel_reduced(double p) {

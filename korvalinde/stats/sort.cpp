@@ -13,7 +13,7 @@ namespace {
 constexpr int kBits = 11;
 constexpr int kDigits = 6;  // 6 * 11 >= 64
 constexpr std::size_t kBuckets = std::size_t{1} << kBits;
-constexpr std::size_t kSmall = 1 << 14;  // below this std::sort is faster
+constexpr std::size_t kSmall = 1 << 12;  // below this std::sort is as fast
 
 // Flips the sign bit of positives and every bit of negatives, so unsigned
 // order of keys is the numeric order of the doubles.
