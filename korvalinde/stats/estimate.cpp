@@ -73,10 +73,12 @@ Estimation fit_mle(std::span<const double> x, unsigned threads) {
   }
   if (!(lo < hi)) return failure("maximum likelihood needs at least 2 distinct values");
 
-  // Work with d = (x - lo) / range in [0, 1]; halve everything first when the
-  // range overflows. Then exp(-d/b) <= 1: no overflow, and the smallest
+  // Work with d = (x - lo) / range in [0, 1]; scale everything by h first,
+  // exactly (a power of 2): 1/2 when the range overflows, 2^600 when it is so
+  // small that 1 / range would (the values are then tiny themselves, since
+  // the range is at least an ulp of them). Then exp(-d/b) <= 1: no overflow, and the smallest
   // values carry the sums as they should.
-  const double h = std::isfinite(hi - lo) ? 1.0 : 0.5;
+  const double h = !std::isfinite(hi - lo) ? 0.5 : hi - lo < 0x1p-1000 ? 0x1p600 : 1.0;
   const double hlo = h * lo;
   const double span = h * hi - hlo;  // the range, times h
   const double inv = 1.0 / span;
@@ -96,6 +98,7 @@ Estimation fit_mle(std::span<const double> x, unsigned threads) {
   // (g' = 1 + weighted variance / b^2), from -dbar at 0+ to g(dbar) >= 0:
   // one root, bracketed by (0, dbar].
   double blo = 0, bhi = dbar;
+  bool bhi_tried = false;  // g(bhi) is only known to be >= 0 until evaluated
   double b = std::sqrt(6 * dvar) / std::numbers::pi;  // moment estimate
   if (!(b > blo && b < bhi)) b = 0.5 * dbar;
   double t0 = 0, mean_w = 0, var_w = 0;
@@ -117,13 +120,23 @@ Estimation fit_mle(std::span<const double> x, unsigned threads) {
     var_w = std::max(0.0, t[2] / t0 - mean_w * mean_w);
     const double g = b - dbar + mean_w;
     if (g == 0) break;
-    (g < 0 ? blo : bhi) = b;
+    if (g < 0) {
+      blo = b;
+    } else {
+      bhi = b;
+      bhi_tried = true;
+    }
     const double step = g / (1 + var_w / (b * b));
     // Newton converges quadratically: a step this small is the remaining error.
     if (std::fabs(step) <= 1e-12 * b || bhi - blo <= 4 * std::numeric_limits<double>::epsilon() * b)
       break;
     double next = b - step;
-    if (!(next > blo && next < bhi)) next = 0.5 * (blo + bhi);
+    if (next >= bhi && !bhi_tried) {
+      next = bhi;  // the root may sit at dbar itself (one value far from the rest)
+      bhi_tried = true;
+    } else if (!(next > blo && next < bhi)) {
+      next = 0.5 * (blo + bhi);
+    }
     b = next;
   }
 
@@ -134,7 +147,7 @@ Estimation fit_mle(std::span<const double> x, unsigned threads) {
   est.a = lo + a_s * span / h;
   est.b = b * span / h;
   if (!std::isfinite(est.a) || !std::isfinite(est.b) || !(est.b > 0))
-    return failure("maximum likelihood estimates overflow");
+    return failure("maximum likelihood estimates are out of range");
   // l = -n ln b - sum z - sum e^-z with sum e^-z = n; in original units the
   // scaling adds -n ln(span / h).
   est.loglik = -nd * (std::log(b) + (dbar - a_s) / b + 1 + std::log(span) - std::log(h));

@@ -5,12 +5,13 @@
 
 #include <cmath>
 #include <limits>
+#include <numbers>
 
 namespace korvalinde::stats {
 
 // ln of the smallest positive double: the floor of ln F and ln(1 - F), so that
 // a probability that underflows counts as that smallest double, never as 0.
-inline const double kLogTiny = std::log(std::numeric_limits<double>::denorm_min());
+inline constexpr double kLogTiny = -1074 * std::numbers::ln2;  // denorm_min = 2^-1074
 
 inline double gumbel_cdf(double x, double a, double b) { return std::exp(-std::exp(-(x - a) / b)); }
 

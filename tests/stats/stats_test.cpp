@@ -35,13 +35,24 @@ TEST(StatsEstimators, RejectSamplesWithoutTwoDistinctValues) {
   const double nan = std::numeric_limits<double>::quiet_NaN();
   EXPECT_FALSE(fit_mle(std::vector<double>{1, nan, 2}).ok);
   EXPECT_FALSE(fit_lmom(std::vector<double>{2, 1}).ok);  // not sorted
-  // Two distinct values are enough, whatever their distance from 0.
+  // Two distinct values are enough, whatever their distance from 0 and size.
   for (double offset : {0.0, -1e6, 1e12}) {
     const Estimation e = fit_mle(std::vector<double>{offset, offset + 1, offset + 1});
     ASSERT_TRUE(e.ok) << e.error;
     EXPECT_GT(e.b, 0);
     EXPECT_TRUE(e.cov.valid());
   }
+  const Estimation tiny = fit_mle(std::vector<double>{1e-310, 2e-310});
+  ASSERT_TRUE(tiny.ok) << tiny.error;
+  EXPECT_NEAR(tiny.b / 1e-310, 0.4167782798, 1e-9);  // the same fit as {1, 2}
+  // One value apart from 10^5 equal ones: the root sits at the mean of the
+  // shifted data, reached at once.
+  std::vector<double> outlier(100000, 0.0);
+  outlier.back() = 1;
+  const Estimation far = fit_mle(outlier);
+  ASSERT_TRUE(far.ok);
+  EXPECT_LE(far.iterations, 3);
+  EXPECT_NEAR(far.b, 1e-5, 1e-15);
 }
 
 TEST(StatsEstimators, MaximumLikelihoodFollowsShiftAndScaleAndSolvesTheScoreEquations) {
