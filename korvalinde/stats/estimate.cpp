@@ -1,0 +1,243 @@
+#include "korvalinde/stats/estimate.hpp"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <numbers>
+#include <vector>
+
+#include "korvalinde/core/parallel.hpp"
+#include "korvalinde/stats/sum.hpp"
+
+namespace korvalinde::stats {
+
+bool Covariance::valid() const {
+  return std::isfinite(aa) && std::isfinite(ab) && std::isfinite(bb) && aa > 0 && bb > 0 &&
+         ab * ab <= aa * bb;
+}
+
+namespace {
+
+constexpr std::size_t kBlock = 1024;        // terms added plainly, then compensated
+constexpr std::size_t kTask = 64 * kBlock;  // terms per unit of parallel work
+
+// K sums over i in [0, n): body(begin, end, part) adds the terms of a block
+// of at most kBlock indices into part. Blocks and tasks have fixed bounds and
+// are combined in index order, so the sums do not depend on `threads`.
+template <std::size_t K, class Body>
+std::array<double, K> block_sums(std::size_t n, unsigned threads, const Body& body) {
+  using Acc = std::array<Sum, K>;
+  const std::size_t tasks = (n + kTask - 1) / kTask;
+  auto run = [&](std::size_t t, Acc& acc) {
+    const std::size_t end = std::min(n, (t + 1) * kTask);
+    for (std::size_t i = t * kTask; i < end; i += kBlock) {
+      std::array<double, K> part{};
+      body(i, std::min(end, i + kBlock), part);
+      for (std::size_t k = 0; k < K; ++k) acc[k].add(part[k]);
+    }
+  };
+  Acc total{};
+  if (tasks <= 1 || threads <= 1) {
+    for (std::size_t t = 0; t < tasks; ++t) {
+      Acc acc{};
+      run(t, acc);
+      for (std::size_t k = 0; k < K; ++k) total[k].add(acc[k]);
+    }
+  } else {
+    std::vector<Acc> parts(tasks);
+    parallel_for(tasks, threads, [&](std::size_t t) { run(t, parts[t]); });
+    for (const Acc& acc : parts)
+      for (std::size_t k = 0; k < K; ++k) total[k].add(acc[k]);
+  }
+  std::array<double, K> out{};
+  for (std::size_t k = 0; k < K; ++k) out[k] = total[k].value();
+  return out;
+}
+
+Estimation failure(const char* message) {
+  Estimation e;
+  e.error = message;
+  return e;
+}
+
+}  // namespace
+
+Estimation fit_mle(std::span<const double> x, unsigned threads) {
+  const std::size_t n = x.size();
+  if (n < 2) return failure("maximum likelihood needs at least 2 distinct values");
+  double lo = x[0], hi = x[0];
+  for (double v : x) {
+    if (!std::isfinite(v)) return failure("maximum likelihood needs finite values");
+    lo = std::min(lo, v);
+    hi = std::max(hi, v);
+  }
+  if (!(lo < hi)) return failure("maximum likelihood needs at least 2 distinct values");
+
+  // Work with d = (x - lo) / range in [0, 1]; scale everything by h first,
+  // exactly (a power of 2): 1/2 when the range overflows, 2^600 when it is so
+  // small that 1 / range would (the values are then tiny themselves, since
+  // the range is at least an ulp of them). Then exp(-d/b) <= 1: no overflow, and the smallest
+  // values carry the sums as they should.
+  const double h = !std::isfinite(hi - lo) ? 0.5 : hi - lo < 0x1p-1000 ? 0x1p600 : 1.0;
+  const double hlo = h * lo;
+  const double span = h * hi - hlo;  // the range, times h
+  const double inv = 1.0 / span;
+  const auto nd = static_cast<double>(n);
+
+  const auto m = block_sums<2>(n, threads, [&](std::size_t i, std::size_t e, auto& p) {
+    for (; i < e; ++i) {
+      const double d = (h * x[i] - hlo) * inv;
+      p[0] += d;
+      p[1] += d * d;
+    }
+  });
+  const double dbar = m[0] / nd;
+  const double dvar = std::max(0.0, m[1] / nd - dbar * dbar);
+
+  // g(b) = b - dbar + T1/T0 with Tk = sum d^k e^(-d/b) rises with b
+  // (g' = 1 + weighted variance / b^2), from -dbar at 0+ to g(dbar) >= 0:
+  // one root, bracketed by (0, dbar].
+  double blo = 0, bhi = dbar;
+  bool bhi_tried = false;  // g(bhi) is only known to be >= 0 until evaluated
+  double b = std::sqrt(6 * dvar) / std::numbers::pi;  // moment estimate
+  if (!(b > blo && b < bhi)) b = 0.5 * dbar;
+  double t0 = 0, mean_w = 0, var_w = 0;
+  int iterations = 0;
+  for (;;) {
+    if (++iterations > 200) return failure("maximum likelihood did not converge");
+    const double r = 1.0 / b;
+    const auto t = block_sums<3>(n, threads, [&](std::size_t i, std::size_t e, auto& p) {
+      for (; i < e; ++i) {
+        const double d = (h * x[i] - hlo) * inv;
+        const double w = std::exp(-d * r);
+        p[0] += w;
+        p[1] += d * w;
+        p[2] += d * d * w;
+      }
+    });
+    t0 = t[0];  // >= 1: the minimum has weight 1
+    mean_w = t[1] / t0;
+    var_w = std::max(0.0, t[2] / t0 - mean_w * mean_w);
+    const double g = b - dbar + mean_w;
+    if (g == 0) break;
+    if (g < 0) {
+      blo = b;
+    } else {
+      bhi = b;
+      bhi_tried = true;
+    }
+    const double step = g / (1 + var_w / (b * b));
+    // Newton converges quadratically: a step this small is the remaining error.
+    if (std::fabs(step) <= 1e-12 * b || bhi - blo <= 4 * std::numeric_limits<double>::epsilon() * b)
+      break;
+    double next = b - step;
+    if (next >= bhi && !bhi_tried) {
+      next = bhi;  // the root may sit at dbar itself (one value far from the rest)
+      bhi_tried = true;
+    } else if (!(next > blo && next < bhi)) {
+      next = 0.5 * (blo + bhi);
+    }
+    b = next;
+  }
+
+  // At the maximum: a = -b ln(T0/n), so sum e^-z = n and sum z (1 - e^-z) = n.
+  const double a_s = -b * (std::log(t0) - std::log(nd));
+  Estimation est;
+  est.iterations = iterations;
+  est.a = lo + a_s * span / h;
+  est.b = b * span / h;
+  if (!std::isfinite(est.a) || !std::isfinite(est.b) || !(est.b > 0))
+    return failure("maximum likelihood estimates are out of range");
+  // l = -n ln b - sum z - sum e^-z with sum e^-z = n; in original units the
+  // scaling adds -n ln(span / h).
+  est.loglik = -nd * (std::log(b) + (dbar - a_s) / b + 1 + std::log(span) - std::log(h));
+
+  // Observed information (n / b^2) [[1, u], [u, 1 + v]] with u = mean(z e^-z),
+  // v = mean(z^2 e^-z) (means over the sample), from the weighted moments.
+  const double c = (mean_w - a_s) / b;
+  const double u = c;
+  const double v = var_w / (b * b) + c * c;
+  const double det = 1 + var_w / (b * b);  // (1 + v) - u^2
+  const double scale = est.b * est.b / nd / det;
+  est.cov.aa = scale * (1 + v);
+  est.cov.ab = -scale * u;
+  est.cov.bb = scale;
+  est.ok = true;
+  return est;
+}
+
+Estimation fit_lmom(std::span<const double> sorted) {
+  const std::size_t n = sorted.size();
+  if (n < 2) return failure("L-moments need at least 2 distinct values");
+  for (std::size_t i = 0; i < n; ++i) {
+    if (!std::isfinite(sorted[i])) return failure("L-moments need finite values");
+    if (i > 0 && sorted[i] < sorted[i - 1]) return failure("L-moments need a sorted sample");
+  }
+  const double x0 = sorted[0];
+  const auto nd = static_cast<double>(n);
+  // l1 = mean, shifted to the minimum so all terms are >= 0.
+  Sum s1;
+  for (double v : sorted) s1.add(v - x0);
+  const double l1 = x0 + s1.value() / nd;
+  // l2 = 2 b1 - b0 = sum_{i<j} (x_(j) - x_(i)) / (n (n - 1))
+  //    = sum_k k (n - k) (x_(k+1) - x_(k)) / (n (n - 1)): no cancellation.
+  Sum s2;
+  for (std::size_t k = 1; k < n; ++k) {
+    const auto kd = static_cast<double>(k);
+    s2.add(kd * (nd - kd) * (sorted[k] - sorted[k - 1]));
+  }
+  const double l2 = s2.value() / (nd * (nd - 1));
+  if (!(l2 > 0)) return failure("L-moments need at least 2 distinct values");
+  if (!std::isfinite(l1) || !std::isfinite(l2)) return failure("L-moments overflow");
+  Estimation est;
+  est.b = l2 / std::numbers::ln2;
+  est.a = l1 - std::numbers::egamma * est.b;
+  est.ok = true;
+  return est;
+}
+
+bool refit_mle(std::span<const double> sample, double& a, double& b) {
+  const Estimation e = fit_mle(sample);
+  a = e.a;
+  b = e.b;
+  return e.ok;
+}
+
+bool refit_lmom(std::span<const double> sorted, double& a, double& b) {
+  const Estimation e = fit_lmom(sorted);
+  a = e.a;
+  b = e.b;
+  return e.ok;
+}
+
+Covariance ls_covariance(std::span<const double> x, std::span<const double> y, double a, double b) {
+  Covariance cov;
+  const std::size_t m = x.size();
+  if (m <= 2 || y.size() != m || !(b > 0)) return cov;
+  // f = e^-z F / b; df/da = f (1 - e^-z) / b, df/db = f (z (1 - e^-z) - 1) / b.
+  // The residuals' Jacobian is minus these; the sign drops out of J^T J.
+  Sum jaa, jab, jbb, rss;
+  for (std::size_t i = 0; i < m; ++i) {
+    const double z = (x[i] - a) / b;
+    const double t = std::exp(-z);
+    // Far below a the density underflows to 0 along with its derivatives.
+    const bool zero = !std::isfinite(t);
+    const double f = zero ? 0.0 : t * std::exp(-t) / b;
+    const double ga = zero ? 0.0 : f * (1 - t) / b;
+    const double gb = zero ? 0.0 : f * (z * (1 - t) - 1) / b;
+    const double r = y[i] - f;
+    jaa.add(ga * ga);
+    jab.add(ga * gb);
+    jbb.add(gb * gb);
+    rss.add(r * r);
+  }
+  const double s2 = rss.value() / static_cast<double>(m - 2);
+  const double det = jaa.value() * jbb.value() - jab.value() * jab.value();
+  if (!(det > 0) || !std::isfinite(det)) return cov;
+  cov.aa = s2 * jbb.value() / det;
+  cov.ab = -s2 * jab.value() / det;
+  cov.bb = s2 * jaa.value() / det;
+  return cov;
+}
+
+}  // namespace korvalinde::stats

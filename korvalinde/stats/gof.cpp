@@ -1,0 +1,105 @@
+#include "korvalinde/stats/gof.hpp"
+
+#include <algorithm>
+#include <boost/math/distributions/chi_squared.hpp>
+#include <cmath>
+
+#include "korvalinde/stats/gumbel.hpp"
+#include "korvalinde/stats/sum.hpp"
+
+namespace korvalinde::stats {
+
+std::vector<double> cell_counts(std::span<const double> x, double minimum, double dx, int m) {
+  std::vector<double> counts(static_cast<std::size_t>(std::max(m, 0)), 0.0);
+  if (m <= 0) return counts;
+  for (double v : x) {
+    const double pos = (v - minimum) / dx;
+    int i = pos >= 0 ? (pos < m ? static_cast<int>(pos) : m - 1) : 0;  // NaN goes to 0
+    counts[static_cast<std::size_t>(i)] += 1;
+  }
+  return counts;
+}
+
+void edf_statistics(std::span<const double> sorted, double a, double b, Gof& gof) {
+  const std::size_t n = sorted.size();
+  if (n == 0 || !(b > 0) || !std::isfinite(a) || !std::isfinite(b)) {
+    gof.ks = gof.cvm = gof.ad = kUndefined;
+    return;
+  }
+  const auto nd = static_cast<double>(n);
+  double d = 0;
+  Sum w2, ad;
+  for (std::size_t i = 1; i <= n; ++i) {
+    const double z = (sorted[i - 1] - a) / b;
+    const double t = std::exp(-z);
+    const double f = std::exp(-t);
+    const auto id = static_cast<double>(i);
+    d = std::max({d, id / nd - f, f - (id - 1) / nd});
+    const double e = f - (2 * id - 1) / (2 * nd);
+    w2.add(e * e);
+    // sum_i (2i - 1) ln(1 - F_(n+1-i)) = sum_i (2n + 1 - 2i) ln(1 - F_i).
+    ad.add((2 * id - 1) * gumbel_log_cdf_t(t) + (2 * (nd - id) + 1) * gumbel_log_sf_t(z, t));
+  }
+  gof.ks = d;
+  gof.cvm = 1 / (12 * nd) + w2.value();
+  gof.ad = -nd - ad.value() / nd;
+}
+
+void chi_square(const Cells& cells, std::size_t n, double a, double b, Gof& gof) {
+  gof.chi2 = kUndefined;
+  gof.chi2_df = 0;
+  gof.chi2_p = kUndefined;
+  const std::size_t m = cells.counts.size();
+  if (m == 0 || n == 0 || !(b > 0) || !std::isfinite(a) || !std::isfinite(b)) return;
+  const auto nd = static_cast<double>(n);
+  // Probability of [left edge, right edge): from F below the median and from
+  // 1 - F above it, so that tail cells keep their digits.
+  auto cdf = [&](std::size_t i) {
+    return i == 0   ? 0.0
+           : i == m ? 1.0
+                    : gumbel_cdf(cells.minimum + static_cast<double>(i) * cells.dx, a, b);
+  };
+  auto sf = [&](std::size_t i) {
+    return i == 0   ? 1.0
+           : i == m ? 0.0
+                    : gumbel_sf(cells.minimum + static_cast<double>(i) * cells.dx, a, b);
+  };
+  Sum x2;
+  double obs = 0, expct = 0;
+  double last_obs = 0, last_exp = 0;  // the last closed group, not yet added
+  int groups = 0;
+  for (std::size_t i = 0; i < m; ++i) {
+    const double fr = cdf(i + 1);
+    const double p = fr <= 0.5 ? fr - cdf(i) : sf(i) - sf(i + 1);
+    obs += cells.counts[i];
+    expct += nd * p;
+    if (expct >= 5) {
+      if (groups > 0) x2.add((last_obs - last_exp) * (last_obs - last_exp) / last_exp);
+      last_obs = obs;
+      last_exp = expct;
+      ++groups;
+      obs = expct = 0;
+    }
+  }
+  if (groups == 0) {
+    last_obs = obs;
+    last_exp = expct;
+    groups = 1;
+  } else {
+    last_obs += obs;  // a remainder below 5 joins the last group
+    last_exp += expct;
+  }
+  if (last_exp > 0) x2.add((last_obs - last_exp) * (last_obs - last_exp) / last_exp);
+  gof.chi2 = x2.value();
+  gof.chi2_df = groups - 3;
+  if (gof.chi2_df >= 1 && std::isfinite(gof.chi2)) {
+    using namespace boost::math::policies;
+    using Quiet = policy<domain_error<ignore_error>, overflow_error<ignore_error>,
+                         evaluation_error<ignore_error>, pole_error<ignore_error>,
+                         rounding_error<ignore_error>>;
+    const boost::math::chi_squared_distribution<double, Quiet> dist(gof.chi2_df);
+    gof.chi2_p = boost::math::cdf(boost::math::complement(dist, gof.chi2));
+  }
+}
+
+}  // namespace korvalinde::stats

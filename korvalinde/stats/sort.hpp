@@ -1,0 +1,19 @@
+// Sorting samples of doubles into ascending order.
+#pragma once
+
+#include <span>
+#include <vector>
+
+namespace korvalinde::stats {
+
+// Sorts `data` ascending with an LSD radix sort on the IEEE bit patterns
+// (11-bit digits, order-preserving key: negatives before positives; -0.0 and
+// +0.0 may come in either order; NaNs go to the ends by sign). `scratch` is
+// work space of at least data.size() doubles; its contents are left
+// unspecified. Small inputs, or a too small scratch, use std::sort instead.
+void radix_sort(std::span<double> data, std::span<double> scratch);
+
+// The same with its own work space.
+void radix_sort(std::span<double> data);
+
+}  // namespace korvalinde::stats

@@ -1,0 +1,192 @@
+// Properties and failure paths of the statistics: invariances of the
+// estimators, the sort, the chi-square grouping, tail safety of the
+// statistics, and the bootstrap's determinism and failure accounting.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+#include <stdexcept>
+#include <vector>
+
+#include "korvalinde/stats/analyze.hpp"
+#include "korvalinde/stats/bootstrap.hpp"
+#include "korvalinde/stats/random.hpp"
+#include "korvalinde/stats/sort.hpp"
+
+namespace korvalinde::stats {
+namespace {
+
+std::vector<double> gumbel_sample(std::size_t n, double a, double b, std::uint64_t seed) {
+  Xoshiro256ss rng(seed);
+  std::vector<double> x(n);
+  for (double& v : x) v = a - b * std::log(-std::log(rng.uniform()));
+  return x;
+}
+
+TEST(StatsEstimators, RejectSamplesWithoutTwoDistinctValues) {
+  const std::vector<std::vector<double>> bad{{}, {1.5}, {2, 2, 2, 2}};
+  for (const auto& x : bad) {
+    const Estimation mle = fit_mle(x);
+    EXPECT_FALSE(mle.ok);
+    EXPECT_EQ(mle.error, "maximum likelihood needs at least 2 distinct values");
+    EXPECT_FALSE(fit_lmom(x).ok);
+  }
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  EXPECT_FALSE(fit_mle(std::vector<double>{1, nan, 2}).ok);
+  EXPECT_FALSE(fit_lmom(std::vector<double>{2, 1}).ok);  // not sorted
+  // Two distinct values are enough, whatever their distance from 0 and size.
+  for (double offset : {0.0, -1e6, 1e12}) {
+    const Estimation e = fit_mle(std::vector<double>{offset, offset + 1, offset + 1});
+    ASSERT_TRUE(e.ok) << e.error;
+    EXPECT_GT(e.b, 0);
+    EXPECT_TRUE(e.cov.valid());
+  }
+  const Estimation tiny = fit_mle(std::vector<double>{1e-310, 2e-310});
+  ASSERT_TRUE(tiny.ok) << tiny.error;
+  EXPECT_NEAR(tiny.b / 1e-310, 0.4167782798, 1e-9);  // the same fit as {1, 2}
+  // One value apart from 10^5 equal ones: the root sits at the mean of the
+  // shifted data, reached at once.
+  std::vector<double> outlier(100000, 0.0);
+  outlier.back() = 1;
+  const Estimation far = fit_mle(outlier);
+  ASSERT_TRUE(far.ok);
+  EXPECT_LE(far.iterations, 3);
+  EXPECT_NEAR(far.b, 1e-5, 1e-15);
+}
+
+TEST(StatsEstimators, MaximumLikelihoodFollowsShiftAndScaleAndSolvesTheScoreEquations) {
+  // On a grid of 2^-12, so that the shifted and scaled copies below are exact.
+  std::vector<double> x = gumbel_sample(200000, 3, 2, 1);
+  for (double& v : x) v = std::round(v * 4096) / 4096;
+  const Estimation ref = fit_mle(x, 1);
+  ASSERT_TRUE(ref.ok);
+  EXPECT_NEAR(ref.a, 3, 0.03);
+  EXPECT_NEAR(ref.b, 2, 0.03);
+  // At the maximum mean(e^-z) = 1 and mean(z (1 - e^-z)) = 1.
+  long double s0 = 0, s1 = 0;
+  for (double v : x) {
+    const long double z = (v - ref.a) / ref.b, e = std::exp(-z);
+    s0 += e;
+    s1 += z * (1 - e);
+  }
+  EXPECT_NEAR(static_cast<double>(s0 / x.size()), 1, 1e-11);
+  EXPECT_NEAR(static_cast<double>(s1 / x.size()), 1, 1e-11);
+
+  // Blocks are summed in a fixed order: the thread count changes nothing.
+  const Estimation two = fit_mle(x, 2);
+  EXPECT_EQ(two.a, ref.a);
+  EXPECT_EQ(two.b, ref.b);
+  EXPECT_EQ(two.loglik, ref.loglik);
+
+  const double scale = 0x1p-10;
+  for (double shift : {0x1p30, -0x1p29}) {
+    std::vector<double> y(x.size());
+    for (std::size_t i = 0; i < x.size(); ++i) y[i] = shift + scale * x[i];
+    const Estimation e = fit_mle(y);
+    ASSERT_TRUE(e.ok);
+    EXPECT_NEAR(e.b / scale, ref.b, 1e-10 * ref.b);
+    // The location is only as exact as a double near the shift.
+    EXPECT_NEAR((e.a - shift) / scale, ref.a, 1e-10 * ref.b + 2e-16 * std::fabs(shift) / scale);
+    EXPECT_NEAR(e.loglik, ref.loglik - x.size() * std::log(scale), 1e-10 * std::fabs(ref.loglik));
+  }
+}
+
+TEST(StatsSort, RadixSortMatchesStdSort) {
+  for (std::size_t n : {std::size_t{10}, std::size_t{100000}}) {
+    std::vector<double> x = gumbel_sample(n, 0, 1e3, n);
+    x[n / 2] = -std::numeric_limits<double>::infinity();
+    x[n / 3] = std::numeric_limits<double>::infinity();
+    x[n / 4] = -0.0;
+    x[n / 5] = std::numeric_limits<double>::denorm_min();
+    for (std::size_t i = 0; i + 1 < n / 10; ++i) x[i] = x[i + n / 10];  // ties
+    std::vector<double> want = x, scratch(n), small(n / 2);
+    std::sort(want.begin(), want.end());
+    std::vector<double> got = x;
+    radix_sort(got, scratch);
+    EXPECT_EQ(got, want);
+    got = x;
+    radix_sort(got, small);  // too little work space: still sorted
+    EXPECT_EQ(got, want);
+  }
+}
+
+TEST(StatsGof, ChiSquareGroupsCellsAndTailsStayFinite) {
+  // 4 values, 3 cells: nothing reaches 5 expected, one group, no p-value.
+  const std::vector<double> x{0, 1, 2, 3};
+  const std::vector<double> counts = cell_counts(x, 0, 1.5, 3);
+  EXPECT_EQ(counts, (std::vector<double>{2, 1, 1}));
+  Gof g;
+  chi_square({0, 1.5, counts}, x.size(), 1, 1, g);
+  EXPECT_EQ(g.chi2_df, -2);
+  EXPECT_NEAR(g.chi2, 0, 1e-12);  // one group holds everything: O = E = n
+  EXPECT_TRUE(std::isnan(g.chi2_p));
+
+  // A point 1000 scale units from the location in either direction: F or
+  // 1 - F underflows, and the statistics stay finite (floored logarithms).
+  edf_statistics(std::vector<double>{-1000, 0, 1, 1000}, 0, 1, g);
+  EXPECT_TRUE(std::isfinite(g.ad));
+  EXPECT_GT(g.ad, 100);
+  EXPECT_NEAR(g.ks, 0.25, 1e-12);
+  EXPECT_TRUE(std::isinf(return_period(1000, 0, 1)));
+}
+
+TEST(StatsBootstrap, DependsOnTheSeedOnlyAndCountsFailures) {
+  std::vector<double> x = gumbel_sample(300, 10, 2, 7);
+  std::sort(x.begin(), x.end());
+  const Estimation fit = fit_lmom(x);
+  Gof observed;
+  edf_statistics(x, fit.a, fit.b, observed);
+  const std::vector<double> periods{10, 100};
+  BootstrapSpec spec{x.size(), 199, 42, 1, 0.99, periods};
+
+  std::vector<Boot> runs;
+  for (unsigned threads : {1u, 2u, 5u}) {
+    spec.threads = threads;
+    runs.push_back(bootstrap(fit.a, fit.b, observed, refit_lmom, spec));
+  }
+  auto same = [](const Interval& p, const Interval& q) {
+    return p.lower == q.lower && p.upper == q.upper;
+  };
+  for (const Boot& r : runs) {
+    EXPECT_EQ(r.failed, 0);
+    EXPECT_TRUE(same(r.a, runs[0].a) && same(r.b, runs[0].b) && same(r.quantile, runs[0].quantile));
+    EXPECT_TRUE(same(r.return_levels[1], runs[0].return_levels[1]));
+    EXPECT_EQ(r.se_a, runs[0].se_a);
+    EXPECT_EQ(r.ad_p, runs[0].ad_p);
+  }
+  const Boot& r = runs[0];
+  EXPECT_LT(r.a.lower, fit.a);
+  EXPECT_GT(r.a.upper, fit.a);
+  EXPECT_NEAR(r.se_b, 2 * std::sqrt(0.8 / 300), 0.35 * 2 * std::sqrt(0.8 / 300));
+  EXPECT_GT(r.ks_p, 0.01);
+  spec.seed = 43;
+  EXPECT_NE(bootstrap(fit.a, fit.b, observed, refit_lmom, spec).a.lower, r.a.lower);
+
+  // Refits failing (or throwing) on about half the replicates are counted,
+  // identically on any thread count; the rest still give intervals.
+  const double median = fit.a - fit.b * std::log(std::log(2.0));
+  const Refit flaky = [&](std::span<const double> s, double& a, double& b) {
+    if (s[s.size() / 2] > median + 0.05) throw std::runtime_error("refit");
+    return s[s.size() / 2] < median && refit_lmom(s, a, b);
+  };
+  spec.threads = 1;
+  const Boot one = bootstrap(fit.a, fit.b, observed, flaky, spec);
+  spec.threads = 2;
+  const Boot two = bootstrap(fit.a, fit.b, observed, flaky, spec);
+  EXPECT_GT(one.failed, 50);
+  EXPECT_LT(one.failed, 150);
+  EXPECT_EQ(one.failed, two.failed);
+  EXPECT_EQ(one.replicates, 199);
+  EXPECT_TRUE(same(one.b, two.b));
+  EXPECT_TRUE(std::isfinite(one.b.lower));
+
+  const Boot none = bootstrap(
+      fit.a, fit.b, observed, [](std::span<const double>, double&, double&) { return false; },
+      spec);
+  EXPECT_EQ(none.failed, 199);
+  EXPECT_TRUE(std::isnan(none.a.lower) && std::isnan(none.ks_p) && std::isnan(none.se_b));
+}
+
+}  // namespace
+}  // namespace korvalinde::stats
