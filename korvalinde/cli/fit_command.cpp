@@ -85,7 +85,7 @@ Outcome fit_one(const std::string& name, const Settings& s, bool keep_detail) {
     o.result.error = why;
     return o;
   }
-  o.result = fit_sample(values, s.fit, name, keep_detail ? &o.detail : nullptr);
+  o.result = fit_sample_sorting(values, s.fit, name, keep_detail ? &o.detail : nullptr);
   if (!o.result.ok) o.result.error = name + ": " + o.result.error;
   return o;
 }

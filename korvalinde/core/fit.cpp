@@ -1,12 +1,15 @@
 #include "korvalinde/core/fit.hpp"
 
-#include <algorithm>
 #include <cmath>
 #include <string>
 
 #include "korvalinde/core/histogram.hpp"
 #include "korvalinde/core/lsfit.hpp"
 #include "korvalinde/core/model.hpp"
+#include "korvalinde/stats/analyze.hpp"
+#include "korvalinde/stats/bootstrap.hpp"
+#include "korvalinde/stats/estimate.hpp"
+#include "korvalinde/stats/sort.hpp"
 
 namespace korvalinde {
 namespace {
@@ -15,6 +18,19 @@ FitResult failure(FitResult r, std::string message) {
   r.ok = false;
   r.error = std::move(message);
   return r;
+}
+
+// Runs the bootstrap of one method with the given refit.
+void add_bootstrap(MethodResult& m, const stats::Refit& refit, std::size_t n,
+                   const FitOptions& o) {
+  stats::BootstrapSpec spec;
+  spec.n = n;
+  spec.replicates = o.bootstrap;
+  spec.seed = o.seed;
+  spec.threads = o.threads;
+  spec.prob = o.prob;
+  spec.periods = o.periods;
+  m.boot = stats::bootstrap(m.a, m.b, m.gof, refit, spec);
 }
 
 }  // namespace
@@ -33,6 +49,12 @@ std::string check_options(const FitOptions& o) {
 
 FitResult fit_sample(std::span<const double> values, const FitOptions& options,
                      std::string_view name, FitDetail* detail) {
+  std::vector<double> copy(values.begin(), values.end());
+  return fit_sample_sorting(copy, options, name, detail);
+}
+
+FitResult fit_sample_sorting(std::span<double> values, const FitOptions& options,
+                             std::string_view name, FitDetail* detail) {
   FitResult r;
   r.file = std::string(name);
   r.n = values.size();
@@ -46,10 +68,15 @@ FitResult fit_sample(std::span<const double> values, const FitOptions& options,
     return failure(r, "too few values: " + std::to_string(values.size()) +
                           " (at least 2 are needed)");
   }
-  extremes(values, r.min, r.max);
+  // The histogram's counts and extremes do not depend on the order, so the
+  // least-squares fit is the same on the sorted sample.
+  stats::radix_sort(values);
+  const std::span<const double> sorted = values;
+  r.min = sorted.front();
+  r.max = sorted.back();
 
   LsWorkspace ws;
-  const LsFit ls = fit_ls(values, options.bins, ws);
+  const LsFit ls = fit_ls(sorted, options.bins, ws);
   if (ls.status == LsFit::Status::NoRange) {
     return failure(r, r.min == r.max ? "all values are equal: no distribution to fit"
                                      : "the values have no usable range for " +
@@ -60,33 +87,58 @@ FitResult fit_sample(std::span<const double> values, const FitOptions& options,
   }
   r.width = ls.dx;
   r.m = ls.m;
+
+  const stats::Analysis in{sorted, {ls.minimum, ls.dx, {ws.raw.data(), std::size_t(ls.m)}},
+                           options.prob, options.periods, options.level};
+  const int bins = options.bins;
   if (options.ls) {
     MethodResult& m = r.ls;
     m.present = true;
-    m.a = ls.a;
-    m.b = ls.b;
     m.info = ls.info;
     m.nfev = ls.nfev;
     m.sum_sq = ls.sum_sq;
     m.l2 = ls.l2;
     m.serror = ls.serror;
     m.rerror = ls.rerror;
-    m.prob = options.prob;
-    quantile(options.prob, m.a, m.b, m.quantile.value);
-    for (const double t : options.periods) {
-      ReturnLevel rl;
-      rl.period = t;
-      quantile(1 - 1 / t, m.a, m.b, rl.level.value);
-      m.return_levels.push_back(rl);
+    stats::analyze_method(in, ls.a, ls.b, stats::ls_covariance(ls.x, ls.y, ls.a, ls.b), m);
+    if (options.bootstrap > 0) {
+      add_bootstrap(m, [bins](std::span<const double> s, double& a, double& b) {
+        LsWorkspace w;
+        const LsFit f = fit_ls(s, bins, w);
+        a = f.a;
+        b = f.b;
+        return f.status == LsFit::Status::Ok;
+      }, sorted.size(), options);
+    }
+  }
+  if (options.mle) {
+    const stats::Estimation e = stats::fit_mle(sorted, options.threads);
+    if (!e.ok) return failure(r, e.error);
+    MethodResult& m = r.mle;
+    m.present = true;
+    m.loglik = e.loglik;
+    m.iterations = e.iterations;
+    stats::analyze_method(in, e.a, e.b, e.cov, m);
+    if (options.bootstrap > 0) add_bootstrap(m, stats::refit_mle, sorted.size(), options);
+  }
+  if (options.lmom) {
+    const stats::Estimation e = stats::fit_lmom(sorted);
+    if (!e.ok) return failure(r, e.error);
+    MethodResult& m = r.lmom;
+    m.present = true;
+    stats::analyze_method(in, e.a, e.b, e.cov, m);
+    if (options.bootstrap > 0) {
+      add_bootstrap(m, stats::refit_lmom, sorted.size(), options);
+      m.se_a = m.boot->se_a;
+      m.se_b = m.boot->se_b;
     }
   }
   if (detail != nullptr) {
-    detail->centres.assign(ws.x.begin(), ws.x.begin() + ls.m);
-    detail->densities.assign(ws.y.begin(), ws.y.begin() + ls.m);
+    detail->centres.assign(ls.x.begin(), ls.x.end());
+    detail->densities.assign(ls.y.begin(), ls.y.end());
     detail->minimum = ls.minimum;
     detail->dx = ls.dx;
-    detail->sorted.assign(values.begin(), values.end());
-    std::sort(detail->sorted.begin(), detail->sorted.end());
+    detail->sorted.assign(sorted.begin(), sorted.end());
   }
   r.ok = true;
   return r;

@@ -41,4 +41,9 @@ std::string check_options(const FitOptions& options);
 FitResult fit_sample(std::span<const double> values, const FitOptions& options,
                      std::string_view name, FitDetail* detail = nullptr);
 
+// The same, sorting the caller's values in place instead of a copy of them
+// (the results are the same: every statistic works on the sorted sample).
+FitResult fit_sample_sorting(std::span<double> values, const FitOptions& options,
+                             std::string_view name, FitDetail* detail = nullptr);
+
 }  // namespace korvalinde
