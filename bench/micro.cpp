@@ -22,6 +22,7 @@
 #include "korvalinde/classic/message.hpp"
 #include "korvalinde/classic/model.hpp"
 #include "korvalinde/classic/reader.hpp"
+#include "korvalinde/classic/solver_entry.hpp"
 
 namespace {
 

@@ -115,11 +115,4 @@ void DNLS1(ResidualFn fcn, int iopt, int m, int n, double* x, double* fvec, doub
 void DNLS1E(ResidualFn fcn, int iopt, int m, int n, double* x, double* fvec, double tol,
             int nprint, int& info, int* iwa, double* wa, int lwa);
 
-// The same entry bound to the program's residual routine ::fcn.
-void DNLS1E(int iopt, int m, int n, double* x, double* fvec, double tol, int nprint, int& info,
-            int* iwa, double* wa, int lwa);
-
 }  // namespace dnls
-
-// The residual routine of the program that links the solver's DNLS1E entry.
-void fcn(int& iflag, int m, int n, const double* x, double* fvec, double* fjac, int ldfjac);

@@ -32,9 +32,4 @@ void DNLS1E(ResidualFn fcn, int iopt, int m, int n, double* x, double* fvec, dou
   if (info == 0) XERMSG("SLATEC", "DNLS1E", "INVALID INPUT PARAMETER.", 2, 1);
 }
 
-void DNLS1E(int iopt, int m, int n, double* x, double* fvec, double tol, int nprint, int& info,
-            int* iwa, double* wa, int lwa) {
-  DNLS1E(::fcn, iopt, m, n, x, fvec, tol, nprint, info, iwa, wa, lwa);
-}
-
 }  // namespace dnls

@@ -20,6 +20,7 @@
 #include "korvalinde/classic/model.hpp"
 #include "korvalinde/classic/reader.hpp"
 #include "korvalinde/classic/report.hpp"
+#include "korvalinde/classic/solver_entry.hpp"
 #include "korvalinde/classic/sysfile.hpp"
 
 namespace korvalinde {

@@ -5,6 +5,7 @@
 #include "dnls/messages/xerror.hpp"
 #include "dnls/solver/dnls.hpp"
 #include "korvalinde/classic/blocks.hpp"
+#include "korvalinde/classic/solver_entry.hpp"
 
 namespace korvalinde {
 

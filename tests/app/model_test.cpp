@@ -7,6 +7,7 @@
 
 #include "dnls/solver/dnls.hpp"
 #include "korvalinde/classic/blocks.hpp"
+#include "korvalinde/classic/solver_entry.hpp"
 #include "tests/support/child.hpp"
 
 namespace {

@@ -10,6 +10,7 @@
 #include "dnls/io/units.hpp"
 #include "dnls/messages/xerror.hpp"
 #include "dnls/solver/dnls.hpp"
+#include "korvalinde/classic/solver_entry.hpp"
 #include "tests/support/child.hpp"
 
 namespace {
