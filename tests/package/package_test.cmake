@@ -27,7 +27,7 @@ foreach(f IN ITEMS dnls/solver/dnls.hpp dnls/messages/xerror.hpp dnls/messages/m
 endforeach()
 file(GLOB_RECURSE headers RELATIVE ${prefix}/include ${prefix}/include/*)
 foreach(f IN LISTS headers)
-  if(NOT f MATCHES "^(dnls/(solver|messages|io)|korvalinde/core)/[^/]+\\.hpp$")
+  if(NOT f MATCHES "^(dnls/(solver|messages|io)|korvalinde/(core|stats))/[^/]+\\.hpp$")
     message(FATAL_ERROR "not a public header: include/${f}")
   endif()
 endforeach()

@@ -54,7 +54,7 @@ int main() {
   korvalinde::FitOptions options;
   options.bins = 4;
   const korvalinde::FitResult r = korvalinde::fit_sample(sample, options, "consumer");
-  if (r.file != "consumer" || (!r.ok && r.error.empty())) {
+  if (r.file != "consumer" || !r.ok || !r.mle.present || !(r.mle.b > 0)) {
     std::puts("FAILED: fitting core");
     return 1;
   }
