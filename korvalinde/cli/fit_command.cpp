@@ -234,7 +234,7 @@ int main(int argc, char** argv) {
   fit->add_option("--bins", s.fit.bins, "Histogram bins, 1 to 1000000")
       ->default_val(50)
       ->check(CLI::Range(1, 1000000));
-  fit->add_option("--prob", s.fit.prob, "DPA_CUT probability, in (0, 1)")->default_val(0.99);
+  fit->add_option("--prob", s.fit.prob, "DPA_CUT probability, in (0, 1]")->default_val(0.99);
   fit->add_option("--result", s.result, "Write the per-bin table (one input only)");
   fit->add_option("--json", s.json, "Write one JSON line per file (- is standard output)");
   fit->add_option("--svg", s.svg, "Write the picture (one input only)");

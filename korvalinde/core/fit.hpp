@@ -16,7 +16,7 @@ namespace korvalinde {
 
 struct FitOptions {
   int bins = 50;       // 1 .. 1,000,000
-  double prob = 0.99;  // DPA_CUT probability, in (0, 1)
+  double prob = 0.99;  // DPA_CUT probability, in (0, 1]
   bool ls = true, mle = true, lmom = true;
   std::vector<double> periods{2, 5, 10, 20, 50, 100, 200, 500, 1000};
   std::optional<double> level;  // adds the return period of this level

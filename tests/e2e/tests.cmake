@@ -18,3 +18,10 @@ foreach(check read_error long_names fifo stdin_sample result_atomic result_write
            COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/classic_faults.sh $<TARGET_FILE:korvalinde>
                    ${PROJECT_SOURCE_DIR}/examples/sample.txt ${check})
 endforeach()
+
+# The fit command.
+foreach(check report json svg usage columns threads classic_equal)
+  add_test(NAME e2e.fit.${check}
+           COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/fit_cli.sh $<TARGET_FILE:korvalinde>
+                   ${PROJECT_SOURCE_DIR} ${check})
+endforeach()
