@@ -19,7 +19,8 @@ constexpr int kCurvePoints = 240;
 // Layout in pixels: three panels side by side under a title, a legend below.
 constexpr double kPanelWidth = 500, kPanelHeight = 440, kTitleHeight = 36, kLegendHeight = 64;
 constexpr double kWidth = 3 * kPanelWidth, kHeight = kTitleHeight + kPanelHeight + kLegendHeight;
-constexpr double kLeft = 70, kRight = 18, kTop = 30, kBottom = 48;
+constexpr double kLeft = 70, kRight = 28, kTop = 30, kBottom = 48;
+constexpr double kCharWidth = 0.58;  // average advance of a character, in font sizes
 
 struct Method {
   const char* name;
@@ -69,6 +70,11 @@ struct Range {
     hi = std::max(hi, v);
   }
   bool empty() const { return lo > hi; }
+  // Ticks over the range widened by a small margin, so that nothing sits on the frame.
+  Ticks ticks() const {
+    const double margin = 0.03 * (hi - lo);
+    return nice_ticks(lo - margin, hi + margin);
+  }
   // Adds v, but no further than `reach` times the current span beyond it.
   void extend(double v, double reach) {
     if (empty() || !std::isfinite(v)) return add(v);
@@ -242,11 +248,22 @@ struct Panel {
     }
     largest = 0;
     for (double v : y.ticks.values) largest = std::max(largest, std::fabs(v));
+    std::vector<std::string> labels;
+    std::size_t longest = 0;
     for (double v : y.ticks.values) {
-      const double p = y.map(v);
+      labels.push_back(tick_label(v, y.ticks.step, largest));
+      longest = std::max(longest, labels.back().size());
+    }
+    // Long labels get a smaller font so as not to run into the axis title.
+    const double room = kLeft - 8 - 24;
+    const double size = std::min(12.0, room / (kCharWidth * static_cast<double>(longest)));
+    const std::string font =
+        concat("text-anchor=\"end\" font-size=\"", format_number(size, 3), "\"");
+    for (std::size_t i = 0; i < labels.size(); ++i) {
+      const double p = y.map(y.ticks.values[i]);
       s.line(left(), p, right(), p, "stroke=\"#e6e6e6\"");
       s.line(left() - 5, p, left(), p, "stroke=\"#333\"");
-      s.text(left() - 8, p + 4, tick_label(v, y.ticks.step, largest), "text-anchor=\"end\"");
+      s.text(left() - 8, p + size / 3, labels[i], font);
     }
     append(s.out, "<rect x=\"", px(left()), "\" y=\"", px(top()), "\" width=\"",
            px(right() - left()), "\" height=\"", px(bottom() - top()),
@@ -367,18 +384,22 @@ void histogram_panel(Svg& s, double x0, const PlotData& data, const std::vector<
   Panel::end_clip(s);
 
   // DPA_CUT lines, labelled along the line, the labels of successive methods
-  // stacked so that close values stay readable.
-  int stacked = 0;
+  // stacked so that close values stay readable; when the line is full they
+  // continue on its other side.
+  double offset = 6, side = -4;
   for (const Method& me : methods) {
     const double cut = me.fit->quantile.value;
     const double x = p.x.map(cut);
     if (!std::isfinite(cut) || !(x >= p.left() && x <= p.right())) continue;
     s.line(x, p.top(), x, p.bottom(), stroke(me.colour, 1.4, "stroke-dasharray=\"6 4\""));
-    const double y = p.bottom() - 6 - 118 * stacked++;
-    append(s.out, "<text transform=\"translate(", px(x - 4), " ", px(y),
+    const std::string label = concat("DPA_CUT ", format_number(cut));
+    const double length = 11 * kCharWidth * static_cast<double>(label.size()) + 12;
+    if (offset + length > p.bottom() - p.top()) offset = 6, side = -side + 9;
+    const double y = p.bottom() - offset;
+    offset += length;
+    append(s.out, "<text transform=\"translate(", px(x + side), " ", px(y),
            ") rotate(-90)\" font-size=\"11\" fill=\"", me.colour,
-           "\" stroke=\"#fff\" stroke-width=\"3\" paint-order=\"stroke\">DPA_CUT ",
-           format_number(cut), "</text>\n");
+           "\" stroke=\"#fff\" stroke-width=\"3\" paint-order=\"stroke\">", label, "</text>\n");
   }
 }
 
@@ -402,8 +423,7 @@ void probability_panel(Svg& s, double x0, const PlotData& data, const std::vecto
     vr.extend(me.fit->a + me.fit->b * yr.hi, 0.25);
   }
   if (vr.empty()) vr.add(0), vr.add(1);
-  const Panel p(x0, kTitleHeight, nice_ticks(yr.lo, yr.hi), false, nice_ticks(vr.lo, vr.hi),
-                "clip-b");
+  const Panel p(x0, kTitleHeight, yr.ticks(), false, vr.ticks(), "clip-b");
   p.frame(s, "Gumbel probability plot", "reduced variate -ln(-ln F)", "value");
   p.begin_clip(s);
   const double y0 = p.x.ticks.lo, y1 = p.x.ticks.hi;
@@ -454,9 +474,16 @@ void return_level_panel(Svg& s, double x0, const PlotData& data, const std::vect
       vr.extend(hi + band(*mle, reduced_of_period(t_hi)), 0.5);
     }
   }
+  // The --level value, with each method's return period of it.
+  double level = kUndefined;
+  for (const Method& me : methods) {
+    if (me.fit->level) level = *me.fit->level;
+  }
+  if (vr.empty()) vr.add(level);
+  vr.extend(level, 0.5);
   if (vr.empty()) vr.add(0), vr.add(1);
   Ticks xt = log_ticks(1, t_hi);
-  const Panel p(x0, kTitleHeight, std::move(xt), true, nice_ticks(vr.lo, vr.hi), "clip-c");
+  const Panel p(x0, kTitleHeight, std::move(xt), true, vr.ticks(), "clip-c");
   p.frame(s, "Return levels", "return period T", "return level");
   p.begin_clip(s);
 
@@ -483,7 +510,27 @@ void return_level_panel(Svg& s, double x0, const PlotData& data, const std::vect
   std::vector<std::pair<double, double>> points;
   for (std::size_t i : kept) points.push_back(p.at(1 / (1 - position(i, n)), data.sorted[i]));
   dots(s, points);
+  const double ly = p.y.map(level);
+  std::string label;
+  if (std::isfinite(level)) {
+    s.line(p.left(), ly, p.right(), ly, stroke("#666", 1, "stroke-dasharray=\"2 3\""));
+    append(label, "level ", format_number(level), ": T =");
+    for (const Method& me : methods) {
+      if (!me.fit->level) continue;
+      const double t = me.fit->level_period;
+      append(label, " ", format_number(t), " (", me.name, ")");
+      const auto [cx, cy] = p.at(t, level);
+      if (std::isfinite(cx) && std::isfinite(cy)) {
+        append(s.out, "<circle cx=\"", px(cx), "\" cy=\"", px(cy), "\" r=\"4\" fill=\"", me.colour,
+               "\" stroke=\"#fff\"/>\n");
+      }
+    }
+  }
   Panel::end_clip(s);
+  if (std::isfinite(ly) && ly >= p.top() && ly <= p.bottom()) {
+    s.text(p.left() + 6, ly > p.top() + 14 ? ly - 5 : ly + 14, label,
+           "font-size=\"11\" stroke=\"#fff\" stroke-width=\"3\" paint-order=\"stroke\"");
+  }
 }
 
 // The legend below the panels: the methods with their parameters on the
