@@ -20,6 +20,8 @@ constexpr int kCurvePoints = 240;
 constexpr double kPanelWidth = 500, kPanelHeight = 440, kTitleHeight = 36, kLegendHeight = 64;
 constexpr double kWidth = 3 * kPanelWidth, kHeight = kTitleHeight + kPanelHeight + kLegendHeight;
 constexpr double kLeft = 70, kRight = 28, kTop = 30, kBottom = 48;
+// A white outline drawn under a label keeps it readable over lines.
+constexpr const char* kHalo = " fill=\"none\" stroke=\"#fff\" stroke-width=\"3\"";
 constexpr double kCharWidth = 0.58;  // average advance of a character, in font sizes
 
 struct Method {
@@ -397,9 +399,10 @@ void histogram_panel(Svg& s, double x0, const PlotData& data, const std::vector<
     if (offset + length > p.bottom() - p.top()) offset = 6, side = -side + 9;
     const double y = p.bottom() - offset;
     offset += length;
-    append(s.out, "<text transform=\"translate(", px(x + side), " ", px(y),
-           ") rotate(-90)\" font-size=\"11\" fill=\"", me.colour,
-           "\" stroke=\"#fff\" stroke-width=\"3\" paint-order=\"stroke\">", label, "</text>\n");
+    const std::string at = concat("transform=\"translate(", px(x + side), " ", px(y),
+                                  ") rotate(-90)\" font-size=\"11\"");
+    append(s.out, "<text ", at, kHalo, ">", label, "</text>\n<text ", at, " fill=\"", me.colour,
+           "\">", label, "</text>\n");
   }
 }
 
@@ -528,8 +531,9 @@ void return_level_panel(Svg& s, double x0, const PlotData& data, const std::vect
   }
   Panel::end_clip(s);
   if (std::isfinite(ly) && ly >= p.top() && ly <= p.bottom()) {
-    s.text(p.left() + 6, ly > p.top() + 14 ? ly - 5 : ly + 14, label,
-           "font-size=\"11\" stroke=\"#fff\" stroke-width=\"3\" paint-order=\"stroke\"");
+    const double y = ly > p.top() + 14 ? ly - 5 : ly + 14;
+    s.text(p.left() + 6, y, label, concat("font-size=\"11\"", kHalo));
+    s.text(p.left() + 6, y, label, "font-size=\"11\"");
   }
 }
 
