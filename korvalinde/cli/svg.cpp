@@ -62,7 +62,7 @@ double position(std::size_t i, std::size_t n) {
 
 double clamp_data(double v) { return std::clamp(v, -kHuge, kHuge); }
 
-// A range that grows to hold finite values, with a fallback when it holds none.
+// A range that grows to hold the finite values added to it.
 struct Range {
   double lo = INFINITY, hi = -INFINITY;
   void add(double v) {
