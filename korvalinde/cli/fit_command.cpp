@@ -99,9 +99,9 @@ std::string result_table(const FitResult& r, const FitDetail& d) {
   out += '\n';
   for (std::size_t i = 0; i < d.centres.size(); ++i) {
     const double fitted = extremeval(d.centres[i], r.ls.a, r.ls.b);
-    out.append(line, dnls::fmt::format_to(line, sizeof line, "(4(F12.7,2x))",
-                                          {d.centres[i], d.densities[i], fitted,
-                                           d.densities[i] - fitted}));
+    out.append(line, dnls::fmt::format_to(
+                         line, sizeof line, "(4(F12.7,2x))",
+                         {d.centres[i], d.densities[i], fitted, d.densities[i] - fitted}));
     out += '\n';
   }
   return out;
@@ -118,8 +118,7 @@ bool write_file(const std::string& name, const std::string& text) {
   f << text;
   f.close();
   if (!f) {
-    std::fprintf(stderr, "korvalinde: can not write %s: %s\n", name.c_str(),
-                 std::strerror(errno));
+    std::fprintf(stderr, "korvalinde: can not write %s: %s\n", name.c_str(), std::strerror(errno));
     return false;
   }
   return true;
@@ -131,10 +130,14 @@ bool parse_methods(const std::string& list, FitOptions& o) {
   while (at <= list.size()) {
     const std::size_t comma = std::min(list.find(',', at), list.size());
     const std::string m = list.substr(at, comma - at);
-    if (m == "ls") o.ls = true;
-    else if (m == "mle") o.mle = true;
-    else if (m == "lmom") o.lmom = true;
-    else return false;
+    if (m == "ls")
+      o.ls = true;
+    else if (m == "mle")
+      o.mle = true;
+    else if (m == "lmom")
+      o.lmom = true;
+    else
+      return false;
     at = comma + 1;
   }
   return true;
@@ -146,11 +149,14 @@ int usage_error(const std::string& what) {
 }
 
 int run_fit(Settings& s) {
-  if (!parse_methods(s.methods, s.fit)) return usage_error("--methods: expected ls, mle or lmom, separated by commas");
+  if (!parse_methods(s.methods, s.fit))
+    return usage_error("--methods: expected ls, mle or lmom, separated by commas");
   if (std::string why = check_options(s.fit); !why.empty()) return usage_error(why);
   if (s.sep.size() > 1) {
-    if (s.sep == "\\t" || s.sep == "tab") s.sep = "\t";
-    else return usage_error("--sep: one character expected");
+    if (s.sep == "\\t" || s.sep == "tab")
+      s.sep = "\t";
+    else
+      return usage_error("--sep: one character expected");
   }
   if (s.files.size() > 1 && !s.result.empty()) return usage_error("--result: one input file only");
   if (s.files.size() > 1 && !s.svg.empty()) return usage_error("--svg: one input file only");
@@ -166,7 +172,8 @@ int run_fit(Settings& s) {
   if (!s.json.empty()) {
     json = json_to_stdout ? stdout : std::fopen(s.json.c_str(), "wb");
     if (json == nullptr) {
-      std::fprintf(stderr, "korvalinde: can not write %s: %s\n", s.json.c_str(), std::strerror(errno));
+      std::fprintf(stderr, "korvalinde: can not write %s: %s\n", s.json.c_str(),
+                   std::strerror(errno));
       return 1;
     }
   }
@@ -199,7 +206,8 @@ int run_fit(Settings& s) {
   });
 
   if (json != nullptr && json != stdout && std::fclose(json) != 0) {
-    std::fprintf(stderr, "korvalinde: can not write %s: %s\n", s.json.c_str(), std::strerror(errno));
+    std::fprintf(stderr, "korvalinde: can not write %s: %s\n", s.json.c_str(),
+                 std::strerror(errno));
     failed = true;
   }
   if (detail && outcomes[0].result.ok) {
@@ -223,9 +231,10 @@ int run_fit(Settings& s) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  CLI::App app{"korvalinde fits the Gumbel (extreme-value type I) distribution to samples.\n"
-               "Without arguments it runs the classic run: control input on standard input.",
-               "korvalinde"};
+  CLI::App app{
+      "korvalinde fits the Gumbel (extreme-value type I) distribution to samples.\n"
+      "Without arguments it runs the classic run: control input on standard input.",
+      "korvalinde"};
   app.set_version_flag("--version", version_text());
   app.require_subcommand(1);
   Settings s;
@@ -256,7 +265,8 @@ int main(int argc, char** argv) {
   if (argc > 1) {
     const std::string first = argv[1];
     if (first != "fit" && first != "--help" && first != "-h" && first != "--version")
-      return usage_error(first[0] == '-' ? first + ": unknown option" : first + ": unknown command");
+      return usage_error(first[0] == '-' ? first + ": unknown option"
+                                         : first + ": unknown command");
   }
   try {
     app.parse(argc, argv);

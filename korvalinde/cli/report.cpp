@@ -19,7 +19,7 @@ std::string plus_minus(double value, double se) {
 
 std::string bounds(double lower, double upper) {
   if (!std::isfinite(lower) && !std::isfinite(upper)) return "[n/a]";
-  return "[" + num(lower) + ", " + num(upper) + "]";
+  return concat("[", num(lower), ", ", num(upper), "]");
 }
 
 std::string with_interval(const Estimate& e) {

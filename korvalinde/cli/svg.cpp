@@ -19,7 +19,10 @@ constexpr int kCurvePoints = 240;
 // Layout in pixels: three panels side by side under a title, a legend below.
 constexpr double kPanelWidth = 500, kPanelHeight = 440, kTitleHeight = 36, kLegendHeight = 64;
 constexpr double kWidth = 3 * kPanelWidth, kHeight = kTitleHeight + kPanelHeight + kLegendHeight;
-constexpr double kLeft = 70, kRight = 18, kTop = 30, kBottom = 48;
+constexpr double kLeft = 70, kRight = 28, kTop = 30, kBottom = 48;
+// A white outline drawn under a label keeps it readable over lines.
+constexpr const char* kHalo = " fill=\"none\" stroke=\"#fff\" stroke-width=\"3\"";
+constexpr double kCharWidth = 0.58;  // average advance of a character, in font sizes
 
 struct Method {
   const char* name;
@@ -59,7 +62,7 @@ double position(std::size_t i, std::size_t n) {
 
 double clamp_data(double v) { return std::clamp(v, -kHuge, kHuge); }
 
-// A range that grows to hold finite values, with a fallback when it holds none.
+// A range that grows to hold the finite values added to it.
 struct Range {
   double lo = INFINITY, hi = -INFINITY;
   void add(double v) {
@@ -69,6 +72,11 @@ struct Range {
     hi = std::max(hi, v);
   }
   bool empty() const { return lo > hi; }
+  // Ticks over the range widened by a small margin, so that nothing sits on the frame.
+  Ticks ticks() const {
+    const double margin = 0.03 * (hi - lo);
+    return nice_ticks(lo - margin, hi + margin);
+  }
   // Adds v, but no further than `reach` times the current span beyond it.
   void extend(double v, double reach) {
     if (empty() || !std::isfinite(v)) return add(v);
@@ -159,7 +167,7 @@ std::string shorten(const std::string& s, std::size_t limit) {
   for (; i < s.size(); ++i) {
     if ((static_cast<unsigned char>(s[i]) & 0xC0) != 0x80 && chars++ == limit) break;
   }
-  return i < s.size() ? s.substr(0, i) + "..." : s;
+  return i < s.size() ? concat(s.substr(0, i), "...") : s;
 }
 
 std::string px(double v) { return format_fixed(v, 1); }
@@ -170,16 +178,16 @@ class Svg {
 
   void text(double x, double y, std::string_view s, std::string_view attrs = {}) {
     if (!std::isfinite(x) || !std::isfinite(y)) return;
-    out += "<text x=\"" + px(x) + "\" y=\"" + px(y) + "\"";
-    if (!attrs.empty()) out += " " + std::string(attrs);
-    out += ">" + escape(s) + "</text>\n";
+    append(out, "<text x=\"", px(x), "\" y=\"", px(y), "\"");
+    if (!attrs.empty()) append(out, " ", attrs);
+    append(out, ">", escape(s), "</text>\n");
   }
   void line(double x1, double y1, double x2, double y2, std::string_view attrs) {
     if (!std::isfinite(x1) || !std::isfinite(y1) || !std::isfinite(x2) || !std::isfinite(y2)) {
       return;
     }
-    out += "<line x1=\"" + px(x1) + "\" y1=\"" + px(y1) + "\" x2=\"" + px(x2) + "\" y2=\"" +
-           px(y2) + "\" " + std::string(attrs) + "/>\n";
+    append(out, "<line x1=\"", px(x1), "\" y1=\"", px(y1), "\" x2=\"", px(x2), "\" y2=\"", px(y2),
+           "\" ", attrs, "/>\n");
   }
   // A polyline through the points in pixels, broken where a point is undefined.
   void polyline(const std::vector<std::pair<double, double>>& points, std::string_view attrs) {
@@ -190,13 +198,13 @@ class Svg {
         pen = false;
         continue;
       }
-      d += (pen ? "L" : "M") + px(x) + " " + px(y);
+      append(d, pen ? "L" : "M", px(x), " ", px(y));
       pen = true;
     }
     path(d, attrs);
   }
   void path(const std::string& d, std::string_view attrs) {
-    if (!d.empty()) out += "<path d=\"" + d + "\" " + std::string(attrs) + "/>\n";
+    if (!d.empty()) append(out, "<path d=\"", d, "\" ", attrs, "/>\n");
   }
 };
 
@@ -226,9 +234,9 @@ struct Panel {
 
   void frame(Svg& s, std::string_view title, std::string_view xlabel,
              std::string_view ylabel) const {
-    s.out += "<clipPath id=\"" + clip + "\"><rect x=\"" + px(left()) + "\" y=\"" + px(top()) +
-             "\" width=\"" + px(right() - left()) + "\" height=\"" + px(bottom() - top()) +
-             "\"/></clipPath>\n";
+    append(s.out, "<clipPath id=\"", clip, "\"><rect x=\"", px(left()), "\" y=\"", px(top()),
+           "\" width=\"", px(right() - left()), "\" height=\"", px(bottom() - top()),
+           "\"/></clipPath>\n");
     s.text(left(), y0 + 18, title, "font-size=\"14\" font-weight=\"bold\"");
     double largest = 0;
     for (double v : x.ticks.values) largest = std::max(largest, std::fabs(v));
@@ -242,29 +250,40 @@ struct Panel {
     }
     largest = 0;
     for (double v : y.ticks.values) largest = std::max(largest, std::fabs(v));
+    std::vector<std::string> labels;
+    std::size_t longest = 0;
     for (double v : y.ticks.values) {
-      const double p = y.map(v);
+      labels.push_back(tick_label(v, y.ticks.step, largest));
+      longest = std::max(longest, labels.back().size());
+    }
+    // Long labels get a smaller font so as not to run into the axis title.
+    const double room = kLeft - 8 - 24;
+    const double size = std::min(12.0, room / (kCharWidth * static_cast<double>(longest)));
+    const std::string font =
+        concat("text-anchor=\"end\" font-size=\"", format_number(size, 3), "\"");
+    for (std::size_t i = 0; i < labels.size(); ++i) {
+      const double p = y.map(y.ticks.values[i]);
       s.line(left(), p, right(), p, "stroke=\"#e6e6e6\"");
       s.line(left() - 5, p, left(), p, "stroke=\"#333\"");
-      s.text(left() - 8, p + 4, tick_label(v, y.ticks.step, largest), "text-anchor=\"end\"");
+      s.text(left() - 8, p + size / 3, labels[i], font);
     }
-    s.out += "<rect x=\"" + px(left()) + "\" y=\"" + px(top()) + "\" width=\"" +
-             px(right() - left()) + "\" height=\"" + px(bottom() - top()) +
-             "\" fill=\"none\" stroke=\"#333\"/>\n";
+    append(s.out, "<rect x=\"", px(left()), "\" y=\"", px(top()), "\" width=\"",
+           px(right() - left()), "\" height=\"", px(bottom() - top()),
+           "\" fill=\"none\" stroke=\"#333\"/>\n");
     s.text((left() + right()) / 2, bottom() + 38, xlabel, "text-anchor=\"middle\"");
     const double ly = (top() + bottom()) / 2, lx = x0 + 16;
-    s.out += "<text transform=\"translate(" + px(lx) + " " + px(ly) +
-             ") rotate(-90)\" text-anchor=\"middle\">" + escape(ylabel) + "</text>\n";
+    append(s.out, "<text transform=\"translate(", px(lx), " ", px(ly),
+           ") rotate(-90)\" text-anchor=\"middle\">", escape(ylabel), "</text>\n");
   }
 
-  void begin_clip(Svg& s) const { s.out += "<g clip-path=\"url(#" + clip + ")\">\n"; }
+  void begin_clip(Svg& s) const { append(s.out, "<g clip-path=\"url(#", clip, ")\">\n"); }
   static void end_clip(Svg& s) { s.out += "</g>\n"; }
 };
 
 std::string stroke(const char* colour, double width, std::string_view extra = {}) {
-  std::string s = "fill=\"none\" stroke=\"" + std::string(colour) + "\" stroke-width=\"" +
-                  format_number(width) + "\"";
-  if (!extra.empty()) s += " " + std::string(extra);
+  std::string s =
+      concat("fill=\"none\" stroke=\"", colour, "\" stroke-width=\"", format_number(width), "\"");
+  if (!extra.empty()) append(s, " ", extra);
   return s;
 }
 
@@ -274,19 +293,19 @@ void band_polygon(Svg& s, const std::vector<std::pair<double, double>>& lower,
   std::string d;
   auto add = [&](const std::pair<double, double>& p) {
     if (!std::isfinite(p.first) || !std::isfinite(p.second)) return;
-    d += (d.empty() ? "M" : "L") + px(p.first) + " " + px(p.second);
+    append(d, d.empty() ? "M" : "L", px(p.first), " ", px(p.second));
   };
   for (const auto& p : upper) add(p);
   for (auto it = lower.rbegin(); it != lower.rend(); ++it) add(*it);
   if (!d.empty())
-    s.path(d + "Z", "fill=\"" + std::string(colour) + "\" fill-opacity=\"0.15\" stroke=\"none\"");
+    s.path(concat(d, "Z"), concat("fill=\"", colour, "\" fill-opacity=\"0.15\" stroke=\"none\""));
 }
 
 // Observations as round dots: zero-length segments with round caps.
 void dots(Svg& s, const std::vector<std::pair<double, double>>& points) {
   std::string d;
   for (const auto& [x, y] : points) {
-    if (std::isfinite(x) && std::isfinite(y)) d += "M" + px(x) + " " + px(y) + "h0";
+    if (std::isfinite(x) && std::isfinite(y)) append(d, "M", px(x), " ", px(y), "h0");
   }
   s.path(d, "stroke=\"#444\" stroke-width=\"3.2\" stroke-linecap=\"round\" fill=\"none\"");
 }
@@ -348,8 +367,7 @@ void histogram_panel(Svg& s, double x0, const PlotData& data, const std::vector<
     const double right = p.x.map(minimum + static_cast<double>(std::min(m, (g + 1) * group)) * dx);
     const double base = p.y.map(0), height = p.y.map(cells[g].second);
     if (!std::isfinite(left) || !std::isfinite(right) || !std::isfinite(height)) continue;
-    d +=
-        "M" + px(left) + " " + px(base) + "V" + px(height) + "H" + px(right) + "V" + px(base) + "Z";
+    append(d, "M", px(left), " ", px(base), "V", px(height), "H", px(right), "V", px(base), "Z");
   }
   // Outlines only where the bars are wide enough for them to show.
   const bool outlined = group * dx * (p.x.p1 - p.x.p0) / (p.x.ticks.hi - p.x.ticks.lo) > 3;
@@ -368,18 +386,23 @@ void histogram_panel(Svg& s, double x0, const PlotData& data, const std::vector<
   Panel::end_clip(s);
 
   // DPA_CUT lines, labelled along the line, the labels of successive methods
-  // stacked so that close values stay readable.
-  int stacked = 0;
+  // stacked so that close values stay readable; when the line is full they
+  // continue on its other side.
+  double offset = 6, side = -4;
   for (const Method& me : methods) {
     const double cut = me.fit->quantile.value;
     const double x = p.x.map(cut);
     if (!std::isfinite(cut) || !(x >= p.left() && x <= p.right())) continue;
     s.line(x, p.top(), x, p.bottom(), stroke(me.colour, 1.4, "stroke-dasharray=\"6 4\""));
-    const double y = p.bottom() - 6 - 118 * stacked++;
-    s.out += "<text transform=\"translate(" + px(x - 4) + " " + px(y) +
-             ") rotate(-90)\" font-size=\"11\" fill=\"" + me.colour +
-             "\" stroke=\"#fff\" stroke-width=\"3\" paint-order=\"stroke\">" +
-             escape("DPA_CUT " + format_number(cut)) + "</text>\n";
+    const std::string label = concat("DPA_CUT ", format_number(cut));
+    const double length = 11 * kCharWidth * static_cast<double>(label.size()) + 12;
+    if (offset + length > p.bottom() - p.top()) offset = 6, side = -side + 9;
+    const double y = p.bottom() - offset;
+    offset += length;
+    const std::string at = concat("transform=\"translate(", px(x + side), " ", px(y),
+                                  ") rotate(-90)\" font-size=\"11\"");
+    append(s.out, "<text ", at, kHalo, ">", label, "</text>\n<text ", at, " fill=\"", me.colour,
+           "\">", label, "</text>\n");
   }
 }
 
@@ -403,8 +426,7 @@ void probability_panel(Svg& s, double x0, const PlotData& data, const std::vecto
     vr.extend(me.fit->a + me.fit->b * yr.hi, 0.25);
   }
   if (vr.empty()) vr.add(0), vr.add(1);
-  const Panel p(x0, kTitleHeight, nice_ticks(yr.lo, yr.hi), false, nice_ticks(vr.lo, vr.hi),
-                "clip-b");
+  const Panel p(x0, kTitleHeight, yr.ticks(), false, vr.ticks(), "clip-b");
   p.frame(s, "Gumbel probability plot", "reduced variate -ln(-ln F)", "value");
   p.begin_clip(s);
   const double y0 = p.x.ticks.lo, y1 = p.x.ticks.hi;
@@ -455,9 +477,16 @@ void return_level_panel(Svg& s, double x0, const PlotData& data, const std::vect
       vr.extend(hi + band(*mle, reduced_of_period(t_hi)), 0.5);
     }
   }
+  // The --level value, with each method's return period of it.
+  double level = kUndefined;
+  for (const Method& me : methods) {
+    if (me.fit->level) level = *me.fit->level;
+  }
+  if (vr.empty()) vr.add(level);
+  vr.extend(level, 0.5);
   if (vr.empty()) vr.add(0), vr.add(1);
   Ticks xt = log_ticks(1, t_hi);
-  const Panel p(x0, kTitleHeight, std::move(xt), true, nice_ticks(vr.lo, vr.hi), "clip-c");
+  const Panel p(x0, kTitleHeight, std::move(xt), true, vr.ticks(), "clip-c");
   p.frame(s, "Return levels", "return period T", "return level");
   p.begin_clip(s);
 
@@ -484,7 +513,28 @@ void return_level_panel(Svg& s, double x0, const PlotData& data, const std::vect
   std::vector<std::pair<double, double>> points;
   for (std::size_t i : kept) points.push_back(p.at(1 / (1 - position(i, n)), data.sorted[i]));
   dots(s, points);
+  const double ly = p.y.map(level);
+  std::string label;
+  if (std::isfinite(level)) {
+    s.line(p.left(), ly, p.right(), ly, stroke("#666", 1, "stroke-dasharray=\"2 3\""));
+    append(label, "level ", format_number(level), ": T =");
+    for (const Method& me : methods) {
+      if (!me.fit->level) continue;
+      const double t = me.fit->level_period;
+      append(label, " ", format_number(t), " (", me.name, ")");
+      const auto [cx, cy] = p.at(t, level);
+      if (std::isfinite(cx) && std::isfinite(cy)) {
+        append(s.out, "<circle cx=\"", px(cx), "\" cy=\"", px(cy), "\" r=\"4\" fill=\"", me.colour,
+               "\" stroke=\"#fff\"/>\n");
+      }
+    }
+  }
   Panel::end_clip(s);
+  if (std::isfinite(ly) && ly >= p.top() && ly <= p.bottom()) {
+    const double y = ly > p.top() + 14 ? ly - 5 : ly + 14;
+    s.text(p.left() + 6, y, label, concat("font-size=\"11\"", kHalo));
+    s.text(p.left() + 6, y, label, "font-size=\"11\"");
+  }
 }
 
 // The legend below the panels: the methods with their parameters on the
@@ -494,39 +544,39 @@ void legend(Svg& s, const std::vector<Method>& methods, const MethodResult* mle,
   double x = kLeft;
   for (const Method& me : methods) {
     s.line(x, y - 4, x + 28, y - 4, stroke(me.colour, 2.5));
-    const std::string label = std::string(me.name) + ": a = " + format_number(me.fit->a) +
-                              ", b = " + format_number(me.fit->b);
+    const std::string label =
+        concat(me.name, ": a = ", format_number(me.fit->a), ", b = ", format_number(me.fit->b));
     s.text(x + 36, y, label);
     x += 36 + 7.2 * static_cast<double>(label.size()) + 40;
   }
   const double y2 = y + 24;
   x = kLeft;
-  s.out += "<rect x=\"" + px(x) + "\" y=\"" + px(y2 - 12) +
-           "\" width=\"28\" height=\"12\" fill=\"#cfd8e3\" stroke=\"#8c9bb0\"/>\n";
+  append(s.out, "<rect x=\"", px(x), "\" y=\"", px(y2 - 12),
+         "\" width=\"28\" height=\"12\" fill=\"#cfd8e3\" stroke=\"#8c9bb0\"/>\n");
   s.text(x + 36, y2, "histogram density");
   x += 200;
-  s.path("M" + px(x + 14) + " " + px(y2 - 5) + "h0",
+  s.path(concat("M", px(x + 14), " ", px(y2 - 5), "h0"),
          "stroke=\"#444\" stroke-width=\"5\" stroke-linecap=\"round\"");
   s.text(x + 36, y2, "observations, F = (i - 0.44)/(n + 0.12)");
   x += 340;
   s.line(x, y2 - 12, x, y2 + 2, stroke("#333", 1.4, "stroke-dasharray=\"6 4\""));
   s.line(x + 14, y2 - 12, x + 14, y2 + 2, stroke("#333", 1.4, "stroke-dasharray=\"6 4\""));
-  s.text(x + 36, y2, "DPA_CUT at p = " + format_number(prob));
+  s.text(x + 36, y2, concat("DPA_CUT at p = ", format_number(prob)));
   x += 220;
   if (mle && has_band(*mle)) {
-    s.out += "<rect x=\"" + px(x) + "\" y=\"" + px(y2 - 12) +
-             "\" width=\"28\" height=\"12\" fill=\"#d62728\" fill-opacity=\"0.15\"/>\n";
+    append(s.out, "<rect x=\"", px(x), "\" y=\"", px(y2 - 12),
+           "\" width=\"28\" height=\"12\" fill=\"#d62728\" fill-opacity=\"0.15\"/>\n");
     s.text(x + 36, y2, "mle 95% band (delta method)");
   }
 }
 
 std::string header(double height) {
-  return "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"no\"?>\n"
-         "<svg xmlns=\"http://www.w3.org/2000/svg\" version=\"1.1\" width=\"" +
-         px(kWidth) + "\" height=\"" + px(height) + "\" viewBox=\"0 0 " + px(kWidth) + " " +
-         px(height) +
-         "\" font-family=\"sans-serif\" font-size=\"12\" fill=\"#222\">\n"
-         "<rect width=\"100%\" height=\"100%\" fill=\"#fff\"/>\n";
+  return concat(
+      "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"no\"?>\n"
+      "<svg xmlns=\"http://www.w3.org/2000/svg\" version=\"1.1\" width=\"",
+      px(kWidth), "\" height=\"", px(height), "\" viewBox=\"0 0 ", px(kWidth), " ", px(height),
+      "\" font-family=\"sans-serif\" font-size=\"12\" fill=\"#222\">\n"
+      "<rect width=\"100%\" height=\"100%\" fill=\"#fff\"/>\n");
 }
 
 }  // namespace
@@ -585,8 +635,8 @@ std::string render_svg(const FitResult& r, const PlotData& data) {
     Svg s;
     s.out = header(80);
     s.text(16, 30, shorten(printable(r.file), 160), "font-size=\"16\" font-weight=\"bold\"");
-    s.text(16, 58, shorten("error: " + printable(r.error), 200), "fill=\"#b00\"");
-    return s.out + "</svg>\n";
+    s.text(16, 58, shorten(concat("error: ", printable(r.error)), 200), "fill=\"#b00\"");
+    return concat(s.out, "</svg>\n");
   }
   std::vector<Method> methods;
   if (r.ls.present) methods.push_back({"ls", "#1f77b4", &r.ls});
@@ -601,15 +651,15 @@ std::string render_svg(const FitResult& r, const PlotData& data) {
   Svg s;
   s.out = header(kHeight);
   s.text(16, 24,
-         shorten(printable(r.file), 120) + "   (n = " + std::to_string(r.n) +
-             ", bins = " + std::to_string(r.bins) + ", cells = " + std::to_string(r.m) + ")",
+         concat(shorten(printable(r.file), 120), "   (n = ", std::to_string(r.n),
+                ", bins = ", std::to_string(r.bins), ", cells = ", std::to_string(r.m), ")"),
          "font-size=\"15\" font-weight=\"bold\"");
   const std::vector<std::size_t> kept = thin_indices(data.sorted.size());
   histogram_panel(s, 0, data, methods);
   probability_panel(s, kPanelWidth, data, methods, mle, kept);
   return_level_panel(s, 2 * kPanelWidth, data, methods, mle, kept);
   legend(s, methods, mle, prob);
-  return s.out + "</svg>\n";
+  return concat(s.out, "</svg>\n");
 }
 
 }  // namespace korvalinde::cli
