@@ -73,11 +73,11 @@ Estimation fit_mle(std::span<const double> x, unsigned threads) {
   }
   if (!(lo < hi)) return failure("maximum likelihood needs at least 2 distinct values");
 
-  // Work with d = (x - lo) / range in [0, 1]; scale everything by h first,
-  // exactly (a power of 2): 1/2 when the range overflows, 2^600 when it is so
-  // small that 1 / range would (the values are then tiny themselves, since
-  // the range is at least an ulp of them). Then exp(-d/b) <= 1: no overflow, and the smallest
-  // values carry the sums as they should.
+  // Work with d = (x - lo) / range in [0, 1], so that exp(-d/b) <= 1 never
+  // overflows and the smallest values carry the sums as they should. Scale
+  // by an exact power of 2 h first: 1/2 when the range overflows, 2^600 when
+  // 1 / range would (the values are then tiny too: the range is at least an
+  // ulp of them).
   const double h = !std::isfinite(hi - lo) ? 0.5 : hi - lo < 0x1p-1000 ? 0x1p600 : 1.0;
   const double hlo = h * lo;
   const double span = h * hi - hlo;  // the range, times h
@@ -162,6 +162,7 @@ Estimation fit_mle(std::span<const double> x, unsigned threads) {
   est.cov.aa = scale * (1 + v);
   est.cov.ab = -scale * u;
   est.cov.bb = scale;
+  if (!est.cov.valid()) est.cov = Covariance{};  // b^2 / n overflows
   est.ok = true;
   return est;
 }
