@@ -186,6 +186,7 @@ TEST(StatsBootstrap, DependsOnTheSeedOnlyAndCountsFailures) {
       spec);
   EXPECT_EQ(none.failed, 199);
   EXPECT_TRUE(std::isnan(none.a.lower) && std::isnan(none.ks_p) && std::isnan(none.se_b));
+  EXPECT_EQ(bootstrap(fit.a, -1, observed, refit_lmom, spec).failed, 199);
 }
 
 }  // namespace
