@@ -1,12 +1,10 @@
 #include "korvalinde/stats/estimate.hpp"
 
 #include <algorithm>
-#include <array>
 #include <cmath>
 #include <numbers>
-#include <vector>
 
-#include "korvalinde/core/parallel.hpp"
+#include "korvalinde/stats/reduce.hpp"
 #include "korvalinde/stats/sum.hpp"
 
 namespace korvalinde::stats {
@@ -17,42 +15,6 @@ bool Covariance::valid() const {
 }
 
 namespace {
-
-constexpr std::size_t kBlock = 1024;        // terms added plainly, then compensated
-constexpr std::size_t kTask = 64 * kBlock;  // terms per unit of parallel work
-
-// K sums over i in [0, n): body(begin, end, part) adds the terms of a block
-// of at most kBlock indices into part. Blocks and tasks have fixed bounds and
-// are combined in index order, so the sums do not depend on `threads`.
-template <std::size_t K, class Body>
-std::array<double, K> block_sums(std::size_t n, unsigned threads, const Body& body) {
-  using Acc = std::array<Sum, K>;
-  const std::size_t tasks = (n + kTask - 1) / kTask;
-  auto run = [&](std::size_t t, Acc& acc) {
-    const std::size_t end = std::min(n, (t + 1) * kTask);
-    for (std::size_t i = t * kTask; i < end; i += kBlock) {
-      std::array<double, K> part{};
-      body(i, std::min(end, i + kBlock), part);
-      for (std::size_t k = 0; k < K; ++k) acc[k].add(part[k]);
-    }
-  };
-  Acc total{};
-  if (tasks <= 1 || threads <= 1) {
-    for (std::size_t t = 0; t < tasks; ++t) {
-      Acc acc{};
-      run(t, acc);
-      for (std::size_t k = 0; k < K; ++k) total[k].add(acc[k]);
-    }
-  } else {
-    std::vector<Acc> parts(tasks);
-    parallel_for(tasks, threads, [&](std::size_t t) { run(t, parts[t]); });
-    for (const Acc& acc : parts)
-      for (std::size_t k = 0; k < K; ++k) total[k].add(acc[k]);
-  }
-  std::array<double, K> out{};
-  for (std::size_t k = 0; k < K; ++k) out[k] = total[k].value();
-  return out;
-}
 
 Estimation failure(const char* message) {
   Estimation e;

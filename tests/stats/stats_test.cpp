@@ -129,6 +129,17 @@ TEST(StatsGof, ChiSquareGroupsCellsAndTailsStayFinite) {
   EXPECT_GT(g.ad, 100);
   EXPECT_NEAR(g.ks, 0.25, 1e-12);
   EXPECT_TRUE(std::isinf(return_period(1000, 0, 1)));
+
+  // Large samples: the same statistics on any number of threads.
+  std::vector<double> big = gumbel_sample(300000, 1, 1, 3);
+  std::sort(big.begin(), big.end());
+  Gof one, two;
+  edf_statistics(big, 1, 1, one, 1);
+  edf_statistics(big, 1, 1, two, 2);
+  EXPECT_EQ(one.ks, two.ks);
+  EXPECT_EQ(one.cvm, two.cvm);
+  EXPECT_EQ(one.ad, two.ad);
+  EXPECT_LT(one.ks, 0.01);
 }
 
 TEST(StatsBootstrap, DependsOnTheSeedOnlyAndCountsFailures) {
