@@ -40,7 +40,7 @@ void analyze_method(const Analysis& in, double a, double b, const Covariance& co
     out.return_levels.push_back({t, reduced_estimate(a, b, gumbel_period_reduced(t), cov)});
   out.level = in.level;
   out.level_period = in.level ? return_period(*in.level, a, b) : kUndefined;
-  edf_statistics(in.sorted, a, b, out.gof);
+  edf_statistics(in.sorted, a, b, out.gof, in.threads);
   chi_square(in.cells, in.sorted.size(), a, b, out.gof);
 }
 

@@ -28,6 +28,7 @@ struct Analysis {
   double prob = 0.99;              // DPA_CUT probability
   std::span<const double> periods;
   std::optional<double> level;
+  unsigned threads = 1;  // for the statistics of large samples; never changes results
 };
 
 // Sets out.a, out.b, se_a, se_b, corr_ab (when cov is valid), prob, quantile,

@@ -63,6 +63,10 @@ Boot bootstrap(double a, double b, const Gof& observed, const Refit& refit,
   boot.replicates = spec.replicates;
   boot.return_levels.assign(spec.periods.size(), Interval{});
   if (spec.replicates <= 0) return boot;
+  if (!std::isfinite(a) || !std::isfinite(b) || !(b > 0)) {
+    boot.failed = spec.replicates;  // nothing to draw from
+    return boot;
+  }
   const auto count = static_cast<std::size_t>(spec.replicates);
   std::vector<Replicate> reps(count);
 

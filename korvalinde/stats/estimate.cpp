@@ -1,12 +1,10 @@
 #include "korvalinde/stats/estimate.hpp"
 
 #include <algorithm>
-#include <array>
 #include <cmath>
 #include <numbers>
-#include <vector>
 
-#include "korvalinde/core/parallel.hpp"
+#include "korvalinde/stats/reduce.hpp"
 #include "korvalinde/stats/sum.hpp"
 
 namespace korvalinde::stats {
@@ -17,42 +15,6 @@ bool Covariance::valid() const {
 }
 
 namespace {
-
-constexpr std::size_t kBlock = 1024;        // terms added plainly, then compensated
-constexpr std::size_t kTask = 64 * kBlock;  // terms per unit of parallel work
-
-// K sums over i in [0, n): body(begin, end, part) adds the terms of a block
-// of at most kBlock indices into part. Blocks and tasks have fixed bounds and
-// are combined in index order, so the sums do not depend on `threads`.
-template <std::size_t K, class Body>
-std::array<double, K> block_sums(std::size_t n, unsigned threads, const Body& body) {
-  using Acc = std::array<Sum, K>;
-  const std::size_t tasks = (n + kTask - 1) / kTask;
-  auto run = [&](std::size_t t, Acc& acc) {
-    const std::size_t end = std::min(n, (t + 1) * kTask);
-    for (std::size_t i = t * kTask; i < end; i += kBlock) {
-      std::array<double, K> part{};
-      body(i, std::min(end, i + kBlock), part);
-      for (std::size_t k = 0; k < K; ++k) acc[k].add(part[k]);
-    }
-  };
-  Acc total{};
-  if (tasks <= 1 || threads <= 1) {
-    for (std::size_t t = 0; t < tasks; ++t) {
-      Acc acc{};
-      run(t, acc);
-      for (std::size_t k = 0; k < K; ++k) total[k].add(acc[k]);
-    }
-  } else {
-    std::vector<Acc> parts(tasks);
-    parallel_for(tasks, threads, [&](std::size_t t) { run(t, parts[t]); });
-    for (const Acc& acc : parts)
-      for (std::size_t k = 0; k < K; ++k) total[k].add(acc[k]);
-  }
-  std::array<double, K> out{};
-  for (std::size_t k = 0; k < K; ++k) out[k] = total[k].value();
-  return out;
-}
 
 Estimation failure(const char* message) {
   Estimation e;
@@ -73,11 +35,11 @@ Estimation fit_mle(std::span<const double> x, unsigned threads) {
   }
   if (!(lo < hi)) return failure("maximum likelihood needs at least 2 distinct values");
 
-  // Work with d = (x - lo) / range in [0, 1]; scale everything by h first,
-  // exactly (a power of 2): 1/2 when the range overflows, 2^600 when it is so
-  // small that 1 / range would (the values are then tiny themselves, since
-  // the range is at least an ulp of them). Then exp(-d/b) <= 1: no overflow, and the smallest
-  // values carry the sums as they should.
+  // Work with d = (x - lo) / range in [0, 1], so that exp(-d/b) <= 1 never
+  // overflows and the smallest values carry the sums as they should. Scale
+  // by an exact power of 2 h first: 1/2 when the range overflows, 2^600 when
+  // 1 / range would (the values are then tiny too: the range is at least an
+  // ulp of them).
   const double h = !std::isfinite(hi - lo) ? 0.5 : hi - lo < 0x1p-1000 ? 0x1p600 : 1.0;
   const double hlo = h * lo;
   const double span = h * hi - hlo;  // the range, times h
@@ -162,6 +124,7 @@ Estimation fit_mle(std::span<const double> x, unsigned threads) {
   est.cov.aa = scale * (1 + v);
   est.cov.ab = -scale * u;
   est.cov.bb = scale;
+  if (!est.cov.valid()) est.cov = Covariance{};  // b^2 / n overflows
   est.ok = true;
   return est;
 }

@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "korvalinde/stats/gumbel.hpp"
+#include "korvalinde/stats/reduce.hpp"
 #include "korvalinde/stats/sum.hpp"
 
 namespace korvalinde::stats {
@@ -20,29 +21,43 @@ std::vector<double> cell_counts(std::span<const double> x, double minimum, doubl
   return counts;
 }
 
-void edf_statistics(std::span<const double> sorted, double a, double b, Gof& gof) {
+void edf_statistics(std::span<const double> sorted, double a, double b, Gof& gof,
+                    unsigned threads) {
   const std::size_t n = sorted.size();
   if (n == 0 || !(b > 0) || !std::isfinite(a) || !std::isfinite(b)) {
     gof.ks = gof.cvm = gof.ad = kUndefined;
     return;
   }
   const auto nd = static_cast<double>(n);
-  double d = 0;
-  Sum w2, ad;
-  for (std::size_t i = 1; i <= n; ++i) {
-    const double z = (sorted[i - 1] - a) / b;
-    const double t = std::exp(-z);
-    const double f = std::exp(-t);
-    const auto id = static_cast<double>(i);
-    d = std::max({d, id / nd - f, f - (id - 1) / nd});
-    const double e = f - (2 * id - 1) / (2 * nd);
-    w2.add(e * e);
-    // sum_i (2i - 1) ln(1 - F_(n+1-i)) = sum_i (2n + 1 - 2i) ln(1 - F_i).
-    ad.add((2 * id - 1) * gumbel_log_cdf_t(t) + (2 * (nd - id) + 1) * gumbel_log_sf_t(z, t));
-  }
-  gof.ks = d;
-  gof.cvm = 1 / (12 * nd) + w2.value();
-  gof.ad = -nd - ad.value() / nd;
+  struct Acc {
+    double d = 0;
+    Sum w2, ad;
+    void merge(const Acc& o) {
+      d = std::max(d, o.d);
+      w2.add(o.w2);
+      ad.add(o.ad);
+    }
+  };
+  const Acc acc = block_reduce<Acc>(n, threads, [&](std::size_t i, std::size_t end, Acc& r) {
+    double d = 0, w2 = 0, ad = 0;
+    for (; i < end; ++i) {
+      const double z = (sorted[i] - a) / b;
+      const double t = std::exp(-z);
+      const double f = std::exp(-t);
+      const auto id = static_cast<double>(i + 1);
+      d = std::max({d, id / nd - f, f - (id - 1) / nd});
+      const double e = f - (2 * id - 1) / (2 * nd);
+      w2 += e * e;
+      // sum_i (2i - 1) ln(1 - F_(n+1-i)) = sum_i (2n + 1 - 2i) ln(1 - F_i).
+      ad += (2 * id - 1) * gumbel_log_cdf_t(t) + (2 * (nd - id) + 1) * gumbel_log_sf_t(z, t);
+    }
+    r.d = std::max(r.d, d);
+    r.w2.add(w2);
+    r.ad.add(ad);
+  });
+  gof.ks = acc.d;
+  gof.cvm = 1 / (12 * nd) + acc.w2.value();
+  gof.ad = -nd - acc.ad.value() / nd;
 }
 
 void chi_square(const Cells& cells, std::size_t n, double a, double b, Gof& gof) {

@@ -24,8 +24,10 @@ std::vector<double> cell_counts(std::span<const double> x, double minimum, doubl
 // Kolmogorov-Smirnov D, Cramer-von Mises W^2 and Anderson-Darling A^2 of the
 // ascending sample against F with (a, b); the chi-square fields are untouched.
 // ln F and ln(1 - F) are computed without cancellation and never below the
-// log of the smallest double (see gumbel.hpp), so A^2 stays finite.
-void edf_statistics(std::span<const double> sorted, double a, double b, Gof& gof);
+// log of the smallest double (see gumbel.hpp), so A^2 stays finite. Sums in
+// fixed blocks: the result does not depend on `threads`.
+void edf_statistics(std::span<const double> sorted, double a, double b, Gof& gof,
+                    unsigned threads = 1);
 
 // Binned chi-square: expected count n (F(right) - F(left)) per cell, the
 // first cell open to -inf and the last to +inf; cells merge left to right

@@ -129,6 +129,17 @@ TEST(StatsGof, ChiSquareGroupsCellsAndTailsStayFinite) {
   EXPECT_GT(g.ad, 100);
   EXPECT_NEAR(g.ks, 0.25, 1e-12);
   EXPECT_TRUE(std::isinf(return_period(1000, 0, 1)));
+
+  // Large samples: the same statistics on any number of threads.
+  std::vector<double> big = gumbel_sample(300000, 1, 1, 3);
+  std::sort(big.begin(), big.end());
+  Gof one, two;
+  edf_statistics(big, 1, 1, one, 1);
+  edf_statistics(big, 1, 1, two, 2);
+  EXPECT_EQ(one.ks, two.ks);
+  EXPECT_EQ(one.cvm, two.cvm);
+  EXPECT_EQ(one.ad, two.ad);
+  EXPECT_LT(one.ks, 0.01);
 }
 
 TEST(StatsBootstrap, DependsOnTheSeedOnlyAndCountsFailures) {
@@ -186,6 +197,7 @@ TEST(StatsBootstrap, DependsOnTheSeedOnlyAndCountsFailures) {
       spec);
   EXPECT_EQ(none.failed, 199);
   EXPECT_TRUE(std::isnan(none.a.lower) && std::isnan(none.ks_p) && std::isnan(none.se_b));
+  EXPECT_EQ(bootstrap(fit.a, -1, observed, refit_lmom, spec).failed, 199);
 }
 
 }  // namespace

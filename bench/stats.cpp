@@ -1,0 +1,91 @@
+// Micro-benchmarks of the statistics: maximum likelihood on large samples
+// (one and two threads), the radix sort against std::sort, the goodness of
+// fit statistics, and the parametric bootstrap of 999 replicates of 1000.
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+#include "korvalinde/stats/bootstrap.hpp"
+#include "korvalinde/stats/estimate.hpp"
+#include "korvalinde/stats/gof.hpp"
+#include "korvalinde/stats/random.hpp"
+#include "korvalinde/stats/sort.hpp"
+
+namespace {
+
+using namespace korvalinde::stats;
+
+std::vector<double> sample(std::size_t n) {
+  Xoshiro256ss rng(12345);
+  std::vector<double> x(n);
+  for (double& v : x) v = 10 - 2 * std::log(-std::log(rng.uniform()));
+  return x;
+}
+
+void BM_Mle(benchmark::State& state) {
+  const std::vector<double> x = sample(static_cast<std::size_t>(state.range(0)));
+  const auto threads = static_cast<unsigned>(state.range(1));
+  for (auto _ : state) benchmark::DoNotOptimize(fit_mle(x, threads));
+}
+BENCHMARK(BM_Mle)
+    ->Args({1000, 1})
+    ->Args({10000000, 1})
+    ->Args({10000000, 2})
+    ->Unit(benchmark::kMillisecond);
+
+void BM_RadixSort(benchmark::State& state) {
+  const std::vector<double> x = sample(static_cast<std::size_t>(state.range(0)));
+  std::vector<double> y(x.size()), scratch(x.size());
+  for (auto _ : state) {
+    y = x;
+    radix_sort(y, scratch);
+    benchmark::DoNotOptimize(y.data());
+  }
+}
+BENCHMARK(BM_RadixSort)->Arg(1000)->Arg(100000)->Arg(10000000)->Unit(benchmark::kMillisecond);
+
+void BM_StdSort(benchmark::State& state) {
+  const std::vector<double> x = sample(static_cast<std::size_t>(state.range(0)));
+  std::vector<double> y(x.size());
+  for (auto _ : state) {
+    y = x;
+    std::sort(y.begin(), y.end());
+    benchmark::DoNotOptimize(y.data());
+  }
+}
+BENCHMARK(BM_StdSort)->Arg(100000)->Arg(10000000)->Unit(benchmark::kMillisecond);
+
+void BM_EdfStatistics(benchmark::State& state) {
+  std::vector<double> x = sample(1000);
+  std::sort(x.begin(), x.end());
+  korvalinde::Gof g;
+  for (auto _ : state) {
+    edf_statistics(x, 10, 2, g);
+    benchmark::DoNotOptimize(g.ad);
+  }
+}
+BENCHMARK(BM_EdfStatistics);
+
+// 999 replicates of 1000 values; range(0) selects the refit: 0 L-moments,
+// 1 maximum likelihood.
+void BM_Bootstrap(benchmark::State& state) {
+  std::vector<double> x = sample(1000);
+  std::sort(x.begin(), x.end());
+  korvalinde::Gof observed;
+  edf_statistics(x, 10, 2, observed);
+  const std::vector<double> periods{2, 5, 10, 20, 50, 100, 200, 500, 1000};
+  const BootstrapSpec spec{x.size(), 999, 1, static_cast<unsigned>(state.range(1)), 0.99, periods};
+  const Refit refit = state.range(0) == 0 ? Refit(refit_lmom) : Refit(refit_mle);
+  for (auto _ : state) benchmark::DoNotOptimize(bootstrap(10, 2, observed, refit, spec));
+}
+BENCHMARK(BM_Bootstrap)
+    ->Args({0, 1})
+    ->Args({0, 2})
+    ->Args({1, 1})
+    ->Args({1, 2})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
+}  // namespace
