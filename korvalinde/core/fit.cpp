@@ -89,7 +89,7 @@ FitResult fit_sample_sorting(std::span<double> values, const FitOptions& options
   r.m = ls.m;
 
   const stats::Analysis in{sorted, {ls.minimum, ls.dx, {ws.raw.data(), std::size_t(ls.m)}},
-                           options.prob, options.periods, options.level};
+                           options.prob, options.periods, options.level, options.threads};
   const int bins = options.bins;
   if (options.ls) {
     MethodResult& m = r.ls;
