@@ -9,64 +9,73 @@
 namespace korvalinde {
 namespace {
 
-bool is_digit(char c) { return c >= '0' && c <= '9'; }
+bool is_digit(char c) { return static_cast<unsigned char>(c - '0') <= 9; }
 
-// Checks the grammar; `exp_at` receives the position of the exponent letter
-// or npos.
-bool scan(std::string_view s, std::size_t& exp_at) {
-  std::size_t i = 0;
-  const std::size_t n = s.size();
-  if (i < n && (s[i] == '+' || s[i] == '-')) ++i;
-  std::size_t digits = 0;
-  while (i < n && is_digit(s[i])) ++i, ++digits;
-  if (i < n && s[i] == '.') {
-    ++i;
-    while (i < n && is_digit(s[i])) ++i, ++digits;
-  }
-  if (digits == 0) return false;
-  exp_at = std::string_view::npos;
-  if (i == n) return true;
-  const char e = s[i];
-  if (e != 'E' && e != 'e' && e != 'D' && e != 'd') return false;
-  exp_at = i++;
-  if (i < n && (s[i] == '+' || s[i] == '-')) ++i;
-  if (i == n) return false;
-  while (i < n && is_digit(s[i])) ++i;
-  return i == n;
+const char* digits(const char* p, const char* last) {
+  while (p != last && is_digit(*p)) ++p;
+  return p;
 }
 
 }  // namespace
 
-bool parse_decimal(std::string_view token, double& value) {
-  std::size_t exp_at;
-  if (!scan(token, exp_at)) return false;
-  const bool plus = token[0] == '+';
-  const char* first = token.data() + plus;
-  const char* last = token.data() + token.size();
-  // The converter knows only E as the exponent letter: a D exponent is
-  // converted from a copy (on the stack for any sensible length).
-  char local[128];
-  std::string_view copy_of;
-  if (exp_at != std::string_view::npos && (token[exp_at] == 'D' || token[exp_at] == 'd')) {
-    const std::size_t len = token.size() - plus;
-    if (len > sizeof local) {
-      std::string long_copy(first, len);  // a rare, very long token
-      long_copy[exp_at - plus] = 'E';
-      double v = 0;
-      auto r = fast_float::from_chars(long_copy.data(), long_copy.data() + len, v);
-      if (r.ec != std::errc() || r.ptr != long_copy.data() + len) return false;
-      value = v;
-      return true;
+DecimalScan scan_decimal(const char* p, const char* last) {
+  DecimalScan s{p, nullptr, false};
+  if (p != last && (*p == '+' || *p == '-')) ++p;
+  const char* q = digits(p, last);
+  bool any = q != p;
+  if (q != last && *q == '.') {
+    const char* f = q + 1;
+    q = digits(f, last);
+    any = any || q != f;
+  }
+  s.end = q;
+  if (!any) return s;
+  if (q != last && ((*q | 0x20) == 'e' || (*q | 0x20) == 'd')) {
+    const char* e = q + 1;
+    if (e != last && (*e == '+' || *e == '-')) ++e;
+    const char* x = digits(e, last);
+    if (x == e) {
+      s.end = e;  // an exponent without digits
+      return s;
     }
-    std::memcpy(local, first, len);
-    local[exp_at - plus] = 'E';
-    first = local;
-    last = local + len;
+    s.exponent = q;
+    s.end = x;
+  }
+  s.complete = true;
+  return s;
+}
+
+double convert_decimal(const char* first, const DecimalScan& s) {
+  if (*first == '+') ++first;  // the converter takes no plus sign
+  const char* last = s.end;
+  // The converter knows only E as the exponent letter: a D exponent is
+  // converted from a copy.
+  char local[128];
+  std::string long_copy;
+  if (s.exponent != nullptr && (*s.exponent | 0x20) == 'd') {
+    const auto len = static_cast<std::size_t>(last - first);
+    char* copy = local;
+    if (len > sizeof local) {
+      long_copy.assign(first, len);
+      copy = long_copy.data();
+    } else {
+      std::memcpy(local, first, len);
+    }
+    copy[s.exponent - first] = 'E';
+    first = copy;
+    last = copy + len;
   }
   double v = 0;
   const auto r = fast_float::from_chars(first, last, v);
-  if (r.ec != std::errc() || r.ptr != last) return false;
-  value = v;
+  // A complete scan is always converted whole; anything else is no number.
+  return r.ptr == last ? v : std::nan("");
+}
+
+bool parse_decimal(std::string_view token, double& value) {
+  const char* last = token.data() + token.size();
+  const DecimalScan s = scan_decimal(token.data(), last);
+  if (!s.complete || s.end != last) return false;
+  value = convert_decimal(token.data(), s);
   return true;
 }
 

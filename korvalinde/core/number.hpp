@@ -8,9 +8,22 @@
 
 namespace korvalinde {
 
-// Converts a token of the grammar above. Returns false for anything else.
-// A value beyond the double range becomes an infinity, one below it zero or
-// a subnormal, each with the token's sign.
+// How far the grammar reaches from the start of some text.
+struct DecimalScan {
+  const char* end;         // first character that does not continue the number
+  const char* exponent;    // the exponent letter, or nullptr
+  bool complete;           // [start, end) is a whole number of the grammar
+};
+
+// Scans [p, last) for a number of the grammar.
+DecimalScan scan_decimal(const char* p, const char* last);
+
+// Converts [first, s.end) of a complete scan: the double nearest to it. A
+// value beyond the double range becomes an infinity, one below it zero or a
+// subnormal, each with the token's sign.
+double convert_decimal(const char* first, const DecimalScan& s);
+
+// A token of the grammar, converted; false for anything else.
 bool parse_decimal(std::string_view token, double& value);
 
 // A sample value: the grammar above, and finite.

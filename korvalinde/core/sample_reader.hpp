@@ -47,6 +47,7 @@ class SampleReader {
 
  private:
   bool fill();
+  Next quick_value(double& value);
   void skip_line();
   bool skip_blanks_in_line();
   std::size_t token_end(std::size_t i) const;
