@@ -1,6 +1,8 @@
 // List-directed reading of the control input.
 #include "korvalinde/classic/listread.hpp"
 
+#include "korvalinde/core/number.hpp"
+
 #include <unistd.h>
 
 #include <cerrno>
@@ -155,57 +157,7 @@ bool parse_real(std::string_view s, double& out) {
     return true;
   }
 
-  // Copy into the form the standard parser takes: no leading '+', 'e' exponent.
-  char norm[kNumberMax + 1];
-  std::size_t n = 0;
-  if (negative) norm[n++] = '-';
-  int digits = 0;
-  long lead = 0;  // decimal position of the first nonzero digit, for overflow
-  bool nonzero = false;
-  bool point = false;
-  for (; i < s.size() && (is_digit(s[i]) || (s[i] == '.' && !point)); ++i) {
-    if (s[i] == '.') {
-      point = true;
-    } else {
-      ++digits;
-      if (s[i] != '0') nonzero = true;
-      if (!point && nonzero) ++lead;
-      if (point && !nonzero) --lead;
-    }
-    norm[n++] = s[i];
-  }
-  if (digits == 0) return false;
-  long exponent = 0;
-  if (i < s.size()) {
-    const char e = s[i++];
-    if (e != 'e' && e != 'E' && e != 'd' && e != 'D') return false;
-    norm[n++] = 'e';
-    bool exp_negative = false;
-    if (i < s.size() && (s[i] == '+' || s[i] == '-')) {
-      exp_negative = s[i] == '-';
-      norm[n++] = s[i++];
-    }
-    if (i == s.size()) return false;
-    for (; i < s.size(); ++i) {
-      if (!is_digit(s[i])) return false;
-      if (exponent < 100000000) exponent = exponent * 10 + (s[i] - '0');
-      norm[n++] = s[i];
-    }
-    if (exp_negative) exponent = -exponent;
-  }
-
-  double v = 0;
-  const auto [end, ec] = std::from_chars(norm, norm + n, v);
-  if (end != norm + n) return false;
-  if (ec == std::errc::result_out_of_range) {
-    // Beyond the double range: rounds to infinity above it, to zero below.
-    v = lead + exponent > 0 ? std::numeric_limits<double>::infinity() : 0.0;
-    if (negative) v = -v;
-  } else if (ec != std::errc{}) {
-    return false;
-  }
-  out = v;
-  return true;
+  return parse_decimal(s, out);
 }
 
 // Reads a numeric token up to the next separator and stores it in `item`.
