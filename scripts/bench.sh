@@ -7,6 +7,11 @@
 # micro-benchmarks of the stages.
 #
 #   scripts/bench.sh [--runs N] [--no-build] [--no-micro] [--no-big] [--big-only]
+#                    [--no-fit] [--fit-only]
+#
+# The fit command is measured on 10^7 values (a 96 MB file; least squares
+# alone, then all three methods), on 1000 files of 200 values, and with a
+# bootstrap of 999 replicates of 1000 values.
 #
 # Builds with the "bench" preset into build/bench (optimised, benchmarks on,
 # tests off). Everything else happens in a temporary directory that is removed.
@@ -15,15 +20,17 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$root/build/bench
 runs=200
-do_build=1 micro=1 small=1 big=1
+do_build=1 micro=1 small=1 big=1 fit=1
 while [ $# -gt 0 ]; do
   case $1 in
     --runs) runs=$2; shift ;;
     --no-build) do_build=0 ;;
     --no-micro) micro=0 ;;
     --no-big) big=0 ;;
-    --big-only) small=0 micro=0 ;;
-    -h|--help) sed -n '2,13p' "$0"; exit 0 ;;
+    --big-only) small=0 micro=0 fit=0 ;;
+    --no-fit) fit=0 ;;
+    --fit-only) small=0 micro=0 big=0 ;;
+    -h|--help) sed -n '2,18p' "$0"; exit 0 ;;
     *) echo "bench.sh: unknown option $1" >&2; exit 2 ;;
   esac
   shift
@@ -139,6 +146,27 @@ PY
     echo "report        DIFFERS from the small file's"; diff report.txt big-report.txt | head
   fi
   rm -f big.txt
+fi
+
+if [ $fit = 1 ]; then
+  echo
+  echo "== korvalinde fit (2 threads)"
+  gumbel 10000000 > big7.txt
+  echo "file          10^7 values, $(stat -c %s big7.txt) bytes"
+  "$runner" 3 /dev/null "$bin" fit --quiet --json /dev/null --methods ls big7.txt > t1.txt
+  echo "ls only       median $(value wall_median_us t1.txt) us, peak $(value max_rss_kb t1.txt) KB"
+  "$runner" 3 /dev/null "$bin" fit --quiet --json /dev/null big7.txt > t2.txt
+  echo "all methods   median $(value wall_median_us t2.txt) us, peak $(value max_rss_kb t2.txt) KB"
+  rm -f big7.txt
+  mkdir files
+  gumbel 200000 | split -l 200 -a 4 - files/s
+  "$runner" 5 /dev/null "$bin" fit --quiet --json /dev/null --threads 2 files/* > t3.txt
+  us=$(value wall_median_us t3.txt)
+  echo "1000 files    of 200 values: median $us us, $((1000000000 / us)) files/s"
+  gumbel 1000 > boot.txt
+  "$runner" 3 /dev/null "$bin" fit --quiet --json /dev/null --threads 2 --bootstrap 999 \
+    boot.txt > t4.txt
+  echo "bootstrap     999 x 1000 values, all methods: median $(value wall_median_us t4.txt) us"
 fi
 
 if [ $micro = 1 ]; then
