@@ -29,3 +29,5 @@ foreach(check report json svg usage columns threads classic_equal)
            COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/fit_cli.sh $<TARGET_FILE:korvalinde>
                    ${PROJECT_SOURCE_DIR} ${check})
 endforeach()
+# Files and bootstrap replicates on several threads (run under ThreadSanitizer too).
+set_tests_properties(e2e.fit.threads PROPERTIES LABELS threads)
