@@ -7,10 +7,10 @@
 #include <pybind11/stl.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <exception>
-#include <limits>
 #include <mutex>
 #include <optional>
 #include <span>
@@ -65,14 +65,20 @@ py::object to_python(const Json& j) {
   }
 }
 
-// The options shared by fit() and fit_many(). Methods are checked here (the
-// core takes them as flags); the core judges the numbers itself.
+// The options shared by fit() and fit_many(), checked before any fit so that
+// fit_many() reports a bad option once instead of failing every slice. The
+// messages are the command line's.
 FitOptions make_options(std::int64_t bins, double prob, const std::vector<std::string>& methods,
                         std::vector<double> periods, std::optional<double> level) {
   FitOptions o;
-  // Out of int range is out of the core's range too: let the core say so.
-  o.bins = bins < 0 || bins > std::numeric_limits<int>::max() ? 0 : static_cast<int>(bins);
+  if (bins < 1 || bins > 1000000) throw py::value_error("bins must be 1 to 1000000");
+  o.bins = static_cast<int>(bins);
+  if (!(prob > 0 && prob < 1)) throw py::value_error("prob must be between 0 and 1");
   o.prob = prob;
+  for (double t : periods) {
+    if (!(t > 1 && std::isfinite(t))) throw py::value_error("periods must be greater than 1");
+  }
+  if (level && !std::isfinite(*level)) throw py::value_error("level must be finite");
   o.ls = o.mle = o.lmom = false;
   if (methods.empty()) throw py::value_error("methods must name at least one of ls, mle, lmom");
   for (const std::string& m : methods) {
