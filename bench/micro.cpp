@@ -17,11 +17,11 @@
 #include "bench/sample.hpp"
 #include "dnls/messages/machine.hpp"
 #include "dnls/solver/dnls.hpp"
-#include "korvalinde/blocks.hpp"
-#include "korvalinde/histogram.hpp"
-#include "korvalinde/message.hpp"
-#include "korvalinde/model.hpp"
-#include "korvalinde/reader.hpp"
+#include "korvalinde/classic/blocks.hpp"
+#include "korvalinde/classic/histogram.hpp"
+#include "korvalinde/classic/message.hpp"
+#include "korvalinde/classic/model.hpp"
+#include "korvalinde/classic/reader.hpp"
 
 namespace {
 

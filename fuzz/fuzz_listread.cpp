@@ -15,7 +15,7 @@
 #include <string_view>
 
 #include "fuzz/support.hpp"
-#include "korvalinde/listread.hpp"
+#include "korvalinde/classic/listread.hpp"
 
 namespace {
 

@@ -12,9 +12,9 @@
 
 #include "fuzz/reference.hpp"
 #include "fuzz/support.hpp"
-#include "korvalinde/blocks.hpp"
-#include "korvalinde/message.hpp"
-#include "korvalinde/reader.hpp"
+#include "korvalinde/classic/blocks.hpp"
+#include "korvalinde/classic/message.hpp"
+#include "korvalinde/classic/reader.hpp"
 
 namespace {
 

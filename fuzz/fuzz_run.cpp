@@ -35,9 +35,9 @@
 
 #include "fuzz/reference.hpp"
 #include "fuzz/support.hpp"
-#include "korvalinde/blocks.hpp"
-#include "korvalinde/driver.hpp"
-#include "korvalinde/listread.hpp"
+#include "korvalinde/classic/blocks.hpp"
+#include "korvalinde/classic/driver.hpp"
+#include "korvalinde/classic/listread.hpp"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <string_view>
 
-#include "korvalinde/blocks.hpp"
+#include "korvalinde/classic/blocks.hpp"
 
 namespace fuzz {
 

@@ -27,6 +27,19 @@ void XERCNT(std::string_view librar, std::string_view subrou, std::string_view m
 // Hook called after the error-number line; does nothing.
 void FDUMP();
 
+// While alive, messages are recorded but neither printed nor ending the
+// process (control flag 0): the solver returns its INFO to the caller.
+class QuietScope {
+ public:
+  QuietScope() : saved_(J4SAVE(2, 0, true)) {}
+  ~QuietScope() { J4SAVE(2, saved_, true); }
+  QuietScope(const QuietScope&) = delete;
+  QuietScope& operator=(const QuietScope&) = delete;
+
+ private:
+  int saved_;
+};
+
 // --- dispatch and line printer -----------------------------------------------
 
 // Reports message `messg` of routine `subrou` in library `librar` with error

@@ -7,9 +7,9 @@
 #include <string>
 
 #include "dnls/io/units.hpp"
-#include "korvalinde/driver.hpp"
-#include "korvalinde/message.hpp"
-#include "korvalinde/reader.hpp"
+#include "korvalinde/classic/driver.hpp"
+#include "korvalinde/classic/message.hpp"
+#include "korvalinde/classic/reader.hpp"
 #include "tests/support/child.hpp"
 
 extern "C" {

@@ -1,4 +1,4 @@
-#include "korvalinde/histogram.hpp"
+#include "korvalinde/classic/histogram.hpp"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 #include <initializer_list>
 #include <string>
 
-#include "korvalinde/blocks.hpp"
+#include "korvalinde/classic/blocks.hpp"
 
 namespace {
 

@@ -1,5 +1,5 @@
 // List-directed reading of the control input.
-#include "korvalinde/listread.hpp"
+#include "korvalinde/classic/listread.hpp"
 
 #include <fcntl.h>
 #include <gtest/gtest.h>

@@ -1,4 +1,4 @@
-#include "korvalinde/model.hpp"
+#include "korvalinde/classic/model.hpp"
 
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 #include <limits>
 
 #include "dnls/solver/dnls.hpp"
-#include "korvalinde/blocks.hpp"
+#include "korvalinde/classic/blocks.hpp"
 #include "tests/support/child.hpp"
 
 namespace {

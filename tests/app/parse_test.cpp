@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "korvalinde/reader.hpp"
+#include "korvalinde/classic/reader.hpp"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "korvalinde/reader.hpp"
+#include "korvalinde/classic/reader.hpp"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -6,7 +6,7 @@
 #include <cmath>
 #include <string>
 
-#include "korvalinde/blocks.hpp"
+#include "korvalinde/classic/blocks.hpp"
 #include "tests/support/child.hpp"
 
 namespace {

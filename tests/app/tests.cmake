@@ -1,4 +1,4 @@
-korvalinde_add_test(test_app LIBS korvalinde_core SOURCES
+korvalinde_add_test(test_app LIBS korvalinde_classic SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/reader_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/histogram_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/model_test.cpp
@@ -7,7 +7,7 @@ korvalinde_add_test(test_app LIBS korvalinde_core SOURCES
 # Allocation counting replaces malloc, and sanitizers change the memory
 # figures: both run in the plain builds only.
 if(NOT CMAKE_CXX_FLAGS MATCHES "sanitize")
-  korvalinde_add_test(test_alloc LIBS korvalinde_core SOURCES ${CMAKE_CURRENT_LIST_DIR}/alloc_test.cpp)
+  korvalinde_add_test(test_alloc LIBS korvalinde_classic SOURCES ${CMAKE_CURRENT_LIST_DIR}/alloc_test.cpp)
   korvalinde_add_test(test_memory SOURCES ${CMAKE_CURRENT_LIST_DIR}/memory_test.cpp)
   target_compile_definitions(test_memory PRIVATE KORVALINDE_BINARY="$<TARGET_FILE:korvalinde>")
   add_dependencies(test_memory korvalinde)

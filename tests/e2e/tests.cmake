@@ -10,3 +10,11 @@ foreach(set cases local)
     endif()
   endforeach()
 endforeach()
+
+# The classic run on inputs that once went wrong.
+foreach(check read_error long_names fifo stdin_sample result_atomic result_write_fails broken_pipe
+              tiny_scale)
+  add_test(NAME e2e.faults.${check}
+           COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/classic_faults.sh $<TARGET_FILE:korvalinde>
+                   ${PROJECT_SOURCE_DIR}/examples/sample.txt ${check})
+endforeach()

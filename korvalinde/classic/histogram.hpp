@@ -1,12 +1,16 @@
 // Histogram density of the samples and start values of the fit.
 #pragma once
 
-#include "korvalinde/message.hpp"
+#include <string_view>
+
+#include "korvalinde/classic/message.hpp"
 
 namespace korvalinde {
 
 inline constexpr int kBadBinCount = -9200;
 inline constexpr int kNoRange = -9300;
+inline constexpr std::string_view kBadBinCountText = "-9200 NUMBER OF BINS MUST BE 1 TO 9999";
+inline constexpr std::string_view kNoRangeText = "-9300 FITTING DATA HAVE NO USABLE RANGE";
 
 // Rejects a bin count outside 1..9999 and samples that cannot be split into
 // bins (fewer than two distinct values, a range that overflows, or a width

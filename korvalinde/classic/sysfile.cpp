@@ -1,4 +1,4 @@
-#include "korvalinde/sysfile.hpp"
+#include "korvalinde/classic/sysfile.hpp"
 
 #include <fcntl.h>
 #include <unistd.h>

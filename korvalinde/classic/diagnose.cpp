@@ -1,4 +1,4 @@
-#include "korvalinde/diagnose.hpp"
+#include "korvalinde/classic/diagnose.hpp"
 
 #include <cstdarg>
 #include <cstdio>

@@ -1,5 +1,5 @@
 // List-directed reading of the control input.
-#include "korvalinde/listread.hpp"
+#include "korvalinde/classic/listread.hpp"
 
 #include <unistd.h>
 
@@ -66,6 +66,16 @@ int ListInput::get() {
   const int c = peek();
   has_ahead_ = false;
   return c;
+}
+
+std::string_view ListInput::rest_after_line() {
+  if (skip_line_) {
+    for (int c = get(); c != '\n' && c != kEnd; c = get()) {
+    }
+    skip_line_ = false;
+  }
+  if (pos_ >= end_) return {};
+  return {data_ + pos_, end_ - pos_};
 }
 
 // --- values ------------------------------------------------------------------------
@@ -224,8 +234,13 @@ ListResult read_number(ListInput& in, const ListItem& item, int index) {
 ListResult read_text(ListInput& in, const ListItem& item, int index) {
   std::string& text = *item.text;
   text.clear();
+  if (item.cut != nullptr) *item.cut = false;
   const auto store = [&](int c) {
-    if (text.size() < item.keep) text.push_back(static_cast<char>(c));
+    if (text.size() < item.keep) {
+      text.push_back(static_cast<char>(c));
+    } else if (c != ' ' && item.cut != nullptr) {
+      *item.cut = true;
+    }
   };
   const int quote = in.peek();
   if (quote != '\'' && quote != '"') {

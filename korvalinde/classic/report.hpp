@@ -25,9 +25,11 @@ void write_fit_failed();
 void write_bad_probability();
 
 // Writes the result file `name` (one row per bin) and the closing line on
-// standard output. A name that is the sample file itself (`sample`) is
-// refused rather than overwritten.
-void printresults(const std::string& name, const double params[2], int m, const double* residuals,
-                  const struct stat& sample);
+// standard output. A name that is the sample file itself (`sample`), or was
+// cut short (`cut`), is refused rather than written. A regular file is
+// replaced whole or not at all: the rows go to a new file beside it, which
+// then takes its name.
+void printresults(const std::string& name, bool cut, const double params[2], int m,
+                  const double* residuals, const struct stat& sample);
 
 }  // namespace korvalinde

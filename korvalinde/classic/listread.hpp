@@ -39,6 +39,11 @@ class ListInput {
   // errno of a failed read, 0 if none.
   int error() const { return error_; }
 
+  // Ends the current statement as the next one would (the rest of its line
+  // is skipped) and returns the bytes read ahead beyond that line, which
+  // belong to whoever reads the descriptor next.
+  std::string_view rest_after_line();
+
  private:
   friend ListResult read_list(ListInput& in, std::span<const ListItem> items);
 
@@ -59,7 +64,8 @@ class ListInput {
 };
 
 // One item of a read statement: where the value goes. A text item keeps at
-// most `keep` characters of its value; the rest is read and dropped.
+// most `keep` characters of its value; the rest is read and dropped, and
+// `cut` (when given) tells whether anything but blanks was dropped.
 struct ListItem {
   enum class Kind { Text, Int, Real };
   Kind kind = Kind::Text;
@@ -67,9 +73,11 @@ struct ListItem {
   std::size_t keep = std::string::npos;
   std::int32_t* integer = nullptr;
   double* real = nullptr;
+  bool* cut = nullptr;
 
-  static ListItem of_text(std::string& s, std::size_t keep = std::string::npos) {
-    return {Kind::Text, &s, keep, nullptr, nullptr};
+  static ListItem of_text(std::string& s, std::size_t keep = std::string::npos,
+                          bool* cut = nullptr) {
+    return {Kind::Text, &s, keep, nullptr, nullptr, cut};
   }
   static ListItem of_int(std::int32_t& v) { return {Kind::Int, nullptr, 0, &v, nullptr}; }
   static ListItem of_real(double& v) { return {Kind::Real, nullptr, 0, nullptr, &v}; }

@@ -1,13 +1,11 @@
-// The Gumbel density, the residuals handed to the solver, and the fit
-// statistics of the report.
+// The classic run's model routines over its fixed blocks.
 #pragma once
+
+#include "korvalinde/core/model.hpp"
 
 namespace korvalinde {
 
 inline constexpr int kBadProbability = -9999;
-
-// f(x) = exp(-(x-a)/b) * exp(-exp(-(x-a)/b)) / b
-double extremeval(double x, double a, double b);
 
 // Value below which the fitted distribution falls with probability p:
 // a - b*ln(-ln p). rc is 1, or -9999 (quantile untouched) when p is not in

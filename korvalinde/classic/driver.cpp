@@ -1,5 +1,7 @@
-#include "korvalinde/driver.hpp"
+#include "korvalinde/classic/driver.hpp"
 
+#include <limits.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cmath>
@@ -10,15 +12,15 @@
 #include "dnls/messages/machine.hpp"
 #include "dnls/io/units.hpp"
 #include "dnls/solver/dnls.hpp"
-#include "korvalinde/blocks.hpp"
-#include "korvalinde/diagnose.hpp"
-#include "korvalinde/histogram.hpp"
-#include "korvalinde/listread.hpp"
-#include "korvalinde/message.hpp"
-#include "korvalinde/model.hpp"
-#include "korvalinde/reader.hpp"
-#include "korvalinde/report.hpp"
-#include "korvalinde/sysfile.hpp"
+#include "korvalinde/classic/blocks.hpp"
+#include "korvalinde/classic/diagnose.hpp"
+#include "korvalinde/classic/histogram.hpp"
+#include "korvalinde/classic/listread.hpp"
+#include "korvalinde/classic/message.hpp"
+#include "korvalinde/classic/model.hpp"
+#include "korvalinde/classic/reader.hpp"
+#include "korvalinde/classic/report.hpp"
+#include "korvalinde/classic/sysfile.hpp"
 
 namespace korvalinde {
 namespace {
@@ -87,52 +89,88 @@ bool is_yes(const std::string& answer) {
 
 void write_message(const Message& m) { dnls::fmt::write(dnls::io::kStdout, "(A)", {m.view()}); }
 
+// Closes a descriptor when the run ends.
+struct Descriptor {
+  int fd;
+  explicit Descriptor(int f) : fd(f) {}
+  ~Descriptor() { ::close(fd); }
+  Descriptor(const Descriptor&) = delete;
+  Descriptor& operator=(const Descriptor&) = delete;
+};
+
 }  // namespace
 
 int run() {
   int status = 0;
 
   std::string data_name, answer, result_name;
+  bool data_cut = false, result_cut = false;
   std::int32_t bins = 0;
   double probability = 0;
 
+  // Names longer than the system's path limit cannot be opened: only that
+  // much is kept, with a mark, so that memory stays bounded.
+  constexpr std::size_t kPathMax = PATH_MAX;
   ListInput control(STDIN_FILENO);
   {
     static const char* const names[] = {"data file name", "bin count", "probability", "answer"};
-    const ListItem items[] = {ListItem::of_text(data_name), ListItem::of_int(bins),
-                              ListItem::of_real(probability), ListItem::of_text(answer, 1)};
+    const ListItem items[] = {ListItem::of_text(data_name, kPathMax, &data_cut),
+                              ListItem::of_int(bins), ListItem::of_real(probability),
+                              ListItem::of_text(answer, 1)};
     ListResult r = read_list(control, items);
     if (r.status != ListResult::Status::Ok) return finish(control_failure(r, names));
   }
   trim_trailing_blanks(data_name);
 
+  // The sample file is opened once, here, and read from this descriptor.
   struct stat sample_id {};
   Message message;
-  int fd = open_existing(data_name, &sample_id);
+  const int fd = data_cut ? -1 : open_existing(data_name, &sample_id);
   if (fd < 0) {
     message.set(kCannotOpenText);
     write_message(message);
     return finish(kExitOk);
   }
-  ::close(fd);
+  const Descriptor sample(fd);
 
   const bool want_file = is_yes(answer);
   if (want_file) {
     static const char* const names[] = {"result file name"};
-    const ListItem items[] = {ListItem::of_text(result_name)};
+    const ListItem items[] = {ListItem::of_text(result_name, kPathMax, &result_cut)};
     ListResult r = read_list(control, items);
     if (r.status != ListResult::Status::Ok) return finish(control_failure(r, names));
     trim_trailing_blanks(result_name);
   }
 
+  // A sample file that is standard input itself continues after the control
+  // input: the bytes read ahead beyond its last line are the first samples.
+  std::string_view ahead;
+  struct stat in_id {};
+  if (::fstat(STDIN_FILENO, &in_id) == 0 && in_id.st_dev == sample_id.st_dev &&
+      in_id.st_ino == sample_id.st_ino) {
+    ahead = control.rest_after_line();
+    if (S_ISREG(in_id.st_mode)) {
+      // A regular file opened anew starts at its beginning: go to where the
+      // control input ends.
+      const off_t at = ::lseek(STDIN_FILENO, 0, SEEK_CUR);
+      if (at >= 0) ::lseek(fd, at - static_cast<off_t>(ahead.size()), SEEK_SET);
+      ahead = {};
+    }
+  }
+
   int count = 0;
-  ini_data(status, message, data_name, count);
+  ini_data(status, message, fd, ahead, data_name, count);
   if (status < 0) {
     write_message(message);
     return finish(kExitOk);
   }
   if (fit_and_report(count, bins, probability)) {
-    if (want_file) printresults(result_name, fit.params, fit.m, fvec, sample_id);
+    if (want_file) {
+      // The report is out before the result file is written, so that it
+      // survives whatever happens while writing the file.
+      dnls::io::flush_unit(dnls::io::kStdout);
+      printresults(result_name, result_cut, fit.params, fit.m, fvec, sample_id);
+    }
   }
   return finish(kExitOk);
 }

@@ -1,0 +1,70 @@
+// The sample reader of both interfaces: one value per line, taken from a
+// chosen field, read from a descriptor through a buffer the caller owns, so
+// that lines of any length cost no memory beyond it.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string_view>
+
+namespace korvalinde {
+
+struct FieldSpec {
+  int column = 1;  // 1-based field of each line
+  // 0: fields end at blanks, tabs and commas, and a slash ends the line's
+  // values (the classic rule). Otherwise fields are separated by exactly
+  // this character, with blanks around a field ignored.
+  char sep = 0;
+};
+
+class SampleReader {
+ public:
+  // Size of the buffer the caller lends; the longest token that can be read.
+  static constexpr std::size_t kBufferSize = std::size_t{1} << 16;
+  static constexpr std::size_t kBufferBytes = kBufferSize + 8;
+  static constexpr std::size_t kTokenShown = 64;
+
+  // Reads `fd` (left open) after the bytes of `prefix`, which must outlive
+  // the reader. `buffer` must hold kBufferBytes.
+  SampleReader(int fd, std::span<char> buffer, FieldSpec spec = {}, std::string_view prefix = {});
+
+  enum class Next {
+    Value,    // a value was read
+    Bad,      // the field is not a number (or is empty, or too long)
+    Missing,  // the line has no such field
+    Error,    // reading failed: error() is the errno
+    End,      // end of input
+  };
+  Next next(double& value);
+
+  // After Bad or Missing: the 1-based line and the token (at most
+  // kTokenShown characters, control characters shown as '?').
+  std::uint64_t line() const { return bad_line_; }
+  std::string_view token() const { return {shown_, shown_len_}; }
+  bool token_cut() const { return token_cut_; }
+  int error() const { return error_; }
+
+ private:
+  bool fill();
+  void skip_line();
+  bool skip_blanks_in_line();
+  std::size_t token_end(std::size_t i) const;
+  bool token_at(std::size_t& end);
+  void show(std::string_view token);
+
+  int fd_;
+  char* buf_;
+  FieldSpec spec_;
+  std::string_view prefix_;
+  std::size_t beg_ = 0, end_ = 0;
+  bool eof_ = false;
+  int error_ = 0;
+  std::uint64_t line_ = 0;      // line ends passed so far
+  std::uint64_t bad_line_ = 0;  // line of the last Bad or Missing
+  char shown_[kTokenShown];
+  std::size_t shown_len_ = 0;
+  bool token_cut_ = false;
+};
+
+}  // namespace korvalinde
