@@ -1,0 +1,21 @@
+// The result of one fit as a JSON object, one line per input file (JSON
+// Lines). Keys keep a fixed order; undefined values are null; numbers are
+// written so that a reader gets back the exact doubles.
+#pragma once
+
+#include <nlohmann/json.hpp>
+#include <string>
+
+#include "korvalinde/core/result.hpp"
+
+namespace korvalinde::cli {
+
+// {"file","ok":true,"n","min","max","bins","width","m","ls","mle","lmom"} with
+// one object per method that ran, or {"file","ok":false,"error"}.
+nlohmann::ordered_json to_json(const FitResult& result);
+
+// to_json on one line, without a newline at the end. Bytes of the file name or
+// the message that are not valid UTF-8 become U+FFFD.
+std::string to_json_line(const FitResult& result);
+
+}  // namespace korvalinde::cli

@@ -1,0 +1,43 @@
+// The picture of one fit as a self-contained SVG 1.1 document: the histogram
+// with the fitted densities, a Gumbel probability plot and a return-level
+// plot, side by side, with one legend below them.
+#pragma once
+
+#include <cstddef>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "korvalinde/core/result.hpp"
+
+namespace korvalinde::cli {
+
+// What the picture needs besides the fit.
+struct PlotData {
+  std::span<const double> centres;    // histogram cell centres X_i (M cells)
+  std::span<const double> densities;  // their densities Y_i
+  double minimum = kUndefined;        // left edge of the first cell
+  double dx = kUndefined;             // cell width
+  std::span<const double> sorted;     // the sample in ascending order
+};
+
+// The document; small (well under 300 KB) for any sample size or cell count,
+// since points and cells are thinned. A failed fit gives a picture of the
+// error message.
+std::string render_svg(const FitResult& result, const PlotData& data);
+
+// Axis ticks at a "nice" step (1, 2 or 5 times a power of ten), about
+// `target` of them, from a multiple of the step at or below lo to one at or
+// above hi; those two ends are the axis range.
+struct Ticks {
+  double lo = 0, hi = 1, step = 1;
+  std::vector<double> values;
+};
+Ticks nice_ticks(double lo, double hi, int target = 6);
+
+// Indices of the points kept out of n sorted ones: all when n <= max_points,
+// else the `ends` lowest and highest and an even subsample of the rest.
+std::vector<std::size_t> thin_indices(std::size_t n, std::size_t max_points = 2000,
+                                      std::size_t ends = 100);
+
+}  // namespace korvalinde::cli
