@@ -130,11 +130,11 @@ py::dict fit(const py::object& x, std::int64_t bins, double prob, const std::vec
   }
   const std::span<const double> values(a.data(), static_cast<std::size_t>(a.shape(0)));
   FitResult r;
-  decltype(korvalinde::to_json(r)) j;
+  decltype(korvalinde::cli::to_json(r)) j;
   {
     py::gil_scoped_release unlocked;
     r = korvalinde::fit_sample(values, o, name);
-    if (r.ok) j = korvalinde::to_json(r);
+    if (r.ok) j = korvalinde::cli::to_json(r);
   }
   if (!r.ok) throw py::value_error(r.error);
   return to_python(j);
