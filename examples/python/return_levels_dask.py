@@ -80,27 +80,30 @@ def _fmt(v):
 
 
 def _panel(out, values, title, left, top, size):
-    """One heat map: cells as rectangles (runs of one colour merged), a colour bar."""
+    """One heat map, one path per colour (runs of equal colour merged), and a colour bar."""
     ny, nx = values.shape
     cell = size / max(nx, ny)
     finite = values[np.isfinite(values)]
     lo, hi = (float(finite.min()), float(finite.max())) if finite.size else (0.0, 1.0)
     span = hi - lo if hi > lo else 1.0
     out.append(f'<text x="{left}" y="{top - 8}" font-size="14">{escape(title)}</text>')
+    runs = {}  # colour -> subpaths in cell units
     for j in range(ny):
         row = values[ny - 1 - j]  # north up
         keys = [(-1 if not math.isfinite(v) else
                  min(_LEVELS - 1, int((v - lo) / span * _LEVELS))) for v in row]
         i = 0
         while i < nx:
-            k = keys[i]
-            run = i + 1
-            while run < nx and keys[run] == k:
-                run += 1
-            fill = "#bbbbbb" if k < 0 else _colour(k)
-            out.append(f'<rect x="{left + i * cell:.2f}" y="{top + j * cell:.2f}" '
-                       f'width="{(run - i) * cell:.2f}" height="{cell:.2f}" fill="{fill}"/>')
-            i = run
+            end = i + 1
+            while end < nx and keys[end] == keys[i]:
+                end += 1
+            runs.setdefault(keys[i], []).append(f"M{i} {j}h{end - i}v1h{i - end}z")
+            i = end
+    out.append(f'<g transform="translate({left} {top}) scale({cell:.6g})">')
+    for k, parts in sorted(runs.items()):
+        fill = "#bbbbbb" if k < 0 else _colour(k)
+        out.append(f'<path fill="{fill}" d="{"".join(parts)}"/>')
+    out.append("</g>")
     bar = left + nx * cell + 10
     step = ny * cell / _LEVELS
     for k in range(_LEVELS):

@@ -38,4 +38,4 @@ def test_dask_grid_equals_serial_fits(tmp_path):
 
     svg = ET.parse(tmp_path / "return_level_100.svg").getroot()
     assert svg.tag == "{http://www.w3.org/2000/svg}svg"
-    assert len(svg.findall(".//{http://www.w3.org/2000/svg}rect")) > 2 * 64
+    assert len(svg.findall(".//{http://www.w3.org/2000/svg}path")) > 2 * 16
