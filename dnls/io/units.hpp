@@ -4,6 +4,11 @@
 // other units are files connected with open_unit. Every unit writes through a
 // fixed buffer (no allocation). A failed write or close is remembered per
 // unit (its errno) so that callers can report it once, where it matters.
+//
+// Units belong to the calling thread: a unit number connected in one thread
+// means nothing in another, and each thread buffers its own standard output
+// (standard error is written record by record). When a thread other than the
+// main one ends, its units are flushed and its files closed.
 #pragma once
 
 #include <string_view>
@@ -32,7 +37,8 @@ int close_unit(int unit);
 // Flushes the unit's buffer. Returns 0 or the unit's first errno.
 int flush_unit(int unit);
 
-// Flushes every unit and closes every file; used when the run ends.
+// Flushes every unit of the calling thread and closes its files; used when
+// the run ends.
 void close_all();
 
 }  // namespace dnls::io

@@ -12,20 +12,28 @@
 namespace dnls {
 namespace {
 
+// The control store and the message table belong to the calling thread: a
+// thread starts with the initial settings and an empty table, and what it
+// changes or records is invisible to other threads. Both are small enough
+// (about half a kilobyte) to live in thread_local storage directly.
+
 // Control store: current error number, control flag, first unit, print limit,
 // number of units, units 2 to 5.
-int iparam[9] = {0, 2, 0, 10, 1, 0, 0, 0, 0};
+thread_local int iparam[9] = {0, 2, 0, 10, 1, 0, 0, 0, 0};
 
 // Message table: key fields cut and blank-padded to 8, 8 and 20 characters.
 constexpr int kTableSize = 10;
-int nmsg = 0;
-char libtab[kTableSize][8];
-char subtab[kTableSize][8];
-char mestab[kTableSize][20];
-int nertab[kTableSize];
-int levtab[kTableSize];
-int kount[kTableSize];
-int kountx = 0;
+struct MessageTable {
+  int nmsg = 0;
+  char libtab[kTableSize][8]{};
+  char subtab[kTableSize][8]{};
+  char mestab[kTableSize][20]{};
+  int nertab[kTableSize]{};
+  int levtab[kTableSize]{};
+  int kount[kTableSize]{};
+  int kountx = 0;
+};
+thread_local MessageTable table;
 
 // Copies the first n characters of s into out, blank-padded when s is shorter.
 void cut(char* out, std::size_t n, std::string_view s) {
@@ -246,8 +254,9 @@ void XERPRN(std::string_view prefix, int npref, std::string_view messg, int nwra
 
 void XERSVE(std::string_view librar, std::string_view subrou, std::string_view messg, int kflag,
             int nerr, int level, int& icount) {
+  MessageTable& t = table;
   if (kflag <= 0) {
-    if (nmsg == 0) return;
+    if (t.nmsg == 0) return;
     int units[5];
     const int nunit = output_units(units);
     for (int k = 0; k < nunit; ++k) {
@@ -256,18 +265,18 @@ void XERSVE(std::string_view librar, std::string_view subrou, std::string_view m
                  "('0          ERROR MESSAGE SUMMARY' /"
                  " ' LIBRARY    SUBROUTINE MESSAGE START             NERR',"
                  " '     LEVEL     COUNT')");
-      for (int i = 0; i < nmsg; ++i) {
+      for (int i = 0; i < t.nmsg; ++i) {
         fmt::write(unit, "(1X,A,3X,A,3X,A,3I10)",
-                   {std::string_view(libtab[i], 8), std::string_view(subtab[i], 8),
-                    std::string_view(mestab[i], 20), nertab[i], levtab[i], kount[i]});
+                   {std::string_view(t.libtab[i], 8), std::string_view(t.subtab[i], 8),
+                    std::string_view(t.mestab[i], 20), t.nertab[i], t.levtab[i], t.kount[i]});
       }
-      if (kountx != 0)
-        fmt::write(unit, "('0OTHER ERRORS NOT INDIVIDUALLY TABULATED = ', I10)", {kountx});
+      if (t.kountx != 0)
+        fmt::write(unit, "('0OTHER ERRORS NOT INDIVIDUALLY TABULATED = ', I10)", {t.kountx});
       fmt::write(unit, "(1X)");
     }
     if (kflag == 0) {
-      nmsg = 0;
-      kountx = 0;
+      t.nmsg = 0;
+      t.kountx = 0;
     }
     return;
   }
@@ -276,25 +285,25 @@ void XERSVE(std::string_view librar, std::string_view subrou, std::string_view m
   cut(lib, 8, librar);
   cut(sub, 8, subrou);
   cut(mes, 20, messg);
-  for (int i = 0; i < nmsg; ++i) {
-    if (std::memcmp(lib, libtab[i], 8) == 0 && std::memcmp(sub, subtab[i], 8) == 0 &&
-        std::memcmp(mes, mestab[i], 20) == 0 && nerr == nertab[i] && level == levtab[i]) {
-      icount = ++kount[i];
+  for (int i = 0; i < t.nmsg; ++i) {
+    if (std::memcmp(lib, t.libtab[i], 8) == 0 && std::memcmp(sub, t.subtab[i], 8) == 0 &&
+        std::memcmp(mes, t.mestab[i], 20) == 0 && nerr == t.nertab[i] && level == t.levtab[i]) {
+      icount = ++t.kount[i];
       return;
     }
   }
-  if (nmsg < kTableSize) {
-    std::memcpy(libtab[nmsg], lib, 8);
-    std::memcpy(subtab[nmsg], sub, 8);
-    std::memcpy(mestab[nmsg], mes, 20);
-    nertab[nmsg] = nerr;
-    levtab[nmsg] = level;
-    kount[nmsg] = 1;
-    ++nmsg;
+  if (t.nmsg < kTableSize) {
+    std::memcpy(t.libtab[t.nmsg], lib, 8);
+    std::memcpy(t.subtab[t.nmsg], sub, 8);
+    std::memcpy(t.mestab[t.nmsg], mes, 20);
+    t.nertab[t.nmsg] = nerr;
+    t.levtab[t.nmsg] = level;
+    t.kount[t.nmsg] = 1;
+    ++t.nmsg;
     icount = 1;
     return;
   }
-  ++kountx;
+  ++t.kountx;
   icount = 0;
 }
 

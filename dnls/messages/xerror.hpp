@@ -1,5 +1,10 @@
 // Error-message service: numbered, levelled messages with a control store,
 // a table of the messages seen, and a summary.
+//
+// The control store and the message table belong to the calling thread: each
+// thread starts with the initial settings (control flag 2, print limit 10, the
+// error-message unit) and an empty table. Messages go to the calling thread's
+// output units (dnls/io/units.hpp).
 #pragma once
 
 #include <string_view>
@@ -20,25 +25,12 @@ void XGETUA(int iunita[5], int& n);
 void XERCNT(std::string_view librar, std::string_view subrou, std::string_view messg,
             int nerr, int level, int& kontrl);
 
-// Ends the run: flushes the standard streams, closes every open file and
-// exits with status 0. Prints nothing.
+// Ends the run: flushes the standard streams and the calling thread's units,
+// closes that thread's files and exits with status 0. Prints nothing.
 [[noreturn]] void XERHLT(std::string_view messg);
 
 // Hook called after the error-number line; does nothing.
 void FDUMP();
-
-// While alive, messages are recorded but neither printed nor ending the
-// process (control flag 0): the solver returns its INFO to the caller.
-class QuietScope {
- public:
-  QuietScope() : saved_(J4SAVE(2, 0, true)) {}
-  ~QuietScope() { J4SAVE(2, saved_, true); }
-  QuietScope(const QuietScope&) = delete;
-  QuietScope& operator=(const QuietScope&) = delete;
-
- private:
-  int saved_;
-};
 
 // --- dispatch and line printer -----------------------------------------------
 
@@ -52,6 +44,28 @@ void XERMSG(std::string_view librar, std::string_view subrou, std::string_view m
 // `npref` characters of `prefix` (all when negative, at most 16), broken at
 // "$$" and at blanks to at most `nwrap` (16..132) characters.
 void XERPRN(std::string_view prefix, int npref, std::string_view messg, int nwrap);
+
+// --- quiet mode ------------------------------------------------------------------
+
+// Quiet mode for library callers. While a QuietScope is alive, the solver and
+// the message service on the calling thread print nothing and never end the
+// process: the control flag is 0, so XERMSG only records messages of levels
+// -1 to 1 in the table (they still count there) and returns to its caller,
+// and the solver returns its INFO (see DNLS1E in dnls/solver/dnls.hpp).
+// The destructor restores the flag the scope found, so scopes nest. Other
+// threads are not affected. Level-2 messages stay fatal; only programming
+// errors raise them (an invalid error number or level, a machine constant
+// index out of range).
+class QuietScope {
+ public:
+  QuietScope() : saved_(J4SAVE(2, 0, true)) {}
+  ~QuietScope() { J4SAVE(2, saved_, true); }
+  QuietScope(const QuietScope&) = delete;
+  QuietScope& operator=(const QuietScope&) = delete;
+
+ private:
+  int saved_;
+};
 
 // --- message table -------------------------------------------------------------
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -15,17 +16,6 @@ namespace {
 
 using testsupport::kReturned;
 using testsupport::run_in_child;
-
-// Keeps level-1 reports from ending the test process: with control flag 0
-// nothing is printed and the solver returns its INFO.
-class QuietMessages {
- public:
-  QuietMessages() : old_(dnls::J4SAVE(2, 0, true)) {}
-  ~QuietMessages() { dnls::J4SAVE(2, old_, true); }
-
- private:
-  int old_;
-};
 
 // Least-squares fit of a two-parameter model g(t; x) to points (t, y), with
 // the residual contract of the solver and counters for each kind of call.
@@ -111,7 +101,7 @@ int solve(Fit& fit, int iopt, double* x, std::vector<double>* fvec_out = nullptr
 // --------------------------------------------------------------- convergence
 
 TEST(Dnls1e, LinearFitReachesTheClosedFormAnswerWithEveryOption) {
-  QuietMessages quiet;
+  dnls::QuietScope quiet;
   for (int iopt = 1; iopt <= 3; ++iopt) {
     Fit fit = line_fit();
     double x[2] = {0, 0};
@@ -128,7 +118,7 @@ TEST(Dnls1e, LinearFitReachesTheClosedFormAnswerWithEveryOption) {
 }
 
 TEST(Dnls1e, DecayFitAgreesAcrossOptions) {
-  QuietMessages quiet;
+  dnls::QuietScope quiet;
   double sol[3][2];
   for (int iopt = 1; iopt <= 3; ++iopt) {
     Fit fit = decay_fit();
@@ -167,7 +157,7 @@ double level(double, const double* x, double* dg) {
 TEST(Dnls1e, ParameterWithoutInfluenceIsLeftAlone) {
   // The second Jacobian column is zero (a singular triangle for option 3):
   // the fit is the mean and the idle parameter keeps its value exactly.
-  QuietMessages quiet;
+  dnls::QuietScope quiet;
   for (int iopt = 1; iopt <= 3; ++iopt) {
     Fit fit = line_fit();
     fit.g = &level;
@@ -181,7 +171,7 @@ TEST(Dnls1e, ParameterWithoutInfluenceIsLeftAlone) {
 }
 
 TEST(Dnls1, CountsEvaluationsAndPrintCalls) {
-  QuietMessages quiet;
+  dnls::QuietScope quiet;
   for (int iopt = 1; iopt <= 3; ++iopt) {
     Fit fit = decay_fit();
     const int m = 10, n = 2, ldfjac = iopt == 3 ? n : m;
@@ -212,7 +202,7 @@ TEST(Dnls1, RejectedStepKeepsThePointAndShrinksTheBound) {
       fvec[1] = 0.5;
     }
   } fn;
-  QuietMessages quiet;
+  dnls::QuietScope quiet;
   double x[1] = {-5}, fvec[2], fjac[2], diag[1], qtf[1], wa1[1], wa2[1], wa3[1], wa4[2];
   int info, nfev, njev, ipvt[1];
   dnls::DNLS1(fn, 1, 2, 1, x, fvec, fjac, 2, kTol, kTol, 0.0, 400, 0.0, diag, 1, 100.0, 0, info,
@@ -234,7 +224,7 @@ TEST(Dnls1, RejectedStepKeepsThePointAndShrinksTheBound) {
 TEST(Dnls1e, RowWiseOptionStaysInItsMinimumWorkspace) {
   // m = 200, n = 2: option 3 needs n*(n+5)+m = 214 doubles, options 1 and 2
   // need n*(m+5)+m = 610. Guard values around the 214 must survive.
-  QuietMessages quiet;
+  dnls::QuietScope quiet;
   Fit fit{{}, {}, &line};
   for (int i = 0; i < 200; ++i) {
     fit.t.push_back(0.05 * i);
@@ -286,7 +276,7 @@ TEST(Dnls1e, StopDuringRowPassKeepsTheResiduals) {
   // A stop in the middle of the second row-wise Jacobian pass must leave
   // fvec holding the residuals at the returned x: rows already folded into
   // the triangle do not rotate fvec itself.
-  QuietMessages quiet;
+  dnls::QuietScope quiet;
   Fit fit = decay_fit();
   fit.stop_row = 15;
   double x[2] = {1, 0.1};
@@ -317,7 +307,7 @@ TEST(Dnls1e, EvaluationLimitDependsOnTheOption) {
       (void)m;
     }
   };
-  QuietMessages quiet;
+  dnls::QuietScope quiet;
   const int expected[3] = {601, 300, 300};
   for (int iopt = 1; iopt <= 3; ++iopt) {
     Tail tail;
@@ -327,6 +317,47 @@ TEST(Dnls1e, EvaluationLimitDependsOnTheOption) {
     EXPECT_EQ(info, 5) << iopt;
     EXPECT_EQ(tail.evals, expected[iopt - 1]) << iopt;
   }
+}
+
+TEST(QuietScope, FailuresReturnTheirCodeAndNothingIsPrinted) {
+  // Residuals exp(-x) have their infimum at infinity: the evaluation limit ends the fit.
+  struct Tail {
+    void operator()(int& iflag, int, int, const double* x, double* fvec, double*, int) const {
+      if (iflag == 1)
+        for (int i = 0; i < 2; ++i) fvec[i] = std::exp(-x[i]);
+    }
+  };
+  auto run = run_in_child([] {
+    int limit = -99, invalid = -99, stopped = -99, flags[3];
+    {
+      dnls::QuietScope outer;
+      {
+        dnls::QuietScope inner;
+        Tail tail;
+        double x[2] = {0, 0}, fvec[2], wa[16];
+        int iwa[2];
+        dnls::DNLS1E(tail, 1, 2, 2, x, fvec, kTol, 0, limit, iwa, wa, 16);
+      }
+      flags[0] = dnls::J4SAVE(2, 0, false);
+      Fit fit = line_fit();
+      double x[2] = {0, 0}, fvec[5], wa[40];
+      int iwa[2];
+      dnls::DNLS1E(fit, 1, 5, 2, x, fvec, kTol, 0, invalid, iwa, wa, 24);
+      fit.stop_row = 2;
+      fit.wrong_row = 1;  // a level-0 warning on the way
+      dnls::DNLS1E(fit, 3, 5, 2, x, fvec, kTol, 0, stopped, iwa, wa, 40);
+      flags[1] = dnls::J4SAVE(2, 0, false);
+    }
+    flags[2] = dnls::J4SAVE(2, 0, false);
+    // Only the exit status reports back: nothing may be printed.
+    const bool right = limit == 5 && invalid == 0 && stopped == -1 && flags[0] == 0 &&
+                       flags[1] == 0 && flags[2] == 2;
+    if (!right) std::_Exit(1);
+  });
+  EXPECT_TRUE(run.exited);
+  EXPECT_EQ(run.status, kReturned) << "1: wrong INFO or control flag";
+  EXPECT_EQ(run.out, "");
+  EXPECT_EQ(run.err, "");
 }
 
 // ---------------------------------------------------------------- messages
@@ -421,7 +452,7 @@ TEST(Dnls1e, InvalidInputIsReportedAndNothingIsEvaluated) {
   const Case bad[] = {{0, 5, 2, kTol, 40}, {4, 5, 2, kTol, 40},   {1, 5, 0, kTol, 40},
                       {1, 1, 2, kTol, 40}, {1, 5, 2, -1e-10, 40}, {3, 5, 2, kTol, 18},
                       {1, 5, 2, kTol, 24}, {2, 5, 2, kTol, 19}};
-  QuietMessages quiet;
+  dnls::QuietScope quiet;
   for (const Case& c : bad) {
     Fit fit = line_fit();
     double x[2] = {0, 0}, fvec[5], wa[40];
@@ -445,7 +476,7 @@ TEST(Dnls1e, InvalidInputIsReportedAndNothingIsEvaluated) {
 }
 
 TEST(Dnls1, InvalidInputStillMakesTheFinalPrintCall) {
-  QuietMessages quiet;
+  dnls::QuietScope quiet;
   Fit fit = line_fit();
   double x[2] = {0, 0}, fvec[5], fjac[10], diag[2], qtf[2], w1[2], w2[2], w3[2], w4[5];
   int info = -99, nfev = -1, njev = -1, ipvt[2];
@@ -497,7 +528,7 @@ void fcn(int& iflag, int m, int n, const double* x, double* fvec, double* fjac, 
 namespace {
 
 TEST(Dnls1e, ProgramEntryCallsFcn) {
-  QuietMessages quiet;
+  dnls::QuietScope quiet;
   Fit fit = line_fit();
   g_fit = &fit;
   double x[2] = {0, 0}, fvec[5], wa[35];
@@ -510,6 +541,42 @@ TEST(Dnls1e, ProgramEntryCallsFcn) {
   EXPECT_NEAR(x[0], 1.04, 1e-7);
   EXPECT_NEAR(x[1], 1.98, 1e-7);
   EXPECT_TRUE(iwa[0] + iwa[1] == 3);
+}
+
+}  // namespace
+
+namespace {
+
+// Counts its calls in the given counter.
+struct Tally {
+  int* calls;
+  void operator()(int&, int, int, const double*, double*, double*, int) const { ++*calls; }
+};
+
+TEST(ResidualFn, CopyOfAMutableReferenceCallsItsTargetNotTheOriginal) {
+  int first = 0, second = 0;
+  Tally a{&first}, b{&second};
+  dnls::ResidualFn original(a);
+  dnls::ResidualFn copy(original);  // a mutable lvalue: must still copy
+  original = dnls::ResidualFn(b);
+  int iflag = 1;
+  copy(iflag, 0, 0, nullptr, nullptr, nullptr, 0);
+  EXPECT_EQ(first, 1);
+  EXPECT_EQ(second, 0);
+
+  // A copy that outlives the original still works.
+  auto make_copy = [&] {
+    dnls::ResidualFn local(a);
+    return dnls::ResidualFn(local);
+  };
+  dnls::ResidualFn survivor = make_copy();
+  survivor(iflag, 0, 0, nullptr, nullptr, nullptr, 0);
+  EXPECT_EQ(first, 2);
+
+  const Tally c{&second};  // const callables are accepted too
+  dnls::ResidualFn from_const(c);
+  from_const(iflag, 0, 0, nullptr, nullptr, nullptr, 0);
+  EXPECT_EQ(second, 1);
 }
 
 }  // namespace
