@@ -1,0 +1,43 @@
+"""Fitting the Gumbel (extreme-value type I) distribution to samples."""
+
+from typing import Any, Optional, Sequence
+
+import numpy as np
+import numpy.typing as npt
+
+def fit(
+    x: npt.ArrayLike,
+    bins: int = 50,
+    prob: float = 0.99,
+    methods: Sequence[str] = ("ls", "mle", "lmom"),
+    periods: Sequence[float] = (2, 5, 10, 20, 50, 100, 200, 500, 1000),
+    bootstrap: int = 0,
+    seed: int = 0,
+    level: Optional[float] = None,
+    threads: int = 0,
+    name: str = "",
+) -> dict[str, Any]:
+    """Fit the Gumbel distribution to one sample (1-D).
+
+    Returns the command line's JSON record as a dict (undefined numbers are
+    None); raises ValueError with the command line's message when the sample
+    cannot be fitted or an option is out of range. Releases the GIL.
+    """
+
+def fit_many(
+    a: npt.ArrayLike,
+    axis: int = -1,
+    bins: int = 50,
+    prob: float = 0.99,
+    methods: Sequence[str] = ("ls", "mle", "lmom"),
+    periods: Sequence[float] = (2, 5, 10, 20, 50, 100, 200, 500, 1000),
+    threads: int = 0,
+) -> dict[str, np.ndarray]:
+    """Fit every 1-D slice of `a` along `axis`, on `threads` threads (0: all cores).
+
+    Returns arrays shaped like `a` without `axis`: for each method m, m_a, m_b,
+    m_se_a, m_se_b, m_quantile, m_quantile_lower, m_quantile_upper, and with a
+    trailing period axis m_rl, m_rl_lower, m_rl_upper; also "periods" and "ok"
+    (bool). A slice that cannot be fitted has ok False and NaN numbers.
+    Results equal fit() slice by slice, bit for bit. Releases the GIL.
+    """

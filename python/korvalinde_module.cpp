@@ -1,0 +1,331 @@
+// The Python module `korvalinde` over the fitting core: fit() fits one sample
+// and returns the same record as the command line's JSON; fit_many() fits every
+// 1-D slice of an array on the library's threads and returns NumPy arrays.
+// Both release the GIL while they compute.
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+#include <pybind11/stl.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <exception>
+#include <mutex>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+#include "korvalinde/cli/json.hpp"
+#include "korvalinde/core/fit.hpp"
+#include "korvalinde/core/parallel.hpp"
+
+namespace py = pybind11;
+
+namespace {
+
+using korvalinde::FitOptions;
+using korvalinde::FitResult;
+using korvalinde::MethodResult;
+
+const std::vector<std::string> kAllMethods{"ls", "mle", "lmom"};
+const std::vector<double> kDefaultPeriods{2, 5, 10, 20, 50, 100, 200, 500, 1000};
+
+// A JSON value as plain Python objects: null -> None, objects -> dict (in key
+// order), arrays -> list.
+template <class Json>
+py::object to_python(const Json& j) {
+  using T = typename Json::value_t;
+  switch (j.type()) {
+    case T::boolean:
+      return py::bool_(j.template get<bool>());
+    case T::number_integer:
+      return py::int_(j.template get<std::int64_t>());
+    case T::number_unsigned:
+      return py::int_(j.template get<std::uint64_t>());
+    case T::number_float:
+      return py::float_(j.template get<double>());
+    case T::string:
+      return py::str(j.template get_ref<const std::string&>());
+    case T::array: {
+      py::list list;
+      for (const auto& e : j) list.append(to_python(e));
+      return list;
+    }
+    case T::object: {
+      py::dict dict;
+      for (const auto& [key, value] : j.items()) dict[py::str(key)] = to_python(value);
+      return dict;
+    }
+    default:
+      return py::none();
+  }
+}
+
+// The options shared by fit() and fit_many(), checked before any fit so that
+// fit_many() reports a bad option once instead of failing every slice. The
+// messages are the command line's.
+FitOptions make_options(std::int64_t bins, double prob, const std::vector<std::string>& methods,
+                        std::vector<double> periods, std::optional<double> level) {
+  FitOptions o;
+  if (bins < 1 || bins > 1000000) throw py::value_error("bins must be 1 to 1000000");
+  o.bins = static_cast<int>(bins);
+  if (!(prob > 0 && prob < 1)) throw py::value_error("prob must be between 0 and 1");
+  o.prob = prob;
+  for (double t : periods) {
+    if (!(t > 1 && std::isfinite(t))) throw py::value_error("periods must be greater than 1");
+  }
+  if (level && !std::isfinite(*level)) throw py::value_error("level must be finite");
+  o.ls = o.mle = o.lmom = false;
+  if (methods.empty()) throw py::value_error("methods must name at least one of ls, mle, lmom");
+  for (const std::string& m : methods) {
+    if (m == "ls") {
+      o.ls = true;
+    } else if (m == "mle") {
+      o.mle = true;
+    } else if (m == "lmom") {
+      o.lmom = true;
+    } else {
+      throw py::value_error("unknown method '" + m + "' (choose from ls, mle, lmom)");
+    }
+  }
+  o.periods = std::move(periods);
+  o.level = level;
+  return o;
+}
+
+unsigned thread_count(int threads) {
+  if (threads < 0) throw py::value_error("threads must be 0 (all cores) or more");
+  return threads == 0 ? korvalinde::default_threads() : static_cast<unsigned>(threads);
+}
+
+// A double array of any input: NumPy float64 C-contiguous arrays are taken as
+// they are, anything else is converted (one copy).
+using DoubleArray = py::array_t<double, py::array::c_style | py::array::forcecast>;
+
+DoubleArray as_doubles(py::handle x, const char* what) {
+  DoubleArray a = DoubleArray::ensure(x);
+  if (!a) {
+    PyErr_Clear();
+    throw py::type_error(std::string(what) + " must be an array of numbers");
+  }
+  return a;
+}
+
+py::dict fit(const py::object& x, std::int64_t bins, double prob, const std::vector<std::string>& methods,
+             std::vector<double> periods, int bootstrap, std::uint64_t seed,
+             std::optional<double> level, int threads, const std::string& name) {
+  FitOptions o = make_options(bins, prob, methods, std::move(periods), level);
+  if (bootstrap < 0) throw py::value_error("bootstrap must be 0 or more");
+  o.bootstrap = bootstrap;
+  o.seed = seed;
+  o.threads = thread_count(threads);
+  const DoubleArray a = as_doubles(x, "x");
+  if (a.ndim() != 1) {
+    throw py::value_error("x must be one-dimensional, not " + std::to_string(a.ndim()) +
+                          "-dimensional");
+  }
+  const std::span<const double> values(a.data(), static_cast<std::size_t>(a.shape(0)));
+  FitResult r;
+  decltype(korvalinde::cli::to_json(r)) j;
+  {
+    py::gil_scoped_release unlocked;
+    r = korvalinde::fit_sample(values, o, name);
+    if (r.ok) j = korvalinde::cli::to_json(r);
+  }
+  if (!r.ok) throw py::value_error(r.error);
+  return to_python(j);
+}
+
+// One output array of fit_many: a field of each slice's method result, or the
+// return levels (one per period, a trailing axis).
+struct Column {
+  std::string key;
+  const MethodResult FitResult::*method;
+  double (*scalar)(const MethodResult&);  // null for the return levels
+  double (*level)(const korvalinde::Estimate&);
+  py::array_t<double> array;
+  double* out = nullptr;
+};
+
+py::dict fit_many(const py::object& a, int axis, std::int64_t bins, double prob,
+                  const std::vector<std::string>& methods, std::vector<double> periods,
+                  int threads) {
+  const FitOptions o = make_options(bins, prob, methods, std::move(periods), std::nullopt);
+  const unsigned workers = thread_count(threads);
+
+  // Slices along `axis` become rows of a C-contiguous (N, L) block: no copy
+  // when they already are (axis -1 of a float64 C-contiguous array).
+  py::array input = py::array_t<double, py::array::forcecast>::ensure(a);
+  if (!input) {
+    PyErr_Clear();
+    throw py::type_error("a must be an array of numbers");
+  }
+  if (input.ndim() == 0) throw py::value_error("a must have at least one dimension");
+  const DoubleArray block =
+      as_doubles(py::module_::import("numpy").attr("moveaxis")(input, axis, -1), "a");
+  std::vector<py::ssize_t> shape(block.shape(), block.shape() + block.ndim() - 1);
+  const std::size_t length = static_cast<std::size_t>(block.shape(block.ndim() - 1));
+  std::size_t count = 1;
+  for (py::ssize_t s : shape) count *= static_cast<std::size_t>(s);
+  const std::size_t nperiods = o.periods.size();
+  std::vector<py::ssize_t> rl_shape = shape;
+  rl_shape.push_back(static_cast<py::ssize_t>(nperiods));
+
+  using E = korvalinde::Estimate;
+  std::vector<Column> columns;
+  auto add = [&](const std::string& m, const MethodResult FitResult::*member) {
+    auto scalar = [&](const char* key, double (*get)(const MethodResult&)) {
+      columns.push_back({m + key, member, get, nullptr, py::array_t<double>(shape)});
+    };
+    auto levels = [&](const char* key, double (*get)(const E&)) {
+      columns.push_back({m + key, member, nullptr, get, py::array_t<double>(rl_shape)});
+    };
+    scalar("_a", [](const MethodResult& r) { return r.a; });
+    scalar("_b", [](const MethodResult& r) { return r.b; });
+    scalar("_se_a", [](const MethodResult& r) { return r.se_a; });
+    scalar("_se_b", [](const MethodResult& r) { return r.se_b; });
+    scalar("_quantile", [](const MethodResult& r) { return r.quantile.value; });
+    scalar("_quantile_lower", [](const MethodResult& r) { return r.quantile.lower; });
+    scalar("_quantile_upper", [](const MethodResult& r) { return r.quantile.upper; });
+    levels("_rl", [](const E& e) { return e.value; });
+    levels("_rl_lower", [](const E& e) { return e.lower; });
+    levels("_rl_upper", [](const E& e) { return e.upper; });
+  };
+  // In the order asked for, each method once.
+  std::vector<std::string> seen;
+  for (const std::string& m : methods) {
+    if (std::find(seen.begin(), seen.end(), m) != seen.end()) continue;
+    seen.push_back(m);
+    add(m, m == "ls" ? &FitResult::ls : m == "mle" ? &FitResult::mle : &FitResult::lmom);
+  }
+  for (Column& c : columns) c.out = c.array.mutable_data();
+  py::array_t<bool> ok(shape);
+  bool* ok_out = ok.mutable_data();
+
+  const double* data = block.data();
+  std::exception_ptr failure;
+  std::mutex failure_mutex;
+  {
+    py::gil_scoped_release unlocked;
+    korvalinde::parallel_for(count, workers, [&](std::size_t i) {
+      try {
+        const FitResult r = korvalinde::fit_sample({data + i * length, length}, o, {});
+        ok_out[i] = r.ok;
+        for (Column& c : columns) {
+          const MethodResult& m = r.*c.method;
+          const bool have = r.ok && m.present;
+          if (c.scalar) {
+            c.out[i] = have ? c.scalar(m) : korvalinde::kUndefined;
+            continue;
+          }
+          for (std::size_t p = 0; p < nperiods; ++p) {
+            c.out[i * nperiods + p] = have && p < m.return_levels.size()
+                                          ? c.level(m.return_levels[p].level)
+                                          : korvalinde::kUndefined;
+          }
+        }
+      } catch (...) {
+        const std::lock_guard lock(failure_mutex);
+        if (!failure) failure = std::current_exception();
+      }
+    });
+  }
+  if (failure) std::rethrow_exception(failure);
+
+  py::dict result;
+  for (Column& c : columns) result[py::str(c.key)] = std::move(c.array);
+  result["periods"] = py::array_t<double>(static_cast<py::ssize_t>(nperiods), o.periods.data());
+  result["ok"] = std::move(ok);
+  return result;
+}
+
+}  // namespace
+
+PYBIND11_MODULE(korvalinde, m) {
+  m.doc() = R"doc(Fitting the Gumbel (extreme-value type I) distribution to samples.
+
+fit(x, ...) fits one sample and returns its full record as a dict;
+fit_many(a, axis=-1, ...) fits every 1-D slice of an array on several threads
+and returns NumPy arrays of the main figures.)doc";
+
+  using namespace pybind11::literals;
+  m.def("fit", &fit, "x"_a, "bins"_a = 50, "prob"_a = 0.99,
+        "methods"_a = kAllMethods, "periods"_a = kDefaultPeriods, "bootstrap"_a = 0,
+        "seed"_a = 0, "level"_a = py::none(), "threads"_a = 0, "name"_a = "",
+        R"doc(Fit the Gumbel distribution to one sample.
+
+Parameters
+----------
+x : 1-D array-like of float
+    The sample. A float64 C-contiguous NumPy array is read in place; anything
+    else is converted first.
+bins : int
+    Histogram bins of the least-squares fit (1 to 1,000,000).
+prob : float
+    Probability p of the quantile DPA_CUT = q(p), in (0, 1).
+methods : sequence of str
+    Any of "ls" (histogram least squares), "mle" (maximum likelihood) and
+    "lmom" (L-moments).
+periods : sequence of float
+    Return periods T of the return levels q(1 - 1/T).
+bootstrap : int
+    Parametric bootstrap replicates per method (0: none).
+seed : int
+    Seed of the bootstrap; equal seeds give equal results.
+level : float or None
+    Also give the return period of this level.
+threads : int
+    Threads of the bootstrap (0: all cores); the results do not depend on it.
+name : str
+    Name recorded under "file".
+
+Returns
+-------
+dict
+    The record of the command line's JSON output, key for key: "file", "ok",
+    "n", "min", "max", "bins", "width", "m" and one dict per method ("ls",
+    "mle", "lmom"). Undefined numbers are None.
+
+Raises
+------
+ValueError
+    When the sample cannot be fitted (too few values, a value that is not
+    finite, ...) or an option is out of range, with the command line's message.
+
+The GIL is released while the fit runs.)doc");
+
+  m.def("fit_many", &fit_many, "a"_a, "axis"_a = -1, "bins"_a = 50,
+        "prob"_a = 0.99, "methods"_a = kAllMethods, "periods"_a = kDefaultPeriods,
+        "threads"_a = 0,
+        R"doc(Fit the Gumbel distribution to every 1-D slice of an array along an axis.
+
+Each slice is fitted exactly as fit() would fit it: the numbers are the same
+bit for bit.
+
+Parameters
+----------
+a : array-like of float, at least 1-D
+    The samples; each slice along `axis` is one sample.
+axis : int
+    The axis that runs through each sample.
+bins, prob, methods, periods
+    As for fit().
+threads : int
+    Threads to fit on (0: all cores); the results do not depend on it.
+
+Returns
+-------
+dict of numpy.ndarray
+    Shaped like `a` without `axis`, for each method m in `methods`:
+    m_a, m_b, m_se_a, m_se_b, m_quantile, m_quantile_lower, m_quantile_upper,
+    and with a trailing axis over the periods: m_rl, m_rl_lower, m_rl_upper.
+    Also "periods" (the periods) and "ok" (bool: the slice was fitted). A
+    slice that cannot be fitted gives ok False and NaN numbers; it raises
+    nothing.
+
+The GIL is released while the fits run.)doc");
+}

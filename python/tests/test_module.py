@@ -1,0 +1,196 @@
+"""The Python module against the command line, on bad input, with other
+threads running, and fit_many against fit."""
+
+import ast
+import json
+import math
+import os
+import pathlib
+import subprocess
+import threading
+import time
+import tracemalloc
+
+import numpy as np
+import pytest
+
+import korvalinde
+
+METHODS = ("ls", "mle", "lmom")
+
+
+def gumbel(n, loc=10.0, scale=2.0, seed=1):
+    return np.random.default_rng(seed).gumbel(loc, scale, n)
+
+
+@pytest.mark.parametrize("options, argv", [
+    ({}, []),
+    ({"bins": 30, "prob": 0.95, "methods": ("mle", "lmom"), "periods": (10, 100),
+      "level": 25.0, "bootstrap": 40, "seed": 7},
+     ["--bins", "30", "--prob", "0.95", "--methods", "mle,lmom", "--periods", "10,100",
+      "--level", "25", "--bootstrap", "40", "--seed", "7"]),
+])
+def test_fit_equals_command_line_json(tmp_path, options, argv):
+    x = gumbel(500)
+    sample = tmp_path / "sample.txt"
+    sample.write_text("".join(f"{v!r}\n" for v in x.tolist()))
+    run = subprocess.run([os.environ["KORVALINDE_BIN"], "fit", "--quiet", "--json", "-", *argv,
+                          str(sample)], capture_output=True, text=True, check=True)
+    expected = json.loads(run.stdout)
+    got = korvalinde.fit(x, name=str(sample), **options)
+    assert list(got) == ["file", "ok", "n", "min", "max", "bins", "width", "m",
+                         *options.get("methods", METHODS)]
+    assert got == expected  # numbers bit for bit, null as None
+
+
+@pytest.mark.parametrize("x, options, message", [
+    ([1.0], {}, "too few values"),
+    ([], {}, "too few values"),
+    ([1.0, 2.0, float("nan"), 4.0, 5.0], {}, "value 3 is not finite"),
+    ([1.0, 2.0, 3.0, float("inf"), 5.0], {}, "value 4 is not finite"),
+    (gumbel(50), {"bins": 0}, "bins must be 1 to 1000000"),
+    (gumbel(50), {"bins": 1000001}, "bins must be 1 to 1000000"),
+    (gumbel(50), {"bins": 2**40}, "bins must be 1 to 1000000"),
+    (gumbel(50), {"prob": 1.0}, "prob"),
+    (gumbel(50), {"periods": (10, 1)}, "periods"),
+    (gumbel(50), {"methods": ("ls", "moments")}, "unknown method 'moments'"),
+    (gumbel(50), {"methods": ()}, "methods must name"),
+    (np.ones((5, 10)), {}, "one-dimensional"),
+])
+def test_fit_rejects_bad_input(x, options, message):
+    with pytest.raises(ValueError, match=message):
+        korvalinde.fit(x, **options)
+
+
+def test_fit_accepts_any_array_like():
+    x = gumbel(200)
+    expected = korvalinde.fit(x)
+    assert korvalinde.fit(x.tolist()) == expected
+    assert korvalinde.fit(np.repeat(x, 2)[::2]) == expected  # strided
+    assert korvalinde.fit(x.astype(np.float32))["n"] == 200
+    with pytest.raises(TypeError):
+        korvalinde.fit(["a", object()])
+
+
+def test_float64_contiguous_input_is_read_in_place():
+    def peak(f, arg):  # NumPy reports its buffers to tracemalloc
+        tracemalloc.start()
+        try:
+            f(arg)
+            return tracemalloc.get_traced_memory()[1]
+        finally:
+            tracemalloc.stop()
+
+    x = gumbel(1_000_000)  # 8 MB
+    assert peak(korvalinde.fit, x) < 1_000_000
+    assert peak(korvalinde.fit, x[::-1]) > 8_000_000  # converted
+    a = x.reshape(1000, 1000)
+    assert peak(lambda v: korvalinde.fit_many(v, methods=("mle",)), a) < 1_000_000
+
+
+def test_fit_releases_the_gil():
+    x = gumbel(10_000_000)
+    started = threading.Event()
+    span = []
+
+    def run():
+        started.set()
+        t = time.perf_counter()
+        korvalinde.fit(x, bins=100)
+        span.extend((t, time.perf_counter()))
+
+    worker = threading.Thread(target=run)
+    worker.start()
+    started.wait()
+    # This thread keeps running Python while the fit runs: with the GIL held it
+    # would stall from start to end of the fit.
+    ticks = [time.perf_counter()]
+    while worker.is_alive():
+        now = time.perf_counter()
+        if now > ticks[-1] + 0.001:
+            ticks.append(now)
+    worker.join()
+    t0, t1 = span
+    assert t1 - t0 > 0.05, "fit too quick to tell"
+    inside = [t for t in ticks if t0 + 0.25 * (t1 - t0) < t < t0 + 0.75 * (t1 - t0)]
+    assert len(inside) > 10
+
+
+def _same(a, b):
+    """Equal bit for bit, None standing for NaN."""
+    return (math.isnan(a) and b is None) if b is None or math.isnan(a) else a == b
+
+
+def test_fit_many_equals_fit_slice_by_slice():
+    rng = np.random.default_rng(5)
+    a = rng.gumbel(20.0, 3.0, size=(3, 40, 4))  # samples along axis 1
+    a[0, 7, 1] = np.nan  # slices that fail
+    a[2, :, 3] = 1.0
+    a[1, 2:, 0] = np.nan
+    periods = (2, 100, 1000)
+    many = korvalinde.fit_many(a, axis=1, bins=20, periods=periods, threads=2)
+    assert set(many) == {f"{m}_{k}" for m in METHODS
+                         for k in ("a", "b", "se_a", "se_b", "quantile", "quantile_lower",
+                                   "quantile_upper", "rl", "rl_lower", "rl_upper")
+                         } | {"periods", "ok"}
+    assert many["periods"].tolist() == list(periods)
+    assert many["ok"].shape == (3, 4) and many["mle_rl"].shape == (3, 4, 3)
+    for i in range(3):
+        for j in range(4):
+            try:
+                one = korvalinde.fit(a[i, :, j], bins=20, periods=periods)
+            except ValueError:
+                assert not many["ok"][i, j]
+                assert all(np.isnan(v[i, j]).all() for k, v in many.items()
+                           if k not in ("ok", "periods"))
+                continue
+            assert many["ok"][i, j]
+            for m in METHODS:
+                r = one[m]
+                q = r["quantile"]
+                for key, value in (("a", r["a"]), ("b", r["b"]), ("se_a", r["se_a"]),
+                                   ("se_b", r["se_b"]), ("quantile", q["value"]),
+                                   ("quantile_lower", q["lower"]),
+                                   ("quantile_upper", q["upper"])):
+                    assert _same(many[f"{m}_{key}"][i, j], value), (m, key, i, j)
+                for p, level in enumerate(r["return_levels"]):
+                    for key, name in (("rl", "value"), ("rl_lower", "lower"),
+                                      ("rl_upper", "upper")):
+                        assert _same(many[f"{m}_{key}"][i, j, p], level[name])
+    assert not many["ok"].all() and many["ok"].any()
+    # The thread count and the memory layout change nothing.
+    one_thread = korvalinde.fit_many(np.moveaxis(a, 1, -1).copy(), bins=20, periods=periods,
+                                     threads=1)
+    for key, value in many.items():
+        np.testing.assert_array_equal(one_thread[key], value)
+
+
+def test_fit_many_shapes_and_options():
+    a = gumbel(2 * 3 * 30).reshape(2, 3, 30)
+    r = korvalinde.fit_many(a.tolist(), axis=-1, methods=("lmom",), periods=(10,))
+    assert sorted(r) == sorted(["lmom_a", "lmom_b", "lmom_se_a", "lmom_se_b", "lmom_quantile",
+                                "lmom_quantile_lower", "lmom_quantile_upper", "lmom_rl",
+                                "lmom_rl_lower", "lmom_rl_upper", "periods", "ok"])
+    assert r["lmom_a"].shape == (2, 3) and r["lmom_rl"].shape == (2, 3, 1) and r["ok"].all()
+    assert korvalinde.fit_many(gumbel(30))["ls_a"].shape == ()
+    assert korvalinde.fit_many(np.empty((0, 30)))["ok"].shape == (0,)
+    with pytest.raises(ValueError):
+        korvalinde.fit_many(a, axis=3)
+    with pytest.raises(ValueError, match="bins must be 1 to 1000000"):
+        korvalinde.fit_many(a, bins=0)
+    with pytest.raises(ValueError, match="threads"):
+        korvalinde.fit_many(a, threads=-1)
+
+
+def test_stubs_match_the_module():
+    """The .pyi beside the module names the same parameters with the same defaults."""
+    def signature(tree):
+        return {f.name: ([a.arg for a in f.args.args],
+                         [list(v) if isinstance(v, tuple) else v
+                          for v in map(ast.literal_eval, f.args.defaults)])
+                for f in tree.body if isinstance(f, ast.FunctionDef)}
+
+    stub = pathlib.Path(korvalinde.__file__).with_name("korvalinde.pyi")
+    shown = "\n".join(f"def {getattr(korvalinde, name).__doc__.splitlines()[0]}: pass"
+                      for name in ("fit", "fit_many"))
+    assert signature(ast.parse(stub.read_text())) == signature(ast.parse(shown))
