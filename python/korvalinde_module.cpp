@@ -7,10 +7,10 @@
 #include <pybind11/stl.h>
 
 #include <algorithm>
-#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <exception>
+#include <limits>
 #include <mutex>
 #include <optional>
 #include <span>
@@ -65,22 +65,17 @@ py::object to_python(const Json& j) {
   }
 }
 
-// The options shared by fit() and fit_many(), checked before any fit so that
-// fit_many() reports a bad option once instead of failing every slice. The
-// messages are the command line's.
+// The options shared by fit() and fit_many(), checked before any fit (with the
+// command line's messages) so that fit_many() reports a bad option once
+// instead of failing every slice.
 FitOptions make_options(std::int64_t bins, double prob, const std::vector<std::string>& methods,
-                        std::vector<double> periods, std::optional<double> level) {
+                        std::vector<double> periods, std::optional<double> level,
+                        int bootstrap = 0) {
   FitOptions o;
-  if (bins < 1 || bins > 1000000) throw py::value_error("bins must be 1 to 1000000");
-  o.bins = static_cast<int>(bins);
-  if (!(prob > 0 && prob < 1)) throw py::value_error("prob must be between 0 and 1");
+  // Beyond int, bins are out of range all the same: 0 gets the same message.
+  o.bins = bins < 1 || bins > std::numeric_limits<int>::max() ? 0 : static_cast<int>(bins);
   o.prob = prob;
-  for (double t : periods) {
-    if (!(t > 1 && std::isfinite(t))) throw py::value_error("periods must be greater than 1");
-  }
-  if (level && !std::isfinite(*level)) throw py::value_error("level must be finite");
   o.ls = o.mle = o.lmom = false;
-  if (methods.empty()) throw py::value_error("methods must name at least one of ls, mle, lmom");
   for (const std::string& m : methods) {
     if (m == "ls") {
       o.ls = true;
@@ -94,6 +89,8 @@ FitOptions make_options(std::int64_t bins, double prob, const std::vector<std::s
   }
   o.periods = std::move(periods);
   o.level = level;
+  o.bootstrap = bootstrap;
+  if (std::string why = korvalinde::check_options(o); !why.empty()) throw py::value_error(why);
   return o;
 }
 
@@ -118,9 +115,7 @@ DoubleArray as_doubles(py::handle x, const char* what) {
 py::dict fit(const py::object& x, std::int64_t bins, double prob, const std::vector<std::string>& methods,
              std::vector<double> periods, int bootstrap, std::uint64_t seed,
              std::optional<double> level, int threads, const std::string& name) {
-  FitOptions o = make_options(bins, prob, methods, std::move(periods), level);
-  if (bootstrap < 0) throw py::value_error("bootstrap must be 0 or more");
-  o.bootstrap = bootstrap;
+  FitOptions o = make_options(bins, prob, methods, std::move(periods), level, bootstrap);
   o.seed = seed;
   o.threads = thread_count(threads);
   const DoubleArray a = as_doubles(x, "x");
@@ -266,7 +261,7 @@ x : 1-D array-like of float
 bins : int
     Histogram bins of the least-squares fit (1 to 1,000,000).
 prob : float
-    Probability p of the quantile DPA_CUT = q(p), in (0, 1).
+    Probability p of the quantile DPA_CUT = q(p), in (0, 1].
 methods : sequence of str
     Any of "ls" (histogram least squares), "mle" (maximum likelihood) and
     "lmom" (L-moments).
