@@ -10,7 +10,7 @@ target_compile_definitions(test_app PRIVATE KORVALINDE_SOURCE_DIR="${PROJECT_SOU
 # figures: both run in the plain builds only.
 if(NOT CMAKE_CXX_FLAGS MATCHES "sanitize")
   korvalinde_add_test(test_alloc LIBS korvalinde_classic SOURCES ${CMAKE_CURRENT_LIST_DIR}/alloc_test.cpp)
-  korvalinde_add_test(test_memory SOURCES ${CMAKE_CURRENT_LIST_DIR}/memory_test.cpp)
+  korvalinde_add_test(test_memory LABELS slow SOURCES ${CMAKE_CURRENT_LIST_DIR}/memory_test.cpp)
   target_compile_definitions(test_memory PRIVATE KORVALINDE_BINARY="$<TARGET_FILE:korvalinde>")
   add_dependencies(test_memory korvalinde)
 endif()
