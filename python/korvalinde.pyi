@@ -5,6 +5,8 @@ from typing import Any, Optional, Sequence
 import numpy as np
 import numpy.typing as npt
 
+__version__: str
+
 def fit(
     x: npt.ArrayLike,
     bins: int = 50,

@@ -246,6 +246,7 @@ PYBIND11_MODULE(korvalinde, m) {
 fit(x, ...) fits one sample and returns its full record as a dict;
 fit_many(a, axis=-1, ...) fits every 1-D slice of an array on several threads
 and returns NumPy arrays of the main figures.)doc";
+  m.attr("__version__") = KORVALINDE_VERSION;
 
   using namespace pybind11::literals;
   m.def("fit", &fit, "x"_a, "bins"_a = 50, "prob"_a = 0.99,

@@ -17,7 +17,7 @@ assert where.startswith(sys.argv[1]), where
 x = [10 - 2 * math.log(-math.log((i + 0.5) / 200)) for i in range(200)]
 r = korvalinde.fit(x, bins=20)
 assert r["ok"] and r["n"] == 200, r
-print("installed module fits:", where)
+print("installed module", korvalinde.__version__, "fits:", where)
 ]=])
 execute_process(COMMAND ${CMAKE_COMMAND} -E env PYTHONPATH=${PREFIX}/${MODULE_DIR}
                         ${PYTHON} -s -c "${check}" ${PREFIX}
