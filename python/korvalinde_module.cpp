@@ -7,6 +7,8 @@
 #include <pybind11/stl.h>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <exception>
@@ -16,6 +18,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -202,12 +205,25 @@ py::dict fit_many(const py::object& a, int axis, std::int64_t bins, double prob,
   bool* ok_out = ok.mutable_data();
 
   const double* data = block.data();
+  // A failure (or Ctrl-C) stops the remaining fits; the first failure is
+  // raised once all threads are done.
   std::exception_ptr failure;
   std::mutex failure_mutex;
+  std::atomic<bool> stop{false};
+  const std::thread::id caller = std::this_thread::get_id();
+  auto next_check = std::chrono::steady_clock::now();
   {
     py::gil_scoped_release unlocked;
     korvalinde::parallel_for(count, workers, [&](std::size_t i) {
+      if (stop.load(std::memory_order_relaxed)) return;
       try {
+        // The calling thread looks for signals a few times a second.
+        if (std::this_thread::get_id() == caller &&
+            std::chrono::steady_clock::now() >= next_check) {
+          next_check += std::chrono::milliseconds(100);
+          const py::gil_scoped_acquire locked;
+          if (PyErr_CheckSignals() != 0) throw py::error_already_set();
+        }
         const FitResult r = korvalinde::fit_sample({data + i * length, length}, o, {});
         ok_out[i] = r.ok;
         for (Column& c : columns) {
@@ -224,6 +240,7 @@ py::dict fit_many(const py::object& a, int axis, std::int64_t bins, double prob,
           }
         }
       } catch (...) {
+        stop = true;
         const std::lock_guard lock(failure_mutex);
         if (!failure) failure = std::current_exception();
       }

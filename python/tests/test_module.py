@@ -6,6 +6,7 @@ import json
 import math
 import os
 import pathlib
+import signal
 import subprocess
 import threading
 import time
@@ -181,6 +182,16 @@ def test_fit_many_shapes_and_options():
         korvalinde.fit_many(a, bins=0)
     with pytest.raises(ValueError, match="threads"):
         korvalinde.fit_many(a, threads=-1)
+
+
+def test_fit_many_stops_on_ctrl_c():
+    a = gumbel(400_000 * 50).reshape(400_000, 50)  # several seconds of work
+    timer = threading.Timer(0.3, signal.raise_signal, (signal.SIGINT,))
+    t = time.perf_counter()
+    timer.start()
+    with pytest.raises(KeyboardInterrupt):
+        korvalinde.fit_many(a, threads=2)
+    assert time.perf_counter() - t < 2.0
 
 
 def test_stubs_match_the_module():
