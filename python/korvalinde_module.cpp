@@ -340,5 +340,5 @@ dict of numpy.ndarray
     slice that cannot be fitted gives ok False and NaN numbers; it raises
     nothing.
 
-The GIL is released while the fits run.)doc");
+The GIL is released while the fits run; Ctrl-C stops them (KeyboardInterrupt).)doc");
 }
