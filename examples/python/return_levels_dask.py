@@ -29,7 +29,7 @@ import korvalinde
 SEED = 20261208
 
 
-def make_grid(ny, nx, years, seed=SEED, chunk=50):
+def make_grid(ny, nx, years, seed=SEED, chunk=100):
     """Annual maxima of ny x nx cells over `years` years, chunked by cells."""
     rng = np.random.default_rng(seed)
     y = np.linspace(0.0, 1.0, ny)[:, None]
@@ -136,7 +136,7 @@ def main(argv=None):
     p.add_argument("--ny", type=int, default=200, help="grid rows (default 200)")
     p.add_argument("--nx", type=int, default=200, help="grid columns (default 200)")
     p.add_argument("--years", type=int, default=50, help="annual maxima per cell (default 50)")
-    p.add_argument("--chunk", type=int, default=50, help="cells per chunk side (default 50)")
+    p.add_argument("--chunk", type=int, default=100, help="cells per chunk side (default 100)")
     p.add_argument("--period", type=float, default=100.0, help="return period T (default 100)")
     p.add_argument("--method", choices=("ls", "mle", "lmom"), default="mle",
                    help="estimation method (default mle)")
