@@ -115,9 +115,10 @@ DoubleArray as_doubles(py::handle x, const char* what) {
   return a;
 }
 
-py::dict fit(const py::object& x, std::int64_t bins, double prob, const std::vector<std::string>& methods,
-             std::vector<double> periods, int bootstrap, std::uint64_t seed,
-             std::optional<double> level, int threads, const std::string& name) {
+py::dict fit(const py::object& x, std::int64_t bins, double prob,
+             const std::vector<std::string>& methods, std::vector<double> periods, int bootstrap,
+             std::uint64_t seed, std::optional<double> level, int threads,
+             const std::string& name) {
   FitOptions o = make_options(bins, prob, methods, std::move(periods), level, bootstrap);
   o.seed = seed;
   o.threads = thread_count(threads);
@@ -266,9 +267,9 @@ and returns NumPy arrays of the main figures.)doc";
   m.attr("__version__") = KORVALINDE_VERSION;
 
   using namespace pybind11::literals;
-  m.def("fit", &fit, "x"_a, "bins"_a = 50, "prob"_a = 0.99,
-        "methods"_a = kAllMethods, "periods"_a = kDefaultPeriods, "bootstrap"_a = 0,
-        "seed"_a = 0, "level"_a = py::none(), "threads"_a = 0, "name"_a = "",
+  m.def("fit", &fit, "x"_a, "bins"_a = 50, "prob"_a = 0.99, "methods"_a = kAllMethods,
+        "periods"_a = kDefaultPeriods, "bootstrap"_a = 0, "seed"_a = 0, "level"_a = py::none(),
+        "threads"_a = 0, "name"_a = "",
         R"doc(Fit the Gumbel distribution to one sample.
 
 Parameters
@@ -311,9 +312,8 @@ ValueError
 
 The GIL is released while the fit runs.)doc");
 
-  m.def("fit_many", &fit_many, "a"_a, "axis"_a = -1, "bins"_a = 50,
-        "prob"_a = 0.99, "methods"_a = kAllMethods, "periods"_a = kDefaultPeriods,
-        "threads"_a = 0,
+  m.def("fit_many", &fit_many, "a"_a, "axis"_a = -1, "bins"_a = 50, "prob"_a = 0.99,
+        "methods"_a = kAllMethods, "periods"_a = kDefaultPeriods, "threads"_a = 0,
         R"doc(Fit the Gumbel distribution to every 1-D slice of an array along an axis.
 
 Each slice is fitted exactly as fit() would fit it: the numbers are the same
