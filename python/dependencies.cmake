@@ -8,7 +8,8 @@
 # Sanitizer builds leave the module out: loading it would need the sanitizer
 # runtime preloaded into the interpreter.
 if(NOT DEFINED Python3_EXECUTABLE AND EXISTS /usr/bin/python3)
-  set(Python3_EXECUTABLE /usr/bin/python3 CACHE FILEPATH "Interpreter the Python module is built for")
+  set(Python3_EXECUTABLE /usr/bin/python3
+      CACHE FILEPATH "Interpreter the Python module is built for")
 endif()
 
 set(korvalinde_python_missing "")
