@@ -76,13 +76,13 @@ FitResult fit_sample_sorting(std::span<double> values, const FitOptions& options
   r.max = sorted.back();
 
   LsWorkspace ws;
-  const LsFit ls = fit_ls(sorted, options.bins, ws);
+  const LsFit ls = fit_ls(sorted, options.bins, ws, options.ls);
   if (ls.status == LsFit::Status::NoRange) {
     return failure(r, r.min == r.max ? "all values are equal: no distribution to fit"
                                      : "the values have no usable range for " +
                                            std::to_string(options.bins) + " bins");
   }
-  if (ls.status == LsFit::Status::SolverFailed && options.ls) {
+  if (ls.status == LsFit::Status::SolverFailed) {
     return failure(r, "least-squares fit failed: solver code " + std::to_string(ls.info));
   }
   r.width = ls.dx;

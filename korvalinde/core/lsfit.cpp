@@ -19,7 +19,7 @@ void LsWorkspace::size_for(int max_cells) {
   if (wa.size() < 3 * m + 10) wa.resize(3 * m + 10);
 }
 
-LsFit fit_ls(std::span<const double> values, int bins, LsWorkspace& ws) {
+LsFit fit_ls(std::span<const double> values, int bins, LsWorkspace& ws, bool solve) {
   LsFit r;
   const int max_cells = kMaxBinsFit + 1;
   switch (check_binning(values, bins, kMaxBinsFit, max_cells)) {
@@ -35,6 +35,10 @@ LsFit fit_ls(std::span<const double> values, int bins, LsWorkspace& ws) {
   const auto m = static_cast<std::size_t>(r.m);
   const std::span<const double> x(ws.x.data(), m), y(ws.y.data(), m);
   const std::span<double> fvec(ws.fvec.data(), m);
+  r.x = x;
+  r.y = y;
+  r.raw = {ws.raw.data(), m};
+  if (!solve) return r;
 
   int nfev = 0;
   auto residual = [&](int& iflag, int, int, const double* p, double* f, double*, int) {
@@ -61,9 +65,6 @@ LsFit fit_ls(std::span<const double> values, int bins, LsWorkspace& ws) {
   r.sum_sq = sum_of_squares(fvec);
   r.l2 = plain_norm(fvec);
   r.serror = standard_error(fvec);
-  r.x = x;
-  r.y = y;
-  r.raw = {ws.raw.data(), m};
   r.fvec = fvec;
   return r;
 }

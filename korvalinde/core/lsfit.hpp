@@ -28,7 +28,8 @@ struct LsFit {
 
 inline constexpr int kMaxBinsFit = 1000000;
 
-// Fits `values` with `bins` bins (1..kMaxBinsFit).
-LsFit fit_ls(std::span<const double> values, int bins, LsWorkspace& ws);
+// Fits `values` with `bins` bins (1..kMaxBinsFit). Without `solve` only the
+// histogram is built (the cells, densities and raw counts).
+LsFit fit_ls(std::span<const double> values, int bins, LsWorkspace& ws, bool solve = true);
 
 }  // namespace korvalinde
