@@ -1,10 +1,8 @@
 #include "dnls/io/format.hpp"
 
-#include <bit>
+#include <charconv>
 #include <cmath>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <cstring>
 
 #include "dnls/io/units.hpp"
@@ -39,40 +37,6 @@ void put_special(char* out, int w, double v) {
     n = neg ? 4 : 3;
   }
   justify(out, w, word, n);
-}
-
-// Writes v with d (at most 9) decimals, rounded to nearest from the exact
-// binary value with exact ties to even, as printf("%.*f") does; |v| < 1e9.
-// With v = m * 2^-shift, the digits are round(m * 10^d / 2^shift), computed
-// exactly in 128-bit integers. Returns the length.
-int fixed_small(char* buf, int d, double v) {
-  static constexpr std::uint64_t kPow10[] = {1,      10,      100,      1000,      10000,
-                                              100000, 1000000, 10000000, 100000000, 1000000000};
-  __extension__ using u128 = unsigned __int128;
-  const auto bits = std::bit_cast<std::uint64_t>(v);
-  const int biased = static_cast<int>(bits >> 52 & 0x7FF);
-  const std::uint64_t fraction = bits & ((std::uint64_t{1} << 52) - 1);
-  const std::uint64_t m = biased == 0 ? fraction : fraction | std::uint64_t{1} << 52;
-  const int shift = 1075 - (biased == 0 ? 1 : biased);  // at least 23, as |v| < 2^30
-  std::uint64_t q = 0;
-  if (shift < 128) {  // a larger shift leaves |v| < 2^-75, which rounds to 0
-    const u128 p = static_cast<u128>(m) * kPow10[d];
-    q = static_cast<std::uint64_t>(p >> shift);
-    const u128 rest = p & ((u128{1} << shift) - 1), half = u128{1} << (shift - 1);
-    if (rest > half || (rest == half && (q & 1) != 0)) ++q;
-  }
-  char digits[24];
-  int k = 0;
-  do {
-    digits[k++] = static_cast<char>('0' + q % 10);
-    q /= 10;
-  } while (q != 0 || k <= d);  // at least one digit before the point
-  int n = 0;
-  if (std::signbit(v)) buf[n++] = '-';
-  while (k > d) buf[n++] = digits[--k];
-  if (d > 0) buf[n++] = '.';
-  while (k > 0) buf[n++] = digits[--k];
-  return n;
 }
 
 // Builds one record at a time from the layout and hands it to the sink.
@@ -263,15 +227,21 @@ void to_buffer(void* context, std::string_view record) {
 
 }  // namespace
 
+// Numbers are converted with std::to_chars, which does not depend on the
+// locale (a host program may set one with a decimal comma) and rounds exactly
+// like printf in the C locale: from the exact binary value to nearest, exact
+// ties to even.
+
 void put_F(char* out, int w, int d, double v) {
   if (!std::isfinite(v)) {
     put_special(out, w, v);
     return;
   }
+  // 309 integer digits, the point and 100 decimals at most.
   char buf[512];
   if (d > 100) d = 100;
-  int n = d <= 9 && std::fabs(v) < 1e9 ? fixed_small(buf, d, v)
-                                        : std::snprintf(buf, sizeof buf - 1, "%.*f", d, v);
+  int n = static_cast<int>(
+      std::to_chars(buf, buf + sizeof buf - 1, v, std::chars_format::fixed, d).ptr - buf);
   if (d == 0) buf[n++] = '.';
   char* s = buf;
   // A leading zero before the point is dropped when the field has no room.
@@ -289,8 +259,8 @@ void put_F(char* out, int w, int d, double v) {
 }
 
 void put_I(char* out, int w, std::int64_t v) {
-  char buf[32];
-  int n = std::snprintf(buf, sizeof buf, "%lld", static_cast<long long>(v));
+  char buf[24];
+  const int n = static_cast<int>(std::to_chars(buf, buf + sizeof buf, v).ptr - buf);
   justify(out, w, buf, n);
 }
 
@@ -308,17 +278,19 @@ void put_PE(char* out, int k, int w, int d, double v) {
     return;
   }
   char buf[160];
-  std::snprintf(buf, sizeof buf, "%.*E", sig - 1, v);
-  // buf: [-]D[.DDD]E(+|-)XX[X]
+  const char* end =
+      std::to_chars(buf, buf + sizeof buf, v, std::chars_format::scientific, sig - 1).ptr;
+  // buf: [-]D[.DDD]e(+|-)XX[X]
   const char* p = buf;
   bool neg = *p == '-';
   if (neg) ++p;
   char digits[128];
   int nd = 0;
-  for (; *p != 'E'; ++p) {
+  for (; *p != 'e'; ++p) {
     if (*p != '.') digits[nd++] = *p;
   }
-  int exponent = std::atoi(p + 1);
+  int exponent = 0;
+  std::from_chars(p + (p[1] == '+' ? 2 : 1), end, exponent);
   if (v != 0) exponent += 1 - (k > 0 ? k : 0);
   char text[192];
   int n = 0;
@@ -332,15 +304,13 @@ void put_PE(char* out, int k, int w, int d, double v) {
     text[n++] = '.';
     for (int i = 0; i < nd; ++i) text[n++] = digits[i];
   }
-  int mag = exponent < 0 ? -exponent : exponent;
   // Two exponent digits after E; a three-digit exponent drops the E.
-  if (mag <= 99) {
-    n += std::snprintf(text + n, sizeof text - static_cast<std::size_t>(n), "E%c%02d",
-                       exponent < 0 ? '-' : '+', mag);
-  } else {
-    n += std::snprintf(text + n, sizeof text - static_cast<std::size_t>(n), "%c%03d",
-                       exponent < 0 ? '-' : '+', mag);
-  }
+  int mag = exponent < 0 ? -exponent : exponent;
+  if (mag <= 99) text[n++] = 'E';
+  text[n++] = exponent < 0 ? '-' : '+';
+  if (mag > 99) text[n++] = static_cast<char>('0' + mag / 100);
+  text[n++] = static_cast<char>('0' + mag / 10 % 10);
+  text[n++] = static_cast<char>('0' + mag % 10);
   // Drop the optional leading zero of the 0.ddd form when the field is tight.
   if (n > w && k <= 0) {
     char* z = text + (neg ? 1 : 0);

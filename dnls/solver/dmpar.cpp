@@ -3,6 +3,7 @@
 
 #include "dnls/messages/machine.hpp"
 #include "dnls/solver/dnls.hpp"
+#include "dnls/solver/givens.hpp"
 
 namespace dnls {
 
@@ -116,7 +117,7 @@ void DMPAR(int n, double* r, int ldr, const int* ipvt, const double* diag, const
 // sigma. Components past the first zero of sigma are set to zero.
 void DQRSLV(int n, double* r, int ldr, const int* ipvt, const double* diag, const double* qtb,
             double* x, double* sigma, double* wa) {
-  constexpr double p5 = 0.5, p25 = 0.25, zero = 0.0;
+  constexpr double zero = 0.0;
   auto R = [r, ldr](int i, int j) -> double& { return r[static_cast<long>(j) * ldr + i]; };
 
   // Copy R' into the lower triangle, save the diagonal of R in x.
@@ -137,25 +138,10 @@ void DQRSLV(int n, double* r, int ldr, const int* ipvt, const double* diag, cons
       double qtbpj = zero;
       for (int k = j; k < n; ++k) {
         if (sigma[k] == zero) continue;
-        double cos, sin;
-        if (std::fabs(R(k, k)) >= std::fabs(sigma[k])) {
-          const double tan = sigma[k] / R(k, k);
-          cos = p5 / std::sqrt(p25 + p25 * (tan * tan));
-          sin = cos * tan;
-        } else {
-          const double cotan = R(k, k) / sigma[k];
-          sin = p5 / std::sqrt(p25 + p25 * (cotan * cotan));
-          cos = sin * cotan;
-        }
-        R(k, k) = cos * R(k, k) + sin * sigma[k];
-        double temp = cos * wa[k] + sin * qtbpj;
-        qtbpj = -sin * wa[k] + cos * qtbpj;
-        wa[k] = temp;
-        for (int i = k + 1; i < n; ++i) {
-          temp = cos * R(i, k) + sin * sigma[i];
-          sigma[i] = -sin * R(i, k) + cos * sigma[i];
-          R(i, k) = temp;
-        }
+        const Givens g = givens(R(k, k), sigma[k]);
+        R(k, k) = g.cos * R(k, k) + g.sin * sigma[k];
+        rotate(g.cos, g.sin, wa[k], qtbpj);
+        for (int i = k + 1; i < n; ++i) rotate(g.cos, g.sin, R(i, k), sigma[i]);
       }
     }
     sigma[j] = R(j, j);

@@ -2,9 +2,12 @@
 
 #include <gtest/gtest.h>
 
+#include <clocale>
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <limits>
 #include <string>
 #include <vector>
@@ -73,8 +76,8 @@ TEST(FormatF, SpecialValues) {
 }
 
 TEST(FormatF, ExactPathAgreesWithPrintfRounding) {
-  // Fields of up to 9 decimals below 1e9 are rounded in integer arithmetic;
-  // printf's exact rounding is the reference.
+  // printf's exact rounding in the C locale is the reference.
+  ASSERT_STREQ(std::setlocale(LC_NUMERIC, nullptr), "C");
   std::uint64_t state = 0x9E3779B97F4A7C15u;
   auto next = [&state] {
     state ^= state << 13;
@@ -106,6 +109,25 @@ TEST(FormatF, ExactPathAgreesWithPrintfRounding) {
     int n = std::snprintf(want, sizeof want, "%.*f", d, v);
     if (d == 0) want[n++] = '.';
     ASSERT_EQ(F(40, d, v), std::string(40 - n, ' ') + std::string(want, n)) << d << " " << v;
+  }
+  // Any magnitude and up to 30 decimals; the significant digits of 1PE.
+  for (int k = 0; k < 20000; ++k) {
+    const int d = static_cast<int>(next() % 31);
+    double v = std::ldexp(static_cast<double>(next() >> 11), static_cast<int>(next() % 200) - 150);
+    if (k & 1) v = -v;
+    char want[128];
+    int n = std::snprintf(want, sizeof want, "%.*f", d, v);
+    if (d == 0) want[n++] = '.';
+    ASSERT_EQ(F(90, d, v), std::string(90 - n, ' ') + std::string(want, n)) << d << " " << v;
+    // 1PE: printf's mantissa, then E and two exponent digits, or three without the E.
+    std::snprintf(want, sizeof want, "%.*E", d, v);
+    const char* e = std::strchr(want, 'E');
+    const int exponent = std::atoi(e + 1);
+    char tail[8];
+    std::snprintf(tail, sizeof tail, std::abs(exponent) <= 99 ? "E%+03d" : "%+04d", exponent);
+    const std::string pe =
+        std::string(want, static_cast<std::size_t>(e - want)) + (d == 0 ? "." : "") + tail;
+    ASSERT_EQ(PE(60, d, v), std::string(60 - pe.size(), ' ') + pe) << d << " " << v;
   }
 }
 
