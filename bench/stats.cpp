@@ -76,9 +76,9 @@ void BM_Bootstrap(benchmark::State& state) {
   korvalinde::Gof observed;
   edf_statistics(x, 10, 2, observed);
   const std::vector<double> periods{2, 5, 10, 20, 50, 100, 200, 500, 1000};
-  const BootstrapSpec spec{x.size(), 999, 1, static_cast<unsigned>(state.range(1)), 0.99, periods};
+  const BootstrapSpec plan{x.size(), 999, 1, static_cast<unsigned>(state.range(1)), 0.99, periods};
   const Refit refit = state.range(0) == 0 ? Refit(refit_lmom) : Refit(refit_mle);
-  for (auto _ : state) benchmark::DoNotOptimize(bootstrap(10, 2, observed, refit, spec));
+  for (auto _ : state) benchmark::DoNotOptimize(bootstrap(10, 2, observed, refit, plan));
 }
 BENCHMARK(BM_Bootstrap)
     ->Args({0, 1})

@@ -55,7 +55,7 @@ std::string version_text() {
 }
 
 // Reads one input ("-" is standard input); an empty string or the message.
-std::string load(const std::string& name, const FieldSpec& spec, std::vector<double>& values) {
+std::string load(const std::string& name, const FieldSpec& fields, std::vector<double>& values) {
   int fd = STDIN_FILENO;
   if (name != "-") {
     do {
@@ -69,7 +69,7 @@ std::string load(const std::string& name, const FieldSpec& spec, std::vector<dou
     why = name + ": " + std::strerror(EISDIR);
   } else {
     const std::size_t hint = S_ISREG(st.st_mode) ? static_cast<std::size_t>(st.st_size) : 0;
-    why = read_values(fd, spec, values, hint);
+    why = read_values(fd, fields, values, hint);
     if (!why.empty()) why = name + ":" + (why[0] >= '0' && why[0] <= '9' ? "" : " ") + why;
   }
   if (fd != STDIN_FILENO) ::close(fd);
@@ -79,8 +79,8 @@ std::string load(const std::string& name, const FieldSpec& spec, std::vector<dou
 Outcome fit_one(const std::string& name, const Settings& s, bool keep_detail) {
   Outcome o;
   std::vector<double> values;
-  const FieldSpec spec{s.column, s.sep.empty() ? '\0' : s.sep[0]};
-  if (std::string why = load(name, spec, values); !why.empty()) {
+  const FieldSpec fields{s.column, s.sep.empty() ? '\0' : s.sep[0]};
+  if (std::string why = load(name, fields, values); !why.empty()) {
     o.result.file = name;
     o.result.error = why;
     return o;

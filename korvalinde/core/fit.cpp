@@ -23,14 +23,14 @@ FitResult failure(FitResult r, std::string message) {
 // Runs the bootstrap of one method with the given refit.
 void add_bootstrap(MethodResult& m, const stats::Refit& refit, std::size_t n,
                    const FitOptions& o) {
-  stats::BootstrapSpec spec;
-  spec.n = n;
-  spec.replicates = o.bootstrap;
-  spec.seed = o.seed;
-  spec.threads = o.threads;
-  spec.prob = o.prob;
-  spec.periods = o.periods;
-  m.boot = stats::bootstrap(m.a, m.b, m.gof, refit, spec);
+  stats::BootstrapSpec plan;
+  plan.n = n;
+  plan.replicates = o.bootstrap;
+  plan.seed = o.seed;
+  plan.threads = o.threads;
+  plan.prob = o.prob;
+  plan.periods = o.periods;
+  m.boot = stats::bootstrap(m.a, m.b, m.gof, refit, plan);
 }
 
 }  // namespace

@@ -18,9 +18,9 @@ bool is_blank(char c) { return c == ' ' || c == '\t'; }
 
 }  // namespace
 
-SampleReader::SampleReader(int fd, std::span<char> buffer, FieldSpec spec,
+SampleReader::SampleReader(int fd, std::span<char> buffer, FieldSpec fields,
                            std::string_view prefix)
-    : fd_(fd), buf_(buffer.data()), spec_(spec), prefix_(prefix) {
+    : fd_(fd), buf_(buffer.data()), fields_(fields), prefix_(prefix) {
   buf_[0] = '\n';  // the sentinel behind the buffered bytes ends every scan
 }
 
@@ -54,7 +54,7 @@ bool SampleReader::fill() {
 
 // The first byte from i on that ends a token; the sentinel bounds the scan.
 std::size_t SampleReader::token_end(std::size_t i) const {
-  if (spec_.sep == 0) {
+  if (fields_.sep == 0) {
     for (;; ++i) {
       const char c = buf_[i];
       if (c == ' ' || c == '\t' || c == ',' || c == '/' || c == '\n') return i;
@@ -62,7 +62,7 @@ std::size_t SampleReader::token_end(std::size_t i) const {
   }
   for (;; ++i) {
     const char c = buf_[i];
-    if (c == spec_.sep || c == ' ' || c == '\t' || c == '\n') return i;
+    if (c == fields_.sep || c == ' ' || c == '\t' || c == '\n') return i;
   }
 }
 
@@ -141,9 +141,9 @@ SampleReader::Next SampleReader::quick_value(double& value) {
     term = '\n';
     ++after;
   }
-  const bool classic = spec_.sep == 0;
+  const bool classic = fields_.sep == 0;
   if (classic ? !(term == '\n' || term == ' ' || term == '\t' || term == ',' || term == '/')
-              : !(term == '\n' || term == spec_.sep)) {
+              : !(term == '\n' || term == fields_.sep)) {
     return Next::End;
   }
   value = convert_decimal(buf_ + beg_, s);
@@ -159,7 +159,7 @@ SampleReader::Next SampleReader::quick_value(double& value) {
 }
 
 SampleReader::Next SampleReader::next(double& value) {
-  const bool classic = spec_.sep == 0;
+  const bool classic = fields_.sep == 0;
   for (;;) {
     // Blanks, tabs and empty lines before the line's first field.
     for (;;) {
@@ -170,7 +170,7 @@ SampleReader::Next SampleReader::next(double& value) {
     }
     const std::uint64_t line = line_ + 1;
     for (int field = 1;; ++field) {
-      if (field == spec_.column) {
+      if (field == fields_.column) {
         const Next got = quick_value(value);
         if (got != Next::End) return got;
       }
@@ -188,7 +188,7 @@ SampleReader::Next SampleReader::next(double& value) {
       if (term == '\n' && !token.empty() && token.back() == '\r') token.remove_suffix(1);
       const bool ends_line = term == '\n' || (classic && term == '/');
 
-      if (field == spec_.column) {
+      if (field == fields_.column) {
         if (token.empty() && term == '\n' && field == 1) {  // a line of "\r" alone
           beg_ = i;
           skip_line();
@@ -201,7 +201,7 @@ SampleReader::Next SampleReader::next(double& value) {
           beg_ = i;
           if (!skip_blanks_in_line() && error_ != 0) return Next::Error;
           const char c = beg_ < end_ ? buf_[beg_] : '\n';
-          if (c != '\n' && c != spec_.sep) got = Next::Bad;
+          if (c != '\n' && c != fields_.sep) got = Next::Bad;
           i = beg_;
         }
         if (got != Next::Value) {
@@ -227,7 +227,7 @@ SampleReader::Next SampleReader::next(double& value) {
       }
       if (!skip_blanks_in_line() && error_ != 0) return Next::Error;
       const char c = beg_ < end_ ? buf_[beg_] : '\n';
-      const char sep = classic ? ',' : spec_.sep;
+      const char sep = classic ? ',' : fields_.sep;
       if (c == sep) {
         ++beg_;
         if (!skip_blanks_in_line() && error_ != 0) return Next::Error;
@@ -246,12 +246,12 @@ SampleReader::Next SampleReader::next(double& value) {
 
 namespace korvalinde {
 
-std::string read_values(int fd, FieldSpec spec, std::vector<double>& out, std::size_t size_hint) {
+std::string read_values(int fd, FieldSpec fields, std::vector<double>& out, std::size_t size_hint) {
   // A value takes at least two bytes (a digit and a line end); pages of the
   // reservation that are never written cost no memory.
   if (size_hint > 0) out.reserve(out.size() + size_hint / 2 + 1);
   std::vector<char> buffer(SampleReader::kBufferBytes);
-  SampleReader reader(fd, buffer, spec);
+  SampleReader reader(fd, buffer, fields);
   for (;;) {
     double v;
     switch (reader.next(v)) {
@@ -260,7 +260,7 @@ std::string read_values(int fd, FieldSpec spec, std::vector<double>& out, std::s
       case SampleReader::Next::Error: return std::strerror(reader.error());
       case SampleReader::Next::Missing:
         return std::to_string(reader.line()) + ": no value in column " +
-               std::to_string(spec.column);
+               std::to_string(fields.column);
       case SampleReader::Next::Bad: {
         std::string text = std::to_string(reader.line()) + ": '";
         text += reader.token();

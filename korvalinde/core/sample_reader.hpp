@@ -27,7 +27,7 @@ class SampleReader {
 
   // Reads `fd` (left open) after the bytes of `prefix`, which must outlive
   // the reader. `buffer` must hold kBufferBytes.
-  SampleReader(int fd, std::span<char> buffer, FieldSpec spec = {}, std::string_view prefix = {});
+  SampleReader(int fd, std::span<char> buffer, FieldSpec fields = {}, std::string_view prefix = {});
 
   enum class Next {
     Value,    // a value was read
@@ -56,7 +56,7 @@ class SampleReader {
 
   int fd_;
   char* buf_;
-  FieldSpec spec_;
+  FieldSpec fields_;
   std::string_view prefix_;
   std::size_t beg_ = 0, end_ = 0;
   bool eof_ = false;
@@ -80,7 +80,7 @@ namespace korvalinde {
 // the line: "LINE: 'abc' is not a number", "LINE: no value in column K", or
 // the system's text for a read error. `size_hint` (bytes, 0 if unknown)
 // reserves room for the values up front.
-std::string read_values(int fd, FieldSpec spec, std::vector<double>& out,
+std::string read_values(int fd, FieldSpec fields, std::vector<double>& out,
                         std::size_t size_hint = 0);
 
 }  // namespace korvalinde

@@ -58,24 +58,24 @@ double percentile(std::span<const double> sorted, double p) {
 }
 
 Boot bootstrap(double a, double b, const Gof& observed, const Refit& refit,
-               const BootstrapSpec& spec) {
+               const BootstrapSpec& plan) {
   Boot boot;
-  boot.replicates = spec.replicates;
-  boot.return_levels.assign(spec.periods.size(), Interval{});
-  if (spec.replicates <= 0) return boot;
+  boot.replicates = plan.replicates;
+  boot.return_levels.assign(plan.periods.size(), Interval{});
+  if (plan.replicates <= 0) return boot;
   if (!std::isfinite(a) || !std::isfinite(b) || !(b > 0)) {
-    boot.failed = spec.replicates;  // nothing to draw from
+    boot.failed = plan.replicates;  // nothing to draw from
     return boot;
   }
-  const auto count = static_cast<std::size_t>(spec.replicates);
+  const auto count = static_cast<std::size_t>(plan.replicates);
   std::vector<Replicate> reps(count);
 
   const std::size_t blocks = (count + kReplicatesPerBlock - 1) / kReplicatesPerBlock;
-  parallel_for(blocks, spec.threads, [&](std::size_t blk) {
-    std::vector<double> sample(spec.n), scratch(spec.n);
+  parallel_for(blocks, plan.threads, [&](std::size_t blk) {
+    std::vector<double> sample(plan.n), scratch(plan.n);
     const std::size_t end = std::min(count, (blk + 1) * kReplicatesPerBlock);
     for (std::size_t k = blk * kReplicatesPerBlock; k < end; ++k) {
-      Xoshiro256ss rng = Xoshiro256ss::stream(spec.seed, k);
+      Xoshiro256ss rng = Xoshiro256ss::stream(plan.seed, k);
       for (double& x : sample) x = a - b * std::log(-std::log(rng.uniform()));
       radix_sort(sample, scratch);
       Replicate& r = reps[k];
@@ -111,9 +111,9 @@ Boot bootstrap(double a, double b, const Gof& observed, const Refit& refit,
     for (std::size_t i = 0; i < good; ++i) v[i] = va[i] + vb[i] * y;
     return interval95(v);
   };
-  boot.quantile = level_interval(gumbel_reduced(spec.prob));
-  for (std::size_t j = 0; j < spec.periods.size(); ++j)
-    boot.return_levels[j] = level_interval(gumbel_period_reduced(spec.periods[j]));
+  boot.quantile = level_interval(gumbel_reduced(plan.prob));
+  for (std::size_t j = 0; j < plan.periods.size(); ++j)
+    boot.return_levels[j] = level_interval(gumbel_period_reduced(plan.periods[j]));
   // Last: sorting breaks the pairing of va and vb.
   boot.a = interval95(va);
   boot.b = interval95(vb);

@@ -34,7 +34,7 @@ struct BootstrapSpec {
 // Percentiles interpolate linearly between order statistics: the p-point of
 // m sorted values v_0..v_(m-1) is at position (m - 1) p.
 Boot bootstrap(double a, double b, const Gof& observed, const Refit& refit,
-               const BootstrapSpec& spec);
+               const BootstrapSpec& plan);
 
 // The percentile p of ascending values, as defined above; NaN when empty.
 double percentile(std::span<const double> sorted, double p);

@@ -149,12 +149,12 @@ TEST(StatsBootstrap, DependsOnTheSeedOnlyAndCountsFailures) {
   Gof observed;
   edf_statistics(x, fit.a, fit.b, observed);
   const std::vector<double> periods{10, 100};
-  BootstrapSpec spec{x.size(), 199, 42, 1, 0.99, periods};
+  BootstrapSpec plan{x.size(), 199, 42, 1, 0.99, periods};
 
   std::vector<Boot> runs;
   for (unsigned threads : {1u, 2u, 5u}) {
-    spec.threads = threads;
-    runs.push_back(bootstrap(fit.a, fit.b, observed, refit_lmom, spec));
+    plan.threads = threads;
+    runs.push_back(bootstrap(fit.a, fit.b, observed, refit_lmom, plan));
   }
   auto same = [](const Interval& p, const Interval& q) {
     return p.lower == q.lower && p.upper == q.upper;
@@ -171,8 +171,8 @@ TEST(StatsBootstrap, DependsOnTheSeedOnlyAndCountsFailures) {
   EXPECT_GT(r.a.upper, fit.a);
   EXPECT_NEAR(r.se_b, 2 * std::sqrt(0.8 / 300), 0.35 * 2 * std::sqrt(0.8 / 300));
   EXPECT_GT(r.ks_p, 0.01);
-  spec.seed = 43;
-  EXPECT_NE(bootstrap(fit.a, fit.b, observed, refit_lmom, spec).a.lower, r.a.lower);
+  plan.seed = 43;
+  EXPECT_NE(bootstrap(fit.a, fit.b, observed, refit_lmom, plan).a.lower, r.a.lower);
 
   // Refits failing (or throwing) on about half the replicates are counted,
   // identically on any thread count; the rest still give intervals.
@@ -181,10 +181,10 @@ TEST(StatsBootstrap, DependsOnTheSeedOnlyAndCountsFailures) {
     if (s[s.size() / 2] > median + 0.05) throw std::runtime_error("refit");
     return s[s.size() / 2] < median && refit_lmom(s, a, b);
   };
-  spec.threads = 1;
-  const Boot one = bootstrap(fit.a, fit.b, observed, flaky, spec);
-  spec.threads = 2;
-  const Boot two = bootstrap(fit.a, fit.b, observed, flaky, spec);
+  plan.threads = 1;
+  const Boot one = bootstrap(fit.a, fit.b, observed, flaky, plan);
+  plan.threads = 2;
+  const Boot two = bootstrap(fit.a, fit.b, observed, flaky, plan);
   EXPECT_GT(one.failed, 50);
   EXPECT_LT(one.failed, 150);
   EXPECT_EQ(one.failed, two.failed);
@@ -194,10 +194,10 @@ TEST(StatsBootstrap, DependsOnTheSeedOnlyAndCountsFailures) {
 
   const Boot none = bootstrap(
       fit.a, fit.b, observed, [](std::span<const double>, double&, double&) { return false; },
-      spec);
+      plan);
   EXPECT_EQ(none.failed, 199);
   EXPECT_TRUE(std::isnan(none.a.lower) && std::isnan(none.ks_p) && std::isnan(none.se_b));
-  EXPECT_EQ(bootstrap(fit.a, -1, observed, refit_lmom, spec).failed, 199);
+  EXPECT_EQ(bootstrap(fit.a, -1, observed, refit_lmom, plan).failed, 199);
 }
 
 }  // namespace
