@@ -10,6 +10,7 @@
 #include <cstring>
 #include <fstream>
 #include <mutex>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -76,7 +77,7 @@ std::string load(const std::string& name, const FieldSpec& fields, std::vector<d
   return why;
 }
 
-Outcome fit_one(const std::string& name, const Settings& s, bool keep_detail) {
+Outcome fit_file(const std::string& name, const Settings& s, bool keep_detail) {
   Outcome o;
   std::vector<double> values;
   const FieldSpec fields{s.column, s.sep.empty() ? '\0' : s.sep[0]};
@@ -88,6 +89,19 @@ Outcome fit_one(const std::string& name, const Settings& s, bool keep_detail) {
   o.result = fit_sample_sorting(values, s.fit, name, keep_detail ? &o.detail : nullptr);
   if (!o.result.ok) o.result.error = name + ": " + o.result.error;
   return o;
+}
+
+// A file whose fit throws (memory exhausted) fails alone.
+Outcome fit_one(const std::string& name, const Settings& s, bool keep_detail) noexcept {
+  try {
+    return fit_file(name, s, keep_detail);
+  } catch (const std::exception& e) {
+    Outcome o;
+    o.result.file = name;
+    const bool memory = dynamic_cast<const std::bad_alloc*>(&e) != nullptr;
+    o.result.error = name + ": " + (memory ? "not enough memory" : e.what());
+    return o;
+  }
 }
 
 // The classic per-bin table of one fit.
