@@ -126,10 +126,10 @@ SampleReader::Next SampleReader::quick_value(double& value) {
   for (;;) {
     s = scan_decimal(buf_ + beg_, buf_ + end_);
     if (s.end < buf_ + end_ || (beg_ == 0 && end_ == kBufferSize)) break;
-    const std::size_t offset = static_cast<std::size_t>(s.end - (buf_ + beg_));
     if (!fill()) {
       if (error_ != 0) return Next::End;
-      s.end = buf_ + beg_ + offset;  // the number ends the input
+      // The number ends the input; the bytes may have moved to the front.
+      s = scan_decimal(buf_ + beg_, buf_ + end_);
       break;
     }
   }
