@@ -196,6 +196,7 @@ SampleReader::Next SampleReader::next(double& value) {
         }
         Next got = parse_sample(token, value) ? Next::Value : Next::Bad;
         if (token.empty() && term == '\n') got = Next::Missing;
+        if (got != Next::Value || !classic) show(token);  // before the bytes may move
         if (got == Next::Value && !classic) {
           // Only blanks may stand between the value and the separator.
           beg_ = i;
@@ -204,10 +205,7 @@ SampleReader::Next SampleReader::next(double& value) {
           if (c != '\n' && c != fields_.sep) got = Next::Bad;
           i = beg_;
         }
-        if (got != Next::Value) {
-          show(token);
-          bad_line_ = line;
-        }
+        if (got != Next::Value) bad_line_ = line;
         if (i < end_ && buf_[i] == '\n') {
           beg_ = i + 1;  // the value ended the line
           ++line_;
@@ -225,6 +223,7 @@ SampleReader::Next SampleReader::next(double& value) {
         skip_line();
         return Next::Missing;
       }
+      show(token);  // before the bytes may move
       if (!skip_blanks_in_line() && error_ != 0) return Next::Error;
       const char c = beg_ < end_ ? buf_[beg_] : '\n';
       const char sep = classic ? ',' : fields_.sep;
@@ -234,7 +233,7 @@ SampleReader::Next SampleReader::next(double& value) {
       } else if (!classic || c == '\n' || c == '/') {
         bad_line_ = line;
         const bool missing = c == '\n' || (classic && c == '/');
-        show(missing ? std::string_view{} : token);
+        if (missing) show({});
         skip_line();
         return missing ? Next::Missing : Next::Bad;
       }

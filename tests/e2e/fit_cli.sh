@@ -73,6 +73,9 @@ columns)
   cmp -s want got || fail "column 3 of ';' fields differs"
   cat s.txt | "$bin" fit --json - - | sed 's/"file":"[^"]*"//' > got
   cmp -s want got || fail "standard input differs"
+  printf '1;x;2\n3;y\n' > short.txt
+  "$bin" fit --quiet --column 3 --sep ';' short.txt 2> err
+  grep -qx "short.txt:2: no value in column 3" err || fail "missing field: $(cat err)"
   ;;
 threads)
   head -300 s.txt > a.txt
