@@ -12,11 +12,6 @@
 #include "korvalinde/core/number.hpp"
 
 namespace korvalinde {
-namespace {
-
-bool is_blank(char c) { return c == ' ' || c == '\t'; }
-
-}  // namespace
 
 SampleReader::SampleReader(int fd, std::span<char> buffer, FieldSpec fields,
                            std::string_view prefix)
@@ -89,7 +84,8 @@ bool SampleReader::token_at(std::size_t& end) {
 // Passes over blanks and tabs; false when the buffer ran dry.
 bool SampleReader::skip_blanks_in_line() {
   for (;;) {
-    while (is_blank(buf_[beg_])) ++beg_;
+    // A blank or tab that is the separator is no blank.
+    while ((buf_[beg_] == ' ' || buf_[beg_] == '\t') && buf_[beg_] != fields_.sep) ++beg_;
     if (beg_ < end_) return true;
     if (!fill()) return false;
   }
@@ -125,7 +121,8 @@ SampleReader::Next SampleReader::quick_value(double& value) {
   DecimalScan s;
   for (;;) {
     s = scan_decimal(buf_ + beg_, buf_ + end_);
-    if (s.end < buf_ + end_ || (beg_ == 0 && end_ == kBufferSize)) break;
+    if (s.end < buf_ + end_) break;
+    if (beg_ == 0 && end_ == kBufferSize) return Next::End;  // too long: the general path refuses it
     if (!fill()) {
       if (error_ != 0) return Next::End;
       // The number ends the input; the bytes may have moved to the front.
