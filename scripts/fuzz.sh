@@ -4,8 +4,8 @@
 #
 #   scripts/fuzz.sh [SECONDS] [TARGET...]
 #
-# SECONDS per target (default 60); TARGETs among listread, reader, run (default
-# all three). Each target starts from its seed corpus fuzz/corpus/<target>/ and
+# SECONDS per target (default 60); TARGETs among listread, reader, fields, run
+# (default all four). Each target starts from its seed corpus fuzz/corpus/<target>/ and
 # keeps what it finds in build/fuzz/corpus/<target>/ for the next run. Exits
 # non-zero when a target finds a crash (a sanitizer report, a violated
 # property, a hang); the reproducer is left in build/fuzz/artifacts/<target>/.
@@ -15,7 +15,7 @@ cd "$(dirname "$0")/.."
 seconds=${1:-60}
 [ $# -gt 0 ] && shift
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(listread reader run)
+[ ${#targets[@]} -gt 0 ] || targets=(listread reader fields run)
 case $seconds in '' | *[!0-9]*) echo "fuzz.sh: SECONDS must be a whole number" >&2; exit 2 ;; esac
 
 # One run at a time: runs share the build, the corpora and the logs.
@@ -45,9 +45,9 @@ failed=()
 summary=()
 for t in "${targets[@]}"; do
   case $t in
-    listread | reader) max_len=4096 ;;
+    listread | reader | fields) max_len=4096 ;;
     run) max_len=65536 ;;
-    *) echo "fuzz.sh: unknown target '$t' (listread, reader, run)" >&2; exit 2 ;;
+    *) echo "fuzz.sh: unknown target '$t' (listread, reader, fields, run)" >&2; exit 2 ;;
   esac
   work="$build/corpus/$t"
   artifacts="$PWD/$build/artifacts/$t"

@@ -91,6 +91,15 @@ bool SampleReader::skip_blanks_in_line() {
   }
 }
 
+// Whether the line ends at beg_: a line end, the end of the input, or a
+// carriage return right before either.
+bool SampleReader::line_ends_here() {
+  if (beg_ >= end_ || buf_[beg_] == '\n') return true;
+  if (buf_[beg_] != '\r') return false;
+  if (beg_ + 1 >= end_ && !fill()) return true;
+  return beg_ + 1 >= end_ || buf_[beg_ + 1] == '\n';
+}
+
 // Passes over the rest of the current line, its line end included.
 void SampleReader::skip_line() {
   for (;;) {
@@ -134,7 +143,11 @@ SampleReader::Next SampleReader::quick_value(double& value) {
   if (!s.complete || i == beg_) return Next::End;
   char term = i < end_ ? buf_[i] : '\n';
   std::size_t after = i;
-  if (term == '\r' && (i + 1 >= end_ || buf_[i + 1] == '\n')) {
+  if (term == '\r') {
+    // A carriage return ends the value only before a line end or the end
+    // of the input; what follows it may not have been read yet.
+    const bool last = i + 1 < end_ ? buf_[i + 1] == '\n' : eof_ && prefix_.empty();
+    if (!last) return Next::End;
     term = '\n';
     ++after;
   }
@@ -198,8 +211,9 @@ SampleReader::Next SampleReader::next(double& value) {
           // Only blanks may stand between the value and the separator.
           beg_ = i;
           if (!skip_blanks_in_line() && error_ != 0) return Next::Error;
-          const char c = beg_ < end_ ? buf_[beg_] : '\n';
-          if (c != '\n' && c != fields_.sep) got = Next::Bad;
+          const bool ends = line_ends_here();
+          if (error_ != 0) return Next::Error;
+          if (!ends && buf_[beg_] != fields_.sep) got = Next::Bad;
           i = beg_;
         }
         if (got != Next::Value) bad_line_ = line;
@@ -222,7 +236,9 @@ SampleReader::Next SampleReader::next(double& value) {
       }
       show(token);  // before the bytes may move
       if (!skip_blanks_in_line() && error_ != 0) return Next::Error;
-      const char c = beg_ < end_ ? buf_[beg_] : '\n';
+      const bool ends = line_ends_here();
+      if (error_ != 0) return Next::Error;
+      const char c = ends ? '\n' : buf_[beg_];
       const char sep = classic ? ',' : fields_.sep;
       if (c == sep) {
         ++beg_;

@@ -49,6 +49,7 @@ class SampleReader {
   bool fill();
   Next quick_value(double& value);
   void skip_line();
+  bool line_ends_here();
   bool skip_blanks_in_line();
   std::size_t token_end(std::size_t i) const;
   bool token_at(std::size_t& end);

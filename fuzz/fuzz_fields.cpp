@@ -1,0 +1,137 @@
+// Fuzz target: the fit command's reading of a chosen field. The first byte
+// chooses the column (1 to 4), the separator (the classic blanks and commas,
+// ';', a tab or ',') and how often the rest is repeated to make the file (so
+// that files outgrow the reader's 64 KiB buffer). read_values is compared
+// with a plain line-by-line reading of the same bytes: the values, or the
+// message of the first line that fails.
+#include <cstdint>
+#include <cstring>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "fuzz/reference.hpp"
+#include "fuzz/support.hpp"
+#include "korvalinde/core/sample_reader.hpp"
+
+namespace {
+
+std::string shown_token(std::string_view t) {
+  std::string s;
+  for (std::size_t i = 0; i < t.size() && i < 64; ++i) {
+    const auto c = static_cast<unsigned char>(t[i]);
+    s += c < 0x20 || c == 0x7f ? '?' : static_cast<char>(c);
+  }
+  return "'" + s + (t.size() > 64 ? "...'" : "'") + " is not a number";
+}
+
+// The documented reading, one line at a time. Returns "" or the message.
+std::string reference(std::string_view f, int column, char sep,
+                      std::vector<double> &out) {
+  const bool classic = sep == 0;
+  const auto blank = [&](char c) {
+    return (c == ' ' || c == '\t') && c != sep;
+  };
+  const auto ends = [&](char c) {
+    return classic ? c == ' ' || c == '\t' || c == ',' || c == '/'
+                   : c == sep || c == ' ' || c == '\t';
+  };
+  std::size_t pos = 0;
+  for (std::uint64_t number = 1; pos < f.size(); ++number) {
+    const std::size_t nl = f.find('\n', pos);
+    const std::string_view line = f.substr(
+        pos, nl == std::string_view::npos ? std::string_view::npos : nl - pos);
+    pos = nl == std::string_view::npos ? f.size() : nl + 1;
+    const std::string at = std::to_string(number) + ": ";
+    std::size_t p = 0;
+    while (p < line.size() && blank(line[p]))
+      ++p;
+    if (p == line.size())
+      continue;
+    for (int k = 1;; ++k) {
+      std::size_t e = p;
+      while (e < line.size() && !ends(line[e]))
+        ++e;
+      std::string_view token = line.substr(p, e - p);
+      if (token.size() > fuzz::kLongestToken)
+        return at + shown_token(token);
+      const bool at_end = e == line.size();
+      if (at_end && !token.empty() && token.back() == '\r')
+        token.remove_suffix(1);
+      if (k == column) {
+        if (token.empty() && at_end) {
+          if (k == 1)
+            break; // a line of "\r" alone
+          return at + "no value in column " + std::to_string(column);
+        }
+        double v;
+        if (!fuzz::reference_parse(token, v))
+          return at + shown_token(token);
+        if (!classic) {
+          std::size_t q = e;
+          while (q < line.size() && blank(line[q]))
+            ++q;
+          if (q < line.size() && line[q] != sep &&
+              !(line[q] == '\r' && q + 1 == line.size()))
+            return at + shown_token(token);
+        }
+        out.push_back(v);
+        break;
+      }
+      if (at_end || (classic && line[e] == '/'))
+        return at + "no value in column " + std::to_string(column);
+      std::size_t q = e;
+      while (q < line.size() && blank(line[q]))
+        ++q;
+      const char next = q < line.size() ? line[q] : '\n';
+      if (next == (classic ? ',' : sep)) {
+        ++q;
+        while (q < line.size() && blank(line[q]))
+          ++q;
+      } else if (next == '\n' || (next == '\r' && q + 1 == line.size()) ||
+                 (classic && next == '/')) {
+        return at + "no value in column " + std::to_string(column);
+      } else if (!classic) {
+        return at + shown_token(token);
+      }
+      p = q;
+    }
+  }
+  return {};
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data,
+                                      std::size_t size) {
+  if (size == 0)
+    return 0;
+  static const char kSeps[] = {0, ';', '\t', ','};
+  static const int kRepeats[] = {1, 3, 17, 41};
+  const int column = 1 + (data[0] & 3);
+  const char sep = kSeps[(data[0] >> 2) & 3];
+  const int repeats = kRepeats[(data[0] >> 4) & 3];
+  const std::string_view body(reinterpret_cast<const char *>(data) + 1,
+                              size - 1);
+  std::string file;
+  for (int k = 0; k < repeats; ++k)
+    file.append(body);
+
+  static fuzz::MemFile sample("fields");
+  sample.assign(file);
+  std::vector<double> got, want;
+  const std::string why =
+      korvalinde::read_values(sample.fd(), {column, sep}, got);
+  const std::string want_why = reference(file, column, sep, want);
+  if (why != want_why)
+    fuzz::fail("column %d, separator %d: '%s'; the reference: '%s'", column,
+               sep, fuzz::shown(why).c_str(), fuzz::shown(want_why).c_str());
+  if (why.empty() &&
+      (got.size() != want.size() ||
+       (!got.empty() && std::memcmp(got.data(), want.data(),
+                                    got.size() * sizeof(double)) != 0)))
+    fuzz::fail("column %d, separator %d: %zu values, the reference %zu or "
+               "other values",
+               column, sep, got.size(), want.size());
+  return 0;
+}
