@@ -13,6 +13,7 @@ SVG heat map.
 """
 
 import argparse
+import contextlib
 import math
 import os
 import sys
@@ -144,14 +145,22 @@ def main(argv=None):
     p.add_argument("--workers", type=int, default=2, help="worker processes (default 2)")
     p.add_argument("--seed", type=int, default=SEED, help="random seed of the grid")
     p.add_argument("--out", default="return_levels", help="output directory")
+    p.add_argument("--scheduler", default=None,
+                   help="address of a running dask.distributed scheduler, e.g. "
+                        "tcp://scheduler:8786 (default: a local cluster of --workers processes)")
     args = p.parse_args(argv)
 
     os.makedirs(args.out, exist_ok=True)
     maxima = make_grid(args.ny, args.nx, args.years, args.seed, args.chunk)
     start = time.perf_counter()
-    with LocalCluster(n_workers=args.workers, threads_per_worker=1, processes=True,
-                      host="127.0.0.1", dashboard_address=None) as cluster, \
-            Client(cluster):
+    if args.scheduler:
+        # A real cluster: the same code, with the workers where the scheduler has them
+        # (each needs the korvalinde module importable).
+        cluster = contextlib.nullcontext(args.scheduler)
+    else:
+        cluster = LocalCluster(n_workers=args.workers, threads_per_worker=1, processes=True,
+                               host="127.0.0.1", dashboard_address=None)
+    with cluster as address, Client(address):
         ready = time.perf_counter()
         result = return_level_map(maxima, args.period, args.method, args.bins).compute()
         done = time.perf_counter()
