@@ -1,6 +1,5 @@
 #include "korvalinde/cli/fit_command.hpp"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -57,22 +56,13 @@ std::string version_text() {
 
 // Reads one input ("-" is standard input); an empty string or the message.
 std::string load(const std::string& name, const FieldSpec& fields, std::vector<double>& values) {
-  int fd = STDIN_FILENO;
-  if (name != "-") {
-    do {
-      fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
-    } while (fd < 0 && errno == EINTR);
-    if (fd < 0) return name + ": " + std::strerror(errno);
-  }
   struct stat st {};
-  std::string why;
-  if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode)) {
-    why = name + ": " + std::strerror(EISDIR);
-  } else {
-    const std::size_t hint = S_ISREG(st.st_mode) ? static_cast<std::size_t>(st.st_size) : 0;
-    why = read_values(fd, fields, values, hint);
-    if (!why.empty()) why = name + ":" + (why[0] >= '0' && why[0] <= '9' ? "" : " ") + why;
-  }
+  const int fd = name == "-" ? STDIN_FILENO : open_sample(name, &st);
+  if (fd < 0) return name + ": " + std::strerror(-fd);
+  if (fd == STDIN_FILENO && ::fstat(fd, &st) != 0) st = {};
+  const std::size_t hint = S_ISREG(st.st_mode) ? static_cast<std::size_t>(st.st_size) : 0;
+  std::string why = read_values(fd, fields, values, hint);
+  if (!why.empty()) why = name + ":" + (why[0] >= '0' && why[0] <= '9' ? "" : " ") + why;
   if (fd != STDIN_FILENO) ::close(fd);
   return why;
 }

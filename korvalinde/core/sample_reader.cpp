@@ -1,5 +1,6 @@
 #include "korvalinde/core/sample_reader.hpp"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -257,6 +258,23 @@ SampleReader::Next SampleReader::next(double& value) {
 }  // namespace korvalinde
 
 namespace korvalinde {
+
+int open_sample(const std::string& name, struct stat* id) {
+  if (name.find('\0') != std::string::npos) return -EINVAL;
+  int fd;
+  do {
+    fd = ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
+  } while (fd < 0 && errno == EINTR);
+  if (fd < 0) return -errno;
+  struct stat st;
+  const int err = ::fstat(fd, &st) != 0 ? errno : S_ISDIR(st.st_mode) ? EISDIR : 0;
+  if (err != 0) {
+    ::close(fd);
+    return -err;
+  }
+  if (id != nullptr) *id = st;
+  return fd;
+}
 
 std::string read_values(int fd, FieldSpec fields, std::vector<double>& out, std::size_t size_hint) {
   // A value takes at least two bytes (a digit and a line end); pages of the

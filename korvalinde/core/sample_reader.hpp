@@ -71,10 +71,17 @@ class SampleReader {
 
 }  // namespace korvalinde
 
+#include <sys/stat.h>
+
 #include <string>
 #include <vector>
 
 namespace korvalinde {
+
+// Opens an existing file for reading: the descriptor, or minus the errno
+// (EISDIR for a directory, EINVAL for a name with a NUL byte, which would
+// open a shorter, different name). `id` (when given) receives its status.
+int open_sample(const std::string& name, struct stat* id = nullptr);
 
 // Reads every value of `fd` into `out` (appended; memory grows with the
 // sample only). Returns an empty string, or the reason it stopped, naming
