@@ -11,6 +11,7 @@
 #include <mutex>
 #include <new>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "dnls/io/format.hpp"
@@ -165,6 +166,18 @@ int run_fit(Settings& s) {
   if (s.files.size() > 1 && !s.result.empty()) return usage_error("--result: one input file only");
   if (s.files.size() > 1 && !s.svg.empty()) return usage_error("--svg: one input file only");
   if (s.threads == 0) s.threads = default_threads();
+  // An output file that is one of the inputs would destroy the measurements.
+  for (const auto& [option, out] : {std::pair{"--json", &s.json}, std::pair{"--svg", &s.svg},
+                                    std::pair{"--result", &s.result}}) {
+    struct stat o {};
+    if (out->empty() || *out == "-" || ::stat(out->c_str(), &o) != 0 || !S_ISREG(o.st_mode))
+      continue;
+    for (const std::string& in : s.files) {
+      struct stat i {};
+      if (in != "-" && ::stat(in.c_str(), &i) == 0 && i.st_dev == o.st_dev && i.st_ino == o.st_ino)
+        return usage_error(std::string(option) + ": " + *out + " is an input file");
+    }
+  }
 
   const bool json_to_stdout = s.json == "-";
   const bool report = !s.quiet && !json_to_stdout;

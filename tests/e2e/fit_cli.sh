@@ -60,6 +60,9 @@ usage)
     fail "usage error: $(cat err)"
   "$bin" fit --frobnicate s.txt 2> err; [ $? = 2 ] || fail "unknown option"
   grep -q -- "--frobnicate" err || fail "unknown option not named: $(cat err)"
+  cp s.txt keep.txt
+  "$bin" fit --json keep.txt s.txt keep.txt 2> err; [ $? = 2 ] || fail "output onto an input"
+  cmp -s s.txt keep.txt || fail "an input was overwritten"
   "$bin" --version | grep -q "^korvalinde [0-9]" || fail "--version"
   "$bin" fit --help | grep -q -- "--bootstrap" || fail "fit --help"
   printf '5\n' > one.txt
