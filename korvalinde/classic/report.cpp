@@ -16,6 +16,7 @@
 #include "korvalinde/classic/diagnose.hpp"
 #include "korvalinde/classic/model.hpp"
 #include "korvalinde/classic/sysfile.hpp"
+#include "korvalinde/core/result_table.hpp"
 
 namespace korvalinde {
 
@@ -145,9 +146,9 @@ void printresults(const std::string& name, bool cut, const double params[2], int
     fmt::write_free(kStdout, kCannotWriteText);
     return;
   }
-  fmt::write(kResultUnit, "(A1,A11,2x,3(A12,2x))", {"#", "X(i)", "Y(i)", "Fitted_Y(i)", "DELTA"});
+  fmt::write(kResultUnit, kResultHeaderLayout, {"#", "X(i)", "Y(i)", "Fitted_Y(i)", "DELTA"});
   for (int i = 0; i < m; ++i) {
-    fmt::write(kResultUnit, "(4(F12.7,2x))",
+    fmt::write(kResultUnit, kResultRowLayout,
                {data1.x[i], data1.y[i], extremeval(data1.x[i], params[0], params[1]),
                 residuals[i]});
   }

@@ -20,6 +20,7 @@
 #include "korvalinde/cli/svg.hpp"
 #include "korvalinde/core/fit.hpp"
 #include "korvalinde/core/model.hpp"
+#include "korvalinde/core/result_table.hpp"
 #include "korvalinde/core/parallel.hpp"
 #include "korvalinde/core/sample_reader.hpp"
 
@@ -99,13 +100,13 @@ Outcome fit_one(const std::string& name, const Settings& s, bool keep_detail) no
 std::string result_table(const FitResult& r, const FitDetail& d) {
   std::string out;
   char line[256];
-  out.append(line, dnls::fmt::format_to(line, sizeof line, "(A1,A11,2x,3(A12,2x))",
+  out.append(line, dnls::fmt::format_to(line, sizeof line, kResultHeaderLayout,
                                         {"#", "X(i)", "Y(i)", "Fitted_Y(i)", "DELTA"}));
   out += '\n';
   for (std::size_t i = 0; i < d.centres.size(); ++i) {
     const double fitted = extremeval(d.centres[i], r.ls.a, r.ls.b);
     out.append(line, dnls::fmt::format_to(
-                         line, sizeof line, "(4(F12.7,2x))",
+                         line, sizeof line, kResultRowLayout,
                          {d.centres[i], d.densities[i], fitted, d.densities[i] - fitted}));
     out += '\n';
   }
