@@ -10,15 +10,16 @@
 #include "korvalinde/stats/bootstrap.hpp"
 #include "korvalinde/stats/estimate.hpp"
 #include "korvalinde/stats/gof.hpp"
-#include "korvalinde/stats/random.hpp"
-#include "korvalinde/stats/sort.hpp"
+#include "korvalinde/detail/random.hpp"
+#include "korvalinde/detail/sort.hpp"
 
 namespace {
 
 using namespace korvalinde::stats;
+namespace detail = korvalinde::detail;
 
 std::vector<double> sample(std::size_t n) {
-  Xoshiro256ss rng(12345);
+  detail::Xoshiro256ss rng(12345);
   std::vector<double> x(n);
   for (double& v : x) v = 10 - 2 * std::log(-std::log(rng.uniform()));
   return x;
@@ -40,7 +41,7 @@ void BM_RadixSort(benchmark::State& state) {
   std::vector<double> y(x.size()), scratch(x.size());
   for (auto _ : state) {
     y = x;
-    radix_sort(y, scratch);
+    detail::radix_sort(y, scratch);
     benchmark::DoNotOptimize(y.data());
   }
 }

@@ -7,7 +7,8 @@ include(CMakePackageConfigHelpers)
 set(KORVALINDE_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/korvalinde)
 
 install(TARGETS korvalinde RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
-install(TARGETS dnls_io dnls_messages dnls_solver dnls korvalinde_stats korvalinde_core
+install(TARGETS dnls_io dnls_messages dnls_solver dnls korvalinde_base korvalinde_input
+        korvalinde_stats korvalinde_core
         EXPORT korvalindeTargets
         ARCHIVE DESTINATION ${CMAKE_INSTALL_LIBDIR}
         LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}
@@ -19,7 +20,7 @@ install(FILES dnls/solver/dnls.hpp DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/dnls/
 install(FILES dnls/messages/xerror.hpp dnls/messages/machine.hpp
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/dnls/messages)
 install(FILES dnls/io/format.hpp dnls/io/units.hpp DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/dnls/io)
-foreach(dir core stats)
+foreach(dir dist records input stats core)
   install(DIRECTORY korvalinde/${dir}/ DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/korvalinde/${dir}
           FILES_MATCHING PATTERN "*.hpp")
 endforeach()

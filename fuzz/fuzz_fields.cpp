@@ -12,7 +12,7 @@
 
 #include "fuzz/reference.hpp"
 #include "fuzz/support.hpp"
-#include "korvalinde/core/sample_reader.hpp"
+#include "korvalinde/input/sample_reader.hpp"
 
 namespace {
 

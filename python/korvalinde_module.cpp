@@ -24,7 +24,7 @@
 
 #include "korvalinde/cli/json.hpp"
 #include "korvalinde/core/fit.hpp"
-#include "korvalinde/core/parallel.hpp"
+#include "korvalinde/detail/parallel.hpp"
 
 namespace py = pybind11;
 
@@ -99,7 +99,7 @@ FitOptions make_options(std::int64_t bins, double prob, const std::vector<std::s
 
 unsigned thread_count(int threads) {
   if (threads < 0) throw py::value_error("threads must be 0 (all cores) or more");
-  return threads == 0 ? korvalinde::default_threads() : static_cast<unsigned>(threads);
+  return threads == 0 ? korvalinde::detail::default_threads() : static_cast<unsigned>(threads);
 }
 
 // A double array of any input: NumPy float64 C-contiguous arrays are taken as
@@ -215,7 +215,7 @@ py::dict fit_many(const py::object& a, int axis, std::int64_t bins, double prob,
   auto next_check = std::chrono::steady_clock::now();
   {
     py::gil_scoped_release unlocked;
-    korvalinde::parallel_for(count, workers, [&](std::size_t i) {
+    korvalinde::detail::parallel_for(count, workers, [&](std::size_t i) {
       if (stop.load(std::memory_order_relaxed)) return;
       try {
         // The calling thread looks for signals a few times a second.

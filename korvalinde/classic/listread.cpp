@@ -1,7 +1,7 @@
 // List-directed reading of the control input.
 #include "korvalinde/classic/listread.hpp"
 
-#include "korvalinde/core/number.hpp"
+#include "korvalinde/input/number.hpp"
 
 #include <unistd.h>
 

@@ -7,7 +7,7 @@
 #include "korvalinde/classic/blocks.hpp"
 #include "korvalinde/classic/diagnose.hpp"
 #include "korvalinde/classic/sysfile.hpp"
-#include "korvalinde/core/sample_reader.hpp"
+#include "korvalinde/input/sample_reader.hpp"
 
 namespace korvalinde {
 

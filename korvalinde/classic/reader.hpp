@@ -5,7 +5,7 @@
 #include <string_view>
 
 #include "korvalinde/classic/message.hpp"
-#include "korvalinde/core/number.hpp"
+#include "korvalinde/input/number.hpp"
 
 namespace korvalinde {
 

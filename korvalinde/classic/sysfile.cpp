@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "korvalinde/core/sample_reader.hpp"
+#include "korvalinde/input/sample_reader.hpp"
 
 namespace korvalinde {
 

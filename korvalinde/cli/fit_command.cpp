@@ -21,8 +21,8 @@
 #include "korvalinde/core/fit.hpp"
 #include "korvalinde/core/model.hpp"
 #include "korvalinde/core/result_table.hpp"
-#include "korvalinde/core/parallel.hpp"
-#include "korvalinde/core/sample_reader.hpp"
+#include "korvalinde/detail/parallel.hpp"
+#include "korvalinde/input/sample_reader.hpp"
 
 #ifndef KORVALINDE_VERSION
 #define KORVALINDE_VERSION "0.0.0"
@@ -166,7 +166,7 @@ int run_fit(Settings& s) {
   }
   if (s.files.size() > 1 && !s.result.empty()) return usage_error("--result: one input file only");
   if (s.files.size() > 1 && !s.svg.empty()) return usage_error("--svg: one input file only");
-  if (s.threads == 0) s.threads = default_threads();
+  if (s.threads == 0) s.threads = detail::default_threads();
   // An output file that is one of the inputs would destroy the measurements.
   for (const auto& [option, out] : {std::pair{"--json", &s.json}, std::pair{"--svg", &s.svg},
                                     std::pair{"--result", &s.result}}) {
@@ -215,7 +215,7 @@ int run_fit(Settings& s) {
     if (json != nullptr) std::fflush(json);
     if (!detail) outcomes[i] = Outcome{};  // the memory goes once written
   };
-  parallel_for(s.files.size(), s.threads, [&](std::size_t i) {
+  detail::parallel_for(s.files.size(), s.threads, [&](std::size_t i) {
     Outcome o = fit_one(s.files[i], s, detail);
     const std::lock_guard<std::mutex> guard(lock);
     outcomes[i] = std::move(o);

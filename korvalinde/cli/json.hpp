@@ -6,7 +6,7 @@
 #include <nlohmann/json.hpp>
 #include <string>
 
-#include "korvalinde/core/result.hpp"
+#include "korvalinde/records/result.hpp"
 
 namespace korvalinde::cli {
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "korvalinde/core/result.hpp"
+#include "korvalinde/records/result.hpp"
 
 namespace korvalinde::cli {
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "korvalinde/core/result.hpp"
+#include "korvalinde/records/result.hpp"
 
 namespace korvalinde::cli {
 

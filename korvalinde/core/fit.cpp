@@ -9,7 +9,7 @@
 #include "korvalinde/stats/analyze.hpp"
 #include "korvalinde/stats/bootstrap.hpp"
 #include "korvalinde/stats/estimate.hpp"
-#include "korvalinde/stats/sort.hpp"
+#include "korvalinde/detail/sort.hpp"
 
 namespace korvalinde {
 namespace {
@@ -70,7 +70,7 @@ FitResult fit_sample_sorting(std::span<double> values, const FitOptions& options
   }
   // The histogram's counts and extremes do not depend on the order, so the
   // least-squares fit is the same on the sorted sample.
-  stats::radix_sort(values);
+  detail::radix_sort(values);
   const std::span<const double> sorted = values;
   r.min = sorted.front();
   r.max = sorted.back();

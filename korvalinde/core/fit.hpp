@@ -10,7 +10,7 @@
 #include <string_view>
 #include <vector>
 
-#include "korvalinde/core/result.hpp"
+#include "korvalinde/records/result.hpp"
 
 namespace korvalinde {
 

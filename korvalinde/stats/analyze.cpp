@@ -2,7 +2,7 @@
 
 #include <cmath>
 
-#include "korvalinde/stats/gumbel.hpp"
+#include "korvalinde/dist/gumbel.hpp"
 
 namespace korvalinde::stats {
 
@@ -20,7 +20,7 @@ Estimate reduced_estimate(double a, double b, double y, const Covariance& cov) {
 
 double return_period(double level, double a, double b) {
   if (std::isnan(level) || !(b > 0)) return kUndefined;
-  return 1 / gumbel_sf(level, a, b);
+  return 1 / dist::gumbel_sf(level, a, b);
 }
 
 void analyze_method(const Analysis& in, double a, double b, const Covariance& cov,
@@ -33,11 +33,11 @@ void analyze_method(const Analysis& in, double a, double b, const Covariance& co
     out.corr_ab = cov.ab / (out.se_a * out.se_b);
   }
   out.prob = in.prob;
-  out.quantile = reduced_estimate(a, b, gumbel_reduced(in.prob), cov);
+  out.quantile = reduced_estimate(a, b, dist::gumbel_reduced(in.prob), cov);
   out.return_levels.clear();
   out.return_levels.reserve(in.periods.size());
   for (double t : in.periods)
-    out.return_levels.push_back({t, reduced_estimate(a, b, gumbel_period_reduced(t), cov)});
+    out.return_levels.push_back({t, reduced_estimate(a, b, dist::gumbel_period_reduced(t), cov)});
   out.level = in.level;
   out.level_period = in.level ? return_period(*in.level, a, b) : kUndefined;
   edf_statistics(in.sorted, a, b, out.gof, in.threads);

@@ -6,7 +6,7 @@
 #include <optional>
 #include <span>
 
-#include "korvalinde/core/result.hpp"
+#include "korvalinde/records/result.hpp"
 #include "korvalinde/stats/estimate.hpp"
 #include "korvalinde/stats/gof.hpp"
 

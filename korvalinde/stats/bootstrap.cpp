@@ -4,12 +4,12 @@
 #include <cmath>
 #include <vector>
 
-#include "korvalinde/core/parallel.hpp"
+#include "korvalinde/detail/parallel.hpp"
 #include "korvalinde/stats/gof.hpp"
-#include "korvalinde/stats/gumbel.hpp"
-#include "korvalinde/stats/random.hpp"
-#include "korvalinde/stats/sort.hpp"
-#include "korvalinde/stats/sum.hpp"
+#include "korvalinde/dist/gumbel.hpp"
+#include "korvalinde/detail/random.hpp"
+#include "korvalinde/detail/sort.hpp"
+#include "korvalinde/detail/sum.hpp"
 
 namespace korvalinde::stats {
 
@@ -30,10 +30,10 @@ Interval interval95(std::vector<double>& values) {
 
 double standard_deviation(std::span<const double> v) {
   if (v.size() < 2) return kUndefined;
-  Sum s;
+  detail::Sum s;
   for (double x : v) s.add(x);
   const double mean = s.value() / static_cast<double>(v.size());
-  Sum q;
+  detail::Sum q;
   for (double x : v) q.add((x - mean) * (x - mean));
   return std::sqrt(q.value() / static_cast<double>(v.size() - 1));
 }
@@ -71,13 +71,13 @@ Boot bootstrap(double a, double b, const Gof& observed, const Refit& refit,
   std::vector<Replicate> reps(count);
 
   const std::size_t blocks = (count + kReplicatesPerBlock - 1) / kReplicatesPerBlock;
-  parallel_for(blocks, plan.threads, [&](std::size_t blk) {
+  detail::parallel_for(blocks, plan.threads, [&](std::size_t blk) {
     std::vector<double> sample(plan.n), scratch(plan.n);
     const std::size_t end = std::min(count, (blk + 1) * kReplicatesPerBlock);
     for (std::size_t k = blk * kReplicatesPerBlock; k < end; ++k) {
-      Xoshiro256ss rng = Xoshiro256ss::stream(plan.seed, k);
+      detail::Xoshiro256ss rng = detail::Xoshiro256ss::stream(plan.seed, k);
       for (double& x : sample) x = a - b * std::log(-std::log(rng.uniform()));
-      radix_sort(sample, scratch);
+      detail::radix_sort(sample, scratch);
       Replicate& r = reps[k];
       try {
         r.ok = refit(sample, r.a, r.b);
@@ -111,9 +111,9 @@ Boot bootstrap(double a, double b, const Gof& observed, const Refit& refit,
     for (std::size_t i = 0; i < good; ++i) v[i] = va[i] + vb[i] * y;
     return interval95(v);
   };
-  boot.quantile = level_interval(gumbel_reduced(plan.prob));
+  boot.quantile = level_interval(dist::gumbel_reduced(plan.prob));
   for (std::size_t j = 0; j < plan.periods.size(); ++j)
-    boot.return_levels[j] = level_interval(gumbel_period_reduced(plan.periods[j]));
+    boot.return_levels[j] = level_interval(dist::gumbel_period_reduced(plan.periods[j]));
   // Last: sorting breaks the pairing of va and vb.
   boot.a = interval95(va);
   boot.b = interval95(vb);

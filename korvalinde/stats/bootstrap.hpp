@@ -6,7 +6,7 @@
 #include <functional>
 #include <span>
 
-#include "korvalinde/core/result.hpp"
+#include "korvalinde/records/result.hpp"
 
 namespace korvalinde::stats {
 

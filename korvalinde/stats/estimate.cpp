@@ -4,8 +4,8 @@
 #include <cmath>
 #include <numbers>
 
-#include "korvalinde/stats/reduce.hpp"
-#include "korvalinde/stats/sum.hpp"
+#include "korvalinde/detail/reduce.hpp"
+#include "korvalinde/detail/sum.hpp"
 
 namespace korvalinde::stats {
 
@@ -46,7 +46,7 @@ Estimation fit_mle(std::span<const double> x, unsigned threads) {
   const double inv = 1.0 / span;
   const auto nd = static_cast<double>(n);
 
-  const auto m = block_sums<2>(n, threads, [&](std::size_t i, std::size_t e, auto& p) {
+  const auto m = detail::block_sums<2>(n, threads, [&](std::size_t i, std::size_t e, auto& p) {
     for (; i < e; ++i) {
       const double d = (h * x[i] - hlo) * inv;
       p[0] += d;
@@ -68,7 +68,7 @@ Estimation fit_mle(std::span<const double> x, unsigned threads) {
   for (;;) {
     if (++iterations > 200) return failure("maximum likelihood did not converge");
     const double r = 1.0 / b;
-    const auto t = block_sums<3>(n, threads, [&](std::size_t i, std::size_t e, auto& p) {
+    const auto t = detail::block_sums<3>(n, threads, [&](std::size_t i, std::size_t e, auto& p) {
       for (; i < e; ++i) {
         const double d = (h * x[i] - hlo) * inv;
         const double w = std::exp(-d * r);
@@ -139,12 +139,12 @@ Estimation fit_lmom(std::span<const double> sorted) {
   const double x0 = sorted[0];
   const auto nd = static_cast<double>(n);
   // l1 = mean, shifted to the minimum so all terms are >= 0.
-  Sum s1;
+  detail::Sum s1;
   for (double v : sorted) s1.add(v - x0);
   const double l1 = x0 + s1.value() / nd;
   // l2 = 2 b1 - b0 = sum_{i<j} (x_(j) - x_(i)) / (n (n - 1))
   //    = sum_k k (n - k) (x_(k+1) - x_(k)) / (n (n - 1)): no cancellation.
-  Sum s2;
+  detail::Sum s2;
   for (std::size_t k = 1; k < n; ++k) {
     const auto kd = static_cast<double>(k);
     s2.add(kd * (nd - kd) * (sorted[k] - sorted[k - 1]));
@@ -179,7 +179,7 @@ Covariance ls_covariance(std::span<const double> x, std::span<const double> y, d
   if (m <= 2 || y.size() != m || !(b > 0)) return cov;
   // f = e^-z F / b; df/da = f (1 - e^-z) / b, df/db = f (z (1 - e^-z) - 1) / b.
   // The residuals' Jacobian is minus these; the sign drops out of J^T J.
-  Sum jaa, jab, jbb, rss;
+  detail::Sum jaa, jab, jbb, rss;
   for (std::size_t i = 0; i < m; ++i) {
     const double z = (x[i] - a) / b;
     const double t = std::exp(-z);

@@ -7,7 +7,7 @@
 #include <span>
 #include <string>
 
-#include "korvalinde/core/result.hpp"
+#include "korvalinde/records/result.hpp"
 
 namespace korvalinde::stats {
 

@@ -4,9 +4,9 @@
 #include <boost/math/distributions/chi_squared.hpp>
 #include <cmath>
 
-#include "korvalinde/stats/gumbel.hpp"
-#include "korvalinde/stats/reduce.hpp"
-#include "korvalinde/stats/sum.hpp"
+#include "korvalinde/dist/gumbel.hpp"
+#include "korvalinde/detail/reduce.hpp"
+#include "korvalinde/detail/sum.hpp"
 
 namespace korvalinde::stats {
 
@@ -31,14 +31,14 @@ void edf_statistics(std::span<const double> sorted, double a, double b, Gof& gof
   const auto nd = static_cast<double>(n);
   struct Acc {
     double d = 0;
-    Sum w2, ad;
+    detail::Sum w2, ad;
     void merge(const Acc& o) {
       d = std::max(d, o.d);
       w2.add(o.w2);
       ad.add(o.ad);
     }
   };
-  const Acc acc = block_reduce<Acc>(n, threads, [&](std::size_t i, std::size_t end, Acc& r) {
+  const Acc acc = detail::block_reduce<Acc>(n, threads, [&](std::size_t i, std::size_t end, Acc& r) {
     double d = 0, w2 = 0, ad = 0;
     for (; i < end; ++i) {
       const double z = (sorted[i] - a) / b;
@@ -49,7 +49,7 @@ void edf_statistics(std::span<const double> sorted, double a, double b, Gof& gof
       const double e = f - (2 * id - 1) / (2 * nd);
       w2 += e * e;
       // sum_i (2i - 1) ln(1 - F_(n+1-i)) = sum_i (2n + 1 - 2i) ln(1 - F_i).
-      ad += (2 * id - 1) * gumbel_log_cdf_t(t) + (2 * (nd - id) + 1) * gumbel_log_sf_t(z, t);
+      ad += (2 * id - 1) * dist::gumbel_log_cdf_t(t) + (2 * (nd - id) + 1) * dist::gumbel_log_sf_t(z, t);
     }
     r.d = std::max(r.d, d);
     r.w2.add(w2);
@@ -72,14 +72,14 @@ void chi_square(const Cells& cells, std::size_t n, double a, double b, Gof& gof)
   auto cdf = [&](std::size_t i) {
     return i == 0   ? 0.0
            : i == m ? 1.0
-                    : gumbel_cdf(cells.minimum + static_cast<double>(i) * cells.dx, a, b);
+                    : dist::gumbel_cdf(cells.minimum + static_cast<double>(i) * cells.dx, a, b);
   };
   auto sf = [&](std::size_t i) {
     return i == 0   ? 1.0
            : i == m ? 0.0
-                    : gumbel_sf(cells.minimum + static_cast<double>(i) * cells.dx, a, b);
+                    : dist::gumbel_sf(cells.minimum + static_cast<double>(i) * cells.dx, a, b);
   };
-  Sum x2;
+  detail::Sum x2;
   double obs = 0, expct = 0;
   double last_obs = 0, last_exp = 0;  // the last closed group, not yet added
   int groups = 0;

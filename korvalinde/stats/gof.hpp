@@ -5,7 +5,7 @@
 #include <span>
 #include <vector>
 
-#include "korvalinde/core/result.hpp"
+#include "korvalinde/records/result.hpp"
 
 namespace korvalinde::stats {
 

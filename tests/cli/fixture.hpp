@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "korvalinde/cli/svg.hpp"
-#include "korvalinde/core/result.hpp"
+#include "korvalinde/records/result.hpp"
 
 namespace clitest {
 

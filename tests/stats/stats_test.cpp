@@ -11,14 +11,14 @@
 
 #include "korvalinde/stats/analyze.hpp"
 #include "korvalinde/stats/bootstrap.hpp"
-#include "korvalinde/stats/random.hpp"
-#include "korvalinde/stats/sort.hpp"
+#include "korvalinde/detail/random.hpp"
+#include "korvalinde/detail/sort.hpp"
 
 namespace korvalinde::stats {
 namespace {
 
 std::vector<double> gumbel_sample(std::size_t n, double a, double b, std::uint64_t seed) {
-  Xoshiro256ss rng(seed);
+  detail::Xoshiro256ss rng(seed);
   std::vector<double> x(n);
   for (double& v : x) v = a - b * std::log(-std::log(rng.uniform()));
   return x;
@@ -103,10 +103,10 @@ TEST(StatsSort, RadixSortMatchesStdSort) {
     std::vector<double> want = x, scratch(n), small(n / 2);
     std::sort(want.begin(), want.end());
     std::vector<double> got = x;
-    radix_sort(got, scratch);
+    detail::radix_sort(got, scratch);
     EXPECT_EQ(got, want);
     got = x;
-    radix_sort(got, small);  // too little work space: still sorted
+    detail::radix_sort(got, small);  // too little work space: still sorted
     EXPECT_EQ(got, want);
   }
 }

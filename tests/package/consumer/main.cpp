@@ -7,7 +7,7 @@
 
 #include "dnls/solver/dnls.hpp"
 #include "korvalinde/core/fit.hpp"
-#include "korvalinde/core/result.hpp"
+#include "korvalinde/records/result.hpp"
 
 int main() {
   const double t[] = {0, 1, 2, 3, 4, 5};

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-namespace korvalinde::stats {
+namespace korvalinde::detail {
 
 class SplitMix64 {
  public:
@@ -53,4 +53,4 @@ class Xoshiro256ss {
   std::uint64_t s_[4];
 };
 
-}  // namespace korvalinde::stats
+}  // namespace korvalinde::detail

@@ -1,4 +1,4 @@
-#include "korvalinde/core/sample_reader.hpp"
+#include "korvalinde/input/sample_reader.hpp"
 
 #include <fcntl.h>
 #include <unistd.h>
@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "korvalinde/core/number.hpp"
+#include "korvalinde/input/number.hpp"
 
 namespace korvalinde {
 

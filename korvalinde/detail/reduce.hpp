@@ -8,10 +8,10 @@
 #include <cstddef>
 #include <vector>
 
-#include "korvalinde/core/parallel.hpp"
-#include "korvalinde/stats/sum.hpp"
+#include "korvalinde/detail/parallel.hpp"
+#include "korvalinde/detail/sum.hpp"
 
-namespace korvalinde::stats {
+namespace korvalinde::detail {
 
 inline constexpr std::size_t kBlock = 1024;        // terms added plainly, then compensated
 inline constexpr std::size_t kTask = 64 * kBlock;  // terms per unit of parallel work
@@ -64,4 +64,4 @@ std::array<double, K> block_sums(std::size_t n, unsigned threads, const Body& bo
   return out;
 }
 
-}  // namespace korvalinde::stats
+}  // namespace korvalinde::detail

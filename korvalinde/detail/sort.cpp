@@ -1,4 +1,4 @@
-#include "korvalinde/stats/sort.hpp"
+#include "korvalinde/detail/sort.hpp"
 
 #include <algorithm>
 #include <array>
@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 
-namespace korvalinde::stats {
+namespace korvalinde::detail {
 
 namespace {
 
@@ -67,4 +67,4 @@ void radix_sort(std::span<double> data) {
   radix_sort(data, scratch);
 }
 
-}  // namespace korvalinde::stats
+}  // namespace korvalinde::detail

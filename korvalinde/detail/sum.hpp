@@ -4,7 +4,7 @@
 
 #include <cmath>
 
-namespace korvalinde::stats {
+namespace korvalinde::detail {
 
 class Sum {
  public:
@@ -27,4 +27,4 @@ class Sum {
   double comp_ = 0;
 };
 
-}  // namespace korvalinde::stats
+}  // namespace korvalinde::detail

@@ -4,7 +4,7 @@
 #include <span>
 #include <vector>
 
-namespace korvalinde::stats {
+namespace korvalinde::detail {
 
 // Sorts `data` ascending with an LSD radix sort on the IEEE bit patterns
 // (11-bit digits, order-preserving key: negatives before positives; -0.0 and
@@ -16,4 +16,4 @@ void radix_sort(std::span<double> data, std::span<double> scratch);
 // The same with its own work space.
 void radix_sort(std::span<double> data);
 
-}  // namespace korvalinde::stats
+}  // namespace korvalinde::detail

@@ -8,7 +8,7 @@
 #include <thread>
 #include <vector>
 
-namespace korvalinde {
+namespace korvalinde::detail {
 
 // The machine's cores (at least 1).
 inline unsigned default_threads() { return std::max(1u, std::thread::hardware_concurrency()); }
@@ -30,4 +30,4 @@ void parallel_for(std::size_t n, unsigned threads, F&& f) {
   work();
 }
 
-}  // namespace korvalinde
+}  // namespace korvalinde::detail

@@ -7,7 +7,7 @@
 #include <limits>
 #include <numbers>
 
-namespace korvalinde::stats {
+namespace korvalinde::dist {
 
 // ln of the smallest positive double: the floor of ln F and ln(1 - F), so that
 // a probability that underflows counts as that smallest double, never as 0.
@@ -55,4 +55,4 @@ inline double gumbel_period_reduced(double period) {
   return -std::log(-std::log1p(-1.0 / period));
 }
 
-}  // namespace korvalinde::stats
+}  // namespace korvalinde::dist

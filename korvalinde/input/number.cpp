@@ -1,4 +1,4 @@
-#include "korvalinde/core/number.hpp"
+#include "korvalinde/input/number.hpp"
 
 #include <fast_float/fast_float.h>
 
