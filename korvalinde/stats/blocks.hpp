@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "korvalinde/records/result.hpp"
+
 namespace korvalinde::stats {
 
 enum class BlockKind { Year, WaterYear, Month };
@@ -24,16 +26,10 @@ struct BlockMax {
   double value;
 };
 
-struct DroppedBlock {
-  std::string block;
-  std::size_t present;   // non-missing values
-  std::size_t expected;  // the block's length over the sampling step
-};
-
 struct BlockMaxima {
   std::int64_t step = 0;  // sampling step in seconds
   std::vector<BlockMax> maxima;
-  std::vector<DroppedBlock> dropped;  // in time order, with empty blocks inside the record
+  std::vector<BlockCount> dropped;   // in time order, with empty blocks inside the record
 };
 
 // The sampling step: the median (the lower one for an even count) of the
