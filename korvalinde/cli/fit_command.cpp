@@ -15,11 +15,13 @@
 #include <memory>
 #include <mutex>
 #include <new>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "dnls/io/format.hpp"
+#include "korvalinde/cli/dated_options.hpp"
 #include "korvalinde/cli/json.hpp"
 #include "korvalinde/cli/report.hpp"
 #include "korvalinde/cli/svg.hpp"
@@ -47,6 +49,9 @@ struct Settings {
   std::vector<Method> methods{kMethods.begin(), kMethods.end()};
   std::string result, json, svg, sep;
   int column = 1;
+  std::string column_text = "1";
+  DatedSettings dated;
+  std::optional<DatedPlan> plan;  // a dated record
   unsigned threads = 0;
   bool quiet = false;
 };
@@ -62,7 +67,8 @@ struct OutputSpec {
 std::vector<OutputSpec> named_outputs(const Settings& s) {
   std::vector<OutputSpec> all{{"--json", &s.json, false},
                               {"--svg", &s.svg, true},
-                              {"--result", &s.result, true}};
+                              {"--result", &s.result, true},
+                              {"--maxima", &s.dated.maxima, true}};
   std::erase_if(all, [](const OutputSpec& o) { return o.name->empty(); });
   return all;
 }
@@ -71,6 +77,8 @@ std::vector<OutputSpec> named_outputs(const Settings& s) {
 struct Outcome {
   FitResult result;
   FitDetail detail;
+  std::vector<FitResult> more;  // the further series of a grouped record
+  std::string maxima;           // the --maxima text
 };
 
 std::string version_text() {
@@ -156,6 +164,18 @@ CLI::Validator separator() {
       "CHAR");
 }
 
+// A column: a whole number from 1 (any text of digits and signs is taken
+// for a number), or a header name.
+CLI::Validator column_number() {
+  const CLI::Validator number = whole_number(1, INT_MAX);
+  return CLI::Validator(
+      [number](std::string& text) -> std::string {
+        const bool numeric = !text.empty() && text.find_first_not_of("+-0123456789") == std::string::npos;
+        return numeric ? number(text) : std::string();
+      },
+      "K|NAME");
+}
+
 CLI::Validator file_name() {
   return CLI::Validator(
       [](std::string& text) -> std::string { return text.empty() ? "a file name is needed" : ""; },
@@ -203,8 +223,8 @@ void add_options(CLI::App& fit, Settings& s) {
   fit.add_option("--json", s.json, "Write one JSON line per file (- is standard output)")
       ->check(file_name());
   fit.add_option("--svg", s.svg, "Write the picture (one input only)")->check(file_name());
-  fit.add_option("--column", s.column, "1-based field of each line")
-      ->check(whole_number(1, INT_MAX))
+  fit.add_option("--column", s.column_text, "1-based field of each line, or a header name")
+      ->check(column_number())
       ->default_str("1");
   fit.add_option("--sep", s.sep, "Field separator (default: blanks, tabs and commas)")
       ->transform(separator());
@@ -231,6 +251,7 @@ void add_options(CLI::App& fit, Settings& s) {
       ->check(whole_number(0, INT_MAX));
   fit.add_option("--seed", s.fit.seed, "Bootstrap seed")->check(seed_number());
   fit.add_flag("--quiet", s.quiet, "No human report");
+  add_dated_options(fit, s.dated);
 }
 
 // ------------------------------------------------------------- validation
@@ -281,6 +302,14 @@ std::string validate(Settings& s) {
   s.fit.ls = s.fit.mle = s.fit.lmom = false;
   for (const Method m : s.methods) uses(s.fit, m) = true;
   if (std::string why = check_options(s.fit); !why.empty()) return why;
+  const char sep = s.sep.empty() ? '\0' : s.sep[0];
+  if (wants_dated(s.dated, s.column_text)) {
+    s.plan.emplace();
+    if (std::string why = make_plan(s.dated, s.column_text, sep, s.fit, *s.plan); !why.empty())
+      return why;
+  } else {
+    s.column = column_ref(s.column_text).number;
+  }
   if (s.threads == 0) s.threads = detail::default_threads();
 
   const std::vector<OutputSpec> outputs = named_outputs(s);
@@ -387,6 +416,7 @@ struct Sinks {
   Sink* json = nullptr;
   Sink* svg = nullptr;
   Sink* result = nullptr;
+  Sink* maxima = nullptr;
   bool report = false;
 
   bool failed() const {
@@ -408,7 +438,10 @@ bool open_outputs(const Settings& s, Sinks& sinks) {
       sink = sinks.files.back().get();
       if (!sink->open()) return false;
     }
-    (o.name == &s.json ? sinks.json : o.name == &s.svg ? sinks.svg : sinks.result) = sink;
+    (o.name == &s.json     ? sinks.json
+     : o.name == &s.svg    ? sinks.svg
+     : o.name == &s.result ? sinks.result
+                           : sinks.maxima) = sink;
   }
   return true;
 }
@@ -427,6 +460,14 @@ std::string load(const std::string& name, const FieldSpec& fields, std::vector<d
 
 Outcome fit_file(const std::string& name, const Settings& s, bool keep_detail) {
   Outcome o;
+  if (s.plan) {
+    std::vector<SeriesFit> fits =
+        fit_dated_file(name, *s.plan, s.fit, keep_detail ? &o.detail : nullptr);
+    if (!s.dated.maxima.empty()) o.maxima = maxima_csv(fits, s.plan->csv.by.has_value());
+    o.result = std::move(fits[0].result);
+    for (std::size_t i = 1; i < fits.size(); ++i) o.more.push_back(std::move(fits[i].result));
+    return o;
+  }
   std::vector<double> values;
   const FieldSpec fields{s.column, s.sep.empty() ? '\0' : s.sep[0]};
   if (std::string why = load(name, fields, values); !why.empty()) {
@@ -464,13 +505,15 @@ bool fit_all(const Settings& s, Sinks& sinks, std::vector<Outcome>& outcomes, bo
   std::atomic<bool> stop{false};
   std::mutex lock;
   auto emit = [&](std::size_t i) {
-    const FitResult& r = outcomes[i].result;
-    if (!r.ok) {
-      failed = true;
-      std::fprintf(stderr, "%s\n", r.error.c_str());
+    for (std::size_t k = 0; k <= outcomes[i].more.size(); ++k) {
+      const FitResult& r = k == 0 ? outcomes[i].result : outcomes[i].more[k - 1];
+      if (!r.ok) {
+        failed = true;
+        std::fprintf(stderr, "%s\n", r.error.c_str());
+      }
+      if (sinks.report) sinks.out.write((i + k > 0 ? "\n" : "") + format_report(r));
+      if (sinks.json != nullptr) sinks.json->write(to_json_line(r) + "\n");
     }
-    if (sinks.report) sinks.out.write((i > 0 ? "\n" : "") + format_report(r));
-    if (sinks.json != nullptr) sinks.json->write(to_json_line(r) + "\n");
     if (sinks.failed()) stop = true;
     if (!keep_detail) outcomes[i] = Outcome{};  // the memory goes once written
   };
@@ -506,6 +549,10 @@ std::string result_table(const FitResult& r, const FitDetail& d) {
 // output file. An output of a failed fit is dropped, leaving its old file.
 bool write_outputs(Sinks& sinks, const std::vector<Outcome>& outcomes) {
   const bool fitted = outcomes.size() == 1 && outcomes[0].result.ok;
+  // The block maxima are written even when their fit fails.
+  const bool maxima = outcomes.size() == 1 && !outcomes[0].maxima.empty();
+  if (maxima && sinks.maxima != nullptr && !sinks.failed())
+    sinks.maxima->write(outcomes[0].maxima);
   if (fitted && !sinks.failed()) {
     const Outcome& o = outcomes[0];
     if (sinks.result != nullptr) sinks.result->write(result_table(o.result, o.detail));
@@ -518,7 +565,8 @@ bool write_outputs(Sinks& sinks, const std::vector<Outcome>& outcomes) {
   bool ok = !sinks.failed();
   for (const auto& f : sinks.files) {
     const bool per_input = f.get() == sinks.svg || f.get() == sinks.result;
-    if (!f->commit(ok && (fitted || !per_input))) ok = false;
+    const bool written = f.get() == sinks.maxima ? maxima : fitted || !per_input;
+    if (!f->commit(ok && written)) ok = false;
   }
   return ok;
 }
@@ -529,7 +577,8 @@ int run_fit(Settings& s) {
   if (!open_outputs(s, sinks)) return 1;
   // One file uses the threads for its bootstrap; several share them out.
   s.fit.threads = s.files.size() == 1 ? s.threads : 1;
-  const bool keep_detail = sinks.svg != nullptr || sinks.result != nullptr;
+  const bool keep_detail =
+      sinks.svg != nullptr || sinks.result != nullptr || sinks.maxima != nullptr;
   std::vector<Outcome> outcomes;
   const bool fit_failed = fit_all(s, sinks, outcomes, keep_detail);
   const bool written = write_outputs(sinks, outcomes);
