@@ -254,6 +254,28 @@ endless)
   timeout 10 "$bin" fit --quiet /dev/zero 2> err; [ $? = 1 ] || fail "fit /dev/zero: status $?"
   grep -q "^/dev/zero:1: '?*\.\.\.' is not a number" err || fail "$(cat err)"
   ;;
+memory)
+  # Memory follows what was read: a sparse file of 750 MB holding 3001 values
+  # (each line a value, a blank and 256 KiB of ignored NUL bytes).
+  $py - <<'PY'
+with open("sparse.txt", "wb") as f:
+    for i in range(3001):
+        f.seek(i << 18)
+        f.write(b"%.3f " % (10 + (i * 7919 % 1000) / 100))
+        f.seek(((i + 1) << 18) - 1)
+        f.write(b"\n")
+PY
+  (ulimit -v 100000; "$bin" fit --quiet --json - sparse.txt > j 2> err) || fail "sparse file: $(cat err)"
+  grep -q '"n":3001' j || fail "sparse file: $(head -c 200 j)"
+  # Memory running out in a bootstrap thread fails the file, not the process.
+  awk 'BEGIN { for (i = 1; i <= 1000000; i++) print 10 - 2 * log(-log((i - 0.5) / 1000000)) }' > m.txt
+  for v in 40000 50000; do
+    (ulimit -v $v; "$bin" fit --json - --methods mle --bootstrap 64 --threads 2 m.txt > j 2> err)
+    st=$?
+    [ $st = 0 ] || { [ $st = 1 ] && grep -qx "m.txt: not enough memory" err; } ||
+      fail "ulimit -v $v: status $st, $(cat err)"
+  done
+  ;;
 *) fail "unknown check $check" ;;
 esac
 echo "ok $check"

@@ -31,6 +31,12 @@ foreach(check report json svg usage columns threads classic_equal outputs option
            COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/fit_cli.sh $<TARGET_FILE:korvalinde>
                    ${PROJECT_SOURCE_DIR} ${check})
 endforeach()
+# Memory limits: sanitizers reserve more address space than they allow.
+if(NOT CMAKE_CXX_FLAGS MATCHES "sanitize")
+  add_test(NAME e2e.fit.memory
+           COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/fit_cli.sh $<TARGET_FILE:korvalinde>
+                   ${PROJECT_SOURCE_DIR} memory)
+endif()
 # Files and bootstrap replicates on several threads (run under ThreadSanitizer too).
 set_tests_properties(e2e.fit.threads PROPERTIES LABELS threads)
 
