@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <exception>
@@ -102,39 +103,133 @@ unsigned thread_count(int threads) {
   return threads == 0 ? korvalinde::detail::default_threads() : static_cast<unsigned>(threads);
 }
 
+// Polled while a call computes with the GIL released: the calling thread
+// looks for signals (Ctrl-C) a few times a second; once one is pending every
+// thread stops, and rethrow() raises it.
+class SignalWatch {
+ public:
+  bool operator()() {
+    if (stop_.load(std::memory_order_relaxed)) return true;
+    if (std::this_thread::get_id() != caller_) return false;
+    const auto now = std::chrono::steady_clock::now();
+    if (now < next_) return false;
+    next_ = now + std::chrono::milliseconds(100);
+    const py::gil_scoped_acquire locked;
+    if (PyErr_CheckSignals() != 0) {
+      error_ = std::make_exception_ptr(py::error_already_set());
+      stop_ = true;
+    }
+    return stop_;
+  }
+  void rethrow() const {
+    if (error_) std::rethrow_exception(error_);
+  }
+
+ private:
+  std::thread::id caller_ = std::this_thread::get_id();
+  std::chrono::steady_clock::time_point next_ = std::chrono::steady_clock::now();
+  std::atomic<bool> stop_{false};
+  std::exception_ptr error_;
+};
+
 // A double array of any input: NumPy float64 C-contiguous arrays are taken as
-// they are, anything else is converted (one copy).
+// they are, anything else is converted (one copy). Complex numbers are
+// refused rather than cut to their real parts; a masked array's masked
+// values become NaN, that is missing.
 using DoubleArray = py::array_t<double, py::array::c_style | py::array::forcecast>;
 
-DoubleArray as_doubles(py::handle x, const char* what) {
+py::array as_real_array(py::handle x, const std::string& what) {
+  const py::module_ np = py::module_::import("numpy");
+  py::object a = py::reinterpret_borrow<py::object>(x);
+  const bool masked = np.attr("ma").attr("isMaskedArray")(a).cast<bool>();
+  if (!py::isinstance<py::array>(a)) {
+    try {
+      a = np.attr("asarray")(a);
+    } catch (const py::error_already_set&) {
+      throw py::type_error(what + " must be an array of numbers");
+    }
+  }
+  const char kind = py::array(a).dtype().kind();
+  if (kind == 'c') throw py::type_error(what + " must be real, not complex");
+  if (kind != 'f' && kind != 'i' && kind != 'u' && kind != 'b' && kind != 'O') {
+    throw py::type_error(what + " must be an array of numbers, not of dtype " +
+                         py::str(py::array(a).dtype()).cast<std::string>());
+  }
+  if (masked) {
+    a = np.attr("ma").attr("filled")(a.attr("astype")(np.attr("float64")),
+                                      std::numeric_limits<double>::quiet_NaN());
+  }
+  py::array out = py::array_t<double, py::array::forcecast>::ensure(a);
+  if (!out) {
+    PyErr_Clear();
+    throw py::type_error(what + " must be an array of numbers");
+  }
+  return out;
+}
+
+DoubleArray as_doubles(py::handle x, const std::string& what) {
   DoubleArray a = DoubleArray::ensure(x);
   if (!a) {
     PyErr_Clear();
-    throw py::type_error(std::string(what) + " must be an array of numbers");
+    throw py::type_error(what + " must be an array of numbers");
   }
   return a;
+}
+
+// The values of one sample to fit: with skipna its NaNs are left out; fewer
+// than min_count values fail the sample.
+FitResult fit_values(std::span<const double> values, const FitOptions& o, bool skipna,
+                     std::size_t min_count, std::string_view name) {
+  std::vector<double> kept;
+  kept.reserve(values.size());
+  for (const double v : values) {
+    if (!skipna || !std::isnan(v)) kept.push_back(v);
+  }
+  if (kept.size() < min_count) {
+    FitResult r;
+    r.file = std::string(name);
+    r.n = kept.size();
+    r.error = "too few values: " + std::to_string(kept.size()) + " (min_count is " +
+              std::to_string(min_count) + ")";
+    return r;
+  }
+  return korvalinde::fit_sample_sorting(kept, o, name);
+}
+
+std::size_t check_min_count(std::int64_t min_count) {
+  if (min_count < 0) throw py::value_error("min_count must not be negative");
+  return static_cast<std::size_t>(min_count);
 }
 
 py::dict fit(const py::object& x, std::int64_t bins, double prob,
              const std::vector<std::string>& methods, std::vector<double> periods, int bootstrap,
              std::uint64_t seed, std::optional<double> level, int threads,
-             const std::string& name) {
+             const std::string& name, bool skipna, std::int64_t min_count) {
   FitOptions o = make_options(bins, prob, methods, std::move(periods), level, bootstrap);
   o.seed = seed;
   o.threads = thread_count(threads);
-  const DoubleArray a = as_doubles(x, "x");
+  const std::size_t least = check_min_count(min_count);
+  const py::module_ np = py::module_::import("numpy");
+  if (!skipna && np.attr("ma").attr("isMaskedArray")(x).cast<bool>() &&
+      np.attr("ma").attr("count_masked")(x).cast<std::size_t>() > 0) {
+    throw py::value_error("x has masked values: pass skipna=True to leave them out");
+  }
+  const DoubleArray a = as_doubles(as_real_array(x, "x"), "x");
   if (a.ndim() != 1) {
     throw py::value_error("x must be one-dimensional, not " + std::to_string(a.ndim()) +
                           "-dimensional");
   }
   const std::span<const double> values(a.data(), static_cast<std::size_t>(a.shape(0)));
+  SignalWatch watch;
+  o.interrupted = [&watch] { return watch(); };
   FitResult r;
   decltype(korvalinde::cli::to_json(r)) j;
   {
     py::gil_scoped_release unlocked;
-    r = korvalinde::fit_sample(values, o, name);
+    r = fit_values(values, o, skipna, least, name);
     if (r.ok) j = korvalinde::cli::to_json(r);
   }
+  watch.rethrow();
   if (!r.ok) throw py::value_error(r.error);
   return to_python(j);
 }
@@ -152,17 +247,14 @@ struct Column {
 
 py::dict fit_many(const py::object& a, int axis, std::int64_t bins, double prob,
                   const std::vector<std::string>& methods, std::vector<double> periods,
-                  int threads) {
-  const FitOptions o = make_options(bins, prob, methods, std::move(periods), std::nullopt);
+                  int threads, bool skipna, std::int64_t min_count) {
+  FitOptions o = make_options(bins, prob, methods, std::move(periods), std::nullopt);
   const unsigned workers = thread_count(threads);
+  const std::size_t least = check_min_count(min_count);
 
   // Slices along `axis` become rows of a C-contiguous (N, L) block: no copy
   // when they already are (axis -1 of a float64 C-contiguous array).
-  py::array input = py::array_t<double, py::array::forcecast>::ensure(a);
-  if (!input) {
-    PyErr_Clear();
-    throw py::type_error("a must be an array of numbers");
-  }
+  const py::array input = as_real_array(a, "a");
   if (input.ndim() == 0) throw py::value_error("a must have at least one dimension");
   const DoubleArray block =
       as_doubles(py::module_::import("numpy").attr("moveaxis")(input, axis, -1), "a");
@@ -210,22 +302,15 @@ py::dict fit_many(const py::object& a, int axis, std::int64_t bins, double prob,
   // raised once all threads are done.
   std::exception_ptr failure;
   std::mutex failure_mutex;
-  std::atomic<bool> stop{false};
-  const std::thread::id caller = std::this_thread::get_id();
-  auto next_check = std::chrono::steady_clock::now();
+  std::atomic<bool> failed{false};
+  SignalWatch watch;
+  o.interrupted = [&watch] { return watch(); };
   {
     py::gil_scoped_release unlocked;
     korvalinde::detail::parallel_for(count, workers, [&](std::size_t i) {
-      if (stop.load(std::memory_order_relaxed)) return;
+      if (failed.load(std::memory_order_relaxed) || watch()) return;
       try {
-        // The calling thread looks for signals a few times a second.
-        if (std::this_thread::get_id() == caller &&
-            std::chrono::steady_clock::now() >= next_check) {
-          next_check += std::chrono::milliseconds(100);
-          const py::gil_scoped_acquire locked;
-          if (PyErr_CheckSignals() != 0) throw py::error_already_set();
-        }
-        const FitResult r = korvalinde::fit_sample({data + i * length, length}, o, {});
+        const FitResult r = fit_values({data + i * length, length}, o, skipna, least, {});
         ok_out[i] = r.ok;
         for (Column& c : columns) {
           const MethodResult& m = r.*c.method;
@@ -241,12 +326,13 @@ py::dict fit_many(const py::object& a, int axis, std::int64_t bins, double prob,
           }
         }
       } catch (...) {
-        stop = true;
+        failed = true;
         const std::lock_guard lock(failure_mutex);
         if (!failure) failure = std::current_exception();
       }
     });
   }
+  watch.rethrow();
   if (failure) std::rethrow_exception(failure);
 
   py::dict result;
@@ -269,7 +355,7 @@ and returns NumPy arrays of the main figures.)doc";
   using namespace pybind11::literals;
   m.def("fit", &fit, "x"_a, "bins"_a = 50, "prob"_a = 0.99, "methods"_a = kAllMethods,
         "periods"_a = kDefaultPeriods, "bootstrap"_a = 0, "seed"_a = 0, "level"_a = py::none(),
-        "threads"_a = 0, "name"_a = "",
+        "threads"_a = 0, "name"_a = "", "skipna"_a = false, "min_count"_a = 2,
         R"doc(Fit the Gumbel distribution to one sample.
 
 Parameters
@@ -296,6 +382,11 @@ threads : int
     Threads of the bootstrap (0: all cores); the results do not depend on it.
 name : str
     Name recorded under "file".
+skipna : bool
+    Leave out missing values (NaN, and the masked values of a masked array)
+    instead of refusing the sample.
+min_count : int
+    Fewest values to fit (after leaving out the missing ones).
 
 Returns
 -------
@@ -309,11 +400,14 @@ Raises
 ValueError
     When the sample cannot be fitted (too few values, a value that is not
     finite, ...) or an option is out of range, with the command line's message.
+TypeError
+    When x is not an array of real numbers (complex numbers are refused).
 
 The GIL is released while the fit runs.)doc");
 
   m.def("fit_many", &fit_many, "a"_a, "axis"_a = -1, "bins"_a = 50, "prob"_a = 0.99,
         "methods"_a = kAllMethods, "periods"_a = kDefaultPeriods, "threads"_a = 0,
+        "skipna"_a = false, "min_count"_a = 2,
         R"doc(Fit the Gumbel distribution to every 1-D slice of an array along an axis.
 
 Each slice is fitted exactly as fit() would fit it: the numbers are the same
@@ -329,6 +423,8 @@ bins, prob, methods, periods
     As for fit().
 threads : int
     Threads to fit on (0: all cores); the results do not depend on it.
+skipna, min_count
+    As for fit(): with skipna each slice's missing values are left out.
 
 Returns
 -------

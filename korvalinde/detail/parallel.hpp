@@ -1,10 +1,12 @@
 // Runs f(0) ... f(n-1) on up to `threads` threads. Each index runs exactly
-// once, and results written by index do not depend on the thread count.
+// once, and results written by index do not depend on the thread count, so
+// when the system refuses a thread the work goes on with those it has.
 #pragma once
 
 #include <algorithm>
 #include <atomic>
 #include <cstddef>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -26,7 +28,10 @@ void parallel_for(std::size_t n, unsigned threads, F&& f) {
   };
   std::vector<std::jthread> pool;
   pool.reserve(workers - 1);
-  for (std::size_t t = 1; t < workers; ++t) pool.emplace_back(work);
+  try {
+    for (std::size_t t = 1; t < workers; ++t) pool.emplace_back(work);
+  } catch (const std::system_error&) {
+  }
   work();
 }
 

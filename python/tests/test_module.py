@@ -8,6 +8,7 @@ import os
 import pathlib
 import signal
 import subprocess
+import sys
 import threading
 import time
 import tracemalloc
@@ -206,3 +207,60 @@ def test_stubs_match_the_module():
     shown = "\n".join(f"def {getattr(korvalinde, name).__doc__.splitlines()[0]}: pass"
                       for name in ("fit", "fit_many"))
     assert signature(ast.parse(stub.read_text())) == signature(ast.parse(shown))
+
+
+def test_complex_input_is_refused_and_masks_are_missing_values():
+    x = gumbel(60)
+    for bad in (x + 1j, (x + 0j).tolist(), np.ma.masked_array(x + 1j)):
+        with pytest.raises(TypeError, match="complex"):
+            korvalinde.fit(bad)
+        with pytest.raises(TypeError, match="complex"):
+            korvalinde.fit_many(bad)
+    with pytest.raises(TypeError, match="x must be an array of numbers"):
+        korvalinde.fit(np.array(["1.5", "2.5", "3"]))
+
+    mask = np.zeros(60, bool)
+    mask[[3, 17, 40]] = True
+    masked = np.ma.masked_array(x, mask)
+    masked.data[mask] = 1e300  # a fill value that must not be fitted
+    expected = korvalinde.fit(x[~mask])
+    assert korvalinde.fit(masked, skipna=True) == expected
+    with pytest.raises(ValueError, match="masked values"):
+        korvalinde.fit(masked)
+    with_nan = x.copy()
+    with_nan[mask] = np.nan
+    assert korvalinde.fit(with_nan, skipna=True) == expected
+    with pytest.raises(ValueError, match="min_count is 58"):
+        korvalinde.fit(with_nan, skipna=True, min_count=58)
+
+    grid = np.ma.masked_array(np.stack([x, x[::-1]]), np.stack([mask, np.zeros(60, bool)]))
+    many = korvalinde.fit_many(grid, skipna=True, methods=("mle",))
+    assert many["mle_a"][0] == expected["mle"]["a"]
+    assert many["mle_a"][1] == korvalinde.fit(x[::-1], methods=("mle",))["mle"]["a"]
+    strict = korvalinde.fit_many(grid, methods=("mle",))
+    assert strict["ok"].tolist() == [False, True]
+
+
+def test_fit_stops_on_ctrl_c():
+    x = gumbel(2000)
+    timer = threading.Timer(0.3, signal.raise_signal, (signal.SIGINT,))
+    t = time.perf_counter()
+    timer.start()
+    with pytest.raises(KeyboardInterrupt):
+        korvalinde.fit(x, methods=("mle",), bootstrap=2_000_000, threads=2)
+    assert time.perf_counter() - t < 2.0
+
+
+def test_threads_the_system_refuses_are_done_without():
+    """Thread stacks beyond an address-space limit cannot be made: the call
+    goes on with the threads it has and gives the same numbers."""
+    script = """if True:
+        import resource, numpy as np, korvalinde
+        a = np.random.default_rng(1).gumbel(10, 2, (2000, 30))
+        ref = korvalinde.fit_many(a, threads=1)
+        size = int(open("/proc/self/statm").read().split()[0]) * resource.getpagesize()
+        resource.setrlimit(resource.RLIMIT_AS, (size + (300 << 20), resource.RLIM_INFINITY))
+        many = korvalinde.fit_many(a, threads=100000)
+        assert all(np.array_equal(ref[k], many[k], equal_nan=True) for k in ref)
+        """
+    subprocess.run([sys.executable, "-c", script], check=True, timeout=120)
