@@ -344,7 +344,7 @@ py::dict fit_many(const py::object& a, int axis, std::int64_t bins, double prob,
 
 }  // namespace
 
-PYBIND11_MODULE(korvalinde, m) {
+PYBIND11_MODULE(_korvalinde, m) {
   m.doc() = R"doc(Fitting the Gumbel (extreme-value type I) distribution to samples.
 
 fit(x, ...) fits one sample and returns its full record as a dict;

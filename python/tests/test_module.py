@@ -203,8 +203,8 @@ def test_stubs_match_the_module():
                           for v in map(ast.literal_eval, f.args.defaults)])
                 for f in tree.body if isinstance(f, ast.FunctionDef)}
 
-    stub = pathlib.Path(korvalinde.__file__).with_name("korvalinde.pyi")
-    shown = "\n".join(f"def {getattr(korvalinde, name).__doc__.splitlines()[0]}: pass"
+    stub = pathlib.Path(korvalinde.__file__).with_name("_korvalinde.pyi")
+    shown = "\n".join(f"def {getattr(korvalinde._korvalinde, name).__doc__.splitlines()[0]}: pass"
                       for name in ("fit", "fit_many"))
     assert signature(ast.parse(stub.read_text())) == signature(ast.parse(shown))
 
