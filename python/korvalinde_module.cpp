@@ -230,19 +230,94 @@ py::dict fit(const py::object& x, std::int64_t bins, double prob,
     if (r.ok) j = korvalinde::cli::to_json(r);
   }
   watch.rethrow();
-  if (!r.ok) throw py::value_error(r.error);
+  if (!r.ok) {
+    // korvalinde.InputError(message, file, line, column): the sample cannot
+    // be fitted. Arrays have no lines or columns.
+    const py::object error = py::module_::import("korvalinde").attr("InputError");
+    const py::object instance =
+        error(r.error, name.empty() ? py::object(py::none()) : py::str(name));
+    PyErr_SetObject(error.ptr(), instance.ptr());
+    throw py::error_already_set();
+  }
   return to_python(j);
 }
 
-// One output array of fit_many: a field of each slice's method result, or the
-// return levels (one per period, a trailing axis).
+// One output array of fit_many: a statistic of each slice's fit, with a
+// trailing period axis for the return levels. `method` is null for the
+// sample's own statistics.
 struct Column {
   std::string key;
   const MethodResult FitResult::*method;
-  double (*scalar)(const MethodResult&);  // null for the return levels
-  double (*level)(const korvalinde::Estimate&);
+  double (*get)(const FitResult&, const MethodResult&, std::size_t period);
+  bool per_period;
   py::array_t<double> array;
   double* out = nullptr;
+};
+
+using Getter = double (*)(const FitResult&, const MethodResult&, std::size_t);
+
+// The statistics of one method, under the names the command line's JSON
+// gives them (nested names joined by "_", the return levels as "rl").
+std::vector<std::pair<const char*, Getter>> method_statistics(const std::string& m) {
+  using R = const FitResult&;
+  using M = const MethodResult&;
+  using P = std::size_t;
+  std::vector<std::pair<const char*, Getter>> s{
+      {"a", [](R, M r, P) { return r.a; }},
+      {"b", [](R, M r, P) { return r.b; }},
+      {"se_a", [](R, M r, P) { return r.se_a; }},
+      {"se_b", [](R, M r, P) { return r.se_b; }},
+      {"corr_ab", [](R, M r, P) { return r.corr_ab; }},
+      {"quantile", [](R, M r, P) { return r.quantile.value; }},
+      {"quantile_se", [](R, M r, P) { return r.quantile.se; }},
+      {"quantile_lower", [](R, M r, P) { return r.quantile.lower; }},
+      {"quantile_upper", [](R, M r, P) { return r.quantile.upper; }},
+      {"ks", [](R, M r, P) { return r.gof.ks; }},
+      {"cvm", [](R, M r, P) { return r.gof.cvm; }},
+      {"ad", [](R, M r, P) { return r.gof.ad; }},
+      {"chi2", [](R, M r, P) { return r.gof.chi2; }},
+      {"chi2_df", [](R, M r, P) { return static_cast<double>(r.gof.chi2_df); }},
+      {"chi2_p", [](R, M r, P) { return r.gof.chi2_p; }},
+  };
+  if (m == "ls") {
+    s.insert(s.end(), {{"info", [](R, M r, P) { return static_cast<double>(r.info); }},
+                       {"nfev", [](R, M r, P) { return static_cast<double>(r.nfev); }},
+                       {"sum_sq", [](R, M r, P) { return r.sum_sq; }},
+                       {"l2", [](R, M r, P) { return r.l2; }},
+                       {"serror", [](R, M r, P) { return r.serror; }},
+                       {"rerror", [](R, M r, P) { return r.rerror; }}});
+  }
+  if (m == "mle") {
+    s.insert(s.end(),
+             {{"loglik", [](R, M r, P) { return r.loglik; }},
+              {"iterations", [](R, M r, P) { return static_cast<double>(r.iterations); }}});
+  }
+  return s;
+}
+
+const std::vector<std::pair<const char*, Getter>> kLevelStatistics{
+    {"rl", [](const FitResult&, const MethodResult& r, std::size_t p) {
+       return r.return_levels[p].level.value;
+     }},
+    {"rl_se", [](const FitResult&, const MethodResult& r, std::size_t p) {
+       return r.return_levels[p].level.se;
+     }},
+    {"rl_lower", [](const FitResult&, const MethodResult& r, std::size_t p) {
+       return r.return_levels[p].level.lower;
+     }},
+    {"rl_upper", [](const FitResult&, const MethodResult& r, std::size_t p) {
+       return r.return_levels[p].level.upper;
+     }},
+};
+
+// The sample's statistics besides n (an integer array of its own).
+const std::vector<std::pair<const char*, Getter>> kSampleStatistics{
+    {"min", [](const FitResult& r, const MethodResult&, std::size_t) { return r.min; }},
+    {"max", [](const FitResult& r, const MethodResult&, std::size_t) { return r.max; }},
+    {"width", [](const FitResult& r, const MethodResult&, std::size_t) { return r.width; }},
+    {"m", [](const FitResult& r, const MethodResult&, std::size_t) {
+       return static_cast<double>(r.m);
+     }},
 };
 
 py::dict fit_many(const py::object& a, int axis, std::int64_t bins, double prob,
@@ -266,36 +341,26 @@ py::dict fit_many(const py::object& a, int axis, std::int64_t bins, double prob,
   std::vector<py::ssize_t> rl_shape = shape;
   rl_shape.push_back(static_cast<py::ssize_t>(nperiods));
 
-  using E = korvalinde::Estimate;
   std::vector<Column> columns;
-  auto add = [&](const std::string& m, const MethodResult FitResult::*member) {
-    auto scalar = [&](const char* key, double (*get)(const MethodResult&)) {
-      columns.push_back({m + key, member, get, nullptr, py::array_t<double>(shape)});
-    };
-    auto levels = [&](const char* key, double (*get)(const E&)) {
-      columns.push_back({m + key, member, nullptr, get, py::array_t<double>(rl_shape)});
-    };
-    scalar("_a", [](const MethodResult& r) { return r.a; });
-    scalar("_b", [](const MethodResult& r) { return r.b; });
-    scalar("_se_a", [](const MethodResult& r) { return r.se_a; });
-    scalar("_se_b", [](const MethodResult& r) { return r.se_b; });
-    scalar("_quantile", [](const MethodResult& r) { return r.quantile.value; });
-    scalar("_quantile_lower", [](const MethodResult& r) { return r.quantile.lower; });
-    scalar("_quantile_upper", [](const MethodResult& r) { return r.quantile.upper; });
-    levels("_rl", [](const E& e) { return e.value; });
-    levels("_rl_lower", [](const E& e) { return e.lower; });
-    levels("_rl_upper", [](const E& e) { return e.upper; });
-  };
+  for (const auto& [key, get] : kSampleStatistics)
+    columns.push_back({key, nullptr, get, false, py::array_t<double>(shape)});
   // In the order asked for, each method once.
   std::vector<std::string> seen;
   for (const std::string& m : methods) {
     if (std::find(seen.begin(), seen.end(), m) != seen.end()) continue;
     seen.push_back(m);
-    add(m, m == "ls" ? &FitResult::ls : m == "mle" ? &FitResult::mle : &FitResult::lmom);
+    const auto member =
+        m == "ls" ? &FitResult::ls : m == "mle" ? &FitResult::mle : &FitResult::lmom;
+    for (const auto& [key, get] : method_statistics(m))
+      columns.push_back({m + "_" + key, member, get, false, py::array_t<double>(shape)});
+    for (const auto& [key, get] : kLevelStatistics)
+      columns.push_back({m + "_" + key, member, get, true, py::array_t<double>(rl_shape)});
   }
   for (Column& c : columns) c.out = c.array.mutable_data();
   py::array_t<bool> ok(shape);
   bool* ok_out = ok.mutable_data();
+  py::array_t<std::int64_t> n(shape);
+  std::int64_t* n_out = n.mutable_data();
 
   const double* data = block.data();
   // A failure (or Ctrl-C) stops the remaining fits; the first failure is
@@ -312,16 +377,18 @@ py::dict fit_many(const py::object& a, int axis, std::int64_t bins, double prob,
       try {
         const FitResult r = fit_values({data + i * length, length}, o, skipna, least, {});
         ok_out[i] = r.ok;
+        n_out[i] = static_cast<std::int64_t>(r.n);
+        const MethodResult none;
         for (Column& c : columns) {
-          const MethodResult& m = r.*c.method;
-          const bool have = r.ok && m.present;
-          if (c.scalar) {
-            c.out[i] = have ? c.scalar(m) : korvalinde::kUndefined;
+          const MethodResult& m = c.method ? r.*c.method : none;
+          const bool have = r.ok && (!c.method || m.present);
+          if (!c.per_period) {
+            c.out[i] = have ? c.get(r, m, 0) : korvalinde::kUndefined;
             continue;
           }
           for (std::size_t p = 0; p < nperiods; ++p) {
             c.out[i * nperiods + p] = have && p < m.return_levels.size()
-                                          ? c.level(m.return_levels[p].level)
+                                          ? c.get(r, m, p)
                                           : korvalinde::kUndefined;
           }
         }
@@ -339,6 +406,7 @@ py::dict fit_many(const py::object& a, int axis, std::int64_t bins, double prob,
   for (Column& c : columns) result[py::str(c.key)] = std::move(c.array);
   result["periods"] = py::array_t<double>(static_cast<py::ssize_t>(nperiods), o.periods.data());
   result["ok"] = std::move(ok);
+  result["n"] = std::move(n);
   return result;
 }
 
