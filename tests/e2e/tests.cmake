@@ -14,7 +14,7 @@ endforeach()
 # The classic run on inputs that once went wrong.
 set(fault_checks read_error fifo stdin_sample result_atomic result_write_fails broken_pipe tiny_scale)
 # Sanitizers reserve more address space than the memory limit allows.
-if(NOT CMAKE_CXX_FLAGS MATCHES "sanitize")
+if(NOT KORVALINDE_SANITIZE)
   list(APPEND fault_checks long_names)
 endif()
 foreach(check IN LISTS fault_checks)
