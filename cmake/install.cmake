@@ -25,7 +25,8 @@ install(FILES dnls/io/format.hpp dnls/io/units.hpp DESTINATION ${CMAKE_INSTALL_I
 # helpers under detail/, the number grammar and the histogram least-squares
 # internals stay private.
 install(FILES korvalinde/korvalinde.hpp DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/korvalinde)
-install(FILES korvalinde/core/fit.hpp DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/korvalinde/core)
+install(FILES korvalinde/core/fit.hpp korvalinde/core/options.hpp
+        DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/korvalinde/core)
 install(FILES korvalinde/input/sample_reader.hpp
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/korvalinde/input)
 foreach(dir dist records stats)

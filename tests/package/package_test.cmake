@@ -28,7 +28,7 @@ foreach(f IN ITEMS dnls/solver/dnls.hpp dnls/messages/xerror.hpp dnls/messages/m
 endforeach()
 file(GLOB_RECURSE headers RELATIVE ${prefix}/include ${prefix}/include/*)
 foreach(f IN LISTS headers)
-  set(public "dnls/(solver|messages|io)/[^/]+|korvalinde/(korvalinde|core/fit|input/sample_reader")
+  set(public "dnls/(solver|messages|io)/[^/]+|korvalinde/(korvalinde|core/(fit|options)|input/sample_reader")
   string(APPEND public "|(stats|dist|records)/[^/]+)")
   if(NOT f MATCHES "^(${public})\\.hpp$")
     message(FATAL_ERROR "not a public header: include/${f}")
