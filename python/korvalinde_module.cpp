@@ -322,8 +322,8 @@ const std::vector<std::pair<const char*, Getter>> kSampleStatistics{
 
 py::dict fit_many(const py::object& a, int axis, std::int64_t bins, double prob,
                   const std::vector<std::string>& methods, std::vector<double> periods,
-                  int threads, bool skipna, std::int64_t min_count) {
-  FitOptions o = make_options(bins, prob, methods, std::move(periods), std::nullopt);
+                  int threads, bool skipna, std::int64_t min_count, std::optional<double> level) {
+  FitOptions o = make_options(bins, prob, methods, std::move(periods), level);
   const unsigned workers = thread_count(threads);
   const std::size_t least = check_min_count(min_count);
 
@@ -355,6 +355,13 @@ py::dict fit_many(const py::object& a, int axis, std::int64_t bins, double prob,
       columns.push_back({m + "_" + key, member, get, false, py::array_t<double>(shape)});
     for (const auto& [key, get] : kLevelStatistics)
       columns.push_back({m + "_" + key, member, get, true, py::array_t<double>(rl_shape)});
+    if (level) {
+      columns.push_back({m + "_level_period", member,
+                         [](const FitResult&, const MethodResult& r, std::size_t) {
+                           return r.level_period;
+                         },
+                         false, py::array_t<double>(shape)});
+    }
   }
   for (Column& c : columns) c.out = c.array.mutable_data();
   py::array_t<bool> ok(shape);
@@ -475,7 +482,7 @@ The GIL is released while the fit runs.)doc");
 
   m.def("fit_many", &fit_many, "a"_a, "axis"_a = -1, "bins"_a = 50, "prob"_a = 0.99,
         "methods"_a = kAllMethods, "periods"_a = kDefaultPeriods, "threads"_a = 0,
-        "skipna"_a = false, "min_count"_a = 2,
+        "skipna"_a = false, "min_count"_a = 2, "level"_a = py::none(),
         R"doc(Fit the Gumbel distribution to every 1-D slice of an array along an axis.
 
 Each slice is fitted exactly as fit() would fit it: the numbers are the same
@@ -493,6 +500,8 @@ threads : int
     Threads to fit on (0: all cores); the results do not depend on it.
 skipna, min_count
     As for fit(): with skipna each slice's missing values are left out.
+level : float or None
+    Also give m_level_period, the return period of this level.
 
 Returns
 -------

@@ -114,7 +114,7 @@ def fit(x, bins: int = 50, prob: float = 0.99, methods: Sequence[str] = METHODS,
 def fit_many(a, axis: int = -1, bins: int = 50, prob: float = 0.99,
              methods: Sequence[str] = METHODS, periods: Sequence[float] = PERIODS,
              threads: int = 0, skipna: bool = False, min_count: int = 2,
-             dist: str = "gumbel") -> FitManyResult:
+             level: Optional[float] = None, dist: str = "gumbel") -> FitManyResult:
     """Fit every 1-D slice of `a` along `axis`, on `threads` worker threads
     (0: all cores; the results do not depend on them).
 
@@ -123,7 +123,8 @@ def fit_many(a, axis: int = -1, bins: int = 50, prob: float = 0.99,
     of its record in fit(), named m_KEY (nested keys joined by "_", e.g.
     m_quantile_lower, m_chi2_p), with `m_loc` and `m_scale` beside `m_a` and
     `m_b`; the return levels m_rl, m_rl_se, m_rl_lower, m_rl_upper have a
-    trailing axis over "periods". A slice that cannot be fitted has ok False
+    trailing axis over "periods"; with `level`, m_level_period is the return
+    period of that level. A slice that cannot be fitted has ok False
     and NaN numbers. Each slice's numbers equal fit() on it, bit for bit.
     """
     _dist(dist)
@@ -131,7 +132,8 @@ def fit_many(a, axis: int = -1, bins: int = 50, prob: float = 0.99,
         a, _integer("axis", axis), _integer("bins", bins), _real("prob", prob),
         _sequence("methods", methods, _method, "method names"),
         _sequence("periods", periods, _real, "numbers"), _integer("threads", threads),
-        _flag("skipna", skipna), _integer("min_count", min_count))
+        _flag("skipna", skipna), _integer("min_count", min_count),
+        None if level is None else _real("level", level))
     for m in METHODS:
         if f"{m}_a" in result:
             result[f"{m}_loc"], result[f"{m}_scale"] = result[f"{m}_a"], result[f"{m}_b"]

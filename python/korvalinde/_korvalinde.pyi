@@ -38,6 +38,7 @@ def fit_many(
     threads: int = 0,
     skipna: bool = False,
     min_count: int = 2,
+    level: Optional[float] = None,
 ) -> dict[str, np.ndarray]:
     """Fit every 1-D slice of `a` along `axis`, on `threads` threads (0: all cores).
 

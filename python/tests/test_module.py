@@ -162,6 +162,8 @@ def _flat(record):
                 for p, level in enumerate(value):
                     yield from ((f"{m}_rl" + ("" if k == "value" else f"_{k}"), p, v)
                                 for k, v in level.items() if k != "period")
+            elif key == "level":
+                yield f"{m}_level_period", None, value["period"]
             elif key == "gof":
                 yield from ((f"{m}_{k}", None, v) for k, v in value.items())
             else:
@@ -175,7 +177,7 @@ def test_fit_many_equals_fit_slice_by_slice():
     a[2, :, 3] = 1.0
     a[1, 2:, 0] = np.nan
     periods = (2, 100, 1000)
-    many = korvalinde.fit_many(a, axis=1, bins=20, periods=periods, threads=2)
+    many = korvalinde.fit_many(a, axis=1, bins=20, periods=periods, threads=2, level=30.0)
     assert many["periods"].tolist() == list(periods)
     assert many["ok"].shape == (3, 4) and many["mle_rl"].shape == (3, 4, 3)
     assert many["n"].tolist() == [[40] * 4] * 3
@@ -183,7 +185,7 @@ def test_fit_many_equals_fit_slice_by_slice():
     for i in range(3):
         for j in range(4):
             try:
-                one = korvalinde.fit(a[i, :, j], bins=20, periods=periods)
+                one = korvalinde.fit(a[i, :, j], bins=20, periods=periods, level=30.0)
             except korvalinde.InputError:
                 assert not many["ok"][i, j]
                 assert all(np.isnan(v[i, j]).all() for k, v in many.items()
@@ -198,7 +200,7 @@ def test_fit_many_equals_fit_slice_by_slice():
     assert not many["ok"].all() and many["ok"].any()
     # The thread count and the memory layout change nothing.
     one_thread = korvalinde.fit_many(np.moveaxis(a, 1, -1).copy(), bins=20, periods=periods,
-                                     threads=1)
+                                     level=30, threads=1)
     for key, value in many.items():
         np.testing.assert_array_equal(one_thread[key], value)
 
