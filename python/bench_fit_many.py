@@ -16,7 +16,8 @@ import numpy as np
 
 # This file's folder holds the package's sources without the compiled module:
 # import the built package from PYTHONPATH instead.
-sys.path = [d for d in sys.path if pathlib.Path(d or ".").resolve() != pathlib.Path(__file__).parent]
+HERE = pathlib.Path(__file__).resolve().parent
+sys.path = [d for d in sys.path if pathlib.Path(d or ".").resolve() != HERE]
 import korvalinde  # noqa: E402
 
 
