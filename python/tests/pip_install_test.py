@@ -34,7 +34,7 @@ def main(source, work):
     assert where.startswith(str(venv)), where
     for f in ("_korvalinde.pyi", "py.typed", "xarray.py"):
         assert (pathlib.Path(where).parent / f).is_file(), f
-    tests = [str(p) for p in sorted((source / "python" / "tests").glob("test_*.py"))]
+    tests = [str(p) for p in sorted((tree / "python" / "tests").glob("test_*.py"))]
     subprocess.run([python, "-m", "pytest", "-q", "-p", "no:cacheprovider", *tests],
                    cwd=elsewhere, env=env, check=True)
     shutil.rmtree(work)
