@@ -30,6 +30,7 @@ void add_bootstrap(MethodResult& m, const stats::Refit& refit, std::size_t n,
   plan.threads = o.threads;
   plan.prob = o.prob;
   plan.periods = o.periods;
+  plan.interrupted = o.interrupted;
   m.boot = stats::bootstrap(m.a, m.b, m.gof, refit, plan);
 }
 

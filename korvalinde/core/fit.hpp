@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -24,6 +25,9 @@ struct FitOptions {
   int bootstrap = 0;            // replicates B
   std::uint64_t seed = 0;
   unsigned threads = 1;         // for the bootstrap; results never depend on it
+  // Polled during the bootstrap; true abandons the fit (its result is then
+  // meaningless). Lets an interactive caller stop a long call.
+  std::function<bool()> interrupted;
 };
 
 // What a picture of the fit needs besides the result.
