@@ -18,6 +18,8 @@ struct FitOptions {
   int bins = 50;       // 1 .. 1,000,000
   double prob = 0.99;  // DPA_CUT probability, in (0, 1]
   bool ls = true, mle = true, lmom = true;
+  bool gev = false;           // the GEV in full besides the Gumbel (mle and lmom)
+  double confidence = 0.95;   // of every interval, in (0, 1)
   std::vector<double> periods{2, 5, 10, 20, 50, 100, 200, 500, 1000};
   std::optional<double> level;  // adds the return period of this level
   int bootstrap = 0;            // replicates B

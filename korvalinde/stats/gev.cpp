@@ -189,7 +189,7 @@ GevEstimate fit_gev_mle(std::span<const double> sorted, unsigned threads) {
     return gev_loglik(s, t, dd);
   }, theta, d, 0);
   if (theta[2] < -0.999)
-    return failure("GEV likelihood has no maximum: the shape runs to -1 or below");
+    return failure("GEV likelihood has no interior maximum: the shape runs to -1, where the likelihood grows without bound");
   if (!m.ok) return failure("GEV maximum likelihood did not converge");
   GevEstimate e = failure("");
   e.error.clear();
@@ -230,7 +230,7 @@ Estimate gev_quantile(const GevEstimate& e, double y0, double z) {
 
 namespace {
 
-ProfileBound to_original(ProfileBound b, double centre, double unit) {
+ProfileLimit to_original(ProfileLimit b, double centre, double unit) {
   if (b.reason.empty()) b.value = centre + unit * b.value;
   return b;
 }
@@ -239,7 +239,11 @@ ProfileBound to_original(ProfileBound b, double centre, double unit) {
 
 ProfileInterval gev_quantile_profile(const GevEstimate& e, double y0, double crit) {
   ProfileInterval out;
-  if (!e.ok || !e.theta_cov_valid || !std::isfinite(y0) || !(crit > 0)) {
+  if (!std::isfinite(y0)) {
+    out.lower.reason = out.upper.reason = "no profile at probability 0 or 1";
+    return out;
+  }
+  if (!e.ok || !e.theta_cov_valid || !(crit > 0)) {
     out.lower.reason = out.upper.reason = "no maximum-likelihood fit with a valid covariance";
     return out;
   }

@@ -60,10 +60,6 @@ GevEstimate fit_gev_mle(std::span<const double> sorted, unsigned threads = 1);
 // value +- z se.
 Estimate gev_quantile(const GevEstimate& e, double y0, double z);
 
-struct ProfileInterval {
-  ProfileBound lower, upper;
-};
-
 // Profile-likelihood interval at critical value crit (chi-square(1) quantile)
 // of the GEV quantile with reduced variate y0, and of the shape.
 ProfileInterval gev_quantile_profile(const GevEstimate& mle, double y0, double crit);
