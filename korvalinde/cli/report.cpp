@@ -4,6 +4,7 @@
 #include <cmath>
 #include <vector>
 
+#include "korvalinde/cli/dated_render.hpp"
 #include "korvalinde/cli/text.hpp"
 
 namespace korvalinde::cli {
@@ -99,6 +100,11 @@ class Table {
 };
 
 std::string failure(const FitResult& r) {
+  if (r.input_error) {
+    InputError e = *r.input_error;
+    e.message = "error: " + e.message;
+    return printable(e.text()) + "\n";
+  }
   const std::string file = printable(r.file);
   const std::string error = printable(r.error);
   // "NAME:LINE: text" becomes "NAME:LINE: error: text".
@@ -142,8 +148,11 @@ std::string_view info_meaning(int info) {
 std::string format_report(const FitResult& r) {
   if (!r.ok) return failure(r);
 
-  std::string out = printable(r.file) + "\n";
+  std::string out = printable(r.file);
+  if (r.dated && r.dated->grouped) out += " [" + printable(r.dated->group) + "]";
+  out += "\n";
   out += "  n " + std::to_string(r.n) + "   min " + num(r.min) + "   max " + num(r.max) + "\n";
+  out += dated_report_lines(r);
   out += "  bins " + std::to_string(r.bins) + "   width " + num(r.width) + "   cells " +
          std::to_string(r.m) + "\n";
 
@@ -151,7 +160,7 @@ std::string format_report(const FitResult& r) {
   if (r.ls.present) columns.push_back({"ls", &r.ls});
   if (r.mle.present) columns.push_back({"mle", &r.mle});
   if (r.lmom.present) columns.push_back({"lmom", &r.lmom});
-  if (columns.empty()) return out;
+  if (columns.empty()) return out + pot_report(r);
 
   auto cells = [&](auto cell) {
     std::vector<std::string> v;
@@ -234,7 +243,7 @@ std::string format_report(const FitResult& r) {
     out += "  mle:  log-likelihood " + num(r.mle.loglik) + ", " + std::to_string(r.mle.iterations) +
            " iterations\n";
   }
-  return out;
+  return out + pot_report(r);
 }
 
 }  // namespace korvalinde::cli
