@@ -30,6 +30,9 @@ struct GevSample {
 // support or for xi <= -1, where the likelihood has no maximum.
 bool gev_loglik(const GevSample& s, const std::array<double, 3>& theta, Derivs<3>& d);
 
+// The same for the Gumbel at theta = (mu, ln sigma).
+bool gumbel_loglik(const GevSample& s, const std::array<double, 2>& theta, Derivs<2>& d);
+
 struct GevEstimate {
   bool ok = false;
   std::string error;  // one line when !ok
