@@ -20,6 +20,8 @@ struct FitOptions {
   int bins = kDefaultBins;     // 1 .. kMaxBinsFit
   double prob = kDefaultProb;  // DPA_CUT probability, in (0, 1]
   bool ls = true, mle = true, lmom = true;
+  bool gev = false;           // the GEV in full besides the Gumbel (mle and lmom)
+  double confidence = 0.95;   // of every interval, in (0, 1)
   std::vector<double> periods{kDefaultPeriods.begin(), kDefaultPeriods.end()};
   std::optional<double> level;  // adds the return period of this level
   int bootstrap = 0;            // replicates B
