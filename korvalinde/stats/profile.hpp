@@ -83,11 +83,14 @@ struct MaxResult {
 
 // Maximises f over theta[first..K) from a point where f is defined (f
 // returns false where it is not). Converged when the undamped Newton step is
-// below tol in every free coordinate (the parameters should be of order 1).
-// d holds the derivatives at the returned theta.
+// below tol in every free coordinate (the parameters should be of order 1);
+// that last step is taken unless `last_step` is false, which saves an
+// evaluation where l matters more than the point (l is then off by about
+// g.step, which is of order tol^2). d holds the derivatives at the returned
+// theta.
 template <std::size_t K, class F>
 MaxResult maximize(const F& f, std::array<double, K>& theta, Derivs<K>& d, std::size_t first,
-                   double tol = 1e-11, int max_iterations = 200) {
+                   double tol = 1e-11, int max_iterations = 200, bool last_step = true) {
   MaxResult r;
   if (!f(theta, d)) return r;
   double lambda = 0;
@@ -102,6 +105,8 @@ MaxResult maximize(const F& f, std::array<double, K>& theta, Derivs<K>& d, std::
       double largest = 0;
       for (std::size_t i = first; i < K; ++i) largest = std::max(largest, std::fabs(step[i]));
       if (largest <= tol) {
+        r.ok = true;
+        if (!last_step) return r;
         auto next = theta;
         for (std::size_t i = first; i < K; ++i) next[i] += step[i];
         Derivs<K> dn;
@@ -109,7 +114,6 @@ MaxResult maximize(const F& f, std::array<double, K>& theta, Derivs<K>& d, std::
           theta = next;
           d = dn;
         }
-        r.ok = true;
         return r;
       }
     }
@@ -171,7 +175,7 @@ ProfileLimit profile_bound(const F& f, const R& repair, const std::array<double,
       t = attempt < 2 ? nuisance : theta_hat;
       t[0] = psi;
       if (attempt % 2 == 1) t = repair(t);
-      found = maximize<K>(f, t, d, 1).ok;
+      found = maximize<K>(f, t, d, 1, 1e-9, 200, false).ok;
     }
     if (!found) return false;
     nuisance = t;

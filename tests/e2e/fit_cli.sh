@@ -18,6 +18,9 @@ report)
               "INFO 1 (sum of squares converged)" "residual evaluations" "ls" "mle" "lmom"; do
     grep -qF "$want" out || fail "report lacks '$want': $(cat out)"
   done
+  # Probability 1: the quantile is infinite, written as the classic run writes it.
+  "$bin" fit --prob 1 --methods mle s.txt | grep -q "^ *DPA_CUT p=1 *Infinity$" ||
+    fail "--prob 1: $("$bin" fit --prob 1 --methods mle s.txt)"
   ;;
 json)
   head -200 s.txt > a.txt
