@@ -256,6 +256,13 @@ struct Column {
 
 using Getter = double (*)(const FitResult&, const MethodResult&, std::size_t);
 
+double profile_lower(const korvalinde::Estimate& e) {
+  return e.profile ? e.profile->lower.value : korvalinde::kUndefined;
+}
+double profile_upper(const korvalinde::Estimate& e) {
+  return e.profile ? e.profile->upper.value : korvalinde::kUndefined;
+}
+
 // The statistics of one method, under the names the command line's JSON
 // gives them (nested names joined by "_", the return levels as "rl").
 std::vector<std::pair<const char*, Getter>> method_statistics(const std::string& m) {
@@ -290,7 +297,9 @@ std::vector<std::pair<const char*, Getter>> method_statistics(const std::string&
   if (m == "mle") {
     s.insert(s.end(),
              {{"loglik", [](R, M r, P) { return r.loglik; }},
-              {"iterations", [](R, M r, P) { return static_cast<double>(r.iterations); }}});
+              {"iterations", [](R, M r, P) { return static_cast<double>(r.iterations); }},
+              {"quantile_profile_lower", [](R, M r, P) { return profile_lower(r.quantile); }},
+              {"quantile_profile_upper", [](R, M r, P) { return profile_upper(r.quantile); }}});
   }
   return s;
 }
@@ -307,6 +316,44 @@ const std::vector<std::pair<const char*, Getter>> kLevelStatistics{
      }},
     {"rl_upper", [](const FitResult&, const MethodResult& r, std::size_t p) {
        return r.return_levels[p].level.upper;
+     }},
+};
+
+// Maximum likelihood's profile-likelihood bounds of the return levels.
+const std::vector<std::pair<const char*, Getter>> kProfileLevelStatistics{
+    {"rl_profile_lower", [](const FitResult&, const MethodResult& r, std::size_t p) {
+       return profile_lower(r.return_levels[p].level);
+     }},
+    {"rl_profile_upper", [](const FitResult&, const MethodResult& r, std::size_t p) {
+       return profile_upper(r.return_levels[p].level);
+     }},
+};
+
+// The Gumbel check (a GEV fit by maximum likelihood), under gumbel_test_*.
+const std::vector<std::pair<const char*, Getter>> kGumbelTestStatistics{
+    {"gumbel_test_statistic",
+     [](const FitResult& r, const MethodResult&, std::size_t) { return r.gumbel_test.statistic; }},
+    {"gumbel_test_df",
+     [](const FitResult& r, const MethodResult&, std::size_t) {
+       return static_cast<double>(r.gumbel_test.df);
+     }},
+    {"gumbel_test_p",
+     [](const FitResult& r, const MethodResult&, std::size_t) { return r.gumbel_test.p; }},
+    {"gumbel_test_shape",
+     [](const FitResult& r, const MethodResult&, std::size_t) { return r.gumbel_test.shape.value; }},
+    {"gumbel_test_shape_se",
+     [](const FitResult& r, const MethodResult&, std::size_t) { return r.gumbel_test.shape.se; }},
+    {"gumbel_test_shape_lower",
+     [](const FitResult& r, const MethodResult&, std::size_t) { return r.gumbel_test.shape.lower; }},
+    {"gumbel_test_shape_upper",
+     [](const FitResult& r, const MethodResult&, std::size_t) { return r.gumbel_test.shape.upper; }},
+    {"gumbel_test_shape_profile_lower",
+     [](const FitResult& r, const MethodResult&, std::size_t) {
+       return profile_lower(r.gumbel_test.shape);
+     }},
+    {"gumbel_test_shape_profile_upper",
+     [](const FitResult& r, const MethodResult&, std::size_t) {
+       return profile_upper(r.gumbel_test.shape);
      }},
 };
 
@@ -355,6 +402,12 @@ py::dict fit_many(const py::object& a, int axis, std::int64_t bins, double prob,
       columns.push_back({m + "_" + key, member, get, false, py::array_t<double>(shape)});
     for (const auto& [key, get] : kLevelStatistics)
       columns.push_back({m + "_" + key, member, get, true, py::array_t<double>(rl_shape)});
+    if (m == "mle") {
+      for (const auto& [key, get] : kProfileLevelStatistics)
+        columns.push_back({m + "_" + key, member, get, true, py::array_t<double>(rl_shape)});
+      for (const auto& [key, get] : kGumbelTestStatistics)
+        columns.push_back({key, member, get, false, py::array_t<double>(shape)});
+    }
     if (level) {
       columns.push_back({m + "_level_period", member,
                          [](const FitResult&, const MethodResult& r, std::size_t) {

@@ -154,15 +154,23 @@ def _flat(record):
     """fit()'s statistics under fit_many's names: (name, period index, value)."""
     for key in ("min", "max", "width", "m"):
         yield key, None, record[key]
+    test = record.get("gumbel_test", {})
+    for key, value in test.items():
+        if key == "shape":
+            yield from ((f"gumbel_test_shape" + ("" if k == "value" else f"_{k}"), None, v)
+                        for k, v in value.items() if not k.endswith("_reason"))
+        elif key != "error":
+            yield f"gumbel_test_{key}", None, value
     for m in METHODS:
         for key, value in record[m].items():
             if key == "quantile":
                 yield from ((f"{m}_quantile" + ("" if k == "value" else f"_{k}"), None, v)
-                            for k, v in value.items() if k != "p")
+                            for k, v in value.items() if k != "p" and not k.endswith("_reason"))
             elif key == "return_levels":
                 for p, level in enumerate(value):
                     yield from ((f"{m}_rl" + ("" if k == "value" else f"_{k}"), p, v)
-                                for k, v in level.items() if k != "period")
+                                for k, v in level.items()
+                                if k != "period" and not k.endswith("_reason"))
             elif key == "level":
                 yield f"{m}_level_period", None, value["period"]
             elif key == "gof":
