@@ -25,6 +25,7 @@ Json with_estimate(Json j, const Estimate& e) {
 }
 
 Json method(const MethodResult& r, bool ls, bool mle) {
+  if (!r.error.empty()) return Json{{"error", r.error}};
   Json j;
   j["a"] = number(r.a);
   j["b"] = number(r.b);

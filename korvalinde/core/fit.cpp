@@ -1,5 +1,6 @@
 #include "korvalinde/core/fit.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <string>
 
@@ -82,16 +83,17 @@ FitResult fit_sample_sorting(std::span<double> values, const FitOptions& options
                                      : "the values have no usable range for " +
                                            std::to_string(options.bins) + " bins");
   }
-  if (ls.status == LsFit::Status::SolverFailed) {
-    return failure(r, "least-squares fit failed: solver code " + std::to_string(ls.info));
-  }
   r.width = ls.dx;
   r.m = ls.m;
 
   const stats::Analysis in{sorted, {ls.minimum, ls.dx, {ws.raw.data(), std::size_t(ls.m)}},
                            options.prob, options.periods, options.level, options.threads};
   const int bins = options.bins;
-  if (options.ls) {
+  if (options.ls && ls.status == LsFit::Status::SolverFailed) {
+    r.ls.present = true;
+    r.ls.info = ls.info;
+    r.ls.error = "least-squares fit failed: solver code " + std::to_string(ls.info);
+  } else if (options.ls) {
     MethodResult& m = r.ls;
     m.present = true;
     m.info = ls.info;
@@ -113,24 +115,38 @@ FitResult fit_sample_sorting(std::span<double> values, const FitOptions& options
   }
   if (options.mle) {
     const stats::Estimation e = stats::fit_mle(sorted, options.threads);
-    if (!e.ok) return failure(r, e.error);
     MethodResult& m = r.mle;
     m.present = true;
-    m.loglik = e.loglik;
-    m.iterations = e.iterations;
-    stats::analyze_method(in, e.a, e.b, e.cov, m);
-    if (options.bootstrap > 0) add_bootstrap(m, stats::refit_mle, sorted.size(), options);
+    if (!e.ok) {
+      m.error = e.error;
+    } else {
+      m.loglik = e.loglik;
+      m.iterations = e.iterations;
+      stats::analyze_method(in, e.a, e.b, e.cov, m);
+      if (options.bootstrap > 0) add_bootstrap(m, stats::refit_mle, sorted.size(), options);
+    }
   }
   if (options.lmom) {
     const stats::Estimation e = stats::fit_lmom(sorted);
-    if (!e.ok) return failure(r, e.error);
     MethodResult& m = r.lmom;
     m.present = true;
-    stats::analyze_method(in, e.a, e.b, e.cov, m);
-    if (options.bootstrap > 0) {
-      add_bootstrap(m, stats::refit_lmom, sorted.size(), options);
-      m.se_a = m.boot->se_a;
-      m.se_b = m.boot->se_b;
+    if (!e.ok) {
+      m.error = e.error;
+    } else {
+      stats::analyze_method(in, e.a, e.b, e.cov, m);
+      if (options.bootstrap > 0) {
+        add_bootstrap(m, stats::refit_lmom, sorted.size(), options);
+        m.se_a = m.boot->se_a;
+        m.se_b = m.boot->se_b;
+      }
+    }
+  }
+  // A method fails alone; the file fails when every method asked for did.
+  const MethodResult* const methods[] = {&r.ls, &r.mle, &r.lmom};
+  if (std::all_of(std::begin(methods), std::end(methods),
+                  [](const MethodResult* m) { return !m->present || !m->error.empty(); })) {
+    for (const MethodResult* m : methods) {
+      if (m->present) return failure(r, m->error);
     }
   }
   if (detail != nullptr) {
