@@ -47,6 +47,7 @@ struct Settings {
   FitOptions fit;
   std::vector<std::string> files;
   std::vector<Method> methods{kMethods.begin(), kMethods.end()};
+  std::vector<std::string> dists{"gumbel"};
   std::string result, json, svg, sep;
   int column = 1;
   std::string column_text = "1";
@@ -237,6 +238,15 @@ void add_options(CLI::App& fit, Settings& s) {
              return got ? "" : "'" + text + "' is not ls, mle or lmom";
            })
       ->default_str("ls,mle,lmom");
+  add_list(fit, "--dist", s.dists, "Distributions in full, comma separated: gumbel,gev",
+           [](const std::string& text, std::string& d) -> std::string {
+             d = text;
+             return text == "gumbel" || text == "gev" ? "" : "'" + text + "' is not gumbel or gev";
+           })
+      ->default_str("gumbel");
+  fit.add_option("--confidence", s.fit.confidence, "Confidence of every interval, in (0, 1)")
+      ->check(number_where([](double c) { return c > 0 && c < 1; }, "must be in (0, 1)"))
+      ->default_str("0.95");
   add_list(fit, "--periods", s.fit.periods, "Return periods, comma separated",
            [](const std::string& text, double& t) {
              std::string why = read_number(text, t);
@@ -301,6 +311,7 @@ std::string output_key(const std::string& name) {
 std::string validate(Settings& s) {
   s.fit.ls = s.fit.mle = s.fit.lmom = false;
   for (const Method m : s.methods) uses(s.fit, m) = true;
+  s.fit.gev = std::find(s.dists.begin(), s.dists.end(), "gev") != s.dists.end();
   if (std::string why = check_options(s.fit); !why.empty()) return why;
   const char sep = s.sep.empty() ? '\0' : s.sep[0];
   if (wants_dated(s.dated, s.column_text)) {

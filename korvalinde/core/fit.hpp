@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -19,11 +20,16 @@ struct FitOptions {
   int bins = kDefaultBins;     // 1 .. kMaxBinsFit
   double prob = kDefaultProb;  // DPA_CUT probability, in (0, 1]
   bool ls = true, mle = true, lmom = true;
+  bool gev = false;           // the GEV in full besides the Gumbel (mle and lmom)
+  double confidence = 0.95;   // of every interval, in (0, 1)
   std::vector<double> periods{kDefaultPeriods.begin(), kDefaultPeriods.end()};
   std::optional<double> level;  // adds the return period of this level
   int bootstrap = 0;            // replicates B
   std::uint64_t seed = 0;
   unsigned threads = 1;         // for the bootstrap; results never depend on it
+  // Polled during the bootstrap; true abandons the fit (its result is then
+  // meaningless). Lets an interactive caller stop a long call.
+  std::function<bool()> interrupted;
 };
 
 // What a picture of the fit needs besides the result.

@@ -9,7 +9,7 @@ target_compile_definitions(test_app PRIVATE KORVALINDE_SOURCE_DIR="${PROJECT_SOU
 
 # Allocation counting replaces malloc, and sanitizers change the memory
 # figures: both run in the plain builds only.
-if(NOT CMAKE_CXX_FLAGS MATCHES "sanitize")
+if(NOT KORVALINDE_SANITIZE)
   korvalinde_add_test(test_alloc LIBS korvalinde_classic SOURCES ${CMAKE_CURRENT_LIST_DIR}/alloc_test.cpp)
   korvalinde_add_test(test_memory LABELS slow SOURCES ${CMAKE_CURRENT_LIST_DIR}/memory_test.cpp)
   target_compile_definitions(test_memory PRIVATE KORVALINDE_BINARY="$<TARGET_FILE:korvalinde>")

@@ -33,7 +33,7 @@ rows = [json.loads(l) for l in open(sys.argv[1])]
 assert [r["file"] for r in rows] == ["a.txt", "missing.txt", "bad.txt", "s.txt"], rows
 assert [r["ok"] for r in rows] == [True, False, False, True]
 assert rows[2]["error"] == "bad.txt:3: 'abc' is not a number", rows[2]
-keys = ["file", "ok", "n", "min", "max", "bins", "width", "m", "ls", "mle", "lmom"]
+keys = ["file", "ok", "n", "min", "max", "bins", "width", "m", "ls", "mle", "lmom", "gumbel_test"]
 assert list(rows[3]) == keys, list(rows[3])
 ls = rows[3]["ls"]
 for k in ["a", "b", "se_a", "se_b", "corr_ab", "info", "nfev", "sum_sq", "l2", "serror",
@@ -44,6 +44,30 @@ assert [x["period"] for x in ls["return_levels"]] == [2, 5, 10, 20, 50, 100, 200
 assert ls["quantile"]["p"] == 0.99 and ls["quantile"]["lower"] < ls["quantile"]["value"]
 assert rows[3]["mle"]["loglik"] < 0 and rows[3]["mle"]["iterations"] > 0
 assert rows[3]["lmom"]["se_a"] is None  # no bootstrap, no standard error
+rl = rows[3]["mle"]["return_levels"][5]
+assert rl["profile_lower"] < rl["value"] < rl["profile_upper"], rl
+t = rows[3]["gumbel_test"]
+assert t["df"] == 1 and t["statistic"] >= 0 and 0 <= t["p"] <= 1, t
+PY
+  # The GEV in full, at 90%: narrower intervals than at 95%, the same fit.
+  "$bin" fit --json g.jsonl --quiet --dist gumbel,gev --confidence 0.9 s.txt || fail "status $?"
+  "$bin" fit --dist gev s.txt | grep -q "^  GEV check: shape .*likelihood ratio .*Gumbel is" ||
+    fail "no GEV check line"
+  $py - r.jsonl g.jsonl <<'PY' || fail "GEV JSON check"
+import json, sys
+r95 = [json.loads(l) for l in open(sys.argv[1])][3]
+r90 = json.loads(open(sys.argv[2]).readline())
+g = r90["gev"]["mle"]
+for k in ["loc", "scale", "shape", "se_loc", "se_scale", "se_shape", "cov", "loglik",
+          "iterations", "quantile", "return_levels", "shape_interval", "gof"]:
+    assert k in g, k
+assert set(r90["gev"]) == {"mle", "lmom"} and "loglik" not in r90["gev"]["lmom"]
+assert len(g["cov"]) == 3 and g["cov"][0][1] == g["cov"][1][0]
+assert r90["gumbel_test"]["shape"]["value"] == g["shape"]
+a, b = r95["mle"]["return_levels"][5], r90["mle"]["return_levels"][5]
+assert a["value"] == b["value"] and a["lower"] < b["lower"] and b["profile_upper"] < a["profile_upper"]
+s = g["shape_interval"]
+assert s["profile_lower"] < g["shape"] < s["profile_upper"], s
 PY
   ;;
 svg)
@@ -79,6 +103,10 @@ columns)
   printf '1;x;2\n3;y\n' > short.txt
   "$bin" fit --quiet --column 3 --sep ';' short.txt 2> err
   grep -qx "short.txt:2: no value in column 3" err || fail "missing field: $(cat err)"
+  # Text after a value within its field blames the whole field.
+  printf '1 2,3\n' > junk.txt
+  "$bin" fit --quiet --sep , junk.txt 2> err
+  grep -qx "junk.txt:1: '1 2' is not a number" err || fail "junk after a value: $(cat err)"
   ;;
 threads)
   head -300 s.txt > a.txt

@@ -15,7 +15,7 @@ endforeach()
 set(fault_checks read_error fifo stdin_sample result_atomic result_write_fails broken_pipe tiny_scale
     restored)
 # Sanitizers reserve more address space than the memory limit allows.
-if(NOT CMAKE_CXX_FLAGS MATCHES "sanitize")
+if(NOT KORVALINDE_SANITIZE)
   list(APPEND fault_checks long_names)
 endif()
 foreach(check IN LISTS fault_checks)
