@@ -5,6 +5,7 @@
 // reader's 64 KiB buffer). read_values is compared
 // with a plain line-by-line reading of the same bytes: the values, or the
 // message of the first line that fails.
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -73,8 +74,14 @@ std::string reference(std::string_view f, int column, char sep,
           while (q < line.size() && blank(line[q]))
             ++q;
           if (q < line.size() && line[q] != sep &&
-              !(line[q] == '\r' && q + 1 == line.size()))
-            return at + shown_token(token);
+              !(line[q] == '\r' && q + 1 == line.size())) {
+            // The whole field is blamed, up to the separator or line end.
+            const std::size_t f = std::min(line.find(sep, p), line.size());
+            std::string_view field = line.substr(p, f - p);
+            if (f == line.size() && !field.empty() && field.back() == '\r')
+              field.remove_suffix(1);
+            return at + shown_token(field);
+          }
         }
         out.push_back(v);
         break;

@@ -522,6 +522,12 @@ bool fit_all(const Settings& s, Sinks& sinks, std::vector<Outcome>& outcomes, bo
         failed = true;
         std::fprintf(stderr, "%s\n", r.error.c_str());
       }
+      for (const Method m : kMethods) {
+        if (!r.ok || result_of(r, m).error.empty()) continue;
+        failed = true;  // the others report; the run still says it failed
+        std::fprintf(stderr, "%s: %s: %s\n", r.file.c_str(), std::string(method_name(m)).c_str(),
+                     result_of(r, m).error.c_str());
+      }
       if (sinks.report) sinks.out.write((i + k > 0 ? "\n" : "") + format_report(r));
       if (sinks.json != nullptr) sinks.json->write(to_json_line(r) + "\n");
     }

@@ -74,6 +74,7 @@ Json gev_json(const GevMethodResult& g, double prob, bool mle) {
 }
 
 Json method(const MethodResult& r, bool ls, bool mle) {
+  if (!r.error.empty()) return Json{{"error", r.error}};
   Json j;
   j["a"] = number(r.a);
   j["b"] = number(r.b);

@@ -1,5 +1,6 @@
 #include "korvalinde/core/fit.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <string>
 
@@ -86,9 +87,6 @@ FitResult fit_sample_sorting(std::span<double> values, const FitOptions& options
                                      : "the values have no usable range for " +
                                            std::to_string(options.bins) + " bins");
   }
-  if (ls.status == LsFit::Status::SolverFailed) {
-    return failure(r, "least-squares fit failed: solver code " + std::to_string(ls.info));
-  }
   r.width = ls.dx;
   r.m = ls.m;
 
@@ -97,7 +95,11 @@ FitResult fit_sample_sorting(std::span<double> values, const FitOptions& options
                            dist::normal_two_sided(options.confidence)};
   const double crit = dist::chi2_1_quantile(options.confidence);
   const int bins = options.bins;
-  if (options.ls) {
+  if (options.ls && ls.status == LsFit::Status::SolverFailed) {
+    r.ls.present = true;
+    r.ls.info = ls.info;
+    r.ls.error = "least-squares fit failed: solver code " + std::to_string(ls.info);
+  } else if (options.ls) {
     MethodResult& m = r.ls;
     m.present = true;
     m.info = ls.info;
@@ -119,50 +121,64 @@ FitResult fit_sample_sorting(std::span<double> values, const FitOptions& options
   }
   if (options.mle) {
     const stats::Estimation e = stats::fit_mle(sorted, options.threads);
-    if (!e.ok) return failure(r, e.error);
     MethodResult& m = r.mle;
     m.present = true;
-    m.loglik = e.loglik;
-    m.iterations = e.iterations;
-    stats::analyze_method(in, e.a, e.b, e.cov, m);
-    stats::add_gumbel_profiles(in, e.loglik, crit, m);
-    if (options.bootstrap > 0) add_bootstrap(m, stats::refit_mle, sorted.size(), options);
-    // The Gumbel check: the GEV by maximum likelihood and the likelihood ratio.
-    const stats::GevEstimate g = stats::fit_gev_mle(sorted, options.threads);
-    GumbelTestResult& t = r.gumbel_test;
-    t.present = true;
-    if (g.ok) {
-      const stats::GumbelTest lr = stats::gumbel_test(g.loglik, e.loglik);
-      t.statistic = lr.statistic;
-      t.df = lr.df;
-      t.p = lr.p;
+    if (!e.ok) {
+      m.error = e.error;
     } else {
-      t.error = g.error;
-    }
-    if (options.gev) {
-      stats::analyze_gev(in, g, crit, r.gev.mle);
-      t.shape = r.gev.mle.shape_interval;
-    } else if (g.ok) {
-      t.shape.value = g.d.shape;
-      if (std::isfinite(g.cov[2][2])) {
-        t.shape.se = std::sqrt(g.cov[2][2]);
-        t.shape.lower = t.shape.value - in.z * t.shape.se;
-        t.shape.upper = t.shape.value + in.z * t.shape.se;
+      m.loglik = e.loglik;
+      m.iterations = e.iterations;
+      stats::analyze_method(in, e.a, e.b, e.cov, m);
+      stats::add_gumbel_profiles(in, e.loglik, crit, m);
+      if (options.bootstrap > 0) add_bootstrap(m, stats::refit_mle, sorted.size(), options);
+      // The Gumbel check: the GEV by maximum likelihood and the likelihood ratio.
+      const stats::GevEstimate g = stats::fit_gev_mle(sorted, options.threads);
+      GumbelTestResult& t = r.gumbel_test;
+      t.present = true;
+      if (g.ok) {
+        const stats::GumbelTest lr = stats::gumbel_test(g.loglik, e.loglik);
+        t.statistic = lr.statistic;
+        t.df = lr.df;
+        t.p = lr.p;
+      } else {
+        t.error = g.error;
       }
-      t.shape.profile = stats::gev_shape_profile(g, crit);
+      if (options.gev) {
+        stats::analyze_gev(in, g, crit, r.gev.mle);
+        t.shape = r.gev.mle.shape_interval;
+      } else if (g.ok) {
+        t.shape.value = g.d.shape;
+        if (std::isfinite(g.cov[2][2])) {
+          t.shape.se = std::sqrt(g.cov[2][2]);
+          t.shape.lower = t.shape.value - in.z * t.shape.se;
+          t.shape.upper = t.shape.value + in.z * t.shape.se;
+        }
+        t.shape.profile = stats::gev_shape_profile(g, crit);
+      }
     }
   }
   if (options.gev && options.lmom) stats::analyze_gev(in, stats::fit_gev_lmom(sorted), 0, r.gev.lmom);
   if (options.lmom) {
     const stats::Estimation e = stats::fit_lmom(sorted);
-    if (!e.ok) return failure(r, e.error);
     MethodResult& m = r.lmom;
     m.present = true;
-    stats::analyze_method(in, e.a, e.b, e.cov, m);
-    if (options.bootstrap > 0) {
-      add_bootstrap(m, stats::refit_lmom, sorted.size(), options);
-      m.se_a = m.boot->se_a;
-      m.se_b = m.boot->se_b;
+    if (!e.ok) {
+      m.error = e.error;
+    } else {
+      stats::analyze_method(in, e.a, e.b, e.cov, m);
+      if (options.bootstrap > 0) {
+        add_bootstrap(m, stats::refit_lmom, sorted.size(), options);
+        m.se_a = m.boot->se_a;
+        m.se_b = m.boot->se_b;
+      }
+    }
+  }
+  // A method fails alone; the file fails when every method asked for did.
+  const MethodResult* const methods[] = {&r.ls, &r.mle, &r.lmom};
+  if (std::all_of(std::begin(methods), std::end(methods),
+                  [](const MethodResult* m) { return !m->present || !m->error.empty(); })) {
+    for (const MethodResult* m : methods) {
+      if (m->present) return failure(r, m->error);
     }
   }
   if (detail != nullptr) {

@@ -44,6 +44,11 @@ inline bool& uses(FitOptions& o, Method m) {
   return m == Method::ls ? o.ls : m == Method::mle ? o.mle : o.lmom;
 }
 
+// The result of method `m`.
+inline const MethodResult& result_of(const FitResult& r, Method m) {
+  return m == Method::ls ? r.ls : m == Method::mle ? r.mle : r.lmom;
+}
+
 // Checks the options; an empty string when they are fine, else the reason.
 std::string check_options(const FitOptions& options);
 

@@ -115,6 +115,33 @@ void SampleReader::skip_line() {
   }
 }
 
+// The shown value and what follows it up to the separator or the line end
+// (a carriage return before the line end left out), with no byte consumed:
+// at most kTokenShown + 2 characters, enough to tell whether show() cuts it.
+std::string SampleReader::field_after_value() {
+  std::string field(shown_, shown_len_);
+  bool ended = false;
+  for (std::size_t k = beg_; field.size() <= kTokenShown + 1; ++k) {
+    if (k >= end_) {
+      const std::size_t offset = k - beg_;
+      const bool more = fill();
+      k = beg_ + offset;
+      if (!more || k >= end_) {
+        ended = !more && error_ == 0;
+        break;
+      }
+    }
+    if (buf_[k] == fields_.sep) break;
+    if (buf_[k] == '\n') {
+      ended = true;
+      break;
+    }
+    field += buf_[k];
+  }
+  if (ended && !field.empty() && field.back() == '\r') field.pop_back();
+  return field;
+}
+
 void SampleReader::show(std::string_view token) {
   shown_len_ = std::min(token.size(), kTokenShown);
   token_cut_ = token.size() > kTokenShown;
@@ -211,12 +238,17 @@ SampleReader::Next SampleReader::next(double& value) {
         if (token.empty() && term == '\n') got = Next::Missing;
         if (got != Next::Value || !classic) show(token);  // before the bytes may move
         if (got == Next::Value && !classic) {
-          // Only blanks may stand between the value and the separator.
+          // Only blanks may stand between the value and the separator; else
+          // the message shows the whole field.
           beg_ = i;
+          const std::string field = field_after_value();
           if (!skip_blanks_in_line() && error_ != 0) return Next::Error;
           const bool ends = line_ends_here();
           if (error_ != 0) return Next::Error;
-          if (!ends && buf_[beg_] != fields_.sep) got = Next::Bad;
+          if (!ends && buf_[beg_] != fields_.sep) {
+            got = Next::Bad;
+            if (!token_cut_) show(field);
+          }
           i = beg_;
         }
         if (got != Next::Value) bad_line_ = line;

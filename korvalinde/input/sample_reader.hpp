@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <span>
+#include <string>
 #include <string_view>
 
 namespace korvalinde {
@@ -62,6 +63,7 @@ class SampleReader {
   std::size_t token_end(std::size_t i) const;
   bool token_at(std::size_t& end);
   void show(std::string_view token);
+  std::string field_after_value();
 
   int fd_;
   char* buf_;

@@ -70,6 +70,8 @@ struct Boot {
 // One estimation method: "ls", "mle" or "lmom".
 struct MethodResult {
   bool present = false;  // the method was asked for and has run
+  std::string error;     // why it failed alone (the others still report); then
+                         // its values are undefined
   double a = kUndefined, b = kUndefined;
   double se_a = kUndefined, se_b = kUndefined, corr_ab = kUndefined;
 

@@ -11,7 +11,7 @@ Estimate reduced_estimate(double a, double b, double y, const Covariance& cov, d
   e.value = a + b * y;
   if (cov.valid() && std::isfinite(e.value)) {
     const double var = cov.aa + 2 * y * cov.ab + y * y * cov.bb;
-    e.se = std::sqrt(std::max(0.0, var));
+    e.se = cov.unit * std::sqrt(std::max(0.0, var));
     e.lower = e.value - z * e.se;
     e.upper = e.value + z * e.se;
   }
@@ -28,9 +28,9 @@ void analyze_method(const Analysis& in, double a, double b, const Covariance& co
   out.a = a;
   out.b = b;
   if (cov.valid()) {
-    out.se_a = std::sqrt(cov.aa);
-    out.se_b = std::sqrt(cov.bb);
-    out.corr_ab = cov.ab / (out.se_a * out.se_b);
+    out.se_a = cov.unit * std::sqrt(cov.aa);
+    out.se_b = cov.unit * std::sqrt(cov.bb);
+    out.corr_ab = cov.ab / (std::sqrt(cov.aa) * std::sqrt(cov.bb));
   }
   out.prob = in.prob;
   out.quantile = reduced_estimate(a, b, dist::gumbel_reduced_closed(in.prob), cov, in.z);

@@ -16,6 +16,16 @@ bool Covariance::valid() const {
 
 namespace {
 
+// The covariance unit^2 [[aa, ab], [ab, bb]]: in plain numbers when they
+// are normal doubles, else with its unit.
+Covariance in_unit(double aa, double ab, double bb, double unit) {
+  const Covariance plain{aa * unit * unit, ab * unit * unit, bb * unit * unit};
+  if (std::isnormal(plain.aa) && std::isnormal(plain.bb) && (ab == 0 || std::isnormal(plain.ab)))
+    return plain;
+  const Covariance scaled{aa, ab, bb, unit};
+  return scaled.valid() ? scaled : Covariance{};
+}
+
 Estimation failure(const char* message) {
   Estimation e;
   e.error = message;
@@ -120,11 +130,9 @@ Estimation fit_mle(std::span<const double> x, unsigned threads) {
   const double u = c;
   const double v = var_w / (b * b) + c * c;
   const double det = 1 + var_w / (b * b);  // (1 + v) - u^2
-  const double scale = est.b * est.b / nd / det;
-  est.cov.aa = scale * (1 + v);
-  est.cov.ab = -scale * u;
-  est.cov.bb = scale;
-  if (!est.cov.valid()) est.cov = Covariance{};  // b^2 / n overflows
+  // In units of b, so that it exists at any scale of the data.
+  const double scale = 1 / nd / det;
+  est.cov = in_unit(scale * (1 + v), -scale * u, scale, est.b);
   est.ok = true;
   return est;
 }
@@ -179,16 +187,18 @@ Covariance ls_covariance(std::span<const double> x, std::span<const double> y, d
   if (m <= 2 || y.size() != m || !(b > 0)) return cov;
   // f = e^-z F / b; df/da = f (1 - e^-z) / b, df/db = f (z (1 - e^-z) - 1) / b.
   // The residuals' Jacobian is minus these; the sign drops out of J^T J.
+  // All are taken times b (residuals) and b^2 (derivatives): the covariance
+  // then comes out in units of b, finite at any scale of the data.
   detail::Sum jaa, jab, jbb, rss;
   for (std::size_t i = 0; i < m; ++i) {
     const double z = (x[i] - a) / b;
     const double t = std::exp(-z);
     // Far below a the density underflows to 0 along with its derivatives.
     const bool zero = !std::isfinite(t);
-    const double f = zero ? 0.0 : t * std::exp(-t) / b;
-    const double ga = zero ? 0.0 : f * (1 - t) / b;
-    const double gb = zero ? 0.0 : f * (z * (1 - t) - 1) / b;
-    const double r = y[i] - f;
+    const double f = zero ? 0.0 : t * std::exp(-t);
+    const double ga = zero ? 0.0 : f * (1 - t);
+    const double gb = zero ? 0.0 : f * (z * (1 - t) - 1);
+    const double r = y[i] * b - f;
     jaa.add(ga * ga);
     jab.add(ga * gb);
     jbb.add(gb * gb);
@@ -197,10 +207,7 @@ Covariance ls_covariance(std::span<const double> x, std::span<const double> y, d
   const double s2 = rss.value() / static_cast<double>(m - 2);
   const double det = jaa.value() * jbb.value() - jab.value() * jab.value();
   if (!(det > 0) || !std::isfinite(det)) return cov;
-  cov.aa = s2 * jbb.value() / det;
-  cov.ab = -s2 * jab.value() / det;
-  cov.bb = s2 * jaa.value() / det;
-  return cov;
+  return in_unit(s2 * jbb.value() / det, -s2 * jab.value() / det, s2 * jaa.value() / det, b);
 }
 
 }  // namespace korvalinde::stats

@@ -12,8 +12,11 @@
 namespace korvalinde::stats {
 
 // Covariance matrix of (a, b); NaN entries when it does not exist.
+// The matrix is unit^2 times the entries: a unit other than 1 (the scale of
+// the data) keeps it finite where b^2 would overflow or underflow.
 struct Covariance {
   double aa = kUndefined, ab = kUndefined, bb = kUndefined;
+  double unit = 1;
   bool valid() const;  // finite, positive variances, |correlation| <= 1
 };
 

@@ -106,6 +106,10 @@ columns)
   printf '1;x;2\n3;y\n' > short.txt
   "$bin" fit --quiet --column 3 --sep ';' short.txt 2> err
   grep -qx "short.txt:2: no value in column 3" err || fail "missing field: $(cat err)"
+  # Text after a value within its field blames the whole field.
+  printf '1 2,3\n' > junk.txt
+  "$bin" fit --quiet --sep , junk.txt 2> err
+  grep -qx "junk.txt:1: '1 2' is not a number" err || fail "junk after a value: $(cat err)"
   ;;
 threads)
   head -300 s.txt > a.txt
@@ -301,6 +305,32 @@ PY
     st=$?
     [ $st = 0 ] || { [ $st = 1 ] && grep -qx "m.txt: not enough memory" err; } ||
       fail "ulimit -v $v: status $st, $(cat err)"
+  done
+  ;;
+scales)
+  # At any scale of the data a failing method fails alone, and the others'
+  # scale-free numbers (correlations, standard errors over the scale) stay.
+  "$bin" fit --quiet --json - s.txt > base
+  for e in -100 -200 -310 300; do
+    awk -v e=$e '{ printf "%se%d\n", $1, e }' s.txt > t.txt
+    "$bin" fit --quiet --json - t.txt > j 2> err; st=$?
+    $py - base j $e "$st" err <<'PY' || fail "scale 1e$e: $(cat err)"
+import json, sys
+base, got = json.load(open(sys.argv[1])), json.load(open(sys.argv[2]))
+scale, status, err = 10.0 ** int(sys.argv[3]), int(sys.argv[4]), open(sys.argv[5]).read()
+assert got["ok"], got
+failed = [m for m in ("ls", "mle", "lmom") if "error" in got[m]]
+assert failed in ([], ["ls"]), failed
+assert status == (1 if failed else 0), status
+assert err == "".join(f"t.txt: {m}: {got[m]['error']}\n" for m in failed), err
+for m in ("ls", "mle"):
+    if m in failed:
+        continue
+    for k in ("corr_ab",):
+        assert abs(got[m][k] - base[m][k]) < 1e-9, (m, k, got[m][k], base[m][k])
+    for k in ("se_a", "se_b"):
+        assert abs(got[m][k] / scale / base[m][k] - 1) < 1e-9, (m, k, got[m][k], base[m][k])
+PY
   done
   ;;
 *) fail "unknown check $check" ;;
