@@ -31,3 +31,10 @@ foreach(check report json svg usage columns threads classic_equal)
 endforeach()
 # Files and bootstrap replicates on several threads (run under ThreadSanitizer too).
 set_tests_properties(e2e.fit.threads PROPERTIES LABELS threads)
+
+# The fit command on dated records.
+foreach(check annual_maxima reader_errors time_formats groups_and_pot)
+  add_test(NAME e2e.dated.${check}
+           COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/dated_cli.sh $<TARGET_FILE:korvalinde>
+                   ${PROJECT_SOURCE_DIR} ${check})
+endforeach()
