@@ -11,7 +11,11 @@ namespace korvalinde::cli {
 
 namespace {
 
-std::string num(double v) { return format_number(v, 6); }
+// An infinite quantile (probability 1) reads as the classic run writes it.
+std::string num(double v) {
+  if (std::isinf(v)) return v > 0 ? "Infinity" : "-Infinity";
+  return format_number(v, 6);
+}
 
 std::string plus_minus(double value, double se) {
   if (!std::isfinite(value)) return "-";
@@ -24,7 +28,8 @@ std::string bounds(double lower, double upper) {
 }
 
 std::string with_interval(const Estimate& e) {
-  if (!std::isfinite(e.value)) return "-";
+  if (std::isnan(e.value)) return "-";
+  if (std::isinf(e.value)) return num(e.value);
   return num(e.value) + " " + bounds(e.lower, e.upper);
 }
 
