@@ -1,6 +1,8 @@
 #include "korvalinde/input/dated_csv.hpp"
 
 #include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -102,9 +104,43 @@ struct Row {
   std::uint64_t line;
 };
 
+// A group's rows as columns, which become the series without a copy.
 struct Group {
   std::string name;
-  std::vector<Row> rows;
+  std::vector<std::int64_t> time;
+  std::vector<double> value;
+  std::vector<std::uint64_t> line;
+
+  std::size_t size() const { return value.size(); }
+  void push(const Row& r, bool with_time) {
+    if (with_time) {
+      time.push_back(r.time);
+      line.push_back(r.line);
+    }
+    value.push_back(r.value);
+  }
+  Row at(std::size_t i) const { return {time[i], value[i], line[i]}; }
+  void set(std::size_t i, const Row& r) {
+    time[i] = r.time;
+    value[i] = r.value;
+    line[i] = r.line;
+  }
+  // Rows by time, equal times in file order; a record in order stays as is.
+  void sort_by_time() {
+    if (std::is_sorted(time.begin(), time.end())) return;
+    std::vector<std::size_t> order(size());
+    std::iota(order.begin(), order.end(), std::size_t{0});
+    std::stable_sort(order.begin(), order.end(),
+                     [&](std::size_t a, std::size_t b) { return time[a] < time[b]; });
+    auto permute = [&](auto& v) {
+      std::remove_reference_t<decltype(v)> sorted(v.size());
+      for (std::size_t i = 0; i < order.size(); ++i) sorted[i] = v[order[i]];
+      v = std::move(sorted);
+    };
+    permute(time);
+    permute(value);
+    permute(line);
+  }
 };
 
 struct Columns {
@@ -125,12 +161,12 @@ std::optional<InputError> first_duplicate(const std::vector<Group>& groups,
                                           const std::string& file, int time_column) {
   std::optional<InputError> first;
   for (const Group& g : groups) {
-    for (std::size_t i = 1; i < g.rows.size(); ++i) {
-      if (g.rows[i].time != g.rows[i - 1].time) continue;
-      const std::uint64_t a = g.rows[i - 1].line, b = g.rows[i].line;
+    for (std::size_t i = 1; i < g.size(); ++i) {
+      if (g.time[i] != g.time[i - 1]) continue;
+      const std::uint64_t a = g.line[i - 1], b = g.line[i];
       if (!first || b < first->line) {
         first = error_at(file, b, time_column, "duplicate_time",
-                         "time " + format_time(g.rows[i].time) + " on lines " +
+                         "time " + format_time(g.time[i]) + " on lines " +
                              std::to_string(a) + " and " + std::to_string(b));
       }
     }
@@ -140,20 +176,22 @@ std::optional<InputError> first_duplicate(const std::vector<Group>& groups,
 
 void merge_duplicates(Group& g, DuplicateRule rule, std::size_t& merged) {
   std::size_t out = 0;
-  for (std::size_t i = 0; i < g.rows.size();) {
+  for (std::size_t i = 0; i < g.size();) {
     std::size_t j = i + 1;
-    Row keep = g.rows[i];
-    for (; j < g.rows.size() && g.rows[j].time == keep.time; ++j) {
-      const Row& r = g.rows[j];
+    Row keep = g.at(i);
+    for (; j < g.size() && g.time[j] == keep.time; ++j) {
+      const Row r = g.at(j);
       if (rule == DuplicateRule::Last ||
           (rule == DuplicateRule::Max && (std::isnan(keep.value) || r.value > keep.value)))
         keep = r;
     }
     merged += j - i - 1;
-    g.rows[out++] = keep;
+    g.set(out++, keep);
     i = j;
   }
-  g.rows.resize(out);
+  g.time.resize(out);
+  g.value.resize(out);
+  g.line.resize(out);
 }
 
 }  // namespace
@@ -304,16 +342,15 @@ std::optional<InputError> read_dated(std::string_view text, const std::string& f
     if (o.by) {
       const std::string_view name = fields[static_cast<std::size_t>(cols.by)];
       auto [it, fresh] = group_of.try_emplace(std::string(name), groups.size());
-      if (fresh) groups.push_back(Group{it->first, {}});
+      if (fresh) groups.emplace_back().name = it->first;
       g = it->second;
     }
-    groups[g].rows.push_back(row);
+    groups[g].push(row, out.has_time);
   }
 
   if (out.has_time) {
     for (Group& g : groups) {
-      std::stable_sort(g.rows.begin(), g.rows.end(),
-                       [](const Row& a, const Row& b) { return a.time < b.time; });
+      g.sort_by_time();
     }
     // A duplicate before the first unreadable line is the first fault.
     if (o.duplicates == DuplicateRule::Error || fault) {
@@ -324,20 +361,18 @@ std::optional<InputError> read_dated(std::string_view text, const std::string& f
   } else if (fault) {
     return fault;
   }
-  if (groups.empty() || std::all_of(groups.begin(), groups.end(), [](const Group& g) { return g.rows.empty(); }))
+  if (groups.empty() || std::all_of(groups.begin(), groups.end(), [](const Group& g) { return g.size() == 0; }))
     return error_at(file, 0, 0, "empty", "no data");
 
   for (Group& g : groups) {
     Series s;
     if (out.has_time) merge_duplicates(g, o.duplicates, s.n_merged);
     s.group = std::move(g.name);
-    s.value.reserve(g.rows.size());
-    if (out.has_time) s.time.reserve(g.rows.size());
-    for (const Row& r : g.rows) {
-      s.value.push_back(r.value);
-      if (out.has_time) s.time.push_back(r.time);
-      s.n_missing += std::isnan(r.value);
-    }
+    s.time = std::move(g.time);
+    s.value = std::move(g.value);
+    g.line = {};
+    s.n_missing = static_cast<std::size_t>(
+        std::count_if(s.value.begin(), s.value.end(), [](double v) { return std::isnan(v); }));
     out.series.push_back(std::move(s));
   }
   return std::nullopt;
@@ -345,8 +380,23 @@ std::optional<InputError> read_dated(std::string_view text, const std::string& f
 
 std::optional<InputError> read_dated_file(const std::string& file, const CsvOptions& options,
                                           DatedRecord& out) {
-  const int fd = file == "-" ? STDIN_FILENO : open_sample(file);
+  struct stat st {};
+  const int fd = file == "-" ? STDIN_FILENO : open_sample(file, &st);
   if (fd < 0) return InputError{file, 0, 0, "io", std::strerror(-fd)};
+  if (fd == STDIN_FILENO && ::fstat(fd, &st) != 0) st = {};
+  // A regular file is mapped: its pages are read once, never copied.
+  if (S_ISREG(st.st_mode) && st.st_size > 0) {
+    const auto size = static_cast<std::size_t>(st.st_size);
+    void* map = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
+    if (map != MAP_FAILED) {
+      if (fd != STDIN_FILENO) ::close(fd);
+      ::madvise(map, size, MADV_SEQUENTIAL);
+      std::optional<InputError> e =
+          read_dated(std::string_view(static_cast<const char*>(map), size), file, options, out);
+      ::munmap(map, size);
+      return e;
+    }
+  }
   std::string text;
   char buf[1 << 16];
   int err = 0;
