@@ -211,6 +211,7 @@ int run_fit(Settings& s) {
   const bool detail = !s.result.empty() || !s.svg.empty() || !s.dated.maxima.empty();
   // One file uses the threads for its bootstrap; several share them out.
   s.fit.threads = s.files.size() == 1 ? s.threads : 1;
+  if (s.plan) s.plan->csv.threads = s.fit.threads;
 
   std::FILE* json = nullptr;
   if (!s.json.empty()) {

@@ -14,6 +14,7 @@
 #include <unordered_map>
 
 #include "korvalinde/detail/civil.hpp"
+#include "korvalinde/detail/parallel.hpp"
 #include "korvalinde/input/number.hpp"
 #include "korvalinde/input/sample_reader.hpp"
 
@@ -237,6 +238,160 @@ std::string format_time(std::int64_t seconds) {
   return std::string(buf, static_cast<std::size_t>(len));
 }
 
+namespace {
+
+// The rows of a run of whole lines, parsed on their own: line numbers count
+// from 1 at the run's first line and are made absolute when runs are joined.
+struct Chunk {
+  std::vector<Group> groups;  // in order of first appearance within the run
+  std::optional<InputError> fault;
+  std::uint64_t newlines = 0;
+};
+
+struct LineParser {
+  const CsvOptions& o;
+  const std::string& file;
+  const Columns& cols;
+  const std::vector<std::string_view>& missing;
+  bool has_time;
+
+  bool is_missing(std::string_view f) const {
+    return std::find(missing.begin(), missing.end(), f) != missing.end();
+  }
+
+  void parse(std::string_view text, Chunk& c) const {
+    std::vector<std::string_view> fields;
+    std::unordered_map<std::string, std::size_t> group_of;
+    if (!o.by) c.groups.resize(1);
+    std::uint64_t line_no = 0;
+    std::size_t at = 0;
+    while (at < text.size()) {
+      const std::size_t end = std::min(text.find('\n', at), text.size());
+      const std::string_view line = text.substr(at, end - at);
+      at = end + 1;
+      ++line_no;
+      if (trim(line).empty()) continue;
+      split(line, o.sep, fields);
+      if (!parse_row(fields, line_no, c, group_of)) break;
+    }
+    c.newlines = static_cast<std::uint64_t>(std::count(text.begin(), text.end(), '\n'));
+  }
+
+  bool parse_row(const std::vector<std::string_view>& fields, std::uint64_t line_no, Chunk& c,
+                 std::unordered_map<std::string, std::size_t>& group_of) const {
+    auto fail = [&](int column, const char* code, std::string message) {
+      c.fault = error_at(file, line_no, column, code, std::move(message));
+      return false;
+    };
+    if (static_cast<int>(fields.size()) < cols.needed)
+      return fail(static_cast<int>(fields.size()) + 1, "no_column", "no column " + std::to_string(cols.needed));
+    Row row{0, std::numeric_limits<double>::quiet_NaN(), line_no};
+    const std::string_view v = fields[static_cast<std::size_t>(cols.value)];
+    if (!is_missing(v) && !parse_sample(v, row.value))
+      return fail(cols.value + 1, "not_a_number", "'" + shown(v) + "' is not a number");
+    if (cols.time.size() == 1) {
+      const std::string_view t = fields[static_cast<std::size_t>(cols.time[0])];
+      if (!parse_time(t, row.time)) return fail(cols.time[0] + 1, "bad_time", "'" + shown(t) + "' is not a time");
+    } else if (cols.time.size() == 3) {
+      std::int64_t part[3];
+      for (std::size_t i = 0; i < 3; ++i) {
+        const std::string_view t = fields[static_cast<std::size_t>(cols.time[i])];
+        if (!small_int(t, part[i]))
+          return fail(cols.time[i] + 1, "bad_time", "'" + shown(t) + "' is not a whole number");
+      }
+      if (!civil_seconds(part[0], part[1], part[2], row.time))
+        return fail(cols.time[0] + 1, "bad_time", "no such date");
+    }
+    std::size_t g = 0;
+    if (o.by) {
+      const std::string_view name = fields[static_cast<std::size_t>(cols.by)];
+      auto [it, fresh] = group_of.try_emplace(std::string(name), c.groups.size());
+      if (fresh) c.groups.emplace_back().name = it->first;
+      g = it->second;
+    }
+    c.groups[g].push(row, has_time);
+    return true;
+  }
+};
+
+// Runs of whole lines of about equal size, at least `least` bytes each.
+std::vector<std::string_view> cut_at_lines(std::string_view text, std::size_t parts, std::size_t least) {
+  parts = std::max<std::size_t>(1, std::min(parts, text.size() / least));
+  std::vector<std::string_view> runs;
+  std::size_t begin = 0;
+  for (std::size_t k = 1; k <= parts && begin < text.size(); ++k) {
+    std::size_t end = k == parts ? text.size() : std::max(begin, text.size() / parts * k);
+    if (end < text.size()) {
+      const std::size_t nl = text.find('\n', end);
+      end = nl == std::string_view::npos ? text.size() : nl + 1;
+    }
+    runs.push_back(text.substr(begin, end - begin));
+    begin = end;
+  }
+  return runs;
+}
+
+// Joins the runs in file order up to the first fault: line numbers made
+// absolute (`before` lines precede the first run), groups in order of first
+// appearance. Each run's memory goes once it is copied.
+std::optional<InputError> join(std::vector<Chunk>& chunks, std::uint64_t before, bool has_time,
+                               std::vector<Group>& groups) {
+  if (chunks.size() == 1) {
+    groups = std::move(chunks[0].groups);
+    for (Group& g : groups) {
+      for (std::uint64_t& l : g.line) l += before;
+    }
+    if (chunks[0].fault) chunks[0].fault->line += before;
+    return std::move(chunks[0].fault);
+  }
+  std::unordered_map<std::string, std::size_t> global;
+  std::vector<std::vector<std::size_t>> index(chunks.size());
+  std::vector<std::size_t> sizes;
+  std::size_t used = chunks.size();
+  for (std::size_t c = 0; c < chunks.size(); ++c) {
+    for (const Group& g : chunks[c].groups) {
+      auto [it, fresh] = global.try_emplace(g.name, groups.size());
+      if (fresh) {
+        groups.emplace_back().name = g.name;
+        sizes.push_back(0);
+      }
+      index[c].push_back(it->second);
+      sizes[it->second] += g.size();
+    }
+    if (chunks[c].fault) {
+      used = c + 1;
+      break;
+    }
+  }
+  for (std::size_t g = 0; g < groups.size(); ++g) {
+    groups[g].value.reserve(sizes[g]);
+    if (has_time) {
+      groups[g].time.reserve(sizes[g]);
+      groups[g].line.reserve(sizes[g]);
+    }
+  }
+  std::optional<InputError> fault;
+  std::uint64_t offset = before;
+  for (std::size_t c = 0; c < used; ++c) {
+    for (std::size_t k = 0; k < chunks[c].groups.size(); ++k) {
+      Group& from = chunks[c].groups[k];
+      Group& to = groups[index[c][k]];
+      to.value.insert(to.value.end(), from.value.begin(), from.value.end());
+      to.time.insert(to.time.end(), from.time.begin(), from.time.end());
+      for (std::uint64_t l : from.line) to.line.push_back(l + offset);
+      from = Group{};
+    }
+    if (chunks[c].fault) {
+      fault = std::move(chunks[c].fault);
+      fault->line += offset;
+    }
+    offset += chunks[c].newlines;
+  }
+  return fault;
+}
+
+}  // namespace
+
 std::optional<InputError> read_dated(std::string_view text, const std::string& file,
                                      const CsvOptions& o, DatedRecord& out) {
   out = DatedRecord{};
@@ -255,21 +410,20 @@ std::optional<InputError> read_dated(std::string_view text, const std::string& f
   if (by_name && o.header == HeaderRule::Absent)
     return error_at(file, 0, 0, "no_header", "a column chosen by name needs a header line");
 
-  std::size_t at = 0;
+  // The first line that is not blank decides on the header.
+  std::size_t at = 0, first = 0;
   std::uint64_t line_no = 0;
-  auto next_line = [&](std::string_view& line) {
-    while (at < text.size()) {
-      const std::size_t end = std::min(text.find('\n', at), text.size());
-      line = text.substr(at, end - at);
-      at = end + 1;
-      ++line_no;
-      if (!trim(line).empty()) return true;
-    }
-    return false;
-  };
-
   std::string_view line;
-  if (!next_line(line)) return error_at(file, 0, 0, "empty", "no data");
+  while (at < text.size()) {
+    const std::size_t end = std::min(text.find('\n', at), text.size());
+    line = text.substr(at, end - at);
+    first = at;
+    at = end + 1;
+    ++line_no;
+    if (!trim(line).empty()) break;
+    line = {};
+  }
+  if (trim(line).empty()) return error_at(file, 0, 0, "empty", "no data");
   split(line, o.sep, fields);
 
   bool header = o.header == HeaderRule::Present || by_name;
@@ -303,50 +457,18 @@ std::optional<InputError> read_dated(std::string_view text, const std::string& f
   cols.needed = std::max({cols.value, cols.by, cols.time.empty() ? 0 : *std::max_element(cols.time.begin(), cols.time.end())}) + 1;
   const int time_column = cols.time.empty() ? 0 : cols.time[0] + 1;
 
-  std::vector<Group> groups(o.by ? 0 : 1);
-  std::unordered_map<std::string, std::size_t> group_of;
-  std::optional<InputError> fault;
-  bool have_line = !header;
-  while (!fault && (have_line || next_line(line))) {
-    if (have_line) have_line = false;
-    else split(line, o.sep, fields);
-    if (static_cast<int>(fields.size()) < cols.needed) {
-      const int k = static_cast<int>(fields.size()) + 1;
-      fault = error_at(file, line_no, k, "no_column", "no column " + std::to_string(cols.needed));
-      break;
-    }
-    Row row{0, std::numeric_limits<double>::quiet_NaN(), line_no};
-    const std::string_view v = fields[static_cast<std::size_t>(cols.value)];
-    if (!is_missing(v) && !parse_sample(v, row.value)) {
-      fault = error_at(file, line_no, cols.value + 1, "not_a_number", "'" + shown(v) + "' is not a number");
-      break;
-    }
-    if (cols.time.size() == 1) {
-      const std::string_view t = fields[static_cast<std::size_t>(cols.time[0])];
-      if (!parse_time(t, row.time)) {
-        fault = error_at(file, line_no, cols.time[0] + 1, "bad_time", "'" + shown(t) + "' is not a time");
-        break;
-      }
-    } else if (cols.time.size() == 3) {
-      std::int64_t part[3];
-      for (std::size_t i = 0; i < 3 && !fault; ++i) {
-        const std::string_view t = fields[static_cast<std::size_t>(cols.time[i])];
-        if (!small_int(t, part[i]))
-          fault = error_at(file, line_no, cols.time[i] + 1, "bad_time", "'" + shown(t) + "' is not a whole number");
-      }
-      if (!fault && !civil_seconds(part[0], part[1], part[2], row.time))
-        fault = error_at(file, line_no, cols.time[0] + 1, "bad_time", "no such date");
-      if (fault) break;
-    }
-    std::size_t g = 0;
-    if (o.by) {
-      const std::string_view name = fields[static_cast<std::size_t>(cols.by)];
-      auto [it, fresh] = group_of.try_emplace(std::string(name), groups.size());
-      if (fresh) groups.emplace_back().name = it->first;
-      g = it->second;
-    }
-    groups[g].push(row, out.has_time);
-  }
+  // The data, in runs of lines parsed on the threads and joined in file
+  // order: the rows and the first fault do not depend on the thread count.
+  const std::size_t data = header ? std::min(at, text.size()) : first;
+  const std::uint64_t before = header ? line_no : line_no - 1;
+  const std::vector<std::string_view> runs =
+      cut_at_lines(text.substr(data), o.threads <= 1 ? 1 : 4 * std::size_t{o.threads}, std::size_t{1} << 20);
+  std::vector<Chunk> chunks(runs.size());
+  const LineParser parser{o, file, cols, missing, out.has_time};
+  detail::parallel_for(runs.size(), o.threads, [&](std::size_t i) { parser.parse(runs[i], chunks[i]); });
+  std::vector<Group> groups;
+  std::optional<InputError> fault = join(chunks, before, out.has_time, groups);
+  chunks = {};
 
   if (out.has_time) {
     for (Group& g : groups) {

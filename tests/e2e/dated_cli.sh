@@ -115,6 +115,28 @@ for l in mle["return_levels"]:
         assert l["profile_lower"] < l["value"] < l["profile_upper"], l
 PY
   ;;
+threads)
+  # A record large enough to be parsed in runs on several threads: the same
+  # bytes out, and the same first fault, whatever the thread count.
+  awk 'BEGIN { srand(3); print "station,time,v"
+    for (i = 0; i < 120000; i++) {
+      d = int(i / 24); h = i % 24; u = rand()
+      printf "%s,%04d-%02d-%02dT%02d:00,%s\n", (i % 3 ? "a" : "b"), 1900 + int(d / 336),
+        1 + int(d % 336 / 28), 1 + d % 28, h, (u < 0.05 ? "NA" : sprintf("%.2f", 10 * rand())) } }' > big.csv
+  for t in 1 2 5; do
+    "$bin" fit --json - --quiet --threads $t --time time --column v --by station --block year \
+      --min-coverage 0 --pot --threshold-quantile 0.99 --run 3 big.csv > j$t || fail "status $t"
+  done
+  cmp -s j1 j2 && cmp -s j1 j5 || fail "results depend on --threads"
+  sed -e '100000s/,[^,]*$/,x/' -e '90000s/T/ /' big.csv > bad.csv
+  sed -n 60000p big.csv >> bad.csv
+  for t in 1 2 5; do
+    "$bin" fit --quiet --threads $t --time time --column v --by station bad.csv 2> e$t
+    [ $? = 1 ] || fail "status of a bad file with $t threads"
+  done
+  cmp -s e1 e2 && cmp -s e1 e5 || fail "errors depend on --threads: $(cat e1 e2)"
+  grep -qx "bad.csv:100000:3: 'x' is not a number" e1 || fail "first fault: $(cat e1)"
+  ;;
 *)
   fail "unknown check $check"
   ;;
