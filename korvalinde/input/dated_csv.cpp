@@ -113,19 +113,19 @@ struct Group {
   std::vector<std::uint64_t> line;
 
   std::size_t size() const { return value.size(); }
-  void push(const Row& r, bool with_time) {
-    if (with_time) {
-      time.push_back(r.time);
-      line.push_back(r.line);
-    }
+  // Line numbers are kept only to name the lines of a duplicate time.
+  void push(const Row& r, bool with_time, bool with_line) {
+    if (with_time) time.push_back(r.time);
+    if (with_line) line.push_back(r.line);
     value.push_back(r.value);
   }
-  Row at(std::size_t i) const { return {time[i], value[i], line[i]}; }
+  Row at(std::size_t i) const { return {time[i], value[i], line.empty() ? 0 : line[i]}; }
   void set(std::size_t i, const Row& r) {
     time[i] = r.time;
     value[i] = r.value;
-    line[i] = r.line;
+    if (!line.empty()) line[i] = r.line;
   }
+  bool has_duplicate() const { return std::adjacent_find(time.begin(), time.end()) != time.end(); }
   // Rows by time, equal times in file order; a record in order stays as is.
   void sort_by_time() {
     if (std::is_sorted(time.begin(), time.end())) return;
@@ -140,7 +140,7 @@ struct Group {
     };
     permute(time);
     permute(value);
-    permute(line);
+    if (!line.empty()) permute(line);
   }
 };
 
@@ -192,7 +192,7 @@ void merge_duplicates(Group& g, DuplicateRule rule, std::size_t& merged) {
   }
   g.time.resize(out);
   g.value.resize(out);
-  g.line.resize(out);
+  if (!g.line.empty()) g.line.resize(out);
 }
 
 }  // namespace
@@ -254,6 +254,7 @@ struct LineParser {
   const Columns& cols;
   const std::vector<std::string_view>& missing;
   bool has_time;
+  bool keep_lines;
 
   bool is_missing(std::string_view f) const {
     return std::find(missing.begin(), missing.end(), f) != missing.end();
@@ -262,7 +263,16 @@ struct LineParser {
   void parse(std::string_view text, Chunk& c) const {
     std::vector<std::string_view> fields;
     std::unordered_map<std::string, std::size_t> group_of;
-    if (!o.by) c.groups.resize(1);
+    c.newlines = static_cast<std::uint64_t>(std::count(text.begin(), text.end(), '\n'));
+    if (!o.by) {
+      // One series: room for every line up front, so that its columns never
+      // grow by copying (and their memory goes back once joined).
+      c.groups.resize(1);
+      Group& g = c.groups[0];
+      g.value.reserve(c.newlines + 1);
+      if (has_time) g.time.reserve(c.newlines + 1);
+      if (keep_lines) g.line.reserve(c.newlines + 1);
+    }
     std::uint64_t line_no = 0;
     std::size_t at = 0;
     while (at < text.size()) {
@@ -274,7 +284,6 @@ struct LineParser {
       split(line, o.sep, fields);
       if (!parse_row(fields, line_no, c, group_of)) break;
     }
-    c.newlines = static_cast<std::uint64_t>(std::count(text.begin(), text.end(), '\n'));
   }
 
   bool parse_row(const std::vector<std::string_view>& fields, std::uint64_t line_no, Chunk& c,
@@ -309,7 +318,7 @@ struct LineParser {
       if (fresh) c.groups.emplace_back().name = it->first;
       g = it->second;
     }
-    c.groups[g].push(row, has_time);
+    c.groups[g].push(row, has_time, keep_lines);
     return true;
   }
 };
@@ -335,7 +344,7 @@ std::vector<std::string_view> cut_at_lines(std::string_view text, std::size_t pa
 // absolute (`before` lines precede the first run), groups in order of first
 // appearance. Each run's memory goes once it is copied.
 std::optional<InputError> join(std::vector<Chunk>& chunks, std::uint64_t before, bool has_time,
-                               std::vector<Group>& groups) {
+                               bool keep_lines, std::vector<Group>& groups) {
   if (chunks.size() == 1) {
     groups = std::move(chunks[0].groups);
     for (Group& g : groups) {
@@ -365,10 +374,8 @@ std::optional<InputError> join(std::vector<Chunk>& chunks, std::uint64_t before,
   }
   for (std::size_t g = 0; g < groups.size(); ++g) {
     groups[g].value.reserve(sizes[g]);
-    if (has_time) {
-      groups[g].time.reserve(sizes[g]);
-      groups[g].line.reserve(sizes[g]);
-    }
+    if (has_time) groups[g].time.reserve(sizes[g]);
+    if (keep_lines) groups[g].line.reserve(sizes[g]);
   }
   std::optional<InputError> fault;
   std::uint64_t offset = before;
@@ -463,17 +470,26 @@ std::optional<InputError> read_dated(std::string_view text, const std::string& f
   const std::uint64_t before = header ? line_no : line_no - 1;
   const std::vector<std::string_view> runs =
       cut_at_lines(text.substr(data), o.threads <= 1 ? 1 : 4 * std::size_t{o.threads}, std::size_t{1} << 20);
-  std::vector<Chunk> chunks(runs.size());
-  const LineParser parser{o, file, cols, missing, out.has_time};
-  detail::parallel_for(runs.size(), o.threads, [&](std::size_t i) { parser.parse(runs[i], chunks[i]); });
   std::vector<Group> groups;
-  std::optional<InputError> fault = join(chunks, before, out.has_time, groups);
-  chunks = {};
+  std::optional<InputError> fault;
+  auto load = [&](bool keep_lines) {
+    std::vector<Chunk> chunks(runs.size());
+    const LineParser parser{o, file, cols, missing, out.has_time, keep_lines};
+    detail::parallel_for(runs.size(), o.threads, [&](std::size_t i) { parser.parse(runs[i], chunks[i]); });
+    groups.clear();
+    fault = join(chunks, before, out.has_time, keep_lines, groups);
+    chunks = {};
+    if (out.has_time) {
+      for (Group& g : groups) g.sort_by_time();
+    }
+  };
+  load(false);
 
   if (out.has_time) {
-    for (Group& g : groups) {
-      g.sort_by_time();
-    }
+    // A duplicate time that is a fault is named by its lines: read again,
+    // keeping them (rare, and never on a record without one).
+    const bool dup = std::any_of(groups.begin(), groups.end(), [](const Group& g) { return g.has_duplicate(); });
+    if (dup && (o.duplicates == DuplicateRule::Error || fault)) load(true);
     // A duplicate before the first unreadable line is the first fault.
     if (o.duplicates == DuplicateRule::Error || fault) {
       std::optional<InputError> dup = first_duplicate(groups, file, time_column);
