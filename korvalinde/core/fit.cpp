@@ -36,7 +36,7 @@ void add_bootstrap(MethodResult& m, const stats::Refit& refit, std::size_t n,
 }  // namespace
 
 std::string check_options(const FitOptions& o) {
-  if (o.bins < 1 || o.bins > kMaxBinsFit) return "bins must be 1 to 1000000";
+  if (o.bins < 1 || o.bins > kMaxBinsFit) return "bins must be 1 to " + std::to_string(kMaxBinsFit);
   if (!(o.prob > 0 && o.prob <= 1)) return "probability must be in (0, 1]";
   for (const double t : o.periods) {
     if (!(t > 1) || !std::isfinite(t)) return "return periods must be finite and greater than 1";

@@ -10,15 +10,16 @@
 #include <string_view>
 #include <vector>
 
+#include "korvalinde/core/options.hpp"
 #include "korvalinde/records/result.hpp"
 
 namespace korvalinde {
 
 struct FitOptions {
-  int bins = 50;       // 1 .. 1,000,000
-  double prob = 0.99;  // DPA_CUT probability, in (0, 1]
+  int bins = kDefaultBins;     // 1 .. kMaxBinsFit
+  double prob = kDefaultProb;  // DPA_CUT probability, in (0, 1]
   bool ls = true, mle = true, lmom = true;
-  std::vector<double> periods{2, 5, 10, 20, 50, 100, 200, 500, 1000};
+  std::vector<double> periods{kDefaultPeriods.begin(), kDefaultPeriods.end()};
   std::optional<double> level;  // adds the return period of this level
   int bootstrap = 0;            // replicates B
   std::uint64_t seed = 0;
@@ -31,6 +32,11 @@ struct FitDetail {
   double minimum = 0, dx = 0;              // left edge of the first cell, width
   std::vector<double> sorted;              // the sample in ascending order
 };
+
+// Whether `m` is asked for; the flag itself.
+inline bool& uses(FitOptions& o, Method m) {
+  return m == Method::ls ? o.ls : m == Method::mle ? o.mle : o.lmom;
+}
 
 // Checks the options; an empty string when they are fine, else the reason.
 std::string check_options(const FitOptions& options);

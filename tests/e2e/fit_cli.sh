@@ -143,6 +143,117 @@ assert checked >= 10, checked
 print("compared", checked, "cases")
 PY
   ;;
+outputs)
+  # No output may be an input (standard input included), nor two outputs one
+  # file; nothing is opened for writing before the check.
+  cp s.txt keep.txt
+  for args in "--result s.txt -" "--svg s.txt -" "--json s.txt -" "--json /dev/stdin -" \
+              "--json o --svg o s.txt" "--json o --result ./o s.txt" "--json ln s.txt"; do
+    ln -sf s.txt ln
+    "$bin" fit --quiet $args < s.txt > /dev/null 2> err
+    [ $? = 2 ] || fail "accepted: $args"
+    cmp -s s.txt keep.txt || fail "input changed by: $args"
+    [ -e o ] && fail "an output was written: $args"
+    [ "$(wc -l < err)" = 2 ] || fail "$args: $(cat err)"
+  done
+  "$bin" fit - < s.txt >> s.txt 2> err; [ $? = 2 ] || fail "report onto standard input"
+  cmp -s s.txt keep.txt || fail "input changed by the report"
+  # A stream is read once: standard input or one FIFO named twice.
+  cat s.txt | "$bin" fit --json - --threads 2 - - 2> err; [ $? = 2 ] || fail "- given twice"
+  mkfifo f
+  "$bin" fit --quiet f f 2> err; [ $? = 2 ] || fail "FIFO given twice"
+  # An output asked for is written, or the run is a usage error.
+  for args in "--json ''" "--svg ''" "--result ''" "--methods mle --result r.dat"; do
+    eval "\"\$bin\" fit --quiet $args s.txt" 2> err; [ $? = 2 ] || fail "accepted: $args"
+  done
+  # A list option takes one argument: the file names after it stay inputs.
+  head -100 s.txt > a.txt
+  "$bin" fit --quiet --json - --methods mle,lmom --periods 10,100 a.txt s.txt > j ||
+    fail "list option before files: status $?"
+  $py - j <<'PY' || fail "list options: $(cat j)"
+import json, sys
+rows = [json.loads(l) for l in open(sys.argv[1])]
+assert [r["file"] for r in rows] == ["a.txt", "s.txt"]
+assert all("ls" not in r and [x["period"] for x in r["mle"]["return_levels"]] == [10, 100]
+           for r in rows)
+PY
+  ;;
+options)
+  # Each refusal names the option and says what is wanted.
+  check() {  # check <expected message> <options...>
+    local want=$1; shift
+    "$bin" fit "$@" s.txt > /dev/null 2> err; [ $? = 2 ] || fail "accepted: $*"
+    [ "$(head -1 err)" = "korvalinde: $want" ] || fail "$*: $(head -1 err)"
+  }
+  check "--threads: must be at least 1" --threads 0
+  check "--column: must be at least 1" --column 0
+  check "--bins: must be at most 1000000" --bins 1000001
+  check "--bootstrap: must be at least 0" --bootstrap -1
+  for seed in -1 18446744073709551616 123456789012345678901 1.5; do
+    check "--seed: must be a whole number from 0 to 18446744073709551615" --seed $seed
+  done
+  "$bin" fit --quiet --seed 18446744073709551615 --bootstrap 3 s.txt || fail "largest seed"
+  for c in 0 5 . + - e E d D; do check "--sep: '$c' can occur in a number" --sep "$c"; done
+  check "--sep: one character expected" --sep ';;'
+  check "--methods: 'foo' is not ls, mle or lmom" --methods mle,foo
+  check "--periods: return periods must be finite and greater than 1" --periods 10,1
+  check "--prob: must be in (0, 1]" --prob 0
+  ;;
+write_errors)
+  # A write that fails is told once, naming the file, and the status is 1.
+  "$bin" fit --quiet --json /dev/full s.txt 2> err; [ $? = 1 ] || fail "--json /dev/full"
+  grep -qx "korvalinde: can not write /dev/full: No space left on device" err || fail "$(cat err)"
+  "$bin" fit --svg /dev/full s.txt > /dev/null 2> err; [ $? = 1 ] || fail "--svg /dev/full"
+  "$bin" fit s.txt > /dev/full 2> err; [ $? = 1 ] || fail "report to /dev/full"
+  [ "$(cat err)" = "korvalinde: can not write standard output: No space left on device" ] ||
+    fail "$(cat err)"
+  # A file size limit: the old JSON file stays whole, no temporary is left.
+  for i in $(seq 40); do cp s.txt in$i.txt; done
+  echo old > o.jsonl
+  (trap '' XFSZ; ulimit -f 8; "$bin" fit --quiet --json o.jsonl in*.txt 2> err); st=$?
+  [ $st = 1 ] || fail "status $st on a full file"
+  [ "$(cat o.jsonl)" = old ] || fail "old JSON file changed"
+  [ -z "$(ls -A | grep korvalinde-)" ] || fail "temporary files left: $(ls -A)"
+  # A closed standard output does not send the report into an output file.
+  "$bin" fit --json o.jsonl s.txt >&- 2> err
+  $py -c 'import json, sys; [json.loads(l) for l in open(sys.argv[1])]' o.jsonl ||
+    fail "report inside the JSON file"
+  ;;
+atomic)
+  # Outputs are replaced whole: a signal or a concurrent run never leaves a
+  # spliced, emptied or partial file.
+  head -500 s.txt > a.txt
+  "$bin" fit --quiet --json old.jsonl a.txt
+  cp old.jsonl o.jsonl
+  for sig in INT TERM; do
+    # A background job starts with SIGINT ignored: give it its default back.
+    timeout 60 $py -c 'import os, signal, sys
+signal.signal(signal.SIGINT, signal.SIG_DFL)
+os.execv(sys.argv[1], sys.argv[1:])' "$bin" fit --quiet --bootstrap 20000 --json o.jsonl \
+      --svg o.svg s.txt & pid=$!
+    sleep 0.5; kill -$sig $pid; wait $pid
+    cmp -s old.jsonl o.jsonl || fail "SIG$sig changed the old JSON file"
+    [ -e o.svg ] && fail "SIG$sig left a picture"
+    [ -z "$(ls -A | grep korvalinde-)" ] || fail "temporary files left: $(ls -A)"
+  done
+  for f in a s; do "$bin" fit --quiet --json $f.jsonl --svg $f.svg --result $f.dat $f.txt; done
+  chmod 640 a.jsonl
+  for i in 1 2 3 4 5 6 7 8 9 10; do
+    "$bin" fit --quiet --json o.jsonl --svg o.svg --result o.dat a.txt &
+    "$bin" fit --quiet --json o.jsonl --svg o.svg --result o.dat s.txt; wait
+    for e in jsonl svg dat; do
+      cmp -s o.$e a.$e || cmp -s o.$e s.$e || fail "spliced o.$e in try $i"
+    done
+  done
+  cp a.jsonl p.jsonl
+  "$bin" fit --quiet --json p.jsonl s.txt
+  [ "$(stat -c %a p.jsonl)" = 640 ] || fail "mode $(stat -c %a p.jsonl)"
+  ;;
+endless)
+  # A value longer than the reader's limit is told at once, in both faces.
+  timeout 10 "$bin" fit --quiet /dev/zero 2> err; [ $? = 1 ] || fail "fit /dev/zero: status $?"
+  grep -q "^/dev/zero:1: '?*\.\.\.' is not a number" err || fail "$(cat err)"
+  ;;
 *) fail "unknown check $check" ;;
 esac
 echo "ok $check"
