@@ -594,6 +594,7 @@ int run_fit(Settings& s) {
   if (!open_outputs(s, sinks)) return 1;
   // One file uses the threads for its bootstrap; several share them out.
   s.fit.threads = s.files.size() == 1 ? s.threads : 1;
+  if (s.plan) s.plan->csv.threads = s.fit.threads;
   const bool keep_detail =
       sinks.svg != nullptr || sinks.result != nullptr || sinks.maxima != nullptr;
   std::vector<Outcome> outcomes;

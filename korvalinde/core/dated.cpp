@@ -35,6 +35,10 @@ SeriesFit fit_series(const Series& s, bool grouped, const DatedPlan& plan,
   const std::string where = std::string(name) + (grouped ? " (" + s.group + ")" : "") + ": ";
   if (!out.result.ok) {
     out.result.error = where + out.result.error;
+    if (!out.result.dated->blocks_dropped.empty()) {
+      out.result.error += " (" + std::to_string(out.result.dated->blocks_dropped.size()) +
+                          " blocks dropped for too few observations)";
+    }
     return out;
   }
   if (plan.pot) {

@@ -16,18 +16,13 @@
 #include <limits>
 
 #include "korvalinde/dist/gumbel.hpp"
+#include "korvalinde/dist/ratios.hpp"
 
 namespace korvalinde::dist {
 
 struct Gev {
   double loc = 0, scale = 1, shape = 0;
 };
-
-// ln(1 + u) / u, 1 at u = 0.
-inline double log1p_ratio(double u) { return u == 0 ? 1.0 : std::log1p(u) / u; }
-
-// expm1(v) / v, 1 at v = 0.
-inline double expm1_ratio(double v) { return v == 0 ? 1.0 : std::expm1(v) / v; }
 
 // The GEV reduced variate of the Gumbel reduced variate y0 = -ln(-ln p):
 // (e^(xi y0) - 1) / xi, which is y0 at xi = 0 and -1/xi at p = 1 for xi < 0.

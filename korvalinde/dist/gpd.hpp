@@ -2,29 +2,22 @@
 // with scale sigma > 0 and shape xi:
 //   H(y) = 1 - (1 + xi y / sigma)^(-1/xi),  and 1 - exp(-y / sigma) at xi = 0,
 // on 0 <= y < -sigma / xi when xi < 0. Every function goes through
-// ln(1 - H) = -(y / sigma) log1p(z) / z with z = xi y / sigma, whose ratio is
-// a series near z = 0: small shapes pass smoothly into the exponential limit.
+// ln(1 - H) = -(y / sigma) log1p(z) / z with z = xi y / sigma, exact to
+// rounding for any small z: small shapes pass smoothly into the exponential
+// limit.
 #pragma once
 
 #include <cmath>
 #include <limits>
 #include <numbers>
 
+#include "korvalinde/dist/ratios.hpp"
+
 namespace korvalinde::dist {
 
 struct Gpd {
   double scale, shape;
 };
-
-// log1p(x) / x and expm1(x) / x, exact to rounding near 0 as well.
-inline double log1p_ratio(double x) {
-  if (std::fabs(x) < 1e-3) return 1 + x * (-0.5 + x * (1.0 / 3 + x * (-0.25 + x * 0.2)));
-  return std::log1p(x) / x;
-}
-inline double expm1_ratio(double x) {
-  if (std::fabs(x) < 1e-3) return 1 + x * (0.5 + x * (1.0 / 6 + x * (1.0 / 24 + x / 120)));
-  return std::expm1(x) / x;
-}
 
 namespace gpd_detail {
 inline constexpr double kInf = std::numeric_limits<double>::infinity();

@@ -1,6 +1,8 @@
 #include "korvalinde/input/dated_csv.hpp"
 
 #include <fcntl.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -12,6 +14,7 @@
 #include <unordered_map>
 
 #include "korvalinde/detail/civil.hpp"
+#include "korvalinde/detail/parallel.hpp"
 #include "korvalinde/input/number.hpp"
 #include "korvalinde/input/sample_reader.hpp"
 
@@ -102,9 +105,43 @@ struct Row {
   std::uint64_t line;
 };
 
+// A group's rows as columns, which become the series without a copy.
 struct Group {
   std::string name;
-  std::vector<Row> rows;
+  std::vector<std::int64_t> time;
+  std::vector<double> value;
+  std::vector<std::uint64_t> line;
+
+  std::size_t size() const { return value.size(); }
+  // Line numbers are kept only to name the lines of a duplicate time.
+  void push(const Row& r, bool with_time, bool with_line) {
+    if (with_time) time.push_back(r.time);
+    if (with_line) line.push_back(r.line);
+    value.push_back(r.value);
+  }
+  Row at(std::size_t i) const { return {time[i], value[i], line.empty() ? 0 : line[i]}; }
+  void set(std::size_t i, const Row& r) {
+    time[i] = r.time;
+    value[i] = r.value;
+    if (!line.empty()) line[i] = r.line;
+  }
+  bool has_duplicate() const { return std::adjacent_find(time.begin(), time.end()) != time.end(); }
+  // Rows by time, equal times in file order; a record in order stays as is.
+  void sort_by_time() {
+    if (std::is_sorted(time.begin(), time.end())) return;
+    std::vector<std::size_t> order(size());
+    std::iota(order.begin(), order.end(), std::size_t{0});
+    std::stable_sort(order.begin(), order.end(),
+                     [&](std::size_t a, std::size_t b) { return time[a] < time[b]; });
+    auto permute = [&](auto& v) {
+      std::remove_reference_t<decltype(v)> sorted(v.size());
+      for (std::size_t i = 0; i < order.size(); ++i) sorted[i] = v[order[i]];
+      v = std::move(sorted);
+    };
+    permute(time);
+    permute(value);
+    if (!line.empty()) permute(line);
+  }
 };
 
 struct Columns {
@@ -125,12 +162,12 @@ std::optional<InputError> first_duplicate(const std::vector<Group>& groups,
                                           const std::string& file, int time_column) {
   std::optional<InputError> first;
   for (const Group& g : groups) {
-    for (std::size_t i = 1; i < g.rows.size(); ++i) {
-      if (g.rows[i].time != g.rows[i - 1].time) continue;
-      const std::uint64_t a = g.rows[i - 1].line, b = g.rows[i].line;
+    for (std::size_t i = 1; i < g.size(); ++i) {
+      if (g.time[i] != g.time[i - 1]) continue;
+      const std::uint64_t a = g.line[i - 1], b = g.line[i];
       if (!first || b < first->line) {
         first = error_at(file, b, time_column, "duplicate_time",
-                         "time " + format_time(g.rows[i].time) + " on lines " +
+                         "time " + format_time(g.time[i]) + " on lines " +
                              std::to_string(a) + " and " + std::to_string(b));
       }
     }
@@ -140,20 +177,22 @@ std::optional<InputError> first_duplicate(const std::vector<Group>& groups,
 
 void merge_duplicates(Group& g, DuplicateRule rule, std::size_t& merged) {
   std::size_t out = 0;
-  for (std::size_t i = 0; i < g.rows.size();) {
+  for (std::size_t i = 0; i < g.size();) {
     std::size_t j = i + 1;
-    Row keep = g.rows[i];
-    for (; j < g.rows.size() && g.rows[j].time == keep.time; ++j) {
-      const Row& r = g.rows[j];
+    Row keep = g.at(i);
+    for (; j < g.size() && g.time[j] == keep.time; ++j) {
+      const Row r = g.at(j);
       if (rule == DuplicateRule::Last ||
           (rule == DuplicateRule::Max && (std::isnan(keep.value) || r.value > keep.value)))
         keep = r;
     }
     merged += j - i - 1;
-    g.rows[out++] = keep;
+    g.set(out++, keep);
     i = j;
   }
-  g.rows.resize(out);
+  g.time.resize(out);
+  g.value.resize(out);
+  if (!g.line.empty()) g.line.resize(out);
 }
 
 }  // namespace
@@ -199,6 +238,167 @@ std::string format_time(std::int64_t seconds) {
   return std::string(buf, static_cast<std::size_t>(len));
 }
 
+namespace {
+
+// The rows of a run of whole lines, parsed on their own: line numbers count
+// from 1 at the run's first line and are made absolute when runs are joined.
+struct Chunk {
+  std::vector<Group> groups;  // in order of first appearance within the run
+  std::optional<InputError> fault;
+  std::uint64_t newlines = 0;
+};
+
+struct LineParser {
+  const CsvOptions& o;
+  const std::string& file;
+  const Columns& cols;
+  const std::vector<std::string_view>& missing;
+  bool has_time;
+  bool keep_lines;
+
+  bool is_missing(std::string_view f) const {
+    return std::find(missing.begin(), missing.end(), f) != missing.end();
+  }
+
+  void parse(std::string_view text, Chunk& c) const {
+    std::vector<std::string_view> fields;
+    std::unordered_map<std::string, std::size_t> group_of;
+    c.newlines = static_cast<std::uint64_t>(std::count(text.begin(), text.end(), '\n'));
+    if (!o.by) {
+      // One series: room for every line up front, so that its columns never
+      // grow by copying (and their memory goes back once joined).
+      c.groups.resize(1);
+      Group& g = c.groups[0];
+      g.value.reserve(c.newlines + 1);
+      if (has_time) g.time.reserve(c.newlines + 1);
+      if (keep_lines) g.line.reserve(c.newlines + 1);
+    }
+    std::uint64_t line_no = 0;
+    std::size_t at = 0;
+    while (at < text.size()) {
+      const std::size_t end = std::min(text.find('\n', at), text.size());
+      const std::string_view line = text.substr(at, end - at);
+      at = end + 1;
+      ++line_no;
+      if (trim(line).empty()) continue;
+      split(line, o.sep, fields);
+      if (!parse_row(fields, line_no, c, group_of)) break;
+    }
+  }
+
+  bool parse_row(const std::vector<std::string_view>& fields, std::uint64_t line_no, Chunk& c,
+                 std::unordered_map<std::string, std::size_t>& group_of) const {
+    auto fail = [&](int column, const char* code, std::string message) {
+      c.fault = error_at(file, line_no, column, code, std::move(message));
+      return false;
+    };
+    if (static_cast<int>(fields.size()) < cols.needed)
+      return fail(static_cast<int>(fields.size()) + 1, "no_column", "no column " + std::to_string(cols.needed));
+    Row row{0, std::numeric_limits<double>::quiet_NaN(), line_no};
+    const std::string_view v = fields[static_cast<std::size_t>(cols.value)];
+    if (!is_missing(v) && !parse_sample(v, row.value))
+      return fail(cols.value + 1, "not_a_number", "'" + shown(v) + "' is not a number");
+    if (cols.time.size() == 1) {
+      const std::string_view t = fields[static_cast<std::size_t>(cols.time[0])];
+      if (!parse_time(t, row.time)) return fail(cols.time[0] + 1, "bad_time", "'" + shown(t) + "' is not a time");
+    } else if (cols.time.size() == 3) {
+      std::int64_t part[3];
+      for (std::size_t i = 0; i < 3; ++i) {
+        const std::string_view t = fields[static_cast<std::size_t>(cols.time[i])];
+        if (!small_int(t, part[i]))
+          return fail(cols.time[i] + 1, "bad_time", "'" + shown(t) + "' is not a whole number");
+      }
+      if (!civil_seconds(part[0], part[1], part[2], row.time))
+        return fail(cols.time[0] + 1, "bad_time", "no such date");
+    }
+    std::size_t g = 0;
+    if (o.by) {
+      const std::string_view name = fields[static_cast<std::size_t>(cols.by)];
+      auto [it, fresh] = group_of.try_emplace(std::string(name), c.groups.size());
+      if (fresh) c.groups.emplace_back().name = it->first;
+      g = it->second;
+    }
+    c.groups[g].push(row, has_time, keep_lines);
+    return true;
+  }
+};
+
+// Runs of whole lines of about equal size, at least `least` bytes each.
+std::vector<std::string_view> cut_at_lines(std::string_view text, std::size_t parts, std::size_t least) {
+  parts = std::max<std::size_t>(1, std::min(parts, text.size() / least));
+  std::vector<std::string_view> runs;
+  std::size_t begin = 0;
+  for (std::size_t k = 1; k <= parts && begin < text.size(); ++k) {
+    std::size_t end = k == parts ? text.size() : std::max(begin, text.size() / parts * k);
+    if (end < text.size()) {
+      const std::size_t nl = text.find('\n', end);
+      end = nl == std::string_view::npos ? text.size() : nl + 1;
+    }
+    runs.push_back(text.substr(begin, end - begin));
+    begin = end;
+  }
+  return runs;
+}
+
+// Joins the runs in file order up to the first fault: line numbers made
+// absolute (`before` lines precede the first run), groups in order of first
+// appearance. Each run's memory goes once it is copied.
+std::optional<InputError> join(std::vector<Chunk>& chunks, std::uint64_t before, bool has_time,
+                               bool keep_lines, std::vector<Group>& groups) {
+  if (chunks.size() == 1) {
+    groups = std::move(chunks[0].groups);
+    for (Group& g : groups) {
+      for (std::uint64_t& l : g.line) l += before;
+    }
+    if (chunks[0].fault) chunks[0].fault->line += before;
+    return std::move(chunks[0].fault);
+  }
+  std::unordered_map<std::string, std::size_t> global;
+  std::vector<std::vector<std::size_t>> index(chunks.size());
+  std::vector<std::size_t> sizes;
+  std::size_t used = chunks.size();
+  for (std::size_t c = 0; c < chunks.size(); ++c) {
+    for (const Group& g : chunks[c].groups) {
+      auto [it, fresh] = global.try_emplace(g.name, groups.size());
+      if (fresh) {
+        groups.emplace_back().name = g.name;
+        sizes.push_back(0);
+      }
+      index[c].push_back(it->second);
+      sizes[it->second] += g.size();
+    }
+    if (chunks[c].fault) {
+      used = c + 1;
+      break;
+    }
+  }
+  for (std::size_t g = 0; g < groups.size(); ++g) {
+    groups[g].value.reserve(sizes[g]);
+    if (has_time) groups[g].time.reserve(sizes[g]);
+    if (keep_lines) groups[g].line.reserve(sizes[g]);
+  }
+  std::optional<InputError> fault;
+  std::uint64_t offset = before;
+  for (std::size_t c = 0; c < used; ++c) {
+    for (std::size_t k = 0; k < chunks[c].groups.size(); ++k) {
+      Group& from = chunks[c].groups[k];
+      Group& to = groups[index[c][k]];
+      to.value.insert(to.value.end(), from.value.begin(), from.value.end());
+      to.time.insert(to.time.end(), from.time.begin(), from.time.end());
+      for (std::uint64_t l : from.line) to.line.push_back(l + offset);
+      from = Group{};
+    }
+    if (chunks[c].fault) {
+      fault = std::move(chunks[c].fault);
+      fault->line += offset;
+    }
+    offset += chunks[c].newlines;
+  }
+  return fault;
+}
+
+}  // namespace
+
 std::optional<InputError> read_dated(std::string_view text, const std::string& file,
                                      const CsvOptions& o, DatedRecord& out) {
   out = DatedRecord{};
@@ -217,21 +417,20 @@ std::optional<InputError> read_dated(std::string_view text, const std::string& f
   if (by_name && o.header == HeaderRule::Absent)
     return error_at(file, 0, 0, "no_header", "a column chosen by name needs a header line");
 
-  std::size_t at = 0;
+  // The first line that is not blank decides on the header.
+  std::size_t at = 0, first = 0;
   std::uint64_t line_no = 0;
-  auto next_line = [&](std::string_view& line) {
-    while (at < text.size()) {
-      const std::size_t end = std::min(text.find('\n', at), text.size());
-      line = text.substr(at, end - at);
-      at = end + 1;
-      ++line_no;
-      if (!trim(line).empty()) return true;
-    }
-    return false;
-  };
-
   std::string_view line;
-  if (!next_line(line)) return error_at(file, 0, 0, "empty", "no data");
+  while (at < text.size()) {
+    const std::size_t end = std::min(text.find('\n', at), text.size());
+    line = text.substr(at, end - at);
+    first = at;
+    at = end + 1;
+    ++line_no;
+    if (!trim(line).empty()) break;
+    line = {};
+  }
+  if (trim(line).empty()) return error_at(file, 0, 0, "empty", "no data");
   split(line, o.sep, fields);
 
   bool header = o.header == HeaderRule::Present || by_name;
@@ -265,56 +464,32 @@ std::optional<InputError> read_dated(std::string_view text, const std::string& f
   cols.needed = std::max({cols.value, cols.by, cols.time.empty() ? 0 : *std::max_element(cols.time.begin(), cols.time.end())}) + 1;
   const int time_column = cols.time.empty() ? 0 : cols.time[0] + 1;
 
-  std::vector<Group> groups(o.by ? 0 : 1);
-  std::unordered_map<std::string, std::size_t> group_of;
+  // The data, in runs of lines parsed on the threads and joined in file
+  // order: the rows and the first fault do not depend on the thread count.
+  const std::size_t data = header ? std::min(at, text.size()) : first;
+  const std::uint64_t before = header ? line_no : line_no - 1;
+  const std::vector<std::string_view> runs =
+      cut_at_lines(text.substr(data), o.threads <= 1 ? 1 : 4 * std::size_t{o.threads}, std::size_t{1} << 20);
+  std::vector<Group> groups;
   std::optional<InputError> fault;
-  bool have_line = !header;
-  while (!fault && (have_line || next_line(line))) {
-    if (have_line) have_line = false;
-    else split(line, o.sep, fields);
-    if (static_cast<int>(fields.size()) < cols.needed) {
-      const int k = static_cast<int>(fields.size()) + 1;
-      fault = error_at(file, line_no, k, "no_column", "no column " + std::to_string(cols.needed));
-      break;
+  auto load = [&](bool keep_lines) {
+    std::vector<Chunk> chunks(runs.size());
+    const LineParser parser{o, file, cols, missing, out.has_time, keep_lines};
+    detail::parallel_for(runs.size(), o.threads, [&](std::size_t i) { parser.parse(runs[i], chunks[i]); });
+    groups.clear();
+    fault = join(chunks, before, out.has_time, keep_lines, groups);
+    chunks = {};
+    if (out.has_time) {
+      for (Group& g : groups) g.sort_by_time();
     }
-    Row row{0, std::numeric_limits<double>::quiet_NaN(), line_no};
-    const std::string_view v = fields[static_cast<std::size_t>(cols.value)];
-    if (!is_missing(v) && !parse_sample(v, row.value)) {
-      fault = error_at(file, line_no, cols.value + 1, "not_a_number", "'" + shown(v) + "' is not a number");
-      break;
-    }
-    if (cols.time.size() == 1) {
-      const std::string_view t = fields[static_cast<std::size_t>(cols.time[0])];
-      if (!parse_time(t, row.time)) {
-        fault = error_at(file, line_no, cols.time[0] + 1, "bad_time", "'" + shown(t) + "' is not a time");
-        break;
-      }
-    } else if (cols.time.size() == 3) {
-      std::int64_t part[3];
-      for (std::size_t i = 0; i < 3 && !fault; ++i) {
-        const std::string_view t = fields[static_cast<std::size_t>(cols.time[i])];
-        if (!small_int(t, part[i]))
-          fault = error_at(file, line_no, cols.time[i] + 1, "bad_time", "'" + shown(t) + "' is not a whole number");
-      }
-      if (!fault && !civil_seconds(part[0], part[1], part[2], row.time))
-        fault = error_at(file, line_no, cols.time[0] + 1, "bad_time", "no such date");
-      if (fault) break;
-    }
-    std::size_t g = 0;
-    if (o.by) {
-      const std::string_view name = fields[static_cast<std::size_t>(cols.by)];
-      auto [it, fresh] = group_of.try_emplace(std::string(name), groups.size());
-      if (fresh) groups.push_back(Group{it->first, {}});
-      g = it->second;
-    }
-    groups[g].rows.push_back(row);
-  }
+  };
+  load(false);
 
   if (out.has_time) {
-    for (Group& g : groups) {
-      std::stable_sort(g.rows.begin(), g.rows.end(),
-                       [](const Row& a, const Row& b) { return a.time < b.time; });
-    }
+    // A duplicate time that is a fault is named by its lines: read again,
+    // keeping them (rare, and never on a record without one).
+    const bool dup = std::any_of(groups.begin(), groups.end(), [](const Group& g) { return g.has_duplicate(); });
+    if (dup && (o.duplicates == DuplicateRule::Error || fault)) load(true);
     // A duplicate before the first unreadable line is the first fault.
     if (o.duplicates == DuplicateRule::Error || fault) {
       std::optional<InputError> dup = first_duplicate(groups, file, time_column);
@@ -324,20 +499,18 @@ std::optional<InputError> read_dated(std::string_view text, const std::string& f
   } else if (fault) {
     return fault;
   }
-  if (groups.empty() || std::all_of(groups.begin(), groups.end(), [](const Group& g) { return g.rows.empty(); }))
+  if (groups.empty() || std::all_of(groups.begin(), groups.end(), [](const Group& g) { return g.size() == 0; }))
     return error_at(file, 0, 0, "empty", "no data");
 
   for (Group& g : groups) {
     Series s;
     if (out.has_time) merge_duplicates(g, o.duplicates, s.n_merged);
     s.group = std::move(g.name);
-    s.value.reserve(g.rows.size());
-    if (out.has_time) s.time.reserve(g.rows.size());
-    for (const Row& r : g.rows) {
-      s.value.push_back(r.value);
-      if (out.has_time) s.time.push_back(r.time);
-      s.n_missing += std::isnan(r.value);
-    }
+    s.time = std::move(g.time);
+    s.value = std::move(g.value);
+    g.line = {};
+    s.n_missing = static_cast<std::size_t>(
+        std::count_if(s.value.begin(), s.value.end(), [](double v) { return std::isnan(v); }));
     out.series.push_back(std::move(s));
   }
   return std::nullopt;
@@ -345,8 +518,23 @@ std::optional<InputError> read_dated(std::string_view text, const std::string& f
 
 std::optional<InputError> read_dated_file(const std::string& file, const CsvOptions& options,
                                           DatedRecord& out) {
-  const int fd = file == "-" ? STDIN_FILENO : open_sample(file);
+  struct stat st {};
+  const int fd = file == "-" ? STDIN_FILENO : open_sample(file, &st);
   if (fd < 0) return InputError{file, 0, 0, "io", std::strerror(-fd)};
+  if (fd == STDIN_FILENO && ::fstat(fd, &st) != 0) st = {};
+  // A regular file is mapped: its pages are read once, never copied.
+  if (S_ISREG(st.st_mode) && st.st_size > 0) {
+    const auto size = static_cast<std::size_t>(st.st_size);
+    void* map = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
+    if (map != MAP_FAILED) {
+      if (fd != STDIN_FILENO) ::close(fd);
+      ::madvise(map, size, MADV_SEQUENTIAL);
+      std::optional<InputError> e =
+          read_dated(std::string_view(static_cast<const char*>(map), size), file, options, out);
+      ::munmap(map, size);
+      return e;
+    }
+  }
   std::string text;
   char buf[1 << 16];
   int err = 0;

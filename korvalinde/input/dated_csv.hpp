@@ -34,6 +34,7 @@ struct CsvOptions {
   char sep = ',';
   std::vector<std::string> na;  // missing-value tokens besides the default ones
   DuplicateRule duplicates = DuplicateRule::Error;
+  unsigned threads = 1;  // for parsing; the result does not depend on it
 };
 
 struct Series {

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <map>
 
 #include "korvalinde/detail/civil.hpp"
 
@@ -50,6 +51,18 @@ struct Calendar {
 
 std::int64_t sampling_step(std::span<const std::int64_t> time) {
   if (time.size() < 2) return 0;
+  // A record has few distinct steps: count them, without a copy of the
+  // differences, unless there are many.
+  std::map<std::int64_t, std::size_t> counts;
+  for (std::size_t i = 1; i < time.size() && counts.size() <= 4096; ++i) ++counts[time[i] - time[i - 1]];
+  if (counts.size() <= 4096) {
+    std::size_t below = 0;
+    const std::size_t rank = (time.size() - 2) / 2;  // of the lower median, 0-based
+    for (const auto& [step, n] : counts) {
+      below += n;
+      if (below > rank) return step;
+    }
+  }
   std::vector<std::int64_t> diff(time.size() - 1);
   for (std::size_t i = 1; i < time.size(); ++i) diff[i - 1] = time[i] - time[i - 1];
   const auto mid = diff.begin() + static_cast<std::ptrdiff_t>((diff.size() - 1) / 2);

@@ -2,16 +2,19 @@
 
 #include <algorithm>
 #include <cmath>
+#include <array>
 #include <limits>
+#include <vector>
 
 #include "korvalinde/detail/sum.hpp"
 #include "korvalinde/dist/gpd.hpp"
+#include "korvalinde/dist/normal.hpp"
+#include "korvalinde/stats/profile.hpp"
 
 namespace korvalinde::stats {
 namespace {
 
 constexpr double kInf = std::numeric_limits<double>::infinity();
-constexpr double kHalfChi2 = 1.9207294103470103;  // chi2(1) 0.95 quantile / 2
 
 // First and second derivatives of log1p(x) / x; a series for small |x|,
 // where the closed forms cancel.
@@ -35,7 +38,7 @@ void log1p_ratio_derivatives(double x, double& d1, double& d2) {
 }
 
 // ln L and its derivatives in (s, xi) with sigma = e^s.
-struct Derivs {
+struct Terms {
   double l = 0, gs = 0, gx = 0, hss = 0, hsx = 0, hxx = 0;
 };
 
@@ -44,8 +47,8 @@ struct Derivs {
 //   F_t = (1 + xi) / w,  F_xi = t^2 L'(x) + t / w,
 //   F_tt = -xi (1 + xi) / w^2,  F_txi = (1 - t) / w^2,  F_xixi = t^3 L''(x) - t^2 / w^2,
 // with L(x) = log1p(x) / x, and dt/ds = -t.
-Derivs derivatives(std::span<const double> y, double s, double xi) {
-  Derivs d;
+Terms derivatives(std::span<const double> y, double s, double xi) {
+  Terms d;
   const double inv = std::exp(-s);
   detail::Sum l, gs, gx, hss, hsx, hxx;
   for (double v : y) {
@@ -121,21 +124,40 @@ void sample_lmoments(std::span<const double> sorted, double& l1, double& l2) {
   l2 = 2 * b1.value() / n - l1;
 }
 
-// d/dx [expm1(x) / x] = (e^x (x - 1) + 1) / x^2; a series for small |x|.
-double expm1_ratio_derivative(double x) {
-  if (std::fabs(x) < 0.1) {
-    double sum = 0, term = 0.5;  // k x^(k-1) / (k+1)! from k = 1
-    double p = 1, fact = 2;
-    for (int k = 1; k < 20; ++k) {
-      term = k * p / fact;
-      sum += term;
-      p *= x;
-      fact *= k + 2;
+// E(x) = expm1(x) / x and its first two derivatives; a series for small |x|,
+// where the closed forms cancel.
+void expm1_ratio_derivatives(double x, double& e, double& d1, double& d2) {
+  if (std::fabs(x) < 0.5) {
+    // E = sum x^k / (k+1)!, E' = sum k x^(k-1) / (k+1)!, E'' = sum k (k-1) x^(k-2) / (k+1)!
+    e = d1 = d2 = 0;
+    double fact = 1;  // (k+1)!
+    for (int k = 0; k < 30; ++k) {
+      fact *= k + 1;
+      e += std::pow(x, k) / fact;
+      if (k >= 1) d1 += k * std::pow(x, k - 1) / fact;
+      if (k >= 2) d2 += k * (k - 1) * std::pow(x, k - 2) / fact;
     }
-    return sum;
+    return;
   }
-  return (std::exp(x) * (x - 1) + 1) / (x * x);
+  const double ex = std::exp(x);
+  e = std::expm1(x) / x;
+  d1 = (x * ex - ex + 1) / (x * x);
+  d2 = (x * x * ex - 2 * x * ex + 2 * ex - 2) / (x * x * x);
 }
+
+// The excess level r = sigma c(xi), c = L E(xi L), L = ln m, and
+// s(xi) = ln sigma = ln r - ln c(xi) with s' and s''.
+struct LevelMap {
+  double lm;
+  void at(double xi, double& c, double& s1, double& s2) const {
+    double e, d1, d2;
+    expm1_ratio_derivatives(xi * lm, e, d1, d2);
+    c = lm * e;
+    const double q1 = lm * d1 / e, q2 = lm * lm * d2 / e;  // c'/c, c''/c
+    s1 = -q1;
+    s2 = -q2 + q1 * q1;
+  }
+};
 
 }  // namespace
 
@@ -177,66 +199,35 @@ GpdEstimate fit_gpd_mle(std::span<const double> y) {
     s = std::log(l.scale);
     xi = l.shape;
   }
-  Derivs d = derivatives(z, s, xi);
-  GpdEstimate e;
-  bool converged = false;
-  for (int it = 0; it < 200 && !converged; ++it) {
-    e.iterations = it + 1;
-    // Ascent direction from the negated Hessian, shifted to be positive
-    // definite where it is not.
-    double a11 = -d.hss, a12 = -d.hsx, a22 = -d.hxx;
-    const double mean_diag = 0.5 * (a11 + a22);
-    const double root = std::sqrt(0.25 * (a11 - a22) * (a11 - a22) + a12 * a12);
-    const double low = mean_diag - root;  // smallest eigenvalue
-    const double big = std::max(std::fabs(a11), std::fabs(a22)) + std::fabs(a12);
-    if (!(low > 1e-10 * big)) {
-      const double shift = std::max(0.0, -low) + 1e-6 * (1 + big);
-      a11 += shift;
-      a22 += shift;
-    }
-    const double det = a11 * a22 - a12 * a12;
-    const double ds = (a22 * d.gs - a12 * d.gx) / det;
-    const double dx = (a11 * d.gx - a12 * d.gs) / det;
-    const double slope = d.gs * ds + d.gx * dx;
-    if (!std::isfinite(slope)) return failure("maximum likelihood failed");
-    if (slope <= 1e-26 * static_cast<double>(y.size())) {
-      converged = true;
-      break;
-    }
-    double step = 1;
-    Derivs next;
-    bool moved = false;
-    for (int h = 0; h < 60; ++h, step *= 0.5) {
-      const double s1 = s + step * ds, x1 = xi + step * dx;
-      if (!(x1 > -1)) continue;
-      const double l1 = loglik_s(z, s1, x1);
-      if (!(l1 >= d.l + 1e-4 * step * slope)) continue;
-      next = derivatives(z, s1, x1);
-      s = s1;
-      xi = x1;
-      moved = true;
-      break;
-    }
-    if (!moved) {
-      converged = slope < 1e-12 * static_cast<double>(y.size());
-      break;
-    }
-    d = next;
-    if (std::max(std::fabs(step * ds), std::fabs(step * dx)) < 1e-14) converged = true;
-  }
-  if (!converged || !std::isfinite(d.l)) return failure("maximum likelihood did not converge");
+  // Newton on (s, xi) with damping; xi > -1, where the likelihood is bounded.
+  auto f = [&](const std::array<double, 2>& t, Derivs<2>& d) {
+    if (!(t[1] > -1)) return false;
+    const Terms r = derivatives(z, t[0], t[1]);
+    if (!std::isfinite(r.l)) return false;
+    d.l = r.l;
+    d.g = {r.gs, r.gx};
+    d.h = {{{r.hss, r.hsx}, {r.hsx, r.hxx}}};
+    return true;
+  };
+  std::array<double, 2> theta{s, xi};
+  Derivs<2> d;
+  const MaxResult m = maximize<2>(f, theta, d, 0);
+  if (!m.ok) return failure("maximum likelihood did not converge");
+  s = theta[0];
+  xi = theta[1];
   if (xi <= -1 + 1e-6) return failure("the likelihood has no maximum with shape > -1");
+  GpdEstimate e;
+  e.iterations = m.iterations;
   e.ok = true;
   e.scale = mean * std::exp(s);
   e.shape = xi;
   e.loglik = d.l - static_cast<double>(y.size()) * std::log(mean);
   // Observed information in (s, xi), inverted, then carried to (sigma, xi).
-  const double i11 = -d.hss, i12 = -d.hsx, i22 = -d.hxx;
-  const double det = i11 * i22 - i12 * i12;
-  if (i11 > 0 && i22 > 0 && det > 0) {
-    e.var_scale = e.scale * e.scale * i22 / det;
-    e.cov_scale_shape = -e.scale * i12 / det;
-    e.var_shape = i11 / det;
+  std::array<std::array<double, 2>, 2> cov{};
+  if (inverse_information<2>(d.h, cov)) {
+    e.var_scale = e.scale * e.scale * cov[0][0];
+    e.cov_scale_shape = e.scale * cov[0][1];
+    e.var_shape = cov[1][1];
   }
   return e;
 }
@@ -270,72 +261,49 @@ Gof gpd_gof(std::span<const double> sorted, double scale, double shape) {
 
 ExcessLevel excess_level(double scale, double shape, double m) {
   const double lm = std::log(m);
-  const double c = lm * dist::expm1_ratio(shape * lm);
-  return {scale * c, c, scale * lm * lm * expm1_ratio_derivative(shape * lm)};
+  double e, d1, d2;
+  expm1_ratio_derivatives(shape * lm, e, d1, d2);
+  return {scale * lm * e, lm * e, scale * lm * lm * d1};
 }
 
 Interval gpd_profile_interval(std::span<const double> y, const GpdEstimate& mle, double m) {
   Interval out;
   if (!mle.ok || !(m > 1) || y.empty()) return out;
-  const double lm = std::log(m);
-  const double top = *std::max_element(y.begin(), y.end());
-  const double target = mle.loglik - kHalfChi2;
-  const double best = excess_level(mle.scale, mle.shape, m).value;
-  double warm = mle.shape;
-
-  // ln L maximised over xi with sigma = r / c(xi): Newton on xi with the
-  // derivative of ln L(s(xi), xi), s = ln r - ln c(xi), backtracking.
-  auto profile = [&](double r) {
-    auto s_of = [&](double xi) { return std::log(r) - std::log(lm * dist::expm1_ratio(xi * lm)); };
-    auto ok = [&](double xi) { return xi > -1 && 1 + xi * top / std::exp(s_of(xi)) > 0; };
-    double xi = ok(warm) ? warm : std::max(warm, 0.0);
-    double l = loglik_s(y, s_of(xi), xi);
-    for (int it = 0; it < 100; ++it) {
-      auto s1 = [&](double x) { return -lm * expm1_ratio_derivative(x * lm) / dist::expm1_ratio(x * lm); };
-      const Derivs d = derivatives(y, s_of(xi), xi);
-      const double sp = s1(xi);
-      const double h = 1e-6 * (1 + std::fabs(xi));
-      const double spp = (s1(xi + h) - s1(xi - h)) / (2 * h);
-      const double g = d.gs * sp + d.gx;
-      const double hh = d.hss * sp * sp + 2 * d.hsx * sp + d.hxx + d.gs * spp;
-      double step = hh < 0 ? -g / hh : (g > 0 ? 0.1 : -0.1);
-      bool moved = false;
-      for (int k = 0; k < 50; ++k, step *= 0.5) {
-        const double x1 = xi + step;
-        if (!ok(x1)) continue;
-        const double l1 = loglik_s(y, s_of(x1), x1);
-        if (l1 >= l) {
-          moved = l1 > l || step != 0;
-          xi = x1;
-          l = l1;
-          break;
-        }
-      }
-      if (!moved || std::fabs(step) < 1e-12 * (1 + std::fabs(xi))) break;
-    }
-    if (std::isfinite(l)) warm = xi;
-    return l;
+  // Parameters (r, xi) with r the excess level in units of the mean excess,
+  // sigma = r / c(xi): the level is profiled over xi.
+  detail::Sum total;
+  for (double v : y) total.add(v);
+  const double mean = total.value() / static_cast<double>(y.size());
+  std::vector<double> z(y.begin(), y.end());
+  for (double& v : z) v /= mean;
+  const LevelMap map{std::log(m)};
+  auto f = [&](const std::array<double, 2>& t, Derivs<2>& d) {
+    if (!(t[0] > 0) || !(t[1] > -1)) return false;
+    double c, s1, s2;
+    map.at(t[1], c, s1, s2);
+    const Terms r = derivatives(z, std::log(t[0] / c), t[1]);
+    if (!std::isfinite(r.l)) return false;
+    d.l = r.l;
+    d.g = {r.gs / t[0], r.gs * s1 + r.gx};
+    const double h01 = (r.hss * s1 + r.hsx) / t[0];
+    d.h = {{{(r.hss - r.gs) / (t[0] * t[0]), h01},
+            {h01, r.hss * s1 * s1 + 2 * r.hsx * s1 + r.hxx + r.gs * s2}}};
+    return true;
   };
-
-  // Each end by bisection between the estimate and a level whose profile is
-  // below the target.
-  auto end = [&](double far) {
-    warm = mle.shape;
-    double inside = best, outside = far;
-    for (int it = 0; it < 200 && std::fabs(outside - inside) > 1e-11 * best; ++it) {
-      const double mid = 0.5 * (inside + outside);
-      (profile(mid) >= target ? inside : outside) = mid;
-    }
-    return 0.5 * (inside + outside);
+  // Where a start is outside the support, a shape >= 0 is inside it.
+  auto repair = [](std::array<double, 2> t) {
+    t[1] = std::max(t[1], 0.0);
+    return t;
   };
-  if (profile(best * 1e-12) < target) out.lower = end(best * 1e-12);
-  warm = mle.shape;
-  for (double far = 2 * best; far < best * 1e12; far *= 2) {
-    if (profile(far) < target) {
-      out.upper = end(far);
-      break;
-    }
-  }
+  const ExcessLevel level = excess_level(mle.scale / mean, mle.shape, m);
+  const std::array<double, 2> hat{level.value, mle.shape};
+  const double lhat = mle.loglik + static_cast<double>(y.size()) * std::log(mean);
+  const double se = std::sqrt(level.d_scale * level.d_scale * mle.var_scale / (mean * mean) +
+                              2 * level.d_scale * level.d_shape * mle.cov_scale_shape / mean +
+                              level.d_shape * level.d_shape * mle.var_shape);
+  const double crit = dist::chi2_1_quantile(0.95);
+  out.lower = profile_bound<2>(f, repair, hat, lhat, se, crit, -1, 0.0).value * mean;
+  out.upper = profile_bound<2>(f, repair, hat, lhat, se, crit, +1).value * mean;
   return out;
 }
 

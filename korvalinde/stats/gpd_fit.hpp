@@ -25,10 +25,10 @@ struct GpdEstimate {
 // ln L of the excesses y >= 0; -inf outside the support, NaN for scale <= 0.
 double gpd_loglik(std::span<const double> y, double scale, double shape);
 
-// Maximum likelihood: safeguarded Newton on (ln sigma, xi) with the analytic
-// gradient and Hessian, from the L-moment estimate (or the exponential one),
-// with xi > -1 where the likelihood is bounded. The excesses are scaled by
-// their mean first. Needs 2 distinct values.
+// Maximum likelihood: damped Newton (stats/profile.hpp) on (ln sigma, xi)
+// with the analytic gradient and Hessian, from the L-moment estimate (or the
+// exponential one), with xi > -1 where the likelihood is bounded. The
+// excesses are scaled by their mean first. Needs 2 distinct values.
 GpdEstimate fit_gpd_mle(std::span<const double> y);
 
 // L-moments (equal to the probability-weighted moments here) of the ascending
@@ -48,8 +48,8 @@ ExcessLevel excess_level(double scale, double shape, double m);
 
 // The 95% profile-likelihood interval of that excess level: the levels whose
 // likelihood, maximised over xi with sigma = level / c(xi), is within
-// chi2(1, 0.95) / 2 of the maximum. An end that is not reached (a flat
-// profile) is NaN.
+// chi2(1, 0.95) / 2 of the maximum (profile_bound of stats/profile.hpp). An
+// end the profile does not reach is NaN.
 Interval gpd_profile_interval(std::span<const double> y, const GpdEstimate& mle, double m);
 
 }  // namespace korvalinde::stats

@@ -94,11 +94,14 @@ double sample_quantile(std::span<const double> values, double q) {
     if (!std::isnan(x)) v.push_back(x);
   }
   if (v.empty() || !(q >= 0 && q <= 1)) return kUndefined;
-  std::sort(v.begin(), v.end());
   const double h = q * static_cast<double>(v.size() - 1);
   const auto lo = static_cast<std::size_t>(std::floor(h));
-  const std::size_t hi = std::min(lo + 1, v.size() - 1);
-  return v[lo] + (h - static_cast<double>(lo)) * (v[hi] - v[lo]);
+  const auto at = v.begin() + static_cast<std::ptrdiff_t>(lo);
+  std::nth_element(v.begin(), at, v.end());
+  const double below = *at;
+  // The next order statistic is the smallest of those above.
+  const double above = lo + 1 < v.size() ? *std::min_element(at + 1, v.end()) : below;
+  return below + (h - static_cast<double>(lo)) * (above - below);
 }
 
 Clusters decluster(std::span<const std::int64_t> time, std::span<const double> value,

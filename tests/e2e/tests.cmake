@@ -40,6 +40,14 @@ endif()
 # Files and bootstrap replicates on several threads (run under ThreadSanitizer too).
 set_tests_properties(e2e.fit.threads PROPERTIES LABELS threads)
 
+# The fit command on dated records.
+foreach(check annual_maxima reader_errors time_formats groups_and_pot threads)
+  add_test(NAME e2e.dated.${check}
+           COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/dated_cli.sh $<TARGET_FILE:korvalinde>
+                   ${PROJECT_SOURCE_DIR} ${check})
+endforeach()
+set_tests_properties(e2e.dated.threads PROPERTIES LABELS threads)
+
 # Every command the README shows.
 add_test(NAME e2e.readme_commands
          COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/readme_commands.sh $<TARGET_FILE:korvalinde>

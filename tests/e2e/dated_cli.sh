@@ -1,0 +1,143 @@
+#!/usr/bin/env bash
+# End-to-end runs of `korvalinde fit` on dated records, one behaviour per check.
+#   dated_cli.sh <korvalinde binary> <source dir> <check>
+set -u
+bin=$1 src=$2 check=$3
+py=/usr/bin/python3
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cd "$work" || exit 1
+cp "$src/tests/e2e/data/seattle_prcp.csv" p.csv
+fail() { echo "FAIL: $*"; exit 1; }
+
+case $check in
+annual_maxima)
+  # Header, NA / empty / -9999 values, shuffled rows, gaps and a partial last
+  # year: the maxima and the dropped blocks equal a plain computation's.
+  "$bin" fit --time date --column prcp --na -9999 --block year --maxima m.csv \
+    --json r.json p.csv > out 2> err || fail "status $?: $(cat err)"
+  grep -q "blocks year: 2 kept, 2 dropped" out || fail "report: $(cat out)"
+  $py - p.csv m.csv r.json <<'PY' || fail "maxima differ"
+import calendar, csv, json, sys
+rows = list(csv.DictReader(open(sys.argv[1])))
+missing = sum(r["prcp"] in ("", "NA", "-9999") for r in rows)
+best, count = {}, {}
+for r in rows:
+    if r["prcp"] in ("", "NA", "-9999"):
+        continue
+    y, v = r["date"][:4], float(r["prcp"])
+    count[y] = count.get(y, 0) + 1
+    if y not in best or v > best[y][1] or (v == best[y][1] and r["date"] < best[y][0]):
+        best[y] = (r["date"], v)
+days = {y: 366 if calendar.isleap(int(y)) else 365 for y in count}
+kept = [(y, *best[y]) for y in sorted(best) if count[y] >= 0.9 * days[y]]
+got = [(b, t, float(v)) for b, t, v in list(csv.reader(open(sys.argv[2])))[1:]]
+assert got == kept, (got, kept)
+j = json.loads(open(sys.argv[3]).read())
+assert j["n"] == len(kept) and j["n_missing"] == missing, j
+dropped = [(d["block"], d["present"], d["expected"]) for d in j["blocks_dropped"]]
+assert dropped == [(y, count[y], days[y]) for y in sorted(count) if count[y] < 0.9 * days[y]], dropped
+PY
+  # The same maxima from the rows in time order.
+  { head -1 p.csv; tail -n +2 p.csv | sort; } > sorted.csv
+  "$bin" fit --quiet --time date --column 2 --na -9999 --block year --maxima m2.csv sorted.csv ||
+    fail "sorted status"
+  cmp -s m.csv m2.csv || fail "row order changes the maxima"
+  ;;
+reader_errors)
+  { head -3 p.csv; echo "2020-01-01,1.5e,3"; tail -n +4 p.csv; } > bad.csv
+  "$bin" fit --quiet --time date --column prcp bad.csv 2> err
+  [ $? = 1 ] && grep -qx "bad.csv:4:2: '1.5e' is not a number" err || fail "bad number: $(cat err)"
+  { head -3 p.csv; sed -n 2p p.csv; } > dup.csv
+  "$bin" fit --quiet --time date --column prcp dup.csv 2> err
+  grep -qx "dup.csv:4:1: time $(sed -n 2p p.csv | cut -d, -f1) on lines 2 and 4" err ||
+    fail "duplicate: $(cat err)"
+  "$bin" fit --quiet --time date --column prcp --duplicates max dup.csv || fail "--duplicates max"
+  printf 'date,prcp\n2013-02-30,1\n' > day.csv
+  "$bin" fit --quiet --time date --column prcp day.csv 2> err
+  grep -qx "day.csv:2:1: '2013-02-30' is not a time" err || fail "bad date: $(cat err)"
+  "$bin" fit --quiet --time date --column nope p.csv 2> err
+  grep -qx "p.csv:1: no column named 'nope'" err || fail "unknown column: $(cat err)"
+  "$bin" fit --json - --quiet --time date --column prcp dup.csv | $py -c '
+import json, sys
+j = json.load(sys.stdin)
+assert j["input_error"] == {"line": 4, "column": 1, "code": "duplicate_time"}, j' || fail "JSON error"
+  "$bin" fit --block year p.csv 2> err; [ $? = 2 ] || fail "--block without --time"
+  ;;
+time_formats)
+  # One series written as date-times, bare years and year,month,day columns.
+  printf 't,v\n2001-03-04T10:00Z,1\n2001-03-04 11:00:30,5\n2002-01-01T00:00,2\n' > a.csv
+  "$bin" fit --quiet --time t --column v --block year --min-coverage 0 --maxima m.csv a.csv ||
+    fail "date-times"
+  printf 'block,time,value\n2001,2001-03-04T11:00:30Z,5\n2002,2002-01-01,2\n' > want
+  cmp -s want m.csv || fail "date-times: $(cat m.csv)"
+  printf '1990 4\n1991 7\n1993 2\n' > y.txt
+  "$bin" fit --quiet --sep ' ' --time 1 --column 2 --block year --maxima m.csv y.txt || fail "years"
+  [ "$(cut -d, -f1 m.csv | tr '\n' ' ')" = "block 1990 1991 1993 " ] || fail "years: $(cat m.csv)"
+  printf 'y;m;d;x\n2000;10;1;3\n2000;9;30;4\n2001;9;30;1\n' > w.csv
+  "$bin" fit --quiet --sep ';' --time y,m,d --column x --block water-year --min-coverage 0 \
+    --maxima m.csv w.csv || fail "water year"
+  printf 'block,time,value\n2000,2000-09-30,4\n2001,2000-10-01,3\n' > want
+  cmp -s want m.csv || fail "water year: $(cat m.csv)"
+  ;;
+groups_and_pot)
+  # Two stations in one file: one JSON line each, in order of first appearance.
+  { echo "station,date,prcp"; tail -n +2 p.csv | sed 's/^/B,/'; tail -n +2 p.csv | sed 's/^/A,/'; } > g.csv
+  "$bin" fit --json - --quiet --time date --column prcp --by station --na -9999 --block year g.csv > g.json ||
+    fail "groups status"
+  $py - g.json <<'PY' || fail "groups"
+import json, sys
+rows = [json.loads(l) for l in open(sys.argv[1])]
+assert [r["group"] for r in rows] == ["B", "A"], rows
+a, b = rows
+del a["group"], b["group"]
+assert a == b
+PY
+  "$bin" fit --json - --quiet --time date --column prcp --na -9999 --pot --threshold 20 --run 2 \
+    --threshold-range 10:25:4 p.csv > pot.json || fail "pot status"
+  $py - p.csv pot.json <<'PY' || fail "pot"
+import csv, datetime, json, sys
+rows = sorted((r["date"], float(r["prcp"])) for r in csv.DictReader(open(sys.argv[1]))
+              if r["prcp"] not in ("", "NA", "-9999"))
+day = lambda d: datetime.date.fromisoformat(d).toordinal()
+ex = [(day(d), v) for d, v in rows if v > 20]
+clusters = [[ex[0][1]]]
+for (d0, _), (d1, v) in zip(ex, ex[1:]):
+    if d1 - d0 - 1 >= 2: clusters.append([v])
+    else: clusters[-1].append(v)
+p = json.load(open(sys.argv[2]))["pot"]
+assert p["n_exceed"] == len(ex) and p["n_clusters"] == len(clusters), (p, len(ex), len(clusters))
+assert abs(p["rate_per_year"] - len(clusters) / (len(rows) / 365.25)) < 1e-12
+mle = p["gpd"]["mle"]
+assert mle["ok"] and mle["se_scale"] > 0 and len(p["diagnostics"]) == 4
+for l in mle["return_levels"]:
+    if l["value"] is not None and l["profile_lower"] is not None:
+        assert l["profile_lower"] < l["value"] < l["profile_upper"], l
+PY
+  ;;
+threads)
+  # A record large enough to be parsed in runs on several threads: the same
+  # bytes out, and the same first fault, whatever the thread count.
+  awk 'BEGIN { srand(3); print "station,time,v"
+    for (i = 0; i < 120000; i++) {
+      d = int(i / 24); h = i % 24; u = rand()
+      printf "%s,%04d-%02d-%02dT%02d:00,%s\n", (i % 3 ? "a" : "b"), 1900 + int(d / 336),
+        1 + int(d % 336 / 28), 1 + d % 28, h, (u < 0.05 ? "NA" : sprintf("%.2f", 10 * rand())) } }' > big.csv
+  for t in 1 2 5; do
+    "$bin" fit --json - --quiet --threads $t --time time --column v --by station --block year \
+      --min-coverage 0 --pot --threshold-quantile 0.99 --run 3 big.csv > j$t || fail "status $t"
+  done
+  cmp -s j1 j2 && cmp -s j1 j5 || fail "results depend on --threads"
+  sed -e '100000s/,[^,]*$/,x/' -e '90000s/T/ /' big.csv > bad.csv
+  sed -n 60000p big.csv >> bad.csv
+  for t in 1 2 5; do
+    "$bin" fit --quiet --threads $t --time time --column v --by station bad.csv 2> e$t
+    [ $? = 1 ] || fail "status of a bad file with $t threads"
+  done
+  cmp -s e1 e2 && cmp -s e1 e5 || fail "errors depend on --threads: $(cat e1 e2)"
+  grep -qx "bad.csv:100000:3: 'x' is not a number" e1 || fail "first fault: $(cat e1)"
+  ;;
+*)
+  fail "unknown check $check"
+  ;;
+esac

@@ -1,0 +1,49 @@
+// Declustering and the extremal index on hand-made records.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <vector>
+
+#include "korvalinde/stats/blocks.hpp"
+#include "korvalinde/stats/pot.hpp"
+
+namespace korvalinde::stats {
+namespace {
+
+constexpr double NA = std::nan("");
+
+TEST(Pot, RunsDeclusteringCountsMissingStepsAsQuiet) {
+  // Rows without times: exceedances of 5 at rows 1, 2, 5, 9 and 10; row 7 is
+  // missing, so rows 6..8 are three quiet steps.
+  const std::vector<double> v{1, 6, 7, 2, 3, 9, 1, NA, 2, 8, 6};
+  const Clusters none = decluster({}, v, 1, 5, 0);
+  EXPECT_EQ(none.n_exceed, 5u);
+  EXPECT_EQ(none.maxima, (std::vector<double>{6, 7, 9, 8, 6}));
+  EXPECT_EQ(none.gaps, (std::vector<std::int64_t>{1, 3, 4, 1}));
+  EXPECT_EQ(decluster({}, v, 1, 5, 2).maxima, (std::vector<double>{7, 9, 8}));
+  EXPECT_EQ(decluster({}, v, 1, 5, 3).maxima, (std::vector<double>{9, 8}));
+  EXPECT_EQ(decluster({}, v, 1, 5, 4).maxima, (std::vector<double>{9}));
+  // The same record with times a day apart and the missing row left out.
+  std::vector<std::int64_t> t;
+  std::vector<double> w;
+  for (std::size_t i = 0; i < v.size(); ++i) {
+    if (std::isnan(v[i])) continue;
+    t.push_back(static_cast<std::int64_t>(i) * 86400 + 3600);
+    w.push_back(v[i]);
+  }
+  EXPECT_EQ(sampling_step(t), 86400);
+  EXPECT_EQ(decluster(t, w, 86400, 5, 2).maxima, (std::vector<double>{7, 9, 8}));
+}
+
+TEST(Pot, IntervalsEstimator) {
+  // Gaps of at most 2 give 2 (sum T)^2 / ((N - 1) sum T^2) >= 1: no clustering.
+  EXPECT_EQ(intervals_estimator(std::vector<std::int64_t>{1, 2, 1, 1}), 1.0);
+  // Longer gaps: 2 (sum (T - 1))^2 / ((N - 1) sum (T - 1)(T - 2)), at most 1.
+  EXPECT_NEAR(intervals_estimator(std::vector<std::int64_t>{1, 1, 10, 1, 12}),
+              2.0 * 20 * 20 / (5 * (72 + 110)), 1e-15);
+  EXPECT_EQ(intervals_estimator(std::vector<std::int64_t>{5, 9, 30}), 1.0);
+  EXPECT_TRUE(std::isnan(intervals_estimator(std::vector<std::int64_t>{3})));
+}
+
+}  // namespace
+}  // namespace korvalinde::stats
