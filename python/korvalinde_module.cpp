@@ -204,8 +204,9 @@ std::size_t check_min_count(std::int64_t min_count) {
 py::dict fit(const py::object& x, std::int64_t bins, double prob,
              const std::vector<std::string>& methods, std::vector<double> periods, int bootstrap,
              std::uint64_t seed, std::optional<double> level, int threads,
-             const std::string& name, bool skipna, std::int64_t min_count) {
+             const std::string& name, bool skipna, std::int64_t min_count, bool gev) {
   FitOptions o = make_options(bins, prob, methods, std::move(periods), level, bootstrap);
+  o.gev = gev;
   o.seed = seed;
   o.threads = thread_count(threads);
   const std::size_t least = check_min_count(min_count);
@@ -357,6 +358,55 @@ const std::vector<std::pair<const char*, Getter>> kGumbelTestStatistics{
      }},
 };
 
+// The GEV fit of method M (with gev), under gev_METHOD_KEY; its rows are
+// filled when the Gumbel fit of the same method ran.
+template <korvalinde::GevMethodResult korvalinde::GevResult::*M>
+std::vector<std::pair<const char*, Getter>> gev_statistics(bool per_period) {
+  using R = const FitResult&;
+  if (per_period) {
+    return {{"rl", [](R r, const MethodResult&, std::size_t p) {
+               return (r.gev.*M).return_levels[p].level.value;
+             }},
+            {"rl_se", [](R r, const MethodResult&, std::size_t p) {
+               return (r.gev.*M).return_levels[p].level.se;
+             }},
+            {"rl_lower", [](R r, const MethodResult&, std::size_t p) {
+               return (r.gev.*M).return_levels[p].level.lower;
+             }},
+            {"rl_upper", [](R r, const MethodResult&, std::size_t p) {
+               return (r.gev.*M).return_levels[p].level.upper;
+             }},
+            {"rl_profile_lower", [](R r, const MethodResult&, std::size_t p) {
+               return profile_lower((r.gev.*M).return_levels[p].level);
+             }},
+            {"rl_profile_upper", [](R r, const MethodResult&, std::size_t p) {
+               return profile_upper((r.gev.*M).return_levels[p].level);
+             }}};
+  }
+  return {{"loc", [](R r, const MethodResult&, std::size_t) { return (r.gev.*M).loc; }},
+          {"scale", [](R r, const MethodResult&, std::size_t) { return (r.gev.*M).scale; }},
+          {"shape", [](R r, const MethodResult&, std::size_t) { return (r.gev.*M).shape; }},
+          {"se_loc", [](R r, const MethodResult&, std::size_t) { return (r.gev.*M).se_loc; }},
+          {"se_scale", [](R r, const MethodResult&, std::size_t) { return (r.gev.*M).se_scale; }},
+          {"se_shape", [](R r, const MethodResult&, std::size_t) { return (r.gev.*M).se_shape; }},
+          {"loglik", [](R r, const MethodResult&, std::size_t) { return (r.gev.*M).loglik; }},
+          {"quantile", [](R r, const MethodResult&, std::size_t) {
+             return (r.gev.*M).quantile.value;
+           }},
+          {"quantile_lower", [](R r, const MethodResult&, std::size_t) {
+             return (r.gev.*M).quantile.lower;
+           }},
+          {"quantile_upper", [](R r, const MethodResult&, std::size_t) {
+             return (r.gev.*M).quantile.upper;
+           }},
+          {"quantile_profile_lower", [](R r, const MethodResult&, std::size_t) {
+             return profile_lower((r.gev.*M).quantile);
+           }},
+          {"quantile_profile_upper", [](R r, const MethodResult&, std::size_t) {
+             return profile_upper((r.gev.*M).quantile);
+           }}};
+}
+
 // The sample's statistics besides n (an integer array of its own).
 const std::vector<std::pair<const char*, Getter>> kSampleStatistics{
     {"min", [](const FitResult& r, const MethodResult&, std::size_t) { return r.min; }},
@@ -369,8 +419,10 @@ const std::vector<std::pair<const char*, Getter>> kSampleStatistics{
 
 py::dict fit_many(const py::object& a, int axis, std::int64_t bins, double prob,
                   const std::vector<std::string>& methods, std::vector<double> periods,
-                  int threads, bool skipna, std::int64_t min_count, std::optional<double> level) {
+                  int threads, bool skipna, std::int64_t min_count, std::optional<double> level,
+                  bool gev) {
   FitOptions o = make_options(bins, prob, methods, std::move(periods), level);
+  o.gev = gev;
   const unsigned workers = thread_count(threads);
   const std::size_t least = check_min_count(min_count);
 
@@ -407,6 +459,19 @@ py::dict fit_many(const py::object& a, int axis, std::int64_t bins, double prob,
         columns.push_back({m + "_" + key, member, get, true, py::array_t<double>(rl_shape)});
       for (const auto& [key, get] : kGumbelTestStatistics)
         columns.push_back({key, member, get, false, py::array_t<double>(shape)});
+    }
+    if (gev && m != "ls") {
+      const bool mle = m == "mle";
+      const std::string prefix = "gev_" + m + "_";
+      for (const bool per_period : {false, true}) {
+        for (const auto& [key, get] :
+             mle ? gev_statistics<&korvalinde::GevResult::mle>(per_period)
+                 : gev_statistics<&korvalinde::GevResult::lmom>(per_period)) {
+          if (!mle && std::string_view(key) == "loglik") continue;
+          columns.push_back({prefix + key, member, get, per_period,
+                             py::array_t<double>(per_period ? rl_shape : shape)});
+        }
+      }
     }
     if (level) {
       columns.push_back({m + "_level_period", member,
@@ -483,7 +548,7 @@ and returns NumPy arrays of the main figures.)doc";
   using namespace pybind11::literals;
   m.def("fit", &fit, "x"_a, "bins"_a = 50, "prob"_a = 0.99, "methods"_a = kAllMethods,
         "periods"_a = kDefaultPeriods, "bootstrap"_a = 0, "seed"_a = 0, "level"_a = py::none(),
-        "threads"_a = 0, "name"_a = "", "skipna"_a = false, "min_count"_a = 2,
+        "threads"_a = 0, "name"_a = "", "skipna"_a = false, "min_count"_a = 2, "gev"_a = false,
         R"doc(Fit the Gumbel distribution to one sample.
 
 Parameters
@@ -535,7 +600,7 @@ The GIL is released while the fit runs.)doc");
 
   m.def("fit_many", &fit_many, "a"_a, "axis"_a = -1, "bins"_a = 50, "prob"_a = 0.99,
         "methods"_a = kAllMethods, "periods"_a = kDefaultPeriods, "threads"_a = 0,
-        "skipna"_a = false, "min_count"_a = 2, "level"_a = py::none(),
+        "skipna"_a = false, "min_count"_a = 2, "level"_a = py::none(), "gev"_a = false,
         R"doc(Fit the Gumbel distribution to every 1-D slice of an array along an axis.
 
 Each slice is fitted exactly as fit() would fit it: the numbers are the same

@@ -33,7 +33,7 @@ __all__ = ["InputError", "FitManyResult", "FitRecord", "__version__", "fit", "fi
 
 METHODS = ("ls", "mle", "lmom")
 PERIODS = (2, 5, 10, 20, 50, 100, 200, 500, 1000)
-DISTRIBUTIONS = ("gumbel",)
+DISTRIBUTIONS = ("gumbel", "gev")
 
 
 def _integer(name: str, value: Any) -> int:
@@ -107,7 +107,7 @@ def fit(x, bins: int = 50, prob: float = 0.99, methods: Sequence[str] = METHODS,
         _sequence("periods", periods, _real, "numbers"), _integer("bootstrap", bootstrap),
         _integer("seed", seed), None if level is None else _real("level", level),
         _integer("threads", threads), name, _flag("skipna", skipna),
-        _integer("min_count", min_count))
+        _integer("min_count", min_count), _dist(dist) == "gev")
     return _with_aliases(record)
 
 
@@ -133,7 +133,7 @@ def fit_many(a, axis: int = -1, bins: int = 50, prob: float = 0.99,
         _sequence("methods", methods, _method, "method names"),
         _sequence("periods", periods, _real, "numbers"), _integer("threads", threads),
         _flag("skipna", skipna), _integer("min_count", min_count),
-        None if level is None else _real("level", level))
+        None if level is None else _real("level", level), _dist(dist) == "gev")
     for m in METHODS:
         if f"{m}_a" in result:
             result[f"{m}_loc"], result[f"{m}_scale"] = result[f"{m}_a"], result[f"{m}_b"]

@@ -20,6 +20,7 @@ def fit(
     name: str = "",
     skipna: bool = False,
     min_count: int = 2,
+    gev: bool = False,
 ) -> dict[str, Any]:
     """Fit the Gumbel distribution to one sample (1-D).
 
@@ -39,6 +40,7 @@ def fit_many(
     skipna: bool = False,
     min_count: int = 2,
     level: Optional[float] = None,
+    gev: bool = False,
 ) -> dict[str, np.ndarray]:
     """Fit every 1-D slice of `a` along `axis`, on `threads` threads (0: all cores).
 

@@ -80,7 +80,8 @@ def fit(da: xr.DataArray, dim: str = "time", dist: str = "gumbel",
     if isinstance(methods, str):
         raise TypeError("methods must be a sequence of method names, not str")
     methods = list(dict.fromkeys(methods))
-    _dist(dist)
+    if _dist(dist) != "gumbel":
+        raise ValueError("korvalinde.xarray.fit fits the Gumbel; fit_many(dist=\"gev\") gives the GEV")
     for m in methods:
         if m not in METHODS:
             raise ValueError(f"unknown method {m!r} (choose from {', '.join(METHODS)})")

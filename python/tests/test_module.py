@@ -76,7 +76,7 @@ def test_fit_rejects_bad_input(x, options, message):
     ({"prob": "high"}, TypeError, "^prob must be a number, not str$"),
     ({"periods": 100}, TypeError, "^periods must be a sequence of numbers, not int$"),
     ({"bnis": 20}, TypeError, "unexpected keyword argument 'bnis'$"),
-    ({"dist": "weibull"}, ValueError, "^dist must be one of gumbel, not 'weibull'$"),
+    ({"dist": "weibull"}, ValueError, "^dist must be one of gumbel, gev, not 'weibull'$"),
 ])
 def test_bad_arguments_are_named_without_the_data(options, error, message):
     x = gumbel(1000)
@@ -308,3 +308,22 @@ def test_threads_the_system_refuses_are_done_without():
         assert all(np.array_equal(ref[k], many[k], equal_nan=True) for k in ref)
         """
     subprocess.run([sys.executable, "-c", script], check=True, timeout=120)
+
+
+def test_gev_in_fit_and_fit_many():
+    rng = np.random.default_rng(8)
+    u = rng.random((3, 60))
+    a = 10.0 + 2.0 * ((-np.log(u)) ** -0.2 - 1.0) / 0.2  # GEV with shape 0.2
+    many = korvalinde.fit_many(a, methods=("mle", "lmom"), periods=(10, 100), dist="gev")
+    for i in range(3):
+        one = korvalinde.fit(a[i], methods=("mle", "lmom"), periods=(10, 100), dist="gev")
+        for m in ("mle", "lmom"):
+            g = one["gev"][m]
+            for key in ("loc", "scale", "shape", "se_loc"):
+                assert _same(many[f"gev_{m}_{key}"][i], g[key])
+            for p, level in enumerate(g["return_levels"]):
+                assert _same(many[f"gev_{m}_rl"][i, p], level["value"])
+                if m == "mle":
+                    assert _same(many["gev_mle_rl_profile_upper"][i, p], level["profile_upper"])
+        assert abs(one["gev"]["mle"]["shape"] - 0.2) < 0.4
+    assert "gev_ls_loc" not in many and "gev" not in korvalinde.fit(a[0])
