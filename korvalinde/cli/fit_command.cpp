@@ -201,7 +201,7 @@ int run_fit(Settings& s) {
   std::vector<Outcome> outcomes(s.files.size());
   std::vector<char> done(s.files.size(), 0);
   std::size_t next_out = 0;
-  bool failed = false;
+  bool failed = false, reported = false;
   std::mutex lock;
   auto emit = [&](std::size_t i) {
     const FitResult& r = outcomes[i].result;
@@ -209,7 +209,11 @@ int run_fit(Settings& s) {
       failed = true;
       std::fprintf(stderr, "%s\n", r.error.c_str());
     }
-    if (report) std::fprintf(stdout, "%s%s", i > 0 ? "\n" : "", format_report(r).c_str());
+    // A failed file's message goes to standard error only.
+    if (report && r.ok) {
+      std::fprintf(stdout, "%s%s", reported ? "\n" : "", format_report(r).c_str());
+      reported = true;
+    }
     if (json != nullptr) std::fprintf(json, "%s\n", to_json_line(r).c_str());
     std::fflush(stdout);
     if (json != nullptr) std::fflush(json);

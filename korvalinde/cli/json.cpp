@@ -2,6 +2,8 @@
 
 #include <cmath>
 
+#include "korvalinde/cli/report.hpp"
+
 namespace korvalinde::cli {
 
 using Json = nlohmann::ordered_json;
@@ -91,6 +93,7 @@ Json to_json(const FitResult& r) {
   if (r.ls.present) j["ls"] = method(r.ls, true, false);
   if (r.mle.present) j["mle"] = method(r.mle, false, true);
   if (r.lmom.present) j["lmom"] = method(r.lmom, false, false);
+  if (const auto methods = ranked_methods(r); !methods.empty()) j["headline"] = methods[0].name;
   return j;
 }
 

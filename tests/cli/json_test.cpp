@@ -26,7 +26,7 @@ TEST(Json, KeysInOrderForEveryMethod) {
   const ordered_json j = ordered_json::parse(line);
   using V = std::vector<std::string>;
   EXPECT_EQ(keys(j),
-            (V{"file", "ok", "n", "min", "max", "bins", "width", "m", "ls", "mle", "lmom"}));
+            (V{"file", "ok", "n", "min", "max", "bins", "width", "m", "ls", "mle", "lmom", "headline"}));
   const V tail{"quantile", "return_levels", "gof", "boot"};
   V ls{"a", "b", "se_a", "se_b", "corr_ab", "info", "nfev", "sum_sq", "l2", "serror", "rerror"};
   ls.insert(ls.end(), tail.begin(), tail.end());
@@ -56,6 +56,7 @@ TEST(Json, AbsentMethodsBootAndLevelAreLeftOut) {
   const ordered_json j = ordered_json::parse(to_json_line(r));
   EXPECT_FALSE(j.contains("ls"));
   EXPECT_FALSE(j.contains("lmom"));
+  EXPECT_EQ(j["headline"], "mle");
   EXPECT_FALSE(j["mle"].contains("level"));
   EXPECT_FALSE(j["mle"].contains("boot"));
 }

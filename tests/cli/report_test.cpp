@@ -23,7 +23,12 @@ TEST(Report, FullResultHasEveryPiece) {
                        "cells 51",
                        "9.99745 +- 0.04",
                        "1.98876 +- 0.03",
-                       "DPA_CUT p=0.99",
+                       "DPA_CUT (0.99 quantile)",
+                       "headline: maximum likelihood (mle)",
+                       "level T=2 ",
+                       "level T=1000 ",
+                       "0.52 (p 0.3)",
+                       "GOF p-values: parametric bootstrap, B = 199",
                        "19.478 [19.238, 19.718]",
                        "level T=100",
                        "period of x=35",
@@ -40,12 +45,13 @@ TEST(Report, FullResultHasEveryPiece) {
                        "200 (1 failed)",
                        "[9.91745, 10.0775]",
                        "KS p"});
-  // The methods side by side in one header line.
-  const std::size_t header = text.find(" ls ");
+  // The methods side by side in one header line, the headline first.
+  const std::size_t header = text.find(" mle ");
   ASSERT_NE(header, std::string::npos);
   const std::string line = text.substr(header, text.find('\n', header) - header);
-  EXPECT_LT(line.find("ls"), line.find("mle"));
   EXPECT_LT(line.find("mle"), line.find("lmom"));
+  EXPECT_LT(line.find("lmom"), line.find("ls"));
+  EXPECT_EQ(text.find("warning"), std::string::npos);
   EXPECT_EQ(text.back(), '\n');
 }
 
@@ -59,11 +65,25 @@ TEST(Report, UndefinedValuesAndMissingMethods) {
   r.mle.return_levels.resize(3);  // periods 2, 5, 10: the largest is shown
   const std::string text = format_report(r);
   expect_pieces(text, {"10.0213 +- n/a", "level T=10 ", "mle:"});
-  EXPECT_EQ(text.find("ls:"), std::string::npos);
+  EXPECT_EQ(text.find("ls:   SERROR"), std::string::npos);
   EXPECT_EQ(text.find("lmom"), std::string::npos);
   EXPECT_EQ(text.find("nan"), std::string::npos);
   EXPECT_EQ(text.find("inf"), std::string::npos);
-  EXPECT_EQ(text.find("bootstrap"), std::string::npos);
+  EXPECT_EQ(text.find("\n  bootstrap "), std::string::npos);
+}
+
+TEST(Report, HeadlineAndLsWarningFollowTheMethodsAndBins) {
+  auto r = clitest::full_result(30);
+  r.mle.present = false;
+  std::string text = format_report(r);
+  expect_pieces(text, {"headline: L-moments (lmom)",
+                       "warning: 0.6 values per bin on average: the ls result depends strongly "
+                       "on --bins"});
+  r.lmom.present = false;
+  r.bins = 6;  // exactly 5 values per bin
+  text = format_report(r);
+  expect_pieces(text, {"headline: histogram least squares (ls)"});
+  EXPECT_EQ(text.find("warning"), std::string::npos);
 }
 
 TEST(Report, SolverCodesInWords) {

@@ -14,10 +14,15 @@ case $check in
 report)
   "$bin" fit s.txt > out 2> err || fail "status $?"
   [ -s err ] && fail "stderr: $(cat err)"
-  for want in "n 3000" "bins 50" "DPA_CUT p=0.99" "SERROR" "RERROR" "L2 norm" \
+  for want in "n 3000" "bins 50" "DPA_CUT (0.99 quantile)" "headline: maximum likelihood (mle)" "level T=1000 " "SERROR" "RERROR" "L2 norm" \
               "INFO 1 (sum of squares converged)" "residual evaluations" "ls" "mle" "lmom"; do
     grep -qF "$want" out || fail "report lacks '$want': $(cat out)"
   done
+  # A failed file is named once, on standard error.
+  "$bin" fit missing.txt s.txt > out 2> err; [ $? = 1 ] || fail "status with a missing file"
+  grep -q missing out && fail "stdout names the failed file: $(cat out)"
+  [ "$(grep -c missing err)" = 1 ] || fail "stderr: $(cat err)"
+  head -1 out | grep -qx s.txt || fail "report of s.txt: $(head -1 out)"
   ;;
 json)
   head -200 s.txt > a.txt
@@ -33,7 +38,7 @@ rows = [json.loads(l) for l in open(sys.argv[1])]
 assert [r["file"] for r in rows] == ["a.txt", "missing.txt", "bad.txt", "s.txt"], rows
 assert [r["ok"] for r in rows] == [True, False, False, True]
 assert rows[2]["error"] == "bad.txt:3: 'abc' is not a number", rows[2]
-keys = ["file", "ok", "n", "min", "max", "bins", "width", "m", "ls", "mle", "lmom"]
+keys = ["file", "ok", "n", "min", "max", "bins", "width", "m", "ls", "mle", "lmom", "headline"]
 assert list(rows[3]) == keys, list(rows[3])
 ls = rows[3]["ls"]
 for k in ["a", "b", "se_a", "se_b", "corr_ab", "info", "nfev", "sum_sq", "l2", "serror",
