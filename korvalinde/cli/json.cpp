@@ -55,7 +55,9 @@ Json method(const MethodResult& r, bool ls, bool mle) {
 
   j["gof"] = Json{{"ks", number(r.gof.ks)},   {"cvm", number(r.gof.cvm)},
                   {"ad", number(r.gof.ad)},   {"chi2", number(r.gof.chi2)},
-                  {"chi2_df", r.gof.chi2_df}, {"chi2_p", number(r.gof.chi2_p)}};
+                  {"chi2_df", r.gof.chi2_df}, {"chi2_p", number(r.gof.chi2_p)},
+                  {"ks_p", number(r.gof.ks_p)},   {"cvm_p", number(r.gof.cvm_p)},
+                  {"ad_p", number(r.gof.ad_p)},   {"p_method", r.gof.p_method}};
 
   if (r.boot) {
     const Boot& b = *r.boot;

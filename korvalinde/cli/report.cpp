@@ -238,8 +238,7 @@ std::string format_report(const FitResult& r) {
   std::vector<std::string_view> names;
   for (const MethodView& c : columns) names.push_back(c.name);
   out += t.render(names);
-  append(out, "  intervals: 95%, from the standard errors; GOF p-values: ", gof_p_method(columns),
-         "\n");
+  append(out, "  95% intervals from the standard errors; p-values: ", gof_p_method(columns), "\n");
 
   if (r.ls.present) {
     out += "  ls:   SERROR " + num(r.ls.serror) + "   RERROR " + num(r.ls.rerror) + "   L2 norm " +

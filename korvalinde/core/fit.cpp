@@ -9,6 +9,7 @@
 #include "korvalinde/stats/analyze.hpp"
 #include "korvalinde/stats/bootstrap.hpp"
 #include "korvalinde/stats/estimate.hpp"
+#include "korvalinde/stats/gof_null.hpp"
 #include "korvalinde/detail/sort.hpp"
 
 namespace korvalinde {
@@ -91,6 +92,14 @@ FitResult fit_sample_sorting(std::span<double> values, const FitOptions& options
   const stats::Analysis in{sorted, {ls.minimum, ls.dx, {ws.raw.data(), std::size_t(ls.m)}},
                            options.prob, options.periods, options.level, options.threads};
   const int bins = options.bins;
+  const stats::Refit ls_refit = [bins](std::span<const double> s, double& a, double& b) {
+    LsWorkspace w;
+    const LsFit f = fit_ls(s, bins, w);
+    a = f.a;
+    b = f.b;
+    return f.status == LsFit::Status::Ok;
+  };
+  std::vector<stats::GofMethod> gof_methods;  // the p-values of D, W^2 and A^2
   if (options.ls) {
     MethodResult& m = r.ls;
     m.present = true;
@@ -101,15 +110,8 @@ FitResult fit_sample_sorting(std::span<double> values, const FitOptions& options
     m.serror = ls.serror;
     m.rerror = ls.rerror;
     stats::analyze_method(in, ls.a, ls.b, stats::ls_covariance(ls.x, ls.y, ls.a, ls.b), m);
-    if (options.bootstrap > 0) {
-      add_bootstrap(m, [bins](std::span<const double> s, double& a, double& b) {
-        LsWorkspace w;
-        const LsFit f = fit_ls(s, bins, w);
-        a = f.a;
-        b = f.b;
-        return f.status == LsFit::Status::Ok;
-      }, sorted.size(), options);
-    }
+    if (options.bootstrap > 0) add_bootstrap(m, ls_refit, sorted.size(), options);
+    gof_methods.push_back({ls_refit, &m.gof});
   }
   if (options.mle) {
     const stats::Estimation e = stats::fit_mle(sorted, options.threads);
@@ -120,6 +122,7 @@ FitResult fit_sample_sorting(std::span<double> values, const FitOptions& options
     m.iterations = e.iterations;
     stats::analyze_method(in, e.a, e.b, e.cov, m);
     if (options.bootstrap > 0) add_bootstrap(m, stats::refit_mle, sorted.size(), options);
+    gof_methods.push_back({stats::refit_mle, &m.gof});
   }
   if (options.lmom) {
     const stats::Estimation e = stats::fit_lmom(sorted);
@@ -127,12 +130,10 @@ FitResult fit_sample_sorting(std::span<double> values, const FitOptions& options
     MethodResult& m = r.lmom;
     m.present = true;
     stats::analyze_method(in, e.a, e.b, e.cov, m);
-    if (options.bootstrap > 0) {
-      add_bootstrap(m, stats::refit_lmom, sorted.size(), options);
-      m.se_a = m.boot->se_a;
-      m.se_b = m.boot->se_b;
-    }
+    if (options.bootstrap > 0) add_bootstrap(m, stats::refit_lmom, sorted.size(), options);
+    gof_methods.push_back({stats::refit_lmom, &m.gof});
   }
+  stats::gof_p_values(gof_methods, {sorted.size(), options.seed, options.threads});
   if (detail != nullptr) {
     detail->centres.assign(ls.x.begin(), ls.x.end());
     detail->densities.assign(ls.y.begin(), ls.y.end());

@@ -40,7 +40,7 @@ def test_fit_equals_command_line_json(tmp_path, options, argv):
     expected = json.loads(run.stdout)
     got = korvalinde.fit(x, name=str(sample), **options)
     assert list(got) == ["file", "ok", "n", "min", "max", "bins", "width", "m",
-                         *options.get("methods", METHODS)]
+                         *options.get("methods", METHODS), "headline"]
     assert got == expected  # numbers bit for bit, null as None
 
 

@@ -38,7 +38,8 @@ TEST(Json, KeysInOrderForEveryMethod) {
   EXPECT_EQ(keys(j["ls"]["quantile"]), (V{"p", "value", "se", "lower", "upper"}));
   EXPECT_EQ(keys(j["ls"]["return_levels"][0]), (V{"period", "value", "se", "lower", "upper"}));
   EXPECT_EQ(keys(j["mle"]["level"]), (V{"x", "period"}));
-  EXPECT_EQ(keys(j["ls"]["gof"]), (V{"ks", "cvm", "ad", "chi2", "chi2_df", "chi2_p"}));
+  EXPECT_EQ(keys(j["ls"]["gof"]), (V{"ks", "cvm", "ad", "chi2", "chi2_df", "chi2_p", "ks_p", "cvm_p",
+                                     "ad_p", "p_method"}));
   EXPECT_EQ(keys(j["ls"]["boot"]), (V{"replicates", "failed", "a", "b", "quantile", "return_levels",
                                       "ks_p", "cvm_p", "ad_p"}));
   EXPECT_EQ(j["ls"]["return_levels"].size(), 9u);

@@ -28,7 +28,7 @@ TEST(Report, FullResultHasEveryPiece) {
                        "level T=2 ",
                        "level T=1000 ",
                        "0.52 (p 0.3)",
-                       "GOF p-values: parametric bootstrap, B = 199",
+                       "p-values: parametric bootstrap, B = 199",
                        "19.478 [19.238, 19.718]",
                        "level T=100",
                        "period of x=35",

@@ -48,7 +48,16 @@ assert rows[3]["n"] == 3000 and rows[3]["bins"] == 50 and ls["info"] == 1
 assert [x["period"] for x in ls["return_levels"]] == [2, 5, 10, 20, 50, 100, 200, 500, 1000]
 assert ls["quantile"]["p"] == 0.99 and ls["quantile"]["lower"] < ls["quantile"]["value"]
 assert rows[3]["mle"]["loglik"] < 0 and rows[3]["mle"]["iterations"] > 0
-assert rows[3]["lmom"]["se_a"] is None  # no bootstrap, no standard error
+lm = rows[3]["lmom"]  # asymptotic standard errors, no bootstrap needed
+assert lm["se_a"] > 0 and lm["se_b"] > 0 and abs(lm["corr_ab"] - 0.2417) < 1e-3, lm
+assert lm["quantile"]["lower"] < lm["quantile"]["value"] < lm["quantile"]["upper"]
+for r in (rows[0], rows[3]):
+    for m in ("ls", "mle", "lmom"):
+        g = r[m]["gof"]
+        assert all(0 < g[k] <= 1 for k in ("ks_p", "cvm_p", "ad_p")), (m, g)
+        assert g["p_method"].startswith("parametric bootstrap"), g
+assert "asymptotic" in rows[3]["mle"]["gof"]["p_method"]
+assert "asymptotic" not in rows[0]["mle"]["gof"]["p_method"]
 PY
   ;;
 svg)
