@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "dnls/io/format.hpp"
+#include "korvalinde/cli/dated_options.hpp"
 #include "korvalinde/cli/json.hpp"
 #include "korvalinde/cli/report.hpp"
 #include "korvalinde/cli/svg.hpp"
@@ -38,6 +39,9 @@ struct Settings {
   std::vector<std::string> files;
   std::string result, json, svg, methods = "ls,mle,lmom", sep;
   int column = 1;
+  std::string column_text = "1";
+  DatedSettings dated;
+  std::optional<DatedPlan> plan;  // a dated record
   unsigned threads = 0;
   bool quiet = false;
 };
@@ -46,6 +50,8 @@ struct Settings {
 struct Outcome {
   FitResult result;
   FitDetail detail;
+  std::vector<FitResult> more;  // the further series of a grouped record
+  std::string maxima;           // the --maxima text
 };
 
 std::string version_text() {
@@ -71,6 +77,14 @@ std::string load(const std::string& name, const FieldSpec& fields, std::vector<d
 
 Outcome fit_file(const std::string& name, const Settings& s, bool keep_detail) {
   Outcome o;
+  if (s.plan) {
+    std::vector<SeriesFit> fits =
+        fit_dated_file(name, *s.plan, s.fit, keep_detail ? &o.detail : nullptr);
+    if (!s.dated.maxima.empty()) o.maxima = maxima_csv(fits, s.plan->csv.by.has_value());
+    o.result = std::move(fits[0].result);
+    for (std::size_t i = 1; i < fits.size(); ++i) o.more.push_back(std::move(fits[i].result));
+    return o;
+  }
   std::vector<double> values;
   const FieldSpec fields{s.column, s.sep.empty() ? '\0' : s.sep[0]};
   if (std::string why = load(name, fields, values); !why.empty()) {
@@ -164,12 +178,24 @@ int run_fit(Settings& s) {
     else
       return usage_error("--sep: one character expected");
   }
+  if (wants_dated(s.dated, s.column_text)) {
+    s.plan.emplace();
+    if (std::string why = make_plan(s.dated, s.column_text, s.sep.empty() ? '\0' : s.sep[0], s.fit, *s.plan);
+        !why.empty())
+      return usage_error(why);
+  } else {
+    s.column = column_ref(s.column_text).number;
+  }
+  if (s.column < 1 || (s.plan && s.plan->csv.value.number == 0 && s.plan->csv.value.name.empty()))
+    return usage_error("--column: a positive number or a header name expected");
   if (s.files.size() > 1 && !s.result.empty()) return usage_error("--result: one input file only");
+  if (s.files.size() > 1 && !s.dated.maxima.empty()) return usage_error("--maxima: one input file only");
   if (s.files.size() > 1 && !s.svg.empty()) return usage_error("--svg: one input file only");
   if (s.threads == 0) s.threads = detail::default_threads();
   // An output file that is one of the inputs would destroy the measurements.
   for (const auto& [option, out] : {std::pair{"--json", &s.json}, std::pair{"--svg", &s.svg},
-                                    std::pair{"--result", &s.result}}) {
+                                    std::pair{"--result", &s.result},
+                                    std::pair{"--maxima", &s.dated.maxima}}) {
     struct stat o {};
     if (out->empty() || *out == "-" || ::stat(out->c_str(), &o) != 0 || !S_ISREG(o.st_mode))
       continue;
@@ -182,7 +208,7 @@ int run_fit(Settings& s) {
 
   const bool json_to_stdout = s.json == "-";
   const bool report = !s.quiet && !json_to_stdout;
-  const bool detail = !s.result.empty() || !s.svg.empty();
+  const bool detail = !s.result.empty() || !s.svg.empty() || !s.dated.maxima.empty();
   // One file uses the threads for its bootstrap; several share them out.
   s.fit.threads = s.files.size() == 1 ? s.threads : 1;
 
@@ -204,17 +230,19 @@ int run_fit(Settings& s) {
   bool failed = false, reported = false;
   std::mutex lock;
   auto emit = [&](std::size_t i) {
-    const FitResult& r = outcomes[i].result;
-    if (!r.ok) {
-      failed = true;
-      std::fprintf(stderr, "%s\n", r.error.c_str());
+    for (std::size_t k = 0; k <= outcomes[i].more.size(); ++k) {
+      const FitResult& r = k == 0 ? outcomes[i].result : outcomes[i].more[k - 1];
+      if (!r.ok) {
+        failed = true;
+        std::fprintf(stderr, "%s\n", r.error.c_str());
+      }
+      // A failed file's message goes to standard error only.
+      if (report && r.ok) {
+        std::fprintf(stdout, "%s%s", reported ? "\n" : "", format_report(r).c_str());
+        reported = true;
+      }
+      if (json != nullptr) std::fprintf(json, "%s\n", to_json_line(r).c_str());
     }
-    // A failed file's message goes to standard error only.
-    if (report && r.ok) {
-      std::fprintf(stdout, "%s%s", reported ? "\n" : "", format_report(r).c_str());
-      reported = true;
-    }
-    if (json != nullptr) std::fprintf(json, "%s\n", to_json_line(r).c_str());
     std::fflush(stdout);
     if (json != nullptr) std::fflush(json);
     if (!detail) outcomes[i] = Outcome{};  // the memory goes once written
@@ -232,6 +260,9 @@ int run_fit(Settings& s) {
                  std::strerror(errno));
     failed = true;
   }
+  if (!s.dated.maxima.empty() && !outcomes[0].maxima.empty() &&
+      !write_file(s.dated.maxima, outcomes[0].maxima))
+    failed = true;
   if (detail && outcomes[0].result.ok) {
     const Outcome& o = outcomes[0];
     if (!s.result.empty() && o.result.ls.present &&
@@ -269,9 +300,8 @@ int main(int argc, char** argv) {
   fit->add_option("--result", s.result, "Write the per-bin table (one input only)");
   fit->add_option("--json", s.json, "Write one JSON line per file (- is standard output)");
   fit->add_option("--svg", s.svg, "Write the picture (one input only)");
-  fit->add_option("--column", s.column, "1-based field of each line")
-      ->default_val(1)
-      ->check(CLI::PositiveNumber);
+  fit->add_option("--column", s.column_text, "1-based field of each line, or a header name")
+      ->default_val("1");
   fit->add_option("--sep", s.sep, "Field separator (default: blanks, tabs and commas)");
   fit->add_option("--threads", s.threads, "Threads (default: the machine's cores)")
       ->check(CLI::PositiveNumber);
@@ -284,6 +314,7 @@ int main(int argc, char** argv) {
       ->check(CLI::NonNegativeNumber);
   fit->add_option("--seed", s.fit.seed, "Bootstrap seed");
   fit->add_flag("--quiet", s.quiet, "No human report");
+  add_dated_options(*fit, s.dated);
   if (argc > 1) {
     const std::string first = argv[1];
     if (first != "fit" && first != "--help" && first != "-h" && first != "--version")

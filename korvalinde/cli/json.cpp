@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "korvalinde/cli/dated_render.hpp"
 #include "korvalinde/cli/report.hpp"
 
 namespace korvalinde::cli {
@@ -81,12 +82,18 @@ Json method(const MethodResult& r, bool ls, bool mle) {
 Json to_json(const FitResult& r) {
   Json j;
   j["file"] = r.file;
+  if (r.dated && r.dated->grouped) j["group"] = r.dated->group;
   j["ok"] = r.ok;
   if (!r.ok) {
     j["error"] = r.error;
+    if (r.input_error) {
+      const InputError& e = *r.input_error;
+      j["input_error"] = Json{{"line", e.line}, {"column", e.column}, {"code", e.code}};
+    }
     return j;
   }
   j["n"] = r.n;
+  if (r.dated) add_dated_json(j, *r.dated);
   j["min"] = number(r.min);
   j["max"] = number(r.max);
   j["bins"] = r.bins;
@@ -95,6 +102,7 @@ Json to_json(const FitResult& r) {
   if (r.ls.present) j["ls"] = method(r.ls, true, false);
   if (r.mle.present) j["mle"] = method(r.mle, false, true);
   if (r.lmom.present) j["lmom"] = method(r.lmom, false, false);
+  if (r.pot) j["pot"] = pot_json(*r.pot);
   if (const auto methods = ranked_methods(r); !methods.empty()) j["headline"] = methods[0].name;
   return j;
 }

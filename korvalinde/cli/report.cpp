@@ -4,13 +4,18 @@
 #include <cmath>
 #include <vector>
 
+#include "korvalinde/cli/dated_render.hpp"
 #include "korvalinde/cli/text.hpp"
 
 namespace korvalinde::cli {
 
 namespace {
 
-std::string num(double v) { return format_number(v, 6); }
+// An infinite quantile (probability 1) reads as the classic run writes it.
+std::string num(double v) {
+  if (std::isinf(v)) return v > 0 ? "Infinity" : "-Infinity";
+  return format_number(v, 6);
+}
 
 std::string plus_minus(double value, double se) {
   if (!std::isfinite(value)) return "-";
@@ -23,7 +28,8 @@ std::string bounds(double lower, double upper) {
 }
 
 std::string with_interval(const Estimate& e) {
-  if (!std::isfinite(e.value)) return "-";
+  if (std::isnan(e.value)) return "-";
+  if (std::isinf(e.value)) return num(e.value);
   return num(e.value) + " " + bounds(e.lower, e.upper);
 }
 
@@ -77,6 +83,11 @@ class Table {
 };
 
 std::string failure(const FitResult& r) {
+  if (r.input_error) {
+    InputError e = *r.input_error;
+    e.message = "error: " + e.message;
+    return printable(e.text()) + "\n";
+  }
   const std::string file = printable(r.file);
   const std::string error = printable(r.error);
   // "NAME:LINE: text" becomes "NAME:LINE: error: text".
@@ -145,13 +156,16 @@ std::string dpa_cut_label(double prob) { return concat("DPA_CUT (", num(prob), "
 std::string format_report(const FitResult& r) {
   if (!r.ok) return failure(r);
 
-  std::string out = printable(r.file) + "\n";
+  std::string out = printable(r.file);
+  if (r.dated && r.dated->grouped) out += " [" + printable(r.dated->group) + "]";
+  out += "\n";
   out += "  n " + std::to_string(r.n) + "   min " + num(r.min) + "   max " + num(r.max) + "\n";
+  out += dated_report_lines(r);
   out += "  bins " + std::to_string(r.bins) + "   width " + num(r.width) + "   cells " +
          std::to_string(r.m) + "\n";
 
   const std::vector<MethodView> columns = ranked_methods(r);
-  if (columns.empty()) return out;
+  if (columns.empty()) return out + pot_report(r);
   append(out, "  headline: ", columns[0].title, " (", columns[0].name, ")\n");
 
   auto cells = [&](auto cell) {
@@ -256,7 +270,7 @@ std::string format_report(const FitResult& r) {
     out += "  mle:  log-likelihood " + num(r.mle.loglik) + ", " + std::to_string(r.mle.iterations) +
            " iterations\n";
   }
-  return out;
+  return out + pot_report(r);
 }
 
 }  // namespace korvalinde::cli

@@ -5,12 +5,13 @@
 #include <utility>
 
 #include "korvalinde/cli/text.hpp"
+#include "korvalinde/dist/gumbel.hpp"
+#include "korvalinde/dist/normal.hpp"
 
 namespace korvalinde::cli {
 
 namespace {
 
-constexpr double kZ95 = 1.959963984540054;  // two-sided 95% normal quantile
 constexpr double kHuge = 1e307;             // data beyond this are clamped
 constexpr double kPixelLimit = 1e5;         // coordinates far off the canvas are clamped
 constexpr std::size_t kMaxBars = 600;       // cells are merged beyond this
@@ -35,20 +36,17 @@ bool usable(const MethodResult& m) {
 }
 
 // The Gumbel reduced variate y = -ln(-ln F) of a non-exceedance probability,
-// and the one of a return period T, F = 1 - 1/T (log1p keeps large T exact).
-double reduced(double f) { return -std::log(-std::log(f)); }
-double reduced_of_period(double t) { return -std::log(-std::log1p(-1 / t)); }
+// and the one of a return period T, F = 1 - 1/T.
+double reduced(double f) { return dist::gumbel_reduced_closed(f); }
+double reduced_of_period(double t) { return dist::gumbel_period_reduced(t); }
 
-double density(const MethodResult& m, double x) {
-  const double z = (x - m.a) / m.b;
-  return std::exp(-z - std::exp(-z)) / m.b;
-}
+double density(const MethodResult& m, double x) { return dist::pdf(dist::Gumbel{m.a, m.b}, x); }
 
 // Half-width of the delta-method 95% band of the mle line at y, or NaN.
 double band(const MethodResult& m, double y) {
   const double var =
       m.se_a * m.se_a + y * y * m.se_b * m.se_b + 2 * y * m.corr_ab * m.se_a * m.se_b;
-  return kZ95 * std::sqrt(std::max(0.0, var));
+  return dist::kNormal95 * std::sqrt(std::max(0.0, var));
 }
 
 bool has_band(const MethodResult& m) {

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "korvalinde/records/input_error.hpp"
+
 namespace korvalinde {
 
 inline constexpr double kUndefined = std::numeric_limits<double>::quiet_NaN();
@@ -79,16 +81,78 @@ struct MethodResult {
   std::optional<Boot> boot;
 };
 
+// A block left out of the block maxima for too few observations.
+struct BlockCount {
+  std::string block;
+  std::size_t present = 0;   // non-missing values
+  std::size_t expected = 0;  // the block's length over the sampling step
+};
+
+// What reading a dated record (and taking its block maxima) left out.
+struct DatedSummary {
+  bool grouped = false;
+  std::string group;           // the grouping column's value
+  std::size_t n_rows = 0;      // rows of the series after merging duplicates
+  std::size_t n_missing = 0;   // missing values, never fitted
+  std::size_t n_merged = 0;    // rows merged into another of the same time
+  std::string blocks;          // "year", "water-year:MONTH", "month"; empty without
+  std::size_t n_blocks = 0;    // blocks whose maxima are the sample
+  std::vector<BlockCount> blocks_dropped;
+};
+
+struct PotLevel {
+  double period = kUndefined;  // N in years
+  Estimate level;              // delta method, with the rate's binomial variance
+  Interval profile;            // profile likelihood on the distribution's part
+};
+
+// One generalized Pareto estimate of the cluster excesses.
+struct GpdResult {
+  bool present = false;  // asked for
+  bool ok = false;
+  std::string error;
+  double scale = kUndefined, shape = kUndefined;
+  double se_scale = kUndefined, se_shape = kUndefined;
+  double var_scale = kUndefined, cov = kUndefined, var_shape = kUndefined;
+  double loglik = kUndefined;
+  int iterations = 0;
+  std::vector<PotLevel> return_levels;
+  Gof gof;  // ks, cvm, ad
+};
+
+// One threshold of the threshold-choice aids.
+struct ThresholdPoint {
+  double threshold = kUndefined;
+  std::size_t n_exceed = 0;
+  Estimate mean_excess;     // mean residual life with its 95% band
+  Estimate modified_scale;  // sigma - xi u of the clusters' fit
+  Estimate shape;
+};
+
+struct PotResult {
+  double threshold = kUndefined;
+  int run = 0;
+  std::size_t n_exceed = 0, n_clusters = 0;
+  double ei_runs = kUndefined, ei_intervals = kUndefined;  // extremal index
+  double years = kUndefined;                               // observed time
+  double rate_per_year = kUndefined;                       // clusters a year
+  GpdResult mle, lmom;
+  std::vector<ThresholdPoint> diagnostics;
+};
+
 struct FitResult {
   std::string file;
   bool ok = false;
   std::string error;  // when !ok: one line, "NAME:LINE: ..." or "NAME: ..."
+  std::optional<InputError> input_error;  // when the input is at fault, where
+  std::optional<DatedSummary> dated;      // a dated record
   std::size_t n = 0;
   double min = kUndefined, max = kUndefined;
   int bins = 0;
   double width = kUndefined;  // bin width dx
   int m = 0;                  // histogram cells
   MethodResult ls, mle, lmom;
+  std::optional<PotResult> pot;
 };
 
 }  // namespace korvalinde

@@ -12,8 +12,8 @@ Estimate reduced_estimate(double a, double b, double y, const Covariance& cov) {
   if (cov.valid() && std::isfinite(e.value)) {
     const double var = cov.aa + 2 * y * cov.ab + y * y * cov.bb;
     e.se = std::sqrt(std::max(0.0, var));
-    e.lower = e.value - kNormal95 * e.se;
-    e.upper = e.value + kNormal95 * e.se;
+    e.lower = e.value - dist::kNormal95 * e.se;
+    e.upper = e.value + dist::kNormal95 * e.se;
   }
   return e;
 }
@@ -33,7 +33,7 @@ void analyze_method(const Analysis& in, double a, double b, const Covariance& co
     out.corr_ab = cov.ab / (out.se_a * out.se_b);
   }
   out.prob = in.prob;
-  out.quantile = reduced_estimate(a, b, dist::gumbel_reduced(in.prob), cov);
+  out.quantile = reduced_estimate(a, b, dist::gumbel_reduced_closed(in.prob), cov);
   out.return_levels.clear();
   out.return_levels.reserve(in.periods.size());
   for (double t : in.periods)

@@ -6,14 +6,14 @@
 #include <optional>
 #include <span>
 
+#include "korvalinde/dist/normal.hpp"
 #include "korvalinde/records/result.hpp"
 #include "korvalinde/stats/estimate.hpp"
 #include "korvalinde/stats/gof.hpp"
 
 namespace korvalinde::stats {
 
-// z of the normal 95% interval value +- z se.
-inline constexpr double kNormal95 = 1.959963984540054;
+using dist::kNormal95;
 
 // a + b y with its delta-method error (gradient (1, y)) and 95% interval
 // when the covariance is valid; only the value otherwise.

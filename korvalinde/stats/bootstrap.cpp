@@ -76,7 +76,7 @@ Boot bootstrap(double a, double b, const Gof& observed, const Refit& refit,
     const std::size_t end = std::min(count, (blk + 1) * kReplicatesPerBlock);
     for (std::size_t k = blk * kReplicatesPerBlock; k < end; ++k) {
       detail::Xoshiro256ss rng = detail::Xoshiro256ss::stream(plan.seed, k);
-      for (double& x : sample) x = a - b * std::log(-std::log(rng.uniform()));
+      for (double& x : sample) x = dist::quantile(dist::Gumbel{a, b}, rng.uniform());
       detail::radix_sort(sample, scratch);
       Replicate& r = reps[k];
       try {

@@ -1,0 +1,38 @@
+// The fit command's options for dated records, block maxima and peaks over
+// a threshold, and the plan they make.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "korvalinde/core/dated.hpp"
+
+namespace CLI {
+class App;
+}
+
+namespace korvalinde::cli {
+
+struct DatedSettings {
+  std::string time, by, na, duplicates, block, maxima, threshold_range;
+  bool header = false, no_header = false, pot = false;
+  double min_coverage = 0.9;
+  std::optional<double> threshold, threshold_quantile, per_year;
+  int run = 0;
+};
+
+void add_dated_options(CLI::App& fit, DatedSettings& settings);
+
+// Whether the input needs the dated reader: any of its options, or a column
+// given by name.
+bool wants_dated(const DatedSettings& settings, const std::string& column);
+
+// The plan, or a usage error. `sep` is the --sep character (0: a comma).
+std::string make_plan(const DatedSettings& settings, const std::string& column, char sep,
+                      const FitOptions& fit, DatedPlan& plan);
+
+// The --maxima file: "block,time,value" lines (with a leading "group" column
+// for a grouped record).
+std::string maxima_csv(const std::vector<SeriesFit>& fits, bool grouped);
+
+}  // namespace korvalinde::cli

@@ -1,0 +1,377 @@
+#include "korvalinde/stats/gev.hpp"
+
+#include <algorithm>
+#include <boost/math/special_functions/erf.hpp>
+#include <boost/math/special_functions/gamma.hpp>
+#include <cmath>
+#include <limits>
+#include <numbers>
+
+#include "korvalinde/detail/reduce.hpp"
+#include "korvalinde/detail/sum.hpp"
+
+namespace korvalinde::stats {
+
+namespace {
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+// phi2(u) = (u / (1 + u) - ln(1 + u)) / u^2 and its derivative: dL/dxi =
+// z^2 phi2(xi z) and d2L/dxi2 = z^3 phi2'(xi z). The closed forms cancel
+// for small |u|; there the series sum_j c_j u^j, c_j = (-1)^(j+1) (j+1)/(j+2)
+// converges fast (|u| < 0.1: 22 terms leave less than 1e-21).
+void phi2(double u, double& p, double& dp) {
+  if (std::fabs(u) < 0.1) {
+    p = 0;
+    dp = 0;
+    for (int j = 22; j >= 0; --j) {
+      const double c = (j % 2 == 0 ? -1.0 : 1.0) * (j + 1) / (j + 2);
+      dp = dp * u + p;  // derivative of the Horner sum so far
+      p = p * u + c;
+    }
+    return;
+  }
+  const double iw = 1 / (1 + u);
+  p = (u * iw - std::log1p(u)) / (u * u);
+  dp = -iw * iw / u - 2 * p / u;
+}
+
+// psi1(v) = expm1(v) / v and its first two derivatives: the GEV reduced
+// variate is y = y0 psi1(xi y0), dy/dxi = y0^2 psi1', d2y/dxi2 = y0^3 psi1''.
+// Series sum_k v^k / (k+1)! and its derivatives where |v| < 0.5.
+void psi1(double v, double& p, double& dp, double& ddp) {
+  if (std::fabs(v) < 0.5) {
+    p = dp = ddp = 0;
+    double fact = 1;  // (k + 1)!
+    for (int k = 1; k <= 24; ++k) fact *= k;
+    for (int k = 23; k >= 0; --k) {
+      const double c = 1 / fact;
+      fact /= (k + 1);
+      ddp = ddp * v + 2 * dp;
+      dp = dp * v + p;
+      p = p * v + c;
+    }
+    return;
+  }
+  const double e = std::exp(v), em1 = std::expm1(v);
+  p = em1 / v;
+  dp = (v * e - em1) / (v * v);
+  ddp = (v * v * e - 2 * v * e + 2 * em1) / (v * v * v);
+}
+
+GevEstimate failure(std::string message) {
+  GevEstimate e;
+  e.error = std::move(message);
+  for (auto& row : e.cov) row.fill(kNaN);
+  return e;
+}
+
+}  // namespace
+
+bool gev_loglik(const GevSample& s, const std::array<double, 3>& theta, Derivs<3>& d) {
+  const double mu = theta[0], ls = theta[1], xi = theta[2];
+  if (!(xi > -1) || !std::isfinite(mu) || !std::isfinite(ls) || !std::isfinite(xi)) return false;
+  const double sigma = std::exp(ls), isg = 1 / sigma;
+  const double c = s.centre, r = 1 / s.unit;
+  bool inside = true;
+  const auto sums = detail::block_sums<10>(s.x.size(), s.threads, [&](std::size_t i, std::size_t e, auto& p) {
+    for (; i < e; ++i) {
+      const double z = ((s.x[i] - c) * r - mu) * isg;
+      const double u = xi * z;
+      if (!(u > -1)) {
+        inside = false;
+        return;
+      }
+      const double iw = 1 / (1 + u), iw2 = iw * iw;
+      const double l = u == 0 ? z : z * (std::log1p(u) / u);
+      const double t = std::exp(-l);
+      double f2, df2;
+      phi2(u, f2, df2);
+      const double lm = -iw * isg, lsd = -z * iw, lx = z * z * f2;
+      const double d1 = t - (1 + xi);
+      p[0] += -(1 + xi) * l - t;
+      p[1] += d1 * lm;
+      p[2] += d1 * lsd;
+      p[3] += -l + d1 * lx;
+      p[4] += -t * lm * lm + d1 * (-xi * iw2 * isg * isg);
+      p[5] += -t * lm * lsd + d1 * (iw2 * isg);
+      p[6] += -t * lm * lx + d1 * (z * iw2 * isg) - lm;
+      p[7] += -t * lsd * lsd + d1 * (z * iw2);
+      p[8] += -t * lsd * lx + d1 * (z * z * iw2) - lsd;
+      p[9] += -t * lx * lx + d1 * (z * z * z * df2) - 2 * lx;
+    }
+  });
+  if (!inside) return false;
+  const auto n = static_cast<double>(s.x.size());
+  d.l = sums[0] - n * ls;
+  d.g = {sums[1], sums[2] - n, sums[3]};
+  d.h = {{{sums[4], sums[5], sums[6]}, {sums[5], sums[7], sums[8]}, {sums[6], sums[8], sums[9]}}};
+  return std::isfinite(d.l) && std::isfinite(d.h[2][2]);
+}
+
+GevEstimate fit_gev_lmom(std::span<const double> sorted) {
+  const std::size_t n = sorted.size();
+  if (n < 3) return failure("GEV L-moments need at least 3 values");
+  for (std::size_t i = 0; i < n; ++i) {
+    if (!std::isfinite(sorted[i])) return failure("GEV L-moments need finite values");
+    if (i > 0 && sorted[i] < sorted[i - 1]) return failure("GEV L-moments need a sorted sample");
+  }
+  const auto nd = static_cast<double>(n);
+  // l_r = sum_i w_r(i) x_(i) with integer weights (exact in double for any
+  // practical n) that sum to 0 for r >= 2; the values are shifted to the
+  // median first so that the terms stay small.
+  const double shift = sorted[n / 2];
+  detail::Sum s1, s2, s3;
+  for (std::size_t k = 0; k < n; ++k) {
+    const auto i = static_cast<double>(k);  // i - 1 for 1-based i
+    const double v = sorted[k] - shift;
+    s1.add(v);
+    s2.add((2 * i - (nd - 1)) * v);
+    s3.add((6 * i * (i - 1) - 6 * i * (nd - 2) + (nd - 1) * (nd - 2)) * v);
+  }
+  const double l1 = shift + s1.value() / nd;
+  const double l2 = s2.value() / (nd * (nd - 1));
+  const double l3 = s3.value() / (nd * (nd - 1) * (nd - 2));
+  if (!(l2 > 0) || !std::isfinite(l1) || !std::isfinite(l2) || !std::isfinite(l3))
+    return failure("GEV L-moments need at least 2 distinct values");
+  const double tau3 = l3 / l2;
+  // tau3(xi) = 2 expm1(xi ln 3) / expm1(xi ln 2) - 3 rises from -1 (xi -> -inf)
+  // to 1 (xi = 1): one root, bracketed and polished by Newton.
+  const double a = std::log(3.0), b = std::numbers::ln2;
+  auto g = [&](double xi, double& dg) {
+    if (xi == 0) {
+      dg = (a / b) * (a - b);  // twice the ratio's derivative at 0
+      return 2 * a / b - 3 - tau3;
+    }
+    const double ea = std::expm1(xi * a), eb = std::expm1(xi * b);
+    dg = 2 * (a * (ea + 1) * eb - b * (eb + 1) * ea) / (eb * eb);
+    return 2 * ea / eb - 3 - tau3;
+  };
+  double lo = -1, hi = 1, dg = 0;
+  while (g(lo, dg) > 0) {
+    hi = lo;
+    lo *= 2;
+    if (lo < -1e6) return failure("GEV L-moments: the skewness is out of range");
+  }
+  double xi = 0.5 * (lo + hi);
+  for (int it = 0; it < 400; ++it) {
+    const double v = g(xi, dg);
+    if (v == 0) break;
+    if (v < 0) lo = xi; else hi = xi;
+    double next = xi - v / dg;
+    if (!(next > lo && next < hi)) next = 0.5 * (lo + hi);
+    const bool done = std::fabs(next - xi) <= 1e-16 * std::fabs(xi) || hi - lo <= 1e-300;
+    xi = next;
+    if (done || next == lo || next == hi) break;
+  }
+  const double gm1 = boost::math::tgamma1pm1(-xi);  // Gamma(1 - xi) - 1
+  const double sigma = l2 / (b * dist::expm1_ratio(xi * b) * (1 + gm1));
+  const double mu = l1 - sigma * (xi == 0 ? std::numbers::egamma : gm1 / xi);
+  if (!std::isfinite(sigma) || !(sigma > 0) || !std::isfinite(mu))
+    return failure("GEV L-moment estimates are out of range");
+  GevEstimate e = failure("");
+  e.error.clear();
+  e.ok = true;
+  e.d = {mu, sigma, xi};
+  return e;
+}
+
+GevEstimate fit_gev_mle(std::span<const double> sorted, unsigned threads) {
+  const GevEstimate start = fit_gev_lmom(sorted);
+  if (!start.ok) return failure(start.error == "" ? "GEV maximum likelihood failed" : start.error);
+  GevSample s{sorted, start.d.loc, start.d.scale, threads};
+  // From the L-moment fit, or its Gumbel version when that leaves values
+  // outside the support.
+  std::array<double, 3> theta{0, 0, std::max(start.d.shape, -0.9)};
+  Derivs<3> d;
+  if (!gev_loglik(s, theta, d)) theta[2] = 0;
+  const MaxResult m = maximize<3>([&](const std::array<double, 3>& t, Derivs<3>& dd) {
+    return gev_loglik(s, t, dd);
+  }, theta, d, 0);
+  if (theta[2] < -0.999)
+    return failure("GEV likelihood has no maximum: the shape runs to -1 or below");
+  if (!m.ok) return failure("GEV maximum likelihood did not converge");
+  GevEstimate e = failure("");
+  e.error.clear();
+  e.ok = true;
+  e.iterations = m.iterations;
+  e.sample = s;
+  e.theta = theta;
+  const double sigma = std::exp(theta[1]);
+  e.d = {s.centre + s.unit * theta[0], s.unit * sigma, theta[2]};
+  e.loglik = d.l - static_cast<double>(sorted.size()) * std::log(s.unit);
+  if (!std::isfinite(e.d.loc) || !std::isfinite(e.d.scale) || !std::isfinite(e.loglik))
+    return failure("GEV maximum likelihood estimates are out of range");
+  e.theta_cov_valid = inverse_information<3>(d.h, e.theta_cov);
+  if (e.theta_cov_valid) {
+    // (loc, scale, shape) = (c + u mu, u e^ls, xi): Jacobian diag(u, scale, 1).
+    const std::array<double, 3> j{s.unit, e.d.scale, 1};
+    for (int i = 0; i < 3; ++i)
+      for (int k = 0; k < 3; ++k) e.cov[i][k] = j[i] * j[k] * e.theta_cov[i][k];
+  }
+  return e;
+}
+
+Estimate gev_quantile(const GevEstimate& e, double y0, double z) {
+  Estimate q;
+  q.value = e.d.loc + e.d.scale * dist::gev_reduced(e.d.shape, y0);
+  if (!std::isfinite(q.value) || !std::isfinite(e.cov[0][0])) return q;
+  double p, dp, ddp;
+  psi1(e.d.shape * y0, p, dp, ddp);
+  const std::array<double, 3> g{1, y0 * p, e.d.scale * y0 * y0 * dp};
+  double var = 0;
+  for (int i = 0; i < 3; ++i)
+    for (int k = 0; k < 3; ++k) var += g[i] * g[k] * e.cov[i][k];
+  q.se = std::sqrt(std::max(0.0, var));
+  q.lower = q.value - z * q.se;
+  q.upper = q.value + z * q.se;
+  return q;
+}
+
+namespace {
+
+ProfileBound to_original(ProfileBound b, double centre, double unit) {
+  if (b.reason.empty()) b.value = centre + unit * b.value;
+  return b;
+}
+
+}  // namespace
+
+ProfileInterval gev_quantile_profile(const GevEstimate& e, double y0, double crit) {
+  ProfileInterval out;
+  if (!e.ok || !e.theta_cov_valid || !std::isfinite(y0) || !(crit > 0)) {
+    out.lower.reason = out.upper.reason = "no maximum-likelihood fit with a valid covariance";
+    return out;
+  }
+  // theta' = (z, ln sigma, xi) with mu = z - sigma y(xi).
+  auto f = [&](const std::array<double, 3>& t, Derivs<3>& d) {
+    const double sigma = std::exp(t[1]);
+    double p, dp, ddp;
+    psi1(t[2] * y0, p, dp, ddp);
+    const double y = y0 * p, y1 = y0 * y0 * dp, y2 = y0 * y0 * y0 * ddp;
+    Derivs<3> b;
+    if (!gev_loglik(e.sample, {t[0] - sigma * y, t[1], t[2]}, b)) return false;
+    const std::array<std::array<double, 3>, 3> j{{{1, -sigma * y, -sigma * y1}, {0, 1, 0}, {0, 0, 1}}};
+    d.l = b.l;
+    for (int c = 0; c < 3; ++c) {
+      d.g[c] = 0;
+      for (int r = 0; r < 3; ++r) d.g[c] += j[r][c] * b.g[r];
+    }
+    for (int c = 0; c < 3; ++c)
+      for (int k = 0; k < 3; ++k) {
+        double h = 0;
+        for (int r = 0; r < 3; ++r)
+          for (int q = 0; q < 3; ++q) h += j[r][c] * b.h[r][q] * j[q][k];
+        d.h[c][k] = h;
+      }
+    d.h[1][1] += b.g[0] * (-sigma * y);
+    d.h[1][2] += b.g[0] * (-sigma * y1);
+    d.h[2][1] += b.g[0] * (-sigma * y1);
+    d.h[2][2] += b.g[0] * (-sigma * y2);
+    return true;
+  };
+  const double sigma = std::exp(e.theta[1]);
+  double p, dp, ddp;
+  psi1(e.theta[2] * y0, p, dp, ddp);
+  const std::array<double, 3> grad{1, sigma * y0 * p, sigma * y0 * y0 * dp};
+  double var = 0;
+  for (int i = 0; i < 3; ++i)
+    for (int k = 0; k < 3; ++k) var += grad[i] * grad[k] * e.theta_cov[i][k];
+  const std::array<double, 3> hat{e.theta[0] + sigma * y0 * p, e.theta[1], e.theta[2]};
+  const double lhat = e.loglik + static_cast<double>(e.sample.x.size()) * std::log(e.sample.unit);
+  const double se = std::sqrt(var);
+  // A larger scale moves the end point away from the data; failing that, the
+  // Gumbel shape is defined everywhere.
+  auto start = [&](std::array<double, 3> t) {
+    Derivs<3> d;
+    for (int k = 0; k < 80; ++k, t[1] += 0.25)
+      if (f(t, d)) return t;
+    t[2] = 0;
+    return t;
+  };
+  out.lower = to_original(profile_bound<3>(f, start, hat, lhat, se, crit, -1), e.sample.centre,
+                          e.sample.unit);
+  out.upper = to_original(profile_bound<3>(f, start, hat, lhat, se, crit, +1), e.sample.centre,
+                          e.sample.unit);
+  return out;
+}
+
+ProfileInterval gev_shape_profile(const GevEstimate& e, double crit) {
+  ProfileInterval out;
+  if (!e.ok || !e.theta_cov_valid || !(crit > 0)) {
+    out.lower.reason = out.upper.reason = "no maximum-likelihood fit with a valid covariance";
+    return out;
+  }
+  // theta' = (xi, mu, ln sigma).
+  auto f = [&](const std::array<double, 3>& t, Derivs<3>& d) {
+    Derivs<3> b;
+    if (!gev_loglik(e.sample, {t[1], t[2], t[0]}, b)) return false;
+    constexpr std::array<int, 3> perm{2, 0, 1};
+    d.l = b.l;
+    for (int i = 0; i < 3; ++i) {
+      d.g[i] = b.g[perm[i]];
+      for (int k = 0; k < 3; ++k) d.h[i][k] = b.h[perm[i]][perm[k]];
+    }
+    return true;
+  };
+  const std::array<double, 3> hat{e.theta[2], e.theta[0], e.theta[1]};
+  const double lhat = e.loglik + static_cast<double>(e.sample.x.size()) * std::log(e.sample.unit);
+  const double se = std::sqrt(e.theta_cov[2][2]);
+  // A scale large enough brings every value inside the support.
+  auto start = [&](std::array<double, 3> t) {
+    Derivs<3> d;
+    for (int k = 0; k < 60 && !f(t, d); ++k) t[2] += 0.5;
+    return t;
+  };
+  out.lower = profile_bound<3>(f, start, hat, lhat, se, crit, -1, -1.0);
+  out.upper = profile_bound<3>(f, start, hat, lhat, se, crit, +1);
+  return out;
+}
+
+ProfileInterval gumbel_quantile_profile(std::span<const double> x, double a, double b,
+                                        double loglik, double y0, double crit, unsigned threads) {
+  ProfileInterval out;
+  if (!std::isfinite(a) || !(b > 0) || !std::isfinite(loglik) || !std::isfinite(y0) || !(crit > 0)) {
+    out.lower.reason = out.upper.reason = "no maximum-likelihood fit";
+    return out;
+  }
+  const GevSample s{x, a, b, threads};
+  // theta' = (z, ln sigma) with mu = z - sigma y0 and the shape held at 0.
+  auto f = [&](const std::array<double, 2>& t, Derivs<2>& d) {
+    const double sigma = std::exp(t[1]);
+    Derivs<3> g;
+    if (!gev_loglik(s, {t[0] - sigma * y0, t[1], 0.0}, g)) return false;
+    const double j = -sigma * y0;
+    d.l = g.l;
+    d.g = {g.g[0], j * g.g[0] + g.g[1]};
+    d.h[0][0] = g.h[0][0];
+    d.h[0][1] = d.h[1][0] = g.h[0][0] * j + g.h[0][1];
+    d.h[1][1] = j * j * g.h[0][0] + 2 * j * g.h[0][1] + g.h[1][1] + g.g[0] * j;
+    return true;
+  };
+  // At the maximum, in standardised units: mu = 0, ln sigma = 0.
+  std::array<double, 2> hat{y0, 0};
+  Derivs<2> d;
+  if (!f(hat, d)) {
+    out.lower.reason = out.upper.reason = "no maximum-likelihood fit";
+    return out;
+  }
+  std::array<std::array<double, 2>, 2> cov{};
+  const double se = inverse_information<2>(d.h, cov) ? std::sqrt(cov[0][0]) : kNaN;
+  (void)loglik;
+  auto start = [](const std::array<double, 2>& t) { return t; };  // defined everywhere
+  out.lower = to_original(profile_bound<2>(f, start, hat, d.l, se, crit, -1), a, b);
+  out.upper = to_original(profile_bound<2>(f, start, hat, d.l, se, crit, +1), a, b);
+  return out;
+}
+
+GumbelTest gumbel_test(double loglik_gev, double loglik_gumbel) {
+  GumbelTest t;
+  if (!std::isfinite(loglik_gev) || !std::isfinite(loglik_gumbel)) return t;
+  // The GEV contains the Gumbel: a negative difference is rounding.
+  t.statistic = std::max(0.0, 2 * (loglik_gev - loglik_gumbel));
+  t.p = boost::math::erfc(std::sqrt(0.5 * t.statistic));
+  return t;
+}
+
+}  // namespace korvalinde::stats

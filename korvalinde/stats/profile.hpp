@@ -1,0 +1,242 @@
+// Maximising a smooth log-likelihood of K parameters and profiling it.
+//
+// The caller writes the log-likelihood in the parametrisation it wants
+// profiled: the parameter of interest first, the nuisance parameters after
+// it. `maximize` is a Newton iteration with Levenberg-Marquardt damping (a
+// trust region in effect) over the free parameters; `profile_bound` finds
+// where 2 (l_max - l_p(psi)) reaches a critical value, outward from the
+// maximum, with the derivative of the profile (the gradient of l in psi at
+// the constrained maximum) and a bracket: Newton steps inside the bracket,
+// bisection when a step leaves it.
+#pragma once
+
+#include <array>
+#include <cmath>
+#include <algorithm>
+#include <cstddef>
+#include <limits>
+#include <string>
+
+namespace korvalinde::stats {
+
+template <std::size_t K>
+struct Derivs {
+  double l = 0;
+  std::array<double, K> g{};
+  std::array<std::array<double, K>, K> h{};
+};
+
+// Solves A x = b for the symmetric positive definite leading block of size
+// m starting at index `first`; false when A is not positive definite.
+template <std::size_t K>
+bool solve_spd(std::array<std::array<double, K>, K> a, std::array<double, K> b, std::size_t first,
+               std::array<double, K>& x) {
+  for (std::size_t j = first; j < K; ++j) {
+    double d = a[j][j];
+    for (std::size_t k = first; k < j; ++k) d -= a[j][k] * a[j][k];
+    if (!(d > 0) || !std::isfinite(d)) return false;
+    a[j][j] = std::sqrt(d);
+    for (std::size_t i = j + 1; i < K; ++i) {
+      double s = a[i][j];
+      for (std::size_t k = first; k < j; ++k) s -= a[i][k] * a[j][k];
+      a[i][j] = s / a[j][j];
+    }
+  }
+  for (std::size_t i = first; i < K; ++i) {
+    double s = b[i];
+    for (std::size_t k = first; k < i; ++k) s -= a[i][k] * b[k];
+    b[i] = s / a[i][i];
+  }
+  for (std::size_t i = K; i-- > first;) {
+    double s = b[i];
+    for (std::size_t k = i + 1; k < K; ++k) s -= a[k][i] * b[k];
+    b[i] = s / a[i][i];
+  }
+  x = b;
+  return true;
+}
+
+// Inverse of -H (the observed information) when it is positive definite.
+template <std::size_t K>
+bool inverse_information(const std::array<std::array<double, K>, K>& h,
+                         std::array<std::array<double, K>, K>& cov) {
+  std::array<std::array<double, K>, K> a{};
+  for (std::size_t i = 0; i < K; ++i)
+    for (std::size_t j = 0; j < K; ++j) a[i][j] = -h[i][j];
+  for (std::size_t c = 0; c < K; ++c) {
+    std::array<double, K> e{}, x{};
+    e[c] = 1;
+    if (!solve_spd<K>(a, e, 0, x)) return false;
+    for (std::size_t r = 0; r < K; ++r) cov[r][c] = x[r];
+  }
+  for (std::size_t i = 0; i < K; ++i)
+    for (std::size_t j = 0; j < i; ++j) cov[i][j] = cov[j][i] = 0.5 * (cov[i][j] + cov[j][i]);
+  return true;
+}
+
+struct MaxResult {
+  bool ok = false;
+  int iterations = 0;
+};
+
+// Maximises f over theta[first..K) from a point where f is defined (f
+// returns false where it is not). Converged when the undamped Newton step is
+// below tol in every free coordinate (the parameters should be of order 1).
+// d holds the derivatives at the returned theta.
+template <std::size_t K, class F>
+MaxResult maximize(const F& f, std::array<double, K>& theta, Derivs<K>& d, std::size_t first,
+                   double tol = 1e-11, int max_iterations = 200) {
+  MaxResult r;
+  if (!f(theta, d)) return r;
+  double lambda = 0;
+  while (r.iterations < max_iterations) {
+    ++r.iterations;
+    std::array<std::array<double, K>, K> a{};
+    for (std::size_t i = first; i < K; ++i)
+      for (std::size_t j = first; j < K; ++j) a[i][j] = -d.h[i][j];
+    std::array<double, K> step{};
+    // Converged when the undamped Newton step is within tol: take it.
+    if (solve_spd<K>(a, d.g, first, step)) {
+      double largest = 0;
+      for (std::size_t i = first; i < K; ++i) largest = std::max(largest, std::fabs(step[i]));
+      if (largest <= tol) {
+        auto next = theta;
+        for (std::size_t i = first; i < K; ++i) next[i] += step[i];
+        Derivs<K> dn;
+        if (f(next, dn) && dn.l >= d.l - 1e-13 * (std::fabs(d.l) + 1)) {
+          theta = next;
+          d = dn;
+        }
+        r.ok = true;
+        return r;
+      }
+    }
+    bool solved = false;
+    for (int tries = 0; tries < 60 && !solved; ++tries) {
+      auto damped = a;
+      for (std::size_t i = first; i < K; ++i)
+        damped[i][i] += lambda * std::max(std::fabs(a[i][i]), 1e-12);
+      solved = solve_spd<K>(damped, d.g, first, step);
+      if (!solved) lambda = lambda == 0 ? 1e-6 : lambda * 10;
+    }
+    if (!solved) return r;
+    double predicted = 0;
+    for (std::size_t i = first; i < K; ++i) predicted += d.g[i] * step[i];
+    auto next = theta;
+    for (std::size_t i = first; i < K; ++i) next[i] += step[i];
+    Derivs<K> dn;
+    const bool defined = f(next, dn);
+    // Below this the change of l is rounding: accept an undamped step that
+    // keeps l within it.
+    const double noise = 1e-13 * (std::fabs(d.l) + 1);
+    const bool small = predicted < noise;
+    if (defined && (dn.l - d.l >= 0.25 * 0.5 * predicted || (small && dn.l >= d.l - noise))) {
+      theta = next;
+      d = dn;
+      lambda = lambda < 1e-7 ? 0 : lambda / 10;
+    } else {
+      lambda = lambda == 0 ? 1e-4 : lambda * 10;
+      if (lambda > 1e30) return r;
+    }
+  }
+  return r;
+}
+
+// One end of a profile-likelihood interval: psi where
+// 2 (l_max - l_p(psi)) = crit, or no value and the reason it has none.
+struct ProfileBound {
+  double value = std::numeric_limits<double>::quiet_NaN();
+  std::string reason;  // empty when value was found
+};
+
+// Searches from the maximum theta_hat (l_max = lhat) in direction dir (+1 or
+// -1) along theta[0]. `se` guesses the scale of theta[0] (its standard
+// error); the first trial point is the quadratic approximation's root.
+// psi_limit bounds the search (the end of psi's domain, may be infinite).
+// Converges to rel_tol relative to max(|psi|, se). The maximisation over the
+// nuisance starts from their values at the previous point, else at the
+// maximum; where f is undefined at such a start, repair(t) moves the
+// nuisance parameters of t to a point where it is defined (or returns t).
+template <std::size_t K, class F, class R>
+ProfileBound profile_bound(const F& f, const R& repair, const std::array<double, K>& theta_hat,
+                           double lhat, double se, double crit, int dir,
+                           double psi_limit = INFINITY, double rel_tol = 1e-12) {
+  ProfileBound out;
+  const double psi0 = theta_hat[0];
+  if (!(se > 0) || !std::isfinite(se)) se = 0.1 * (std::fabs(psi0) + 1);
+  auto nuisance = theta_hat;
+  // g(psi) = 2 (lhat - lp) - crit with g' = -2 dl/dpsi; false when lp fails.
+  auto eval = [&](double psi, double& g, double& dg) {
+    Derivs<K> d;
+    std::array<double, K> t;
+    bool found = false;
+    for (int attempt = 0; attempt < 4 && !found; ++attempt) {
+      t = attempt < 2 ? nuisance : theta_hat;
+      t[0] = psi;
+      if (attempt % 2 == 1) t = repair(t);
+      found = maximize<K>(f, t, d, 1).ok;
+    }
+    if (!found) return false;
+    nuisance = t;
+    g = 2 * (lhat - d.l) - crit;
+    dg = -2 * d.g[0] * dir;  // along the search direction
+    return true;
+  };
+  // Distance from psi0 along dir: the bracket [lo, hi] has g(lo) < 0 <= g(hi).
+  double lo = 0, hi = INFINITY;
+  const double room = std::isfinite(psi_limit) ? std::fabs(psi_limit - psi0) : INFINITY;
+  double x = std::min(std::sqrt(crit) * se, 0.5 * room);
+  for (int it = 0; it < 300; ++it) {
+    double g = 0, dg = 0;
+    if (!eval(psi0 + dir * x, g, dg)) {
+      // No maximum there: step back towards the bracketed side.
+      if (std::isfinite(hi) || hi - lo < 1e-15 * (x + se)) {
+        out.reason = "the profile likelihood has no maximum near the bound";
+        return out;
+      }
+      hi = x;  // treat as beyond the bound, but remember it is undefined
+      x = 0.5 * (lo + hi);
+      if (hi - lo <= rel_tol * (std::fabs(psi0 + dir * x) + se)) {
+        out.reason = "the profile likelihood is undefined before it reaches the critical level";
+        return out;
+      }
+      continue;
+    }
+    if (g >= 0) hi = x; else lo = x;
+    if (g == 0) break;
+    double next;
+    if (std::isfinite(hi)) {
+      next = dg > 0 ? x - g / dg : NAN;
+      if (!(next > lo && next < hi)) next = 0.5 * (lo + hi);
+      if (std::fabs(next - x) <= rel_tol * (std::fabs(psi0 + dir * x) + se) ||
+          hi - lo <= rel_tol * (std::fabs(psi0 + dir * x) + se)) {
+        x = next;
+        break;
+      }
+    } else {
+      // Not bracketed: a Newton step, at least 1.05 and at most 4 times as far.
+      next = dg > 0 ? x - g / dg : 4 * x;
+      next = std::clamp(next, 1.05 * x, 4 * x);
+      if (next >= room) {
+        if (x >= room * (1 - 1e-12)) {
+          out.reason = "the profile likelihood stays above the critical level up to the end of the parameter's range";
+          return out;
+        }
+        next = 0.5 * (x + room);
+      }
+      if (next * 1e-12 > std::fabs(psi0) + se * 1e6) {
+        out.reason = "the profile likelihood does not fall to the critical level: the bound does not exist";
+        return out;
+      }
+    }
+    x = next;
+  }
+  if (!std::isfinite(hi)) {
+    out.reason = "the profile likelihood does not fall to the critical level: the bound does not exist";
+    return out;
+  }
+  out.value = psi0 + dir * x;
+  return out;
+}
+
+}  // namespace korvalinde::stats
