@@ -16,7 +16,10 @@
 
 #include "dnls/io/format.hpp"
 #include "korvalinde/cli/dated_options.hpp"
+#include "korvalinde/cli/html.hpp"
+#include "korvalinde/cli/image_client.hpp"
 #include "korvalinde/cli/json.hpp"
+#include "korvalinde/cli/output_file.hpp"
 #include "korvalinde/cli/report.hpp"
 #include "korvalinde/cli/svg.hpp"
 #include "korvalinde/core/fit.hpp"
@@ -38,6 +41,8 @@ struct Settings {
   FitOptions fit;
   std::vector<std::string> files;
   std::string result, json, svg, methods = "ls,mle,lmom", sep;
+  std::string png, pdf, html;
+  PictureOptions picture;
   int column = 1;
   std::string column_text = "1";
   DatedSettings dated;
@@ -144,6 +149,12 @@ bool write_file(const std::string& name, const std::string& text) {
   return true;
 }
 
+std::string picture(const Outcome& o, const PictureOptions& options) {
+  const PlotData plot{o.detail.centres, o.detail.densities, o.detail.minimum, o.detail.dx,
+                      o.detail.sorted};
+  return render_svg(o.result, plot, options);
+}
+
 bool parse_methods(const std::string& list, FitOptions& o) {
   o.ls = o.mle = o.lmom = false;
   std::size_t at = 0;
@@ -191,11 +202,15 @@ int run_fit(Settings& s) {
   if (s.files.size() > 1 && !s.result.empty()) return usage_error("--result: one input file only");
   if (s.files.size() > 1 && !s.dated.maxima.empty()) return usage_error("--maxima: one input file only");
   if (s.files.size() > 1 && !s.svg.empty()) return usage_error("--svg: one input file only");
+  if (s.files.size() > 1 && !s.png.empty()) return usage_error("--png: one input file only");
+  if (s.files.size() > 1 && !s.pdf.empty()) return usage_error("--pdf: one input file only");
   if (s.threads == 0) s.threads = detail::default_threads();
   // An output file that is one of the inputs would destroy the measurements.
   for (const auto& [option, out] : {std::pair{"--json", &s.json}, std::pair{"--svg", &s.svg},
                                     std::pair{"--result", &s.result},
-                                    std::pair{"--maxima", &s.dated.maxima}}) {
+                                    std::pair{"--maxima", &s.dated.maxima},
+                                    std::pair{"--png", &s.png}, std::pair{"--pdf", &s.pdf},
+                                    std::pair{"--html", &s.html}}) {
     struct stat o {};
     if (out->empty() || *out == "-" || ::stat(out->c_str(), &o) != 0 || !S_ISREG(o.st_mode))
       continue;
@@ -208,7 +223,12 @@ int run_fit(Settings& s) {
 
   const bool json_to_stdout = s.json == "-";
   const bool report = !s.quiet && !json_to_stdout;
-  const bool detail = !s.result.empty() || !s.svg.empty() || !s.dated.maxima.empty();
+  // The first file's detail is kept for its per-bin table and pictures; with
+  // --html every file's picture is drawn when the file is written.
+  const bool keep_first = !s.result.empty() || !s.svg.empty() || !s.dated.maxima.empty() ||
+                          !s.png.empty() || !s.pdf.empty();
+  const bool detail = keep_first || !s.html.empty();
+  std::vector<HtmlSection> sections;
   // One file uses the threads for its bootstrap; several share them out.
   s.fit.threads = s.files.size() == 1 ? s.threads : 1;
 
@@ -242,10 +262,12 @@ int run_fit(Settings& s) {
         reported = true;
       }
       if (json != nullptr) std::fprintf(json, "%s\n", to_json_line(r).c_str());
+      if (!s.html.empty())
+        sections.push_back({r, k == 0 ? picture(outcomes[i], s.picture) : std::string()});
     }
     std::fflush(stdout);
     if (json != nullptr) std::fflush(json);
-    if (!detail) outcomes[i] = Outcome{};  // the memory goes once written
+    if (!keep_first || i > 0) outcomes[i] = Outcome{};  // the memory goes once written
   };
   detail::parallel_for(s.files.size(), s.threads, [&](std::size_t i) {
     Outcome o = fit_one(s.files[i], s, detail);
@@ -268,10 +290,17 @@ int run_fit(Settings& s) {
     if (!s.result.empty() && o.result.ls.present &&
         !write_file(s.result, result_table(o.result, o.detail)))
       failed = true;
-    if (!s.svg.empty()) {
-      const PlotData plot{o.detail.centres, o.detail.densities, o.detail.minimum, o.detail.dx,
-                          o.detail.sorted};
-      if (!write_file(s.svg, render_svg(o.result, plot))) failed = true;
+    const std::string svg = s.svg.empty() && s.png.empty() && s.pdf.empty()
+                                ? std::string()
+                                : picture(o, s.picture);
+    if (!s.svg.empty() && !write_file(s.svg, svg)) failed = true;
+    if (!s.png.empty() && !write_image(svg, "png", s.png)) failed = true;
+    if (!s.pdf.empty() && !write_image(svg, "pdf", s.pdf)) failed = true;
+  }
+  if (!s.html.empty()) {
+    if (std::string why = write_output_file(s.html, render_html(sections)); !why.empty()) {
+      std::fprintf(stderr, "korvalinde: can not write %s: %s\n", s.html.c_str(), why.c_str());
+      failed = true;
     }
   }
   if (std::ferror(stdout)) {
@@ -300,6 +329,11 @@ int main(int argc, char** argv) {
   fit->add_option("--result", s.result, "Write the per-bin table (one input only)");
   fit->add_option("--json", s.json, "Write one JSON line per file (- is standard output)");
   fit->add_option("--svg", s.svg, "Write the picture (one input only)");
+  fit->add_option("--png", s.png, "Write the picture as PNG (one input only)");
+  fit->add_option("--pdf", s.pdf, "Write the picture as PDF (one input only)");
+  fit->add_option("--html", s.html, "Write one self-contained HTML report of all files");
+  fit->add_option("--title", s.picture.title, "Title of the picture (default: the file's name)");
+  fit->add_option("--units", s.picture.units, "Units of the values, for the axes");
   fit->add_option("--column", s.column_text, "1-based field of each line, or a header name")
       ->default_val("1");
   fit->add_option("--sep", s.sep, "Field separator (default: blanks, tabs and commas)");

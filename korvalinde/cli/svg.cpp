@@ -132,32 +132,7 @@ std::string tick_label(double v, double step, double largest) {
   return format_number(v, std::clamp(exponent - step_exponent + 1, 1, 17), "");
 }
 
-// Text of the picture, escaped for XML character data and attributes.
-std::string escape(std::string_view s) {
-  std::string out;
-  for (char c : printable(s)) {
-    switch (c) {
-      case '&':
-        out += "&amp;";
-        break;
-      case '<':
-        out += "&lt;";
-        break;
-      case '>':
-        out += "&gt;";
-        break;
-      case '"':
-        out += "&quot;";
-        break;
-      case '\'':
-        out += "&apos;";
-        break;
-      default:
-        out += c;
-    }
-  }
-  return out;
-}
+std::string escape(std::string_view s) { return escape_xml(s); }
 
 // At most `limit` characters of s (whole UTF-8 sequences), with "..." when cut.
 std::string shorten(const std::string& s, std::size_t limit) {
@@ -169,6 +144,12 @@ std::string shorten(const std::string& s, std::size_t limit) {
 }
 
 std::string px(double v) { return format_fixed(v, 1); }
+
+// The name after the last slash ("-" stays "-").
+std::string base_name(const std::string& path) {
+  const std::size_t slash = path.find_last_of('/');
+  return slash == std::string::npos || slash + 1 == path.size() ? path : path.substr(slash + 1);
+}
 
 class Svg {
  public:
@@ -308,7 +289,8 @@ void dots(Svg& s, const std::vector<std::pair<double, double>>& points) {
   s.path(d, "stroke=\"#444\" stroke-width=\"3.2\" stroke-linecap=\"round\" fill=\"none\"");
 }
 
-void histogram_panel(Svg& s, double x0, const PlotData& data, const std::vector<Method>& methods) {
+void histogram_panel(Svg& s, double x0, const PlotData& data, const std::vector<Method>& methods,
+                     const std::string& value) {
   const std::size_t m = std::min(data.centres.size(), data.densities.size());
   double minimum = data.minimum, dx = data.dx;
   if ((!std::isfinite(minimum) || !std::isfinite(dx) || !(dx > 0)) && m >= 2) {
@@ -356,7 +338,7 @@ void histogram_panel(Svg& s, double x0, const PlotData& data, const std::vector<
   if (xr.empty()) xr.add(0), xr.add(1);
   const Panel p(x0, kTitleHeight, nice_ticks(xr.lo, xr.hi), false,
                 nice_ticks(0, std::max(yr.hi * 1.05, 0.0)), "clip-a");
-  p.frame(s, "Histogram and fitted densities", "value", "density");
+  p.frame(s, "Histogram and fitted densities", value, "density");
   p.begin_clip(s);
 
   std::string d;
@@ -405,7 +387,8 @@ void histogram_panel(Svg& s, double x0, const PlotData& data, const std::vector<
 }
 
 void probability_panel(Svg& s, double x0, const PlotData& data, const std::vector<Method>& methods,
-                       const MethodResult* mle, const std::vector<std::size_t>& kept) {
+                       const MethodResult* mle, const std::vector<std::size_t>& kept,
+                       const std::string& value) {
   const std::size_t n = data.sorted.size();
   Range yr, vr;
   if (n > 0) {
@@ -425,7 +408,7 @@ void probability_panel(Svg& s, double x0, const PlotData& data, const std::vecto
   }
   if (vr.empty()) vr.add(0), vr.add(1);
   const Panel p(x0, kTitleHeight, yr.ticks(), false, vr.ticks(), "clip-b");
-  p.frame(s, "Gumbel probability plot", "reduced variate -ln(-ln F)", "value");
+  p.frame(s, "Gumbel probability plot", "reduced variate -ln(-ln F)", value);
   p.begin_clip(s);
   const double y0 = p.x.ticks.lo, y1 = p.x.ticks.hi;
   if (mle && has_band(*mle)) {
@@ -450,7 +433,8 @@ void probability_panel(Svg& s, double x0, const PlotData& data, const std::vecto
 }
 
 void return_level_panel(Svg& s, double x0, const PlotData& data, const std::vector<Method>& methods,
-                        const MethodResult* mle, const std::vector<std::size_t>& kept) {
+                        const MethodResult* mle, const std::vector<std::size_t>& kept,
+                        const std::string& value) {
   const std::size_t n = data.sorted.size();
   double largest = 0;
   for (const Method& me : methods) {
@@ -485,7 +469,7 @@ void return_level_panel(Svg& s, double x0, const PlotData& data, const std::vect
   if (vr.empty()) vr.add(0), vr.add(1);
   Ticks xt = log_ticks(1, t_hi);
   const Panel p(x0, kTitleHeight, std::move(xt), true, vr.ticks(), "clip-c");
-  p.frame(s, "Return levels", "return period T", "return level");
+  p.frame(s, "Return levels", "return period T", concat("return ", value));
   p.begin_clip(s);
 
   std::vector<double> periods;
@@ -628,7 +612,7 @@ std::vector<std::size_t> thin_indices(std::size_t n, std::size_t max_points, std
   return kept;
 }
 
-std::string render_svg(const FitResult& r, const PlotData& data) {
+std::string render_svg(const FitResult& r, const PlotData& data, const PictureOptions& options) {
   if (!r.ok) {
     Svg s;
     s.out = header(80);
@@ -648,14 +632,17 @@ std::string render_svg(const FitResult& r, const PlotData& data) {
 
   Svg s;
   s.out = header(kHeight);
+  const std::string title = options.title.empty() ? base_name(r.file) : options.title;
+  const std::string value =
+      options.units.empty() ? std::string("level") : concat("level (", options.units, ")");
   s.text(16, 24,
-         concat(shorten(printable(r.file), 120), "   (n = ", std::to_string(r.n),
+         concat(shorten(printable(title), 120), "   (n = ", std::to_string(r.n),
                 ", bins = ", std::to_string(r.bins), ", cells = ", std::to_string(r.m), ")"),
          "font-size=\"15\" font-weight=\"bold\"");
   const std::vector<std::size_t> kept = thin_indices(data.sorted.size());
-  histogram_panel(s, 0, data, methods);
-  probability_panel(s, kPanelWidth, data, methods, mle, kept);
-  return_level_panel(s, 2 * kPanelWidth, data, methods, mle, kept);
+  histogram_panel(s, 0, data, methods, value);
+  probability_panel(s, kPanelWidth, data, methods, mle, kept, value);
+  return_level_panel(s, 2 * kPanelWidth, data, methods, mle, kept, value);
   legend(s, methods, mle, prob);
   return concat(s.out, "</svg>\n");
 }

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "korvalinde/cli/html.hpp"
 #include "tests/cli/fixture.hpp"
 
 namespace {
@@ -107,6 +108,26 @@ TEST(Report, FailuresAreOneLine) {
   r.file = "odd\nname\x1b[2J";
   r.error = "cannot read";
   EXPECT_EQ(format_report(r), "odd?name?[2J: error: cannot read\n");
+}
+
+}  // namespace
+
+namespace {
+
+TEST(Html, SummaryRowsSectionsAndEscapedNames) {
+  using korvalinde::cli::HtmlSection;
+  std::vector<HtmlSection> sections(2);
+  sections[0].result = clitest::full_result(3000);
+  sections[0].result.file = "a<script>.txt";
+  sections[0].svg = "<?xml version=\"1.0\"?>\n<svg id=\"picture\"></svg>\n";
+  sections[1].result.file = "bad.txt";
+  sections[1].result.error = "bad.txt:3: 'x' is not a number";
+  const std::string page = korvalinde::cli::render_html(sections);
+  EXPECT_EQ(page.find("<script"), std::string::npos);
+  EXPECT_EQ(page.find("<?xml"), std::string::npos);
+  expect_pieces(page, {"a&lt;script&gt;.txt", "<svg id=\"picture\">", "<th>level T=1000</th>",
+                       "10.0213 &plusmn; 0.04", "bad.txt:3: &apos;x&apos; is not a number",
+                       "href=\"#file-2\"", "id=\"file-2\"", "What the numbers mean"});
 }
 
 }  // namespace

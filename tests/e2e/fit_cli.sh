@@ -67,6 +67,19 @@ svg)
   "$bin" fit --quiet --svg p.svg s.txt s.txt 2> err
   [ $? = 2 ] || fail "--svg with two inputs accepted"
   ;;
+images)
+  "$bin" fit --quiet --png p.png --pdf p.pdf --title "Station X" --units mm s.txt || fail "status $?"
+  [ "$(head -c 8 p.png | od -An -tx1 | tr -d ' ')" = 89504e470d0a1a0a ] || fail "not a PNG"
+  head -c 5 p.pdf | grep -q '%PDF-' || fail "not a PDF"
+  "$bin" fit --quiet --svg p.svg --title "Station X" --units mm s.txt
+  grep -q "Station X" p.svg && grep -q "level (mm)" p.svg || fail "title or units missing"
+  # A picture that can not be written leaves no temporary file behind.
+  mkdir dir.png
+  "$bin" fit --quiet --png dir.png s.txt 2> err; [ $? = 1 ] || fail "status for a failed write"
+  grep -q "can not write dir.png" err || fail "stderr: $(cat err)"
+  ls | grep -q tmp && fail "temporary file left: $(ls)"
+  "$bin" fit --quiet --pdf p.pdf s.txt s.txt 2> err; [ $? = 2 ] || fail "--pdf with two inputs"
+  ;;
 usage)
   "$bin" fit --bins 0 s.txt > out 2> err
   [ $? = 2 ] || fail "status for --bins 0"
