@@ -7,8 +7,10 @@
 #include <cmath>
 #include <vector>
 
+#include "korvalinde/dist/normal.hpp"
 #include "korvalinde/stats/bootstrap.hpp"
 #include "korvalinde/stats/estimate.hpp"
+#include "korvalinde/stats/gev.hpp"
 #include "korvalinde/stats/gof.hpp"
 #include "korvalinde/detail/random.hpp"
 #include "korvalinde/detail/sort.hpp"
@@ -35,6 +37,29 @@ BENCHMARK(BM_Mle)
     ->Args({10000000, 1})
     ->Args({10000000, 2})
     ->Unit(benchmark::kMillisecond);
+
+// The GEV work of one sorted sample: maximum likelihood of the GEV and the
+// Gumbel, the likelihood ratio, and profile intervals of the levels of 9
+// periods and of the shape. range(0) = n, range(1) = threads within a fit;
+// ->Threads(2) runs two fits at once (the series/s of fit_many on 2 cores).
+void BM_GevCheck(benchmark::State& state) {
+  std::vector<double> x = sample(static_cast<std::size_t>(state.range(0)));
+  std::sort(x.begin(), x.end());
+  const auto threads = static_cast<unsigned>(state.range(1));
+  const double crit = korvalinde::dist::chi2_1_quantile(0.95);
+  const double periods[] = {2, 5, 10, 20, 50, 100, 200, 500, 1000};
+  for (auto _ : state) {
+    const GevEstimate g = fit_gev_mle(x, threads);
+    const Estimation e = fit_mle(x, threads);
+    benchmark::DoNotOptimize(gumbel_test(g.loglik, e.loglik));
+    benchmark::DoNotOptimize(gev_shape_profile(g, crit));
+    for (const double t : periods)
+      benchmark::DoNotOptimize(gev_quantile_profile(g, korvalinde::dist::gumbel_period_reduced(t), crit));
+  }
+  state.SetItemsProcessed(state.iterations());
+}
+BENCHMARK(BM_GevCheck)->Args({100, 1})->Threads(1)->Threads(2)->UseRealTime();
+BENCHMARK(BM_GevCheck)->Args({1000000, 2})->Unit(benchmark::kMillisecond)->UseRealTime();
 
 void BM_RadixSort(benchmark::State& state) {
   const std::vector<double> x = sample(static_cast<std::size_t>(state.range(0)));

@@ -2,6 +2,7 @@
 #   find_package(korvalinde 0.3 REQUIRED)
 #   target_link_libraries(app PRIVATE korvalinde::dnls)   # solver, messages, text layer
 #   target_link_libraries(app PRIVATE korvalinde::core)   # fitting core (links korvalinde::dnls)
+#   #include "korvalinde/korvalinde.hpp"                  # its interface
 include(CMakePackageConfigHelpers)
 
 set(KORVALINDE_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/korvalinde)
@@ -20,7 +21,15 @@ install(FILES dnls/solver/dnls.hpp DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/dnls/
 install(FILES dnls/messages/xerror.hpp dnls/messages/machine.hpp
         DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/dnls/messages)
 install(FILES dnls/io/format.hpp dnls/io/units.hpp DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/dnls/io)
-foreach(dir dist records input stats core)
+# The fitting interface (korvalinde/korvalinde.hpp includes it all); the
+# helpers under detail/, the number grammar and the histogram least-squares
+# internals stay private.
+install(FILES korvalinde/korvalinde.hpp DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/korvalinde)
+install(FILES korvalinde/core/fit.hpp korvalinde/core/options.hpp
+        DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/korvalinde/core)
+install(FILES korvalinde/input/sample_reader.hpp
+        DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/korvalinde/input)
+foreach(dir dist records stats)
   install(DIRECTORY korvalinde/${dir}/ DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/korvalinde/${dir}
           FILES_MATCHING PATTERN "*.hpp")
 endforeach()

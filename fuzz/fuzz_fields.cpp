@@ -1,7 +1,8 @@
 // Fuzz target: the fit command's reading of a chosen field. The first byte
-// chooses the column (1 to 4), the separator (the classic blanks and commas,
-// ';', a tab or ',') and how often the rest is repeated to make the file (so
-// that files outgrow the reader's 64 KiB buffer). read_values is compared
+// chooses the column (1 to 4), whether the second byte is the separator (any
+// the command line takes) or the classic blanks and commas rule, and how
+// often the rest is repeated to make the file (so that files outgrow the
+// reader's 64 KiB buffer). read_values is compared
 // with a plain line-by-line reading of the same bytes: the values, or the
 // message of the first line that fails.
 #include <cstdint>
@@ -104,15 +105,17 @@ std::string reference(std::string_view f, int column, char sep,
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data,
                                       std::size_t size) {
-  if (size == 0)
+  if (size < 2)
     return 0;
-  static const char kSeps[] = {0, ';', '\t', ','};
+  // The second byte is the separator, when the command line would take it.
   static const int kRepeats[] = {1, 3, 17, 41};
   const int column = 1 + (data[0] & 3);
-  const char sep = kSeps[(data[0] >> 2) & 3];
+  const char drawn = static_cast<char>(data[1]);
+  const char sep =
+      (data[0] & 4) != 0 && korvalinde::separator_allowed(drawn) ? drawn : 0;
   const int repeats = kRepeats[(data[0] >> 4) & 3];
-  const std::string_view body(reinterpret_cast<const char *>(data) + 1,
-                              size - 1);
+  const std::string_view body(reinterpret_cast<const char *>(data) + 2,
+                              size - 2);
   std::string file;
   for (int k = 0; k < repeats; ++k)
     file.append(body);

@@ -1,6 +1,7 @@
 #!/usr/bin/python3
-"""Throughput of the Python module: fit_many on many short series, and the Dask
-example's grid against a serial Python loop over fit.
+"""Throughput of the Python module: fit_many on many short series, the Dask
+example's grid against a serial Python loop over fit, and korvalinde.xarray.fit
+on a Dask array on a local cluster of 2 worker processes.
 
     PYTHONPATH=build/release/python /usr/bin/python3 python/bench_fit_many.py
 """
@@ -13,7 +14,11 @@ import time
 
 import numpy as np
 
-import korvalinde
+# This file's folder holds the package's sources without the compiled module:
+# import the built package from PYTHONPATH instead.
+HERE = pathlib.Path(__file__).resolve().parent
+sys.path = [d for d in sys.path if pathlib.Path(d or ".").resolve() != HERE]
+import korvalinde  # noqa: E402
 
 
 def best_of(repeat, f):
@@ -27,6 +32,30 @@ def best_of(repeat, f):
     return best
 
 
+def xarray_on_cluster(n, years):
+    """korvalinde.xarray.fit, mle + lmom, on an n x n x years Dask array in
+    100 x 100 chunks, on a LocalCluster of 2 single-threaded worker processes."""
+    import dask.array as da
+    import xarray as xr
+    from dask.distributed import Client, LocalCluster
+
+    import korvalinde.xarray
+
+    grid = xr.DataArray(da.random.RandomState(1).gumbel(30, 5, size=(n, n, years),
+                                                        chunks=(100, 100, -1)),
+                        dims=("y", "x", "time"))
+    with LocalCluster(n_workers=2, threads_per_worker=1, processes=True, host="127.0.0.1",
+                      dashboard_address=None) as cluster, Client(cluster) as client:
+        t = time.perf_counter()
+        ds = korvalinde.xarray.fit(grid, methods=("mle", "lmom")).compute()
+        t = time.perf_counter() - t
+        rss = client.run(lambda: __import__("psutil").Process().memory_info().rss)
+    print(f"korvalinde.xarray.fit, {n}x{n}x{years} Dask array (100x100 chunks), mle+lmom, "
+          f"LocalCluster of 2 processes: {t:.1f} s, {n * n / t:,.0f} series/s, "
+          f"{int(ds.ok.sum())} fitted; worker resident memory after: "
+          + ", ".join(f"{v / 2**20:.0f} MB" for v in rss.values()))
+
+
 def main(argv=None):
     p = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     p.add_argument("--series", type=int, default=100_000)
@@ -34,17 +63,23 @@ def main(argv=None):
     p.add_argument("--threads", type=int, default=2)
     p.add_argument("--repeat", type=int, default=3)
     p.add_argument("--grid", type=int, default=200, help="grid side of the Dask run (0: skip)")
+    p.add_argument("--xarray", type=int, default=1000,
+                   help="grid side of the korvalinde.xarray.fit run (0: skip)")
     args = p.parse_args(argv)
 
     rng = np.random.default_rng(1)
     a = rng.gumbel(rng.uniform(10, 30, (args.series, 1)), rng.uniform(1, 5, (args.series, 1)),
                    (args.series, args.values))
-    for threads in sorted({1, args.threads}):
-        t, cpu = best_of(args.repeat, lambda: korvalinde.fit_many(a, threads=threads))
-        # CPU time shows when other processes held the cores.
-        print(f"fit_many, {args.series} series of {args.values} values, ls+mle+lmom, "
-              f"{threads} thread(s): {t:.3f} s ({cpu:.3f} s CPU), "
-              f"{args.series / t:,.0f} series/s")
+    for methods in (("ls", "mle", "lmom"), ("mle", "lmom")):
+        for threads in sorted({1, args.threads}):
+            t, cpu = best_of(args.repeat, lambda: korvalinde.fit_many(a, methods=methods,
+                                                                      threads=threads))
+            # CPU time shows when other processes held the cores.
+            print(f"fit_many, {args.series} series of {args.values} values, "
+                  f"{'+'.join(methods)} with goodness of fit, {threads} thread(s): {t:.3f} s "
+                  f"({cpu:.3f} s CPU), {args.series / t:,.0f} series/s")
+    if args.xarray > 0:
+        xarray_on_cluster(args.xarray, args.values)
 
     if args.grid <= 0:
         return 0

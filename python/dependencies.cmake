@@ -13,7 +13,7 @@ if(NOT DEFINED Python3_EXECUTABLE AND EXISTS /usr/bin/python3)
 endif()
 
 set(korvalinde_python_missing "")
-if(CMAKE_CXX_FLAGS MATCHES "sanitize")
+if(KORVALINDE_SANITIZE)
   set(korvalinde_python_missing "a sanitizer build")
 elseif(NOT DEFINED KORVALINDE_PYTHON OR KORVALINDE_PYTHON)
   find_package(Python3 3.9 QUIET COMPONENTS Interpreter Development.Module NumPy)

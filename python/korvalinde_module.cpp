@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cmath>
 #include <cstddef>
 #include <cstdint>
 #include <exception>
@@ -102,67 +103,233 @@ unsigned thread_count(int threads) {
   return threads == 0 ? korvalinde::detail::default_threads() : static_cast<unsigned>(threads);
 }
 
+// Polled while a call computes with the GIL released: the calling thread
+// looks for signals (Ctrl-C) a few times a second; once one is pending every
+// thread stops, and rethrow() raises it.
+class SignalWatch {
+ public:
+  bool operator()() {
+    if (stop_.load(std::memory_order_relaxed)) return true;
+    if (std::this_thread::get_id() != caller_) return false;
+    const auto now = std::chrono::steady_clock::now();
+    if (now < next_) return false;
+    next_ = now + std::chrono::milliseconds(100);
+    const py::gil_scoped_acquire locked;
+    if (PyErr_CheckSignals() != 0) {
+      error_ = std::make_exception_ptr(py::error_already_set());
+      stop_ = true;
+    }
+    return stop_;
+  }
+  void rethrow() const {
+    if (error_) std::rethrow_exception(error_);
+  }
+
+ private:
+  std::thread::id caller_ = std::this_thread::get_id();
+  std::chrono::steady_clock::time_point next_ = std::chrono::steady_clock::now();
+  std::atomic<bool> stop_{false};
+  std::exception_ptr error_;
+};
+
 // A double array of any input: NumPy float64 C-contiguous arrays are taken as
-// they are, anything else is converted (one copy).
+// they are, anything else is converted (one copy). Complex numbers are
+// refused rather than cut to their real parts; a masked array's masked
+// values become NaN, that is missing.
 using DoubleArray = py::array_t<double, py::array::c_style | py::array::forcecast>;
 
-DoubleArray as_doubles(py::handle x, const char* what) {
+py::array as_real_array(py::handle x, const std::string& what) {
+  const py::module_ np = py::module_::import("numpy");
+  py::object a = py::reinterpret_borrow<py::object>(x);
+  const bool masked = np.attr("ma").attr("isMaskedArray")(a).cast<bool>();
+  if (!py::isinstance<py::array>(a)) {
+    try {
+      a = np.attr("asarray")(a);
+    } catch (const py::error_already_set&) {
+      throw py::type_error(what + " must be an array of numbers");
+    }
+  }
+  const char kind = py::array(a).dtype().kind();
+  if (kind == 'c') throw py::type_error(what + " must be real, not complex");
+  if (kind != 'f' && kind != 'i' && kind != 'u' && kind != 'b' && kind != 'O') {
+    throw py::type_error(what + " must be an array of numbers, not of dtype " +
+                         py::str(py::array(a).dtype()).cast<std::string>());
+  }
+  if (masked) {
+    a = np.attr("ma").attr("filled")(a.attr("astype")(np.attr("float64")),
+                                      std::numeric_limits<double>::quiet_NaN());
+  }
+  py::array out = py::array_t<double, py::array::forcecast>::ensure(a);
+  if (!out) {
+    PyErr_Clear();
+    throw py::type_error(what + " must be an array of numbers");
+  }
+  return out;
+}
+
+DoubleArray as_doubles(py::handle x, const std::string& what) {
   DoubleArray a = DoubleArray::ensure(x);
   if (!a) {
     PyErr_Clear();
-    throw py::type_error(std::string(what) + " must be an array of numbers");
+    throw py::type_error(what + " must be an array of numbers");
   }
   return a;
+}
+
+// The values of one sample to fit: with skipna its NaNs are left out; fewer
+// than min_count values fail the sample.
+FitResult fit_values(std::span<const double> values, const FitOptions& o, bool skipna,
+                     std::size_t min_count, std::string_view name) {
+  std::vector<double> kept;
+  kept.reserve(values.size());
+  for (const double v : values) {
+    if (!skipna || !std::isnan(v)) kept.push_back(v);
+  }
+  if (kept.size() < min_count) {
+    FitResult r;
+    r.file = std::string(name);
+    r.n = kept.size();
+    r.error = "too few values: " + std::to_string(kept.size()) + " (min_count is " +
+              std::to_string(min_count) + ")";
+    return r;
+  }
+  return korvalinde::fit_sample_sorting(kept, o, name);
+}
+
+std::size_t check_min_count(std::int64_t min_count) {
+  if (min_count < 0) throw py::value_error("min_count must not be negative");
+  return static_cast<std::size_t>(min_count);
 }
 
 py::dict fit(const py::object& x, std::int64_t bins, double prob,
              const std::vector<std::string>& methods, std::vector<double> periods, int bootstrap,
              std::uint64_t seed, std::optional<double> level, int threads,
-             const std::string& name) {
+             const std::string& name, bool skipna, std::int64_t min_count) {
   FitOptions o = make_options(bins, prob, methods, std::move(periods), level, bootstrap);
   o.seed = seed;
   o.threads = thread_count(threads);
-  const DoubleArray a = as_doubles(x, "x");
+  const std::size_t least = check_min_count(min_count);
+  const py::module_ np = py::module_::import("numpy");
+  if (!skipna && np.attr("ma").attr("isMaskedArray")(x).cast<bool>() &&
+      np.attr("ma").attr("count_masked")(x).cast<std::size_t>() > 0) {
+    throw py::value_error("x has masked values: pass skipna=True to leave them out");
+  }
+  const DoubleArray a = as_doubles(as_real_array(x, "x"), "x");
   if (a.ndim() != 1) {
     throw py::value_error("x must be one-dimensional, not " + std::to_string(a.ndim()) +
                           "-dimensional");
   }
   const std::span<const double> values(a.data(), static_cast<std::size_t>(a.shape(0)));
+  SignalWatch watch;
+  o.interrupted = [&watch] { return watch(); };
   FitResult r;
   decltype(korvalinde::cli::to_json(r)) j;
   {
     py::gil_scoped_release unlocked;
-    r = korvalinde::fit_sample(values, o, name);
+    r = fit_values(values, o, skipna, least, name);
     if (r.ok) j = korvalinde::cli::to_json(r);
   }
-  if (!r.ok) throw py::value_error(r.error);
+  watch.rethrow();
+  if (!r.ok) {
+    // korvalinde.InputError(message, file, line, column): the sample cannot
+    // be fitted. Arrays have no lines or columns.
+    const py::object error = py::module_::import("korvalinde").attr("InputError");
+    const py::object instance =
+        error(r.error, name.empty() ? py::object(py::none()) : py::str(name));
+    PyErr_SetObject(error.ptr(), instance.ptr());
+    throw py::error_already_set();
+  }
   return to_python(j);
 }
 
-// One output array of fit_many: a field of each slice's method result, or the
-// return levels (one per period, a trailing axis).
+// One output array of fit_many: a statistic of each slice's fit, with a
+// trailing period axis for the return levels. `method` is null for the
+// sample's own statistics.
 struct Column {
   std::string key;
   const MethodResult FitResult::*method;
-  double (*scalar)(const MethodResult&);  // null for the return levels
-  double (*level)(const korvalinde::Estimate&);
+  double (*get)(const FitResult&, const MethodResult&, std::size_t period);
+  bool per_period;
   py::array_t<double> array;
   double* out = nullptr;
 };
 
+using Getter = double (*)(const FitResult&, const MethodResult&, std::size_t);
+
+// The statistics of one method, under the names the command line's JSON
+// gives them (nested names joined by "_", the return levels as "rl").
+std::vector<std::pair<const char*, Getter>> method_statistics(const std::string& m) {
+  using R = const FitResult&;
+  using M = const MethodResult&;
+  using P = std::size_t;
+  std::vector<std::pair<const char*, Getter>> s{
+      {"a", [](R, M r, P) { return r.a; }},
+      {"b", [](R, M r, P) { return r.b; }},
+      {"se_a", [](R, M r, P) { return r.se_a; }},
+      {"se_b", [](R, M r, P) { return r.se_b; }},
+      {"corr_ab", [](R, M r, P) { return r.corr_ab; }},
+      {"quantile", [](R, M r, P) { return r.quantile.value; }},
+      {"quantile_se", [](R, M r, P) { return r.quantile.se; }},
+      {"quantile_lower", [](R, M r, P) { return r.quantile.lower; }},
+      {"quantile_upper", [](R, M r, P) { return r.quantile.upper; }},
+      {"ks", [](R, M r, P) { return r.gof.ks; }},
+      {"cvm", [](R, M r, P) { return r.gof.cvm; }},
+      {"ad", [](R, M r, P) { return r.gof.ad; }},
+      {"chi2", [](R, M r, P) { return r.gof.chi2; }},
+      {"chi2_df", [](R, M r, P) { return static_cast<double>(r.gof.chi2_df); }},
+      {"chi2_p", [](R, M r, P) { return r.gof.chi2_p; }},
+  };
+  if (m == "ls") {
+    s.insert(s.end(), {{"info", [](R, M r, P) { return static_cast<double>(r.info); }},
+                       {"nfev", [](R, M r, P) { return static_cast<double>(r.nfev); }},
+                       {"sum_sq", [](R, M r, P) { return r.sum_sq; }},
+                       {"l2", [](R, M r, P) { return r.l2; }},
+                       {"serror", [](R, M r, P) { return r.serror; }},
+                       {"rerror", [](R, M r, P) { return r.rerror; }}});
+  }
+  if (m == "mle") {
+    s.insert(s.end(),
+             {{"loglik", [](R, M r, P) { return r.loglik; }},
+              {"iterations", [](R, M r, P) { return static_cast<double>(r.iterations); }}});
+  }
+  return s;
+}
+
+const std::vector<std::pair<const char*, Getter>> kLevelStatistics{
+    {"rl", [](const FitResult&, const MethodResult& r, std::size_t p) {
+       return r.return_levels[p].level.value;
+     }},
+    {"rl_se", [](const FitResult&, const MethodResult& r, std::size_t p) {
+       return r.return_levels[p].level.se;
+     }},
+    {"rl_lower", [](const FitResult&, const MethodResult& r, std::size_t p) {
+       return r.return_levels[p].level.lower;
+     }},
+    {"rl_upper", [](const FitResult&, const MethodResult& r, std::size_t p) {
+       return r.return_levels[p].level.upper;
+     }},
+};
+
+// The sample's statistics besides n (an integer array of its own).
+const std::vector<std::pair<const char*, Getter>> kSampleStatistics{
+    {"min", [](const FitResult& r, const MethodResult&, std::size_t) { return r.min; }},
+    {"max", [](const FitResult& r, const MethodResult&, std::size_t) { return r.max; }},
+    {"width", [](const FitResult& r, const MethodResult&, std::size_t) { return r.width; }},
+    {"m", [](const FitResult& r, const MethodResult&, std::size_t) {
+       return static_cast<double>(r.m);
+     }},
+};
+
 py::dict fit_many(const py::object& a, int axis, std::int64_t bins, double prob,
                   const std::vector<std::string>& methods, std::vector<double> periods,
-                  int threads) {
-  const FitOptions o = make_options(bins, prob, methods, std::move(periods), std::nullopt);
+                  int threads, bool skipna, std::int64_t min_count, std::optional<double> level) {
+  FitOptions o = make_options(bins, prob, methods, std::move(periods), level);
   const unsigned workers = thread_count(threads);
+  const std::size_t least = check_min_count(min_count);
 
   // Slices along `axis` become rows of a C-contiguous (N, L) block: no copy
   // when they already are (axis -1 of a float64 C-contiguous array).
-  py::array input = py::array_t<double, py::array::forcecast>::ensure(a);
-  if (!input) {
-    PyErr_Clear();
-    throw py::type_error("a must be an array of numbers");
-  }
+  const py::array input = as_real_array(a, "a");
   if (input.ndim() == 0) throw py::value_error("a must have at least one dimension");
   const DoubleArray block =
       as_doubles(py::module_::import("numpy").attr("moveaxis")(input, axis, -1), "a");
@@ -174,91 +341,85 @@ py::dict fit_many(const py::object& a, int axis, std::int64_t bins, double prob,
   std::vector<py::ssize_t> rl_shape = shape;
   rl_shape.push_back(static_cast<py::ssize_t>(nperiods));
 
-  using E = korvalinde::Estimate;
   std::vector<Column> columns;
-  auto add = [&](const std::string& m, const MethodResult FitResult::*member) {
-    auto scalar = [&](const char* key, double (*get)(const MethodResult&)) {
-      columns.push_back({m + key, member, get, nullptr, py::array_t<double>(shape)});
-    };
-    auto levels = [&](const char* key, double (*get)(const E&)) {
-      columns.push_back({m + key, member, nullptr, get, py::array_t<double>(rl_shape)});
-    };
-    scalar("_a", [](const MethodResult& r) { return r.a; });
-    scalar("_b", [](const MethodResult& r) { return r.b; });
-    scalar("_se_a", [](const MethodResult& r) { return r.se_a; });
-    scalar("_se_b", [](const MethodResult& r) { return r.se_b; });
-    scalar("_quantile", [](const MethodResult& r) { return r.quantile.value; });
-    scalar("_quantile_lower", [](const MethodResult& r) { return r.quantile.lower; });
-    scalar("_quantile_upper", [](const MethodResult& r) { return r.quantile.upper; });
-    levels("_rl", [](const E& e) { return e.value; });
-    levels("_rl_lower", [](const E& e) { return e.lower; });
-    levels("_rl_upper", [](const E& e) { return e.upper; });
-  };
+  for (const auto& [key, get] : kSampleStatistics)
+    columns.push_back({key, nullptr, get, false, py::array_t<double>(shape)});
   // In the order asked for, each method once.
   std::vector<std::string> seen;
   for (const std::string& m : methods) {
     if (std::find(seen.begin(), seen.end(), m) != seen.end()) continue;
     seen.push_back(m);
-    add(m, m == "ls" ? &FitResult::ls : m == "mle" ? &FitResult::mle : &FitResult::lmom);
+    const auto member =
+        m == "ls" ? &FitResult::ls : m == "mle" ? &FitResult::mle : &FitResult::lmom;
+    for (const auto& [key, get] : method_statistics(m))
+      columns.push_back({m + "_" + key, member, get, false, py::array_t<double>(shape)});
+    for (const auto& [key, get] : kLevelStatistics)
+      columns.push_back({m + "_" + key, member, get, true, py::array_t<double>(rl_shape)});
+    if (level) {
+      columns.push_back({m + "_level_period", member,
+                         [](const FitResult&, const MethodResult& r, std::size_t) {
+                           return r.level_period;
+                         },
+                         false, py::array_t<double>(shape)});
+    }
   }
   for (Column& c : columns) c.out = c.array.mutable_data();
   py::array_t<bool> ok(shape);
   bool* ok_out = ok.mutable_data();
+  py::array_t<std::int64_t> n(shape);
+  std::int64_t* n_out = n.mutable_data();
 
   const double* data = block.data();
   // A failure (or Ctrl-C) stops the remaining fits; the first failure is
   // raised once all threads are done.
   std::exception_ptr failure;
   std::mutex failure_mutex;
-  std::atomic<bool> stop{false};
-  const std::thread::id caller = std::this_thread::get_id();
-  auto next_check = std::chrono::steady_clock::now();
+  std::atomic<bool> failed{false};
+  SignalWatch watch;
+  o.interrupted = [&watch] { return watch(); };
   {
     py::gil_scoped_release unlocked;
     korvalinde::detail::parallel_for(count, workers, [&](std::size_t i) {
-      if (stop.load(std::memory_order_relaxed)) return;
+      if (failed.load(std::memory_order_relaxed) || watch()) return;
       try {
-        // The calling thread looks for signals a few times a second.
-        if (std::this_thread::get_id() == caller &&
-            std::chrono::steady_clock::now() >= next_check) {
-          next_check += std::chrono::milliseconds(100);
-          const py::gil_scoped_acquire locked;
-          if (PyErr_CheckSignals() != 0) throw py::error_already_set();
-        }
-        const FitResult r = korvalinde::fit_sample({data + i * length, length}, o, {});
+        const FitResult r = fit_values({data + i * length, length}, o, skipna, least, {});
         ok_out[i] = r.ok;
+        n_out[i] = static_cast<std::int64_t>(r.n);
+        const MethodResult none;
         for (Column& c : columns) {
-          const MethodResult& m = r.*c.method;
-          const bool have = r.ok && m.present;
-          if (c.scalar) {
-            c.out[i] = have ? c.scalar(m) : korvalinde::kUndefined;
+          const MethodResult& m = c.method ? r.*c.method : none;
+          const bool have = r.ok && (!c.method || m.present);
+          if (!c.per_period) {
+            c.out[i] = have ? c.get(r, m, 0) : korvalinde::kUndefined;
             continue;
           }
           for (std::size_t p = 0; p < nperiods; ++p) {
             c.out[i * nperiods + p] = have && p < m.return_levels.size()
-                                          ? c.level(m.return_levels[p].level)
+                                          ? c.get(r, m, p)
                                           : korvalinde::kUndefined;
           }
         }
       } catch (...) {
-        stop = true;
+        failed = true;
         const std::lock_guard lock(failure_mutex);
         if (!failure) failure = std::current_exception();
       }
     });
   }
+  watch.rethrow();
   if (failure) std::rethrow_exception(failure);
 
   py::dict result;
   for (Column& c : columns) result[py::str(c.key)] = std::move(c.array);
   result["periods"] = py::array_t<double>(static_cast<py::ssize_t>(nperiods), o.periods.data());
   result["ok"] = std::move(ok);
+  result["n"] = std::move(n);
   return result;
 }
 
 }  // namespace
 
-PYBIND11_MODULE(korvalinde, m) {
+PYBIND11_MODULE(_korvalinde, m) {
   m.doc() = R"doc(Fitting the Gumbel (extreme-value type I) distribution to samples.
 
 fit(x, ...) fits one sample and returns its full record as a dict;
@@ -269,7 +430,7 @@ and returns NumPy arrays of the main figures.)doc";
   using namespace pybind11::literals;
   m.def("fit", &fit, "x"_a, "bins"_a = 50, "prob"_a = 0.99, "methods"_a = kAllMethods,
         "periods"_a = kDefaultPeriods, "bootstrap"_a = 0, "seed"_a = 0, "level"_a = py::none(),
-        "threads"_a = 0, "name"_a = "",
+        "threads"_a = 0, "name"_a = "", "skipna"_a = false, "min_count"_a = 2,
         R"doc(Fit the Gumbel distribution to one sample.
 
 Parameters
@@ -296,6 +457,11 @@ threads : int
     Threads of the bootstrap (0: all cores); the results do not depend on it.
 name : str
     Name recorded under "file".
+skipna : bool
+    Leave out missing values (NaN, and the masked values of a masked array)
+    instead of refusing the sample.
+min_count : int
+    Fewest values to fit (after leaving out the missing ones).
 
 Returns
 -------
@@ -309,11 +475,14 @@ Raises
 ValueError
     When the sample cannot be fitted (too few values, a value that is not
     finite, ...) or an option is out of range, with the command line's message.
+TypeError
+    When x is not an array of real numbers (complex numbers are refused).
 
 The GIL is released while the fit runs.)doc");
 
   m.def("fit_many", &fit_many, "a"_a, "axis"_a = -1, "bins"_a = 50, "prob"_a = 0.99,
         "methods"_a = kAllMethods, "periods"_a = kDefaultPeriods, "threads"_a = 0,
+        "skipna"_a = false, "min_count"_a = 2, "level"_a = py::none(),
         R"doc(Fit the Gumbel distribution to every 1-D slice of an array along an axis.
 
 Each slice is fitted exactly as fit() would fit it: the numbers are the same
@@ -329,6 +498,10 @@ bins, prob, methods, periods
     As for fit().
 threads : int
     Threads to fit on (0: all cores); the results do not depend on it.
+skipna, min_count
+    As for fit(): with skipna each slice's missing values are left out.
+level : float or None
+    Also give m_level_period, the return period of this level.
 
 Returns
 -------

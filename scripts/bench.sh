@@ -4,7 +4,7 @@
 # result file): the median wall time of many runs, the peak resident memory,
 # the instruction count of one run under callgrind (where valgrind is
 # installed), the peak memory while reading a 2 GiB sample file, and the
-# micro-benchmarks of the stages.
+# micro-benchmarks of the stages and of the GEV check.
 #
 #   scripts/bench.sh [--runs N] [--no-build] [--no-micro] [--no-big] [--big-only]
 #                    [--no-fit] [--fit-only]
@@ -173,4 +173,10 @@ if [ $micro = 1 ]; then
   echo
   echo "== micro-benchmarks"
   "$build/bench/korvalinde_bench" --benchmark_min_time=0.2 2>&1 | grep -v '^\*\*\*WARNING'
+  # The GEV check of one series (GEV and Gumbel mle, likelihood ratio, profile
+  # intervals of 9 return levels and the shape): series/s at n = 100 on one
+  # and two threads, and the time at n = 10^6.
+  echo
+  echo "== GEV check"
+  "$build/bench/korvalinde_stats_bench" --benchmark_filter=GevCheck 2>&1 | grep -v '^\*\*\*WARNING'
 fi

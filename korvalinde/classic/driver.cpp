@@ -90,13 +90,17 @@ bool is_yes(const std::string& answer) {
 
 void write_message(const Message& m) { dnls::fmt::write(dnls::io::kStdout, "(A)", {m.view()}); }
 
-// Closes a descriptor when the run ends.
+// Closes a descriptor when the run ends, or before.
 struct Descriptor {
   int fd;
   explicit Descriptor(int f) : fd(f) {}
-  ~Descriptor() { ::close(fd); }
+  ~Descriptor() { close(); }
   Descriptor(const Descriptor&) = delete;
   Descriptor& operator=(const Descriptor&) = delete;
+  void close() {
+    if (fd >= 0) ::close(fd);
+    fd = -1;
+  }
 };
 
 }  // namespace
@@ -132,7 +136,7 @@ int run() {
     write_message(message);
     return finish(kExitOk);
   }
-  const Descriptor sample(fd);
+  Descriptor sample(fd);
 
   const bool want_file = is_yes(answer);
   if (want_file) {
@@ -161,6 +165,9 @@ int run() {
 
   int count = 0;
   ini_data(status, message, fd, ahead, data_name, count);
+  // Read: its descriptor is not needed for the result file (which may need
+  // the last one a low descriptor limit allows).
+  sample.close();
   if (status < 0) {
     write_message(message);
     return finish(kExitOk);

@@ -26,9 +26,9 @@ void write_bad_probability();
 
 // Writes the result file `name` (one row per bin) and the closing line on
 // standard output. A name that is the sample file itself (`sample`), or was
-// cut short (`cut`), is refused rather than written. A regular file is
-// replaced whole or not at all: the rows go to a new file beside it, which
-// then takes its name.
+// cut short (`cut`), is refused rather than written, and so is an empty
+// name or a file that may not be written. A regular file is replaced whole
+// or not at all (detail::OutputFile).
 void printresults(const std::string& name, bool cut, const double params[2], int m,
                   const double* residuals, const struct stat& sample);
 

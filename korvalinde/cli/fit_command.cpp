@@ -4,12 +4,18 @@
 #include <unistd.h>
 
 #include <CLI/CLI.hpp>
-#include <cerrno>
+#include <atomic>
+#include <charconv>
+#include <climits>
+#include <cmath>
+#include <cstdint>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
-#include <fstream>
+#include <memory>
 #include <mutex>
 #include <new>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -19,12 +25,13 @@
 #include "korvalinde/cli/html.hpp"
 #include "korvalinde/cli/image_client.hpp"
 #include "korvalinde/cli/json.hpp"
-#include "korvalinde/cli/output_file.hpp"
 #include "korvalinde/cli/report.hpp"
 #include "korvalinde/cli/svg.hpp"
 #include "korvalinde/core/fit.hpp"
 #include "korvalinde/core/model.hpp"
+#include "korvalinde/core/options.hpp"
 #include "korvalinde/core/result_table.hpp"
+#include "korvalinde/detail/output_file.hpp"
 #include "korvalinde/detail/parallel.hpp"
 #include "korvalinde/input/sample_reader.hpp"
 
@@ -36,11 +43,14 @@ namespace korvalinde::cli {
 namespace {
 
 constexpr const char* kUsage = "Usage: korvalinde fit [OPTIONS] FILE...";
+constexpr std::string_view kStdoutLabel = "standard output";
 
 struct Settings {
   FitOptions fit;
   std::vector<std::string> files;
-  std::string result, json, svg, methods = "ls,mle,lmom", sep;
+  std::vector<Method> methods{kMethods.begin(), kMethods.end()};
+  std::vector<std::string> dists{"gumbel"};
+  std::string result, json, svg, sep;
   std::string png, pdf, html;
   PictureOptions picture;
   int column = 1;
@@ -50,6 +60,26 @@ struct Settings {
   unsigned threads = 0;
   bool quiet = false;
 };
+
+// A file the run writes, as named on the command line ("-" is standard
+// output). Outputs of one input's picture or table take one input only.
+struct OutputSpec {
+  const char* option;
+  const std::string* name;
+  bool one_input;
+};
+
+std::vector<OutputSpec> named_outputs(const Settings& s) {
+  std::vector<OutputSpec> all{{"--json", &s.json, false},
+                              {"--svg", &s.svg, true},
+                              {"--result", &s.result, true},
+                              {"--maxima", &s.dated.maxima, true},
+                              {"--png", &s.png, true},
+                              {"--pdf", &s.pdf, true},
+                              {"--html", &s.html, false}};
+  std::erase_if(all, [](const OutputSpec& o) { return o.name->empty(); });
+  return all;
+}
 
 // Everything one input produces, kept until its turn to be written.
 struct Outcome {
@@ -67,14 +97,398 @@ std::string version_text() {
   return v;
 }
 
+int usage_error(const std::string& what) {
+  std::fprintf(stderr, "korvalinde: %s\n%s\n", what.c_str(), kUsage);
+  return 2;
+}
+
+// ---------------------------------------------------------------- options
+
+// A whole number from lo to hi.
+CLI::Validator whole_number(long long lo, long long hi) {
+  return CLI::Validator(
+      [lo, hi](std::string& text) -> std::string {
+        long long v = 0;
+        const char* end = text.data() + text.size();
+        const auto [p, ec] = std::from_chars(text.data(), end, v);
+        if (p != end || (ec != std::errc{} && ec != std::errc::result_out_of_range) ||
+            text.empty())
+          return "'" + text + "' is not a whole number";
+        if (ec == std::errc::result_out_of_range) v = text[0] == '-' ? LLONG_MIN : LLONG_MAX;
+        if (v < lo) return "must be at least " + std::to_string(lo);
+        if (v > hi) return "must be at most " + std::to_string(hi);
+        return {};
+      },
+      "INT");
+}
+
+// Reads a whole number-like text as a double: an empty string or the reason.
+std::string read_number(std::string_view text, double& v) {
+  const char* end = text.data() + text.size();
+  const auto [p, ec] = std::from_chars(text.data(), end, v);
+  if (text.empty() || p != end || ec == std::errc::invalid_argument)
+    return "'" + std::string(text) + "' is not a number";
+  if (ec != std::errc{}) v = std::strtod(std::string(text).c_str(), nullptr);  // overflow, underflow
+  return {};
+}
+
+// A number for which `ok` holds; `what` says what is expected.
+template <class Ok>
+CLI::Validator number_where(Ok ok, std::string what) {
+  return CLI::Validator(
+      [ok, what](std::string& text) -> std::string {
+        double v = 0;
+        if (std::string why = read_number(text, v); !why.empty()) return why;
+        return ok(v) ? std::string() : what;
+      },
+      "NUMBER");
+}
+
+// A seed: 0 to 2^64 - 1, nothing that would wrap or saturate.
+CLI::Validator seed_number() {
+  return CLI::Validator(
+      [](std::string& text) -> std::string {
+        std::uint64_t v = 0;
+        const char* end = text.data() + text.size();
+        const auto [p, ec] = std::from_chars(text.data(), end, v);
+        if (text.empty() || p != end || ec != std::errc{})
+          return "must be a whole number from 0 to " +
+                 std::to_string(std::numeric_limits<std::uint64_t>::max());
+        return {};
+      },
+      "UINT64");
+}
+
+// A field separator: one character that no number holds, or "tab".
+CLI::Validator separator() {
+  return CLI::Validator(
+      [](std::string& text) -> std::string {
+        if (text == "tab" || text == "\\t") text = "\t";
+        if (text.size() != 1) return "one character expected";
+        if (text[0] == '\n' || text[0] == '\r') return "a line end can not separate fields";
+        if (!separator_allowed(text[0])) return "'" + text + "' can occur in a number";
+        return {};
+      },
+      "CHAR");
+}
+
+// A column: a whole number from 1 (any text of digits and signs is taken
+// for a number), or a header name.
+CLI::Validator column_number() {
+  const CLI::Validator number = whole_number(1, INT_MAX);
+  return CLI::Validator(
+      [number](std::string& text) -> std::string {
+        const bool numeric = !text.empty() && text.find_first_not_of("+-0123456789") == std::string::npos;
+        return numeric ? number(text) : std::string();
+      },
+      "K|NAME");
+}
+
+CLI::Validator file_name() {
+  return CLI::Validator(
+      [](std::string& text) -> std::string { return text.empty() ? "a file name is needed" : ""; },
+      "FILE");
+}
+
+// A list option: exactly one argument, its items separated by commas, so
+// that the file names after it stay file names. `item` reads one item into
+// its value, or returns why it can not. The last use of the option counts.
+template <class T, class Item>
+CLI::Option* add_list(CLI::App& app, const std::string& name, std::vector<T>& to,
+                      const std::string& help, Item item) {
+  return app.add_option_function<std::string>(
+      name,
+      [&to, item, name](const std::string& text) {
+        to.clear();
+        for (std::size_t at = 0; at <= text.size();) {
+          const std::size_t comma = std::min(text.find(',', at), text.size());
+          T value{};
+          if (std::string why = item(text.substr(at, comma - at), value); !why.empty())
+            throw CLI::ValidationError(name, why);
+          to.push_back(value);
+          at = comma + 1;
+        }
+      },
+      help);
+}
+
+std::string joined_periods() {
+  std::string text;
+  for (const double t : kDefaultPeriods) text += (text.empty() ? "" : ",") + std::to_string(int(t));
+  return text;
+}
+
+void add_options(CLI::App& fit, Settings& s) {
+  fit.add_option("FILE", s.files, "Sample files, one value per line")->required();
+  fit.add_option("--bins", s.fit.bins, "Histogram bins, 1 to " + std::to_string(kMaxBinsFit))
+      ->check(whole_number(1, kMaxBinsFit))
+      ->default_str(std::to_string(kDefaultBins));
+  fit.add_option("--prob", s.fit.prob, "DPA_CUT probability, in (0, 1]")
+      ->check(number_where([](double p) { return p > 0 && p <= 1; }, "must be in (0, 1]"))
+      ->default_str("0.99");
+  fit.add_option("--result", s.result, "Write the per-bin table (one input only)")
+      ->check(file_name());
+  fit.add_option("--json", s.json, "Write one JSON line per file (- is standard output)")
+      ->check(file_name());
+  fit.add_option("--svg", s.svg, "Write the picture (one input only)")->check(file_name());
+  fit.add_option("--png", s.png, "Write the picture as PNG (one input only)")->check(file_name());
+  fit.add_option("--pdf", s.pdf, "Write the picture as PDF (one input only)")->check(file_name());
+  fit.add_option("--html", s.html, "Write one self-contained HTML report of all files")
+      ->check(file_name());
+  fit.add_option("--title", s.picture.title, "Title of the picture (default: the file's name)");
+  fit.add_option("--units", s.picture.units, "Units of the values, for the axes");
+  fit.add_option("--column", s.column_text, "1-based field of each line, or a header name")
+      ->check(column_number())
+      ->default_str("1");
+  fit.add_option("--sep", s.sep, "Field separator (default: blanks, tabs and commas)")
+      ->transform(separator());
+  fit.add_option("--threads", s.threads, "Threads (default: the machine's cores)")
+      ->check(whole_number(1, INT_MAX));
+  add_list(fit, "--methods", s.methods, "Methods, comma separated: ls,mle,lmom",
+           [](const std::string& text, Method& m) -> std::string {
+             const std::optional<Method> got = parse_method(text);
+             if (got) m = *got;
+             return got ? "" : "'" + text + "' is not ls, mle or lmom";
+           })
+      ->default_str("ls,mle,lmom");
+  add_list(fit, "--dist", s.dists, "Distributions in full, comma separated: gumbel,gev",
+           [](const std::string& text, std::string& d) -> std::string {
+             d = text;
+             return text == "gumbel" || text == "gev" ? "" : "'" + text + "' is not gumbel or gev";
+           })
+      ->default_str("gumbel");
+  fit.add_option("--confidence", s.fit.confidence, "Confidence of every interval, in (0, 1)")
+      ->check(number_where([](double c) { return c > 0 && c < 1; }, "must be in (0, 1)"))
+      ->default_str("0.95");
+  add_list(fit, "--periods", s.fit.periods, "Return periods, comma separated",
+           [](const std::string& text, double& t) {
+             std::string why = read_number(text, t);
+             return !why.empty() || (t > 1 && std::isfinite(t))
+                        ? why
+                        : "return periods must be finite and greater than 1";
+           })
+      ->default_str(joined_periods());
+  fit.add_option("--level", s.fit.level, "Also give the return period of this level")
+      ->check(number_where([](double x) { return std::isfinite(x); }, "must be finite"));
+  fit.add_option("--bootstrap", s.fit.bootstrap, "Parametric bootstrap replicates")
+      ->check(whole_number(0, INT_MAX));
+  fit.add_option("--seed", s.fit.seed, "Bootstrap seed")->check(seed_number());
+  fit.add_flag("--quiet", s.quiet, "No human report");
+  add_dated_options(fit, s.dated);
+}
+
+// ------------------------------------------------------------- validation
+
+// A file's device and inode, when it can be looked at.
+struct FileId {
+  bool known = false;
+  dev_t dev{};
+  ino_t ino{};
+  mode_t mode{};
+};
+
+FileId id_of(int status, const struct stat& st) {
+  return status == 0 ? FileId{true, st.st_dev, st.st_ino, st.st_mode} : FileId{};
+}
+FileId name_id(const std::string& name) {
+  struct stat st;
+  return id_of(::stat(name.c_str(), &st), st);
+}
+FileId fd_id(int fd) {
+  struct stat st;
+  return id_of(::fstat(fd, &st), st);
+}
+bool same(const FileId& a, const FileId& b) {
+  return a.known && b.known && a.dev == b.dev && a.ino == b.ino;
+}
+// Reading or writing a device twice harms nothing (/dev/null, a terminal).
+bool is_device(const FileId& f) { return f.known && S_ISCHR(f.mode); }
+
+// What an output name stands for, to tell two outputs apart: the file's
+// identity when it exists, else its directory's real path and its name.
+std::string output_key(const std::string& name) {
+  const FileId id = name == "-" ? fd_id(STDOUT_FILENO) : name_id(name);
+  if (id.known) return "id:" + std::to_string(id.dev) + ":" + std::to_string(id.ino);
+  const std::size_t slash = name.rfind('/');
+  const std::string dir = slash == std::string::npos ? "." : name.substr(0, slash + 1);
+  char* real = ::realpath(dir.c_str(), nullptr);
+  std::string key = "path:" + std::string(real != nullptr ? real : dir) + "/" +
+                    name.substr(slash == std::string::npos ? 0 : slash + 1);
+  std::free(real);
+  return key;
+}
+
+// The usage error in the settings, or an empty string. Nothing is opened
+// for writing before this passes: an output that is an input, or two outputs
+// that are one file, would lose data.
+std::string validate(Settings& s) {
+  s.fit.ls = s.fit.mle = s.fit.lmom = false;
+  for (const Method m : s.methods) uses(s.fit, m) = true;
+  s.fit.gev = std::find(s.dists.begin(), s.dists.end(), "gev") != s.dists.end();
+  if (std::string why = check_options(s.fit); !why.empty()) return why;
+  const char sep = s.sep.empty() ? '\0' : s.sep[0];
+  if (wants_dated(s.dated, s.column_text)) {
+    s.plan.emplace();
+    if (std::string why = make_plan(s.dated, s.column_text, sep, s.fit, *s.plan); !why.empty())
+      return why;
+  } else {
+    s.column = column_ref(s.column_text).number;
+  }
+  if (s.threads == 0) s.threads = detail::default_threads();
+
+  const std::vector<OutputSpec> outputs = named_outputs(s);
+  for (const OutputSpec& o : outputs) {
+    if (o.one_input && s.files.size() > 1) return std::string(o.option) + ": one input file only";
+  }
+  if (!s.result.empty() && !s.fit.ls)
+    return "--result: the per-bin table needs the ls method (--methods)";
+  for (std::size_t i = 0; i < outputs.size(); ++i) {
+    for (std::size_t k = 0; k < i; ++k) {
+      if (!is_device(name_id(*outputs[i].name)) &&
+          output_key(*outputs[i].name) == output_key(*outputs[k].name))
+        return std::string(outputs[i].option) + ": " + *outputs[i].name + " is also the " +
+               outputs[k].option + " file";
+    }
+  }
+
+  // Inputs: a stream (standard input, a FIFO, a device) can be read once.
+  std::vector<FileId> inputs;
+  for (const std::string& in : s.files) {
+    const FileId id = in == "-" ? fd_id(STDIN_FILENO) : name_id(in);
+    for (std::size_t k = 0; k < inputs.size(); ++k) {
+      const bool stream = id.known && !S_ISREG(id.mode);
+      if ((in == "-" && s.files[k] == "-") || (stream && same(id, inputs[k])))
+        return in + ": " + (in == "-" ? "standard input" : "a stream") +
+               " given twice (it can be read once)";
+    }
+    inputs.push_back(id);
+  }
+
+  // Outputs onto inputs, standard output (the report) included.
+  auto clash = [&](const FileId& out) -> std::string {
+    if (!out.known || is_device(out)) return {};
+    for (std::size_t k = 0; k < inputs.size(); ++k) {
+      if (same(out, inputs[k]))
+        return s.files[k] == "-" ? "standard input" : "the input file " + s.files[k];
+    }
+    return {};
+  };
+  for (const OutputSpec& o : outputs) {
+    const std::string& name = *o.name;
+    if (std::string in = clash(name == "-" ? fd_id(STDOUT_FILENO) : name_id(name)); !in.empty())
+      return std::string(o.option) + ": " + name + " is " + in;
+  }
+  const bool report = !s.quiet && s.json != "-";
+  if (report) {
+    if (std::string in = clash(fd_id(STDOUT_FILENO)); !in.empty())
+      return "standard output is " + in;
+  }
+  return {};
+}
+
+// ------------------------------------------------------------- outputs
+
+// One destination of the run's text: standard output or an output file.
+// The first failed write is told once, naming the file; later writes are
+// dropped.
+class Sink {
+ public:
+  Sink(std::string label, int fd) : label_(std::move(label)), fd_(fd) {}
+  explicit Sink(std::string label) : label_(std::move(label)) {}
+
+  // Opens the output file; false after the message.
+  bool open() {
+    error_ = file_.open(label_);
+    fd_ = file_.fd();
+    return error_ == 0 || (tell(), false);
+  }
+  bool write(std::string_view text) {
+    if (error_ == 0) error_ = detail::write_all(fd_, text);
+    return error_ == 0 || (tell(), false);
+  }
+  // Completes an output file (false after the message), or drops it.
+  bool commit(bool keep) {
+    if (fd_ < 0 || fd_ == STDOUT_FILENO) return error_ == 0;
+    if (!keep) {
+      file_.discard();
+      return true;
+    }
+    const bool had = error_ != 0;
+    error_ = file_.commit(error_);
+    return error_ == 0 || had || (tell(), false);
+  }
+  bool failed() const { return error_ != 0; }
+  // Marks the output as failed without a message (one has been given).
+  void fail(int error) {
+    if (error_ == 0) error_ = error;
+    told_ = true;
+  }
+
+ private:
+  void tell() {
+    if (told_) return;
+    told_ = true;
+    std::fprintf(stderr, "korvalinde: can not write %s: %s\n", label_.c_str(),
+                 std::strerror(error_));
+  }
+  std::string label_;
+  int fd_ = -1;
+  int error_ = 0;
+  bool told_ = false;
+  detail::OutputFile file_;
+};
+
+// The run's destinations, opened before any fitting.
+struct Sinks {
+  Sink out{std::string(kStdoutLabel), STDOUT_FILENO};
+  std::vector<std::unique_ptr<Sink>> files;  // in the order of named_outputs
+  Sink* json = nullptr;
+  Sink* svg = nullptr;
+  Sink* result = nullptr;
+  Sink* maxima = nullptr;
+  Sink* png = nullptr;
+  Sink* pdf = nullptr;
+  Sink* html = nullptr;
+  std::vector<HtmlSection> sections;  // for the HTML report, in the order written
+  bool report = false;
+
+  bool failed() const {
+    if (out.failed()) return true;
+    for (const auto& f : files) {
+      if (f->failed()) return true;
+    }
+    return false;
+  }
+};
+
+// Opens every named output; false after a message.
+bool open_outputs(const Settings& s, Sinks& sinks) {
+  sinks.report = !s.quiet && s.json != "-";
+  for (const OutputSpec& o : named_outputs(s)) {
+    Sink* sink = &sinks.out;
+    if (*o.name != "-") {
+      sinks.files.push_back(std::make_unique<Sink>(*o.name));
+      sink = sinks.files.back().get();
+      if (!sink->open()) return false;
+    }
+    (o.name == &s.json     ? sinks.json
+     : o.name == &s.svg    ? sinks.svg
+     : o.name == &s.result ? sinks.result
+     : o.name == &s.png    ? sinks.png
+     : o.name == &s.pdf    ? sinks.pdf
+     : o.name == &s.html   ? sinks.html
+                           : sinks.maxima) = sink;
+  }
+  return true;
+}
+
+// ---------------------------------------------------------------- fitting
+
 // Reads one input ("-" is standard input); an empty string or the message.
 std::string load(const std::string& name, const FieldSpec& fields, std::vector<double>& values) {
-  struct stat st {};
-  const int fd = name == "-" ? STDIN_FILENO : open_sample(name, &st);
+  const int fd = name == "-" ? STDIN_FILENO : open_sample(name);
   if (fd < 0) return name + ": " + std::strerror(-fd);
-  if (fd == STDIN_FILENO && ::fstat(fd, &st) != 0) st = {};
-  const std::size_t hint = S_ISREG(st.st_mode) ? static_cast<std::size_t>(st.st_size) : 0;
-  std::string why = read_values(fd, fields, values, hint);
+  std::string why = read_values(fd, fields, values);
   if (!why.empty()) why = name + ":" + (why[0] >= '0' && why[0] <= '9' ? "" : " ") + why;
   if (fd != STDIN_FILENO) ::close(fd);
   return why;
@@ -102,7 +516,8 @@ Outcome fit_file(const std::string& name, const Settings& s, bool keep_detail) {
   return o;
 }
 
-// A file whose fit throws (memory exhausted) fails alone.
+// A file whose fit throws (memory exhausted, also in a worker thread) fails
+// alone.
 Outcome fit_one(const std::string& name, const Settings& s, bool keep_detail) noexcept {
   try {
     return fit_file(name, s, keep_detail);
@@ -113,6 +528,55 @@ Outcome fit_one(const std::string& name, const Settings& s, bool keep_detail) no
     o.result.error = name + ": " + (memory ? "not enough memory" : e.what());
     return o;
   }
+}
+
+// Fits every file, writing each one's report and JSON line in the order
+// given, as soon as it and all before it are done. A failed write stops the
+// run: what follows would be lost. Returns whether any file failed.
+std::string picture(const Outcome& o, const PictureOptions& options) {
+  const PlotData plot{o.detail.centres, o.detail.densities, o.detail.minimum, o.detail.dx,
+                      o.detail.sorted};
+  return render_svg(o.result, plot, options);
+}
+
+// keep_detail: the first file's detail stays for its outputs; with --html
+// every file's picture is drawn when the file is written.
+bool fit_all(const Settings& s, Sinks& sinks, std::vector<Outcome>& outcomes, bool keep_detail) {
+  const bool html = sinks.html != nullptr;
+  outcomes.assign(s.files.size(), {});
+  std::vector<char> done(s.files.size(), 0);
+  std::size_t next_out = 0;
+  bool failed = false, reported = false;
+  std::atomic<bool> stop{false};
+  std::mutex lock;
+  auto emit = [&](std::size_t i) {
+    for (std::size_t k = 0; k <= outcomes[i].more.size(); ++k) {
+      const FitResult& r = k == 0 ? outcomes[i].result : outcomes[i].more[k - 1];
+      if (!r.ok) {
+        failed = true;
+        std::fprintf(stderr, "%s\n", r.error.c_str());
+      }
+      // A failed file's message goes to standard error only.
+      if (sinks.report && r.ok) {
+        sinks.out.write((reported ? "\n" : "") + format_report(r));
+        reported = true;
+      }
+      if (sinks.json != nullptr) sinks.json->write(to_json_line(r) + "\n");
+      if (html)
+        sinks.sections.push_back({r, k == 0 && r.ok ? picture(outcomes[i], s.picture) : ""});
+    }
+    if (sinks.failed()) stop = true;
+    if (!keep_detail) outcomes[i] = Outcome{};  // the memory goes once written
+  };
+  detail::parallel_for(s.files.size(), s.threads, [&](std::size_t i) {
+    if (stop) return;
+    Outcome o = fit_one(s.files[i], s, keep_detail || html);
+    const std::lock_guard<std::mutex> guard(lock);
+    outcomes[i] = std::move(o);
+    done[i] = 1;
+    while (!stop && next_out < s.files.size() && done[next_out]) emit(next_out++);
+  });
+  return failed;
 }
 
 // The classic per-bin table of one fit.
@@ -132,182 +596,51 @@ std::string result_table(const FitResult& r, const FitDetail& d) {
   return out;
 }
 
-// Writes a whole output file ("-" is standard output); false after a
-// message on standard error.
-bool write_file(const std::string& name, const std::string& text) {
-  if (name == "-") {
-    std::fwrite(text.data(), 1, text.size(), stdout);
-    return std::fflush(stdout) == 0;
+// Writes the outputs of the one input (picture, table) and completes every
+// output file. An output of a failed fit is dropped, leaving its old file.
+bool write_outputs(Sinks& sinks, const std::vector<Outcome>& outcomes,
+                   const PictureOptions& options) {
+  const bool fitted = outcomes.size() == 1 && outcomes[0].result.ok;
+  // The block maxima are written even when their fit fails.
+  const bool maxima = outcomes.size() == 1 && !outcomes[0].maxima.empty();
+  if (maxima && sinks.maxima != nullptr && !sinks.failed())
+    sinks.maxima->write(outcomes[0].maxima);
+  if (fitted && !sinks.failed()) {
+    const Outcome& o = outcomes[0];
+    if (sinks.result != nullptr) sinks.result->write(result_table(o.result, o.detail));
+    const bool drawn = sinks.svg != nullptr || sinks.png != nullptr || sinks.pdf != nullptr;
+    const std::string svg = drawn ? picture(o, options) : std::string();
+    if (sinks.svg != nullptr) sinks.svg->write(svg);
+    for (const auto& [sink, format] : {std::pair{sinks.png, "png"}, std::pair{sinks.pdf, "pdf"}}) {
+      if (sink == nullptr) continue;
+      std::string bytes;
+      if (render_image(svg, format, bytes)) sink->write(bytes);
+      else sink->fail(EIO);  // the renderer has said why
+    }
   }
-  std::ofstream f(name, std::ios::binary | std::ios::trunc);
-  f << text;
-  f.close();
-  if (!f) {
-    std::fprintf(stderr, "korvalinde: can not write %s: %s\n", name.c_str(), std::strerror(errno));
-    return false;
+  if (sinks.html != nullptr && !sinks.failed()) sinks.html->write(render_html(sinks.sections));
+  bool ok = !sinks.failed();
+  for (const auto& f : sinks.files) {
+    const bool per_input = f.get() == sinks.svg || f.get() == sinks.result ||
+                           f.get() == sinks.png || f.get() == sinks.pdf;
+    const bool written = f.get() == sinks.maxima ? maxima : fitted || !per_input;
+    if (!f->commit(ok && written)) ok = false;
   }
-  return true;
-}
-
-std::string picture(const Outcome& o, const PictureOptions& options) {
-  const PlotData plot{o.detail.centres, o.detail.densities, o.detail.minimum, o.detail.dx,
-                      o.detail.sorted};
-  return render_svg(o.result, plot, options);
-}
-
-bool parse_methods(const std::string& list, FitOptions& o) {
-  o.ls = o.mle = o.lmom = false;
-  std::size_t at = 0;
-  while (at <= list.size()) {
-    const std::size_t comma = std::min(list.find(',', at), list.size());
-    const std::string m = list.substr(at, comma - at);
-    if (m == "ls")
-      o.ls = true;
-    else if (m == "mle")
-      o.mle = true;
-    else if (m == "lmom")
-      o.lmom = true;
-    else
-      return false;
-    at = comma + 1;
-  }
-  return true;
-}
-
-int usage_error(const std::string& what) {
-  std::fprintf(stderr, "korvalinde: %s\n%s\n", what.c_str(), kUsage);
-  return 2;
+  return ok;
 }
 
 int run_fit(Settings& s) {
-  if (!parse_methods(s.methods, s.fit))
-    return usage_error("--methods: expected ls, mle or lmom, separated by commas");
-  if (std::string why = check_options(s.fit); !why.empty()) return usage_error(why);
-  if (s.sep.size() > 1) {
-    if (s.sep == "\\t" || s.sep == "tab")
-      s.sep = "\t";
-    else
-      return usage_error("--sep: one character expected");
-  }
-  if (wants_dated(s.dated, s.column_text)) {
-    s.plan.emplace();
-    if (std::string why = make_plan(s.dated, s.column_text, s.sep.empty() ? '\0' : s.sep[0], s.fit, *s.plan);
-        !why.empty())
-      return usage_error(why);
-  } else {
-    s.column = column_ref(s.column_text).number;
-  }
-  if (s.column < 1 || (s.plan && s.plan->csv.value.number == 0 && s.plan->csv.value.name.empty()))
-    return usage_error("--column: a positive number or a header name expected");
-  if (s.files.size() > 1 && !s.result.empty()) return usage_error("--result: one input file only");
-  if (s.files.size() > 1 && !s.dated.maxima.empty()) return usage_error("--maxima: one input file only");
-  if (s.files.size() > 1 && !s.svg.empty()) return usage_error("--svg: one input file only");
-  if (s.files.size() > 1 && !s.png.empty()) return usage_error("--png: one input file only");
-  if (s.files.size() > 1 && !s.pdf.empty()) return usage_error("--pdf: one input file only");
-  if (s.threads == 0) s.threads = detail::default_threads();
-  // An output file that is one of the inputs would destroy the measurements.
-  for (const auto& [option, out] : {std::pair{"--json", &s.json}, std::pair{"--svg", &s.svg},
-                                    std::pair{"--result", &s.result},
-                                    std::pair{"--maxima", &s.dated.maxima},
-                                    std::pair{"--png", &s.png}, std::pair{"--pdf", &s.pdf},
-                                    std::pair{"--html", &s.html}}) {
-    struct stat o {};
-    if (out->empty() || *out == "-" || ::stat(out->c_str(), &o) != 0 || !S_ISREG(o.st_mode))
-      continue;
-    for (const std::string& in : s.files) {
-      struct stat i {};
-      if (in != "-" && ::stat(in.c_str(), &i) == 0 && i.st_dev == o.st_dev && i.st_ino == o.st_ino)
-        return usage_error(std::string(option) + ": " + *out + " is an input file");
-    }
-  }
-
-  const bool json_to_stdout = s.json == "-";
-  const bool report = !s.quiet && !json_to_stdout;
-  // The first file's detail is kept for its per-bin table and pictures; with
-  // --html every file's picture is drawn when the file is written.
-  const bool keep_first = !s.result.empty() || !s.svg.empty() || !s.dated.maxima.empty() ||
-                          !s.png.empty() || !s.pdf.empty();
-  const bool detail = keep_first || !s.html.empty();
-  std::vector<HtmlSection> sections;
+  if (std::string why = validate(s); !why.empty()) return usage_error(why);
+  Sinks sinks;
+  if (!open_outputs(s, sinks)) return 1;
   // One file uses the threads for its bootstrap; several share them out.
   s.fit.threads = s.files.size() == 1 ? s.threads : 1;
-
-  std::FILE* json = nullptr;
-  if (!s.json.empty()) {
-    json = json_to_stdout ? stdout : std::fopen(s.json.c_str(), "wb");
-    if (json == nullptr) {
-      std::fprintf(stderr, "korvalinde: can not write %s: %s\n", s.json.c_str(),
-                   std::strerror(errno));
-      return 1;
-    }
-  }
-
-  // Each file's output is written in the order given, as soon as it and all
-  // before it are done.
-  std::vector<Outcome> outcomes(s.files.size());
-  std::vector<char> done(s.files.size(), 0);
-  std::size_t next_out = 0;
-  bool failed = false, reported = false;
-  std::mutex lock;
-  auto emit = [&](std::size_t i) {
-    for (std::size_t k = 0; k <= outcomes[i].more.size(); ++k) {
-      const FitResult& r = k == 0 ? outcomes[i].result : outcomes[i].more[k - 1];
-      if (!r.ok) {
-        failed = true;
-        std::fprintf(stderr, "%s\n", r.error.c_str());
-      }
-      // A failed file's message goes to standard error only.
-      if (report && r.ok) {
-        std::fprintf(stdout, "%s%s", reported ? "\n" : "", format_report(r).c_str());
-        reported = true;
-      }
-      if (json != nullptr) std::fprintf(json, "%s\n", to_json_line(r).c_str());
-      if (!s.html.empty())
-        sections.push_back({r, k == 0 ? picture(outcomes[i], s.picture) : std::string()});
-    }
-    std::fflush(stdout);
-    if (json != nullptr) std::fflush(json);
-    if (!keep_first || i > 0) outcomes[i] = Outcome{};  // the memory goes once written
-  };
-  detail::parallel_for(s.files.size(), s.threads, [&](std::size_t i) {
-    Outcome o = fit_one(s.files[i], s, detail);
-    const std::lock_guard<std::mutex> guard(lock);
-    outcomes[i] = std::move(o);
-    done[i] = 1;
-    while (next_out < s.files.size() && done[next_out]) emit(next_out++);
-  });
-
-  if (json != nullptr && json != stdout && std::fclose(json) != 0) {
-    std::fprintf(stderr, "korvalinde: can not write %s: %s\n", s.json.c_str(),
-                 std::strerror(errno));
-    failed = true;
-  }
-  if (!s.dated.maxima.empty() && !outcomes[0].maxima.empty() &&
-      !write_file(s.dated.maxima, outcomes[0].maxima))
-    failed = true;
-  if (detail && outcomes[0].result.ok) {
-    const Outcome& o = outcomes[0];
-    if (!s.result.empty() && o.result.ls.present &&
-        !write_file(s.result, result_table(o.result, o.detail)))
-      failed = true;
-    const std::string svg = s.svg.empty() && s.png.empty() && s.pdf.empty()
-                                ? std::string()
-                                : picture(o, s.picture);
-    if (!s.svg.empty() && !write_file(s.svg, svg)) failed = true;
-    if (!s.png.empty() && !write_image(svg, "png", s.png)) failed = true;
-    if (!s.pdf.empty() && !write_image(svg, "pdf", s.pdf)) failed = true;
-  }
-  if (!s.html.empty()) {
-    if (std::string why = write_output_file(s.html, render_html(sections)); !why.empty()) {
-      std::fprintf(stderr, "korvalinde: can not write %s: %s\n", s.html.c_str(), why.c_str());
-      failed = true;
-    }
-  }
-  if (std::ferror(stdout)) {
-    std::fprintf(stderr, "korvalinde: can not write standard output\n");
-    return 1;
-  }
-  return failed ? 1 : 0;
+  const bool keep_detail = sinks.svg != nullptr || sinks.result != nullptr ||
+                           sinks.maxima != nullptr || sinks.png != nullptr || sinks.pdf != nullptr;
+  std::vector<Outcome> outcomes;
+  const bool fit_failed = fit_all(s, sinks, outcomes, keep_detail);
+  const bool written = write_outputs(sinks, outcomes, s.picture);
+  return fit_failed || !written ? 1 : 0;
 }
 
 }  // namespace
@@ -321,34 +654,7 @@ int main(int argc, char** argv) {
   app.require_subcommand(1);
   Settings s;
   CLI::App* fit = app.add_subcommand("fit", "Fit each FILE (- is standard input)");
-  fit->add_option("FILE", s.files, "Sample files, one value per line")->required();
-  fit->add_option("--bins", s.fit.bins, "Histogram bins, 1 to 1000000")
-      ->default_val(50)
-      ->check(CLI::Range(1, 1000000));
-  fit->add_option("--prob", s.fit.prob, "DPA_CUT probability, in (0, 1]")->default_val(0.99);
-  fit->add_option("--result", s.result, "Write the per-bin table (one input only)");
-  fit->add_option("--json", s.json, "Write one JSON line per file (- is standard output)");
-  fit->add_option("--svg", s.svg, "Write the picture (one input only)");
-  fit->add_option("--png", s.png, "Write the picture as PNG (one input only)");
-  fit->add_option("--pdf", s.pdf, "Write the picture as PDF (one input only)");
-  fit->add_option("--html", s.html, "Write one self-contained HTML report of all files");
-  fit->add_option("--title", s.picture.title, "Title of the picture (default: the file's name)");
-  fit->add_option("--units", s.picture.units, "Units of the values, for the axes");
-  fit->add_option("--column", s.column_text, "1-based field of each line, or a header name")
-      ->default_val("1");
-  fit->add_option("--sep", s.sep, "Field separator (default: blanks, tabs and commas)");
-  fit->add_option("--threads", s.threads, "Threads (default: the machine's cores)")
-      ->check(CLI::PositiveNumber);
-  fit->add_option("--methods", s.methods, "Methods: ls,mle,lmom")->default_val("ls,mle,lmom");
-  fit->add_option("--periods", s.fit.periods, "Return periods, comma separated")
-      ->delimiter(',')
-      ->default_str("2,5,10,20,50,100,200,500,1000");
-  fit->add_option("--level", s.fit.level, "Also give the return period of this level");
-  fit->add_option("--bootstrap", s.fit.bootstrap, "Parametric bootstrap replicates")
-      ->check(CLI::NonNegativeNumber);
-  fit->add_option("--seed", s.fit.seed, "Bootstrap seed");
-  fit->add_flag("--quiet", s.quiet, "No human report");
-  add_dated_options(*fit, s.dated);
+  add_options(*fit, s);
   if (argc > 1) {
     const std::string first = argv[1];
     if (first != "fit" && first != "--help" && first != "-h" && first != "--version")

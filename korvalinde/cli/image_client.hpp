@@ -1,4 +1,4 @@
-// Writes the picture as PNG or PDF through the korvalinde-image program that
+// The picture as PNG or PDF, rendered by the korvalinde-image program that
 // sits beside the running executable.
 #pragma once
 
@@ -8,6 +8,6 @@
 namespace korvalinde::cli {
 
 // format is "png" or "pdf"; false after a message on standard error.
-bool write_image(std::string_view svg, const char* format, const std::string& file);
+bool render_image(std::string_view svg, const char* format, std::string& out);
 
 }  // namespace korvalinde::cli

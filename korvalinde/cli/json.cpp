@@ -22,6 +22,62 @@ Json with_estimate(Json j, const Estimate& e) {
   j["se"] = number(e.se);
   j["lower"] = number(e.lower);
   j["upper"] = number(e.upper);
+  // Profile-likelihood bounds; a bound that does not exist is null with why.
+  if (e.profile) {
+    j["profile_lower"] = number(e.profile->lower.value);
+    j["profile_upper"] = number(e.profile->upper.value);
+    if (!e.profile->lower.reason.empty()) j["profile_lower_reason"] = e.profile->lower.reason;
+    if (!e.profile->upper.reason.empty()) j["profile_upper_reason"] = e.profile->upper.reason;
+  }
+  return j;
+}
+
+Json gof_json(const Gof& g) {
+  Json j{{"ks", number(g.ks)},   {"cvm", number(g.cvm)},         {"ad", number(g.ad)},
+              {"chi2", number(g.chi2)}, {"chi2_df", g.chi2_df}, {"chi2_p", number(g.chi2_p)}};
+  if (!g.p_method.empty()) {
+    j["ks_p"] = number(g.ks_p);
+    j["cvm_p"] = number(g.cvm_p);
+    j["ad_p"] = number(g.ad_p);
+    j["p_method"] = g.p_method;
+  }
+  return j;
+}
+
+// The shape's interval: delta-method bounds, and for mle profile ones.
+Json shape_interval(const Estimate& e) {
+  Json j = with_estimate(Json::object(), e);
+  j.erase("value");
+  j.erase("se");
+  return j;
+}
+
+Json gev_json(const GevMethodResult& g, double prob, bool mle) {
+  Json j;
+  if (!g.error.empty()) {
+    j["error"] = g.error;
+    return j;
+  }
+  j["loc"] = number(g.loc);
+  j["scale"] = number(g.scale);
+  j["shape"] = number(g.shape);
+  j["se_loc"] = number(g.se_loc);
+  j["se_scale"] = number(g.se_scale);
+  j["se_shape"] = number(g.se_shape);
+  Json cov = Json::array();
+  for (const auto& row : g.cov) cov.push_back(Json::array({number(row[0]), number(row[1]), number(row[2])}));
+  j["cov"] = std::move(cov);
+  if (mle) {
+    j["loglik"] = number(g.loglik);
+    j["iterations"] = g.iterations;
+  }
+  j["quantile"] = with_estimate(Json{{"p", number(prob)}}, g.quantile);
+  Json levels = Json::array();
+  for (const ReturnLevel& rl : g.return_levels)
+    levels.push_back(with_estimate(Json{{"period", number(rl.period)}}, rl.level));
+  j["return_levels"] = std::move(levels);
+  j["shape_interval"] = shape_interval(g.shape_interval);
+  j["gof"] = gof_json(g.gof);
   return j;
 }
 
@@ -54,11 +110,7 @@ Json method(const MethodResult& r, bool ls, bool mle) {
 
   if (r.level) j["level"] = Json{{"x", number(*r.level)}, {"period", number(r.level_period)}};
 
-  j["gof"] = Json{{"ks", number(r.gof.ks)},   {"cvm", number(r.gof.cvm)},
-                  {"ad", number(r.gof.ad)},   {"chi2", number(r.gof.chi2)},
-                  {"chi2_df", r.gof.chi2_df}, {"chi2_p", number(r.gof.chi2_p)},
-                  {"ks_p", number(r.gof.ks_p)},   {"cvm_p", number(r.gof.cvm_p)},
-                  {"ad_p", number(r.gof.ad_p)},   {"p_method", r.gof.p_method}};
+  j["gof"] = gof_json(r.gof);
 
   if (r.boot) {
     const Boot& b = *r.boot;
@@ -102,6 +154,20 @@ Json to_json(const FitResult& r) {
   if (r.ls.present) j["ls"] = method(r.ls, true, false);
   if (r.mle.present) j["mle"] = method(r.mle, false, true);
   if (r.lmom.present) j["lmom"] = method(r.lmom, false, false);
+  const double prob = r.mle.present ? r.mle.prob : r.lmom.prob;
+  if (r.gev.mle.present || r.gev.lmom.present) {
+    Json g = Json::object();
+    if (r.gev.mle.present) g["mle"] = gev_json(r.gev.mle, prob, true);
+    if (r.gev.lmom.present) g["lmom"] = gev_json(r.gev.lmom, prob, false);
+    j["gev"] = std::move(g);
+  }
+  if (r.gumbel_test.present) {
+    const GumbelTestResult& t = r.gumbel_test;
+    Json g{{"statistic", number(t.statistic)}, {"df", t.df}, {"p", number(t.p)},
+           {"shape", with_estimate(Json::object(), t.shape)}};
+    if (!t.error.empty()) g["error"] = t.error;
+    j["gumbel_test"] = std::move(g);
+  }
   if (r.pot) j["pot"] = pot_json(*r.pot);
   if (const auto methods = ranked_methods(r); !methods.empty()) j["headline"] = methods[0].name;
   return j;

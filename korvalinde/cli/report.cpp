@@ -153,6 +153,51 @@ double values_per_bin(const FitResult& r) {
 
 std::string dpa_cut_label(double prob) { return concat("DPA_CUT (", num(prob), " quantile)"); }
 
+// A profile-likelihood interval; a bound that does not exist reads "none".
+std::string profile_bounds(const ProfileInterval& p, int digits = 6) {
+  auto end = [&](const ProfileLimit& l) {
+    return l.reason.empty() ? format_number(l.value, digits) : std::string("none");
+  };
+  return concat("[", end(p.lower), ", ", end(p.upper), "]");
+}
+
+// The Gumbel check and, when asked for, the GEV fits with the level of the
+// table's period.
+std::string gev_report(const FitResult& r, double period) {
+  std::string out;
+  const GumbelTestResult& t = r.gumbel_test;
+  if (t.present) {
+    if (!t.error.empty()) {
+      out += "  GEV check: " + t.error + "\n";
+    } else {
+      out += "  GEV check: shape " + format_number(t.shape.value, 2);
+      if (t.shape.profile) out += " " + profile_bounds(*t.shape.profile, 2);
+      out += ", likelihood ratio " + format_number(t.statistic, 3) + ", p = " +
+             format_number(t.p, 2) + ": Gumbel is " + (t.p < 0.05 ? "rejected" : "not rejected") +
+             " at the 5% level\n";
+    }
+  }
+  auto line = [&](const char* name, const GevMethodResult& g) {
+    if (!g.present) return;
+    out += concat("  gev ", name, ": ");
+    if (!g.error.empty()) {
+      out += g.error + "\n";
+      return;
+    }
+    out += "loc " + plus_minus(g.loc, g.se_loc) + "   scale " + plus_minus(g.scale, g.se_scale) +
+           "   shape " + plus_minus(g.shape, g.se_shape) + "\n";
+    for (const ReturnLevel& rl : g.return_levels) {
+      if (rl.period != period) continue;
+      out += "        level T=" + num(period) + " " + with_interval(rl.level);
+      if (rl.level.profile) out += ", profile " + profile_bounds(*rl.level.profile);
+      out += "\n";
+    }
+  };
+  line("mle", r.gev.mle);
+  line("lmom", r.gev.lmom);
+  return out;
+}
+
 std::string format_report(const FitResult& r) {
   if (!r.ok) return failure(r);
 
@@ -270,6 +315,13 @@ std::string format_report(const FitResult& r) {
     out += "  mle:  log-likelihood " + num(r.mle.loglik) + ", " + std::to_string(r.mle.iterations) +
            " iterations\n";
   }
+  // The GEV lines give one period: 100 when asked for, else the largest.
+  double gev_period = kUndefined;
+  for (double t : periods) {
+    if (t == 100 || !(t <= gev_period)) gev_period = t;
+    if (t == 100) break;
+  }
+  out += gev_report(r, gev_period);
   return out + pot_report(r);
 }
 

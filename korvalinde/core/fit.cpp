@@ -11,6 +11,8 @@
 #include "korvalinde/stats/estimate.hpp"
 #include "korvalinde/stats/gof_null.hpp"
 #include "korvalinde/detail/sort.hpp"
+#include "korvalinde/dist/normal.hpp"
+#include "korvalinde/stats/gev.hpp"
 
 namespace korvalinde {
 namespace {
@@ -31,19 +33,21 @@ void add_bootstrap(MethodResult& m, const stats::Refit& refit, std::size_t n,
   plan.threads = o.threads;
   plan.prob = o.prob;
   plan.periods = o.periods;
+  plan.interrupted = o.interrupted;
   m.boot = stats::bootstrap(m.a, m.b, m.gof, refit, plan);
 }
 
 }  // namespace
 
 std::string check_options(const FitOptions& o) {
-  if (o.bins < 1 || o.bins > kMaxBinsFit) return "bins must be 1 to 1000000";
+  if (o.bins < 1 || o.bins > kMaxBinsFit) return "bins must be 1 to " + std::to_string(kMaxBinsFit);
   if (!(o.prob > 0 && o.prob <= 1)) return "probability must be in (0, 1]";
   for (const double t : o.periods) {
     if (!(t > 1) || !std::isfinite(t)) return "return periods must be finite and greater than 1";
   }
   if (o.level && !std::isfinite(*o.level)) return "the level must be finite";
   if (o.bootstrap < 0) return "bootstrap replicates must not be negative";
+  if (!(o.confidence > 0 && o.confidence < 1)) return "the confidence must be in (0, 1)";
   if (!o.ls && !o.mle && !o.lmom) return "no method chosen";
   return {};
 }
@@ -90,7 +94,9 @@ FitResult fit_sample_sorting(std::span<double> values, const FitOptions& options
   r.m = ls.m;
 
   const stats::Analysis in{sorted, {ls.minimum, ls.dx, {ws.raw.data(), std::size_t(ls.m)}},
-                           options.prob, options.periods, options.level, options.threads};
+                           options.prob, options.periods, options.level, options.threads,
+                           dist::normal_two_sided(options.confidence)};
+  const double crit = dist::chi2_1_quantile(options.confidence);
   const int bins = options.bins;
   const stats::Refit ls_refit = [bins](std::span<const double> s, double& a, double& b) {
     LsWorkspace w;
@@ -121,9 +127,35 @@ FitResult fit_sample_sorting(std::span<double> values, const FitOptions& options
     m.loglik = e.loglik;
     m.iterations = e.iterations;
     stats::analyze_method(in, e.a, e.b, e.cov, m);
+    stats::add_gumbel_profiles(in, e.loglik, crit, m);
     if (options.bootstrap > 0) add_bootstrap(m, stats::refit_mle, sorted.size(), options);
     gof_methods.push_back({stats::refit_mle, &m.gof});
+    // The Gumbel check: the GEV by maximum likelihood and the likelihood ratio.
+    const stats::GevEstimate g = stats::fit_gev_mle(sorted, options.threads);
+    GumbelTestResult& t = r.gumbel_test;
+    t.present = true;
+    if (g.ok) {
+      const stats::GumbelTest lr = stats::gumbel_test(g.loglik, e.loglik);
+      t.statistic = lr.statistic;
+      t.df = lr.df;
+      t.p = lr.p;
+    } else {
+      t.error = g.error;
+    }
+    if (options.gev) {
+      stats::analyze_gev(in, g, crit, r.gev.mle);
+      t.shape = r.gev.mle.shape_interval;
+    } else if (g.ok) {
+      t.shape.value = g.d.shape;
+      if (std::isfinite(g.cov[2][2])) {
+        t.shape.se = std::sqrt(g.cov[2][2]);
+        t.shape.lower = t.shape.value - in.z * t.shape.se;
+        t.shape.upper = t.shape.value + in.z * t.shape.se;
+      }
+      t.shape.profile = stats::gev_shape_profile(g, crit);
+    }
   }
+  if (options.gev && options.lmom) stats::analyze_gev(in, stats::fit_gev_lmom(sorted), 0, r.gev.lmom);
   if (options.lmom) {
     const stats::Estimation e = stats::fit_lmom(sorted);
     if (!e.ok) return failure(r, e.error);

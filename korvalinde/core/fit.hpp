@@ -4,25 +4,32 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "korvalinde/core/options.hpp"
 #include "korvalinde/records/result.hpp"
 
 namespace korvalinde {
 
 struct FitOptions {
-  int bins = 50;       // 1 .. 1,000,000
-  double prob = 0.99;  // DPA_CUT probability, in (0, 1]
+  int bins = kDefaultBins;     // 1 .. kMaxBinsFit
+  double prob = kDefaultProb;  // DPA_CUT probability, in (0, 1]
   bool ls = true, mle = true, lmom = true;
-  std::vector<double> periods{2, 5, 10, 20, 50, 100, 200, 500, 1000};
+  bool gev = false;           // the GEV in full besides the Gumbel (mle and lmom)
+  double confidence = 0.95;   // of every interval, in (0, 1)
+  std::vector<double> periods{kDefaultPeriods.begin(), kDefaultPeriods.end()};
   std::optional<double> level;  // adds the return period of this level
   int bootstrap = 0;            // replicates B
   std::uint64_t seed = 0;
   unsigned threads = 1;         // for the bootstrap; results never depend on it
+  // Polled during the bootstrap; true abandons the fit (its result is then
+  // meaningless). Lets an interactive caller stop a long call.
+  std::function<bool()> interrupted;
 };
 
 // What a picture of the fit needs besides the result.
@@ -31,6 +38,11 @@ struct FitDetail {
   double minimum = 0, dx = 0;              // left edge of the first cell, width
   std::vector<double> sorted;              // the sample in ascending order
 };
+
+// Whether `m` is asked for; the flag itself.
+inline bool& uses(FitOptions& o, Method m) {
+  return m == Method::ls ? o.ls : m == Method::mle ? o.mle : o.lmom;
+}
 
 // Checks the options; an empty string when they are fine, else the reason.
 std::string check_options(const FitOptions& options);

@@ -6,6 +6,8 @@
 #include <span>
 #include <vector>
 
+#include "korvalinde/core/options.hpp"
+
 namespace korvalinde {
 
 // Storage of one fit; reused across fits of one thread to save allocations.
@@ -25,8 +27,6 @@ struct LsFit {
   // Valid while the workspace is: cells, densities, raw counts, residuals.
   std::span<const double> x, y, raw, fvec;
 };
-
-inline constexpr int kMaxBinsFit = 1000000;
 
 // Fits `values` with `bins` bins (1..kMaxBinsFit). Without `solve` only the
 // histogram is built (the cells, densities and raw counts).

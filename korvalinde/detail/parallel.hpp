@@ -5,6 +5,10 @@
 #include <algorithm>
 #include <atomic>
 #include <cstddef>
+#include <exception>
+#include <mutex>
+#include <new>
+#include <system_error>
 #include <thread>
 #include <vector>
 
@@ -13,6 +17,10 @@ namespace korvalinde::detail {
 // The machine's cores (at least 1).
 inline unsigned default_threads() { return std::max(1u, std::thread::hardware_concurrency()); }
 
+// When f throws (in any thread), the indices not yet started are left out
+// and the first exception is thrown here once every thread has stopped.
+// Threads that cannot be created leave their share to the others: the
+// calling thread always works too.
 template <class F>
 void parallel_for(std::size_t n, unsigned threads, F&& f) {
   const std::size_t workers = std::min<std::size_t>(std::max(1u, threads), n);
@@ -21,13 +29,28 @@ void parallel_for(std::size_t n, unsigned threads, F&& f) {
     return;
   }
   std::atomic<std::size_t> next{0};
-  auto work = [&] {
-    for (std::size_t i; (i = next.fetch_add(1, std::memory_order_relaxed)) < n;) f(i);
+  std::exception_ptr failure;
+  std::mutex failure_lock;
+  auto work = [&]() noexcept {
+    try {
+      for (std::size_t i; (i = next.fetch_add(1, std::memory_order_relaxed)) < n;) f(i);
+    } catch (...) {
+      const std::lock_guard<std::mutex> guard(failure_lock);
+      if (!failure) failure = std::current_exception();
+      next.store(n, std::memory_order_relaxed);
+    }
   };
-  std::vector<std::jthread> pool;
-  pool.reserve(workers - 1);
-  for (std::size_t t = 1; t < workers; ++t) pool.emplace_back(work);
-  work();
+  {
+    std::vector<std::jthread> pool;
+    try {
+      pool.reserve(workers - 1);
+      for (std::size_t t = 1; t < workers; ++t) pool.emplace_back(work);
+    } catch (const std::system_error&) {
+    } catch (const std::bad_alloc&) {
+    }
+    work();
+  }
+  if (failure) std::rethrow_exception(failure);
 }
 
 }  // namespace korvalinde::detail

@@ -170,6 +170,7 @@ SampleReader::Next SampleReader::quick_value(double& value) {
 }
 
 SampleReader::Next SampleReader::next(double& value) {
+  if (stopped_) return Next::End;
   const bool classic = fields_.sep == 0;
   for (;;) {
     // Blanks, tabs and empty lines before the line's first field.
@@ -191,9 +192,10 @@ SampleReader::Next SampleReader::next(double& value) {
       const char term = i < end_ ? buf_[i] : '\n';
       std::string_view token(buf_ + beg_, i - beg_);
       if (!fits) {
+        // Too long: the rest of its line is not read, as it may never end.
         show(token);
         bad_line_ = line;
-        skip_line();
+        stopped_ = true;
         return Next::Bad;
       }
       if (term == '\n' && !token.empty() && token.back() == '\r') token.remove_suffix(1);
@@ -276,26 +278,45 @@ int open_sample(const std::string& name, struct stat* id) {
   return fd;
 }
 
-std::string read_values(int fd, FieldSpec fields, std::vector<double>& out, std::size_t size_hint) {
-  // A value takes at least two bytes (a digit and a line end); pages of the
-  // reservation that are never written cost no memory.
-  if (size_hint > 0) out.reserve(out.size() + size_hint / 2 + 1);
+std::string read_values(int fd, FieldSpec fields, std::vector<double>& out) {
+  // The values are gathered in blocks and copied into `out` at the end, so
+  // that memory follows what was read (at most twice 8 bytes per value, at
+  // the copy) rather than what a file might hold, and no growing array has
+  // to be moved while it is larger than the blocks.
+  std::vector<std::vector<double>> blocks;
+  std::size_t block_size = 1024;
+  auto finish = [&](std::string why) {
+    std::size_t total = out.size();
+    for (const auto& b : blocks) total += b.size();
+    out.reserve(total);
+    for (auto& b : blocks) {
+      out.insert(out.end(), b.begin(), b.end());
+      std::vector<double>().swap(b);
+    }
+    return why;
+  };
   std::vector<char> buffer(SampleReader::kBufferBytes);
   SampleReader reader(fd, buffer, fields);
   for (;;) {
     double v;
     switch (reader.next(v)) {
-      case SampleReader::Next::Value: out.push_back(v); continue;
-      case SampleReader::Next::End: return {};
-      case SampleReader::Next::Error: return std::strerror(reader.error());
+      case SampleReader::Next::Value:
+        if (blocks.empty() || blocks.back().size() == blocks.back().capacity()) {
+          blocks.emplace_back().reserve(block_size);
+          block_size = std::min<std::size_t>(block_size * 2, std::size_t{1} << 17);
+        }
+        blocks.back().push_back(v);
+        continue;
+      case SampleReader::Next::End: return finish({});
+      case SampleReader::Next::Error: return finish(std::strerror(reader.error()));
       case SampleReader::Next::Missing:
-        return std::to_string(reader.line()) + ": no value in column " +
-               std::to_string(fields.column);
+        return finish(std::to_string(reader.line()) + ": no value in column " +
+                      std::to_string(fields.column));
       case SampleReader::Next::Bad: {
         std::string text = std::to_string(reader.line()) + ": '";
         text += reader.token();
         text += reader.token_cut() ? "...'" : "'";
-        return text + " is not a number";
+        return finish(text + " is not a number");
       }
     }
   }

@@ -10,6 +10,13 @@
 
 namespace korvalinde {
 
+// Whether `c` can separate fields: not a character of a number, nor a line
+// end or a NUL.
+constexpr bool separator_allowed(char c) {
+  return c != '\0' && c != '\n' && c != '\r' &&
+         std::string_view("0123456789.+-eEdD").find(c) == std::string_view::npos;
+}
+
 struct FieldSpec {
   int column = 1;  // 1-based field of each line
   // 0: fields end at blanks, tabs and commas, and a slash ends the line's
@@ -31,7 +38,8 @@ class SampleReader {
 
   enum class Next {
     Value,    // a value was read
-    Bad,      // the field is not a number (or is empty, or too long)
+    Bad,      // the field is not a number (or is empty, or too long: then
+              // the reading ends there, and the next call returns End)
     Missing,  // the line has no such field
     Error,    // reading failed: error() is the errno
     End,      // end of input
@@ -61,6 +69,7 @@ class SampleReader {
   std::string_view prefix_;
   std::size_t beg_ = 0, end_ = 0;
   bool eof_ = false;
+  bool stopped_ = false;  // after a token too long
   int error_ = 0;
   std::uint64_t line_ = 0;      // line ends passed so far
   std::uint64_t bad_line_ = 0;  // line of the last Bad or Missing
@@ -83,12 +92,11 @@ namespace korvalinde {
 // open a shorter, different name). `id` (when given) receives its status.
 int open_sample(const std::string& name, struct stat* id = nullptr);
 
-// Reads every value of `fd` into `out` (appended; memory grows with the
-// sample only). Returns an empty string, or the reason it stopped, naming
-// the line: "LINE: 'abc' is not a number", "LINE: no value in column K", or
-// the system's text for a read error. `size_hint` (bytes, 0 if unknown)
-// reserves room for the values up front.
-std::string read_values(int fd, FieldSpec fields, std::vector<double>& out,
-                        std::size_t size_hint = 0);
+// Reads every value of `fd` into `out` (appended; memory grows with what
+// was read: 8 bytes a value, twice that for a moment at the end). Returns an
+// empty string, or the reason it stopped, naming the line: "LINE: 'abc' is
+// not a number", "LINE: no value in column K", or the system's text for a
+// read error. The values before the reason are kept.
+std::string read_values(int fd, FieldSpec fields, std::vector<double>& out);
 
 }  // namespace korvalinde

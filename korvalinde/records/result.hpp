@@ -3,6 +3,7 @@
 // the Python module. A value that is undefined is NaN; renderers write null.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <limits>
 #include <optional>
@@ -15,12 +16,25 @@ namespace korvalinde {
 
 inline constexpr double kUndefined = std::numeric_limits<double>::quiet_NaN();
 
-// A value with its delta-method standard error and normal 95% interval.
+// One end of a profile-likelihood interval; NaN with the reason when the
+// profile never reaches the critical level on that side.
+struct ProfileLimit {
+  double value = kUndefined;
+  std::string reason;
+};
+
+struct ProfileInterval {
+  ProfileLimit lower, upper;
+};
+
+// A value with its delta-method standard error and normal interval at the
+// fit's confidence, and for maximum likelihood its profile-likelihood one.
 struct Estimate {
   double value = kUndefined;
   double se = kUndefined;
   double lower = kUndefined;
   double upper = kUndefined;
+  std::optional<ProfileInterval> profile = std::nullopt;
 };
 
 struct ReturnLevel {
@@ -79,6 +93,40 @@ struct MethodResult {
   double level_period = kUndefined;    // T = 1/(1 - F(X))
   Gof gof;
   std::optional<Boot> boot;
+};
+
+// The GEV fitted by one method (loc mu, scale sigma, shape xi; see
+// dist/gev.hpp). A fit that has no result (the likelihood has no maximum)
+// says why in `error` and leaves every number undefined.
+struct GevMethodResult {
+  bool present = false;  // the method was asked for and has run
+  std::string error;
+  double loc = kUndefined, scale = kUndefined, shape = kUndefined;
+  double se_loc = kUndefined, se_scale = kUndefined, se_shape = kUndefined;
+  std::array<std::array<double, 3>, 3> cov{{{kUndefined, kUndefined, kUndefined},
+                                           {kUndefined, kUndefined, kUndefined},
+                                           {kUndefined, kUndefined, kUndefined}}};
+  double loglik = kUndefined;  // mle
+  int iterations = 0;          // mle
+  Estimate quantile;           // DPA_CUT = q(prob)
+  std::vector<ReturnLevel> return_levels;
+  Estimate shape_interval;     // the shape with its delta and (mle) profile intervals
+  Gof gof;
+};
+
+struct GevResult {
+  GevMethodResult mle, lmom;
+};
+
+// Likelihood-ratio test of the Gumbel shape 0 within the GEV, run whenever
+// maximum likelihood is: D = 2 (l_GEV - l_Gumbel) on df 1.
+struct GumbelTestResult {
+  bool present = false;
+  std::string error;  // the GEV fit's, when it has no result
+  double statistic = kUndefined;
+  int df = 1;
+  double p = kUndefined;
+  Estimate shape;  // the GEV mle shape with its profile interval
 };
 
 // A block left out of the block maxima for too few observations.
@@ -152,6 +200,8 @@ struct FitResult {
   double width = kUndefined;  // bin width dx
   int m = 0;                  // histogram cells
   MethodResult ls, mle, lmom;
+  GevResult gev;              // with the GEV asked for
+  GumbelTestResult gumbel_test;
   std::optional<PotResult> pot;
 };
 

@@ -75,6 +75,7 @@ Boot bootstrap(double a, double b, const Gof& observed, const Refit& refit,
     std::vector<double> sample(plan.n), scratch(plan.n);
     const std::size_t end = std::min(count, (blk + 1) * kReplicatesPerBlock);
     for (std::size_t k = blk * kReplicatesPerBlock; k < end; ++k) {
+      if (plan.interrupted && plan.interrupted()) continue;
       detail::Xoshiro256ss rng = detail::Xoshiro256ss::stream(plan.seed, k);
       for (double& x : sample) x = dist::quantile(dist::Gumbel{a, b}, rng.uniform());
       detail::radix_sort(sample, scratch);
@@ -93,6 +94,10 @@ Boot bootstrap(double a, double b, const Gof& observed, const Refit& refit,
       r.ad = g.ad;
     }
   });
+  if (plan.interrupted && plan.interrupted()) {
+    boot.failed = plan.replicates;
+    return boot;
+  }
 
   std::vector<double> va, vb;
   for (const Replicate& r : reps) {

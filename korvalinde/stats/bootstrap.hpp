@@ -21,6 +21,10 @@ struct BootstrapSpec {
   unsigned threads = 1;    // never changes the results
   double prob = 0.99;      // DPA_CUT probability
   std::span<const double> periods;
+  // Polled before each replicate, from any thread; once it returns true the
+  // remaining replicates are skipped (counted failed) and the caller is
+  // expected to discard the result.
+  std::function<bool()> interrupted = nullptr;
 };
 
 // Draws B samples of size n from the Gumbel distribution (a, b) -- replicate

@@ -30,6 +30,9 @@ struct GevSample {
 // support or for xi <= -1, where the likelihood has no maximum.
 bool gev_loglik(const GevSample& s, const std::array<double, 3>& theta, Derivs<3>& d);
 
+// The same for the Gumbel at theta = (mu, ln sigma).
+bool gumbel_loglik(const GevSample& s, const std::array<double, 2>& theta, Derivs<2>& d);
+
 struct GevEstimate {
   bool ok = false;
   std::string error;  // one line when !ok
@@ -59,10 +62,6 @@ GevEstimate fit_gev_mle(std::span<const double> sorted, unsigned threads = 1);
 // variate y0 = -ln(-ln p), with its delta-method error and the interval
 // value +- z se.
 Estimate gev_quantile(const GevEstimate& e, double y0, double z);
-
-struct ProfileInterval {
-  ProfileBound lower, upper;
-};
 
 // Profile-likelihood interval at critical value crit (chi-square(1) quantile)
 // of the GEV quantile with reduced variate y0, and of the shape.

@@ -4,6 +4,7 @@
 #include <boost/math/distributions/chi_squared.hpp>
 #include <cmath>
 
+#include "korvalinde/dist/gev.hpp"
 #include "korvalinde/dist/gumbel.hpp"
 #include "korvalinde/detail/reduce.hpp"
 #include "korvalinde/detail/sum.hpp"
@@ -21,13 +22,17 @@ std::vector<double> cell_counts(std::span<const double> x, double minimum, doubl
   return counts;
 }
 
-void edf_statistics(std::span<const double> sorted, double a, double b, Gof& gof,
-                    unsigned threads) {
+namespace {
+
+// ln F and ln(1 - F), never below the log of the smallest double.
+template <class D>
+double floored_log_cdf(const D& d, double x) { return std::max(dist::log_cdf(d, x), dist::kLogTiny); }
+template <class D>
+double floored_log_sf(const D& d, double x) { return std::max(dist::log_sf(d, x), dist::kLogTiny); }
+
+template <class D>
+void edf(std::span<const double> sorted, const D& dd, Gof& gof, unsigned threads) {
   const std::size_t n = sorted.size();
-  if (n == 0 || !(b > 0) || !std::isfinite(a) || !std::isfinite(b)) {
-    gof.ks = gof.cvm = gof.ad = kUndefined;
-    return;
-  }
   const auto nd = static_cast<double>(n);
   struct Acc {
     double d = 0;
@@ -41,15 +46,14 @@ void edf_statistics(std::span<const double> sorted, double a, double b, Gof& gof
   const Acc acc = detail::block_reduce<Acc>(n, threads, [&](std::size_t i, std::size_t end, Acc& r) {
     double d = 0, w2 = 0, ad = 0;
     for (; i < end; ++i) {
-      const double z = (sorted[i] - a) / b;
-      const double t = std::exp(-z);
-      const double f = std::exp(-t);
+      const double f = dist::cdf(dd, sorted[i]);
       const auto id = static_cast<double>(i + 1);
       d = std::max({d, id / nd - f, f - (id - 1) / nd});
       const double e = f - (2 * id - 1) / (2 * nd);
       w2 += e * e;
       // sum_i (2i - 1) ln(1 - F_(n+1-i)) = sum_i (2n + 1 - 2i) ln(1 - F_i).
-      ad += (2 * id - 1) * dist::gumbel_log_cdf_t(t) + (2 * (nd - id) + 1) * dist::gumbel_log_sf_t(z, t);
+      ad += (2 * id - 1) * floored_log_cdf(dd, sorted[i]) +
+            (2 * (nd - id) + 1) * floored_log_sf(dd, sorted[i]);
     }
     r.d = std::max(r.d, d);
     r.w2.add(w2);
@@ -60,24 +64,21 @@ void edf_statistics(std::span<const double> sorted, double a, double b, Gof& gof
   gof.ad = -nd - acc.ad.value() / nd;
 }
 
-void chi_square(const Cells& cells, std::size_t n, double a, double b, Gof& gof) {
-  gof.chi2 = kUndefined;
-  gof.chi2_df = 0;
-  gof.chi2_p = kUndefined;
+template <class D>
+void chi2(const Cells& cells, std::size_t n, const D& dd, int parameters, Gof& gof) {
   const std::size_t m = cells.counts.size();
-  if (m == 0 || n == 0 || !(b > 0) || !std::isfinite(a) || !std::isfinite(b)) return;
   const auto nd = static_cast<double>(n);
   // Probability of [left edge, right edge): from F below the median and from
   // 1 - F above it, so that tail cells keep their digits.
   auto cdf = [&](std::size_t i) {
     return i == 0   ? 0.0
            : i == m ? 1.0
-                    : dist::gumbel_cdf(cells.minimum + static_cast<double>(i) * cells.dx, a, b);
+                    : dist::cdf(dd, cells.minimum + static_cast<double>(i) * cells.dx);
   };
   auto sf = [&](std::size_t i) {
     return i == 0   ? 1.0
            : i == m ? 0.0
-                    : dist::gumbel_sf(cells.minimum + static_cast<double>(i) * cells.dx, a, b);
+                    : dist::sf(dd, cells.minimum + static_cast<double>(i) * cells.dx);
   };
   detail::Sum x2;
   double obs = 0, expct = 0;
@@ -106,7 +107,7 @@ void chi_square(const Cells& cells, std::size_t n, double a, double b, Gof& gof)
   }
   if (last_exp > 0) x2.add((last_obs - last_exp) * (last_obs - last_exp) / last_exp);
   gof.chi2 = x2.value();
-  gof.chi2_df = groups - 3;
+  gof.chi2_df = groups - 1 - parameters;
   if (gof.chi2_df >= 1 && std::isfinite(gof.chi2)) {
     using namespace boost::math::policies;
     using Quiet = policy<domain_error<ignore_error>, overflow_error<ignore_error>,
@@ -115,6 +116,44 @@ void chi_square(const Cells& cells, std::size_t n, double a, double b, Gof& gof)
     const boost::math::chi_squared_distribution<double, Quiet> dist(gof.chi2_df);
     gof.chi2_p = boost::math::cdf(boost::math::complement(dist, gof.chi2));
   }
+}
+
+bool usable(double loc, double scale) { return std::isfinite(loc) && std::isfinite(scale) && scale > 0; }
+
+}  // namespace
+
+void edf_statistics(std::span<const double> sorted, double a, double b, Gof& gof,
+                    unsigned threads) {
+  if (sorted.empty() || !usable(a, b)) {
+    gof.ks = gof.cvm = gof.ad = kUndefined;
+    return;
+  }
+  edf(sorted, dist::Gumbel{a, b}, gof, threads);
+}
+
+void edf_statistics(std::span<const double> sorted, const dist::Gev& d, Gof& gof,
+                    unsigned threads) {
+  if (sorted.empty() || !usable(d.loc, d.scale) || !std::isfinite(d.shape)) {
+    gof.ks = gof.cvm = gof.ad = kUndefined;
+    return;
+  }
+  edf(sorted, d, gof, threads);
+}
+
+void chi_square(const Cells& cells, std::size_t n, double a, double b, Gof& gof) {
+  gof.chi2 = kUndefined;
+  gof.chi2_df = 0;
+  gof.chi2_p = kUndefined;
+  if (cells.counts.empty() || n == 0 || !usable(a, b)) return;
+  chi2(cells, n, dist::Gumbel{a, b}, 2, gof);
+}
+
+void chi_square(const Cells& cells, std::size_t n, const dist::Gev& d, Gof& gof) {
+  gof.chi2 = kUndefined;
+  gof.chi2_df = 0;
+  gof.chi2_p = kUndefined;
+  if (cells.counts.empty() || n == 0 || !usable(d.loc, d.scale) || !std::isfinite(d.shape)) return;
+  chi2(cells, n, d, 3, gof);
 }
 
 }  // namespace korvalinde::stats

@@ -1,10 +1,11 @@
-// Goodness of fit of a sample against a fitted Gumbel distribution.
+// Goodness of fit of a sample against a fitted Gumbel or GEV distribution.
 #pragma once
 
 #include <cstddef>
 #include <span>
 #include <vector>
 
+#include "korvalinde/dist/gev.hpp"
 #include "korvalinde/records/result.hpp"
 
 namespace korvalinde::stats {
@@ -35,5 +36,10 @@ void edf_statistics(std::span<const double> sorted, double a, double b, Gof& gof
 // X^2 = sum (O - E)^2 / E, df = groups - 3, p the upper tail (NaN if df < 1).
 // n is the sample size (the sum of the counts).
 void chi_square(const Cells& cells, std::size_t n, double a, double b, Gof& gof);
+
+// The same statistics against a GEV; the chi-square has df = groups - 4.
+void edf_statistics(std::span<const double> sorted, const dist::Gev& d, Gof& gof,
+                    unsigned threads = 1);
+void chi_square(const Cells& cells, std::size_t n, const dist::Gev& d, Gof& gof);
 
 }  // namespace korvalinde::stats

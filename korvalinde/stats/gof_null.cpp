@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <system_error>
 #include <vector>
 
 #include "korvalinde/detail/parallel.hpp"
@@ -51,7 +52,7 @@ void gof_p_values(std::span<const GofMethod> methods, const GofNullPlan& plan) {
   std::vector<Stats> stats(count * k);  // replicate r, method j at r * k + j
 
   const std::size_t blocks = (count + kReplicatesPerBlock - 1) / kReplicatesPerBlock;
-  detail::parallel_for(blocks, plan.threads, [&](std::size_t blk) {
+  auto run_block = [&](std::size_t blk) {
     std::vector<double> sample(m), scratch(m);
     const std::size_t end = std::min(count, (blk + 1) * kReplicatesPerBlock);
     for (std::size_t r = blk * kReplicatesPerBlock; r < end; ++r) {
@@ -75,7 +76,14 @@ void gof_p_values(std::span<const GofMethod> methods, const GofNullPlan& plan) {
         s.ad = g.ad;
       }
     }
-  });
+  };
+  // Threads the system refuses leave the work to this one: each block
+  // rewrites its own replicates, so the results stay the same.
+  try {
+    detail::parallel_for(blocks, plan.threads, run_block);
+  } catch (const std::system_error&) {
+    for (std::size_t blk = 0; blk < blocks; ++blk) run_block(blk);
+  }
 
   // sqrt(n) D has the same limit law at every n.
   const double ks_scale = std::sqrt(static_cast<double>(plan.n) / static_cast<double>(m));

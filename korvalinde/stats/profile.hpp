@@ -17,6 +17,8 @@
 #include <limits>
 #include <string>
 
+#include "korvalinde/records/result.hpp"
+
 namespace korvalinde::stats {
 
 template <std::size_t K>
@@ -142,13 +144,8 @@ MaxResult maximize(const F& f, std::array<double, K>& theta, Derivs<K>& d, std::
   return r;
 }
 
-// One end of a profile-likelihood interval: psi where
-// 2 (l_max - l_p(psi)) = crit, or no value and the reason it has none.
-struct ProfileBound {
-  double value = std::numeric_limits<double>::quiet_NaN();
-  std::string reason;  // empty when value was found
-};
-
+// One end of a profile-likelihood interval (records/result.hpp): psi where
+// 2 (l_max - l_p(psi)) = crit, or NaN and the reason it has none.
 // Searches from the maximum theta_hat (l_max = lhat) in direction dir (+1 or
 // -1) along theta[0]. `se` guesses the scale of theta[0] (its standard
 // error); the first trial point is the quadratic approximation's root.
@@ -158,10 +155,10 @@ struct ProfileBound {
 // maximum; where f is undefined at such a start, repair(t) moves the
 // nuisance parameters of t to a point where it is defined (or returns t).
 template <std::size_t K, class F, class R>
-ProfileBound profile_bound(const F& f, const R& repair, const std::array<double, K>& theta_hat,
+ProfileLimit profile_bound(const F& f, const R& repair, const std::array<double, K>& theta_hat,
                            double lhat, double se, double crit, int dir,
                            double psi_limit = INFINITY, double rel_tol = 1e-12) {
-  ProfileBound out;
+  ProfileLimit out;
   const double psi0 = theta_hat[0];
   if (!(se > 0) || !std::isfinite(se)) se = 0.1 * (std::fabs(psi0) + 1);
   auto nuisance = theta_hat;

@@ -5,7 +5,7 @@ file(REMOVE_RECURSE ${PREFIX})
 execute_process(COMMAND ${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${PREFIX}
                         --component python
                 COMMAND_ERROR_IS_FATAL ANY)
-foreach(f korvalinde.pyi)
+foreach(f korvalinde/_korvalinde.pyi korvalinde/py.typed korvalinde/xarray.py)
   if(NOT EXISTS ${PREFIX}/${MODULE_DIR}/${f})
     message(FATAL_ERROR "${f} was not installed to ${PREFIX}/${MODULE_DIR}")
   endif()

@@ -3,12 +3,13 @@ korvalinde_add_test(test_app LIBS korvalinde_classic SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/histogram_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/model_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/parse_test.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/fit_equal_test.cpp)
+  ${CMAKE_CURRENT_LIST_DIR}/fit_equal_test.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/parallel_test.cpp)
 target_compile_definitions(test_app PRIVATE KORVALINDE_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
 
 # Allocation counting replaces malloc, and sanitizers change the memory
 # figures: both run in the plain builds only.
-if(NOT CMAKE_CXX_FLAGS MATCHES "sanitize")
+if(NOT KORVALINDE_SANITIZE)
   korvalinde_add_test(test_alloc LIBS korvalinde_classic SOURCES ${CMAKE_CURRENT_LIST_DIR}/alloc_test.cpp)
   korvalinde_add_test(test_memory LABELS slow SOURCES ${CMAKE_CURRENT_LIST_DIR}/memory_test.cpp)
   target_compile_definitions(test_memory PRIVATE KORVALINDE_BINARY="$<TARGET_FILE:korvalinde>")

@@ -83,6 +83,8 @@ result_write_fails)
   # Killed by the signal while writing: the report is out already.
   (ulimit -f 1; printf "s.txt 50 0.99 y\nr.dat\n" | "$bin" | cat > out)
   grep -q DPA_CUT out || fail "report lost when killed"
+  [ "$(cat r.dat)" = "t 1" ] || fail "old file changed when killed"
+  [ -z "$(ls -A | grep korvalinde-)" ] || fail "temporary file left when killed"
   ;;
 broken_pipe)
   { sleep 0.3; printf "s.txt 50 0.99 n\n" | "$bin"; echo $? > status; } | true
@@ -95,6 +97,40 @@ tiny_scale)
   head -1 out | grep -q Infinity && fail "RERROR overflows: $(head -1 out)"
   [ "$(head -1 out | awk '{print $3}')" = "$(printf "s.txt 50 0.99 n\n" | "$bin" | head -1 | awk '{print $3}')" ] ||
     fail "RERROR differs: $(head -1 out)"
+  ;;
+restored)
+  # The result file is the file standard output writes to: report, rows,
+  # closing line, in that order.
+  printf "s.txt 50 0.99 y\n'/dev/stdout'\n" | "$bin" > out
+  printf "s.txt 50 0.99 y\nr.dat\n" | "$bin" > want
+  { head -n -3 want; cat r.dat; tail -3 want; } | cmp -s - out || fail "/dev/stdout: $(head -3 out)"
+  # An empty name, and a descriptor limit that leaves one for the result.
+  printf "s.txt 50 0.99 y\n''\n" | "$bin" > out
+  [ "$(tail -1 out)" = "  Can not open file for WRITE" ] || fail "empty name: $(tail -1 out)"
+  rm r.dat
+  printf "s.txt 50 0.99 y\nr.dat\n" | (
+    for fd in $(ls /proc/$BASHPID/fd); do [ "$fd" -gt 2 ] && eval "exec $fd>&-"; done
+    ulimit -n 4; exec "$bin") > out
+  cmp -s out want && [ -s r.dat ] || fail "ulimit -n 4: $(tail -2 out)"
+  # An endless first line is a reading error at once.
+  printf "'/dev/zero' 50 0.99 n\n" | timeout 10 "$bin" > out; st=$?
+  [ $st = 0 ] && [ "$(cat out)" = "$(pad '-9500 READING ERROR in FITTING DATA')" ] ||
+    fail "/dev/zero: status $st, $(head -c 200 out)"
+  # A read-only result file is refused, not replaced (checked as a user
+  # without root's rights to write any file).
+  if command -v setpriv > /dev/null && [ "$(id -u)" = 0 ]; then
+    as_user() { setpriv --reuid=65534 --regid=65534 --clear-groups "$@"; }
+  elif [ "$(id -u)" != 0 ]; then
+    as_user() { "$@"; }
+  else
+    echo "ok $check (read-only file not checked)"; exit 0
+  fi
+  chmod 777 .
+  echo old > ro.dat
+  chmod 444 ro.dat
+  printf "s.txt 50 0.99 y\nro.dat\n" | as_user "$bin" > out
+  [ "$(tail -1 out)" = "  Can not open file for WRITE" ] || fail "read-only: $(tail -1 out)"
+  [ "$(cat ro.dat)" = old ] || fail "read-only file replaced"
   ;;
 *) fail "unknown check $check" ;;
 esac

@@ -38,7 +38,8 @@ rows = [json.loads(l) for l in open(sys.argv[1])]
 assert [r["file"] for r in rows] == ["a.txt", "missing.txt", "bad.txt", "s.txt"], rows
 assert [r["ok"] for r in rows] == [True, False, False, True]
 assert rows[2]["error"] == "bad.txt:3: 'abc' is not a number", rows[2]
-keys = ["file", "ok", "n", "min", "max", "bins", "width", "m", "ls", "mle", "lmom", "headline"]
+keys = ["file", "ok", "n", "min", "max", "bins", "width", "m", "ls", "mle", "lmom", "gumbel_test",
+        "headline"]
 assert list(rows[3]) == keys, list(rows[3])
 ls = rows[3]["ls"]
 for k in ["a", "b", "se_a", "se_b", "corr_ab", "info", "nfev", "sum_sq", "l2", "serror",
@@ -58,6 +59,30 @@ for r in (rows[0], rows[3]):
         assert g["p_method"].startswith("parametric bootstrap"), g
 assert "asymptotic" in rows[3]["mle"]["gof"]["p_method"]
 assert "asymptotic" not in rows[0]["mle"]["gof"]["p_method"]
+rl = rows[3]["mle"]["return_levels"][5]
+assert rl["profile_lower"] < rl["value"] < rl["profile_upper"], rl
+t = rows[3]["gumbel_test"]
+assert t["df"] == 1 and t["statistic"] >= 0 and 0 <= t["p"] <= 1, t
+PY
+  # The GEV in full, at 90%: narrower intervals than at 95%, the same fit.
+  "$bin" fit --json g.jsonl --quiet --dist gumbel,gev --confidence 0.9 s.txt || fail "status $?"
+  "$bin" fit --dist gev s.txt | grep -q "^  GEV check: shape .*likelihood ratio .*Gumbel is" ||
+    fail "no GEV check line"
+  $py - r.jsonl g.jsonl <<'PY' || fail "GEV JSON check"
+import json, sys
+r95 = [json.loads(l) for l in open(sys.argv[1])][3]
+r90 = json.loads(open(sys.argv[2]).readline())
+g = r90["gev"]["mle"]
+for k in ["loc", "scale", "shape", "se_loc", "se_scale", "se_shape", "cov", "loglik",
+          "iterations", "quantile", "return_levels", "shape_interval", "gof"]:
+    assert k in g, k
+assert set(r90["gev"]) == {"mle", "lmom"} and "loglik" not in r90["gev"]["lmom"]
+assert len(g["cov"]) == 3 and g["cov"][0][1] == g["cov"][1][0]
+assert r90["gumbel_test"]["shape"]["value"] == g["shape"]
+a, b = r95["mle"]["return_levels"][5], r90["mle"]["return_levels"][5]
+assert a["value"] == b["value"] and a["lower"] < b["lower"] and b["profile_upper"] < a["profile_upper"]
+s = g["shape_interval"]
+assert s["profile_lower"] < g["shape"] < s["profile_upper"], s
 PY
   ;;
 svg)
@@ -169,6 +194,139 @@ for case in sorted(os.listdir(cases)):
 assert checked >= 10, checked
 print("compared", checked, "cases")
 PY
+  ;;
+outputs)
+  # No output may be an input (standard input included), nor two outputs one
+  # file; nothing is opened for writing before the check.
+  cp s.txt keep.txt
+  for args in "--result s.txt -" "--svg s.txt -" "--json s.txt -" "--json /dev/stdin -" \
+              "--json o --svg o s.txt" "--json o --result ./o s.txt" "--json ln s.txt"; do
+    ln -sf s.txt ln
+    "$bin" fit --quiet $args < s.txt > /dev/null 2> err
+    [ $? = 2 ] || fail "accepted: $args"
+    cmp -s s.txt keep.txt || fail "input changed by: $args"
+    [ -e o ] && fail "an output was written: $args"
+    [ "$(wc -l < err)" = 2 ] || fail "$args: $(cat err)"
+  done
+  "$bin" fit - < s.txt >> s.txt 2> err; [ $? = 2 ] || fail "report onto standard input"
+  cmp -s s.txt keep.txt || fail "input changed by the report"
+  # A stream is read once: standard input or one FIFO named twice.
+  cat s.txt | "$bin" fit --json - --threads 2 - - 2> err; [ $? = 2 ] || fail "- given twice"
+  mkfifo f
+  "$bin" fit --quiet f f 2> err; [ $? = 2 ] || fail "FIFO given twice"
+  # An output asked for is written, or the run is a usage error.
+  for args in "--json ''" "--svg ''" "--result ''" "--methods mle --result r.dat"; do
+    eval "\"\$bin\" fit --quiet $args s.txt" 2> err; [ $? = 2 ] || fail "accepted: $args"
+  done
+  # A list option takes one argument: the file names after it stay inputs.
+  head -100 s.txt > a.txt
+  "$bin" fit --quiet --json - --methods mle,lmom --periods 10,100 a.txt s.txt > j ||
+    fail "list option before files: status $?"
+  $py - j <<'PY' || fail "list options: $(cat j)"
+import json, sys
+rows = [json.loads(l) for l in open(sys.argv[1])]
+assert [r["file"] for r in rows] == ["a.txt", "s.txt"]
+assert all("ls" not in r and [x["period"] for x in r["mle"]["return_levels"]] == [10, 100]
+           for r in rows)
+PY
+  ;;
+options)
+  # Each refusal names the option and says what is wanted.
+  check() {  # check <expected message> <options...>
+    local want=$1; shift
+    "$bin" fit "$@" s.txt > /dev/null 2> err; [ $? = 2 ] || fail "accepted: $*"
+    [ "$(head -1 err)" = "korvalinde: $want" ] || fail "$*: $(head -1 err)"
+  }
+  check "--threads: must be at least 1" --threads 0
+  check "--column: must be at least 1" --column 0
+  check "--bins: must be at most 1000000" --bins 1000001
+  check "--bootstrap: must be at least 0" --bootstrap -1
+  for seed in -1 18446744073709551616 123456789012345678901 1.5; do
+    check "--seed: must be a whole number from 0 to 18446744073709551615" --seed $seed
+  done
+  "$bin" fit --quiet --seed 18446744073709551615 --bootstrap 3 s.txt || fail "largest seed"
+  for c in 0 5 . + - e E d D; do check "--sep: '$c' can occur in a number" --sep "$c"; done
+  check "--sep: one character expected" --sep ';;'
+  check "--methods: 'foo' is not ls, mle or lmom" --methods mle,foo
+  check "--periods: return periods must be finite and greater than 1" --periods 10,1
+  check "--prob: must be in (0, 1]" --prob 0
+  ;;
+write_errors)
+  # A write that fails is told once, naming the file, and the status is 1.
+  "$bin" fit --quiet --json /dev/full s.txt 2> err; [ $? = 1 ] || fail "--json /dev/full"
+  grep -qx "korvalinde: can not write /dev/full: No space left on device" err || fail "$(cat err)"
+  "$bin" fit --svg /dev/full s.txt > /dev/null 2> err; [ $? = 1 ] || fail "--svg /dev/full"
+  "$bin" fit s.txt > /dev/full 2> err; [ $? = 1 ] || fail "report to /dev/full"
+  [ "$(cat err)" = "korvalinde: can not write standard output: No space left on device" ] ||
+    fail "$(cat err)"
+  # A file size limit: the old JSON file stays whole, no temporary is left.
+  for i in $(seq 40); do cp s.txt in$i.txt; done
+  echo old > o.jsonl
+  (trap '' XFSZ; ulimit -f 8; "$bin" fit --quiet --json o.jsonl in*.txt 2> err); st=$?
+  [ $st = 1 ] || fail "status $st on a full file"
+  [ "$(cat o.jsonl)" = old ] || fail "old JSON file changed"
+  [ -z "$(ls -A | grep korvalinde-)" ] || fail "temporary files left: $(ls -A)"
+  # A closed standard output does not send the report into an output file.
+  "$bin" fit --json o.jsonl s.txt >&- 2> err
+  $py -c 'import json, sys; [json.loads(l) for l in open(sys.argv[1])]' o.jsonl ||
+    fail "report inside the JSON file"
+  ;;
+atomic)
+  # Outputs are replaced whole: a signal or a concurrent run never leaves a
+  # spliced, emptied or partial file.
+  head -500 s.txt > a.txt
+  "$bin" fit --quiet --json old.jsonl a.txt
+  cp old.jsonl o.jsonl
+  for sig in INT TERM; do
+    # A background job starts with SIGINT ignored: give it its default back.
+    timeout 60 $py -c 'import os, signal, sys
+signal.signal(signal.SIGINT, signal.SIG_DFL)
+os.execv(sys.argv[1], sys.argv[1:])' "$bin" fit --quiet --bootstrap 20000 --json o.jsonl \
+      --svg o.svg s.txt & pid=$!
+    sleep 0.5; kill -$sig $pid; wait $pid
+    cmp -s old.jsonl o.jsonl || fail "SIG$sig changed the old JSON file"
+    [ -e o.svg ] && fail "SIG$sig left a picture"
+    [ -z "$(ls -A | grep korvalinde-)" ] || fail "temporary files left: $(ls -A)"
+  done
+  for f in a s; do "$bin" fit --quiet --json $f.jsonl --svg $f.svg --result $f.dat $f.txt; done
+  chmod 640 a.jsonl
+  for i in 1 2 3 4 5 6 7 8 9 10; do
+    "$bin" fit --quiet --json o.jsonl --svg o.svg --result o.dat a.txt &
+    "$bin" fit --quiet --json o.jsonl --svg o.svg --result o.dat s.txt; wait
+    for e in jsonl svg dat; do
+      cmp -s o.$e a.$e || cmp -s o.$e s.$e || fail "spliced o.$e in try $i"
+    done
+  done
+  cp a.jsonl p.jsonl
+  "$bin" fit --quiet --json p.jsonl s.txt
+  [ "$(stat -c %a p.jsonl)" = 640 ] || fail "mode $(stat -c %a p.jsonl)"
+  ;;
+endless)
+  # A value longer than the reader's limit is told at once, in both faces.
+  timeout 10 "$bin" fit --quiet /dev/zero 2> err; [ $? = 1 ] || fail "fit /dev/zero: status $?"
+  grep -q "^/dev/zero:1: '?*\.\.\.' is not a number" err || fail "$(cat err)"
+  ;;
+memory)
+  # Memory follows what was read: a sparse file of 750 MB holding 3001 values
+  # (each line a value, a blank and 256 KiB of ignored NUL bytes).
+  $py - <<'PY'
+with open("sparse.txt", "wb") as f:
+    for i in range(3001):
+        f.seek(i << 18)
+        f.write(b"%.3f " % (10 + (i * 7919 % 1000) / 100))
+        f.seek(((i + 1) << 18) - 1)
+        f.write(b"\n")
+PY
+  (ulimit -v 100000; "$bin" fit --quiet --json - sparse.txt > j 2> err) || fail "sparse file: $(cat err)"
+  grep -q '"n":3001' j || fail "sparse file: $(head -c 200 j)"
+  # Memory running out in a bootstrap thread fails the file, not the process.
+  awk 'BEGIN { for (i = 1; i <= 1000000; i++) print 10 - 2 * log(-log((i - 0.5) / 1000000)) }' > m.txt
+  for v in 40000 50000; do
+    (ulimit -v $v; "$bin" fit --json - --methods mle --bootstrap 64 --threads 2 m.txt > j 2> err)
+    st=$?
+    [ $st = 0 ] || { [ $st = 1 ] && grep -qx "m.txt: not enough memory" err; } ||
+      fail "ulimit -v $v: status $st, $(cat err)"
+  done
   ;;
 *) fail "unknown check $check" ;;
 esac

@@ -12,9 +12,10 @@ foreach(set cases local)
 endforeach()
 
 # The classic run on inputs that once went wrong.
-set(fault_checks read_error fifo stdin_sample result_atomic result_write_fails broken_pipe tiny_scale)
+set(fault_checks read_error fifo stdin_sample result_atomic result_write_fails broken_pipe tiny_scale
+    restored)
 # Sanitizers reserve more address space than the memory limit allows.
-if(NOT CMAKE_CXX_FLAGS MATCHES "sanitize")
+if(NOT KORVALINDE_SANITIZE)
   list(APPEND fault_checks long_names)
 endif()
 foreach(check IN LISTS fault_checks)
@@ -24,10 +25,22 @@ foreach(check IN LISTS fault_checks)
 endforeach()
 
 # The fit command.
-foreach(check report json svg images usage columns threads classic_equal)
+foreach(check report json svg images usage columns threads classic_equal outputs options write_errors
+              atomic endless)
   add_test(NAME e2e.fit.${check}
            COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/fit_cli.sh $<TARGET_FILE:korvalinde>
                    ${PROJECT_SOURCE_DIR} ${check})
 endforeach()
+# Memory limits: sanitizers reserve more address space than they allow.
+if(NOT CMAKE_CXX_FLAGS MATCHES "sanitize")
+  add_test(NAME e2e.fit.memory
+           COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/fit_cli.sh $<TARGET_FILE:korvalinde>
+                   ${PROJECT_SOURCE_DIR} memory)
+endif()
 # Files and bootstrap replicates on several threads (run under ThreadSanitizer too).
 set_tests_properties(e2e.fit.threads PROPERTIES LABELS threads)
+
+# Every command the README shows.
+add_test(NAME e2e.readme_commands
+         COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/readme_commands.sh $<TARGET_FILE:korvalinde>
+                 ${PROJECT_SOURCE_DIR})

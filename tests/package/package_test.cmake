@@ -20,14 +20,17 @@ run(install ${CMAKE_COMMAND} --install ${BUILD_DIR} --prefix ${prefix} --config 
 
 # Public headers only: no sources, no application internals, no tests.
 foreach(f IN ITEMS dnls/solver/dnls.hpp dnls/messages/xerror.hpp dnls/messages/machine.hpp
-                   dnls/io/format.hpp dnls/io/units.hpp korvalinde/records/result.hpp)
+                   dnls/io/format.hpp dnls/io/units.hpp korvalinde/records/result.hpp
+                   korvalinde/korvalinde.hpp)
   if(NOT EXISTS ${prefix}/include/${f})
     message(FATAL_ERROR "not installed: include/${f}")
   endif()
 endforeach()
 file(GLOB_RECURSE headers RELATIVE ${prefix}/include ${prefix}/include/*)
 foreach(f IN LISTS headers)
-  if(NOT f MATCHES "^(dnls/(solver|messages|io)|korvalinde/(core|stats|dist|records|input))/[^/]+\\.hpp$")
+  set(public "dnls/(solver|messages|io)/[^/]+|korvalinde/(korvalinde|core/(fit|options)|input/sample_reader")
+  string(APPEND public "|(stats|dist|records)/[^/]+)")
+  if(NOT f MATCHES "^(${public})\\.hpp$")
     message(FATAL_ERROR "not a public header: include/${f}")
   endif()
 endforeach()

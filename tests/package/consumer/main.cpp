@@ -6,8 +6,7 @@
 #include <vector>
 
 #include "dnls/solver/dnls.hpp"
-#include "korvalinde/core/fit.hpp"
-#include "korvalinde/records/result.hpp"
+#include "korvalinde/korvalinde.hpp"
 
 int main() {
   const double t[] = {0, 1, 2, 3, 4, 5};

@@ -18,6 +18,8 @@ def fit(
     level: Optional[float] = None,
     threads: int = 0,
     name: str = "",
+    skipna: bool = False,
+    min_count: int = 2,
 ) -> dict[str, Any]:
     """Fit the Gumbel distribution to one sample (1-D).
 
@@ -34,6 +36,9 @@ def fit_many(
     methods: Sequence[str] = ("ls", "mle", "lmom"),
     periods: Sequence[float] = (2, 5, 10, 20, 50, 100, 200, 500, 1000),
     threads: int = 0,
+    skipna: bool = False,
+    min_count: int = 2,
+    level: Optional[float] = None,
 ) -> dict[str, np.ndarray]:
     """Fit every 1-D slice of `a` along `axis`, on `threads` threads (0: all cores).
 

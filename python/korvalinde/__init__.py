@@ -1,0 +1,140 @@
+"""Fitting extreme-value distributions to samples: one at a time (fit), every
+slice of an array at once (fit_many), or along a dimension of an xarray
+DataArray (korvalinde.xarray.fit).
+
+Every call checks its arguments before it computes: a wrong type raises a
+short TypeError, a wrong value a ValueError, each naming the argument; a
+sample that cannot be fitted raises InputError. The calls release the GIL
+while they compute, and Ctrl-C stops them.
+"""
+
+from __future__ import annotations
+
+import numbers
+from typing import Any, Optional, Sequence
+
+from ._types import FitManyResult, FitRecord
+
+
+class InputError(ValueError):
+    """A sample that cannot be fitted (too few values, a value that is not
+    finite, ...). `file`, `line` and `column` tell where, when known."""
+
+    def __init__(self, message: str, file: Optional[str] = None, line: Optional[int] = None,
+                 column: Optional[int] = None):
+        super().__init__(message)
+        self.file, self.line, self.column = file, line, column
+
+
+from . import _korvalinde  # noqa: E402  (raises InputError, defined above)
+
+__version__: str = _korvalinde.__version__
+__all__ = ["InputError", "FitManyResult", "FitRecord", "__version__", "fit", "fit_many"]
+
+METHODS = ("ls", "mle", "lmom")
+PERIODS = (2, 5, 10, 20, 50, 100, 200, 500, 1000)
+DISTRIBUTIONS = ("gumbel",)
+
+
+def _integer(name: str, value: Any) -> int:
+    if isinstance(value, bool) or not isinstance(value, numbers.Integral):
+        raise TypeError(f"{name} must be an integer, not {type(value).__name__}")
+    return int(value)
+
+
+def _real(name: str, value: Any) -> float:
+    if isinstance(value, bool) or not isinstance(value, numbers.Real):
+        raise TypeError(f"{name} must be a number, not {type(value).__name__}")
+    return float(value)
+
+
+def _flag(name: str, value: Any) -> bool:
+    if not isinstance(value, (bool, numbers.Integral)):
+        raise TypeError(f"{name} must be True or False, not {type(value).__name__}")
+    return bool(value)
+
+
+def _sequence(name: str, value: Any, item, what: str) -> list:
+    if isinstance(value, (str, bytes)) or not hasattr(value, "__iter__"):
+        raise TypeError(f"{name} must be a sequence of {what}, not {type(value).__name__}")
+    return [item(name, v) for v in value]
+
+
+def _method(name: str, value: Any) -> str:
+    if not isinstance(value, str):
+        raise TypeError(f"{name} must hold method names, not {type(value).__name__}")
+    return value
+
+
+def _dist(value: Any) -> str:
+    if value not in DISTRIBUTIONS:
+        raise ValueError(f"dist must be one of {', '.join(DISTRIBUTIONS)}, not {value!r}")
+    return value
+
+
+def _with_aliases(record: dict) -> dict:
+    """loc and scale right after a and b in each method's record."""
+    for m in METHODS:
+        if m in record:
+            method = {}
+            for key, value in record[m].items():
+                method[key] = value
+                if key == "b":
+                    method["loc"], method["scale"] = method["a"], value
+            record[m] = method
+    return record
+
+
+def fit(x, bins: int = 50, prob: float = 0.99, methods: Sequence[str] = METHODS,
+        periods: Sequence[float] = PERIODS, bootstrap: int = 0, seed: int = 0,
+        level: Optional[float] = None, threads: int = 0, name: str = "",
+        skipna: bool = False, min_count: int = 2, dist: str = "gumbel") -> FitRecord:
+    """Fit a distribution to one sample (1-D array-like of real numbers).
+
+    Returns the record of `korvalinde fit --json` as a dict, key for key
+    (undefined numbers are None), with `loc` and `scale` beside `a` and `b`.
+    `threads` are the worker threads of the call (0: all cores); the results
+    do not depend on them. With `skipna`, missing values (NaN, masked) are
+    left out; fewer than `min_count` values raise InputError, as does any
+    sample that cannot be fitted. See the compiled module's fit for the rest.
+    """
+    _dist(dist)
+    if not isinstance(name, str):
+        raise TypeError(f"name must be a string, not {type(name).__name__}")
+    record = _korvalinde.fit(
+        x, _integer("bins", bins), _real("prob", prob),
+        _sequence("methods", methods, _method, "method names"),
+        _sequence("periods", periods, _real, "numbers"), _integer("bootstrap", bootstrap),
+        _integer("seed", seed), None if level is None else _real("level", level),
+        _integer("threads", threads), name, _flag("skipna", skipna),
+        _integer("min_count", min_count))
+    return _with_aliases(record)
+
+
+def fit_many(a, axis: int = -1, bins: int = 50, prob: float = 0.99,
+             methods: Sequence[str] = METHODS, periods: Sequence[float] = PERIODS,
+             threads: int = 0, skipna: bool = False, min_count: int = 2,
+             level: Optional[float] = None, dist: str = "gumbel") -> FitManyResult:
+    """Fit every 1-D slice of `a` along `axis`, on `threads` worker threads
+    (0: all cores; the results do not depend on them).
+
+    Returns NumPy arrays shaped like `a` without `axis`: "n" (values fitted),
+    "ok", "min", "max", "width", "m", and for each method m every statistic
+    of its record in fit(), named m_KEY (nested keys joined by "_", e.g.
+    m_quantile_lower, m_chi2_p), with `m_loc` and `m_scale` beside `m_a` and
+    `m_b`; the return levels m_rl, m_rl_se, m_rl_lower, m_rl_upper have a
+    trailing axis over "periods"; with `level`, m_level_period is the return
+    period of that level. A slice that cannot be fitted has ok False
+    and NaN numbers. Each slice's numbers equal fit() on it, bit for bit.
+    """
+    _dist(dist)
+    result = _korvalinde.fit_many(
+        a, _integer("axis", axis), _integer("bins", bins), _real("prob", prob),
+        _sequence("methods", methods, _method, "method names"),
+        _sequence("periods", periods, _real, "numbers"), _integer("threads", threads),
+        _flag("skipna", skipna), _integer("min_count", min_count),
+        None if level is None else _real("level", level))
+    for m in METHODS:
+        if f"{m}_a" in result:
+            result[f"{m}_loc"], result[f"{m}_scale"] = result[f"{m}_a"], result[f"{m}_b"]
+    return result

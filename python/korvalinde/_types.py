@@ -1,0 +1,118 @@
+"""The keys of the results, for editors and type checkers."""
+
+from __future__ import annotations
+
+from typing import List, Optional, TypedDict
+
+import numpy as np
+
+
+class Quantile(TypedDict):
+    p: float
+    value: Optional[float]
+    se: Optional[float]
+    lower: Optional[float]
+    upper: Optional[float]
+
+
+class ReturnLevel(TypedDict):
+    period: float
+    value: Optional[float]
+    se: Optional[float]
+    lower: Optional[float]
+    upper: Optional[float]
+
+
+class Level(TypedDict):
+    x: float
+    period: Optional[float]
+
+
+class Gof(TypedDict):
+    ks: Optional[float]
+    cvm: Optional[float]
+    ad: Optional[float]
+    chi2: Optional[float]
+    chi2_df: int
+    chi2_p: Optional[float]
+
+
+class Boot(TypedDict):
+    replicates: int
+    failed: int
+    a: List[Optional[float]]
+    b: List[Optional[float]]
+    quantile: List[Optional[float]]
+    return_levels: List[List[Optional[float]]]
+    ks_p: Optional[float]
+    cvm_p: Optional[float]
+    ad_p: Optional[float]
+
+
+class MethodRecord(TypedDict, total=False):
+    a: Optional[float]
+    b: Optional[float]
+    loc: Optional[float]    # = a
+    scale: Optional[float]  # = b
+    se_a: Optional[float]
+    se_b: Optional[float]
+    corr_ab: Optional[float]
+    info: int               # ls
+    nfev: int               # ls
+    sum_sq: Optional[float]  # ls
+    l2: Optional[float]     # ls
+    serror: Optional[float]  # ls
+    rerror: Optional[float]  # ls
+    loglik: Optional[float]  # mle
+    iterations: int         # mle
+    quantile: Quantile
+    return_levels: List[ReturnLevel]
+    level: Level            # with level=
+    gof: Gof
+    boot: Boot              # with bootstrap=
+
+
+class FitRecord(TypedDict, total=False):
+    file: str
+    ok: bool
+    n: int
+    min: Optional[float]
+    max: Optional[float]
+    bins: int
+    width: Optional[float]
+    m: int
+    ls: MethodRecord
+    mle: MethodRecord
+    lmom: MethodRecord
+
+
+# The arrays of fit_many: the sample's ("periods" ... "m") and, for each method m
+# asked for, m_KEY for every KEY of its record (m_rl...: a trailing period axis).
+FitManyResult = TypedDict("FitManyResult", {
+    "periods": np.ndarray, "ok": np.ndarray, "n": np.ndarray, "min": np.ndarray, "max": np.ndarray,
+    "width": np.ndarray, "m": np.ndarray, "ls_a": np.ndarray, "ls_b": np.ndarray,
+    "ls_loc": np.ndarray, "ls_scale": np.ndarray, "ls_se_a": np.ndarray, "ls_se_b": np.ndarray,
+    "ls_corr_ab": np.ndarray, "ls_quantile": np.ndarray, "ls_quantile_se": np.ndarray,
+    "ls_quantile_lower": np.ndarray, "ls_quantile_upper": np.ndarray, "ls_ks": np.ndarray,
+    "ls_cvm": np.ndarray, "ls_ad": np.ndarray, "ls_chi2": np.ndarray, "ls_chi2_df": np.ndarray,
+    "ls_chi2_p": np.ndarray, "ls_rl": np.ndarray, "ls_rl_se": np.ndarray,
+    "ls_rl_lower": np.ndarray, "ls_rl_upper": np.ndarray,
+    "ls_level_period": np.ndarray, "ls_info": np.ndarray,
+    "ls_nfev": np.ndarray, "ls_sum_sq": np.ndarray, "ls_l2": np.ndarray, "ls_serror": np.ndarray,
+    "ls_rerror": np.ndarray, "mle_a": np.ndarray, "mle_b": np.ndarray, "mle_loc": np.ndarray,
+    "mle_scale": np.ndarray, "mle_se_a": np.ndarray, "mle_se_b": np.ndarray,
+    "mle_corr_ab": np.ndarray, "mle_quantile": np.ndarray, "mle_quantile_se": np.ndarray,
+    "mle_quantile_lower": np.ndarray, "mle_quantile_upper": np.ndarray, "mle_ks": np.ndarray,
+    "mle_cvm": np.ndarray, "mle_ad": np.ndarray, "mle_chi2": np.ndarray, "mle_chi2_df": np.ndarray,
+    "mle_chi2_p": np.ndarray, "mle_rl": np.ndarray, "mle_rl_se": np.ndarray,
+    "mle_rl_lower": np.ndarray, "mle_rl_upper": np.ndarray,
+    "mle_level_period": np.ndarray, "mle_loglik": np.ndarray,
+    "mle_iterations": np.ndarray, "lmom_a": np.ndarray, "lmom_b": np.ndarray,
+    "lmom_loc": np.ndarray, "lmom_scale": np.ndarray, "lmom_se_a": np.ndarray,
+    "lmom_se_b": np.ndarray, "lmom_corr_ab": np.ndarray, "lmom_quantile": np.ndarray,
+    "lmom_quantile_se": np.ndarray, "lmom_quantile_lower": np.ndarray,
+    "lmom_quantile_upper": np.ndarray, "lmom_ks": np.ndarray, "lmom_cvm": np.ndarray,
+    "lmom_ad": np.ndarray, "lmom_chi2": np.ndarray, "lmom_chi2_df": np.ndarray,
+    "lmom_chi2_p": np.ndarray, "lmom_rl": np.ndarray, "lmom_rl_se": np.ndarray,
+    "lmom_rl_lower": np.ndarray, "lmom_rl_upper": np.ndarray, "lmom_level_period": np.ndarray,
+}, total=False)

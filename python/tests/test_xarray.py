@@ -1,0 +1,91 @@
+"""korvalinde.xarray.fit: dimensions kept, numbers equal to fit() per series,
+lazy on Dask and equal to the eager result bit for bit, also on a cluster."""
+
+import numpy as np
+import pytest
+
+xr = pytest.importorskip("xarray")
+pytest.importorskip("dask.distributed")
+
+import korvalinde  # noqa: E402
+import korvalinde.xarray as kx  # noqa: E402
+
+pytestmark = pytest.mark.filterwarnings("ignore::DeprecationWarning:tornado")
+PERIODS = (10, 100)
+
+
+def maxima():
+    rng = np.random.default_rng(3)
+    a = rng.gumbel(30.0, 5.0, size=(4, 3, 40))
+    a[0, 0, [3, 17]] = np.nan  # gaps
+    a[1, 1, :33] = np.nan      # too few values left
+    return xr.DataArray(a, dims=("lat", "lon", "time"),
+                        coords={"lat": [10.0, 20.0, 30.0, 40.0], "lon": [1, 2, 3],
+                                "time": np.arange(1981, 2021),
+                                "station": ("lon", ["a", "b", "c"])},
+                        attrs={"units": "mm"})
+
+
+def test_fit_keeps_dimensions_and_equals_fit_per_series():
+    da = maxima()
+    ds = kx.fit(da, periods=PERIODS)
+    assert ds.params.dims == ("lat", "lon", "method", "param")
+    assert ds.return_level.dims == ("lat", "lon", "method", "period")
+    assert ds.loglik.dims == ("lat", "lon", "method") and ds.n.dims == ("lat", "lon")
+    assert ds.method.values.tolist() == ["mle", "lmom"] and ds.period.values.tolist() == [10, 100]
+    assert ds.station.values.tolist() == ["a", "b", "c"]
+    assert ds.lat.values.tolist() == [10, 20, 30, 40]
+    assert ds.return_level.attrs["units"] == "mm"
+    assert set(ds.attrs) >= {"method", "convention", "version"}
+    assert ds.n.values[0, 0] == 38 and not ds.ok.values[1, 1]
+    assert np.isnan(ds.params.values[1, 1]).all() and ds.ok.values.sum() == 11
+    for i, j in ((0, 0), (2, 1)):
+        one = korvalinde.fit(da.values[i, j], methods=("mle", "lmom"), periods=PERIODS,
+                             skipna=True)
+        for k, m in enumerate(("mle", "lmom")):
+            cell = ds.isel(lat=i, lon=j, method=k)
+            assert cell.params.values.tolist() == [one[m]["loc"], one[m]["scale"]]
+            np.testing.assert_array_equal(cell.return_level_upper.values, np.array(
+                [rl["upper"] for rl in one[m]["return_levels"]], dtype=float))
+            assert cell.chi2_p.item() == one[m]["gof"]["chi2_p"]
+        assert ds.loglik.values[i, j, 0] == one["mle"]["loglik"]
+    # Other confidences: normal bounds around the same values.
+    wide = kx.fit(da, periods=PERIODS, confidence=0.99)
+    mle = {"method": "mle"}
+    ok = ds.ok.values
+    assert (wide.return_level_lower.sel(mle).values[ok]
+            < ds.return_level_lower.sel(mle).values[ok]).all()
+    np.testing.assert_array_equal(wide.return_level.values, ds.return_level.values)
+
+
+def test_dask_is_lazy_and_equal_to_eager_bit_for_bit():
+    da = maxima()
+    eager = kx.fit(da, periods=PERIODS)
+    lazy = kx.fit(da.chunk({"lat": 2, "time": 15}), periods=PERIODS)  # time split: rechunked
+    assert lazy.params.chunks is not None
+    assert lazy.compute().identical(eager)
+
+
+def test_on_a_cluster_of_two_worker_processes():
+    from dask.distributed import Client, LocalCluster
+    da = maxima()
+    eager = kx.fit(da, periods=PERIODS, methods=("mle",))
+    with LocalCluster(n_workers=2, threads_per_worker=1, processes=True, host="127.0.0.1",
+                      dashboard_address=None) as cluster, Client(cluster):
+        got = kx.fit(da.chunk({"lat": 1}), periods=PERIODS, methods=("mle",)).compute()
+    assert got.identical(eager)
+
+
+def test_block_maxima_by_resample_and_argument_errors():
+    time = np.arange("1991-01-01", "2021-01-01", dtype="datetime64[D]")
+    daily = xr.DataArray(np.random.default_rng(1).gamma(0.5, 8.0, (2, time.size)),
+                         dims=("site", "time"), coords={"time": time})
+    annual = daily.resample(time="YS").max()
+    ds = kx.fit(annual, dim="time")
+    assert ds.ok.values.all() and ds.n.values.tolist() == [30, 30]
+    with pytest.raises(ValueError, match="dim 'year' is not a dimension"):
+        kx.fit(annual, dim="year")
+    with pytest.raises(TypeError, match="da must be an xarray.DataArray"):
+        kx.fit(annual.values)
+    with pytest.raises(ValueError, match="unknown method 'moments'"):
+        kx.fit(annual.chunk(), methods=("mle", "moments"))

@@ -1,0 +1,182 @@
+// The GEV fits against 30-digit references (make_gev_reference.py) on eight
+// real samples, maximum likelihood on samples drawn over the shape, size and
+// magnitude ranges, and the distribution's meeting with the Gumbel at 0.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "korvalinde/detail/random.hpp"
+#include "korvalinde/dist/normal.hpp"
+#include "korvalinde/stats/estimate.hpp"
+#include "korvalinde/stats/gev.hpp"
+
+namespace korvalinde::stats {
+namespace {
+
+const std::string kData = KORVALINDE_STATS_DATA;
+
+std::vector<double> read_sorted(const std::string& name) {
+  std::ifstream in(kData + "/" + name + ".txt");
+  std::vector<double> x;
+  for (double v; in >> v;) x.push_back(v);
+  std::sort(x.begin(), x.end());
+  return x;
+}
+
+void expect_rel(double got, double want, double tol, const char* what) {
+  EXPECT_LE(std::fabs(got - want), tol * std::fabs(want)) << what << ": got " << got << " want " << want;
+}
+
+TEST(GevReference, EightRealSamples) {
+  std::ifstream in(kData + "/gev_reference.txt");
+  std::map<std::string, std::map<std::string, double>> ref;
+  for (std::string line; std::getline(in, line);) {
+    if (line.empty() || line[0] == '#') continue;
+    std::istringstream f(line);
+    std::string sample, key, value;
+    f >> sample >> key >> value;
+    ref[sample][key] = std::stod(value);
+  }
+  ASSERT_EQ(ref.size(), 8u);
+  const double crit = dist::chi2_1_quantile(0.95);
+  EXPECT_NEAR(crit, 3.841458820694126, 1e-15);
+  const double y100 = dist::gumbel_period_reduced(100);
+  for (const auto& [name, r] : ref) {
+    SCOPED_TRACE(name);
+    const std::vector<double> x = read_sorted(name);
+    const GevEstimate lm = fit_gev_lmom(x);
+    ASSERT_TRUE(lm.ok) << lm.error;
+    expect_rel(lm.d.loc, r.at("lmom_loc"), 1e-10, "lmom loc");
+    expect_rel(lm.d.scale, r.at("lmom_scale"), 1e-10, "lmom scale");
+    expect_rel(lm.d.shape, r.at("lmom_shape"), 1e-10, "lmom shape");
+
+    const GevEstimate e = fit_gev_mle(x);
+    ASSERT_TRUE(e.ok) << e.error;
+    expect_rel(e.d.loc, r.at("mle_loc"), 1e-8, "mle loc");
+    expect_rel(e.d.scale, r.at("mle_scale"), 1e-8, "mle scale");
+    EXPECT_NEAR(e.d.shape, r.at("mle_shape"), 1e-8);
+    expect_rel(std::sqrt(e.cov[0][0]), r.at("mle_se_loc"), 1e-6, "se loc");
+    expect_rel(std::sqrt(e.cov[1][1]), r.at("mle_se_scale"), 1e-6, "se scale");
+    expect_rel(std::sqrt(e.cov[2][2]), r.at("mle_se_shape"), 1e-6, "se shape");
+    EXPECT_NEAR(e.loglik, r.at("mle_loglik"), 1e-9);
+
+    const Estimation g = fit_mle(x);
+    EXPECT_NEAR(gumbel_test(e.loglik, g.loglik).statistic, r.at("deviance"), 1e-9);
+
+    const ProfileInterval shape = gev_shape_profile(e, crit);
+    expect_rel(shape.lower.value, r.at("shape_lower"), 1e-7, "shape lower");
+    expect_rel(shape.upper.value, r.at("shape_upper"), 1e-7, "shape upper");
+    const ProfileInterval rl = gev_quantile_profile(e, y100, crit);
+    expect_rel(rl.lower.value, r.at("rl100_lower"), 1e-7, "rl100 lower");
+    expect_rel(rl.upper.value, r.at("rl100_upper"), 1e-7, "rl100 upper");
+    const ProfileInterval grl = gumbel_quantile_profile(x, g.a, g.b, g.loglik, y100, crit);
+    expect_rel(grl.lower.value, r.at("gumbel_rl100_lower"), 1e-7, "gumbel rl100 lower");
+    expect_rel(grl.upper.value, r.at("gumbel_rl100_upper"), 1e-7, "gumbel rl100 upper");
+  }
+}
+
+// Converged (the gradient vanishes on the standardised scale, the
+// information is positive definite) or a clear error, never a silent number.
+TEST(GevMle, ConvergesOverShapesSizesAndMagnitudes) {
+  int fitted = 0;
+  for (const double shape : {-0.6, -0.3, -1e-9, 0.0, 0.2, 0.5, 0.9}) {
+    for (const std::size_t n : {10, 100, 1000, 100000}) {
+      for (const auto& [loc, scale] : std::vector<std::pair<double, double>>{
+               {1e9, 1.0}, {0.0, 1e-100}, {0.0, 1e100}, {-3.0, 2.0}}) {
+        if (n == 100000 && loc != 1e9) continue;  // the long sample once suffices
+        SCOPED_TRACE(::testing::Message() << "shape " << shape << " n " << n << " loc " << loc
+                                          << " scale " << scale);
+        auto rng = detail::Xoshiro256ss::stream(7, fitted++);
+        std::vector<double> x(n);
+        for (double& v : x) v = dist::quantile(dist::Gev{loc, scale, shape}, rng.uniform());
+        std::sort(x.begin(), x.end());
+        const GevEstimate e = fit_gev_mle(x);
+        if (!e.ok) {
+          EXPECT_FALSE(e.error.empty());
+          EXPECT_TRUE(std::isnan(e.d.loc) && std::isnan(e.loglik));
+          EXPECT_EQ(n, 10u) << e.error;  // only the shortest samples
+          continue;
+        }
+        Derivs<3> d;
+        ASSERT_TRUE(gev_loglik(e.sample, e.theta, d));
+        for (int k = 0; k < 3; ++k)
+          EXPECT_LE(std::fabs(d.g[k]) * std::sqrt(e.theta_cov[k][k]), 1e-6) << "gradient " << k;
+        EXPECT_TRUE(e.theta_cov_valid);
+        EXPECT_TRUE(std::isfinite(e.loglik));
+        if (n >= 1000) {
+          EXPECT_NEAR(e.d.shape, shape, 6 / std::sqrt(double(n)));
+        }
+      }
+    }
+  }
+}
+
+TEST(GevMle, ShapeBelowMinusOneIsAnError) {
+  // Values piling up at an upper end point: the likelihood grows without bound.
+  std::vector<double> x;
+  for (int i = 1; i <= 50; ++i) x.push_back(dist::quantile(dist::Gev{0, 1, -1.5}, (i - 0.5) / 50));
+  const GevEstimate e = fit_gev_mle(x);
+  EXPECT_FALSE(e.ok);
+  EXPECT_NE(e.error.find("no interior maximum"), std::string::npos) << e.error;
+}
+
+TEST(GevDistribution, MeetsTheGumbelAtShapeZero) {
+  const dist::Gumbel g{3, 2};
+  for (const double xi : {1e-12, -1e-12, 0.0}) {
+    const dist::Gev d{3, 2, xi};
+    for (double x = -20; x <= 60; x += 0.5) {
+      SCOPED_TRACE(::testing::Message() << "xi " << xi << " x " << x);
+      // The GEV's L = z - xi z^2 / 2 + ... moves t = e^-L by xi z^2 / 2
+      // relative, and G = exp(-t) by t times that: the true difference.
+      const double z = (x - 3) / 2, k = 1e-12 * (1 + z * z) * (1 + std::exp(-z));
+      EXPECT_NEAR(dist::cdf(d, x), dist::cdf(g, x), k * dist::cdf(g, x));
+      EXPECT_NEAR(dist::sf(d, x), dist::sf(g, x), k * dist::sf(g, x));
+      EXPECT_NEAR(dist::pdf(d, x), dist::pdf(g, x), k * dist::pdf(g, x));
+      EXPECT_NEAR(dist::log_cdf(d, x), dist::log_cdf(g, x), k * std::fabs(dist::log_cdf(g, x)));
+      EXPECT_NEAR(dist::log_sf(d, x), dist::log_sf(g, x), k * std::fabs(dist::log_sf(g, x)));
+    }
+    for (const double p : {1e-300, 1e-10, 0.3, 0.99, 1 - 1e-12}) {
+      // (e^(xi y) - 1) / xi = y + xi y^2 / 2 + ...
+      const double lo = dist::quantile(g, p), hi = dist::quantile_complement(g, p);
+      const double ylo = (lo - 3) / 2, yhi = (hi - 3) / 2;
+      EXPECT_NEAR(dist::quantile(d, p), lo, 1e-12 * (1 + ylo * ylo) * (1 + std::fabs(lo)));
+      EXPECT_NEAR(dist::quantile_complement(d, p), hi, 1e-12 * (1 + yhi * yhi) * (1 + std::fabs(hi)));
+    }
+  }
+  // The fit is continuous through 0 too: a Gumbel-like sample's shape is
+  // near 0 and the profile of its shape brackets it.
+  std::vector<double> x;
+  for (int i = 1; i <= 200; ++i) x.push_back(dist::quantile(g, (i - 0.5) / 200));
+  const GevEstimate e = fit_gev_mle(x);
+  ASSERT_TRUE(e.ok);
+  EXPECT_NEAR(e.d.shape, 0, 0.05);
+  const ProfileInterval s = gev_shape_profile(e, dist::chi2_1_quantile(0.95));
+  EXPECT_LT(s.lower.value, e.d.shape);
+  EXPECT_GT(s.upper.value, e.d.shape);
+}
+
+TEST(GevDistribution, TailsAndEndPoints) {
+  const dist::Gev heavy{0, 1, 0.5}, bounded{0, 1, -0.5};
+  // Far in the upper tail 1 - G = t - t^2/2 + ..., t = (1 + xi x)^(-1/xi).
+  const double t = std::pow(1 + 0.5 * 1e10, -2.0);
+  EXPECT_NEAR(dist::sf(heavy, 1e10), t, 1e-14 * t);
+  EXPECT_NEAR(dist::log_sf(heavy, 1e10), std::log(t), 1e-14 * std::fabs(std::log(t)));
+  EXPECT_NEAR(dist::quantile_complement(heavy, t), 1e10, 1e-4);
+  // End points: -1/xi below the heavy tail, above the bounded one.
+  EXPECT_EQ(dist::cdf(heavy, -2.5), 0);
+  EXPECT_EQ(dist::pdf(heavy, -2.5), 0);
+  EXPECT_EQ(dist::sf(bounded, 2.5), 0);
+  EXPECT_EQ(dist::log_sf(bounded, 2.5), -INFINITY);
+  EXPECT_EQ(dist::quantile(bounded, 1), 2);
+  EXPECT_EQ(dist::quantile(heavy, 0), -2);
+  EXPECT_EQ(dist::quantile(heavy, 1), INFINITY);
+}
+
+}  // namespace
+}  // namespace korvalinde::stats
