@@ -7,7 +7,7 @@ include(CMakePackageConfigHelpers)
 
 set(KORVALINDE_CMAKE_DIR ${CMAKE_INSTALL_LIBDIR}/cmake/korvalinde)
 
-install(TARGETS korvalinde RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+install(TARGETS korvalinde korvalinde-image RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
 install(TARGETS dnls_io dnls_messages dnls_solver dnls korvalinde_base korvalinde_input
         korvalinde_stats korvalinde_core
         EXPORT korvalindeTargets

@@ -22,6 +22,8 @@
 
 #include "dnls/io/format.hpp"
 #include "korvalinde/cli/dated_options.hpp"
+#include "korvalinde/cli/html.hpp"
+#include "korvalinde/cli/image_client.hpp"
 #include "korvalinde/cli/json.hpp"
 #include "korvalinde/cli/report.hpp"
 #include "korvalinde/cli/svg.hpp"
@@ -49,6 +51,8 @@ struct Settings {
   std::vector<Method> methods{kMethods.begin(), kMethods.end()};
   std::vector<std::string> dists{"gumbel"};
   std::string result, json, svg, sep;
+  std::string png, pdf, html;
+  PictureOptions picture;
   int column = 1;
   std::string column_text = "1";
   DatedSettings dated;
@@ -69,7 +73,10 @@ std::vector<OutputSpec> named_outputs(const Settings& s) {
   std::vector<OutputSpec> all{{"--json", &s.json, false},
                               {"--svg", &s.svg, true},
                               {"--result", &s.result, true},
-                              {"--maxima", &s.dated.maxima, true}};
+                              {"--maxima", &s.dated.maxima, true},
+                              {"--png", &s.png, true},
+                              {"--pdf", &s.pdf, true},
+                              {"--html", &s.html, false}};
   std::erase_if(all, [](const OutputSpec& o) { return o.name->empty(); });
   return all;
 }
@@ -224,6 +231,12 @@ void add_options(CLI::App& fit, Settings& s) {
   fit.add_option("--json", s.json, "Write one JSON line per file (- is standard output)")
       ->check(file_name());
   fit.add_option("--svg", s.svg, "Write the picture (one input only)")->check(file_name());
+  fit.add_option("--png", s.png, "Write the picture as PNG (one input only)")->check(file_name());
+  fit.add_option("--pdf", s.pdf, "Write the picture as PDF (one input only)")->check(file_name());
+  fit.add_option("--html", s.html, "Write one self-contained HTML report of all files")
+      ->check(file_name());
+  fit.add_option("--title", s.picture.title, "Title of the picture (default: the file's name)");
+  fit.add_option("--units", s.picture.units, "Units of the values, for the axes");
   fit.add_option("--column", s.column_text, "1-based field of each line, or a header name")
       ->check(column_number())
       ->default_str("1");
@@ -405,6 +418,11 @@ class Sink {
     return error_ == 0 || had || (tell(), false);
   }
   bool failed() const { return error_ != 0; }
+  // Marks the output as failed without a message (one has been given).
+  void fail(int error) {
+    if (error_ == 0) error_ = error;
+    told_ = true;
+  }
 
  private:
   void tell() {
@@ -428,6 +446,10 @@ struct Sinks {
   Sink* svg = nullptr;
   Sink* result = nullptr;
   Sink* maxima = nullptr;
+  Sink* png = nullptr;
+  Sink* pdf = nullptr;
+  Sink* html = nullptr;
+  std::vector<HtmlSection> sections;  // for the HTML report, in the order written
   bool report = false;
 
   bool failed() const {
@@ -452,6 +474,9 @@ bool open_outputs(const Settings& s, Sinks& sinks) {
     (o.name == &s.json     ? sinks.json
      : o.name == &s.svg    ? sinks.svg
      : o.name == &s.result ? sinks.result
+     : o.name == &s.png    ? sinks.png
+     : o.name == &s.pdf    ? sinks.pdf
+     : o.name == &s.html   ? sinks.html
                            : sinks.maxima) = sink;
   }
   return true;
@@ -508,11 +533,20 @@ Outcome fit_one(const std::string& name, const Settings& s, bool keep_detail) no
 // Fits every file, writing each one's report and JSON line in the order
 // given, as soon as it and all before it are done. A failed write stops the
 // run: what follows would be lost. Returns whether any file failed.
+std::string picture(const Outcome& o, const PictureOptions& options) {
+  const PlotData plot{o.detail.centres, o.detail.densities, o.detail.minimum, o.detail.dx,
+                      o.detail.sorted};
+  return render_svg(o.result, plot, options);
+}
+
+// keep_detail: the first file's detail stays for its outputs; with --html
+// every file's picture is drawn when the file is written.
 bool fit_all(const Settings& s, Sinks& sinks, std::vector<Outcome>& outcomes, bool keep_detail) {
+  const bool html = sinks.html != nullptr;
   outcomes.assign(s.files.size(), {});
   std::vector<char> done(s.files.size(), 0);
   std::size_t next_out = 0;
-  bool failed = false;
+  bool failed = false, reported = false;
   std::atomic<bool> stop{false};
   std::mutex lock;
   auto emit = [&](std::size_t i) {
@@ -528,15 +562,21 @@ bool fit_all(const Settings& s, Sinks& sinks, std::vector<Outcome>& outcomes, bo
         std::fprintf(stderr, "%s: %s: %s\n", r.file.c_str(), std::string(method_name(m)).c_str(),
                      result_of(r, m).error.c_str());
       }
-      if (sinks.report) sinks.out.write((i + k > 0 ? "\n" : "") + format_report(r));
+      // A failed file's message goes to standard error only.
+      if (sinks.report && r.ok) {
+        sinks.out.write((reported ? "\n" : "") + format_report(r));
+        reported = true;
+      }
       if (sinks.json != nullptr) sinks.json->write(to_json_line(r) + "\n");
+      if (html)
+        sinks.sections.push_back({r, k == 0 && r.ok ? picture(outcomes[i], s.picture) : ""});
     }
     if (sinks.failed()) stop = true;
     if (!keep_detail) outcomes[i] = Outcome{};  // the memory goes once written
   };
   detail::parallel_for(s.files.size(), s.threads, [&](std::size_t i) {
     if (stop) return;
-    Outcome o = fit_one(s.files[i], s, keep_detail);
+    Outcome o = fit_one(s.files[i], s, keep_detail || html);
     const std::lock_guard<std::mutex> guard(lock);
     outcomes[i] = std::move(o);
     done[i] = 1;
@@ -564,7 +604,8 @@ std::string result_table(const FitResult& r, const FitDetail& d) {
 
 // Writes the outputs of the one input (picture, table) and completes every
 // output file. An output of a failed fit is dropped, leaving its old file.
-bool write_outputs(Sinks& sinks, const std::vector<Outcome>& outcomes) {
+bool write_outputs(Sinks& sinks, const std::vector<Outcome>& outcomes,
+                   const PictureOptions& options) {
   const bool fitted = outcomes.size() == 1 && outcomes[0].result.ok;
   // The block maxima are written even when their fit fails.
   const bool maxima = outcomes.size() == 1 && !outcomes[0].maxima.empty();
@@ -573,15 +614,21 @@ bool write_outputs(Sinks& sinks, const std::vector<Outcome>& outcomes) {
   if (fitted && !sinks.failed()) {
     const Outcome& o = outcomes[0];
     if (sinks.result != nullptr) sinks.result->write(result_table(o.result, o.detail));
-    if (sinks.svg != nullptr) {
-      const PlotData plot{o.detail.centres, o.detail.densities, o.detail.minimum, o.detail.dx,
-                          o.detail.sorted};
-      sinks.svg->write(render_svg(o.result, plot));
+    const bool drawn = sinks.svg != nullptr || sinks.png != nullptr || sinks.pdf != nullptr;
+    const std::string svg = drawn ? picture(o, options) : std::string();
+    if (sinks.svg != nullptr) sinks.svg->write(svg);
+    for (const auto& [sink, format] : {std::pair{sinks.png, "png"}, std::pair{sinks.pdf, "pdf"}}) {
+      if (sink == nullptr) continue;
+      std::string bytes;
+      if (render_image(svg, format, bytes)) sink->write(bytes);
+      else sink->fail(EIO);  // the renderer has said why
     }
   }
+  if (sinks.html != nullptr && !sinks.failed()) sinks.html->write(render_html(sinks.sections));
   bool ok = !sinks.failed();
   for (const auto& f : sinks.files) {
-    const bool per_input = f.get() == sinks.svg || f.get() == sinks.result;
+    const bool per_input = f.get() == sinks.svg || f.get() == sinks.result ||
+                           f.get() == sinks.png || f.get() == sinks.pdf;
     const bool written = f.get() == sinks.maxima ? maxima : fitted || !per_input;
     if (!f->commit(ok && written)) ok = false;
   }
@@ -595,11 +642,11 @@ int run_fit(Settings& s) {
   // One file uses the threads for its bootstrap; several share them out.
   s.fit.threads = s.files.size() == 1 ? s.threads : 1;
   if (s.plan) s.plan->csv.threads = s.fit.threads;
-  const bool keep_detail =
-      sinks.svg != nullptr || sinks.result != nullptr || sinks.maxima != nullptr;
+  const bool keep_detail = sinks.svg != nullptr || sinks.result != nullptr ||
+                           sinks.maxima != nullptr || sinks.png != nullptr || sinks.pdf != nullptr;
   std::vector<Outcome> outcomes;
   const bool fit_failed = fit_all(s, sinks, outcomes, keep_detail);
-  const bool written = write_outputs(sinks, outcomes);
+  const bool written = write_outputs(sinks, outcomes, s.picture);
   return fit_failed || !written ? 1 : 0;
 }
 

@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "korvalinde/cli/dated_render.hpp"
+#include "korvalinde/cli/report.hpp"
 
 namespace korvalinde::cli {
 
@@ -32,8 +33,15 @@ Json with_estimate(Json j, const Estimate& e) {
 }
 
 Json gof_json(const Gof& g) {
-  return Json{{"ks", number(g.ks)},   {"cvm", number(g.cvm)},         {"ad", number(g.ad)},
+  Json j{{"ks", number(g.ks)},   {"cvm", number(g.cvm)},         {"ad", number(g.ad)},
               {"chi2", number(g.chi2)}, {"chi2_df", g.chi2_df}, {"chi2_p", number(g.chi2_p)}};
+  if (!g.p_method.empty()) {
+    j["ks_p"] = number(g.ks_p);
+    j["cvm_p"] = number(g.cvm_p);
+    j["ad_p"] = number(g.ad_p);
+    j["p_method"] = g.p_method;
+  }
+  return j;
 }
 
 // The shape's interval: delta-method bounds, and for mle profile ones.
@@ -162,6 +170,7 @@ Json to_json(const FitResult& r) {
     j["gumbel_test"] = std::move(g);
   }
   if (r.pot) j["pot"] = pot_json(*r.pot);
+  if (const auto methods = ranked_methods(r); !methods.empty()) j["headline"] = methods[0].name;
   return j;
 }
 

@@ -10,8 +10,9 @@
 
 namespace korvalinde::cli {
 
-// {"file","ok":true,"n","min","max","bins","width","m","ls","mle","lmom"} with
-// one object per method that ran, or {"file","ok":false,"error"}.
+// {"file","ok":true,"n","min","max","bins","width","m","ls","mle","lmom",
+// "headline"} with one object per method that ran and the name of the
+// headline method, or {"file","ok":false,"error"}.
 nlohmann::ordered_json to_json(const FitResult& result);
 
 // to_json on one line, without a newline at the end. Bytes of the file name or

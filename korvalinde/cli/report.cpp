@@ -33,23 +33,6 @@ std::string with_interval(const Estimate& e) {
   return num(e.value) + " " + bounds(e.lower, e.upper);
 }
 
-struct Column {
-  std::string_view name;
-  const MethodResult* method;
-};
-
-// The period shown in the table: 100 when any method has it, else the largest.
-double shown_period(const std::vector<Column>& columns) {
-  double largest = kUndefined;
-  for (const Column& c : columns) {
-    for (const ReturnLevel& rl : c.method->return_levels) {
-      if (rl.period == 100) return 100;
-      if (std::isfinite(rl.period) && !(rl.period <= largest)) largest = rl.period;
-    }
-  }
-  return largest;
-}
-
 const ReturnLevel* find_period(const MethodResult& m, double period) {
   for (const ReturnLevel& rl : m.return_levels) {
     if (rl.period == period) return &rl;
@@ -63,10 +46,10 @@ class Table {
   void add(std::string label, std::vector<std::string> cells) {
     rows_.push_back({std::move(label), std::move(cells)});
   }
-  std::string render(const std::vector<Column>& columns) const {
+  std::string render(const std::vector<std::string_view>& columns) const {
     std::size_t label_width = 0;
     std::vector<std::size_t> widths(columns.size());
-    for (std::size_t i = 0; i < columns.size(); ++i) widths[i] = columns[i].name.size();
+    for (std::size_t i = 0; i < columns.size(); ++i) widths[i] = columns[i].size();
     for (const Row& r : rows_) {
       label_width = std::max(label_width, r.label.size());
       for (std::size_t i = 0; i < r.cells.size(); ++i) {
@@ -86,7 +69,7 @@ class Table {
       while (!s.empty() && s.back() == ' ') s.pop_back();
       out += s + "\n";
     };
-    line("", [&](std::size_t i) { return columns[i].name; });
+    line("", [&](std::size_t i) { return columns[i]; });
     for (const Row& r : rows_) line(r.label, [&](std::size_t i) { return r.cells[i]; });
     return out;
   }
@@ -120,6 +103,17 @@ std::string failure(const FitResult& r) {
   return file + ": error: " + error + "\n";
 }
 
+// How the methods' GOF p-values were computed, said once when they agree.
+std::string gof_p_method(const std::vector<MethodView>& columns) {
+  std::string said;
+  for (const MethodView& c : columns) {
+    const std::string& m = c.fit->gof.p_method;
+    if (m.empty() || said.find(m) != std::string::npos) continue;
+    append(said, said.empty() ? "" : "; ", m);
+  }
+  return said.empty() ? "none" : said;
+}
+
 }  // namespace
 
 std::string_view info_meaning(int info) {
@@ -144,6 +138,20 @@ std::string_view info_meaning(int info) {
       return "unknown code";
   }
 }
+
+std::vector<MethodView> ranked_methods(const FitResult& r) {
+  std::vector<MethodView> v;
+  if (r.mle.present) v.push_back({"mle", "maximum likelihood", &r.mle});
+  if (r.lmom.present) v.push_back({"lmom", "L-moments", &r.lmom});
+  if (r.ls.present) v.push_back({"ls", "histogram least squares", &r.ls});
+  return v;
+}
+
+double values_per_bin(const FitResult& r) {
+  return r.bins > 0 ? static_cast<double>(r.n) / r.bins : kUndefined;
+}
+
+std::string dpa_cut_label(double prob) { return concat("DPA_CUT (", num(prob), " quantile)"); }
 
 // A profile-likelihood interval; a bound that does not exist reads "none".
 std::string profile_bounds(const ProfileInterval& p, int digits = 6) {
@@ -201,15 +209,13 @@ std::string format_report(const FitResult& r) {
   out += "  bins " + std::to_string(r.bins) + "   width " + num(r.width) + "   cells " +
          std::to_string(r.m) + "\n";
 
-  std::vector<Column> columns;
-  if (r.ls.present) columns.push_back({"ls", &r.ls});
-  if (r.mle.present) columns.push_back({"mle", &r.mle});
-  if (r.lmom.present) columns.push_back({"lmom", &r.lmom});
+  const std::vector<MethodView> columns = ranked_methods(r);
   if (columns.empty()) return out + pot_report(r);
+  append(out, "  headline: ", columns[0].title, " (", columns[0].name, ")\n");
 
   auto cells = [&](auto cell) {
     std::vector<std::string> v;
-    for (const Column& c : columns) v.push_back(cell(*c.method));
+    for (const MethodView& c : columns) v.push_back(cell(*c.fit));
     return v;
   };
   Table t;
@@ -218,36 +224,49 @@ std::string format_report(const FitResult& r) {
 
   // The DPA_CUT probability is the same for every method; label it once.
   double prob = kUndefined;
-  for (const Column& c : columns) {
-    if (std::isfinite(c.method->prob)) prob = c.method->prob;
+  for (const MethodView& c : columns) {
+    if (std::isfinite(c.fit->prob)) prob = c.fit->prob;
   }
-  t.add("DPA_CUT p=" + num(prob),
-        cells([](const MethodResult& m) { return with_interval(m.quantile); }));
+  t.add(dpa_cut_label(prob), cells([](const MethodResult& m) { return with_interval(m.quantile); }));
 
-  const double period = shown_period(columns);
-  if (std::isfinite(period)) {
+  // Every period of any method, in the order given, with its 95% interval.
+  std::vector<double> periods;
+  for (const MethodView& c : columns) {
+    for (const ReturnLevel& rl : c.fit->return_levels) {
+      if (std::find(periods.begin(), periods.end(), rl.period) == periods.end())
+        periods.push_back(rl.period);
+    }
+  }
+  for (double period : periods) {
     t.add("level T=" + num(period), cells([&](const MethodResult& m) {
             const ReturnLevel* rl = find_period(m, period);
             return rl ? with_interval(rl->level) : std::string("-");
           }));
   }
-  for (const Column& c : columns) {
-    if (c.method->level) {
-      t.add("period of x=" + num(*c.method->level),
+  for (const MethodView& c : columns) {
+    if (c.fit->level) {
+      t.add("period of x=" + num(*c.fit->level),
             cells([](const MethodResult& m) { return num(m.level_period); }));
       break;
     }
   }
-  t.add("KS D", cells([](const MethodResult& m) { return num(m.gof.ks); }));
-  t.add("CvM W^2", cells([](const MethodResult& m) { return num(m.gof.cvm); }));
-  t.add("AD A^2", cells([](const MethodResult& m) { return num(m.gof.ad); }));
+  auto p_value = [](double p) { return format_number(p, 3); };
+  t.add("KS D", cells([&](const MethodResult& m) {
+          return concat(num(m.gof.ks), " (p ", p_value(m.gof.ks_p), ")");
+        }));
+  t.add("CvM W^2", cells([&](const MethodResult& m) {
+          return concat(num(m.gof.cvm), " (p ", p_value(m.gof.cvm_p), ")");
+        }));
+  t.add("AD A^2", cells([&](const MethodResult& m) {
+          return concat(num(m.gof.ad), " (p ", p_value(m.gof.ad_p), ")");
+        }));
   t.add("chi2 p", cells([](const MethodResult& m) {
           if (!std::isfinite(m.gof.chi2_p)) return std::string("-");
           return format_number(m.gof.chi2_p, 4) + " (df " + std::to_string(m.gof.chi2_df) + ")";
         }));
 
   const bool any_boot = std::any_of(columns.begin(), columns.end(),
-                                    [](const Column& c) { return c.method->boot.has_value(); });
+                                    [](const MethodView& c) { return c.fit->boot.has_value(); });
   if (any_boot) {
     auto boot = [&](auto cell) {
       return cells(
@@ -260,7 +279,7 @@ std::string format_report(const FitResult& r) {
     t.add("  b 95%", boot([](const Boot& b) { return bounds(b.b.lower, b.b.upper); }));
     t.add("  DPA_CUT 95%",
           boot([](const Boot& b) { return bounds(b.quantile.lower, b.quantile.upper); }));
-    if (std::isfinite(period)) {
+    for (double period : periods) {
       t.add("  level T=" + num(period) + " 95%", cells([&](const MethodResult& m) {
               if (!m.boot) return std::string("-");
               for (std::size_t i = 0; i < m.return_levels.size(); ++i) {
@@ -275,7 +294,10 @@ std::string format_report(const FitResult& r) {
     t.add("  CvM p", boot([](const Boot& b) { return format_number(b.cvm_p, 4); }));
     t.add("  AD p", boot([](const Boot& b) { return format_number(b.ad_p, 4); }));
   }
-  out += t.render(columns);
+  std::vector<std::string_view> names;
+  for (const MethodView& c : columns) names.push_back(c.name);
+  out += t.render(names);
+  append(out, "  95% intervals from the standard errors; p-values: ", gof_p_method(columns), "\n");
 
   if (r.ls.present) {
     out += "  ls:   SERROR " + num(r.ls.serror) + "   RERROR " + num(r.ls.rerror) + "   L2 norm " +
@@ -283,12 +305,23 @@ std::string format_report(const FitResult& r) {
     out += "        INFO " + std::to_string(r.ls.info) + " (" +
            std::string(info_meaning(r.ls.info)) + "), " + std::to_string(r.ls.nfev) +
            " residual evaluations\n";
+    const double per_bin = values_per_bin(r);
+    if (per_bin < kLsValuesPerBin) {
+      append(out, "        warning: ", format_number(per_bin, 3),
+             " values per bin on average: the ls result depends strongly on --bins\n");
+    }
   }
   if (r.mle.present) {
     out += "  mle:  log-likelihood " + num(r.mle.loglik) + ", " + std::to_string(r.mle.iterations) +
            " iterations\n";
   }
-  out += gev_report(r, period);
+  // The GEV lines give one period: 100 when asked for, else the largest.
+  double gev_period = kUndefined;
+  for (double t : periods) {
+    if (t == 100 || !(t <= gev_period)) gev_period = t;
+    if (t == 100) break;
+  }
+  out += gev_report(r, gev_period);
   return out + pot_report(r);
 }
 

@@ -1,9 +1,11 @@
 #include "korvalinde/cli/svg.hpp"
 
 #include <algorithm>
+#include <boost/math/special_functions/beta.hpp>
 #include <cmath>
 #include <utility>
 
+#include "korvalinde/cli/report.hpp"
 #include "korvalinde/cli/text.hpp"
 #include "korvalinde/dist/gumbel.hpp"
 #include "korvalinde/dist/normal.hpp"
@@ -18,9 +20,9 @@ constexpr std::size_t kMaxBars = 600;       // cells are merged beyond this
 constexpr int kCurvePoints = 240;
 
 // Layout in pixels: three panels side by side under a title, a legend below.
-constexpr double kPanelWidth = 500, kPanelHeight = 440, kTitleHeight = 36, kLegendHeight = 64;
+constexpr double kPanelWidth = 400, kPanelHeight = 440, kTitleHeight = 36, kLegendHeight = 64;
 constexpr double kWidth = 3 * kPanelWidth, kHeight = kTitleHeight + kPanelHeight + kLegendHeight;
-constexpr double kLeft = 70, kRight = 28, kTop = 30, kBottom = 48;
+constexpr double kLeft = 70, kRight = 20, kTop = 30, kBottom = 48;
 // A white outline drawn under a label keeps it readable over lines.
 constexpr const char* kHalo = " fill=\"none\" stroke=\"#fff\" stroke-width=\"3\"";
 constexpr double kCharWidth = 0.58;  // average advance of a character, in font sizes
@@ -29,7 +31,16 @@ struct Method {
   const char* name;
   const char* colour;
   const MethodResult* fit;
+  bool headline = false;
 };
+
+// The headline method's curve is bold; the others recede.
+std::string curve_style(const Method& me) {
+  return me.headline
+             ? concat("fill=\"none\" stroke=\"", me.colour, "\" stroke-width=\"3\"")
+             : concat("fill=\"none\" stroke=\"", me.colour,
+                      "\" stroke-width=\"1.5\" stroke-opacity=\"0.6\" stroke-dasharray=\"7 4\"");
+}
 
 bool usable(const MethodResult& m) {
   return m.present && std::isfinite(m.a) && std::isfinite(m.b) && m.b > 0;
@@ -87,6 +98,7 @@ struct Range {
 struct Axis {
   Ticks ticks;
   bool log = false;
+  std::vector<std::string> names;  // labels of ticks.values, when not the values themselves
   double p0 = 0, p1 = 1;  // pixels of ticks.lo and ticks.hi
   double map(double v) const {
     double lo = ticks.lo, hi = ticks.hi;
@@ -95,23 +107,6 @@ struct Axis {
     return std::isfinite(p) ? std::clamp(p, -kPixelLimit, kPixelLimit) : NAN;
   }
 };
-
-// Ticks of a log axis at 1, 2 and 5 times powers of ten (only the powers of
-// ten over many decades), from lo to hi.
-Ticks log_ticks(double lo, double hi) {
-  Ticks t;
-  t.lo = lo;
-  t.hi = hi;
-  const bool decades_only = std::log10(hi / lo) > 3.01;
-  for (double decade = std::pow(10, std::floor(std::log10(lo))); decade <= hi; decade *= 10) {
-    for (double f : {1.0, 2.0, 5.0}) {
-      if (decades_only && f != 1) continue;
-      const double v = f * decade;
-      if (v >= lo * (1 - 1e-12) && v <= hi * (1 + 1e-12)) t.values.push_back(v);
-    }
-  }
-  return t;
-}
 
 // The smallest 1-2-5 value at or above v.
 double nice_ceiling(double v) {
@@ -132,32 +127,7 @@ std::string tick_label(double v, double step, double largest) {
   return format_number(v, std::clamp(exponent - step_exponent + 1, 1, 17), "");
 }
 
-// Text of the picture, escaped for XML character data and attributes.
-std::string escape(std::string_view s) {
-  std::string out;
-  for (char c : printable(s)) {
-    switch (c) {
-      case '&':
-        out += "&amp;";
-        break;
-      case '<':
-        out += "&lt;";
-        break;
-      case '>':
-        out += "&gt;";
-        break;
-      case '"':
-        out += "&quot;";
-        break;
-      case '\'':
-        out += "&apos;";
-        break;
-      default:
-        out += c;
-    }
-  }
-  return out;
-}
+std::string escape(std::string_view s) { return escape_xml(s); }
 
 // At most `limit` characters of s (whole UTF-8 sequences), with "..." when cut.
 std::string shorten(const std::string& s, std::size_t limit) {
@@ -169,6 +139,12 @@ std::string shorten(const std::string& s, std::size_t limit) {
 }
 
 std::string px(double v) { return format_fixed(v, 1); }
+
+// The name after the last slash ("-" stays "-").
+std::string base_name(const std::string& path) {
+  const std::size_t slash = path.find_last_of('/');
+  return slash == std::string::npos || slash + 1 == path.size() ? path : path.substr(slash + 1);
+}
 
 class Svg {
  public:
@@ -238,12 +214,19 @@ struct Panel {
     s.text(left(), y0 + 18, title, "font-size=\"14\" font-weight=\"bold\"");
     double largest = 0;
     for (double v : x.ticks.values) largest = std::max(largest, std::fabs(v));
-    for (double v : x.ticks.values) {
+    double last_right = -kPixelLimit;
+    for (std::size_t i = 0; i < x.ticks.values.size(); ++i) {
+      const double v = x.ticks.values[i];
       const double p = x.map(v);
       s.line(p, top(), p, bottom(), "stroke=\"#e6e6e6\"");
       s.line(p, bottom(), p, bottom() + 5, "stroke=\"#333\"");
-      const std::string label =
-          x.log ? format_number(v, 6, "") : tick_label(v, x.ticks.step, largest);
+      const std::string label = i < x.names.size() ? x.names[i]
+                                : x.log            ? format_number(v, 6, "")
+                                                   : tick_label(v, x.ticks.step, largest);
+      // A label that would run into the one before it is left out.
+      const double half = 6 * kCharWidth * static_cast<double>(label.size()) + 3;
+      if (p - half < last_right) continue;
+      last_right = p + half;
       s.text(p, bottom() + 18, label, "text-anchor=\"middle\"");
     }
     largest = 0;
@@ -308,24 +291,60 @@ void dots(Svg& s, const std::vector<std::pair<double, double>>& points) {
   s.path(d, "stroke=\"#444\" stroke-width=\"3.2\" stroke-linecap=\"round\" fill=\"none\"");
 }
 
-void histogram_panel(Svg& s, double x0, const PlotData& data, const std::vector<Method>& methods) {
-  const std::size_t m = std::min(data.centres.size(), data.densities.size());
-  double minimum = data.minimum, dx = data.dx;
-  if ((!std::isfinite(minimum) || !std::isfinite(dx) || !(dx > 0)) && m >= 2) {
-    dx = data.centres[1] - data.centres[0];
-    minimum = data.centres[0] - dx / 2;
-  }
-  const bool bars = m > 0 && std::isfinite(minimum) && std::isfinite(dx) && dx > 0;
+// Bars of the picture's own histogram: from the raw sample with the
+// Freedman-Diaconis width 2 IQR n^(-1/3) (at most kMaxBars of them), so an
+// empty stretch of the data shows as empty; the fit's cells only without a
+// sample.
+struct Bars {
+  double left = 0, width = 0;
+  std::vector<double> heights;  // densities
+};
 
+Bars sample_bars(const PlotData& data) {
+  Bars bars;
+  const std::size_t n = data.sorted.size();
+  if (n >= 2 && std::isfinite(data.sorted.front()) && std::isfinite(data.sorted.back()) &&
+      data.sorted.back() > data.sorted.front()) {
+    const double lo = data.sorted.front(), hi = data.sorted.back(), range = hi - lo;
+    const double nd = static_cast<double>(n);
+    const double iqr = data.sorted[(3 * n) / 4] - data.sorted[n / 4];
+    double width = 2 * iqr / std::cbrt(nd);
+    if (!(width > 0) || !std::isfinite(width)) width = range / std::ceil(std::sqrt(nd));
+    const auto count = static_cast<std::size_t>(
+        std::clamp(std::ceil(range / width), 1.0, static_cast<double>(kMaxBars)));
+    bars.left = lo;
+    bars.width = range / static_cast<double>(count);
+    bars.heights.assign(count, 0);
+    for (double v : data.sorted) {
+      const auto i = std::min(count - 1, static_cast<std::size_t>((v - lo) / bars.width));
+      bars.heights[i] += 1;
+    }
+    for (double& h : bars.heights) h /= nd * bars.width;
+    return bars;
+  }
+  const std::size_t m = std::min(data.centres.size(), data.densities.size());
+  if (m >= 1 && std::isfinite(data.minimum) && data.dx > 0) {
+    const std::size_t group = (m + kMaxBars - 1) / kMaxBars;  // merged, keeping the area
+    bars.left = data.minimum;
+    bars.width = data.dx * static_cast<double>(group);
+    for (std::size_t i = 0; i < m; i += group) {
+      const std::size_t end = std::min(m, i + group);
+      double sum = 0;
+      for (std::size_t k = i; k < end; ++k) sum += data.densities[k];
+      bars.heights.push_back(sum / static_cast<double>(group));
+    }
+  }
+  return bars;
+}
+
+void histogram_panel(Svg& s, double x0, const PlotData& data, const std::vector<Method>& methods,
+                     const std::string& value) {
+  const Bars bars = sample_bars(data);
   Range xr, yr;
   yr.add(0);
-  if (bars) {
-    xr.add(minimum);
-    xr.add(minimum + static_cast<double>(m) * dx);
-  }
-  if (!data.sorted.empty()) {
-    xr.add(data.sorted.front());
-    xr.add(data.sorted.back());
+  if (!bars.heights.empty()) {
+    xr.add(bars.left);
+    xr.add(bars.left + bars.width * static_cast<double>(bars.heights.size()));
   }
   for (const Method& me : methods) {
     if (xr.empty() && usable(*me.fit)) {
@@ -334,18 +353,9 @@ void histogram_panel(Svg& s, double x0, const PlotData& data, const std::vector<
     }
   }
   for (const Method& me : methods) xr.extend(me.fit->quantile.value, 0.5);
-
-  // Cells merged into groups of equal size keep the area under the bars.
-  const std::size_t group = bars ? (m + kMaxBars - 1) / kMaxBars : 1;
-  std::vector<std::pair<double, double>> cells;  // left edge, density
   double top = 0;
-  for (std::size_t i = 0; bars && i < m; i += group) {
-    const std::size_t end = std::min(m, i + group);
-    double sum = 0;
-    for (std::size_t k = i; k < end; ++k) sum += data.densities[k];
-    const double y = sum / static_cast<double>(end - i);
-    cells.emplace_back(minimum + static_cast<double>(i) * dx, y);
-    if (std::isfinite(y)) top = std::max(top, y);
+  for (double h : bars.heights) {
+    if (std::isfinite(h)) top = std::max(top, h);
   }
   yr.add(top);
   double peak = 0;
@@ -354,104 +364,124 @@ void histogram_panel(Svg& s, double x0, const PlotData& data, const std::vector<
   }
   yr.add(top > 0 ? std::min(peak, 3 * top) : peak);
   if (xr.empty()) xr.add(0), xr.add(1);
+  // Head room above the bars for the DPA_CUT labels.
+  const double labels = 1 + 0.06 * static_cast<double>(methods.size());
   const Panel p(x0, kTitleHeight, nice_ticks(xr.lo, xr.hi), false,
-                nice_ticks(0, std::max(yr.hi * 1.05, 0.0)), "clip-a");
-  p.frame(s, "Histogram and fitted densities", "value", "density");
+                nice_ticks(0, std::max(yr.hi * 1.05 * labels, 0.0)), "clip-a");
+  p.frame(s, "Histogram and fitted densities", value, "density");
   p.begin_clip(s);
 
   std::string d;
-  for (std::size_t g = 0; g < cells.size(); ++g) {
-    const double left = p.x.map(cells[g].first);
-    const double right = p.x.map(minimum + static_cast<double>(std::min(m, (g + 1) * group)) * dx);
-    const double base = p.y.map(0), height = p.y.map(cells[g].second);
+  for (std::size_t g = 0; g < bars.heights.size(); ++g) {
+    if (!(bars.heights[g] > 0)) continue;
+    const double left = p.x.map(bars.left + static_cast<double>(g) * bars.width);
+    const double right = p.x.map(bars.left + static_cast<double>(g + 1) * bars.width);
+    const double base = p.y.map(0), height = p.y.map(bars.heights[g]);
     if (!std::isfinite(left) || !std::isfinite(right) || !std::isfinite(height)) continue;
     append(d, "M", px(left), " ", px(base), "V", px(height), "H", px(right), "V", px(base), "Z");
   }
   // Outlines only where the bars are wide enough for them to show.
-  const bool outlined = group * dx * (p.x.p1 - p.x.p0) / (p.x.ticks.hi - p.x.ticks.lo) > 3;
+  const bool outlined = bars.width * (p.x.p1 - p.x.p0) / (p.x.ticks.hi - p.x.ticks.lo) > 3;
   s.path(d, outlined ? "fill=\"#cfd8e3\" stroke=\"#8c9bb0\" stroke-width=\"0.6\""
                      : "fill=\"#cfd8e3\" stroke=\"none\"");
 
-  for (const Method& me : methods) {
+  for (auto it = methods.rbegin(); it != methods.rend(); ++it) {  // the headline on top
+    const Method& me = *it;
     if (!usable(*me.fit)) continue;
     std::vector<std::pair<double, double>> curve;
     for (int i = 0; i <= kCurvePoints; ++i) {
       const double x = p.x.ticks.lo + (p.x.ticks.hi - p.x.ticks.lo) * i / kCurvePoints;
       curve.push_back(p.at(x, density(*me.fit, x)));
     }
-    s.polyline(curve, stroke(me.colour, 2));
+    s.polyline(curve, curve_style(me));
   }
   Panel::end_clip(s);
 
-  // DPA_CUT lines, labelled along the line, the labels of successive methods
-  // stacked so that close values stay readable; when the line is full they
-  // continue on its other side.
-  double offset = 6, side = -4;
+  // DPA_CUT lines, each labelled on a row of its own at the top of the panel,
+  // beside its line on the side with room.
+  double row = p.top() + 14;
   for (const Method& me : methods) {
     const double cut = me.fit->quantile.value;
     const double x = p.x.map(cut);
     if (!std::isfinite(cut) || !(x >= p.left() && x <= p.right())) continue;
-    s.line(x, p.top(), x, p.bottom(), stroke(me.colour, 1.4, "stroke-dasharray=\"6 4\""));
-    const std::string label = concat("DPA_CUT ", format_number(cut));
-    const double length = 11 * kCharWidth * static_cast<double>(label.size()) + 12;
-    if (offset + length > p.bottom() - p.top()) offset = 6, side = -side + 9;
-    const double y = p.bottom() - offset;
-    offset += length;
-    const std::string at = concat("transform=\"translate(", px(x + side), " ", px(y),
-                                  ") rotate(-90)\" font-size=\"11\"");
-    append(s.out, "<text ", at, kHalo, ">", label, "</text>\n<text ", at, " fill=\"", me.colour,
-           "\">", label, "</text>\n");
+    s.line(x, row + 3, x, p.bottom(),
+           stroke(me.colour, me.headline ? 1.6 : 1, "stroke-dasharray=\"6 4\""));
+    const std::string label = concat("DPA_CUT ", me.name, " ", format_number(cut));
+    const bool left_side = x > (p.left() + p.right()) / 2;
+    const std::string at = concat("font-size=\"11\" text-anchor=\"", left_side ? "end" : "start",
+                                  "\"");
+    const double tx = left_side ? x - 4 : x + 4;
+    s.text(tx, row, label, concat(at, kHalo));
+    s.text(tx, row, label, concat(at, " fill=\"", me.colour, "\""));
+    row += 14;
   }
 }
 
-void probability_panel(Svg& s, double x0, const PlotData& data, const std::vector<Method>& methods,
-                       const MethodResult* mle, const std::vector<std::size_t>& kept) {
+// The i-th (0-based) of n sorted uniforms is Beta(i + 1, n - i): its p-quantile.
+double order_quantile(std::size_t i, std::size_t n, double p) {
+  using namespace boost::math::policies;
+  using Quiet = policy<domain_error<ignore_error>, overflow_error<ignore_error>,
+                       evaluation_error<ignore_error>, pole_error<ignore_error>,
+                       rounding_error<ignore_error>>;
+  return boost::math::ibeta_inv(static_cast<double>(i + 1), static_cast<double>(n - i), p,
+                                Quiet());
+}
+
+// Observed against fitted quantiles of the headline fit, with the pointwise
+// 95% envelope of the order statistics under that fit (exact, from the Beta
+// law of uniform order statistics); the other methods as lines.
+void qq_panel(Svg& s, double x0, const PlotData& data, const std::vector<Method>& methods,
+              const std::vector<std::size_t>& kept, const std::string& value) {
   const std::size_t n = data.sorted.size();
-  Range yr, vr;
-  if (n > 0) {
-    yr.add(reduced(position(0, n)));
-    yr.add(reduced(position(n - 1, n)));
-    vr.add(data.sorted.front());
-    vr.add(data.sorted.back());
-  } else {
-    yr.add(-2);
-    yr.add(7);
+  const Method* head = !methods.empty() && usable(*methods[0].fit) ? &methods[0] : nullptr;
+  Range r;
+  if (n > 0) r.add(data.sorted.front()), r.add(data.sorted.back());
+  auto fitted = [&](double y) { return head->fit->a + head->fit->b * y; };
+  if (head && n > 0) {
+    r.extend(fitted(reduced(position(0, n))), 0.25);
+    r.extend(fitted(reduced(position(n - 1, n))), 0.25);
   }
-  for (const Method& me : methods) {
-    if (!usable(*me.fit)) continue;
-    if (vr.empty()) vr.add(me.fit->a + me.fit->b * yr.lo), vr.add(me.fit->a + me.fit->b * yr.hi);
-    vr.extend(me.fit->a + me.fit->b * yr.lo, 0.25);
-    vr.extend(me.fit->a + me.fit->b * yr.hi, 0.25);
-  }
-  if (vr.empty()) vr.add(0), vr.add(1);
-  const Panel p(x0, kTitleHeight, yr.ticks(), false, vr.ticks(), "clip-b");
-  p.frame(s, "Gumbel probability plot", "reduced variate -ln(-ln F)", "value");
+  if (r.empty()) r.add(0), r.add(1);
+  const Ticks t = r.ticks();
+  const Panel p(x0, kTitleHeight, t, false, t, "clip-b");
+  const std::string head_name = head ? concat(" (", head->name, ")") : std::string();
+  p.frame(s, "Q-Q plot with 95% envelope", concat("fitted ", value, head_name),
+          concat("observed ", value));
   p.begin_clip(s);
-  const double y0 = p.x.ticks.lo, y1 = p.x.ticks.hi;
-  if (mle && has_band(*mle)) {
+  if (head && n > 0) {
     std::vector<std::pair<double, double>> lower, upper;
-    for (int i = 0; i <= kCurvePoints / 2; ++i) {
-      const double y = y0 + (y1 - y0) * i / (kCurvePoints / 2);
-      const double q = mle->a + mle->b * y, h = band(*mle, y);
-      lower.push_back(p.at(y, q - h));
-      upper.push_back(p.at(y, q + h));
+    for (std::size_t i : kept) {
+      const double x = fitted(reduced(position(i, n)));
+      lower.push_back(p.at(x, fitted(reduced(order_quantile(i, n, 0.025)))));
+      upper.push_back(p.at(x, fitted(reduced(order_quantile(i, n, 0.975)))));
     }
-    band_polygon(s, lower, upper, "#d62728");
+    band_polygon(s, lower, upper, head->colour);
   }
-  for (const Method& me : methods) {
-    if (!usable(*me.fit)) continue;
-    s.polyline({p.at(y0, me.fit->a + me.fit->b * y0), p.at(y1, me.fit->a + me.fit->b * y1)},
-               stroke(me.colour, 2));
+  const double lo = t.lo, hi = t.hi;
+  for (auto it = methods.rbegin(); it != methods.rend(); ++it) {
+    const Method& me = *it;
+    if (!head || !usable(*me.fit)) continue;
+    // At the same probability: x = a_h + b_h y, y_m = a_m + b_m y.
+    auto line_at = [&](double x) {
+      const double y = (x - head->fit->a) / head->fit->b;
+      return p.at(x, me.fit->a + me.fit->b * y);
+    };
+    s.polyline({line_at(lo), line_at(hi)}, curve_style(me));
   }
   std::vector<std::pair<double, double>> points;
-  for (std::size_t i : kept) points.push_back(p.at(reduced(position(i, n)), data.sorted[i]));
+  if (head) {
+    for (std::size_t i : kept) points.push_back(p.at(fitted(reduced(position(i, n))), data.sorted[i]));
+  }
   dots(s, points);
   Panel::end_clip(s);
 }
 
+// Return levels against the Gumbel reduced variate -ln(-ln(1 - 1/T)), on
+// which a Gumbel fit is a straight line, labelled in return periods T.
 void return_level_panel(Svg& s, double x0, const PlotData& data, const std::vector<Method>& methods,
-                        const MethodResult* mle, const std::vector<std::size_t>& kept) {
+                        const std::vector<std::size_t>& kept, const std::string& value) {
   const std::size_t n = data.sorted.size();
+  const Method* head = !methods.empty() && usable(*methods[0].fit) ? &methods[0] : nullptr;
   double largest = 0;
   for (const Method& me : methods) {
     for (const ReturnLevel& rl : me.fit->return_levels) {
@@ -460,21 +490,21 @@ void return_level_panel(Svg& s, double x0, const PlotData& data, const std::vect
   }
   if (!(largest > 1.1)) largest = 1000;
   if (n > 0) largest = std::max(largest, 1 / (1 - position(n - 1, n)));
-  const double t_lo = 1.1, t_hi = nice_ceiling(largest);
+  const double t_hi = nice_ceiling(largest);
+  double y_lo = reduced_of_period(1.1);
+  if (n > 0) y_lo = std::min(y_lo, reduced(position(0, n)));
+  const double y_hi = reduced_of_period(t_hi);
 
   Range vr;
   if (n > 0) vr.add(data.sorted.front()), vr.add(data.sorted.back());
   for (const Method& me : methods) {
     if (!usable(*me.fit)) continue;
-    const double lo = me.fit->a + me.fit->b * reduced_of_period(t_lo);
-    const double hi = me.fit->a + me.fit->b * reduced_of_period(t_hi);
+    const double lo = me.fit->a + me.fit->b * y_lo, hi = me.fit->a + me.fit->b * y_hi;
     if (vr.empty()) vr.add(lo), vr.add(hi);
     vr.extend(lo, 0.25);
     vr.extend(hi, 0.5);
-    if (me.fit == mle && has_band(*mle)) {
-      vr.extend(hi + band(*mle, reduced_of_period(t_hi)), 0.5);
-    }
   }
+  if (head && has_band(*head->fit)) vr.extend(head->fit->a + head->fit->b * y_hi + band(*head->fit, y_hi), 0.5);
   // The --level value, with each method's return period of it.
   double level = kUndefined;
   for (const Method& me : methods) {
@@ -483,33 +513,45 @@ void return_level_panel(Svg& s, double x0, const PlotData& data, const std::vect
   if (vr.empty()) vr.add(level);
   vr.extend(level, 0.5);
   if (vr.empty()) vr.add(0), vr.add(1);
-  Ticks xt = log_ticks(1, t_hi);
-  const Panel p(x0, kTitleHeight, std::move(xt), true, vr.ticks(), "clip-c");
-  p.frame(s, "Return levels", "return period T", "return level");
+
+  Ticks xt;
+  xt.lo = y_lo;
+  xt.hi = y_hi;
+  std::vector<std::string> names;
+  for (double decade = 1; decade <= t_hi * 1.0001; decade *= 10) {
+    for (double f : {1.0, 2.0, 5.0}) {
+      const double period = f * decade;
+      if (period < 2 || period > t_hi * 1.0001) continue;
+      // Labels 2-5-10 over few decades, only the decades over many.
+      if (f != 1 && t_hi > 1e4) continue;
+      xt.values.push_back(reduced_of_period(period));
+      names.push_back(format_number(period, 6, ""));
+    }
+  }
+  Panel p(x0, kTitleHeight, std::move(xt), false, vr.ticks(), "clip-c");
+  p.x.names = std::move(names);
+  p.frame(s, "Return levels", "return period T (Gumbel reduced-variate scale)",
+          concat("return ", value));
   p.begin_clip(s);
 
-  std::vector<double> periods;
-  for (int i = 0; i <= kCurvePoints; ++i) {
-    periods.push_back(t_lo * std::pow(t_hi / t_lo, static_cast<double>(i) / kCurvePoints));
-  }
-  if (mle && has_band(*mle)) {
+  if (head && has_band(*head->fit)) {
     std::vector<std::pair<double, double>> lower, upper;
-    for (double t : periods) {
-      const double y = reduced_of_period(t);
-      const double q = mle->a + mle->b * y, h = band(*mle, y);
-      lower.push_back(p.at(t, q - h));
-      upper.push_back(p.at(t, q + h));
+    for (int i = 0; i <= kCurvePoints / 4; ++i) {
+      const double y = y_lo + (y_hi - y_lo) * i / (kCurvePoints / 4);
+      const double q = head->fit->a + head->fit->b * y, h = band(*head->fit, y);
+      lower.push_back(p.at(y, q - h));
+      upper.push_back(p.at(y, q + h));
     }
-    band_polygon(s, lower, upper, "#d62728");
+    band_polygon(s, lower, upper, head->colour);
   }
-  for (const Method& me : methods) {
+  for (auto it = methods.rbegin(); it != methods.rend(); ++it) {
+    const Method& me = *it;
     if (!usable(*me.fit)) continue;
-    std::vector<std::pair<double, double>> curve;
-    for (double t : periods) curve.push_back(p.at(t, me.fit->a + me.fit->b * reduced_of_period(t)));
-    s.polyline(curve, stroke(me.colour, 2));
+    s.polyline({p.at(y_lo, me.fit->a + me.fit->b * y_lo), p.at(y_hi, me.fit->a + me.fit->b * y_hi)},
+               curve_style(me));
   }
   std::vector<std::pair<double, double>> points;
-  for (std::size_t i : kept) points.push_back(p.at(1 / (1 - position(i, n)), data.sorted[i]));
+  for (std::size_t i : kept) points.push_back(p.at(reduced(position(i, n)), data.sorted[i]));
   dots(s, points);
   const double ly = p.y.map(level);
   std::string label;
@@ -520,7 +562,7 @@ void return_level_panel(Svg& s, double x0, const PlotData& data, const std::vect
       if (!me.fit->level) continue;
       const double t = me.fit->level_period;
       append(label, " ", format_number(t), " (", me.name, ")");
-      const auto [cx, cy] = p.at(t, level);
+      const auto [cx, cy] = p.at(reduced_of_period(t), level);
       if (std::isfinite(cx) && std::isfinite(cy)) {
         append(s.out, "<circle cx=\"", px(cx), "\" cy=\"", px(cy), "\" r=\"4\" fill=\"", me.colour,
                "\" stroke=\"#fff\"/>\n");
@@ -537,34 +579,37 @@ void return_level_panel(Svg& s, double x0, const PlotData& data, const std::vect
 
 // The legend below the panels: the methods with their parameters on the
 // first row, the other marks on the second.
-void legend(Svg& s, const std::vector<Method>& methods, const MethodResult* mle, double prob) {
+void legend(Svg& s, const std::vector<Method>& methods, double prob) {
   const double y = kTitleHeight + kPanelHeight + 16;
   double x = kLeft;
   for (const Method& me : methods) {
-    s.line(x, y - 4, x + 28, y - 4, stroke(me.colour, 2.5));
-    const std::string label =
-        concat(me.name, ": a = ", format_number(me.fit->a), ", b = ", format_number(me.fit->b));
-    s.text(x + 36, y, label);
-    x += 36 + 7.2 * static_cast<double>(label.size()) + 40;
+    s.line(x, y - 4, x + 28, y - 4, curve_style(me));
+    const std::string label = concat(me.name, me.headline ? " (headline)" : "", ": a = ",
+                                     format_number(me.fit->a), ", b = ", format_number(me.fit->b));
+    s.text(x + 36, y, label, me.headline ? "font-weight=\"bold\"" : "");
+    x += 36 + 7.2 * static_cast<double>(label.size()) + 30;
   }
   const double y2 = y + 24;
   x = kLeft;
   append(s.out, "<rect x=\"", px(x), "\" y=\"", px(y2 - 12),
          "\" width=\"28\" height=\"12\" fill=\"#cfd8e3\" stroke=\"#8c9bb0\"/>\n");
-  s.text(x + 36, y2, "histogram density");
-  x += 200;
+  s.text(x + 36, y2, "histogram (Freedman-Diaconis bins)");
+  x += 270;
   s.path(concat("M", px(x + 14), " ", px(y2 - 5), "h0"),
          "stroke=\"#444\" stroke-width=\"5\" stroke-linecap=\"round\"");
   s.text(x + 36, y2, "observations, F = (i - 0.44)/(n + 0.12)");
-  x += 340;
+  x += 310;
   s.line(x, y2 - 12, x, y2 + 2, stroke("#333", 1.4, "stroke-dasharray=\"6 4\""));
   s.line(x + 14, y2 - 12, x + 14, y2 + 2, stroke("#333", 1.4, "stroke-dasharray=\"6 4\""));
   s.text(x + 36, y2, concat("DPA_CUT at p = ", format_number(prob)));
-  x += 220;
-  if (mle && has_band(*mle)) {
+  x += 180;
+  if (!methods.empty() && usable(*methods[0].fit)) {
+    const Method& head = methods[0];
     append(s.out, "<rect x=\"", px(x), "\" y=\"", px(y2 - 12),
-           "\" width=\"28\" height=\"12\" fill=\"#d62728\" fill-opacity=\"0.15\"/>\n");
-    s.text(x + 36, y2, "mle 95% band (delta method)");
+           "\" width=\"28\" height=\"12\" fill=\"", head.colour, "\" fill-opacity=\"0.15\"/>\n");
+    s.text(x + 36, y2,
+           concat(head.name, " 95%: envelope (Q-Q)",
+                  has_band(*head.fit) ? ", delta-method band (levels)" : ""));
   }
 }
 
@@ -628,7 +673,7 @@ std::vector<std::size_t> thin_indices(std::size_t n, std::size_t max_points, std
   return kept;
 }
 
-std::string render_svg(const FitResult& r, const PlotData& data) {
+std::string render_svg(const FitResult& r, const PlotData& data, const PictureOptions& options) {
   if (!r.ok) {
     Svg s;
     s.out = header(80);
@@ -637,10 +682,10 @@ std::string render_svg(const FitResult& r, const PlotData& data) {
     return concat(s.out, "</svg>\n");
   }
   std::vector<Method> methods;
-  if (r.ls.present) methods.push_back({"ls", "#1f77b4", &r.ls});
-  if (r.mle.present) methods.push_back({"mle", "#d62728", &r.mle});
-  if (r.lmom.present) methods.push_back({"lmom", "#2ca02c", &r.lmom});
-  const MethodResult* mle = r.mle.present ? &r.mle : nullptr;
+  for (const MethodView& v : ranked_methods(r)) {
+    const char* colour = v.name == "mle" ? "#d62728" : v.name == "lmom" ? "#2ca02c" : "#1f77b4";
+    methods.push_back({v.name.data(), colour, v.fit, methods.empty()});
+  }
   double prob = kUndefined;
   for (const Method& me : methods) {
     if (std::isfinite(me.fit->prob)) prob = me.fit->prob;
@@ -648,15 +693,18 @@ std::string render_svg(const FitResult& r, const PlotData& data) {
 
   Svg s;
   s.out = header(kHeight);
+  const std::string title = options.title.empty() ? base_name(r.file) : options.title;
+  const std::string value =
+      options.units.empty() ? std::string("level") : concat("level (", options.units, ")");
   s.text(16, 24,
-         concat(shorten(printable(r.file), 120), "   (n = ", std::to_string(r.n),
+         concat(shorten(printable(title), 120), "   (n = ", std::to_string(r.n),
                 ", bins = ", std::to_string(r.bins), ", cells = ", std::to_string(r.m), ")"),
          "font-size=\"15\" font-weight=\"bold\"");
   const std::vector<std::size_t> kept = thin_indices(data.sorted.size());
-  histogram_panel(s, 0, data, methods);
-  probability_panel(s, kPanelWidth, data, methods, mle, kept);
-  return_level_panel(s, 2 * kPanelWidth, data, methods, mle, kept);
-  legend(s, methods, mle, prob);
+  histogram_panel(s, 0, data, methods, value);
+  qq_panel(s, kPanelWidth, data, methods, kept, value);
+  return_level_panel(s, 2 * kPanelWidth, data, methods, kept, value);
+  legend(s, methods, prob);
   return concat(s.out, "</svg>\n");
 }
 

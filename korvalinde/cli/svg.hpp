@@ -21,10 +21,17 @@ struct PlotData {
   std::span<const double> sorted;     // the sample in ascending order
 };
 
+// What the user names in the picture.
+struct PictureOptions {
+  std::string title;  // default: the file's base name
+  std::string units;  // of the values, shown on their axes
+};
+
 // The document; small (well under 300 KB) for any sample size or cell count,
 // since points and cells are thinned. A failed fit gives a picture of the
 // error message.
-std::string render_svg(const FitResult& result, const PlotData& data);
+std::string render_svg(const FitResult& result, const PlotData& data,
+                       const PictureOptions& options = {});
 
 // Axis ticks at a "nice" step (1, 2 or 5 times a power of ten), about
 // `target` of them, from a multiple of the step at or below lo to one at or

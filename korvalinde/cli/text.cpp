@@ -80,4 +80,30 @@ std::string printable(std::string_view s) {
   return out;
 }
 
+std::string escape_xml(std::string_view s) {
+  std::string out;
+  for (char c : printable(s)) {
+    switch (c) {
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      case '\'':
+        out += "&apos;";
+        break;
+      default:
+        out += c;
+    }
+  }
+  return out;
+}
+
 }  // namespace korvalinde::cli

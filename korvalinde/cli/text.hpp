@@ -35,4 +35,7 @@ std::string concat(const Pieces&... pieces) {
 // result is safe on a terminal and in XML character data.
 std::string printable(std::string_view s);
 
+// printable(s) with & < > " ' escaped, for XML and HTML text and attributes.
+std::string escape_xml(std::string_view s);
+
 }  // namespace korvalinde::cli

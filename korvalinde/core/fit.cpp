@@ -10,6 +10,7 @@
 #include "korvalinde/stats/analyze.hpp"
 #include "korvalinde/stats/bootstrap.hpp"
 #include "korvalinde/stats/estimate.hpp"
+#include "korvalinde/stats/gof_null.hpp"
 #include "korvalinde/detail/sort.hpp"
 #include "korvalinde/dist/normal.hpp"
 #include "korvalinde/stats/gev.hpp"
@@ -95,6 +96,14 @@ FitResult fit_sample_sorting(std::span<double> values, const FitOptions& options
                            dist::normal_two_sided(options.confidence)};
   const double crit = dist::chi2_1_quantile(options.confidence);
   const int bins = options.bins;
+  const stats::Refit ls_refit = [bins](std::span<const double> s, double& a, double& b) {
+    LsWorkspace w;
+    const LsFit f = fit_ls(s, bins, w);
+    a = f.a;
+    b = f.b;
+    return f.status == LsFit::Status::Ok;
+  };
+  std::vector<stats::GofMethod> gof_methods;  // the p-values of D, W^2 and A^2
   if (options.ls && ls.status == LsFit::Status::SolverFailed) {
     r.ls.present = true;
     r.ls.info = ls.info;
@@ -109,15 +118,8 @@ FitResult fit_sample_sorting(std::span<double> values, const FitOptions& options
     m.serror = ls.serror;
     m.rerror = ls.rerror;
     stats::analyze_method(in, ls.a, ls.b, stats::ls_covariance(ls.x, ls.y, ls.a, ls.b), m);
-    if (options.bootstrap > 0) {
-      add_bootstrap(m, [bins](std::span<const double> s, double& a, double& b) {
-        LsWorkspace w;
-        const LsFit f = fit_ls(s, bins, w);
-        a = f.a;
-        b = f.b;
-        return f.status == LsFit::Status::Ok;
-      }, sorted.size(), options);
-    }
+    if (options.bootstrap > 0) add_bootstrap(m, ls_refit, sorted.size(), options);
+    gof_methods.push_back({ls_refit, &m.gof});
   }
   if (options.mle) {
     const stats::Estimation e = stats::fit_mle(sorted, options.threads);
@@ -131,6 +133,7 @@ FitResult fit_sample_sorting(std::span<double> values, const FitOptions& options
       stats::analyze_method(in, e.a, e.b, e.cov, m);
       stats::add_gumbel_profiles(in, e.loglik, crit, m);
       if (options.bootstrap > 0) add_bootstrap(m, stats::refit_mle, sorted.size(), options);
+      gof_methods.push_back({stats::refit_mle, &m.gof});
       // The Gumbel check: the GEV by maximum likelihood and the likelihood ratio.
       const stats::GevEstimate g = stats::fit_gev_mle(sorted, options.threads);
       GumbelTestResult& t = r.gumbel_test;
@@ -166,13 +169,11 @@ FitResult fit_sample_sorting(std::span<double> values, const FitOptions& options
       m.error = e.error;
     } else {
       stats::analyze_method(in, e.a, e.b, e.cov, m);
-      if (options.bootstrap > 0) {
-        add_bootstrap(m, stats::refit_lmom, sorted.size(), options);
-        m.se_a = m.boot->se_a;
-        m.se_b = m.boot->se_b;
-      }
+      if (options.bootstrap > 0) add_bootstrap(m, stats::refit_lmom, sorted.size(), options);
+      gof_methods.push_back({stats::refit_lmom, &m.gof});
     }
   }
+  stats::gof_p_values(gof_methods, {sorted.size(), options.seed, options.threads});
   // A method fails alone; the file fails when every method asked for did.
   const MethodResult* const methods[] = {&r.ls, &r.mle, &r.lmom};
   if (std::all_of(std::begin(methods), std::end(methods),

@@ -55,6 +55,10 @@ struct Gof {
   double chi2 = kUndefined; // binned chi-square X^2 on the histogram cells
   int chi2_df = 0;          // groups - 3
   double chi2_p = kUndefined;  // upper tail; NaN when chi2_df < 1
+  // p-values of D, W^2 and A^2 that allow for the estimated parameters, and
+  // how they were computed (empty when they were not).
+  double ks_p = kUndefined, cvm_p = kUndefined, ad_p = kUndefined;
+  std::string p_method;
 };
 
 // Parametric bootstrap of one method.

@@ -39,7 +39,7 @@ inline FitResult full_result(std::size_t n = 3000, bool boot = false) {
       const double x = a - b * std::log(-std::log1p(-1 / t));
       m.return_levels.push_back({t, {x, 0.1, x - 0.2, x + 0.2}});
     }
-    m.gof = {0.0123, 0.081, 0.52, 41.2, 45, 0.63};
+    m.gof = {0.0123, 0.081, 0.52, 41.2, 45, 0.63, 0.21, 0.25, 0.3, "parametric bootstrap, B = 199"};
     if (boot) {
       Boot bt;
       bt.replicates = 200;

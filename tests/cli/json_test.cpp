@@ -26,7 +26,7 @@ TEST(Json, KeysInOrderForEveryMethod) {
   const ordered_json j = ordered_json::parse(line);
   using V = std::vector<std::string>;
   EXPECT_EQ(keys(j),
-            (V{"file", "ok", "n", "min", "max", "bins", "width", "m", "ls", "mle", "lmom"}));
+            (V{"file", "ok", "n", "min", "max", "bins", "width", "m", "ls", "mle", "lmom", "headline"}));
   const V tail{"quantile", "return_levels", "gof", "boot"};
   V ls{"a", "b", "se_a", "se_b", "corr_ab", "info", "nfev", "sum_sq", "l2", "serror", "rerror"};
   ls.insert(ls.end(), tail.begin(), tail.end());
@@ -38,7 +38,8 @@ TEST(Json, KeysInOrderForEveryMethod) {
   EXPECT_EQ(keys(j["ls"]["quantile"]), (V{"p", "value", "se", "lower", "upper"}));
   EXPECT_EQ(keys(j["ls"]["return_levels"][0]), (V{"period", "value", "se", "lower", "upper"}));
   EXPECT_EQ(keys(j["mle"]["level"]), (V{"x", "period"}));
-  EXPECT_EQ(keys(j["ls"]["gof"]), (V{"ks", "cvm", "ad", "chi2", "chi2_df", "chi2_p"}));
+  EXPECT_EQ(keys(j["ls"]["gof"]), (V{"ks", "cvm", "ad", "chi2", "chi2_df", "chi2_p", "ks_p", "cvm_p",
+                                     "ad_p", "p_method"}));
   EXPECT_EQ(keys(j["ls"]["boot"]), (V{"replicates", "failed", "a", "b", "quantile", "return_levels",
                                       "ks_p", "cvm_p", "ad_p"}));
   EXPECT_EQ(j["ls"]["return_levels"].size(), 9u);
@@ -56,6 +57,7 @@ TEST(Json, AbsentMethodsBootAndLevelAreLeftOut) {
   const ordered_json j = ordered_json::parse(to_json_line(r));
   EXPECT_FALSE(j.contains("ls"));
   EXPECT_FALSE(j.contains("lmom"));
+  EXPECT_EQ(j["headline"], "mle");
   EXPECT_FALSE(j["mle"].contains("level"));
   EXPECT_FALSE(j["mle"].contains("boot"));
 }

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include "korvalinde/cli/html.hpp"
 #include "tests/cli/fixture.hpp"
 
 namespace {
@@ -23,7 +24,12 @@ TEST(Report, FullResultHasEveryPiece) {
                        "cells 51",
                        "9.99745 +- 0.04",
                        "1.98876 +- 0.03",
-                       "DPA_CUT p=0.99",
+                       "DPA_CUT (0.99 quantile)",
+                       "headline: maximum likelihood (mle)",
+                       "level T=2 ",
+                       "level T=1000 ",
+                       "0.52 (p 0.3)",
+                       "p-values: parametric bootstrap, B = 199",
                        "19.478 [19.238, 19.718]",
                        "level T=100",
                        "period of x=35",
@@ -40,12 +46,13 @@ TEST(Report, FullResultHasEveryPiece) {
                        "200 (1 failed)",
                        "[9.91745, 10.0775]",
                        "KS p"});
-  // The methods side by side in one header line.
-  const std::size_t header = text.find(" ls ");
+  // The methods side by side in one header line, the headline first.
+  const std::size_t header = text.find(" mle ");
   ASSERT_NE(header, std::string::npos);
   const std::string line = text.substr(header, text.find('\n', header) - header);
-  EXPECT_LT(line.find("ls"), line.find("mle"));
   EXPECT_LT(line.find("mle"), line.find("lmom"));
+  EXPECT_LT(line.find("lmom"), line.find("ls"));
+  EXPECT_EQ(text.find("warning"), std::string::npos);
   EXPECT_EQ(text.back(), '\n');
 }
 
@@ -59,11 +66,25 @@ TEST(Report, UndefinedValuesAndMissingMethods) {
   r.mle.return_levels.resize(3);  // periods 2, 5, 10: the largest is shown
   const std::string text = format_report(r);
   expect_pieces(text, {"10.0213 +- n/a", "level T=10 ", "mle:"});
-  EXPECT_EQ(text.find("ls:"), std::string::npos);
+  EXPECT_EQ(text.find("ls:   SERROR"), std::string::npos);
   EXPECT_EQ(text.find("lmom"), std::string::npos);
   EXPECT_EQ(text.find("nan"), std::string::npos);
   EXPECT_EQ(text.find("inf"), std::string::npos);
-  EXPECT_EQ(text.find("bootstrap"), std::string::npos);
+  EXPECT_EQ(text.find("\n  bootstrap "), std::string::npos);
+}
+
+TEST(Report, HeadlineAndLsWarningFollowTheMethodsAndBins) {
+  auto r = clitest::full_result(30);
+  r.mle.present = false;
+  std::string text = format_report(r);
+  expect_pieces(text, {"headline: L-moments (lmom)",
+                       "warning: 0.6 values per bin on average: the ls result depends strongly "
+                       "on --bins"});
+  r.lmom.present = false;
+  r.bins = 6;  // exactly 5 values per bin
+  text = format_report(r);
+  expect_pieces(text, {"headline: histogram least squares (ls)"});
+  EXPECT_EQ(text.find("warning"), std::string::npos);
 }
 
 TEST(Report, SolverCodesInWords) {
@@ -87,6 +108,26 @@ TEST(Report, FailuresAreOneLine) {
   r.file = "odd\nname\x1b[2J";
   r.error = "cannot read";
   EXPECT_EQ(format_report(r), "odd?name?[2J: error: cannot read\n");
+}
+
+}  // namespace
+
+namespace {
+
+TEST(Html, SummaryRowsSectionsAndEscapedNames) {
+  using korvalinde::cli::HtmlSection;
+  std::vector<HtmlSection> sections(2);
+  sections[0].result = clitest::full_result(3000);
+  sections[0].result.file = "a<script>.txt";
+  sections[0].svg = "<?xml version=\"1.0\"?>\n<svg id=\"picture\"></svg>\n";
+  sections[1].result.file = "bad.txt";
+  sections[1].result.error = "bad.txt:3: 'x' is not a number";
+  const std::string page = korvalinde::cli::render_html(sections);
+  EXPECT_EQ(page.find("<script"), std::string::npos);
+  EXPECT_EQ(page.find("<?xml"), std::string::npos);
+  expect_pieces(page, {"a&lt;script&gt;.txt", "<svg id=\"picture\">", "<th>level T=1000</th>",
+                       "10.0213 &plusmn; 0.04", "bad.txt:3: &apos;x&apos; is not a number",
+                       "href=\"#file-2\"", "id=\"file-2\"", "What the numbers mean"});
 }
 
 }  // namespace

@@ -39,11 +39,16 @@ void expect_no_non_finite(const std::string& svg) {
 
 TEST(Svg, DocumentIsValidAndComplete) {
   const clitest::Sample s(3000);
-  const std::string svg = render_svg(clitest::full_result(), s.plot());
+  auto r = clitest::full_result();
+  r.file = "data/station/sample.txt";
+  const std::string svg = render_svg(r, s.plot(), {"", "mm"});
   EXPECT_EQ(xml_errors(svg), "");
-  for (const char* piece : {"xmlns=\"http://www.w3.org/2000/svg\"", "viewBox=", "sans-serif",
-                            "ls: a = 9.99745, b = 2.06093", "mle: a = 10.0213",
-                            "lmom: a =", "DPA_CUT 19.478", "mle 95% band", "clip-c"}) {
+  // The base name as title, the units on the axes, the headline first and bold.
+  for (const char* piece : {"xmlns=\"http://www.w3.org/2000/svg\"", "viewBox=\"0 0 1200 ",
+                            "sans-serif", ">sample.txt   (n = 3000", "level (mm)",
+                            "ls: a = 9.99745, b = 2.06093", "mle (headline): a = 10.0213",
+                            "lmom: a =", "DPA_CUT ls 19.478", "Q-Q plot with 95% envelope",
+                            "delta-method band", "stroke-width=\"3\"", "clip-c"}) {
     EXPECT_NE(svg.find(piece), std::string::npos) << piece;
   }
   for (const char* banned : {"<script", "href", "@import", "url(http"}) {
@@ -74,9 +79,9 @@ TEST(Svg, UndefinedValuesAndHostileNames) {
   densities[3] = korvalinde::kUndefined;
   korvalinde::cli::PlotData plot = s.plot();
   plot.densities = densities;
-  std::string svg = render_svg(r, plot);
+  std::string svg = render_svg(r, plot, {"a<b>&title", ""});
   EXPECT_EQ(xml_errors(svg), "");
-  EXPECT_EQ(svg.find("mle 95% band"), std::string::npos);
+  EXPECT_EQ(svg.find("delta-method band"), std::string::npos);
   expect_no_non_finite(svg);
 
   // Nothing usable at all, and a failed fit.

@@ -14,13 +14,18 @@ case $check in
 report)
   "$bin" fit s.txt > out 2> err || fail "status $?"
   [ -s err ] && fail "stderr: $(cat err)"
-  for want in "n 3000" "bins 50" "DPA_CUT p=0.99" "SERROR" "RERROR" "L2 norm" \
+  for want in "n 3000" "bins 50" "DPA_CUT (0.99 quantile)" "headline: maximum likelihood (mle)" "level T=1000 " "SERROR" "RERROR" "L2 norm" \
               "INFO 1 (sum of squares converged)" "residual evaluations" "ls" "mle" "lmom"; do
     grep -qF "$want" out || fail "report lacks '$want': $(cat out)"
   done
   # Probability 1: the quantile is infinite, written as the classic run writes it.
   "$bin" fit --prob 1 --methods mle s.txt | grep -q "^ *DPA_CUT p=1 *Infinity$" ||
     fail "--prob 1: $("$bin" fit --prob 1 --methods mle s.txt)"
+  # A failed file is named once, on standard error.
+  "$bin" fit missing.txt s.txt > out 2> err; [ $? = 1 ] || fail "status with a missing file"
+  grep -q missing out && fail "stdout names the failed file: $(cat out)"
+  [ "$(grep -c missing err)" = 1 ] || fail "stderr: $(cat err)"
+  head -1 out | grep -qx s.txt || fail "report of s.txt: $(head -1 out)"
   ;;
 json)
   head -200 s.txt > a.txt
@@ -36,7 +41,8 @@ rows = [json.loads(l) for l in open(sys.argv[1])]
 assert [r["file"] for r in rows] == ["a.txt", "missing.txt", "bad.txt", "s.txt"], rows
 assert [r["ok"] for r in rows] == [True, False, False, True]
 assert rows[2]["error"] == "bad.txt:3: 'abc' is not a number", rows[2]
-keys = ["file", "ok", "n", "min", "max", "bins", "width", "m", "ls", "mle", "lmom", "gumbel_test"]
+keys = ["file", "ok", "n", "min", "max", "bins", "width", "m", "ls", "mle", "lmom", "gumbel_test",
+        "headline"]
 assert list(rows[3]) == keys, list(rows[3])
 ls = rows[3]["ls"]
 for k in ["a", "b", "se_a", "se_b", "corr_ab", "info", "nfev", "sum_sq", "l2", "serror",
@@ -46,7 +52,16 @@ assert rows[3]["n"] == 3000 and rows[3]["bins"] == 50 and ls["info"] == 1
 assert [x["period"] for x in ls["return_levels"]] == [2, 5, 10, 20, 50, 100, 200, 500, 1000]
 assert ls["quantile"]["p"] == 0.99 and ls["quantile"]["lower"] < ls["quantile"]["value"]
 assert rows[3]["mle"]["loglik"] < 0 and rows[3]["mle"]["iterations"] > 0
-assert rows[3]["lmom"]["se_a"] is None  # no bootstrap, no standard error
+lm = rows[3]["lmom"]  # asymptotic standard errors, no bootstrap needed
+assert lm["se_a"] > 0 and lm["se_b"] > 0 and abs(lm["corr_ab"] - 0.2417) < 1e-3, lm
+assert lm["quantile"]["lower"] < lm["quantile"]["value"] < lm["quantile"]["upper"]
+for r in (rows[0], rows[3]):
+    for m in ("ls", "mle", "lmom"):
+        g = r[m]["gof"]
+        assert all(0 < g[k] <= 1 for k in ("ks_p", "cvm_p", "ad_p")), (m, g)
+        assert g["p_method"].startswith("parametric bootstrap"), g
+assert "asymptotic" in rows[3]["mle"]["gof"]["p_method"]
+assert "asymptotic" not in rows[0]["mle"]["gof"]["p_method"]
 rl = rows[3]["mle"]["return_levels"][5]
 assert rl["profile_lower"] < rl["value"] < rl["profile_upper"], rl
 t = rows[3]["gumbel_test"]
@@ -79,6 +94,19 @@ svg)
   [ "$(stat -c %s p.svg)" -lt 300000 ] || fail "SVG of $(stat -c %s p.svg) bytes"
   "$bin" fit --quiet --svg p.svg s.txt s.txt 2> err
   [ $? = 2 ] || fail "--svg with two inputs accepted"
+  ;;
+images)
+  "$bin" fit --quiet --png p.png --pdf p.pdf --title "Station X" --units mm s.txt || fail "status $?"
+  [ "$(head -c 8 p.png | od -An -tx1 | tr -d ' ')" = 89504e470d0a1a0a ] || fail "not a PNG"
+  head -c 5 p.pdf | grep -q '%PDF-' || fail "not a PDF"
+  "$bin" fit --quiet --svg p.svg --title "Station X" --units mm s.txt
+  grep -q "Station X" p.svg && grep -q "level (mm)" p.svg || fail "title or units missing"
+  # A picture that can not be written leaves no temporary file behind.
+  mkdir dir.png
+  "$bin" fit --quiet --png dir.png s.txt 2> err; [ $? = 1 ] || fail "status for a failed write"
+  grep -q "can not write dir.png" err || fail "stderr: $(cat err)"
+  ls | grep -q tmp && fail "temporary file left: $(ls)"
+  "$bin" fit --quiet --pdf p.pdf s.txt s.txt 2> err; [ $? = 2 ] || fail "--pdf with two inputs"
   ;;
 usage)
   "$bin" fit --bins 0 s.txt > out 2> err

@@ -25,8 +25,8 @@ foreach(check IN LISTS fault_checks)
 endforeach()
 
 # The fit command.
-foreach(check report json svg usage columns threads classic_equal outputs options write_errors
-              atomic endless scales)
+foreach(check report json svg images usage columns threads classic_equal outputs options
+              write_errors atomic endless scales)
   add_test(NAME e2e.fit.${check}
            COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/fit_cli.sh $<TARGET_FILE:korvalinde>
                    ${PROJECT_SOURCE_DIR} ${check})

@@ -6,11 +6,13 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <numbers>
 #include <stdexcept>
 #include <vector>
 
 #include "korvalinde/stats/analyze.hpp"
 #include "korvalinde/stats/bootstrap.hpp"
+#include "korvalinde/stats/gof_null.hpp"
 #include "korvalinde/detail/random.hpp"
 #include "korvalinde/detail/sort.hpp"
 
@@ -90,6 +92,42 @@ TEST(StatsEstimators, MaximumLikelihoodFollowsShiftAndScaleAndSolvesTheScoreEqua
     EXPECT_NEAR((e.a - shift) / scale, ref.a, 1e-10 * ref.b + 2e-16 * std::fabs(shift) / scale);
     EXPECT_NEAR(e.loglik, ref.loglik - x.size() * std::log(scale), 1e-10 * std::fabs(ref.loglik));
   }
+}
+
+TEST(StatsEstimators, LMomentCovarianceMatchesSimulation) {
+  // The asymptotic covariance against the spread of 4000 fits of n = 400:
+  // the simulated variances have a relative sd of about 2%.
+  const std::size_t n = 400, runs = 4000;
+  const double b = 2;
+  std::vector<double> as, bs;
+  Covariance cov{0, 0, 0};
+  for (std::size_t k = 0; k < runs; ++k) {
+    std::vector<double> x = gumbel_sample(n, 5, b, 50 + k);
+    std::sort(x.begin(), x.end());
+    const Estimation e = fit_lmom(x);
+    ASSERT_TRUE(e.ok && e.cov.valid());
+    as.push_back(e.a);
+    bs.push_back(e.b);
+    cov.aa += e.cov.aa / runs;
+    cov.ab += e.cov.ab / runs;
+    cov.bb += e.cov.bb / runs;
+  }
+  auto mean = [](const std::vector<double>& v) {
+    double s = 0;
+    for (double x : v) s += x;
+    return s / static_cast<double>(v.size());
+  };
+  const double ma = mean(as), mb = mean(bs);
+  double vaa = 0, vab = 0, vbb = 0;
+  for (std::size_t k = 0; k < runs; ++k) {
+    vaa += (as[k] - ma) * (as[k] - ma) / (runs - 1);
+    vab += (as[k] - ma) * (bs[k] - mb) / (runs - 1);
+    vbb += (bs[k] - mb) * (bs[k] - mb) / (runs - 1);
+  }
+  EXPECT_NEAR(vaa / cov.aa, 1, 0.08);
+  EXPECT_NEAR(vbb / cov.bb, 1, 0.08);
+  EXPECT_NEAR(vab / std::sqrt(vaa * vbb), cov.ab / std::sqrt(cov.aa * cov.bb), 0.04);
+  EXPECT_NEAR(cov.bb * n / (b * b), 0.8046, 0.04);  // the factor, at b near 2
 }
 
 TEST(StatsSort, RadixSortMatchesStdSort) {
@@ -198,6 +236,63 @@ TEST(StatsBootstrap, DependsOnTheSeedOnlyAndCountsFailures) {
   EXPECT_EQ(none.failed, 199);
   EXPECT_TRUE(std::isnan(none.a.lower) && std::isnan(none.ks_p) && std::isnan(none.se_b));
   EXPECT_EQ(bootstrap(fit.a, -1, observed, refit_lmom, plan).failed, 199);
+}
+
+// The observed statistics of the sample under both estimators, with their
+// p-values from the simulated null law.
+std::vector<Gof> null_p_values(std::vector<double> x, std::uint64_t seed, unsigned threads = 1) {
+  std::sort(x.begin(), x.end());
+  std::vector<Gof> g(2);
+  const Estimation mle = fit_mle(x), lmom = fit_lmom(x);
+  edf_statistics(x, mle.a, mle.b, g[0]);
+  edf_statistics(x, lmom.a, lmom.b, g[1]);
+  const GofMethod methods[] = {{refit_mle, &g[0]}, {refit_lmom, &g[1]}};
+  gof_p_values(methods, {x.size(), seed, threads});
+  return g;
+}
+
+TEST(StatsGofNull, PValuesAreUniformUnderTheModelAndSmallAgainstOthers) {
+  // Under the model P(p <= 0.1) = 0.1 (here within 3.5 binomial sd), with
+  // parameters far from the simulated Gumbel(0, 1).
+  int low[2][3] = {};
+  const int samples = 300;
+  for (int k = 0; k < samples; ++k) {
+    const auto g = null_p_values(gumbel_sample(25, -300, 40, 1000 + k), k);
+    for (int j = 0; j < 2; ++j) {
+      low[j][0] += g[j].ks_p <= 0.1;
+      low[j][1] += g[j].cvm_p <= 0.1;
+      low[j][2] += g[j].ad_p <= 0.1;
+    }
+  }
+  for (auto& method : low) {
+    for (int count : method) EXPECT_NEAR(count, 30, 18);
+  }
+  // A normal sample of 300 is told apart by A^2; so is a large one through
+  // the asymptotic law, which keeps a Gumbel sample of 20000 unremarkable.
+  detail::Xoshiro256ss rng(5);
+  std::vector<double> normal(300);
+  for (double& v : normal) {
+    v = std::sqrt(-2 * std::log(rng.uniform())) * std::cos(2 * std::numbers::pi * rng.uniform());
+  }
+  EXPECT_LT(null_p_values(normal, 1)[0].ad_p, 0.02);
+  const auto large = null_p_values(gumbel_sample(20000, 3, 0.5, 9), 1);
+  EXPECT_GT(large[0].ks_p, 0.01);
+  EXPECT_NE(large[0].p_method.find("asymptotic"), std::string::npos);
+  EXPECT_EQ(null_p_values(normal, 1)[0].p_method.find("asymptotic"), std::string::npos);
+}
+
+TEST(StatsGofNull, DependsOnTheSeedOnly) {
+  const std::vector<double> x = gumbel_sample(80, 10, 2, 3);
+  const auto one = null_p_values(x, 7, 1), three = null_p_values(x, 7, 3);
+  for (int j = 0; j < 2; ++j) {
+    EXPECT_EQ(one[j].ks_p, three[j].ks_p);
+    EXPECT_EQ(one[j].cvm_p, three[j].cvm_p);
+    EXPECT_EQ(one[j].ad_p, three[j].ad_p);
+    EXPECT_GE(one[j].ad_p, 1.0 / 200);
+    EXPECT_LE(one[j].ad_p, 1.0);
+  }
+  const auto other = null_p_values(x, 8, 1);
+  EXPECT_TRUE(other[0].ad_p != one[0].ad_p || other[1].ks_p != one[1].ks_p);
 }
 
 }  // namespace
