@@ -7,7 +7,8 @@
 // where 2 (l_max - l_p(psi)) reaches a critical value, outward from the
 // maximum, with the derivative of the profile (the gradient of l in psi at
 // the constrained maximum) and a bracket: Newton steps inside the bracket,
-// bisection when a step leaves it.
+// bisection when a step leaves it. It first tries Newton on the joint
+// system that defines the end point (bound_newton), one evaluation per step.
 #pragma once
 
 #include <array>
@@ -148,6 +149,108 @@ MaxResult maximize(const F& f, std::array<double, K>& theta, Derivs<K>& d, std::
   return r;
 }
 
+// Solves A x = b by Gaussian elimination with partial pivoting; false when A
+// is singular to working precision.
+template <std::size_t K>
+bool solve_general(std::array<std::array<double, K>, K> a, std::array<double, K> b,
+                   std::array<double, K>& x) {
+  for (std::size_t c = 0; c < K; ++c) {
+    std::size_t p = c;
+    for (std::size_t r = c + 1; r < K; ++r)
+      if (std::fabs(a[r][c]) > std::fabs(a[p][c])) p = r;
+    if (!(std::fabs(a[p][c]) > 0) || !std::isfinite(a[p][c])) return false;
+    std::swap(a[p], a[c]);
+    std::swap(b[p], b[c]);
+    for (std::size_t r = c + 1; r < K; ++r) {
+      const double m = a[r][c] / a[c][c];
+      for (std::size_t k = c; k < K; ++k) a[r][k] -= m * a[c][k];
+      b[r] -= m * b[c];
+    }
+  }
+  for (std::size_t i = K; i-- > 0;) {
+    double s = b[i];
+    for (std::size_t k = i + 1; k < K; ++k) s -= a[i][k] * x[k];
+    x[i] = s / a[i][i];
+    if (!std::isfinite(x[i])) return false;
+  }
+  return true;
+}
+
+// The end point of a profile interval as the root of the joint system
+// {dl/dtheta_i = 0 for the nuisance parameters, l = lhat - crit / 2}, by
+// Newton from the quadratic approximation's end point (the Jacobian is the
+// nuisance rows of the Hessian and the gradient). This needs one evaluation
+// per step instead of a maximisation per trial value of psi. The root is
+// accepted only where it is the end point sought: on the search side of the
+// maximum, within psi_limit, the nuisance parameters at a maximum (their
+// Hessian block negative definite) and the profile falling outward. NaN when
+// Newton fails; the caller then brackets.
+template <std::size_t K, class F>
+double bound_newton(const F& f, const std::array<double, K>& theta_hat, double lhat, double se,
+                    double crit, int dir, double psi_limit, double rel_tol) {
+  Derivs<K> d;
+  if (!f(theta_hat, d)) return NAN;
+  std::array<std::array<double, K>, K> cov{};
+  if (!inverse_information<K>(d.h, cov) || !(cov[0][0] > 0)) return NAN;
+  // Quadratic approximation: theta moves along the first column of the
+  // covariance until l has dropped by crit / 2.
+  auto theta = theta_hat;
+  const double scale = dir * std::sqrt(crit / cov[0][0]);
+  for (std::size_t i = 0; i < K; ++i) theta[i] += scale * cov[i][0];
+  const double target = lhat - 0.5 * crit;
+  const double psi0 = theta_hat[0];
+  // Where f is undefined, go back halfway towards the last point (or the
+  // maximum) where it was defined.
+  auto last = theta_hat;
+  int halvings = 0, pullbacks = 0;
+  for (int it = 0; it < 40; ++it) {
+    if (!f(theta, d)) {
+      if (++halvings > 30) return NAN;
+      for (std::size_t i = 0; i < K; ++i) theta[i] = 0.5 * (theta[i] + last[i]);
+      continue;
+    }
+    last = theta;
+    std::array<std::array<double, K>, K> jac{};
+    std::array<double, K> res{}, step{};
+    for (std::size_t i = 1; i < K; ++i) {
+      jac[i - 1] = d.h[i];
+      res[i - 1] = -d.g[i];
+    }
+    jac[K - 1] = d.g;
+    res[K - 1] = target - d.l;
+    if (!solve_general<K>(jac, res, step)) return NAN;
+    bool done = std::fabs(step[0]) <= rel_tol * (std::fabs(theta[0]) + se);
+    for (std::size_t i = 1; i < K; ++i) done = done && std::fabs(step[i]) <= 1e-9;
+    // Keep psi on the search side and within its domain.
+    const double room = std::isfinite(psi_limit) ? std::fabs(psi_limit - psi0) : INFINITY;
+    if (!(dir * (theta[0] + step[0] - psi0) > 0)) {
+      // Far beyond the bound, where the quadratic approximation is poor:
+      // restart halfway back towards the maximum.
+      if (++pullbacks > 8) return NAN;
+      for (std::size_t i = 0; i < K; ++i) theta[i] = 0.5 * (theta[i] + theta_hat[i]);
+      continue;
+    }
+    double t = 1;
+    for (int h = 0;; ++h, t *= 0.5) {
+      if (h == 60) return NAN;
+      if (dir * (theta[0] + t * step[0] - psi0) < room) break;
+    }
+    for (std::size_t i = 0; i < K; ++i) theta[i] += t * step[i];
+    if (done) {
+      // The profile must fall outward, at a maximum over the nuisance.
+      if (!f(theta, d) || !(dir * d.g[0] < 0)) return NAN;
+      std::array<std::array<double, K>, K> a{};
+      for (std::size_t i = 1; i < K; ++i)
+        for (std::size_t j = 1; j < K; ++j) a[i][j] = -d.h[i][j];
+      std::array<double, K> x{};
+      if (!solve_spd<K>(a, d.g, 1, x)) return NAN;
+      if (!(std::fabs(d.l - target) <= 1e-9 * (std::fabs(lhat) + 1))) return NAN;
+      return theta[0];
+    }
+  }
+  return NAN;
+}
+
 // One end of a profile-likelihood interval (records/result.hpp): psi where
 // 2 (l_max - l_p(psi)) = crit, or NaN and the reason it has none.
 // Searches from the maximum theta_hat (l_max = lhat) in direction dir (+1 or
@@ -165,6 +268,11 @@ ProfileLimit profile_bound(const F& f, const R& repair, const std::array<double,
   ProfileLimit out;
   const double psi0 = theta_hat[0];
   if (!(se > 0) || !std::isfinite(se)) se = 0.1 * (std::fabs(psi0) + 1);
+  if (const double fast = bound_newton<K>(f, theta_hat, lhat, se, crit, dir, psi_limit, rel_tol);
+      !std::isnan(fast)) {
+    out.value = fast;
+    return out;
+  }
   auto nuisance = theta_hat;
   // g(psi) = 2 (lhat - lp) - crit with g' = -2 dl/dpsi; false when lp fails.
   auto eval = [&](double psi, double& g, double& dg) {
