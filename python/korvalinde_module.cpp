@@ -100,7 +100,11 @@ FitOptions make_options(std::int64_t bins, double prob, const std::vector<std::s
 
 unsigned thread_count(int threads) {
   if (threads < 0) throw py::value_error("threads must be 0 (all cores) or more");
-  return threads == 0 ? korvalinde::detail::default_threads() : static_cast<unsigned>(threads);
+  // More than four threads a core gain nothing and only spend memory that the
+  // fits need; the results never depend on the count.
+  const unsigned most = 4 * korvalinde::detail::default_threads();
+  return threads == 0 ? korvalinde::detail::default_threads()
+                      : std::min(static_cast<unsigned>(std::min(threads, 1 << 20)), most);
 }
 
 // Polled while a call computes with the GIL released: the calling thread

@@ -19,7 +19,7 @@ report)
     grep -qF "$want" out || fail "report lacks '$want': $(cat out)"
   done
   # Probability 1: the quantile is infinite, written as the classic run writes it.
-  "$bin" fit --prob 1 --methods mle s.txt | grep -q "^ *DPA_CUT p=1 *Infinity$" ||
+  "$bin" fit --prob 1 --methods mle s.txt | grep -q "^ *DPA_CUT (1 quantile) *Infinity$" ||
     fail "--prob 1: $("$bin" fit --prob 1 --methods mle s.txt)"
   # A failed file is named once, on standard error.
   "$bin" fit missing.txt s.txt > out 2> err; [ $? = 1 ] || fail "status with a missing file"
