@@ -32,7 +32,7 @@ foreach(check report json svg images usage columns threads classic_equal outputs
                    ${PROJECT_SOURCE_DIR} ${check})
 endforeach()
 # Memory limits: sanitizers reserve more address space than they allow.
-if(NOT CMAKE_CXX_FLAGS MATCHES "sanitize")
+if(NOT KORVALINDE_SANITIZE)
   add_test(NAME e2e.fit.memory
            COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/fit_cli.sh $<TARGET_FILE:korvalinde>
                    ${PROJECT_SOURCE_DIR} memory)
