@@ -89,13 +89,13 @@ std::string make_plan(const DatedSettings& d, const std::string& column, char se
   }
   if (!d.duplicates.empty() && c.time.empty()) return "--duplicates needs --time";
   if (!d.block.empty()) {
-    stats::BlockSpec spec;
-    if (!stats::parse_block(d.block, spec)) return "--block: year, water-year[:MONTH] or month expected";
+    stats::BlockRule rule;
+    if (!stats::parse_block(d.block, rule)) return "--block: year, water-year[:MONTH] or month expected";
     if (c.time.empty()) return "--block needs --time";
-    spec.min_coverage = d.min_coverage;
-    plan.block = spec;
-    plan.block_name = spec.kind == stats::BlockKind::WaterYear
-                          ? "water-year:" + std::to_string(spec.start_month)
+    rule.min_coverage = d.min_coverage;
+    plan.block = rule;
+    plan.block_name = rule.kind == stats::BlockKind::WaterYear
+                          ? "water-year:" + std::to_string(rule.start_month)
                           : d.block;
   }
   if (!d.maxima.empty() && !plan.block) return "--maxima needs --block";

@@ -16,7 +16,7 @@ namespace korvalinde {
 
 struct DatedPlan {
   CsvOptions csv;
-  std::optional<stats::BlockSpec> block;  // needs times
+  std::optional<stats::BlockRule> block;  // needs times
   std::string block_name;                 // as given, for the result
   std::optional<stats::PotOptions> pot;
 };

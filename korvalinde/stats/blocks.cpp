@@ -15,16 +15,16 @@ using detail::days_from_civil;
 
 // Blocks are numbered by their first month: index = 12 * year + (month - 1).
 struct Calendar {
-  const BlockSpec& spec;
+  const BlockRule& rule;
 
-  std::int64_t months() const { return spec.kind == BlockKind::Month ? 1 : 12; }
-  int first_month() const { return spec.kind == BlockKind::WaterYear ? spec.start_month : 1; }
+  std::int64_t months() const { return rule.kind == BlockKind::Month ? 1 : 12; }
+  int first_month() const { return rule.kind == BlockKind::WaterYear ? rule.start_month : 1; }
 
   // The block holding a time: the month index of its first month.
   std::int64_t block_of(std::int64_t seconds) const {
     const detail::CivilDate c = civil_from_days(detail::day_of(seconds));
     const std::int64_t month = 12 * c.year + (c.month - 1);
-    if (spec.kind == BlockKind::Month) return month;
+    if (rule.kind == BlockKind::Month) return month;
     const std::int64_t start = 12 * c.year + (first_month() - 1);
     return month >= start ? start : start - 12;
   }
@@ -39,7 +39,7 @@ struct Calendar {
     const std::int64_t y = index >= 0 ? index / 12 : -((-index + 11) / 12);
     const int m = static_cast<int>(index - 12 * y) + 1;
     char buf[32];
-    if (spec.kind == BlockKind::Month)
+    if (rule.kind == BlockKind::Month)
       std::snprintf(buf, sizeof buf, "%04lld-%02d", static_cast<long long>(y), m);
     else  // a year that starts after January is named by the year it ends in
       std::snprintf(buf, sizeof buf, "%04lld", static_cast<long long>(m == 1 ? y : y + 1));
@@ -70,14 +70,14 @@ std::int64_t sampling_step(std::span<const std::int64_t> time) {
   return *mid;
 }
 
-bool parse_block(std::string_view text, BlockSpec& spec) {
+bool parse_block(std::string_view text, BlockRule& rule) {
   if (text == "year") {
-    spec.kind = BlockKind::Year;
+    rule.kind = BlockKind::Year;
   } else if (text == "month") {
-    spec.kind = BlockKind::Month;
+    rule.kind = BlockKind::Month;
   } else if (text.starts_with("water-year")) {
-    spec.kind = BlockKind::WaterYear;
-    spec.start_month = 10;
+    rule.kind = BlockKind::WaterYear;
+    rule.start_month = 10;
     std::string_view rest = text.substr(10);
     if (rest.empty()) return true;
     if (rest[0] != ':' || rest.size() < 2 || rest.size() > 3) return false;
@@ -87,7 +87,7 @@ bool parse_block(std::string_view text, BlockSpec& spec) {
       m = m * 10 + (c - '0');
     }
     if (m < 1 || m > 12) return false;
-    spec.start_month = m;
+    rule.start_month = m;
   } else {
     return false;
   }
@@ -95,11 +95,11 @@ bool parse_block(std::string_view text, BlockSpec& spec) {
 }
 
 BlockMaxima block_maxima(std::span<const std::int64_t> time, std::span<const double> value,
-                         const BlockSpec& spec) {
+                         const BlockRule& rule) {
   BlockMaxima out;
   out.step = sampling_step(time);
   if (time.empty()) return out;
-  const Calendar cal{spec};
+  const Calendar cal{rule};
   const std::int64_t last = cal.block_of(time.back());
   std::size_t i = 0;
   for (std::int64_t b = cal.block_of(time.front()); b <= last; b += cal.months()) {
@@ -115,7 +115,7 @@ BlockMaxima block_maxima(std::span<const std::int64_t> time, std::span<const dou
     const double length = static_cast<double>(end - cal.start_seconds(b));
     const double expected =
         out.step > 0 ? std::max(1.0, std::round(length / static_cast<double>(out.step))) : 1.0;
-    if (present > 0 && static_cast<double>(present) >= spec.min_coverage * expected) {
+    if (present > 0 && static_cast<double>(present) >= rule.min_coverage * expected) {
       out.maxima.push_back({cal.label(b), time[at_max], value[at_max]});
     } else {
       out.dropped.push_back({cal.label(b), present, static_cast<std::size_t>(expected)});

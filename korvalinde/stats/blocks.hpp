@@ -14,7 +14,7 @@ namespace korvalinde::stats {
 
 enum class BlockKind { Year, WaterYear, Month };
 
-struct BlockSpec {
+struct BlockRule {
   BlockKind kind = BlockKind::Year;
   int start_month = 10;        // first month of a water year
   double min_coverage = 0.9;   // share of the expected observations a block needs
@@ -37,11 +37,11 @@ struct BlockMaxima {
 std::int64_t sampling_step(std::span<const std::int64_t> time);
 
 // Parses "year", "month", "water-year" or "water-year:MONTH"; false otherwise.
-bool parse_block(std::string_view text, BlockSpec& spec);
+bool parse_block(std::string_view text, BlockRule& rule);
 
 // Block maxima of the values (NaN is missing) at ascending times. Every block
 // from the first time's to the last time's is either kept or dropped.
 BlockMaxima block_maxima(std::span<const std::int64_t> time, std::span<const double> value,
-                         const BlockSpec& spec);
+                         const BlockRule& rule);
 
 }  // namespace korvalinde::stats
