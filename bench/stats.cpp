@@ -12,6 +12,7 @@
 #include "korvalinde/stats/estimate.hpp"
 #include "korvalinde/stats/gev.hpp"
 #include "korvalinde/stats/gof.hpp"
+#include "korvalinde/stats/gof_null.hpp"
 #include "korvalinde/detail/random.hpp"
 #include "korvalinde/detail/sort.hpp"
 
@@ -111,6 +112,32 @@ BENCHMARK(BM_Bootstrap)
     ->Args({0, 2})
     ->Args({1, 1})
     ->Args({1, 2})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
+
+// The goodness-of-fit p-values a default run adds: the null law of D, W^2
+// and A^2 simulated with 199 replicates, each refitted by maximum likelihood
+// and L-moments; n values, on 1 or 2 threads.
+void BM_GofPValues(benchmark::State& state) {
+  const auto n = static_cast<std::size_t>(state.range(0));
+  const auto threads = static_cast<unsigned>(state.range(1));
+  std::vector<double> x = sample(n);
+  std::sort(x.begin(), x.end());
+  korvalinde::Gof mle, lmom;
+  edf_statistics(x, 10, 2, mle);
+  lmom = mle;
+  for (auto _ : state) {
+    const GofMethod methods[] = {{refit_mle, &mle}, {refit_lmom, &lmom}};
+    gof_p_values(methods, {n, 1, threads});
+    benchmark::DoNotOptimize(mle.ks_p);
+  }
+}
+BENCHMARK(BM_GofPValues)
+    ->Args({30, 1})
+    ->Args({100, 1})
+    ->Args({1000, 1})
+    ->Args({1000, 2})
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime();
 

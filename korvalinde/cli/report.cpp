@@ -336,7 +336,7 @@ std::string format_report(const FitResult& r) {
   std::vector<const Gof*> gofs;
   for (const Column& c : columns) names.push_back(c.name), gofs.push_back(&c.gof());
   out += t.render(names);
-  append(out, "  ", pct, " intervals from the standard errors", gev ? " (profile: likelihood)" : "",
+  append(out, "  ", pct, " intervals from the standard errors", gev ? ", profile ones from the likelihood" : "",
          "; p-values: ", gof_p_method(gofs), "\n");
 
   if (r.ls.present) {

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs every command the README shows as "    $ COMMAND" in a copy of the
 # bundled examples, with the built tool first on PATH, and checks its exit
-# status, so that the README cannot drift from the tool.
+# status, so that the README cannot drift from the tool. Indented lines right
+# after a command are its output, which must come out exactly.
 #   readme_commands.sh <korvalinde binary> <source dir>
 set -u
 bin=$1 src=$2
@@ -11,12 +12,24 @@ cp -R "$src/examples" "$work/"
 mkdir "$work/bin"
 ln -s "$bin" "$work/bin/korvalinde"
 cd "$work" || exit 1
+# cmdN holds the N-th command, wantN the output shown under it, if any.
+mkdir shown
+awk '/^    \$ / { n++; sub(/^    \$ /, ""); print > ("shown/cmd" n); out = 1; next }
+     out && /^    / { sub(/^    /, ""); print > ("shown/want" n); next }
+     { out = 0 }' "$src/README.md"
 count=0 fail=0
-while IFS= read -r cmd; do
+for ((i = 1; ; i++)); do
+  [ -f "shown/cmd$i" ] || break
+  cmd=$(cat "shown/cmd$i")
   count=$((count + 1))
   PATH="$work/bin:$PATH" bash -o pipefail -c "$cmd" > out 2> err; st=$?
   [ $st = 0 ] || { echo "FAIL (status $st): $cmd"; head -5 err; fail=1; }
-done < <(sed -n 's/^    \$ //p' "$src/README.md")
+  if [ -f "shown/want$i" ] && ! diff "shown/want$i" out > diff.txt; then
+    echo "FAIL: the output of '$cmd' differs from the README:"
+    head -20 diff.txt
+    fail=1
+  fi
+done
 [ $count -ge 3 ] || { echo "FAIL: only $count commands found"; exit 1; }
 echo "ran $count commands"
 exit $fail
