@@ -199,4 +199,9 @@ if [ $micro = 1 ]; then
   echo
   echo "== GEV check"
   "$build/bench/korvalinde_stats_bench" --benchmark_filter=GevCheck 2>&1 | grep -v '^\*\*\*WARNING'
+  # What the default goodness-of-fit p-values add to a run (budget: 50 ms for
+  # n <= 1000).
+  echo
+  echo "== goodness-of-fit p-values"
+  "$build/bench/korvalinde_stats_bench" --benchmark_filter=GofPValues 2>&1 | grep -v '^\*\*\*WARNING'
 fi
