@@ -3,7 +3,7 @@
 # loads HTML reports of the eight station series and of a sample of 10^6
 # values, with a script that measures every label as laid out. No two labels
 # may overlap, every label must lie inside its picture, and every picture
-# must fit the window's width.
+# must fit the window's width and height.
 #   picture_layout.sh <korvalinde binary> <source dir> <chromium>
 set -u
 bin=$1 src=$2 chromium=$3
@@ -24,6 +24,7 @@ cat > check.js <<'JS'
     const name = `picture ${k + 1}`;
     if (frame.width < 100) problems.push(`${name}: not drawn`);
     if (frame.left < 0 || frame.right > width) problems.push(`${name}: ${frame.left}..${frame.right} outside ${width} px`);
+    if (frame.height > window.innerHeight) problems.push(`${name}: ${frame.height} px high`);
     const seen = new Set();
     const labels = [];
     for (const t of svg.querySelectorAll("text")) {
