@@ -26,6 +26,7 @@
 #include "korvalinde/cli/json.hpp"
 #include "korvalinde/core/fit.hpp"
 #include "korvalinde/detail/parallel.hpp"
+#include "korvalinde/stats/gof_null.hpp"
 
 namespace py = pybind11;
 
@@ -290,6 +291,9 @@ std::vector<std::pair<const char*, Getter>> method_statistics(const std::string&
       {"chi2", [](R, M r, P) { return r.gof.chi2; }},
       {"chi2_df", [](R, M r, P) { return static_cast<double>(r.gof.chi2_df); }},
       {"chi2_p", [](R, M r, P) { return r.gof.chi2_p; }},
+      {"ks_p", [](R, M r, P) { return r.gof.ks_p; }},
+      {"cvm_p", [](R, M r, P) { return r.gof.cvm_p; }},
+      {"ad_p", [](R, M r, P) { return r.gof.ad_p; }},
   };
   if (m == "ls") {
     s.insert(s.end(), {{"info", [](R, M r, P) { return static_cast<double>(r.info); }},
@@ -424,9 +428,14 @@ const std::vector<std::pair<const char*, Getter>> kSampleStatistics{
 py::dict fit_many(const py::object& a, int axis, std::int64_t bins, double prob,
                   const std::vector<std::string>& methods, std::vector<double> periods,
                   int threads, bool skipna, std::int64_t min_count, std::optional<double> level,
-                  bool gev) {
+                  bool gev, std::uint64_t seed) {
   FitOptions o = make_options(bins, prob, methods, std::move(periods), level);
   o.gev = gev;
+  o.seed = seed;
+  // The goodness-of-fit p-values' null laws depend only on the slice's size
+  // (the options being the same): simulated once per size for the whole call.
+  korvalinde::stats::GofNullCache null_laws;
+  o.gof_null_cache = &null_laws;
   const unsigned workers = thread_count(threads);
   const std::size_t least = check_min_count(min_count);
 
@@ -604,7 +613,7 @@ The GIL is released while the fit runs.)doc");
 
   m.def("fit_many", &fit_many, "a"_a, "axis"_a = -1, "bins"_a = 50, "prob"_a = 0.99,
         "methods"_a = kAllMethods, "periods"_a = kDefaultPeriods, "threads"_a = 0,
-        "skipna"_a = false, "min_count"_a = 2, "level"_a = py::none(), "gev"_a = false,
+        "skipna"_a = false, "min_count"_a = 2, "level"_a = py::none(), "gev"_a = false, "seed"_a = 0,
         R"doc(Fit the Gumbel distribution to every 1-D slice of an array along an axis.
 
 Each slice is fitted exactly as fit() would fit it: the numbers are the same

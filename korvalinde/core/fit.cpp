@@ -119,7 +119,7 @@ FitResult fit_sample_sorting(std::span<double> values, const FitOptions& options
     m.rerror = ls.rerror;
     stats::analyze_method(in, ls.a, ls.b, stats::ls_covariance(ls.x, ls.y, ls.a, ls.b), m);
     if (options.bootstrap > 0) add_bootstrap(m, ls_refit, sorted.size(), options);
-    gof_methods.push_back({ls_refit, &m.gof});
+    gof_methods.push_back({ls_refit, &m.gof, static_cast<int>(Method::ls)});
   }
   if (options.mle) {
     const stats::Estimation e = stats::fit_mle(sorted, options.threads);
@@ -133,7 +133,7 @@ FitResult fit_sample_sorting(std::span<double> values, const FitOptions& options
       stats::analyze_method(in, e.a, e.b, e.cov, m);
       stats::add_gumbel_profiles(in, e.loglik, crit, m);
       if (options.bootstrap > 0) add_bootstrap(m, stats::refit_mle, sorted.size(), options);
-      gof_methods.push_back({stats::refit_mle, &m.gof});
+      gof_methods.push_back({stats::refit_mle, &m.gof, static_cast<int>(Method::mle)});
       // The Gumbel check: the GEV by maximum likelihood and the likelihood ratio.
       const stats::GevEstimate g = stats::fit_gev_mle(sorted, options.threads);
       GumbelTestResult& t = r.gumbel_test;
@@ -170,10 +170,11 @@ FitResult fit_sample_sorting(std::span<double> values, const FitOptions& options
     } else {
       stats::analyze_method(in, e.a, e.b, e.cov, m);
       if (options.bootstrap > 0) add_bootstrap(m, stats::refit_lmom, sorted.size(), options);
-      gof_methods.push_back({stats::refit_lmom, &m.gof});
+      gof_methods.push_back({stats::refit_lmom, &m.gof, static_cast<int>(Method::lmom)});
     }
   }
-  stats::gof_p_values(gof_methods, {sorted.size(), options.seed, options.threads});
+  stats::gof_p_values(gof_methods, {sorted.size(), options.seed, options.threads,
+                                    stats::kGofReplicates, options.gof_null_cache});
   // A method fails alone; the file fails when every method asked for did.
   const MethodResult* const methods[] = {&r.ls, &r.mle, &r.lmom};
   if (std::all_of(std::begin(methods), std::end(methods),

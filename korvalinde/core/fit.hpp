@@ -16,6 +16,10 @@
 
 namespace korvalinde {
 
+namespace stats {
+class GofNullCache;
+}
+
 struct FitOptions {
   int bins = kDefaultBins;     // 1 .. kMaxBinsFit
   double prob = kDefaultProb;  // DPA_CUT probability, in (0, 1]
@@ -30,6 +34,9 @@ struct FitOptions {
   // Polled during the bootstrap; true abandons the fit (its result is then
   // meaningless). Lets an interactive caller stop a long call.
   std::function<bool()> interrupted;
+  // Null laws of the goodness-of-fit p-values shared by the fits of one run
+  // (same options): samples of the same size simulate them once.
+  stats::GofNullCache* gof_null_cache = nullptr;
 };
 
 // What a picture of the fit needs besides the result.

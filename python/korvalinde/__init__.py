@@ -114,7 +114,7 @@ def fit(x, bins: int = 50, prob: float = 0.99, methods: Sequence[str] = METHODS,
 def fit_many(a, axis: int = -1, bins: int = 50, prob: float = 0.99,
              methods: Sequence[str] = METHODS, periods: Sequence[float] = PERIODS,
              threads: int = 0, skipna: bool = False, min_count: int = 2,
-             level: Optional[float] = None, dist: str = "gumbel") -> FitManyResult:
+             level: Optional[float] = None, dist: str = "gumbel", seed: int = 0) -> FitManyResult:
     """Fit every 1-D slice of `a` along `axis`, on `threads` worker threads
     (0: all cores; the results do not depend on them).
 
@@ -133,7 +133,8 @@ def fit_many(a, axis: int = -1, bins: int = 50, prob: float = 0.99,
         _sequence("methods", methods, _method, "method names"),
         _sequence("periods", periods, _real, "numbers"), _integer("threads", threads),
         _flag("skipna", skipna), _integer("min_count", min_count),
-        None if level is None else _real("level", level), _dist(dist) == "gev")
+        None if level is None else _real("level", level), _dist(dist) == "gev",
+        _integer("seed", seed))
     for m in METHODS:
         if f"{m}_a" in result:
             result[f"{m}_loc"], result[f"{m}_scale"] = result[f"{m}_a"], result[f"{m}_b"]

@@ -41,6 +41,7 @@ def fit_many(
     min_count: int = 2,
     level: Optional[float] = None,
     gev: bool = False,
+    seed: int = 0,
 ) -> dict[str, np.ndarray]:
     """Fit every 1-D slice of `a` along `axis`, on `threads` threads (0: all cores).
 

@@ -174,9 +174,7 @@ def _flat(record):
             elif key == "level":
                 yield f"{m}_level_period", None, value["period"]
             elif key == "gof":
-                # fit_many does not carry the simulated p-values of the EDF statistics.
-                yield from ((f"{m}_{k}", None, v) for k, v in value.items()
-                            if k not in ("ks_p", "cvm_p", "ad_p", "p_method"))
+                yield from ((f"{m}_{k}", None, v) for k, v in value.items() if k != "p_method")
             else:
                 yield f"{m}_{key}", None, value
 
@@ -329,3 +327,19 @@ def test_gev_in_fit_and_fit_many():
                     assert _same(many["gev_mle_rl_profile_upper"][i, p], level["profile_upper"])
         assert abs(one["gev"]["mle"]["shape"] - 0.2) < 0.4
     assert "gev_ls_loc" not in many and "gev" not in korvalinde.fit(a[0])
+
+
+def test_fit_many_p_values_equal_fit_for_every_size_and_seed():
+    """The simulated null laws are shared between slices of the same size
+    only: slices of other sizes and other seeds get their own."""
+    a = np.random.default_rng(9).gumbel(5.0, 1.5, size=(6, 30))
+    a[1, :12] = a[4, :12] = np.nan  # sizes 18, 30, 25
+    a[2, :5] = np.nan
+    many = korvalinde.fit_many(a, bins=10, skipna=True, seed=3, threads=2)
+    for i in range(6):
+        one = korvalinde.fit(a[i], bins=10, skipna=True, seed=3)
+        for m in METHODS:
+            for key in ("ks_p", "cvm_p", "ad_p"):
+                assert many[f"{m}_{key}"][i] == one[m]["gof"][key], (m, key, i)
+    other = korvalinde.fit_many(a, bins=10, skipna=True, seed=4, methods=("lmom",))
+    assert (other["lmom_ad_p"] != many["lmom_ad_p"]).any()
