@@ -1,6 +1,7 @@
 // The Python module `korvalinde` over the fitting core: fit() fits one sample
-// and returns the same record as the command line's JSON; fit_many() fits every
-// 1-D slice of an array on the library's threads and returns NumPy arrays.
+// and returns its record as a dict, key for key the command line's JSON;
+// fit_many() fits every 1-D slice of an array on the library's threads and
+// returns NumPy arrays.
 // Both release the GIL while they compute.
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
@@ -23,10 +24,10 @@
 #include <utility>
 #include <vector>
 
-#include "korvalinde/cli/json.hpp"
 #include "korvalinde/core/fit.hpp"
 #include "korvalinde/detail/parallel.hpp"
 #include "korvalinde/stats/gof_null.hpp"
+#include "record_dict.hpp"
 
 namespace py = pybind11;
 
@@ -38,37 +39,6 @@ using korvalinde::MethodResult;
 
 const std::vector<std::string> kAllMethods{"ls", "mle", "lmom"};
 const std::vector<double> kDefaultPeriods{2, 5, 10, 20, 50, 100, 200, 500, 1000};
-
-// A JSON value as plain Python objects: null -> None, objects -> dict (in key
-// order), arrays -> list.
-template <class Json>
-py::object to_python(const Json& j) {
-  using T = typename Json::value_t;
-  switch (j.type()) {
-    case T::boolean:
-      return py::bool_(j.template get<bool>());
-    case T::number_integer:
-      return py::int_(j.template get<std::int64_t>());
-    case T::number_unsigned:
-      return py::int_(j.template get<std::uint64_t>());
-    case T::number_float:
-      return py::float_(j.template get<double>());
-    case T::string:
-      return py::str(j.template get_ref<const std::string&>());
-    case T::array: {
-      py::list list;
-      for (const auto& e : j) list.append(to_python(e));
-      return list;
-    }
-    case T::object: {
-      py::dict dict;
-      for (const auto& [key, value] : j.items()) dict[py::str(key)] = to_python(value);
-      return dict;
-    }
-    default:
-      return py::none();
-  }
-}
 
 // The options shared by fit() and fit_many(), checked before any fit (with the
 // command line's messages) so that fit_many() reports a bad option once
@@ -229,11 +199,9 @@ py::dict fit(const py::object& x, std::int64_t bins, double prob,
   SignalWatch watch;
   o.interrupted = [&watch] { return watch(); };
   FitResult r;
-  decltype(korvalinde::cli::to_json(r)) j;
   {
     py::gil_scoped_release unlocked;
     r = fit_values(values, o, skipna, least, name);
-    if (r.ok) j = korvalinde::cli::to_json(r);
   }
   watch.rethrow();
   if (!r.ok) {
@@ -245,7 +213,7 @@ py::dict fit(const py::object& x, std::int64_t bins, double prob,
     PyErr_SetObject(error.ptr(), instance.ptr());
     throw py::error_already_set();
   }
-  return to_python(j);
+  return korvalinde::python::record_dict(r);
 }
 
 // One output array of fit_many: a statistic of each slice's fit, with a

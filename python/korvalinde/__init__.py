@@ -72,19 +72,6 @@ def _dist(value: Any) -> str:
     return value
 
 
-def _with_aliases(record: dict) -> dict:
-    """loc and scale right after a and b in each method's record."""
-    for m in METHODS:
-        if m in record:
-            method = {}
-            for key, value in record[m].items():
-                method[key] = value
-                if key == "b":
-                    method["loc"], method["scale"] = method["a"], value
-            record[m] = method
-    return record
-
-
 def fit(x, bins: int = 50, prob: float = 0.99, methods: Sequence[str] = METHODS,
         periods: Sequence[float] = PERIODS, bootstrap: int = 0, seed: int = 0,
         level: Optional[float] = None, threads: int = 0, name: str = "",
@@ -101,14 +88,13 @@ def fit(x, bins: int = 50, prob: float = 0.99, methods: Sequence[str] = METHODS,
     _dist(dist)
     if not isinstance(name, str):
         raise TypeError(f"name must be a string, not {type(name).__name__}")
-    record = _korvalinde.fit(
+    return _korvalinde.fit(
         x, _integer("bins", bins), _real("prob", prob),
         _sequence("methods", methods, _method, "method names"),
         _sequence("periods", periods, _real, "numbers"), _integer("bootstrap", bootstrap),
         _integer("seed", seed), None if level is None else _real("level", level),
         _integer("threads", threads), name, _flag("skipna", skipna),
         _integer("min_count", min_count), _dist(dist) == "gev")
-    return _with_aliases(record)
 
 
 def fit_many(a, axis: int = -1, bins: int = 50, prob: float = 0.99,
