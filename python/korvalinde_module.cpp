@@ -28,6 +28,7 @@
 #include "korvalinde/detail/parallel.hpp"
 #include "korvalinde/stats/gof_null.hpp"
 #include "record_dict.hpp"
+#include "statistics.hpp"
 
 namespace py = pybind11;
 
@@ -35,7 +36,7 @@ namespace {
 
 using korvalinde::FitOptions;
 using korvalinde::FitResult;
-using korvalinde::MethodResult;
+using korvalinde::python::Axis;
 
 const std::vector<std::string> kAllMethods{"ls", "mle", "lmom"};
 const std::vector<double> kDefaultPeriods{2, 5, 10, 20, 50, 100, 200, 500, 1000};
@@ -216,181 +217,41 @@ py::dict fit(const py::object& x, std::int64_t bins, double prob,
   return korvalinde::python::record_dict(r);
 }
 
-// One output array of fit_many: a statistic of each slice's fit, with a
-// trailing period axis for the return levels. `method` is null for the
-// sample's own statistics.
-struct Column {
-  std::string key;
-  const MethodResult FitResult::*method;
-  double (*get)(const FitResult&, const MethodResult&, std::size_t period);
-  bool per_period;
-  py::array_t<double> array;
-  double* out = nullptr;
-};
+// Lays out fit_many's output arrays: one per statistic, shaped like the
+// input without its axis, plus the statistic's own axis.
+struct Layout {
+  std::vector<py::ssize_t> shape;
+  std::size_t periods;
+  std::vector<std::string> keys;
+  std::vector<py::array_t<double>> arrays;
+  std::vector<std::size_t> widths;
 
-using Getter = double (*)(const FitResult&, const MethodResult&, std::size_t);
-
-double profile_lower(const korvalinde::Estimate& e) {
-  return e.profile ? e.profile->lower.value : korvalinde::kUndefined;
-}
-double profile_upper(const korvalinde::Estimate& e) {
-  return e.profile ? e.profile->upper.value : korvalinde::kUndefined;
-}
-
-// The statistics of one method, under the names the command line's JSON
-// gives them (nested names joined by "_", the return levels as "rl").
-std::vector<std::pair<const char*, Getter>> method_statistics(const std::string& m) {
-  using R = const FitResult&;
-  using M = const MethodResult&;
-  using P = std::size_t;
-  std::vector<std::pair<const char*, Getter>> s{
-      {"a", [](R, M r, P) { return r.a; }},
-      {"b", [](R, M r, P) { return r.b; }},
-      {"se_a", [](R, M r, P) { return r.se_a; }},
-      {"se_b", [](R, M r, P) { return r.se_b; }},
-      {"corr_ab", [](R, M r, P) { return r.corr_ab; }},
-      {"quantile", [](R, M r, P) { return r.quantile.value; }},
-      {"quantile_se", [](R, M r, P) { return r.quantile.se; }},
-      {"quantile_lower", [](R, M r, P) { return r.quantile.lower; }},
-      {"quantile_upper", [](R, M r, P) { return r.quantile.upper; }},
-      {"ks", [](R, M r, P) { return r.gof.ks; }},
-      {"cvm", [](R, M r, P) { return r.gof.cvm; }},
-      {"ad", [](R, M r, P) { return r.gof.ad; }},
-      {"chi2", [](R, M r, P) { return r.gof.chi2; }},
-      {"chi2_df", [](R, M r, P) { return static_cast<double>(r.gof.chi2_df); }},
-      {"chi2_p", [](R, M r, P) { return r.gof.chi2_p; }},
-      {"ks_p", [](R, M r, P) { return r.gof.ks_p; }},
-      {"cvm_p", [](R, M r, P) { return r.gof.cvm_p; }},
-      {"ad_p", [](R, M r, P) { return r.gof.ad_p; }},
-  };
-  if (m == "ls") {
-    s.insert(s.end(), {{"info", [](R, M r, P) { return static_cast<double>(r.info); }},
-                       {"nfev", [](R, M r, P) { return static_cast<double>(r.nfev); }},
-                       {"sum_sq", [](R, M r, P) { return r.sum_sq; }},
-                       {"l2", [](R, M r, P) { return r.l2; }},
-                       {"serror", [](R, M r, P) { return r.serror; }},
-                       {"rerror", [](R, M r, P) { return r.rerror; }}});
+  template <class F>
+  void column(std::string_view prefix, std::string_view name, std::string_view suffix,
+              Axis axis, F&&) {
+    keys.push_back(std::string(prefix).append(name).append(suffix));
+    std::vector<py::ssize_t> s = shape;
+    if (axis == Axis::periods) s.push_back(static_cast<py::ssize_t>(periods));
+    if (axis == Axis::matrix) s.insert(s.end(), {3, 3});
+    widths.push_back(axis == Axis::none ? 1 : axis == Axis::periods ? periods : 9);
+    arrays.emplace_back(s);
   }
-  if (m == "mle") {
-    s.insert(s.end(),
-             {{"loglik", [](R, M r, P) { return r.loglik; }},
-              {"iterations", [](R, M r, P) { return static_cast<double>(r.iterations); }},
-              {"quantile_profile_lower", [](R, M r, P) { return profile_lower(r.quantile); }},
-              {"quantile_profile_upper", [](R, M r, P) { return profile_upper(r.quantile); }}});
+};
+
+// Writes the statistics of slice i into the arrays laid out.
+struct Writer {
+  const std::vector<double*>& out;
+  const std::vector<std::size_t>& widths;
+  std::size_t i;
+  std::size_t k = 0;
+
+  template <class F>
+  void column(std::string_view, std::string_view, std::string_view, Axis,
+              F&& value) {
+    const std::size_t w = widths[k];
+    double* o = out[k++] + i * w;
+    for (std::size_t j = 0; j < w; ++j) o[j] = value(j);
   }
-  return s;
-}
-
-const std::vector<std::pair<const char*, Getter>> kLevelStatistics{
-    {"rl", [](const FitResult&, const MethodResult& r, std::size_t p) {
-       return r.return_levels[p].level.value;
-     }},
-    {"rl_se", [](const FitResult&, const MethodResult& r, std::size_t p) {
-       return r.return_levels[p].level.se;
-     }},
-    {"rl_lower", [](const FitResult&, const MethodResult& r, std::size_t p) {
-       return r.return_levels[p].level.lower;
-     }},
-    {"rl_upper", [](const FitResult&, const MethodResult& r, std::size_t p) {
-       return r.return_levels[p].level.upper;
-     }},
-};
-
-// Maximum likelihood's profile-likelihood bounds of the return levels.
-const std::vector<std::pair<const char*, Getter>> kProfileLevelStatistics{
-    {"rl_profile_lower", [](const FitResult&, const MethodResult& r, std::size_t p) {
-       return profile_lower(r.return_levels[p].level);
-     }},
-    {"rl_profile_upper", [](const FitResult&, const MethodResult& r, std::size_t p) {
-       return profile_upper(r.return_levels[p].level);
-     }},
-};
-
-// The Gumbel check (a GEV fit by maximum likelihood), under gumbel_test_*.
-const std::vector<std::pair<const char*, Getter>> kGumbelTestStatistics{
-    {"gumbel_test_statistic",
-     [](const FitResult& r, const MethodResult&, std::size_t) { return r.gumbel_test.statistic; }},
-    {"gumbel_test_df",
-     [](const FitResult& r, const MethodResult&, std::size_t) {
-       return static_cast<double>(r.gumbel_test.df);
-     }},
-    {"gumbel_test_p",
-     [](const FitResult& r, const MethodResult&, std::size_t) { return r.gumbel_test.p; }},
-    {"gumbel_test_shape",
-     [](const FitResult& r, const MethodResult&, std::size_t) { return r.gumbel_test.shape.value; }},
-    {"gumbel_test_shape_se",
-     [](const FitResult& r, const MethodResult&, std::size_t) { return r.gumbel_test.shape.se; }},
-    {"gumbel_test_shape_lower",
-     [](const FitResult& r, const MethodResult&, std::size_t) { return r.gumbel_test.shape.lower; }},
-    {"gumbel_test_shape_upper",
-     [](const FitResult& r, const MethodResult&, std::size_t) { return r.gumbel_test.shape.upper; }},
-    {"gumbel_test_shape_profile_lower",
-     [](const FitResult& r, const MethodResult&, std::size_t) {
-       return profile_lower(r.gumbel_test.shape);
-     }},
-    {"gumbel_test_shape_profile_upper",
-     [](const FitResult& r, const MethodResult&, std::size_t) {
-       return profile_upper(r.gumbel_test.shape);
-     }},
-};
-
-// The GEV fit of method M (with gev), under gev_METHOD_KEY; its rows are
-// filled when the Gumbel fit of the same method ran.
-template <korvalinde::GevMethodResult korvalinde::GevResult::*M>
-std::vector<std::pair<const char*, Getter>> gev_statistics(bool per_period) {
-  using R = const FitResult&;
-  if (per_period) {
-    return {{"rl", [](R r, const MethodResult&, std::size_t p) {
-               return (r.gev.*M).return_levels[p].level.value;
-             }},
-            {"rl_se", [](R r, const MethodResult&, std::size_t p) {
-               return (r.gev.*M).return_levels[p].level.se;
-             }},
-            {"rl_lower", [](R r, const MethodResult&, std::size_t p) {
-               return (r.gev.*M).return_levels[p].level.lower;
-             }},
-            {"rl_upper", [](R r, const MethodResult&, std::size_t p) {
-               return (r.gev.*M).return_levels[p].level.upper;
-             }},
-            {"rl_profile_lower", [](R r, const MethodResult&, std::size_t p) {
-               return profile_lower((r.gev.*M).return_levels[p].level);
-             }},
-            {"rl_profile_upper", [](R r, const MethodResult&, std::size_t p) {
-               return profile_upper((r.gev.*M).return_levels[p].level);
-             }}};
-  }
-  return {{"loc", [](R r, const MethodResult&, std::size_t) { return (r.gev.*M).loc; }},
-          {"scale", [](R r, const MethodResult&, std::size_t) { return (r.gev.*M).scale; }},
-          {"shape", [](R r, const MethodResult&, std::size_t) { return (r.gev.*M).shape; }},
-          {"se_loc", [](R r, const MethodResult&, std::size_t) { return (r.gev.*M).se_loc; }},
-          {"se_scale", [](R r, const MethodResult&, std::size_t) { return (r.gev.*M).se_scale; }},
-          {"se_shape", [](R r, const MethodResult&, std::size_t) { return (r.gev.*M).se_shape; }},
-          {"loglik", [](R r, const MethodResult&, std::size_t) { return (r.gev.*M).loglik; }},
-          {"quantile", [](R r, const MethodResult&, std::size_t) {
-             return (r.gev.*M).quantile.value;
-           }},
-          {"quantile_lower", [](R r, const MethodResult&, std::size_t) {
-             return (r.gev.*M).quantile.lower;
-           }},
-          {"quantile_upper", [](R r, const MethodResult&, std::size_t) {
-             return (r.gev.*M).quantile.upper;
-           }},
-          {"quantile_profile_lower", [](R r, const MethodResult&, std::size_t) {
-             return profile_lower((r.gev.*M).quantile);
-           }},
-          {"quantile_profile_upper", [](R r, const MethodResult&, std::size_t) {
-             return profile_upper((r.gev.*M).quantile);
-           }}};
-}
-
-// The sample's statistics besides n (an integer array of its own).
-const std::vector<std::pair<const char*, Getter>> kSampleStatistics{
-    {"min", [](const FitResult& r, const MethodResult&, std::size_t) { return r.min; }},
-    {"max", [](const FitResult& r, const MethodResult&, std::size_t) { return r.max; }},
-    {"width", [](const FitResult& r, const MethodResult&, std::size_t) { return r.width; }},
-    {"m", [](const FitResult& r, const MethodResult&, std::size_t) {
-       return static_cast<double>(r.m);
-     }},
 };
 
 py::dict fit_many(const py::object& a, int axis, std::int64_t bins, double prob,
@@ -417,52 +278,17 @@ py::dict fit_many(const py::object& a, int axis, std::int64_t bins, double prob,
   const std::size_t length = static_cast<std::size_t>(block.shape(block.ndim() - 1));
   std::size_t count = 1;
   for (py::ssize_t s : shape) count *= static_cast<std::size_t>(s);
-  const std::size_t nperiods = o.periods.size();
-  std::vector<py::ssize_t> rl_shape = shape;
-  rl_shape.push_back(static_cast<py::ssize_t>(nperiods));
 
-  std::vector<Column> columns;
-  for (const auto& [key, get] : kSampleStatistics)
-    columns.push_back({key, nullptr, get, false, py::array_t<double>(shape)});
   // In the order asked for, each method once.
-  std::vector<std::string> seen;
+  std::vector<korvalinde::Method> order;
   for (const std::string& m : methods) {
-    if (std::find(seen.begin(), seen.end(), m) != seen.end()) continue;
-    seen.push_back(m);
-    const auto member =
-        m == "ls" ? &FitResult::ls : m == "mle" ? &FitResult::mle : &FitResult::lmom;
-    for (const auto& [key, get] : method_statistics(m))
-      columns.push_back({m + "_" + key, member, get, false, py::array_t<double>(shape)});
-    for (const auto& [key, get] : kLevelStatistics)
-      columns.push_back({m + "_" + key, member, get, true, py::array_t<double>(rl_shape)});
-    if (m == "mle") {
-      for (const auto& [key, get] : kProfileLevelStatistics)
-        columns.push_back({m + "_" + key, member, get, true, py::array_t<double>(rl_shape)});
-      for (const auto& [key, get] : kGumbelTestStatistics)
-        columns.push_back({key, member, get, false, py::array_t<double>(shape)});
-    }
-    if (gev && m != "ls") {
-      const bool mle = m == "mle";
-      const std::string prefix = "gev_" + m + "_";
-      for (const bool per_period : {false, true}) {
-        for (const auto& [key, get] :
-             mle ? gev_statistics<&korvalinde::GevResult::mle>(per_period)
-                 : gev_statistics<&korvalinde::GevResult::lmom>(per_period)) {
-          if (!mle && std::string_view(key) == "loglik") continue;
-          columns.push_back({prefix + key, member, get, per_period,
-                             py::array_t<double>(per_period ? rl_shape : shape)});
-        }
-      }
-    }
-    if (level) {
-      columns.push_back({m + "_level_period", member,
-                         [](const FitResult&, const MethodResult& r, std::size_t) {
-                           return r.level_period;
-                         },
-                         false, py::array_t<double>(shape)});
-    }
+    const korvalinde::Method method = *korvalinde::parse_method(m);
+    if (std::find(order.begin(), order.end(), method) == order.end()) order.push_back(method);
   }
-  for (Column& c : columns) c.out = c.array.mutable_data();
+  Layout layout{shape, o.periods.size(), {}, {}, {}};
+  korvalinde::python::each_statistic(FitResult{}, o, order, layout);
+  std::vector<double*> columns;
+  for (auto& array : layout.arrays) columns.push_back(array.mutable_data());
   py::array_t<bool> ok(shape);
   bool* ok_out = ok.mutable_data();
   py::array_t<std::int64_t> n(shape);
@@ -484,20 +310,8 @@ py::dict fit_many(const py::object& a, int axis, std::int64_t bins, double prob,
         const FitResult r = fit_values({data + i * length, length}, o, skipna, least, {});
         ok_out[i] = r.ok;
         n_out[i] = static_cast<std::int64_t>(r.n);
-        const MethodResult none;
-        for (Column& c : columns) {
-          const MethodResult& m = c.method ? r.*c.method : none;
-          const bool have = r.ok && (!c.method || m.present);
-          if (!c.per_period) {
-            c.out[i] = have ? c.get(r, m, 0) : korvalinde::kUndefined;
-            continue;
-          }
-          for (std::size_t p = 0; p < nperiods; ++p) {
-            c.out[i * nperiods + p] = have && p < m.return_levels.size()
-                                          ? c.get(r, m, p)
-                                          : korvalinde::kUndefined;
-          }
-        }
+        Writer writer{columns, layout.widths, i};
+        korvalinde::python::each_statistic(r, o, order, writer);
       } catch (...) {
         failed = true;
         const std::lock_guard lock(failure_mutex);
@@ -509,8 +323,10 @@ py::dict fit_many(const py::object& a, int axis, std::int64_t bins, double prob,
   if (failure) std::rethrow_exception(failure);
 
   py::dict result;
-  for (Column& c : columns) result[py::str(c.key)] = std::move(c.array);
-  result["periods"] = py::array_t<double>(static_cast<py::ssize_t>(nperiods), o.periods.data());
+  for (std::size_t k = 0; k < layout.keys.size(); ++k)
+    result[py::str(layout.keys[k])] = std::move(layout.arrays[k]);
+  result["periods"] =
+      py::array_t<double>(static_cast<py::ssize_t>(o.periods.size()), o.periods.data());
   result["ok"] = std::move(ok);
   result["n"] = std::move(n);
   return result;

@@ -164,43 +164,56 @@ def _same(a, b):
     return (math.isnan(a) and b is None) if b is None or math.isnan(a) else a == b
 
 
+def _estimate(name, value, p=None):
+    """An estimate's fields under fit_many's names (name, name_se, name_lower, ...)."""
+    return ((name + ("" if k == "value" else f"_{k}"), p, v) for k, v in value.items()
+            if k not in ("p", "period") and not k.endswith("_reason"))
+
+
+def _method(prefix, record):
+    for key, value in record.items():
+        if key == "quantile":
+            yield from _estimate(f"{prefix}quantile", value)
+        elif key == "return_levels":
+            for p, level in enumerate(value):
+                yield from _estimate(f"{prefix}rl", level, p)
+        elif key == "shape_interval":
+            yield from _estimate(f"{prefix}shape", value)
+        elif key == "cov":
+            yield from ((f"{prefix}cov", (i, j), v) for i, row in enumerate(value)
+                        for j, v in enumerate(row))
+        elif key == "level":
+            yield f"{prefix}level_period", None, value["period"]
+        elif key == "gof":
+            yield from ((f"{prefix}{k}", None, v) for k, v in value.items() if k != "p_method")
+        elif key not in ("loc", "scale") or prefix.startswith("gev_"):
+            yield f"{prefix}{key}", None, value
+
+
 def _flat(record):
-    """fit()'s statistics under fit_many's names: (name, period index, value)."""
+    """fit()'s statistics under fit_many's names: (name, index along its axis, value)."""
     for key in ("min", "max", "width", "m"):
         yield key, None, record[key]
-    test = record.get("gumbel_test", {})
-    for key, value in test.items():
+    for key, value in record.get("gumbel_test", {}).items():
         if key == "shape":
-            yield from ((f"gumbel_test_shape" + ("" if k == "value" else f"_{k}"), None, v)
-                        for k, v in value.items() if not k.endswith("_reason"))
+            yield from _estimate("gumbel_test_shape", value)
         elif key != "error":
             yield f"gumbel_test_{key}", None, value
     for m in METHODS:
-        for key, value in record[m].items():
-            if key == "quantile":
-                yield from ((f"{m}_quantile" + ("" if k == "value" else f"_{k}"), None, v)
-                            for k, v in value.items() if k != "p" and not k.endswith("_reason"))
-            elif key == "return_levels":
-                for p, level in enumerate(value):
-                    yield from ((f"{m}_rl" + ("" if k == "value" else f"_{k}"), p, v)
-                                for k, v in level.items()
-                                if k != "period" and not k.endswith("_reason"))
-            elif key == "level":
-                yield f"{m}_level_period", None, value["period"]
-            elif key == "gof":
-                yield from ((f"{m}_{k}", None, v) for k, v in value.items() if k != "p_method")
-            else:
-                yield f"{m}_{key}", None, value
+        yield from _method(f"{m}_", record[m])
+        yield from _method(f"gev_{m}_", record.get("gev", {}).get(m, {}))
 
 
-def test_fit_many_equals_fit_slice_by_slice():
+@pytest.mark.parametrize("dist", ["gumbel", "gev"])
+def test_fit_many_equals_fit_slice_by_slice(dist):
     rng = np.random.default_rng(5)
     a = rng.gumbel(20.0, 3.0, size=(3, 40, 4))  # samples along axis 1
     a[0, 7, 1] = np.nan  # slices that fail
     a[2, :, 3] = 1.0
     a[1, 2:, 0] = np.nan
     periods = (2, 100, 1000)
-    many = korvalinde.fit_many(a, axis=1, bins=20, periods=periods, threads=2, level=30.0)
+    options = dict(bins=20, periods=periods, level=30.0, dist=dist)
+    many = korvalinde.fit_many(a, axis=1, threads=2, **options)
     assert many["periods"].tolist() == list(periods)
     assert many["ok"].shape == (3, 4) and many["mle_rl"].shape == (3, 4, 3)
     assert many["n"].tolist() == [[40] * 4] * 3
@@ -208,7 +221,7 @@ def test_fit_many_equals_fit_slice_by_slice():
     for i in range(3):
         for j in range(4):
             try:
-                one = korvalinde.fit(a[i, :, j], bins=20, periods=periods, level=30.0)
+                one = korvalinde.fit(a[i, :, j], **options)
             except korvalinde.InputError:
                 assert not many["ok"][i, j]
                 assert all(np.isnan(v[i, j]).all() for k, v in many.items()
@@ -217,13 +230,13 @@ def test_fit_many_equals_fit_slice_by_slice():
             assert many["ok"][i, j]
             for key, p, value in _flat(one):
                 keys.add(key)
-                got = many[key][i, j] if p is None else many[key][i, j, p]
+                got = many[key][i, j] if p is None else many[key][i, j][p]
                 assert _same(got, value), (key, p, i, j)
-    assert keys | {"periods", "ok", "n"} == set(many)  # every statistic, nothing else
+    aliases = {f"{m}_{k}" for m in METHODS for k in ("loc", "scale")}
+    assert keys | aliases | {"periods", "ok", "n"} == set(many)  # every statistic, nothing else
     assert not many["ok"].all() and many["ok"].any()
     # The thread count and the memory layout change nothing.
-    one_thread = korvalinde.fit_many(np.moveaxis(a, 1, -1).copy(), bins=20, periods=periods,
-                                     level=30, threads=1)
+    one_thread = korvalinde.fit_many(np.moveaxis(a, 1, -1).copy(), threads=1, **options)
     for key, value in many.items():
         np.testing.assert_array_equal(one_thread[key], value)
 
