@@ -180,9 +180,11 @@ std::size_t check_min_count(std::int64_t min_count) {
 py::dict fit(const py::object& x, std::int64_t bins, double prob,
              const std::vector<std::string>& methods, std::vector<double> periods, int bootstrap,
              std::uint64_t seed, std::optional<double> level, int threads,
-             const std::string& name, bool skipna, std::int64_t min_count, bool gev) {
+             const std::string& name, bool skipna, std::int64_t min_count, bool gev,
+             bool profiles) {
   FitOptions o = make_options(bins, prob, methods, std::move(periods), level, bootstrap);
   o.gev = gev;
+  o.profiles = profiles;
   o.seed = seed;
   o.threads = thread_count(threads);
   const std::size_t least = check_min_count(min_count);
@@ -257,9 +259,10 @@ struct Writer {
 py::dict fit_many(const py::object& a, int axis, std::int64_t bins, double prob,
                   const std::vector<std::string>& methods, std::vector<double> periods,
                   int threads, bool skipna, std::int64_t min_count, std::optional<double> level,
-                  bool gev, std::uint64_t seed) {
+                  bool gev, std::uint64_t seed, bool profiles) {
   FitOptions o = make_options(bins, prob, methods, std::move(periods), level);
   o.gev = gev;
+  o.profiles = profiles;
   o.seed = seed;
   // The goodness-of-fit p-values' null laws depend only on the slice's size
   // (the options being the same): simulated once per size for the whole call.
@@ -346,6 +349,7 @@ and returns NumPy arrays of the main figures.)doc";
   m.def("fit", &fit, "x"_a, "bins"_a = 50, "prob"_a = 0.99, "methods"_a = kAllMethods,
         "periods"_a = kDefaultPeriods, "bootstrap"_a = 0, "seed"_a = 0, "level"_a = py::none(),
         "threads"_a = 0, "name"_a = "", "skipna"_a = false, "min_count"_a = 2, "gev"_a = false,
+        "profiles"_a = true,
         R"doc(Fit the Gumbel distribution to one sample.
 
 Parameters
@@ -398,7 +402,7 @@ The GIL is released while the fit runs.)doc");
   m.def("fit_many", &fit_many, "a"_a, "axis"_a = -1, "bins"_a = 50, "prob"_a = 0.99,
         "methods"_a = kAllMethods, "periods"_a = kDefaultPeriods, "threads"_a = 0,
         "skipna"_a = false, "min_count"_a = 2, "level"_a = py::none(), "gev"_a = false, "seed"_a = 0,
-        R"doc(Fit the Gumbel distribution to every 1-D slice of an array along an axis.
+        "profiles"_a = true, R"doc(Fit the Gumbel distribution to every 1-D slice of an array along an axis.
 
 Each slice is fitted exactly as fit() would fit it: the numbers are the same
 bit for bit.

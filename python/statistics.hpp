@@ -84,6 +84,7 @@ void each_statistic(const FitResult& r, const FitOptions& o, std::span<const Met
     static constexpr string_view kGevPrefix[] = {"gev_ls_", "gev_mle_", "gev_lmom_"};
     const string_view p = kPrefix[static_cast<int>(method)];
     const bool mle = method == Method::mle;
+    const bool profile = mle && o.profiles;  // profile-likelihood bounds
     const MethodResult& m = result_of(r, method);
     const bool have = r.ok && m.present && m.error.empty();
     scalar(p, "a", have, m.a);
@@ -103,8 +104,8 @@ void each_statistic(const FitResult& r, const FitOptions& o, std::span<const Met
       scalar(p, "loglik", have, m.loglik);
       scalar(p, "iterations", have, m.iterations);
     }
-    estimate(p, "quantile", Axis::none, one(have, m.quantile), true, mle);
-    levels(p, have, m.return_levels, mle);
+    estimate(p, "quantile", Axis::none, one(have, m.quantile), true, profile);
+    levels(p, have, m.return_levels, profile);
     if (o.level) scalar(p, "level_period", have, m.level_period);
     gof(p, have, m.gof, true);
 
@@ -114,7 +115,7 @@ void each_statistic(const FitResult& r, const FitOptions& o, std::span<const Met
       scalar("gumbel_test_", "statistic", test, t.statistic);
       scalar("gumbel_test_", "df", test, t.df);
       scalar("gumbel_test_", "p", test, t.p);
-      estimate("gumbel_test_", "shape", Axis::none, one(test, t.shape), true, true);
+      estimate("gumbel_test_", "shape", Axis::none, one(test, t.shape), true, profile);
     }
     if (o.gev && method != Method::ls) {
       const string_view g = kGevPrefix[static_cast<int>(method)];
@@ -133,9 +134,9 @@ void each_statistic(const FitResult& r, const FitOptions& o, std::span<const Met
         scalar(g, "loglik", fitted, e.loglik);
         scalar(g, "iterations", fitted, e.iterations);
       }
-      estimate(g, "quantile", Axis::none, one(fitted, e.quantile), true, mle);
-      levels(g, fitted, e.return_levels, mle);
-      estimate(g, "shape", Axis::none, one(fitted, e.shape_interval), false, mle);
+      estimate(g, "quantile", Axis::none, one(fitted, e.quantile), true, profile);
+      levels(g, fitted, e.return_levels, profile);
+      estimate(g, "shape", Axis::none, one(fitted, e.shape_interval), false, profile);
       gof(g, fitted, e.gof, false);
     }
   }

@@ -131,7 +131,7 @@ FitResult fit_sample_sorting(std::span<double> values, const FitOptions& options
       m.loglik = e.loglik;
       m.iterations = e.iterations;
       stats::analyze_method(in, e.a, e.b, e.cov, m);
-      stats::add_gumbel_profiles(in, e.loglik, crit, m);
+      if (options.profiles) stats::add_gumbel_profiles(in, e.loglik, crit, m);
       if (options.bootstrap > 0) add_bootstrap(m, stats::refit_mle, sorted.size(), options);
       gof_methods.push_back({stats::refit_mle, &m.gof, static_cast<int>(Method::mle)});
       // The Gumbel check: the GEV by maximum likelihood and the likelihood ratio.
@@ -147,7 +147,7 @@ FitResult fit_sample_sorting(std::span<double> values, const FitOptions& options
         t.error = g.error;
       }
       if (options.gev) {
-        stats::analyze_gev(in, g, crit, r.gev.mle);
+        stats::analyze_gev(in, g, options.profiles ? crit : 0, r.gev.mle);
         t.shape = r.gev.mle.shape_interval;
       } else if (g.ok) {
         t.shape.value = g.d.shape;
@@ -156,7 +156,7 @@ FitResult fit_sample_sorting(std::span<double> values, const FitOptions& options
           t.shape.lower = t.shape.value - in.z * t.shape.se;
           t.shape.upper = t.shape.value + in.z * t.shape.se;
         }
-        t.shape.profile = stats::gev_shape_profile(g, crit);
+        if (options.profiles) t.shape.profile = stats::gev_shape_profile(g, crit);
       }
     }
   }

@@ -26,6 +26,7 @@ struct FitOptions {
   bool ls = true, mle = true, lmom = true;
   bool gev = false;           // the GEV in full besides the Gumbel (mle and lmom)
   double confidence = 0.95;   // of every interval, in (0, 1)
+  bool profiles = true;       // maximum likelihood's profile-likelihood bounds (the costly part)
   std::vector<double> periods{kDefaultPeriods.begin(), kDefaultPeriods.end()};
   std::optional<double> level;  // adds the return period of this level
   int bootstrap = 0;            // replicates B

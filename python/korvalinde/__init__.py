@@ -75,7 +75,8 @@ def _dist(value: Any) -> str:
 def fit(x, bins: int = 50, prob: float = 0.99, methods: Sequence[str] = METHODS,
         periods: Sequence[float] = PERIODS, bootstrap: int = 0, seed: int = 0,
         level: Optional[float] = None, threads: int = 0, name: str = "",
-        skipna: bool = False, min_count: int = 2, dist: str = "gumbel") -> FitRecord:
+        skipna: bool = False, min_count: int = 2, dist: str = "gumbel",
+        profiles: bool = True) -> FitRecord:
     """Fit a distribution to one sample (1-D array-like of real numbers).
 
     Returns the record of `korvalinde fit --json` as a dict, key for key
@@ -94,13 +95,14 @@ def fit(x, bins: int = 50, prob: float = 0.99, methods: Sequence[str] = METHODS,
         _sequence("periods", periods, _real, "numbers"), _integer("bootstrap", bootstrap),
         _integer("seed", seed), None if level is None else _real("level", level),
         _integer("threads", threads), name, _flag("skipna", skipna),
-        _integer("min_count", min_count), _dist(dist) == "gev")
+        _integer("min_count", min_count), _dist(dist) == "gev", _flag("profiles", profiles))
 
 
 def fit_many(a, axis: int = -1, bins: int = 50, prob: float = 0.99,
              methods: Sequence[str] = METHODS, periods: Sequence[float] = PERIODS,
              threads: int = 0, skipna: bool = False, min_count: int = 2,
-             level: Optional[float] = None, dist: str = "gumbel", seed: int = 0) -> FitManyResult:
+             level: Optional[float] = None, dist: str = "gumbel", seed: int = 0,
+             profiles: bool = True) -> FitManyResult:
     """Fit every 1-D slice of `a` along `axis`, on `threads` worker threads
     (0: all cores; the results do not depend on them).
 
@@ -120,7 +122,7 @@ def fit_many(a, axis: int = -1, bins: int = 50, prob: float = 0.99,
         _sequence("periods", periods, _real, "numbers"), _integer("threads", threads),
         _flag("skipna", skipna), _integer("min_count", min_count),
         None if level is None else _real("level", level), _dist(dist) == "gev",
-        _integer("seed", seed))
+        _integer("seed", seed), _flag("profiles", profiles))
     for m in METHODS:
         if f"{m}_a" in result:
             result[f"{m}_loc"], result[f"{m}_scale"] = result[f"{m}_a"], result[f"{m}_b"]

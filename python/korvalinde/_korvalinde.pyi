@@ -21,6 +21,7 @@ def fit(
     skipna: bool = False,
     min_count: int = 2,
     gev: bool = False,
+    profiles: bool = True,
 ) -> dict[str, Any]:
     """Fit the Gumbel distribution to one sample (1-D).
 
@@ -42,6 +43,7 @@ def fit_many(
     level: Optional[float] = None,
     gev: bool = False,
     seed: int = 0,
+    profiles: bool = True,
 ) -> dict[str, np.ndarray]:
     """Fit every 1-D slice of `a` along `axis`, on `threads` threads (0: all cores).
 

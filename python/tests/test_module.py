@@ -370,3 +370,19 @@ def test_fit_many_p_values_equal_fit_for_every_size_and_seed():
                 assert many[f"{m}_{key}"][i] == one[m]["gof"][key], (m, key, i)
     other = korvalinde.fit_many(a, bins=10, skipna=True, seed=4, methods=("lmom",))
     assert (other["lmom_ad_p"] != many["lmom_ad_p"]).any()
+
+
+def test_without_profiles_the_same_numbers_but_no_profile_bounds():
+    x = gumbel(60, seed=4)
+    full = korvalinde.fit(x, methods=("mle",), dist="gev")
+    fast = korvalinde.fit(x, methods=("mle",), dist="gev", profiles=False)
+
+    def strip(record):
+        if isinstance(record, dict):
+            return {k: strip(v) for k, v in record.items() if "profile" not in k}
+        return [strip(v) for v in record] if isinstance(record, list) else record
+
+    assert fast == strip(full) and "profile_upper" in full["mle"]["quantile"]
+    many = korvalinde.fit_many(x, methods=("mle",), dist="gev", profiles=False)
+    assert not any("profile" in k for k in many)
+    assert many["gev_mle_rl"].tolist() == [r["value"] for r in fast["gev"]["mle"]["return_levels"]]
