@@ -46,7 +46,7 @@ const std::vector<double> kDefaultPeriods{2, 5, 10, 20, 50, 100, 200, 500, 1000}
 // instead of failing every slice.
 FitOptions make_options(std::int64_t bins, double prob, const std::vector<std::string>& methods,
                         std::vector<double> periods, std::optional<double> level,
-                        int bootstrap = 0) {
+                        double confidence, int bootstrap = 0) {
   FitOptions o;
   // Beyond int, bins are out of range all the same: 0 gets the same message.
   o.bins = bins < 1 || bins > std::numeric_limits<int>::max() ? 0 : static_cast<int>(bins);
@@ -66,6 +66,7 @@ FitOptions make_options(std::int64_t bins, double prob, const std::vector<std::s
   o.periods = std::move(periods);
   o.level = level;
   o.bootstrap = bootstrap;
+  o.confidence = confidence;
   if (std::string why = korvalinde::check_options(o); !why.empty()) throw py::value_error(why);
   return o;
 }
@@ -181,8 +182,9 @@ py::dict fit(const py::object& x, std::int64_t bins, double prob,
              const std::vector<std::string>& methods, std::vector<double> periods, int bootstrap,
              std::uint64_t seed, std::optional<double> level, int threads,
              const std::string& name, bool skipna, std::int64_t min_count, bool gev,
-             bool profiles) {
-  FitOptions o = make_options(bins, prob, methods, std::move(periods), level, bootstrap);
+             bool profiles, double confidence) {
+  FitOptions o =
+      make_options(bins, prob, methods, std::move(periods), level, confidence, bootstrap);
   o.gev = gev;
   o.profiles = profiles;
   o.seed = seed;
@@ -259,8 +261,8 @@ struct Writer {
 py::dict fit_many(const py::object& a, int axis, std::int64_t bins, double prob,
                   const std::vector<std::string>& methods, std::vector<double> periods,
                   int threads, bool skipna, std::int64_t min_count, std::optional<double> level,
-                  bool gev, std::uint64_t seed, bool profiles) {
-  FitOptions o = make_options(bins, prob, methods, std::move(periods), level);
+                  bool gev, std::uint64_t seed, bool profiles, double confidence) {
+  FitOptions o = make_options(bins, prob, methods, std::move(periods), level, confidence);
   o.gev = gev;
   o.profiles = profiles;
   o.seed = seed;
@@ -349,7 +351,7 @@ and returns NumPy arrays of the main figures.)doc";
   m.def("fit", &fit, "x"_a, "bins"_a = 50, "prob"_a = 0.99, "methods"_a = kAllMethods,
         "periods"_a = kDefaultPeriods, "bootstrap"_a = 0, "seed"_a = 0, "level"_a = py::none(),
         "threads"_a = 0, "name"_a = "", "skipna"_a = false, "min_count"_a = 2, "gev"_a = false,
-        "profiles"_a = true,
+        "profiles"_a = true, "confidence"_a = 0.95,
         R"doc(Fit the Gumbel distribution to one sample.
 
 Parameters
@@ -402,7 +404,8 @@ The GIL is released while the fit runs.)doc");
   m.def("fit_many", &fit_many, "a"_a, "axis"_a = -1, "bins"_a = 50, "prob"_a = 0.99,
         "methods"_a = kAllMethods, "periods"_a = kDefaultPeriods, "threads"_a = 0,
         "skipna"_a = false, "min_count"_a = 2, "level"_a = py::none(), "gev"_a = false, "seed"_a = 0,
-        "profiles"_a = true, R"doc(Fit the Gumbel distribution to every 1-D slice of an array along an axis.
+        "profiles"_a = true, "confidence"_a = 0.95,
+        R"doc(Fit the Gumbel distribution to every 1-D slice of an array along an axis.
 
 Each slice is fitted exactly as fit() would fit it: the numbers are the same
 bit for bit.

@@ -76,7 +76,7 @@ def fit(x, bins: int = 50, prob: float = 0.99, methods: Sequence[str] = METHODS,
         periods: Sequence[float] = PERIODS, bootstrap: int = 0, seed: int = 0,
         level: Optional[float] = None, threads: int = 0, name: str = "",
         skipna: bool = False, min_count: int = 2, dist: str = "gumbel",
-        profiles: bool = True) -> FitRecord:
+        profiles: bool = True, confidence: float = 0.95) -> FitRecord:
     """Fit a distribution to one sample (1-D array-like of real numbers).
 
     Returns the record of `korvalinde fit --json` as a dict, key for key
@@ -95,14 +95,15 @@ def fit(x, bins: int = 50, prob: float = 0.99, methods: Sequence[str] = METHODS,
         _sequence("periods", periods, _real, "numbers"), _integer("bootstrap", bootstrap),
         _integer("seed", seed), None if level is None else _real("level", level),
         _integer("threads", threads), name, _flag("skipna", skipna),
-        _integer("min_count", min_count), _dist(dist) == "gev", _flag("profiles", profiles))
+        _integer("min_count", min_count), _dist(dist) == "gev", _flag("profiles", profiles),
+        _real("confidence", confidence))
 
 
 def fit_many(a, axis: int = -1, bins: int = 50, prob: float = 0.99,
              methods: Sequence[str] = METHODS, periods: Sequence[float] = PERIODS,
              threads: int = 0, skipna: bool = False, min_count: int = 2,
              level: Optional[float] = None, dist: str = "gumbel", seed: int = 0,
-             profiles: bool = True) -> FitManyResult:
+             profiles: bool = True, confidence: float = 0.95) -> FitManyResult:
     """Fit every 1-D slice of `a` along `axis`, on `threads` worker threads
     (0: all cores; the results do not depend on them).
 
@@ -122,7 +123,7 @@ def fit_many(a, axis: int = -1, bins: int = 50, prob: float = 0.99,
         _sequence("periods", periods, _real, "numbers"), _integer("threads", threads),
         _flag("skipna", skipna), _integer("min_count", min_count),
         None if level is None else _real("level", level), _dist(dist) == "gev",
-        _integer("seed", seed), _flag("profiles", profiles))
+        _integer("seed", seed), _flag("profiles", profiles), _real("confidence", confidence))
     for m in METHODS:
         if f"{m}_a" in result:
             result[f"{m}_loc"], result[f"{m}_scale"] = result[f"{m}_a"], result[f"{m}_b"]

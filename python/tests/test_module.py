@@ -34,7 +34,7 @@ STATIONS = pathlib.Path(__file__).resolve().parents[2] / "examples" / "stations"
             "level": 25.0, "bootstrap": 40, "seed": 7},
      ["--bins", "30", "--prob", "0.95", "--methods", "mle,lmom", "--periods", "10,100",
       "--level", "25", "--bootstrap", "40", "--seed", "7"]),
-    ("sask_flood", {}, []),
+    ("sask_flood", {"confidence": 0.9}, ["--confidence", "0.9"]),
     ("uccle_dayrain", {"dist": "gev", "level": 60.0}, ["--dist", "gev", "--level", "60"]),
     ("venice_sealevel", {"dist": "gev", "methods": ("lmom", "ls"), "seed": 3},
      ["--dist", "gumbel,gev", "--methods", "lmom,ls", "--seed", "3"]),
