@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "korvalinde/cli/report.hpp"
+#include "korvalinde/cli/svg_threshold.hpp"
 #include "korvalinde/cli/text.hpp"
 #include "korvalinde/dist/gumbel.hpp"
 #include "korvalinde/dist/normal.hpp"
@@ -691,20 +692,28 @@ std::string render_svg(const FitResult& r, const PlotData& data, const PictureOp
     if (std::isfinite(me.fit->prob)) prob = me.fit->prob;
   }
 
+  // Peaks over a threshold alone fit no distribution to the raw values
+  // (bins 0): only their part is drawn, below the title.
+  const bool fitted = r.bins > 0;
+  const double top = fitted ? kHeight : kTitleHeight;
   Svg s;
-  s.out = header(kHeight);
+  s.out = header(top + threshold_part_height(r));
   const std::string title = options.title.empty() ? base_name(r.file) : options.title;
   const std::string value =
       options.units.empty() ? std::string("level") : concat("level (", options.units, ")");
   s.text(16, 24,
          concat(shorten(printable(title), 120), "   (n = ", std::to_string(r.n),
-                ", bins = ", std::to_string(r.bins), ", cells = ", std::to_string(r.m), ")"),
+                fitted ? concat(", bins = ", std::to_string(r.bins), ", cells = ", std::to_string(r.m)) : "",
+                ")"),
          "font-size=\"15\" font-weight=\"bold\"");
-  const std::vector<std::size_t> kept = thin_indices(data.sorted.size());
-  histogram_panel(s, 0, data, methods, value);
-  qq_panel(s, kPanelWidth, data, methods, kept, value);
-  return_level_panel(s, 2 * kPanelWidth, data, methods, kept, value);
-  legend(s, methods, prob);
+  if (fitted) {
+    const std::vector<std::size_t> kept = thin_indices(data.sorted.size());
+    histogram_panel(s, 0, data, methods, value);
+    qq_panel(s, kPanelWidth, data, methods, kept, value);
+    return_level_panel(s, 2 * kPanelWidth, data, methods, kept, value);
+    legend(s, methods, prob);
+  }
+  s.out += threshold_part_svg(r, top, kWidth);
   return concat(s.out, "</svg>\n");
 }
 

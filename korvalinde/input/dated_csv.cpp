@@ -32,11 +32,31 @@ std::string_view trim(std::string_view s) {
   return s;
 }
 
-// Splits one line (without its end) at `sep`; blanks around a field and a
-// pair of double quotes around it are dropped. A separator inside quotes
-// belongs to the field.
+// Splits a line of a plain value file: fields end at a comma or a run of
+// blanks and tabs, and a slash ends the line's fields.
+void split_plain(std::string_view line, std::vector<std::string_view>& fields) {
+  std::size_t i = 0;
+  while (i < line.size() && is_blank(line[i])) ++i;
+  while (i < line.size() && line[i] != '/') {
+    std::size_t j = i;
+    while (j < line.size() && !is_blank(line[j]) && line[j] != ',' && line[j] != '/') ++j;
+    fields.push_back(line.substr(i, j - i));
+    while (j < line.size() && is_blank(line[j])) ++j;
+    if (j < line.size() && line[j] == ',') {
+      ++j;
+      while (j < line.size() && is_blank(line[j])) ++j;
+      if (j == line.size()) fields.emplace_back();  // an empty last field
+    }
+    i = j;
+  }
+}
+
+// Splits one line (without its end) at `sep` (0: split_plain); blanks
+// around a field and a pair of double quotes around it are dropped. A
+// separator inside quotes belongs to the field.
 void split(std::string_view line, char sep, std::vector<std::string_view>& fields) {
   fields.clear();
+  if (sep == '\0') return split_plain(line, fields);
   std::size_t i = 0;
   for (;;) {
     std::size_t j = i;

@@ -32,7 +32,7 @@ struct CsvOptions {
   std::vector<ColumnRef> time;  // none, one column, or year, month, day
   std::optional<ColumnRef> by;
   HeaderRule header = HeaderRule::Detect;
-  char sep = ',';
+  char sep = ',';  // 0: fields end at a comma or blanks, a slash ends the line (plain files)
   std::vector<std::string> na;  // missing-value tokens besides the default ones
   DuplicateRule duplicates = DuplicateRule::Error;
   unsigned threads = 1;  // for parsing; the result does not depend on it
