@@ -214,8 +214,10 @@ std::string format_report(const FitResult& r) {
   out += "\n";
   out += "  n " + std::to_string(r.n) + "   min " + num(r.min) + "   max " + num(r.max) + "\n";
   out += dated_report_lines(r);
-  out += "  bins " + std::to_string(r.bins) + "   width " + num(r.width) + "   cells " +
-         std::to_string(r.m) + "\n";
+  if (r.bins > 0) {
+    out += "  bins " + std::to_string(r.bins) + "   width " + num(r.width) + "   cells " +
+           std::to_string(r.m) + "\n";
+  }
 
   const std::vector<MethodView> ranked = ranked_methods(r);
   if (ranked.empty()) return out + pot_report(r);

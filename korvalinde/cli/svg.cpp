@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "korvalinde/cli/report.hpp"
+#include "korvalinde/cli/svg_threshold.hpp"
 #include "korvalinde/cli/text.hpp"
 #include "korvalinde/dist/gev.hpp"
 #include "korvalinde/dist/gumbel.hpp"
@@ -825,23 +826,31 @@ std::string render_svg(const FitResult& r, const PlotData& data, const PictureOp
   if (r.gev.mle.present) methods.push_back(gev_method("mle", "#9467bd", r.gev.mle));
   if (r.gev.lmom.present) methods.push_back(gev_method("lmom", "#8c564b", r.gev.lmom));
 
+  // Peaks over a threshold alone fit no distribution to the raw values
+  // (bins 0): only their part is drawn, below the title.
+  const bool fitted = r.bins > 0;
   Svg s;
   const std::string title = options.title.empty() ? base_name(r.file) : options.title;
   // Units short enough for the longest axis title to fit its panel.
   const std::string value = options.units.empty()
                                 ? std::string("level")
                                 : concat("level (", shorten(printable(options.units), 18), ")");
-  const std::string counts = concat("   (n = ", std::to_string(r.n), ", bins = ",
-                                    std::to_string(r.bins), ", cells = ", std::to_string(r.m), ")");
+  const std::string counts =
+      concat("   (n = ", std::to_string(r.n),
+             fitted ? concat(", bins = ", std::to_string(r.bins), ", cells = ", std::to_string(r.m)) : "", ")");
   s.text(16, 24,
          concat(shorten(printable(title), chars_within(kWidth - 32, 15) - counts.size()), counts),
          "font-size=\"15\" font-weight=\"bold\"");
-  const std::vector<std::size_t> kept = thin_indices(data.sorted.size());
-  histogram_panel(s, 0, data, methods, value);
-  qq_panel(s, kPanelWidth, data, methods, kept, value, r.confidence);
-  return_level_panel(s, 2 * kPanelWidth, data, methods, kept, value, r.confidence);
-  const double last_row = legend(s, methods, prob, r.confidence);
-  return concat(header(last_row + kLegendRow), s.out, "</svg>\n");
+  double bottom = kTitleHeight;
+  if (fitted) {
+    const std::vector<std::size_t> kept = thin_indices(data.sorted.size());
+    histogram_panel(s, 0, data, methods, value);
+    qq_panel(s, kPanelWidth, data, methods, kept, value, r.confidence);
+    return_level_panel(s, 2 * kPanelWidth, data, methods, kept, value, r.confidence);
+    bottom = legend(s, methods, prob, r.confidence) + kLegendRow;
+  }
+  s.out += threshold_part_svg(r, bottom, kWidth);
+  return concat(header(bottom + threshold_part_height(r)), s.out, "</svg>\n");
 }
 
 }  // namespace korvalinde::cli
