@@ -404,3 +404,12 @@ def test_typed_dicts_name_every_key():
     assert covered(record, korvalinde.FitRecord)
     many = korvalinde.fit_many(x, level=20.0, dist="gev")
     assert set(many) == set(typing.get_type_hints(korvalinde.FitManyResult))
+
+
+def test_readme_example_runs(monkeypatch):
+    root = pathlib.Path(__file__).resolve().parents[2]
+    lines = (root / "README.md").read_text().splitlines()
+    start = lines.index("    import numpy as np, korvalinde")
+    end = next(i for i in range(start, len(lines)) if lines[i] and not lines[i].startswith("    "))
+    monkeypatch.chdir(root)
+    exec("\n".join(line[4:] for line in lines[start:end]), {})
