@@ -494,25 +494,47 @@ std::string load(const std::string& name, const FieldSpec& fields, std::vector<d
   return why;
 }
 
+// The first line named by a message of the plain reader ("LINE: ..."); 0
+// for one without a line.
+std::uint64_t line_of(std::string_view why) {
+  std::uint64_t line = 0;
+  const auto [end, ec] = std::from_chars(why.data(), why.data() + why.size(), line);
+  return ec == std::errc{} && end != why.data() && *end == ':' ? line : 0;
+}
+
 Outcome fit_file(const std::string& name, const Settings& s, bool keep_detail) {
   Outcome o;
-  if (s.plan) {
-    std::vector<SeriesFit> fits =
-        fit_dated_file(name, *s.plan, s.fit, keep_detail ? &o.detail : nullptr);
-    if (!s.dated.maxima.empty()) o.maxima = maxima_csv(fits, s.plan->csv.by.has_value());
-    o.result = std::move(fits[0].result);
-    for (std::size_t i = 1; i < fits.size(); ++i) o.more.push_back(std::move(fits[i].result));
-    return o;
-  }
-  std::vector<double> values;
-  const FieldSpec fields{s.column, s.sep.empty() ? '\0' : s.sep[0]};
-  if (std::string why = load(name, fields, values); !why.empty()) {
+  std::optional<DatedPlan> plain;  // a plain file that the plain reader refused
+  std::uint64_t refused_at = 0;    // at this line
+  const DatedPlan* plan = s.plan ? &*s.plan : nullptr;
+  if (!plan) {
+    std::vector<double> values;
+    const FieldSpec fields{s.column, s.sep.empty() ? '\0' : s.sep[0]};
+    const std::string why = load(name, fields, values);
+    if (why.empty()) {
+      o.result = fit_sample_sorting(values, s.fit, name, keep_detail ? &o.detail : nullptr);
+      if (!o.result.ok) o.result.error = name + ": " + o.result.error;
+      return o;
+    }
     o.result.file = name;
     o.result.error = why;
-    return o;
+    // A header line or a missing value: a regular file is read again by the
+    // reader of records, which counts missing values and passes over a
+    // header, with the plain reader's fields. Its result counts when it
+    // reads the file, or gets further into it than the plain reader.
+    refused_at = line_of(std::string_view(why).substr(std::min(why.size(), name.size() + 1)));
+    if (refused_at == 0 || !S_ISREG(name_id(name).mode)) return o;
+    plain.emplace();
+    if (!make_plan(s.dated, s.column_text, 0, s.fit, *plain).empty()) return o;
+    plain->csv.sep = s.sep.empty() ? '\0' : s.sep[0];
+    plain->csv.threads = s.fit.threads;
+    plan = &*plain;
   }
-  o.result = fit_sample_sorting(values, s.fit, name, keep_detail ? &o.detail : nullptr);
-  if (!o.result.ok) o.result.error = name + ": " + o.result.error;
+  std::vector<SeriesFit> fits = fit_dated_file(name, *plan, s.fit, keep_detail ? &o.detail : nullptr);
+  if (plain && fits[0].result.input_error && fits[0].result.input_error->line <= refused_at) return o;
+  if (!s.dated.maxima.empty()) o.maxima = maxima_csv(fits, plan->csv.by.has_value());
+  o.result = std::move(fits[0].result);
+  for (std::size_t i = 1; i < fits.size(); ++i) o.more.push_back(std::move(fits[i].result));
   return o;
 }
 

@@ -149,9 +149,11 @@ Json to_json(const FitResult& r) {
   if (r.dated) add_dated_json(j, *r.dated);
   j["min"] = number(r.min);
   j["max"] = number(r.max);
-  j["bins"] = r.bins;
-  j["width"] = number(r.width);
-  j["m"] = r.m;
+  if (r.bins > 0) {  // no histogram when only the peaks over a threshold are fitted
+    j["bins"] = r.bins;
+    j["width"] = number(r.width);
+    j["m"] = r.m;
+  }
   if (r.ls.present) j["ls"] = method(r.ls, true, false);
   if (r.mle.present) j["mle"] = method(r.mle, false, true);
   if (r.lmom.present) j["lmom"] = method(r.lmom, false, false);

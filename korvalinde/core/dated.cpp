@@ -1,8 +1,33 @@
 #include "korvalinde/core/dated.hpp"
 
+#include <algorithm>
 #include <cmath>
+#include <span>
+#include <string>
 
 namespace korvalinde {
+namespace {
+
+// The count and extremes of the non-missing values, without a fit (bins
+// stays 0).
+FitResult summarize_values(std::span<const double> values, std::string_view name) {
+  FitResult r;
+  r.file = std::string(name);
+  double lo = kUndefined, hi = kUndefined;
+  for (double v : values) {
+    if (std::isnan(v)) continue;
+    if (r.n++ == 0) lo = hi = v;
+    lo = std::min(lo, v);
+    hi = std::max(hi, v);
+  }
+  r.min = lo;
+  r.max = hi;
+  r.ok = r.n >= 2;
+  if (!r.ok) r.error = "too few values: " + std::to_string(r.n) + " (at least 2 are needed)";
+  return r;
+}
+
+}  // namespace
 
 SeriesFit fit_series(const Series& s, bool grouped, const DatedPlan& plan,
                      const FitOptions& options, std::string_view name, FitDetail* detail) {
@@ -25,12 +50,20 @@ SeriesFit fit_series(const Series& s, bool grouped, const DatedPlan& plan,
     out.maxima = std::move(bm.maxima);
   } else {
     if (!s.time.empty()) step = stats::sampling_step(s.time);
-    sample.reserve(s.value.size() - s.n_missing);
-    for (double v : s.value) {
-      if (!std::isnan(v)) sample.push_back(v);
-    }
   }
-  out.result = fit_sample_sorting(sample, options, name, detail);
+  if (plan.pot && !plan.block) {
+    // The peaks are the fit: the methods' distribution is not fitted to
+    // every raw value, which says nothing about the extremes.
+    out.result = summarize_values(s.value, name);
+  } else {
+    if (!plan.block) {
+      sample.reserve(s.value.size() - s.n_missing);
+      for (double v : s.value) {
+        if (!std::isnan(v)) sample.push_back(v);
+      }
+    }
+    out.result = fit_sample_sorting(sample, options, name, detail);
+  }
   out.result.dated = std::move(summary);
   const std::string where = std::string(name) + (grouped ? " (" + s.group + ")" : "") + ": ";
   if (!out.result.ok) {
@@ -44,7 +77,9 @@ SeriesFit fit_series(const Series& s, bool grouped, const DatedPlan& plan,
   if (plan.pot) {
     PotResult pot;
     std::string why;
-    if (!stats::analyze_pot(s.time, s.value, step, *plan.pot, pot, why)) {
+    stats::PotOptions po = *plan.pot;
+    po.threads = options.threads;
+    if (!stats::analyze_pot(s.time, s.value, step, po, pot, why)) {
       out.result.ok = false;
       out.result.error = where + why;
     }

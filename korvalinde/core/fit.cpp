@@ -33,6 +33,7 @@ void add_bootstrap(MethodResult& m, const stats::Refit& refit, std::size_t n,
   plan.seed = o.seed;
   plan.threads = o.threads;
   plan.prob = o.prob;
+  plan.confidence = o.confidence;
   plan.periods = o.periods;
   plan.interrupted = o.interrupted;
   m.boot = stats::bootstrap(m.a, m.b, m.gof, refit, plan);
@@ -65,6 +66,7 @@ FitResult fit_sample_sorting(std::span<double> values, const FitOptions& options
   r.file = std::string(name);
   r.n = values.size();
   r.bins = options.bins;
+  r.confidence = options.confidence;
   if (std::string why = check_options(options); !why.empty()) return failure(r, why);
   for (std::size_t i = 0; i < values.size(); ++i) {
     if (!std::isfinite(values[i]))

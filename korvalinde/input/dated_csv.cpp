@@ -11,6 +11,7 @@
 #include <cstring>
 #include <limits>
 #include <numeric>
+#include <span>
 #include <unordered_map>
 
 #include "korvalinde/detail/civil.hpp"
@@ -31,11 +32,31 @@ std::string_view trim(std::string_view s) {
   return s;
 }
 
-// Splits one line (without its end) at `sep`; blanks around a field and a
-// pair of double quotes around it are dropped. A separator inside quotes
-// belongs to the field.
+// Splits a line of a plain value file: fields end at a comma or a run of
+// blanks and tabs, and a slash ends the line's fields.
+void split_plain(std::string_view line, std::vector<std::string_view>& fields) {
+  std::size_t i = 0;
+  while (i < line.size() && is_blank(line[i])) ++i;
+  while (i < line.size() && line[i] != '/') {
+    std::size_t j = i;
+    while (j < line.size() && !is_blank(line[j]) && line[j] != ',' && line[j] != '/') ++j;
+    fields.push_back(line.substr(i, j - i));
+    while (j < line.size() && is_blank(line[j])) ++j;
+    if (j < line.size() && line[j] == ',') {
+      ++j;
+      while (j < line.size() && is_blank(line[j])) ++j;
+      if (j == line.size()) fields.emplace_back();  // an empty last field
+    }
+    i = j;
+  }
+}
+
+// Splits one line (without its end) at `sep` (0: split_plain); blanks
+// around a field and a pair of double quotes around it are dropped. A
+// separator inside quotes belongs to the field.
 void split(std::string_view line, char sep, std::vector<std::string_view>& fields) {
   fields.clear();
+  if (sep == '\0') return split_plain(line, fields);
   std::size_t i = 0;
   for (;;) {
     std::size_t j = i;
@@ -108,8 +129,8 @@ struct Row {
 // A group's rows as columns, which become the series without a copy.
 struct Group {
   std::string name;
-  std::vector<std::int64_t> time;
-  std::vector<double> value;
+  detail::RawVector<std::int64_t> time;
+  detail::RawVector<double> value;
   std::vector<std::uint64_t> line;
 
   std::size_t size() const { return value.size(); }
@@ -203,13 +224,17 @@ ColumnRef column_ref(std::string_view text) {
   return {std::string(text), 0};
 }
 
-bool parse_time(std::string_view s, std::int64_t& seconds) {
+namespace {
+
+// YYYY-MM-DD, the first 10 characters of s, at midnight.
+bool parse_date(std::string_view s, std::int64_t& seconds) {
   int y = 0, m = 0, d = 0;
-  if (s.size() == 4) return digits(s, 0, 4, y) && civil_seconds(y, 1, 1, seconds);
-  if (s.size() < 10 || !digits(s, 0, 4, y) || s[4] != '-' || !digits(s, 5, 2, m) || s[7] != '-' ||
-      !digits(s, 8, 2, d) || !civil_seconds(y, m, d, seconds))
-    return false;
-  std::string_view rest = s.substr(10);
+  return s.size() >= 10 && digits(s, 0, 4, y) && s[4] == '-' && digits(s, 5, 2, m) &&
+         s[7] == '-' && digits(s, 8, 2, d) && civil_seconds(y, m, d, seconds);
+}
+
+// What follows a date: nothing, or (T| )HH:MM[:SS][Z]; added to seconds.
+bool parse_clock(std::string_view rest, std::int64_t& seconds) {
   if (rest.empty()) return true;
   if (rest[0] != 'T' && rest[0] != ' ') return false;
   rest.remove_prefix(1);
@@ -221,6 +246,14 @@ bool parse_time(std::string_view s, std::int64_t& seconds) {
   if (hh > 23 || mm > 59 || ss > 59) return false;
   seconds += hh * 3600 + mm * 60 + ss;
   return true;
+}
+
+}  // namespace
+
+bool parse_time(std::string_view s, std::int64_t& seconds) {
+  int y = 0;
+  if (s.size() == 4) return digits(s, 0, 4, y) && civil_seconds(y, 1, 1, seconds);
+  return parse_date(s, seconds) && parse_clock(s.substr(10), seconds);
 }
 
 std::string format_time(std::int64_t seconds) {
@@ -246,6 +279,30 @@ struct Chunk {
   std::vector<Group> groups;  // in order of first appearance within the run
   std::optional<InputError> fault;
   std::uint64_t newlines = 0;
+  // A record of one series is written straight into its joined columns,
+  // from these, one row a line at most (no groups then).
+  double* value = nullptr;
+  std::int64_t* time = nullptr;
+  std::size_t rows = 0;
+};
+
+// The last date read and its midnight: consecutive rows of a record mostly
+// share their day.
+struct DayCache {
+  char key[10] = {};
+  std::int64_t midnight = 0;
+  bool valid = false;
+
+  bool parse(std::string_view t, std::int64_t& seconds) {
+    if (t.size() < 10) return parse_time(t, seconds);
+    if (!valid || std::memcmp(t.data(), key, 10) != 0) {
+      if (!parse_date(t, midnight)) return valid = false;
+      std::memcpy(key, t.data(), 10);
+      valid = true;
+    }
+    seconds = midnight;
+    return parse_clock(t.substr(10), seconds);
+  }
 };
 
 struct LineParser {
@@ -263,8 +320,11 @@ struct LineParser {
   void parse(std::string_view text, Chunk& c) const {
     std::vector<std::string_view> fields;
     std::unordered_map<std::string, std::size_t> group_of;
-    c.newlines = static_cast<std::uint64_t>(std::count(text.begin(), text.end(), '\n'));
-    if (!o.by) {
+    DayCache day;
+    if (c.value != nullptr) {
+      // Lines counted and room made by the caller.
+    } else if (!o.by) {
+      c.newlines = static_cast<std::uint64_t>(std::count(text.begin(), text.end(), '\n'));
       // One series: room for every line up front, so that its columns never
       // grow by copying (and their memory goes back once joined).
       c.groups.resize(1);
@@ -272,6 +332,8 @@ struct LineParser {
       g.value.reserve(c.newlines + 1);
       if (has_time) g.time.reserve(c.newlines + 1);
       if (keep_lines) g.line.reserve(c.newlines + 1);
+    } else {
+      c.newlines = static_cast<std::uint64_t>(std::count(text.begin(), text.end(), '\n'));
     }
     std::uint64_t line_no = 0;
     std::size_t at = 0;
@@ -282,12 +344,12 @@ struct LineParser {
       ++line_no;
       if (trim(line).empty()) continue;
       split(line, o.sep, fields);
-      if (!parse_row(fields, line_no, c, group_of)) break;
+      if (!parse_row(fields, line_no, c, group_of, day)) break;
     }
   }
 
   bool parse_row(const std::vector<std::string_view>& fields, std::uint64_t line_no, Chunk& c,
-                 std::unordered_map<std::string, std::size_t>& group_of) const {
+                 std::unordered_map<std::string, std::size_t>& group_of, DayCache& day) const {
     auto fail = [&](int column, const char* code, std::string message) {
       c.fault = error_at(file, line_no, column, code, std::move(message));
       return false;
@@ -300,7 +362,7 @@ struct LineParser {
       return fail(cols.value + 1, "not_a_number", "'" + shown(v) + "' is not a number");
     if (cols.time.size() == 1) {
       const std::string_view t = fields[static_cast<std::size_t>(cols.time[0])];
-      if (!parse_time(t, row.time)) return fail(cols.time[0] + 1, "bad_time", "'" + shown(t) + "' is not a time");
+      if (!day.parse(t, row.time)) return fail(cols.time[0] + 1, "bad_time", "'" + shown(t) + "' is not a time");
     } else if (cols.time.size() == 3) {
       std::int64_t part[3];
       for (std::size_t i = 0; i < 3; ++i) {
@@ -310,6 +372,12 @@ struct LineParser {
       }
       if (!civil_seconds(part[0], part[1], part[2], row.time))
         return fail(cols.time[0] + 1, "bad_time", "no such date");
+    }
+    if (c.value != nullptr) {
+      c.value[c.rows] = row.value;
+      if (has_time) c.time[c.rows] = row.time;
+      ++c.rows;
+      return true;
     }
     std::size_t g = 0;
     if (o.by) {
@@ -397,6 +465,55 @@ std::optional<InputError> join(std::vector<Chunk>& chunks, std::uint64_t before,
   return fault;
 }
 
+// Lines of a run: its line ends, and one more when the last lacks its end.
+std::size_t line_count(std::string_view run) {
+  return static_cast<std::size_t>(std::count(run.begin(), run.end(), '\n')) +
+         (!run.empty() && run.back() != '\n');
+}
+
+// Gives every run of a one-series record its share of the columns of g, one
+// row a line, so that the threads write the rows where they end up.
+void make_room(std::span<const std::string_view> runs, unsigned threads, bool has_time,
+               std::vector<Chunk>& chunks, Group& g) {
+  std::vector<std::size_t> lines(runs.size());
+  detail::parallel_for(runs.size(), threads, [&](std::size_t i) { lines[i] = line_count(runs[i]); });
+  const std::size_t total = std::accumulate(lines.begin(), lines.end(), std::size_t{0});
+  g.value.resize(total);
+  if (has_time) g.time.resize(total);
+  std::size_t at = 0;
+  for (std::size_t i = 0; i < runs.size(); ++i) {
+    chunks[i].value = g.value.data() + at;
+    chunks[i].time = has_time ? g.time.data() + at : nullptr;
+    chunks[i].newlines = lines[i];  // every run but the last ends with its line end
+    at += lines[i];
+  }
+}
+
+// Closes the gaps blank lines left between the runs' rows, up to the first
+// fault, whose line number is made absolute.
+std::optional<InputError> close_gaps(std::vector<Chunk>& chunks, std::uint64_t before, Group& g) {
+  std::size_t at = 0;
+  std::uint64_t offset = before;
+  std::optional<InputError> fault;
+  for (Chunk& c : chunks) {
+    const auto from = static_cast<std::size_t>(c.value - g.value.data());
+    if (from != at) {
+      std::memmove(g.value.data() + at, c.value, c.rows * sizeof(double));
+      if (c.time != nullptr) std::memmove(g.time.data() + at, c.time, c.rows * sizeof(std::int64_t));
+    }
+    at += c.rows;
+    if (c.fault) {
+      fault = std::move(c.fault);
+      fault->line += offset;
+      break;
+    }
+    offset += c.newlines;
+  }
+  g.value.resize(at);
+  if (!g.time.empty()) g.time.resize(at);
+  return fault;
+}
+
 }  // namespace
 
 std::optional<InputError> read_dated(std::string_view text, const std::string& file,
@@ -475,9 +592,11 @@ std::optional<InputError> read_dated(std::string_view text, const std::string& f
   auto load = [&](bool keep_lines) {
     std::vector<Chunk> chunks(runs.size());
     const LineParser parser{o, file, cols, missing, out.has_time, keep_lines};
-    detail::parallel_for(runs.size(), o.threads, [&](std::size_t i) { parser.parse(runs[i], chunks[i]); });
     groups.clear();
-    fault = join(chunks, before, out.has_time, keep_lines, groups);
+    const bool direct = !o.by && !keep_lines;
+    if (direct) make_room(runs, o.threads, out.has_time, chunks, groups.emplace_back());
+    detail::parallel_for(runs.size(), o.threads, [&](std::size_t i) { parser.parse(runs[i], chunks[i]); });
+    fault = direct ? close_gaps(chunks, before, groups[0]) : join(chunks, before, out.has_time, keep_lines, groups);
     chunks = {};
     if (out.has_time) {
       for (Group& g : groups) g.sort_by_time();
@@ -485,13 +604,14 @@ std::optional<InputError> read_dated(std::string_view text, const std::string& f
   };
   load(false);
 
+  bool dup = false;
   if (out.has_time) {
     // A duplicate time that is a fault is named by its lines: read again,
     // keeping them (rare, and never on a record without one).
-    const bool dup = std::any_of(groups.begin(), groups.end(), [](const Group& g) { return g.has_duplicate(); });
+    dup = std::any_of(groups.begin(), groups.end(), [](const Group& g) { return g.has_duplicate(); });
     if (dup && (o.duplicates == DuplicateRule::Error || fault)) load(true);
     // A duplicate before the first unreadable line is the first fault.
-    if (o.duplicates == DuplicateRule::Error || fault) {
+    if (dup && (o.duplicates == DuplicateRule::Error || fault)) {
       std::optional<InputError> dup = first_duplicate(groups, file, time_column);
       if (!fault || (dup && dup->line < fault->line)) fault = dup;
     }
@@ -504,7 +624,7 @@ std::optional<InputError> read_dated(std::string_view text, const std::string& f
 
   for (Group& g : groups) {
     Series s;
-    if (out.has_time) merge_duplicates(g, o.duplicates, s.n_merged);
+    if (dup) merge_duplicates(g, o.duplicates, s.n_merged);
     s.group = std::move(g.name);
     s.time = std::move(g.time);
     s.value = std::move(g.value);

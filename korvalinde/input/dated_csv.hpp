@@ -10,6 +10,7 @@
 #include <string_view>
 #include <vector>
 
+#include "korvalinde/detail/uninit.hpp"
 #include "korvalinde/records/input_error.hpp"
 
 namespace korvalinde {
@@ -31,7 +32,7 @@ struct CsvOptions {
   std::vector<ColumnRef> time;  // none, one column, or year, month, day
   std::optional<ColumnRef> by;
   HeaderRule header = HeaderRule::Detect;
-  char sep = ',';
+  char sep = ',';  // 0: fields end at a comma or blanks, a slash ends the line (plain files)
   std::vector<std::string> na;  // missing-value tokens besides the default ones
   DuplicateRule duplicates = DuplicateRule::Error;
   unsigned threads = 1;  // for parsing; the result does not depend on it
@@ -39,8 +40,8 @@ struct CsvOptions {
 
 struct Series {
   std::string group;               // the grouping column's value; empty without one
-  std::vector<std::int64_t> time;  // seconds since 1970-01-01 UTC, ascending; empty without a time
-  std::vector<double> value;       // NaN where missing
+  detail::RawVector<std::int64_t> time;  // seconds since 1970-01-01 UTC, ascending; empty without a time
+  detail::RawVector<double> value;       // NaN where missing
   std::size_t n_missing = 0;  // NaN entries of value
   std::size_t n_merged = 0;   // rows merged into another of the same time (--duplicates)
 };

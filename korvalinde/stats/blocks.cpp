@@ -53,8 +53,15 @@ std::int64_t sampling_step(std::span<const std::int64_t> time) {
   if (time.size() < 2) return 0;
   // A record has few distinct steps: count them, without a copy of the
   // differences, unless there are many.
+  // Runs of one step are counted at once.
   std::map<std::int64_t, std::size_t> counts;
-  for (std::size_t i = 1; i < time.size() && counts.size() <= 4096; ++i) ++counts[time[i] - time[i - 1]];
+  for (std::size_t i = 1; i < time.size() && counts.size() <= 4096;) {
+    const std::int64_t step = time[i] - time[i - 1];
+    std::size_t j = i + 1;
+    while (j < time.size() && time[j] - time[j - 1] == step) ++j;
+    counts[step] += j - i;
+    i = j;
+  }
   if (counts.size() <= 4096) {
     std::size_t below = 0;
     const std::size_t rank = (time.size() - 2) / 2;  // of the lower median, 0-based

@@ -16,23 +16,35 @@ namespace {
 
 constexpr double kInf = std::numeric_limits<double>::infinity();
 
-// First and second derivatives of log1p(x) / x; a series for small |x|,
-// where the closed forms cancel.
-void log1p_ratio_derivatives(double x, double& d1, double& d2) {
-  if (std::fabs(x) < 0.1) {
-    d1 = d2 = 0;
-    double p = 1;  // x^(k-1) for d1, then x^(k-2) for d2
-    for (int k = 1; k < 28; ++k) {
-      const double sign = k % 2 == 0 ? 1.0 : -1.0;
-      d1 += sign * k * p / (k + 1);
-      if (k >= 2) d2 += sign * k * (k - 1) * (p / x) / (k + 1);
-      p *= x;
+// Taylor coefficients at 0 of the first and second derivatives of
+// log1p(x) / x = sum (-1)^k x^k / (k + 1); 20 terms reach rounding for
+// |x| < 0.1.
+constexpr int kTerms = 20;
+struct RatioSeries {
+  double d1[kTerms], d2[kTerms];
+  constexpr RatioSeries() : d1{}, d2{} {
+    for (int j = 0; j < kTerms; ++j) {
+      const double sign = j % 2 == 0 ? 1.0 : -1.0;
+      d1[j] = -sign * (j + 1) / (j + 2);
+      d2[j] = sign * (j + 2) * (j + 1) / (j + 3);
     }
-    if (x == 0) d2 = 2.0 / 3;
+  }
+};
+constexpr RatioSeries kRatio;
+
+// First and second derivatives of log1p(x) / x, given lp = log1p(x); a
+// series for small |x|, where the closed forms cancel.
+void log1p_ratio_derivatives(double x, double lp, double& d1, double& d2) {
+  if (std::fabs(x) < 0.1) {
+    d1 = kRatio.d1[kTerms - 1];
+    d2 = kRatio.d2[kTerms - 1];
+    for (int j = kTerms - 2; j >= 0; --j) {
+      d1 = d1 * x + kRatio.d1[j];
+      d2 = d2 * x + kRatio.d2[j];
+    }
     return;
   }
-  const double l = std::log1p(x);
-  const double n = x / (1 + x) - l;
+  const double n = x / (1 + x) - lp;
   d1 = n / (x * x);
   d2 = (-x * x / ((1 + x) * (1 + x)) - 2 * n) / (x * x * x);
 }
@@ -61,13 +73,13 @@ Terms derivatives(std::span<const double> y, double s, double xi) {
     const double w = 1 + x;
     const double lp = std::log1p(x);
     double d1, d2;
-    log1p_ratio_derivatives(x, d1, d2);
+    log1p_ratio_derivatives(x, lp, d1, d2);
     const double ft = (1 + xi) / w;
     const double fx = t * t * d1 + t / w;
     const double ftt = -xi * (1 + xi) / (w * w);
     const double ftx = (1 - t) / (w * w);
     const double fxx = t * t * t * d2 - t * t / (w * w);
-    l.add(-s - t * dist::log1p_ratio(x) - lp);
+    l.add(-s - t * (x == 0 ? 1.0 : lp / x) - lp);  // log1p_ratio without a second log1p
     gs.add(-1 + t * ft);
     gx.add(-fx);
     hss.add(-t * ft - t * t * ftt);

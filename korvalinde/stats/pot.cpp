@@ -5,6 +5,7 @@
 #include <cstdlib>
 
 #include "korvalinde/detail/civil.hpp"
+#include "korvalinde/detail/parallel.hpp"
 #include "korvalinde/detail/sum.hpp"
 #include "korvalinde/stats/analyze.hpp"
 #include "korvalinde/stats/gpd_fit.hpp"
@@ -183,21 +184,23 @@ bool analyze_pot(std::span<const std::int64_t> time, std::span<const double> val
   if (o.lmom) fill_gpd(fit_gpd_lmom(sorted), sorted, out.lmom);
   for (GpdResult* g : {&out.mle, &out.lmom}) {
     if (!g->present) continue;
-    for (double period : o.periods) {
-      PotLevel p = return_level(*g, u, out.rate_per_year, zeta, static_cast<double>(n_obs), period);
-      if (g == &out.mle && std::isfinite(p.level.value)) {
-        const Interval e = gpd_profile_interval(y, mle, out.rate_per_year * period);
-        p.profile = {u + e.lower, u + e.upper};
-      }
-      g->return_levels.push_back(p);
-    }
+    for (double period : o.periods)
+      g->return_levels.push_back(return_level(*g, u, out.rate_per_year, zeta, static_cast<double>(n_obs), period));
   }
+  // Each level's profile interval on its own thread.
+  std::vector<PotLevel>& levels = out.mle.return_levels;
+  detail::parallel_for(levels.size(), o.threads, [&](std::size_t i) {
+    if (!std::isfinite(levels[i].level.value)) return;
+    const Interval e = gpd_profile_interval(y, mle, out.rate_per_year * levels[i].period);
+    levels[i].profile = {u + e.lower, u + e.upper};
+  });
 
   if (o.range) {
     const ThresholdRange& r = *o.range;
-    for (int k = 0; k < r.count; ++k) {
-      ThresholdPoint t;
-      t.threshold = r.lo + (r.hi - r.lo) * k / (r.count - 1);
+    out.diagnostics.resize(static_cast<std::size_t>(r.count));
+    detail::parallel_for(out.diagnostics.size(), o.threads, [&](std::size_t k) {
+      ThresholdPoint& t = out.diagnostics[k];
+      t.threshold = r.lo + (r.hi - r.lo) * static_cast<double>(k) / (r.count - 1);
       detail::Sum s, s2;
       for (double v : value) {
         if (!(v > t.threshold)) continue;
@@ -221,8 +224,7 @@ bool analyze_pot(std::span<const std::int64_t> time, std::span<const double> val
         t.modified_scale = normal(f.scale - f.shape * t.threshold, var >= 0 ? std::sqrt(var) : kUndefined);
         t.shape = normal(f.shape, std::sqrt(f.var_shape));
       }
-      out.diagnostics.push_back(t);
-    }
+    });
   }
   if (out.n_clusters < 2) {
     error = "fewer than 2 clusters above the threshold";

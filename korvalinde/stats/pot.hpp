@@ -26,6 +26,7 @@ struct PotOptions {
   bool mle = true, lmom = true;
   std::vector<double> periods;               // N in years
   std::optional<ThresholdRange> range;
+  unsigned threads = 1;  // for the intervals and the aids; results do not depend on it
 };
 
 // "LO:HI:K" with LO < HI and K >= 2; false otherwise.

@@ -125,7 +125,8 @@ threads)
         1 + int(d % 336 / 28), 1 + d % 28, h, (u < 0.05 ? "NA" : sprintf("%.2f", 10 * rand())) } }' > big.csv
   for t in 1 2 5; do
     "$bin" fit --json - --quiet --threads $t --time time --column v --by station --block year \
-      --min-coverage 0 --pot --threshold-quantile 0.99 --run 3 big.csv > j$t || fail "status $t"
+      --min-coverage 0 --pot --threshold-quantile 0.99 --run 3 --threshold-range 8:9.5:4 big.csv > j$t ||
+      fail "status $t"
   done
   cmp -s j1 j2 && cmp -s j1 j5 || fail "results depend on --threads"
   sed -e '100000s/,[^,]*$/,x/' -e '90000s/T/ /' big.csv > bad.csv
@@ -136,6 +137,50 @@ threads)
   done
   cmp -s e1 e2 && cmp -s e1 e5 || fail "errors depend on --threads: $(cat e1 e2)"
   grep -qx "bad.csv:100000:3: 'x' is not a number" e1 || fail "first fault: $(cat e1)"
+  ;;
+plain_files)
+  # A plain value file with a header line and missing values: read, the
+  # missing ones counted and left out; a later bad line is named.
+  { echo "level"; tail -n +2 p.csv | cut -d, -f2 | sed 's/^-9999$/NA/'; } > v.txt
+  "$bin" fit --json - --quiet v.txt > v.json || fail "header and NA: status $?"
+  $py - v.txt v.json <<'PY' || fail "header and NA"
+import json, sys
+vals = [v for v in open(sys.argv[1]).read().split("\n")[1:] if v]  # blank lines are passed over
+j = json.load(open(sys.argv[2]))
+missing = vals.count("NA")
+assert missing > 0 and j["n_missing"] == missing and j["n"] == len(vals) - missing, (j, missing)
+assert j["max"] == max(float(v) for v in vals if v != "NA"), j["max"]
+PY
+  { head -5 v.txt; echo "1.5x"; tail -n +6 v.txt; } > bad.txt
+  "$bin" fit --quiet bad.txt 2> err
+  [ $? = 1 ] && grep -qx "bad.txt:6:1: '1.5x' is not a number" err || fail "later bad line: $(cat err)"
+  # Blank-separated columns under a header, as the plain reader splits them.
+  printf 'year   peak\n1990   4.5\n1991\t NA\n1992 , 6.25\n1993 5\n' > c.txt
+  "$bin" fit --json - --quiet --methods lmom --column 2 c.txt | $py -c '
+import json, sys
+j = json.load(sys.stdin)
+assert (j["n"], j["n_missing"], j["min"], j["max"]) == (3, 1, 4.5, 6.25), j' || fail "columns"
+  # A file the plain reader takes is read by it, as before.
+  tail -n +2 v.txt | grep -v '^NA$' | grep -v '^$' > clean.txt
+  "$bin" fit --json - --quiet clean.txt | $py -c '
+import json, sys
+assert "n_missing" not in json.load(sys.stdin)' || fail "plain file"
+  ;;
+pot_picture)
+  # Peaks over a threshold alone: no fit of the raw values in the JSON, and
+  # the threshold aids drawn as panels.
+  "$bin" fit --json r.json --svg r.svg --quiet --time date --column prcp --na -9999 --pot \
+    --threshold 20 --threshold-range 10:25:4 p.csv || fail "status $?"
+  $py - r.json r.svg <<'PY' || fail "pot only"
+import json, sys, xml.dom.minidom
+j = json.load(open(sys.argv[1]))
+assert not {"bins", "width", "m", "ls", "mle", "lmom", "gumbel_test", "headline"} & j.keys(), j.keys()
+assert j["pot"]["gpd"]["mle"]["ok"]
+svg = open(sys.argv[2]).read()
+xml.dom.minidom.parseString(svg)
+for title in ("Mean residual life", "Modified scale", "Shape", "peaks over 20"):
+    assert title in svg, title
+PY
   ;;
 *)
   fail "unknown check $check"

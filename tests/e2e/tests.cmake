@@ -41,7 +41,8 @@ endif()
 set_tests_properties(e2e.fit.threads PROPERTIES LABELS threads)
 
 # The fit command on dated records.
-foreach(check annual_maxima reader_errors time_formats groups_and_pot threads)
+foreach(check annual_maxima reader_errors time_formats groups_and_pot threads plain_files
+              pot_picture)
   add_test(NAME e2e.dated.${check}
            COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/dated_cli.sh $<TARGET_FILE:korvalinde>
                    ${PROJECT_SOURCE_DIR} ${check})
