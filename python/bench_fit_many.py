@@ -32,7 +32,7 @@ def best_of(repeat, f):
     return best
 
 
-def xarray_on_cluster(n, years):
+def xarray_on_cluster(n, years, profiles):
     """korvalinde.xarray.fit, mle + lmom, on an n x n x years Dask array in
     100 x 100 chunks, on a LocalCluster of 2 single-threaded worker processes."""
     import dask.array as da
@@ -47,10 +47,11 @@ def xarray_on_cluster(n, years):
     with LocalCluster(n_workers=2, threads_per_worker=1, processes=True, host="127.0.0.1",
                       dashboard_address=None) as cluster, Client(cluster) as client:
         t = time.perf_counter()
-        ds = korvalinde.xarray.fit(grid, methods=("mle", "lmom")).compute()
+        ds = korvalinde.xarray.fit(grid, methods=("mle", "lmom"), profiles=profiles).compute()
         t = time.perf_counter() - t
         rss = client.run(lambda: __import__("psutil").Process().memory_info().rss)
     print(f"korvalinde.xarray.fit, {n}x{n}x{years} Dask array (100x100 chunks), mle+lmom, "
+          f"{'with' if profiles else 'without'} profile bounds, "
           f"LocalCluster of 2 processes: {t:.1f} s, {n * n / t:,.0f} series/s, "
           f"{int(ds.ok.sum())} fitted; worker resident memory after: "
           + ", ".join(f"{v / 2**20:.0f} MB" for v in rss.values()))
@@ -65,21 +66,32 @@ def main(argv=None):
     p.add_argument("--grid", type=int, default=200, help="grid side of the Dask run (0: skip)")
     p.add_argument("--xarray", type=int, default=1000,
                    help="grid side of the korvalinde.xarray.fit run (0: skip)")
+    p.add_argument("--xarray-profiles", action="store_true",
+                   help="the korvalinde.xarray.fit run with the profile bounds (slow)")
     args = p.parse_args(argv)
 
     rng = np.random.default_rng(1)
     a = rng.gumbel(rng.uniform(10, 30, (args.series, 1)), rng.uniform(1, 5, (args.series, 1)),
                    (args.series, args.values))
-    for methods in (("ls", "mle", "lmom"), ("mle", "lmom")):
+    # methods, distribution, profile bounds, share of the series (the slow cases on fewer)
+    cases = [(("ls", "mle", "lmom"), "gumbel", True, 10), (("mle", "lmom"), "gumbel", True, 10),
+             (("mle", "lmom"), "gumbel", False, 1), (("lmom",), "gumbel", True, 1),
+             (("mle", "lmom"), "gev", True, 100), (("mle", "lmom"), "gev", False, 10)]
+    for methods, dist, profiles, share in cases:
+        part = a[:max(1, args.series // share)]
         for threads in sorted({1, args.threads}):
-            t, cpu = best_of(args.repeat, lambda: korvalinde.fit_many(a, methods=methods,
-                                                                      threads=threads))
+            t, cpu = best_of(args.repeat, lambda: korvalinde.fit_many(
+                part, methods=methods, threads=threads, dist=dist, profiles=profiles))
             # CPU time shows when other processes held the cores.
-            print(f"fit_many, {args.series} series of {args.values} values, "
-                  f"{'+'.join(methods)} with goodness of fit, {threads} thread(s): {t:.3f} s "
-                  f"({cpu:.3f} s CPU), {args.series / t:,.0f} series/s")
+            extras = ["goodness of fit with p-values"]
+            if "mle" in methods:
+                extras += ["Gumbel check"] + (["profile bounds"] if profiles else [])
+            print(f"fit_many, {len(part)} series of {args.values} values, {dist} "
+                  f"{'+'.join(methods)}, {', '.join(extras)}, {threads} thread(s): {t:.3f} s "
+                  f"({cpu:.3f} s CPU, {cpu / len(part) * 1e6:.1f} us a series), "
+                  f"{len(part) / t:,.0f} series/s")
     if args.xarray > 0:
-        xarray_on_cluster(args.xarray, args.values)
+        xarray_on_cluster(args.xarray, args.values, args.xarray_profiles)
 
     if args.grid <= 0:
         return 0

@@ -340,11 +340,11 @@ py::dict fit_many(const py::object& a, int axis, std::int64_t bins, double prob,
 }  // namespace
 
 PYBIND11_MODULE(_korvalinde, m) {
-  m.doc() = R"doc(Fitting the Gumbel (extreme-value type I) distribution to samples.
+  m.doc() = R"doc(Fitting the Gumbel (extreme-value type I) distribution, and the GEV, to samples.
 
 fit(x, ...) fits one sample and returns its full record as a dict;
 fit_many(a, axis=-1, ...) fits every 1-D slice of an array on several threads
-and returns NumPy arrays of the main figures.)doc";
+and returns NumPy arrays of every statistic of that record.)doc";
   m.attr("__version__") = KORVALINDE_VERSION;
 
   using namespace pybind11::literals;
@@ -371,11 +371,12 @@ periods : sequence of float
 bootstrap : int
     Parametric bootstrap replicates per method (0: none).
 seed : int
-    Seed of the bootstrap; equal seeds give equal results.
+    Seed of the bootstrap and of the simulated laws of the goodness-of-fit
+    p-values; equal seeds give equal results.
 level : float or None
     Also give the return period of this level.
 threads : int
-    Threads of the bootstrap (0: all cores); the results do not depend on it.
+    Threads of the call (0: all cores); the results do not depend on it.
 name : str
     Name recorded under "file".
 skipna : bool
@@ -383,13 +384,20 @@ skipna : bool
     instead of refusing the sample.
 min_count : int
     Fewest values to fit (after leaving out the missing ones).
+gev : bool
+    Also fit the GEV (by mle and lmom): the record's "gev" object.
+profiles : bool
+    Give maximum likelihood's profile-likelihood bounds (the costly part).
+confidence : float
+    Confidence of every interval, in (0, 1).
 
 Returns
 -------
 dict
     The record of the command line's JSON output, key for key: "file", "ok",
-    "n", "min", "max", "bins", "width", "m" and one dict per method ("ls",
-    "mle", "lmom"). Undefined numbers are None.
+    "n", "min", "max", "bins", "width", "m", one dict per method ("ls",
+    "mle", "lmom"), "gev", "gumbel_test" and "headline". Undefined numbers
+    are None.
 
 Raises
 ------
@@ -424,16 +432,22 @@ skipna, min_count
     As for fit(): with skipna each slice's missing values are left out.
 level : float or None
     Also give m_level_period, the return period of this level.
+gev, seed, profiles, confidence
+    As for fit(). The goodness-of-fit p-values' simulated laws depend only
+    on the size of a slice: they are simulated once for each size.
 
 Returns
 -------
 dict of numpy.ndarray
-    Shaped like `a` without `axis`, for each method m in `methods`:
-    m_a, m_b, m_se_a, m_se_b, m_quantile, m_quantile_lower, m_quantile_upper,
-    and with a trailing axis over the periods: m_rl, m_rl_lower, m_rl_upper.
-    Also "periods" (the periods) and "ok" (bool: the slice was fitted). A
-    slice that cannot be fitted gives ok False and NaN numbers; it raises
-    nothing.
+    Shaped like `a` without `axis`: "n" (values fitted), "ok" (bool: the
+    slice was fitted), "min", "max", "width", "m", and every statistic of
+    fit()'s record under its nested keys joined by "_": for each method m,
+    m_a, m_b, m_se_a, ..., m_quantile, m_quantile_lower, ..., m_ks, m_ks_p,
+    ..., and with a trailing axis over the periods m_rl, m_rl_se,
+    m_rl_lower, ...; with mle the Gumbel check gumbel_test_statistic,
+    gumbel_test_p, gumbel_test_shape, ...; with gev gev_m_loc, ...,
+    gev_m_cov (trailing 3 x 3), gev_m_rl, .... Also "periods". A slice that
+    cannot be fitted gives ok False and NaN numbers; it raises nothing.
 
 The GIL is released while the fits run; Ctrl-C stops them (KeyboardInterrupt).)doc");
 }

@@ -81,10 +81,13 @@ def fit(x, bins: int = 50, prob: float = 0.99, methods: Sequence[str] = METHODS,
 
     Returns the record of `korvalinde fit --json` as a dict, key for key
     (undefined numbers are None), with `loc` and `scale` beside `a` and `b`.
-    `threads` are the worker threads of the call (0: all cores); the results
-    do not depend on them. With `skipna`, missing values (NaN, masked) are
-    left out; fewer than `min_count` values raise InputError, as does any
-    sample that cannot be fitted. See the compiled module's fit for the rest.
+    `dist="gev"` adds the GEV fits (the "gev" object); `profiles=False`
+    leaves out maximum likelihood's profile-likelihood bounds, its costly
+    part. `threads` are the worker threads of the call (0: all cores); the
+    results do not depend on them. With `skipna`, missing values (NaN,
+    masked) are left out; fewer than `min_count` values raise InputError, as
+    does any sample that cannot be fitted. See the compiled module's fit for
+    the rest.
     """
     _dist(dist)
     if not isinstance(name, str):
@@ -110,11 +113,14 @@ def fit_many(a, axis: int = -1, bins: int = 50, prob: float = 0.99,
     Returns NumPy arrays shaped like `a` without `axis`: "n" (values fitted),
     "ok", "min", "max", "width", "m", and for each method m every statistic
     of its record in fit(), named m_KEY (nested keys joined by "_", e.g.
-    m_quantile_lower, m_chi2_p), with `m_loc` and `m_scale` beside `m_a` and
-    `m_b`; the return levels m_rl, m_rl_se, m_rl_lower, m_rl_upper have a
-    trailing axis over "periods"; with `level`, m_level_period is the return
-    period of that level. A slice that cannot be fitted has ok False
-    and NaN numbers. Each slice's numbers equal fit() on it, bit for bit.
+    m_quantile_lower, m_chi2_p, m_ad_p), with `m_loc` and `m_scale` beside
+    `m_a` and `m_b`; the return levels m_rl, m_rl_se, m_rl_lower, m_rl_upper
+    (and with mle m_rl_profile_lower, _upper) have a trailing axis over
+    "periods"; with `level`, m_level_period is the return period of that
+    level. With mle, the Gumbel check gumbel_test_statistic, _p, _shape, ...;
+    with dist="gev", the GEV's gev_m_loc, ..., gev_m_rl, ... The other
+    arguments are fit()'s. A slice that cannot be fitted has ok False and NaN
+    numbers. Each slice's numbers equal fit() on it, bit for bit.
     """
     _dist(dist)
     result = _korvalinde.fit_many(

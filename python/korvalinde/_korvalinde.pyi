@@ -1,4 +1,4 @@
-"""Fitting the Gumbel (extreme-value type I) distribution to samples."""
+"""Fitting the Gumbel (extreme-value type I) distribution, and the GEV, to samples."""
 
 from typing import Any, Optional, Sequence
 
@@ -24,7 +24,7 @@ def fit(
     profiles: bool = True,
     confidence: float = 0.95,
 ) -> dict[str, Any]:
-    """Fit the Gumbel distribution to one sample (1-D).
+    """Fit the Gumbel distribution (and with gev the GEV) to one sample (1-D).
 
     Returns the command line's JSON record as a dict (undefined numbers are
     None); raises ValueError with the command line's message when the sample
@@ -49,9 +49,10 @@ def fit_many(
 ) -> dict[str, np.ndarray]:
     """Fit every 1-D slice of `a` along `axis`, on `threads` threads (0: all cores).
 
-    Returns arrays shaped like `a` without `axis`: for each method m, m_a, m_b,
-    m_se_a, m_se_b, m_quantile, m_quantile_lower, m_quantile_upper, and with a
-    trailing period axis m_rl, m_rl_lower, m_rl_upper; also "periods" and "ok"
-    (bool). A slice that cannot be fitted has ok False and NaN numbers.
-    Results equal fit() slice by slice, bit for bit. Releases the GIL.
+    Returns arrays shaped like `a` without `axis`: every statistic of fit()'s
+    record under its nested keys joined by "_" (m_a, m_quantile_lower, m_ad_p,
+    m_rl with a trailing period axis, gumbel_test_p, gev_mle_shape, ...), and
+    "periods", "n" and "ok" (bool). A slice that cannot be fitted has ok False
+    and NaN numbers. Results equal fit() slice by slice, bit for bit.
+    Releases the GIL.
     """

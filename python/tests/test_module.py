@@ -386,3 +386,30 @@ def test_without_profiles_the_same_numbers_but_no_profile_bounds():
     many = korvalinde.fit_many(x, methods=("mle",), dist="gev", profiles=False)
     assert not any("profile" in k for k in many)
     assert many["gev_mle_rl"].tolist() == [r["value"] for r in fast["gev"]["mle"]["return_levels"]]
+
+
+def test_typed_dicts_name_every_key():
+    import typing
+
+    def covered(value, hint):
+        if isinstance(value, dict):
+            hints = typing.get_type_hints(hint)
+            return all(k in hints and covered(v, hints[k]) for k, v in value.items())
+        if isinstance(value, list):
+            return all(covered(v, typing.get_args(hint)[0]) for v in value)
+        return True
+
+    x = gumbel(40)
+    record = korvalinde.fit(x, level=20.0, dist="gev", bootstrap=5)
+    assert covered(record, korvalinde.FitRecord)
+    many = korvalinde.fit_many(x, level=20.0, dist="gev")
+    assert set(many) == set(typing.get_type_hints(korvalinde.FitManyResult))
+
+
+def test_readme_example_runs(monkeypatch):
+    root = pathlib.Path(__file__).resolve().parents[2]
+    lines = (root / "README.md").read_text().splitlines()
+    start = lines.index("    import numpy as np, korvalinde")
+    end = next(i for i in range(start, len(lines)) if lines[i] and not lines[i].startswith("    "))
+    monkeypatch.chdir(root)
+    exec("\n".join(line[4:] for line in lines[start:end]), {})
