@@ -1,6 +1,7 @@
 // The Python module `korvalinde` over the fitting core: fit() fits one sample
-// and returns the same record as the command line's JSON; fit_many() fits every
-// 1-D slice of an array on the library's threads and returns NumPy arrays.
+// and returns its record as a dict, key for key the command line's JSON;
+// fit_many() fits every 1-D slice of an array on the library's threads and
+// returns NumPy arrays.
 // Both release the GIL while they compute.
 #include <pybind11/numpy.h>
 #include <pybind11/pybind11.h>
@@ -23,9 +24,11 @@
 #include <utility>
 #include <vector>
 
-#include "korvalinde/cli/json.hpp"
 #include "korvalinde/core/fit.hpp"
 #include "korvalinde/detail/parallel.hpp"
+#include "korvalinde/stats/gof_null.hpp"
+#include "record_dict.hpp"
+#include "statistics.hpp"
 
 namespace py = pybind11;
 
@@ -33,48 +36,17 @@ namespace {
 
 using korvalinde::FitOptions;
 using korvalinde::FitResult;
-using korvalinde::MethodResult;
+using korvalinde::python::Axis;
 
 const std::vector<std::string> kAllMethods{"ls", "mle", "lmom"};
 const std::vector<double> kDefaultPeriods{2, 5, 10, 20, 50, 100, 200, 500, 1000};
-
-// A JSON value as plain Python objects: null -> None, objects -> dict (in key
-// order), arrays -> list.
-template <class Json>
-py::object to_python(const Json& j) {
-  using T = typename Json::value_t;
-  switch (j.type()) {
-    case T::boolean:
-      return py::bool_(j.template get<bool>());
-    case T::number_integer:
-      return py::int_(j.template get<std::int64_t>());
-    case T::number_unsigned:
-      return py::int_(j.template get<std::uint64_t>());
-    case T::number_float:
-      return py::float_(j.template get<double>());
-    case T::string:
-      return py::str(j.template get_ref<const std::string&>());
-    case T::array: {
-      py::list list;
-      for (const auto& e : j) list.append(to_python(e));
-      return list;
-    }
-    case T::object: {
-      py::dict dict;
-      for (const auto& [key, value] : j.items()) dict[py::str(key)] = to_python(value);
-      return dict;
-    }
-    default:
-      return py::none();
-  }
-}
 
 // The options shared by fit() and fit_many(), checked before any fit (with the
 // command line's messages) so that fit_many() reports a bad option once
 // instead of failing every slice.
 FitOptions make_options(std::int64_t bins, double prob, const std::vector<std::string>& methods,
                         std::vector<double> periods, std::optional<double> level,
-                        int bootstrap = 0) {
+                        double confidence, int bootstrap = 0) {
   FitOptions o;
   // Beyond int, bins are out of range all the same: 0 gets the same message.
   o.bins = bins < 1 || bins > std::numeric_limits<int>::max() ? 0 : static_cast<int>(bins);
@@ -94,6 +66,7 @@ FitOptions make_options(std::int64_t bins, double prob, const std::vector<std::s
   o.periods = std::move(periods);
   o.level = level;
   o.bootstrap = bootstrap;
+  o.confidence = confidence;
   if (std::string why = korvalinde::check_options(o); !why.empty()) throw py::value_error(why);
   return o;
 }
@@ -208,9 +181,12 @@ std::size_t check_min_count(std::int64_t min_count) {
 py::dict fit(const py::object& x, std::int64_t bins, double prob,
              const std::vector<std::string>& methods, std::vector<double> periods, int bootstrap,
              std::uint64_t seed, std::optional<double> level, int threads,
-             const std::string& name, bool skipna, std::int64_t min_count, bool gev) {
-  FitOptions o = make_options(bins, prob, methods, std::move(periods), level, bootstrap);
+             const std::string& name, bool skipna, std::int64_t min_count, bool gev,
+             bool profiles, double confidence) {
+  FitOptions o =
+      make_options(bins, prob, methods, std::move(periods), level, confidence, bootstrap);
   o.gev = gev;
+  o.profiles = profiles;
   o.seed = seed;
   o.threads = thread_count(threads);
   const std::size_t least = check_min_count(min_count);
@@ -228,11 +204,9 @@ py::dict fit(const py::object& x, std::int64_t bins, double prob,
   SignalWatch watch;
   o.interrupted = [&watch] { return watch(); };
   FitResult r;
-  decltype(korvalinde::cli::to_json(r)) j;
   {
     py::gil_scoped_release unlocked;
     r = fit_values(values, o, skipna, least, name);
-    if (r.ok) j = korvalinde::cli::to_json(r);
   }
   watch.rethrow();
   if (!r.ok) {
@@ -244,189 +218,58 @@ py::dict fit(const py::object& x, std::int64_t bins, double prob,
     PyErr_SetObject(error.ptr(), instance.ptr());
     throw py::error_already_set();
   }
-  return to_python(j);
+  return korvalinde::python::record_dict(r);
 }
 
-// One output array of fit_many: a statistic of each slice's fit, with a
-// trailing period axis for the return levels. `method` is null for the
-// sample's own statistics.
-struct Column {
-  std::string key;
-  const MethodResult FitResult::*method;
-  double (*get)(const FitResult&, const MethodResult&, std::size_t period);
-  bool per_period;
-  py::array_t<double> array;
-  double* out = nullptr;
-};
+// Lays out fit_many's output arrays: one per statistic, shaped like the
+// input without its axis, plus the statistic's own axis.
+struct Layout {
+  std::vector<py::ssize_t> shape;
+  std::size_t periods;
+  std::vector<std::string> keys;
+  std::vector<py::array_t<double>> arrays;
+  std::vector<std::size_t> widths;
 
-using Getter = double (*)(const FitResult&, const MethodResult&, std::size_t);
-
-double profile_lower(const korvalinde::Estimate& e) {
-  return e.profile ? e.profile->lower.value : korvalinde::kUndefined;
-}
-double profile_upper(const korvalinde::Estimate& e) {
-  return e.profile ? e.profile->upper.value : korvalinde::kUndefined;
-}
-
-// The statistics of one method, under the names the command line's JSON
-// gives them (nested names joined by "_", the return levels as "rl").
-std::vector<std::pair<const char*, Getter>> method_statistics(const std::string& m) {
-  using R = const FitResult&;
-  using M = const MethodResult&;
-  using P = std::size_t;
-  std::vector<std::pair<const char*, Getter>> s{
-      {"a", [](R, M r, P) { return r.a; }},
-      {"b", [](R, M r, P) { return r.b; }},
-      {"se_a", [](R, M r, P) { return r.se_a; }},
-      {"se_b", [](R, M r, P) { return r.se_b; }},
-      {"corr_ab", [](R, M r, P) { return r.corr_ab; }},
-      {"quantile", [](R, M r, P) { return r.quantile.value; }},
-      {"quantile_se", [](R, M r, P) { return r.quantile.se; }},
-      {"quantile_lower", [](R, M r, P) { return r.quantile.lower; }},
-      {"quantile_upper", [](R, M r, P) { return r.quantile.upper; }},
-      {"ks", [](R, M r, P) { return r.gof.ks; }},
-      {"cvm", [](R, M r, P) { return r.gof.cvm; }},
-      {"ad", [](R, M r, P) { return r.gof.ad; }},
-      {"chi2", [](R, M r, P) { return r.gof.chi2; }},
-      {"chi2_df", [](R, M r, P) { return static_cast<double>(r.gof.chi2_df); }},
-      {"chi2_p", [](R, M r, P) { return r.gof.chi2_p; }},
-  };
-  if (m == "ls") {
-    s.insert(s.end(), {{"info", [](R, M r, P) { return static_cast<double>(r.info); }},
-                       {"nfev", [](R, M r, P) { return static_cast<double>(r.nfev); }},
-                       {"sum_sq", [](R, M r, P) { return r.sum_sq; }},
-                       {"l2", [](R, M r, P) { return r.l2; }},
-                       {"serror", [](R, M r, P) { return r.serror; }},
-                       {"rerror", [](R, M r, P) { return r.rerror; }}});
+  template <class F>
+  void column(std::string_view prefix, std::string_view name, std::string_view suffix,
+              Axis axis, F&&) {
+    keys.push_back(std::string(prefix).append(name).append(suffix));
+    std::vector<py::ssize_t> s = shape;
+    if (axis == Axis::periods) s.push_back(static_cast<py::ssize_t>(periods));
+    if (axis == Axis::matrix) s.insert(s.end(), {3, 3});
+    widths.push_back(axis == Axis::none ? 1 : axis == Axis::periods ? periods : 9);
+    arrays.emplace_back(s);
   }
-  if (m == "mle") {
-    s.insert(s.end(),
-             {{"loglik", [](R, M r, P) { return r.loglik; }},
-              {"iterations", [](R, M r, P) { return static_cast<double>(r.iterations); }},
-              {"quantile_profile_lower", [](R, M r, P) { return profile_lower(r.quantile); }},
-              {"quantile_profile_upper", [](R, M r, P) { return profile_upper(r.quantile); }}});
+};
+
+// Writes the statistics of slice i into the arrays laid out.
+struct Writer {
+  const std::vector<double*>& out;
+  const std::vector<std::size_t>& widths;
+  std::size_t i;
+  std::size_t k = 0;
+
+  template <class F>
+  void column(std::string_view, std::string_view, std::string_view, Axis,
+              F&& value) {
+    const std::size_t w = widths[k];
+    double* o = out[k++] + i * w;
+    for (std::size_t j = 0; j < w; ++j) o[j] = value(j);
   }
-  return s;
-}
-
-const std::vector<std::pair<const char*, Getter>> kLevelStatistics{
-    {"rl", [](const FitResult&, const MethodResult& r, std::size_t p) {
-       return r.return_levels[p].level.value;
-     }},
-    {"rl_se", [](const FitResult&, const MethodResult& r, std::size_t p) {
-       return r.return_levels[p].level.se;
-     }},
-    {"rl_lower", [](const FitResult&, const MethodResult& r, std::size_t p) {
-       return r.return_levels[p].level.lower;
-     }},
-    {"rl_upper", [](const FitResult&, const MethodResult& r, std::size_t p) {
-       return r.return_levels[p].level.upper;
-     }},
-};
-
-// Maximum likelihood's profile-likelihood bounds of the return levels.
-const std::vector<std::pair<const char*, Getter>> kProfileLevelStatistics{
-    {"rl_profile_lower", [](const FitResult&, const MethodResult& r, std::size_t p) {
-       return profile_lower(r.return_levels[p].level);
-     }},
-    {"rl_profile_upper", [](const FitResult&, const MethodResult& r, std::size_t p) {
-       return profile_upper(r.return_levels[p].level);
-     }},
-};
-
-// The Gumbel check (a GEV fit by maximum likelihood), under gumbel_test_*.
-const std::vector<std::pair<const char*, Getter>> kGumbelTestStatistics{
-    {"gumbel_test_statistic",
-     [](const FitResult& r, const MethodResult&, std::size_t) { return r.gumbel_test.statistic; }},
-    {"gumbel_test_df",
-     [](const FitResult& r, const MethodResult&, std::size_t) {
-       return static_cast<double>(r.gumbel_test.df);
-     }},
-    {"gumbel_test_p",
-     [](const FitResult& r, const MethodResult&, std::size_t) { return r.gumbel_test.p; }},
-    {"gumbel_test_shape",
-     [](const FitResult& r, const MethodResult&, std::size_t) { return r.gumbel_test.shape.value; }},
-    {"gumbel_test_shape_se",
-     [](const FitResult& r, const MethodResult&, std::size_t) { return r.gumbel_test.shape.se; }},
-    {"gumbel_test_shape_lower",
-     [](const FitResult& r, const MethodResult&, std::size_t) { return r.gumbel_test.shape.lower; }},
-    {"gumbel_test_shape_upper",
-     [](const FitResult& r, const MethodResult&, std::size_t) { return r.gumbel_test.shape.upper; }},
-    {"gumbel_test_shape_profile_lower",
-     [](const FitResult& r, const MethodResult&, std::size_t) {
-       return profile_lower(r.gumbel_test.shape);
-     }},
-    {"gumbel_test_shape_profile_upper",
-     [](const FitResult& r, const MethodResult&, std::size_t) {
-       return profile_upper(r.gumbel_test.shape);
-     }},
-};
-
-// The GEV fit of method M (with gev), under gev_METHOD_KEY; its rows are
-// filled when the Gumbel fit of the same method ran.
-template <korvalinde::GevMethodResult korvalinde::GevResult::*M>
-std::vector<std::pair<const char*, Getter>> gev_statistics(bool per_period) {
-  using R = const FitResult&;
-  if (per_period) {
-    return {{"rl", [](R r, const MethodResult&, std::size_t p) {
-               return (r.gev.*M).return_levels[p].level.value;
-             }},
-            {"rl_se", [](R r, const MethodResult&, std::size_t p) {
-               return (r.gev.*M).return_levels[p].level.se;
-             }},
-            {"rl_lower", [](R r, const MethodResult&, std::size_t p) {
-               return (r.gev.*M).return_levels[p].level.lower;
-             }},
-            {"rl_upper", [](R r, const MethodResult&, std::size_t p) {
-               return (r.gev.*M).return_levels[p].level.upper;
-             }},
-            {"rl_profile_lower", [](R r, const MethodResult&, std::size_t p) {
-               return profile_lower((r.gev.*M).return_levels[p].level);
-             }},
-            {"rl_profile_upper", [](R r, const MethodResult&, std::size_t p) {
-               return profile_upper((r.gev.*M).return_levels[p].level);
-             }}};
-  }
-  return {{"loc", [](R r, const MethodResult&, std::size_t) { return (r.gev.*M).loc; }},
-          {"scale", [](R r, const MethodResult&, std::size_t) { return (r.gev.*M).scale; }},
-          {"shape", [](R r, const MethodResult&, std::size_t) { return (r.gev.*M).shape; }},
-          {"se_loc", [](R r, const MethodResult&, std::size_t) { return (r.gev.*M).se_loc; }},
-          {"se_scale", [](R r, const MethodResult&, std::size_t) { return (r.gev.*M).se_scale; }},
-          {"se_shape", [](R r, const MethodResult&, std::size_t) { return (r.gev.*M).se_shape; }},
-          {"loglik", [](R r, const MethodResult&, std::size_t) { return (r.gev.*M).loglik; }},
-          {"quantile", [](R r, const MethodResult&, std::size_t) {
-             return (r.gev.*M).quantile.value;
-           }},
-          {"quantile_lower", [](R r, const MethodResult&, std::size_t) {
-             return (r.gev.*M).quantile.lower;
-           }},
-          {"quantile_upper", [](R r, const MethodResult&, std::size_t) {
-             return (r.gev.*M).quantile.upper;
-           }},
-          {"quantile_profile_lower", [](R r, const MethodResult&, std::size_t) {
-             return profile_lower((r.gev.*M).quantile);
-           }},
-          {"quantile_profile_upper", [](R r, const MethodResult&, std::size_t) {
-             return profile_upper((r.gev.*M).quantile);
-           }}};
-}
-
-// The sample's statistics besides n (an integer array of its own).
-const std::vector<std::pair<const char*, Getter>> kSampleStatistics{
-    {"min", [](const FitResult& r, const MethodResult&, std::size_t) { return r.min; }},
-    {"max", [](const FitResult& r, const MethodResult&, std::size_t) { return r.max; }},
-    {"width", [](const FitResult& r, const MethodResult&, std::size_t) { return r.width; }},
-    {"m", [](const FitResult& r, const MethodResult&, std::size_t) {
-       return static_cast<double>(r.m);
-     }},
 };
 
 py::dict fit_many(const py::object& a, int axis, std::int64_t bins, double prob,
                   const std::vector<std::string>& methods, std::vector<double> periods,
                   int threads, bool skipna, std::int64_t min_count, std::optional<double> level,
-                  bool gev) {
-  FitOptions o = make_options(bins, prob, methods, std::move(periods), level);
+                  bool gev, std::uint64_t seed, bool profiles, double confidence) {
+  FitOptions o = make_options(bins, prob, methods, std::move(periods), level, confidence);
   o.gev = gev;
+  o.profiles = profiles;
+  o.seed = seed;
+  // The goodness-of-fit p-values' null laws depend only on the slice's size
+  // (the options being the same): simulated once per size for the whole call.
+  korvalinde::stats::GofNullCache null_laws;
+  o.gof_null_cache = &null_laws;
   const unsigned workers = thread_count(threads);
   const std::size_t least = check_min_count(min_count);
 
@@ -440,52 +283,17 @@ py::dict fit_many(const py::object& a, int axis, std::int64_t bins, double prob,
   const std::size_t length = static_cast<std::size_t>(block.shape(block.ndim() - 1));
   std::size_t count = 1;
   for (py::ssize_t s : shape) count *= static_cast<std::size_t>(s);
-  const std::size_t nperiods = o.periods.size();
-  std::vector<py::ssize_t> rl_shape = shape;
-  rl_shape.push_back(static_cast<py::ssize_t>(nperiods));
 
-  std::vector<Column> columns;
-  for (const auto& [key, get] : kSampleStatistics)
-    columns.push_back({key, nullptr, get, false, py::array_t<double>(shape)});
   // In the order asked for, each method once.
-  std::vector<std::string> seen;
+  std::vector<korvalinde::Method> order;
   for (const std::string& m : methods) {
-    if (std::find(seen.begin(), seen.end(), m) != seen.end()) continue;
-    seen.push_back(m);
-    const auto member =
-        m == "ls" ? &FitResult::ls : m == "mle" ? &FitResult::mle : &FitResult::lmom;
-    for (const auto& [key, get] : method_statistics(m))
-      columns.push_back({m + "_" + key, member, get, false, py::array_t<double>(shape)});
-    for (const auto& [key, get] : kLevelStatistics)
-      columns.push_back({m + "_" + key, member, get, true, py::array_t<double>(rl_shape)});
-    if (m == "mle") {
-      for (const auto& [key, get] : kProfileLevelStatistics)
-        columns.push_back({m + "_" + key, member, get, true, py::array_t<double>(rl_shape)});
-      for (const auto& [key, get] : kGumbelTestStatistics)
-        columns.push_back({key, member, get, false, py::array_t<double>(shape)});
-    }
-    if (gev && m != "ls") {
-      const bool mle = m == "mle";
-      const std::string prefix = "gev_" + m + "_";
-      for (const bool per_period : {false, true}) {
-        for (const auto& [key, get] :
-             mle ? gev_statistics<&korvalinde::GevResult::mle>(per_period)
-                 : gev_statistics<&korvalinde::GevResult::lmom>(per_period)) {
-          if (!mle && std::string_view(key) == "loglik") continue;
-          columns.push_back({prefix + key, member, get, per_period,
-                             py::array_t<double>(per_period ? rl_shape : shape)});
-        }
-      }
-    }
-    if (level) {
-      columns.push_back({m + "_level_period", member,
-                         [](const FitResult&, const MethodResult& r, std::size_t) {
-                           return r.level_period;
-                         },
-                         false, py::array_t<double>(shape)});
-    }
+    const korvalinde::Method method = *korvalinde::parse_method(m);
+    if (std::find(order.begin(), order.end(), method) == order.end()) order.push_back(method);
   }
-  for (Column& c : columns) c.out = c.array.mutable_data();
+  Layout layout{shape, o.periods.size(), {}, {}, {}};
+  korvalinde::python::each_statistic(FitResult{}, o, order, layout);
+  std::vector<double*> columns;
+  for (auto& array : layout.arrays) columns.push_back(array.mutable_data());
   py::array_t<bool> ok(shape);
   bool* ok_out = ok.mutable_data();
   py::array_t<std::int64_t> n(shape);
@@ -507,20 +315,8 @@ py::dict fit_many(const py::object& a, int axis, std::int64_t bins, double prob,
         const FitResult r = fit_values({data + i * length, length}, o, skipna, least, {});
         ok_out[i] = r.ok;
         n_out[i] = static_cast<std::int64_t>(r.n);
-        const MethodResult none;
-        for (Column& c : columns) {
-          const MethodResult& m = c.method ? r.*c.method : none;
-          const bool have = r.ok && (!c.method || m.present);
-          if (!c.per_period) {
-            c.out[i] = have ? c.get(r, m, 0) : korvalinde::kUndefined;
-            continue;
-          }
-          for (std::size_t p = 0; p < nperiods; ++p) {
-            c.out[i * nperiods + p] = have && p < m.return_levels.size()
-                                          ? c.get(r, m, p)
-                                          : korvalinde::kUndefined;
-          }
-        }
+        Writer writer{columns, layout.widths, i};
+        korvalinde::python::each_statistic(r, o, order, writer);
       } catch (...) {
         failed = true;
         const std::lock_guard lock(failure_mutex);
@@ -532,8 +328,10 @@ py::dict fit_many(const py::object& a, int axis, std::int64_t bins, double prob,
   if (failure) std::rethrow_exception(failure);
 
   py::dict result;
-  for (Column& c : columns) result[py::str(c.key)] = std::move(c.array);
-  result["periods"] = py::array_t<double>(static_cast<py::ssize_t>(nperiods), o.periods.data());
+  for (std::size_t k = 0; k < layout.keys.size(); ++k)
+    result[py::str(layout.keys[k])] = std::move(layout.arrays[k]);
+  result["periods"] =
+      py::array_t<double>(static_cast<py::ssize_t>(o.periods.size()), o.periods.data());
   result["ok"] = std::move(ok);
   result["n"] = std::move(n);
   return result;
@@ -553,6 +351,7 @@ and returns NumPy arrays of the main figures.)doc";
   m.def("fit", &fit, "x"_a, "bins"_a = 50, "prob"_a = 0.99, "methods"_a = kAllMethods,
         "periods"_a = kDefaultPeriods, "bootstrap"_a = 0, "seed"_a = 0, "level"_a = py::none(),
         "threads"_a = 0, "name"_a = "", "skipna"_a = false, "min_count"_a = 2, "gev"_a = false,
+        "profiles"_a = true, "confidence"_a = 0.95,
         R"doc(Fit the Gumbel distribution to one sample.
 
 Parameters
@@ -604,7 +403,8 @@ The GIL is released while the fit runs.)doc");
 
   m.def("fit_many", &fit_many, "a"_a, "axis"_a = -1, "bins"_a = 50, "prob"_a = 0.99,
         "methods"_a = kAllMethods, "periods"_a = kDefaultPeriods, "threads"_a = 0,
-        "skipna"_a = false, "min_count"_a = 2, "level"_a = py::none(), "gev"_a = false,
+        "skipna"_a = false, "min_count"_a = 2, "level"_a = py::none(), "gev"_a = false, "seed"_a = 0,
+        "profiles"_a = true, "confidence"_a = 0.95,
         R"doc(Fit the Gumbel distribution to every 1-D slice of an array along an axis.
 
 Each slice is fitted exactly as fit() would fit it: the numbers are the same

@@ -46,6 +46,13 @@ std::vector<double> summary_periods(std::span<const HtmlSection> sections) {
   return {};
 }
 
+// The GEV shape and the likelihood-ratio p-value of the Gumbel check.
+std::string gev_check(const GumbelTestResult& t) {
+  if (!t.present) return "-";
+  if (!t.error.empty()) return escape_xml(t.error);
+  return concat("shape ", format_number(t.shape.value, 3), ", p ", format_number(t.p, 2));
+}
+
 std::string anchor(std::size_t i) { return "file-" + std::to_string(i + 1); }
 
 constexpr const char* kStyle = R"(
@@ -69,14 +76,19 @@ F(x) = exp(-exp(-(x - a)/b)), with their standard errors (&plusmn;).</dd>
 else L-moments (lmom), else the histogram least-squares fit (ls), which depends on the number of
 bins.</dd>
 <dt>Return level, T</dt><dd>The level exceeded on average once in T periods (years for annual
-maxima): x<sub>T</sub> = a - b ln(-ln(1 - 1/T)), with its 95% interval from the standard
-errors.</dd>
+maxima): x<sub>T</sub> = a - b ln(-ln(1 - 1/T)), with its interval from the standard errors at
+the chosen confidence (--confidence, 95% by default); "profile" rows give the profile-likelihood
+interval of maximum likelihood.</dd>
 <dt>DPA_CUT</dt><dd>The quantile of the chosen probability p (0.99 by default): the level not
 exceeded with probability p.</dd>
 <dt>KS, CvM, AD p</dt><dd>p-values of the Kolmogorov-Smirnov, Cram&eacute;r-von Mises and
 Anderson-Darling statistics that allow for the estimated parameters (parametric bootstrap); a
 small p-value (below 0.05, say) speaks against the Gumbel distribution.</dd>
 <dt>chi2 p</dt><dd>p-value of the binned chi-square test on the histogram cells.</dd>
+<dt>GEV check</dt><dd>The shape &xi; of the generalized extreme-value distribution fitted by
+maximum likelihood, with its profile-likelihood interval, and the p-value of the likelihood-ratio
+test of &xi; = 0 (the Gumbel distribution, 1 degree of freedom): a small p-value says the Gumbel
+tail does not fit; &xi; &gt; 0 is a heavier tail, &xi; &lt; 0 a bounded one.</dd>
 <dt>n</dt><dd>The number of values in the file.</dd>
 </dl>
 </section>
@@ -94,8 +106,8 @@ std::string render_html(std::span<const HtmlSection> sections) {
   append(out, "<section id=\"summary\">\n<h2>Summary</h2>\n<table>\n<tr><th>file</th><th>n</th>"
               "<th>method</th><th>a</th><th>b</th>");
   for (double t : periods) append(out, "<th>level T=", num(t), "</th>");
-  append(out, "<th>KS p</th><th>CvM p</th><th>AD p</th><th>chi2 p</th></tr>\n");
-  const std::size_t columns = 9 + periods.size();
+  append(out, "<th>KS p</th><th>CvM p</th><th>AD p</th><th>chi2 p</th><th>GEV check</th></tr>\n");
+  const std::size_t columns = 10 + periods.size();
   for (std::size_t i = 0; i < sections.size(); ++i) {
     const FitResult& r = sections[i].result;
     append(out, "<tr>", cell(concat("<a href=\"#", anchor(i), "\">", escape_xml(r.file), "</a>")));
@@ -116,7 +128,7 @@ std::string render_html(std::span<const HtmlSection> sections) {
     }
     for (double p : {m.gof.ks_p, m.gof.cvm_p, m.gof.ad_p, m.gof.chi2_p})
       append(out, cell(format_number(p, 3), "num"));
-    append(out, "</tr>\n");
+    append(out, cell(gev_check(r.gumbel_test), "num"), "</tr>\n");
   }
   append(out, "</table>\n</section>\n");
 

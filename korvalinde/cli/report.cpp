@@ -33,8 +33,8 @@ std::string with_interval(const Estimate& e) {
   return num(e.value) + " " + bounds(e.lower, e.upper);
 }
 
-const ReturnLevel* find_period(const MethodResult& m, double period) {
-  for (const ReturnLevel& rl : m.return_levels) {
+const ReturnLevel* find_period(const std::vector<ReturnLevel>& levels, double period) {
+  for (const ReturnLevel& rl : levels) {
     if (rl.period == period) return &rl;
   }
   return nullptr;
@@ -104,10 +104,10 @@ std::string failure(const FitResult& r) {
 }
 
 // How the methods' GOF p-values were computed, said once when they agree.
-std::string gof_p_method(const std::vector<MethodView>& columns) {
+std::string gof_p_method(const std::vector<const Gof*>& gofs) {
   std::string said;
-  for (const MethodView& c : columns) {
-    const std::string& m = c.fit->gof.p_method;
+  for (const Gof* g : gofs) {
+    const std::string& m = g->p_method;
     if (m.empty() || said.find(m) != std::string::npos) continue;
     append(said, said.empty() ? "" : "; ", m);
   }
@@ -161,9 +161,9 @@ std::string profile_bounds(const ProfileInterval& p, int digits = 6) {
   return concat("[", end(p.lower), ", ", end(p.upper), "]");
 }
 
-// The Gumbel check and, when asked for, the GEV fits with the level of the
-// table's period.
-std::string gev_report(const FitResult& r, double period) {
+// The Gumbel check; a GEV fit that failed says why (the others are columns
+// of the table).
+std::string gev_report(const FitResult& r) {
   std::string out;
   const GumbelTestResult& t = r.gumbel_test;
   if (t.present) {
@@ -177,25 +177,33 @@ std::string gev_report(const FitResult& r, double period) {
              " at the 5% level\n";
     }
   }
-  auto line = [&](const char* name, const GevMethodResult& g) {
-    if (!g.present) return;
-    out += concat("  gev ", name, ": ");
-    if (!g.error.empty()) {
-      out += g.error + "\n";
-      return;
-    }
-    out += "loc " + plus_minus(g.loc, g.se_loc) + "   scale " + plus_minus(g.scale, g.se_scale) +
-           "   shape " + plus_minus(g.shape, g.se_shape) + "\n";
-    for (const ReturnLevel& rl : g.return_levels) {
-      if (rl.period != period) continue;
-      out += "        level T=" + num(period) + " " + with_interval(rl.level);
-      if (rl.level.profile) out += ", profile " + profile_bounds(*rl.level.profile);
-      out += "\n";
-    }
-  };
-  line("mle", r.gev.mle);
-  line("lmom", r.gev.lmom);
+  for (const auto& [name, g] : {std::pair{"mle", &r.gev.mle}, std::pair{"lmom", &r.gev.lmom}}) {
+    if (g->present && !g->error.empty()) append(out, "  gev ", name, ": ", g->error, "\n");
+  }
   return out;
+}
+
+// One column of the table: a Gumbel method or a GEV one.
+struct Column {
+  std::string name;
+  const MethodResult* gumbel = nullptr;
+  const GevMethodResult* gev = nullptr;
+  const Estimate& quantile() const { return gumbel ? gumbel->quantile : gev->quantile; }
+  const std::vector<ReturnLevel>& levels() const {
+    return gumbel ? gumbel->return_levels : gev->return_levels;
+  }
+  const Gof& gof() const { return gumbel ? gumbel->gof : gev->gof; }
+};
+
+// The table's columns: the Gumbel methods ranked, then the GEV ones that ran
+// and have a result.
+std::vector<Column> table_columns(const FitResult& r) {
+  std::vector<Column> v;
+  for (const MethodView& m : ranked_methods(r)) v.push_back({std::string(m.name), m.fit});
+  for (const auto& [name, g] : {std::pair{"gev mle", &r.gev.mle}, std::pair{"gev lmom", &r.gev.lmom}}) {
+    if (g->present && g->error.empty()) v.push_back({name, nullptr, g});
+  }
+  return v;
 }
 
 std::string format_report(const FitResult& r) {
@@ -211,63 +219,93 @@ std::string format_report(const FitResult& r) {
            std::to_string(r.m) + "\n";
   }
 
-  const std::vector<MethodView> columns = ranked_methods(r);
-  if (columns.empty()) return out + pot_report(r);
-  append(out, "  headline: ", columns[0].title, " (", columns[0].name, ")\n");
+  const std::vector<MethodView> ranked = ranked_methods(r);
+  if (ranked.empty()) return out + pot_report(r);
+  append(out, "  headline: ", ranked[0].title, " (", ranked[0].name, ")\n");
 
+  const std::vector<Column> columns = table_columns(r);
+  const bool gev = columns.size() > ranked.size();
+  // A row of the Gumbel columns; the GEV ones show "-".
   auto cells = [&](auto cell) {
     std::vector<std::string> v;
-    for (const MethodView& c : columns) v.push_back(cell(*c.fit));
+    for (const Column& c : columns) v.push_back(c.gumbel ? cell(*c.gumbel) : std::string("-"));
+    return v;
+  };
+  // A row of every column.
+  auto all = [&](auto cell) {
+    std::vector<std::string> v;
+    for (const Column& c : columns) v.push_back(cell(c));
     return v;
   };
   Table t;
-  t.add("a", cells([](const MethodResult& m) { return plus_minus(m.a, m.se_a); }));
-  t.add("b", cells([](const MethodResult& m) { return plus_minus(m.b, m.se_b); }));
+  if (gev) {
+    // The Gumbel a and b are the GEV's location and scale at shape 0.
+    t.add("a, loc", all([](const Column& c) {
+            return c.gumbel ? plus_minus(c.gumbel->a, c.gumbel->se_a) : plus_minus(c.gev->loc, c.gev->se_loc);
+          }));
+    t.add("b, scale", all([](const Column& c) {
+            return c.gumbel ? plus_minus(c.gumbel->b, c.gumbel->se_b)
+                            : plus_minus(c.gev->scale, c.gev->se_scale);
+          }));
+    t.add("shape", all([](const Column& c) {
+            return c.gumbel ? std::string("0") : plus_minus(c.gev->shape, c.gev->se_shape);
+          }));
+  } else {
+    t.add("a", cells([](const MethodResult& m) { return plus_minus(m.a, m.se_a); }));
+    t.add("b", cells([](const MethodResult& m) { return plus_minus(m.b, m.se_b); }));
+  }
 
   // The DPA_CUT probability is the same for every method; label it once.
   double prob = kUndefined;
-  for (const MethodView& c : columns) {
+  for (const MethodView& c : ranked) {
     if (std::isfinite(c.fit->prob)) prob = c.fit->prob;
   }
-  t.add(dpa_cut_label(prob), cells([](const MethodResult& m) { return with_interval(m.quantile); }));
+  t.add(dpa_cut_label(prob), all([](const Column& c) { return with_interval(c.quantile()); }));
 
-  // Every period of any method, in the order given, with its 95% interval.
+  // Every period of any method, in the order given, with its interval; with
+  // the GEV, the maximum-likelihood profile intervals under it.
   std::vector<double> periods;
-  for (const MethodView& c : columns) {
-    for (const ReturnLevel& rl : c.fit->return_levels) {
+  for (const Column& c : columns) {
+    for (const ReturnLevel& rl : c.levels()) {
       if (std::find(periods.begin(), periods.end(), rl.period) == periods.end())
         periods.push_back(rl.period);
     }
   }
   for (double period : periods) {
-    t.add("level T=" + num(period), cells([&](const MethodResult& m) {
-            const ReturnLevel* rl = find_period(m, period);
+    auto level = [&](const Column& c) { return find_period(c.levels(), period); };
+    t.add("level T=" + num(period), all([&](const Column& c) {
+            const ReturnLevel* rl = level(c);
             return rl ? with_interval(rl->level) : std::string("-");
           }));
+    if (!gev) continue;
+    t.add("  profile", all([&](const Column& c) {
+            const ReturnLevel* rl = level(c);
+            return rl && rl->level.profile ? profile_bounds(*rl->level.profile) : std::string("-");
+          }));
   }
-  for (const MethodView& c : columns) {
+  for (const MethodView& c : ranked) {
     if (c.fit->level) {
       t.add("period of x=" + num(*c.fit->level),
             cells([](const MethodResult& m) { return num(m.level_period); }));
       break;
     }
   }
-  auto p_value = [](double p) { return format_number(p, 3); };
-  t.add("KS D", cells([&](const MethodResult& m) {
-          return concat(num(m.gof.ks), " (p ", p_value(m.gof.ks_p), ")");
-        }));
-  t.add("CvM W^2", cells([&](const MethodResult& m) {
-          return concat(num(m.gof.cvm), " (p ", p_value(m.gof.cvm_p), ")");
-        }));
-  t.add("AD A^2", cells([&](const MethodResult& m) {
-          return concat(num(m.gof.ad), " (p ", p_value(m.gof.ad_p), ")");
-        }));
-  t.add("chi2 p", cells([](const MethodResult& m) {
-          if (!std::isfinite(m.gof.chi2_p)) return std::string("-");
-          return format_number(m.gof.chi2_p, 4) + " (df " + std::to_string(m.gof.chi2_df) + ")";
+  auto statistic = [&](double Gof::*value, double Gof::*p) {
+    return all([=](const Column& c) {
+      return concat(num(c.gof().*value), " (p ", format_number(c.gof().*p, 3), ")");
+    });
+  };
+  t.add("KS D", statistic(&Gof::ks, &Gof::ks_p));
+  t.add("CvM W^2", statistic(&Gof::cvm, &Gof::cvm_p));
+  t.add("AD A^2", statistic(&Gof::ad, &Gof::ad_p));
+  t.add("chi2 p", all([](const Column& c) {
+          const Gof& g = c.gof();
+          if (!std::isfinite(g.chi2_p)) return std::string("-");
+          return format_number(g.chi2_p, 4) + " (df " + std::to_string(g.chi2_df) + ")";
         }));
 
-  const bool any_boot = std::any_of(columns.begin(), columns.end(),
+  const std::string pct = format_number(100 * r.confidence, 4) + "%";
+  const bool any_boot = std::any_of(ranked.begin(), ranked.end(),
                                     [](const MethodView& c) { return c.fit->boot.has_value(); });
   if (any_boot) {
     auto boot = [&](auto cell) {
@@ -277,12 +315,12 @@ std::string format_report(const FitResult& r) {
     t.add("bootstrap", boot([](const Boot& b) {
             return std::to_string(b.replicates) + " (" + std::to_string(b.failed) + " failed)";
           }));
-    t.add("  a 95%", boot([](const Boot& b) { return bounds(b.a.lower, b.a.upper); }));
-    t.add("  b 95%", boot([](const Boot& b) { return bounds(b.b.lower, b.b.upper); }));
-    t.add("  DPA_CUT 95%",
+    t.add("  a " + pct, boot([](const Boot& b) { return bounds(b.a.lower, b.a.upper); }));
+    t.add("  b " + pct, boot([](const Boot& b) { return bounds(b.b.lower, b.b.upper); }));
+    t.add("  DPA_CUT " + pct,
           boot([](const Boot& b) { return bounds(b.quantile.lower, b.quantile.upper); }));
     for (double period : periods) {
-      t.add("  level T=" + num(period) + " 95%", cells([&](const MethodResult& m) {
+      t.add("  level T=" + num(period) + " " + pct, cells([&](const MethodResult& m) {
               if (!m.boot) return std::string("-");
               for (std::size_t i = 0; i < m.return_levels.size(); ++i) {
                 if (m.return_levels[i].period == period && i < m.boot->return_levels.size()) {
@@ -297,9 +335,11 @@ std::string format_report(const FitResult& r) {
     t.add("  AD p", boot([](const Boot& b) { return format_number(b.ad_p, 4); }));
   }
   std::vector<std::string_view> names;
-  for (const MethodView& c : columns) names.push_back(c.name);
+  std::vector<const Gof*> gofs;
+  for (const Column& c : columns) names.push_back(c.name), gofs.push_back(&c.gof());
   out += t.render(names);
-  append(out, "  95% intervals from the standard errors; p-values: ", gof_p_method(columns), "\n");
+  append(out, "  ", pct, " intervals from the standard errors", gev ? " (profile: likelihood)" : "",
+         "; p-values: ", gof_p_method(gofs), "\n");
 
   if (r.ls.present) {
     out += "  ls:   SERROR " + num(r.ls.serror) + "   RERROR " + num(r.ls.rerror) + "   L2 norm " +
@@ -317,13 +357,7 @@ std::string format_report(const FitResult& r) {
     out += "  mle:  log-likelihood " + num(r.mle.loglik) + ", " + std::to_string(r.mle.iterations) +
            " iterations\n";
   }
-  // The GEV lines give one period: 100 when asked for, else the largest.
-  double gev_period = kUndefined;
-  for (double t : periods) {
-    if (t == 100 || !(t <= gev_period)) gev_period = t;
-    if (t == 100) break;
-  }
-  out += gev_report(r, gev_period);
+  out += gev_report(r);
   return out + pot_report(r);
 }
 

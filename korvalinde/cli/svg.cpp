@@ -8,6 +8,7 @@
 #include "korvalinde/cli/report.hpp"
 #include "korvalinde/cli/svg_threshold.hpp"
 #include "korvalinde/cli/text.hpp"
+#include "korvalinde/dist/gev.hpp"
 #include "korvalinde/dist/gumbel.hpp"
 #include "korvalinde/dist/normal.hpp"
 
@@ -21,30 +22,60 @@ constexpr std::size_t kMaxBars = 600;       // cells are merged beyond this
 constexpr int kCurvePoints = 240;
 
 // Layout in pixels: three panels side by side under a title, a legend below.
-constexpr double kPanelWidth = 400, kPanelHeight = 440, kTitleHeight = 36, kLegendHeight = 64;
-constexpr double kWidth = 3 * kPanelWidth, kHeight = kTitleHeight + kPanelHeight + kLegendHeight;
+// The legend's rows wrap, so the height follows its last row.
+constexpr double kPanelWidth = 400, kPanelHeight = 440, kTitleHeight = 36, kLegendRow = 24;
+constexpr double kWidth = 3 * kPanelWidth;
 constexpr double kLeft = 70, kRight = 20, kTop = 30, kBottom = 48;
 // A white outline drawn under a label keeps it readable over lines.
 constexpr const char* kHalo = " fill=\"none\" stroke=\"#fff\" stroke-width=\"3\"";
 constexpr double kCharWidth = 0.58;  // average advance of a character, in font sizes
 
+// One fitted curve: a Gumbel method (shape 0) or a GEV one.
 struct Method {
-  const char* name;
-  const char* colour;
-  const MethodResult* fit;
+  std::string name;  // "mle", "lmom", "ls", "gev mle", "gev lmom"
+  const char* colour = "#000";
   bool headline = false;
+  bool ok = false;                      // the fit has usable parameters
+  dist::Gev d;                          // loc a, scale b, shape 0 for the Gumbel
+  const MethodResult* gumbel = nullptr;  // the Gumbel fit; null for the GEV
+  const Estimate* quantile = nullptr;    // DPA_CUT
+  const std::vector<ReturnLevel>* levels = nullptr;
 };
 
-// The headline method's curve is bold; the others recede.
-std::string curve_style(const Method& me) {
-  return me.headline
-             ? concat("fill=\"none\" stroke=\"", me.colour, "\" stroke-width=\"3\"")
-             : concat("fill=\"none\" stroke=\"", me.colour,
-                      "\" stroke-width=\"1.5\" stroke-opacity=\"0.6\" stroke-dasharray=\"7 4\"");
+Method gumbel_method(std::string_view name, const char* colour, const MethodResult& m,
+                     bool headline) {
+  Method me;
+  me.name = name;
+  me.colour = colour;
+  me.headline = headline;
+  me.ok = m.present && std::isfinite(m.a) && std::isfinite(m.b) && m.b > 0;
+  me.d = {m.a, m.b, 0};
+  me.gumbel = &m;
+  me.quantile = &m.quantile;
+  me.levels = &m.return_levels;
+  return me;
 }
 
-bool usable(const MethodResult& m) {
-  return m.present && std::isfinite(m.a) && std::isfinite(m.b) && m.b > 0;
+Method gev_method(std::string_view name, const char* colour, const GevMethodResult& g) {
+  Method me;
+  me.name = concat("gev ", name);
+  me.colour = colour;
+  me.ok = g.present && g.error.empty() && std::isfinite(g.loc) && std::isfinite(g.scale) &&
+          g.scale > 0 && std::isfinite(g.shape);
+  me.d = {g.loc, g.scale, g.shape};
+  me.quantile = &g.quantile;
+  me.levels = &g.return_levels;
+  return me;
+}
+
+// The headline method's curve is bold; the other Gumbel curves recede, dashed;
+// the GEV ones are dotted.
+std::string curve_style(const Method& me) {
+  if (me.headline)
+    return concat("fill=\"none\" stroke=\"", me.colour, "\" stroke-width=\"3\"");
+  return concat("fill=\"none\" stroke=\"", me.colour, "\" stroke-width=\"",
+                me.gumbel ? "1.5\" stroke-opacity=\"0.6\" stroke-dasharray=\"7 4\""
+                          : "2\" stroke-opacity=\"0.85\" stroke-dasharray=\"2 3\"");
 }
 
 // The Gumbel reduced variate y = -ln(-ln F) of a non-exceedance probability,
@@ -52,18 +83,37 @@ bool usable(const MethodResult& m) {
 double reduced(double f) { return dist::gumbel_reduced_closed(f); }
 double reduced_of_period(double t) { return dist::gumbel_period_reduced(t); }
 
-double density(const MethodResult& m, double x) { return dist::pdf(dist::Gumbel{m.a, m.b}, x); }
+// The fitted quantile at Gumbel reduced variate y.
+double level_at(const Method& me, double y) {
+  return me.gumbel ? me.d.loc + me.d.scale * y
+                   : me.d.loc + me.d.scale * dist::gev_reduced(me.d.shape, y);
+}
 
-// Half-width of the delta-method 95% band of the mle line at y, or NaN.
-double band(const MethodResult& m, double y) {
+double density(const Method& me, double x) {
+  return me.gumbel ? dist::pdf(dist::Gumbel{me.d.loc, me.d.scale}, x) : dist::pdf(me.d, x);
+}
+
+// Half-width of the delta-method band of a Gumbel line at y, critical value z.
+double band(const MethodResult& m, double y, double z) {
   const double var =
       m.se_a * m.se_a + y * y * m.se_b * m.se_b + 2 * y * m.corr_ab * m.se_a * m.se_b;
-  return dist::kNormal95 * std::sqrt(std::max(0.0, var));
+  return z * std::sqrt(std::max(0.0, var));
 }
 
-bool has_band(const MethodResult& m) {
-  return usable(m) && std::isfinite(m.se_a) && std::isfinite(m.se_b) && std::isfinite(m.corr_ab);
+bool has_band(const Method& me) {
+  const MethodResult* m = me.gumbel;
+  return me.ok && m && std::isfinite(m->se_a) && std::isfinite(m->se_b) &&
+         std::isfinite(m->corr_ab);
 }
+
+// Whether the return levels have profile-likelihood intervals to draw.
+bool has_profile(const Method& me) {
+  return me.ok && std::any_of(me.levels->begin(), me.levels->end(), [](const ReturnLevel& rl) {
+           return rl.level.profile.has_value();
+         });
+}
+
+std::string percent(double c) { return concat(format_number(100 * c, 4, ""), "%"); }
 
 // Plotting position of the i-th (0-based) of n sorted values.
 double position(std::size_t i, std::size_t n) {
@@ -137,6 +187,12 @@ std::string shorten(const std::string& s, std::size_t limit) {
     if ((static_cast<unsigned char>(s[i]) & 0xC0) != 0x80 && chars++ == limit) break;
   }
   return i < s.size() ? concat(s.substr(0, i), "...") : s;
+}
+
+// How many characters of a font size surely fit a width in pixels (bold
+// Latin text averages under 0.66 of the size).
+std::size_t chars_within(double pixels, double font_size) {
+  return static_cast<std::size_t>(std::max(10.0, pixels / (0.66 * font_size)));
 }
 
 std::string px(double v) { return format_fixed(v, 1); }
@@ -348,12 +404,14 @@ void histogram_panel(Svg& s, double x0, const PlotData& data, const std::vector<
     xr.add(bars.left + bars.width * static_cast<double>(bars.heights.size()));
   }
   for (const Method& me : methods) {
-    if (xr.empty() && usable(*me.fit)) {
-      xr.add(me.fit->a - 2 * me.fit->b);
-      xr.add(me.fit->a + 5 * me.fit->b);
+    if (xr.empty() && me.ok && me.gumbel) {
+      xr.add(me.d.loc - 2 * me.d.scale);
+      xr.add(me.d.loc + 5 * me.d.scale);
     }
   }
-  for (const Method& me : methods) xr.extend(me.fit->quantile.value, 0.5);
+  for (const Method& me : methods) {
+    if (me.gumbel) xr.extend(me.quantile->value, 0.5);
+  }
   double top = 0;
   for (double h : bars.heights) {
     if (std::isfinite(h)) top = std::max(top, h);
@@ -361,12 +419,14 @@ void histogram_panel(Svg& s, double x0, const PlotData& data, const std::vector<
   yr.add(top);
   double peak = 0;
   for (const Method& me : methods) {
-    if (usable(*me.fit)) peak = std::max(peak, 1 / (std::exp(1.0) * me.fit->b));
+    if (me.ok && me.gumbel) peak = std::max(peak, 1 / (std::exp(1.0) * me.d.scale));
   }
   yr.add(top > 0 ? std::min(peak, 3 * top) : peak);
   if (xr.empty()) xr.add(0), xr.add(1);
   // Head room above the bars for the DPA_CUT labels.
-  const double labels = 1 + 0.06 * static_cast<double>(methods.size());
+  const double labels = 1 + 0.06 * static_cast<double>(std::count_if(
+                                     methods.begin(), methods.end(),
+                                     [](const Method& me) { return me.gumbel != nullptr; }));
   const Panel p(x0, kTitleHeight, nice_ticks(xr.lo, xr.hi), false,
                 nice_ticks(0, std::max(yr.hi * 1.05 * labels, 0.0)), "clip-a");
   p.frame(s, "Histogram and fitted densities", value, "density");
@@ -388,11 +448,11 @@ void histogram_panel(Svg& s, double x0, const PlotData& data, const std::vector<
 
   for (auto it = methods.rbegin(); it != methods.rend(); ++it) {  // the headline on top
     const Method& me = *it;
-    if (!usable(*me.fit)) continue;
+    if (!me.ok) continue;
     std::vector<std::pair<double, double>> curve;
     for (int i = 0; i <= kCurvePoints; ++i) {
       const double x = p.x.ticks.lo + (p.x.ticks.hi - p.x.ticks.lo) * i / kCurvePoints;
-      curve.push_back(p.at(x, density(*me.fit, x)));
+      curve.push_back(p.at(x, density(me, x)));
     }
     s.polyline(curve, curve_style(me));
   }
@@ -402,7 +462,8 @@ void histogram_panel(Svg& s, double x0, const PlotData& data, const std::vector<
   // beside its line on the side with room.
   double row = p.top() + 14;
   for (const Method& me : methods) {
-    const double cut = me.fit->quantile.value;
+    if (!me.gumbel) continue;
+    const double cut = me.quantile->value;
     const double x = p.x.map(cut);
     if (!std::isfinite(cut) || !(x >= p.left() && x <= p.right())) continue;
     s.line(x, row + 3, x, p.bottom(),
@@ -429,15 +490,16 @@ double order_quantile(std::size_t i, std::size_t n, double p) {
 }
 
 // Observed against fitted quantiles of the headline fit, with the pointwise
-// 95% envelope of the order statistics under that fit (exact, from the Beta
-// law of uniform order statistics); the other methods as lines.
+// envelope of the order statistics under that fit at the fit's confidence
+// (exact, from the Beta law of uniform order statistics); the other methods
+// as lines (curves for the GEV) at the same probabilities.
 void qq_panel(Svg& s, double x0, const PlotData& data, const std::vector<Method>& methods,
-              const std::vector<std::size_t>& kept, const std::string& value) {
+              const std::vector<std::size_t>& kept, const std::string& value, double confidence) {
   const std::size_t n = data.sorted.size();
-  const Method* head = !methods.empty() && usable(*methods[0].fit) ? &methods[0] : nullptr;
+  const Method* head = !methods.empty() && methods[0].ok ? &methods[0] : nullptr;
   Range r;
   if (n > 0) r.add(data.sorted.front()), r.add(data.sorted.back());
-  auto fitted = [&](double y) { return head->fit->a + head->fit->b * y; };
+  auto fitted = [&](double y) { return level_at(*head, y); };
   if (head && n > 0) {
     r.extend(fitted(reduced(position(0, n))), 0.25);
     r.extend(fitted(reduced(position(n - 1, n))), 0.25);
@@ -446,28 +508,29 @@ void qq_panel(Svg& s, double x0, const PlotData& data, const std::vector<Method>
   const Ticks t = r.ticks();
   const Panel p(x0, kTitleHeight, t, false, t, "clip-b");
   const std::string head_name = head ? concat(" (", head->name, ")") : std::string();
-  p.frame(s, "Q-Q plot with 95% envelope", concat("fitted ", value, head_name),
-          concat("observed ", value));
+  p.frame(s, concat("Q-Q plot with ", percent(confidence), " envelope"),
+          concat("fitted ", value, head_name), concat("observed ", value));
   p.begin_clip(s);
   if (head && n > 0) {
     std::vector<std::pair<double, double>> lower, upper;
     for (std::size_t i : kept) {
       const double x = fitted(reduced(position(i, n)));
-      lower.push_back(p.at(x, fitted(reduced(order_quantile(i, n, 0.025)))));
-      upper.push_back(p.at(x, fitted(reduced(order_quantile(i, n, 0.975)))));
+      lower.push_back(p.at(x, fitted(reduced(order_quantile(i, n, (1 - confidence) / 2)))));
+      upper.push_back(p.at(x, fitted(reduced(order_quantile(i, n, (1 + confidence) / 2)))));
     }
     band_polygon(s, lower, upper, head->colour);
   }
-  const double lo = t.lo, hi = t.hi;
   for (auto it = methods.rbegin(); it != methods.rend(); ++it) {
     const Method& me = *it;
-    if (!head || !usable(*me.fit)) continue;
-    // At the same probability: x = a_h + b_h y, y_m = a_m + b_m y.
-    auto line_at = [&](double x) {
-      const double y = (x - head->fit->a) / head->fit->b;
-      return p.at(x, me.fit->a + me.fit->b * y);
-    };
-    s.polyline({line_at(lo), line_at(hi)}, curve_style(me));
+    if (!head || !me.ok) continue;
+    // At the same probability: x = a_h + b_h y, the method's quantile at y.
+    std::vector<std::pair<double, double>> curve;
+    const int points = me.gumbel ? 1 : kCurvePoints;
+    for (int i = 0; i <= points; ++i) {
+      const double x = t.lo + (t.hi - t.lo) * i / points;
+      curve.push_back(p.at(x, level_at(me, (x - head->d.loc) / head->d.scale)));
+    }
+    s.polyline(curve, curve_style(me));
   }
   std::vector<std::pair<double, double>> points;
   if (head) {
@@ -477,15 +540,37 @@ void qq_panel(Svg& s, double x0, const PlotData& data, const std::vector<Method>
   Panel::end_clip(s);
 }
 
+// The band of a method's profile-likelihood intervals across its return
+// periods; a bound that does not exist runs off the panel.
+void profile_band(Svg& s, const Panel& p, const Method& me) {
+  std::vector<std::pair<double, double>> lower, upper;
+  const double above = p.top() - 20, below = p.bottom() + 20;
+  for (const ReturnLevel& rl : *me.levels) {
+    if (!rl.level.profile || !std::isfinite(rl.period)) continue;
+    const double x = p.x.map(reduced_of_period(rl.period));
+    const ProfileInterval& pi = *rl.level.profile;
+    auto y = [&](const ProfileLimit& l, double missing) {
+      return l.reason.empty() && std::isfinite(l.value) ? p.y.map(l.value) : missing;
+    };
+    lower.emplace_back(x, y(pi.lower, below));
+    upper.emplace_back(x, y(pi.upper, above));
+  }
+  band_polygon(s, lower, upper, me.colour);
+}
+
 // Return levels against the Gumbel reduced variate -ln(-ln(1 - 1/T)), on
-// which a Gumbel fit is a straight line, labelled in return periods T.
+// which a Gumbel fit is a straight line, labelled in return periods T. The
+// headline method's band: its profile-likelihood intervals when it has them,
+// else the delta-method band; the GEV mle's profile band too when drawn.
 void return_level_panel(Svg& s, double x0, const PlotData& data, const std::vector<Method>& methods,
-                        const std::vector<std::size_t>& kept, const std::string& value) {
+                        const std::vector<std::size_t>& kept, const std::string& value,
+                        double confidence) {
   const std::size_t n = data.sorted.size();
-  const Method* head = !methods.empty() && usable(*methods[0].fit) ? &methods[0] : nullptr;
+  const Method* head = !methods.empty() && methods[0].ok ? &methods[0] : nullptr;
+  const double z = dist::normal_two_sided(confidence);
   double largest = 0;
   for (const Method& me : methods) {
-    for (const ReturnLevel& rl : me.fit->return_levels) {
+    for (const ReturnLevel& rl : *me.levels) {
       if (std::isfinite(rl.period) && rl.period > largest) largest = std::min(rl.period, 1e12);
     }
   }
@@ -499,17 +584,17 @@ void return_level_panel(Svg& s, double x0, const PlotData& data, const std::vect
   Range vr;
   if (n > 0) vr.add(data.sorted.front()), vr.add(data.sorted.back());
   for (const Method& me : methods) {
-    if (!usable(*me.fit)) continue;
-    const double lo = me.fit->a + me.fit->b * y_lo, hi = me.fit->a + me.fit->b * y_hi;
+    if (!me.ok) continue;
+    const double lo = level_at(me, y_lo), hi = level_at(me, y_hi);
     if (vr.empty()) vr.add(lo), vr.add(hi);
     vr.extend(lo, 0.25);
     vr.extend(hi, 0.5);
   }
-  if (head && has_band(*head->fit)) vr.extend(head->fit->a + head->fit->b * y_hi + band(*head->fit, y_hi), 0.5);
+  if (head && has_band(*head)) vr.extend(level_at(*head, y_hi) + band(*head->gumbel, y_hi, z), 0.5);
   // The --level value, with each method's return period of it.
   double level = kUndefined;
   for (const Method& me : methods) {
-    if (me.fit->level) level = *me.fit->level;
+    if (me.gumbel && me.gumbel->level) level = *me.gumbel->level;
   }
   if (vr.empty()) vr.add(level);
   vr.extend(level, 0.5);
@@ -535,21 +620,31 @@ void return_level_panel(Svg& s, double x0, const PlotData& data, const std::vect
           concat("return ", value));
   p.begin_clip(s);
 
-  if (head && has_band(*head->fit)) {
+  if (head && has_profile(*head)) {
+    profile_band(s, p, *head);
+  } else if (head && has_band(*head)) {
     std::vector<std::pair<double, double>> lower, upper;
     for (int i = 0; i <= kCurvePoints / 4; ++i) {
       const double y = y_lo + (y_hi - y_lo) * i / (kCurvePoints / 4);
-      const double q = head->fit->a + head->fit->b * y, h = band(*head->fit, y);
+      const double q = level_at(*head, y), h = band(*head->gumbel, y, z);
       lower.push_back(p.at(y, q - h));
       upper.push_back(p.at(y, q + h));
     }
     band_polygon(s, lower, upper, head->colour);
   }
+  for (const Method& me : methods) {
+    if (!me.gumbel && has_profile(me)) profile_band(s, p, me);
+  }
   for (auto it = methods.rbegin(); it != methods.rend(); ++it) {
     const Method& me = *it;
-    if (!usable(*me.fit)) continue;
-    s.polyline({p.at(y_lo, me.fit->a + me.fit->b * y_lo), p.at(y_hi, me.fit->a + me.fit->b * y_hi)},
-               curve_style(me));
+    if (!me.ok) continue;
+    std::vector<std::pair<double, double>> curve;
+    const int points = me.gumbel ? 1 : kCurvePoints;
+    for (int i = 0; i <= points; ++i) {
+      const double y = y_lo + (y_hi - y_lo) * i / points;
+      curve.push_back(p.at(y, level_at(me, y)));
+    }
+    s.polyline(curve, curve_style(me));
   }
   std::vector<std::pair<double, double>> points;
   for (std::size_t i : kept) points.push_back(p.at(reduced(position(i, n)), data.sorted[i]));
@@ -560,8 +655,8 @@ void return_level_panel(Svg& s, double x0, const PlotData& data, const std::vect
     s.line(p.left(), ly, p.right(), ly, stroke("#666", 1, "stroke-dasharray=\"2 3\""));
     append(label, "level ", format_number(level), ": T =");
     for (const Method& me : methods) {
-      if (!me.fit->level) continue;
-      const double t = me.fit->level_period;
+      if (!me.gumbel || !me.gumbel->level) continue;
+      const double t = me.gumbel->level_period;
       append(label, " ", format_number(t), " (", me.name, ")");
       const auto [cx, cy] = p.at(reduced_of_period(t), level);
       if (std::isfinite(cx) && std::isfinite(cy)) {
@@ -578,40 +673,77 @@ void return_level_panel(Svg& s, double x0, const PlotData& data, const std::vect
   }
 }
 
-// The legend below the panels: the methods with their parameters on the
-// first row, the other marks on the second.
-void legend(Svg& s, const std::vector<Method>& methods, double prob) {
-  const double y = kTitleHeight + kPanelHeight + 16;
-  double x = kLeft;
+// Lays out legend entries left to right, wrapping to a new row before an
+// entry would pass the right margin.
+class LegendFlow {
+ public:
+  explicit LegendFlow(double top) : y_(top) {}
+  // The left edge of an entry `width` pixels wide, after the rows it wrapped.
+  double place(double width) {
+    if (x_ > kLeft && x_ + width > kWidth - kRight) x_ = kLeft, y_ += kLegendRow;
+    const double at = x_;
+    x_ += width + 30;
+    return at;
+  }
+  double y() const { return y_; }
+  void new_row() {
+    if (x_ > kLeft) x_ = kLeft, y_ += kLegendRow;
+  }
+
+ private:
+  double x_ = kLeft, y_;
+};
+
+double label_width(const std::string& label) {
+  return 7.2 * static_cast<double>(label.size());
+}
+
+// The legend below the panels: the fits with their parameters first, the
+// other marks after them. Returns the baseline of its last row.
+double legend(Svg& s, const std::vector<Method>& methods, double prob, double confidence) {
+  LegendFlow flow(kTitleHeight + kPanelHeight + 16);
   for (const Method& me : methods) {
+    std::string label = concat(me.name, me.headline ? " (headline)" : "", ": ");
+    if (me.gumbel) {
+      append(label, "a = ", format_number(me.d.loc), ", b = ", format_number(me.d.scale));
+    } else {
+      append(label, "loc ", format_number(me.d.loc), ", scale ", format_number(me.d.scale),
+             ", shape ", format_number(me.d.shape, 3));
+    }
+    const double x = flow.place(36 + label_width(label)), y = flow.y();
     s.line(x, y - 4, x + 28, y - 4, curve_style(me));
-    const std::string label = concat(me.name, me.headline ? " (headline)" : "", ": a = ",
-                                     format_number(me.fit->a), ", b = ", format_number(me.fit->b));
     s.text(x + 36, y, label, me.headline ? "font-weight=\"bold\"" : "");
-    x += 36 + 7.2 * static_cast<double>(label.size()) + 30;
   }
-  const double y2 = y + 24;
-  x = kLeft;
-  append(s.out, "<rect x=\"", px(x), "\" y=\"", px(y2 - 12),
+  flow.new_row();
+  auto entry = [&](const std::string& label) {
+    const double x = flow.place(36 + label_width(label));
+    s.text(x + 36, flow.y(), label);
+    return std::pair{x, flow.y()};
+  };
+  auto [hx, hy] = entry("histogram (Freedman-Diaconis bins)");
+  append(s.out, "<rect x=\"", px(hx), "\" y=\"", px(hy - 12),
          "\" width=\"28\" height=\"12\" fill=\"#cfd8e3\" stroke=\"#8c9bb0\"/>\n");
-  s.text(x + 36, y2, "histogram (Freedman-Diaconis bins)");
-  x += 270;
-  s.path(concat("M", px(x + 14), " ", px(y2 - 5), "h0"),
+  auto [ox, oy] = entry("observations, F = (i - 0.44)/(n + 0.12)");
+  s.path(concat("M", px(ox + 14), " ", px(oy - 5), "h0"),
          "stroke=\"#444\" stroke-width=\"5\" stroke-linecap=\"round\"");
-  s.text(x + 36, y2, "observations, F = (i - 0.44)/(n + 0.12)");
-  x += 310;
-  s.line(x, y2 - 12, x, y2 + 2, stroke("#333", 1.4, "stroke-dasharray=\"6 4\""));
-  s.line(x + 14, y2 - 12, x + 14, y2 + 2, stroke("#333", 1.4, "stroke-dasharray=\"6 4\""));
-  s.text(x + 36, y2, concat("DPA_CUT at p = ", format_number(prob)));
-  x += 180;
-  if (!methods.empty() && usable(*methods[0].fit)) {
-    const Method& head = methods[0];
-    append(s.out, "<rect x=\"", px(x), "\" y=\"", px(y2 - 12),
-           "\" width=\"28\" height=\"12\" fill=\"", head.colour, "\" fill-opacity=\"0.15\"/>\n");
-    s.text(x + 36, y2,
-           concat(head.name, " 95%: envelope (Q-Q)",
-                  has_band(*head.fit) ? ", delta-method band (levels)" : ""));
+  auto [dx, dy] = entry(concat("DPA_CUT at p = ", format_number(prob)));
+  s.line(dx, dy - 12, dx, dy + 2, stroke("#333", 1.4, "stroke-dasharray=\"6 4\""));
+  s.line(dx + 14, dy - 12, dx + 14, dy + 2, stroke("#333", 1.4, "stroke-dasharray=\"6 4\""));
+  for (const Method& me : methods) {
+    const bool head = &me == &methods.front();
+    if (!me.ok || !(head || has_profile(me))) continue;
+    const std::string bands =
+        has_profile(me)  ? "profile-likelihood band at the periods (levels)"
+        : has_band(me)   ? "delta-method band (levels)"
+                         : "";
+    const std::string label =
+        concat(me.name, " ", percent(confidence), ": ", head ? "envelope (Q-Q)" : "",
+               head && !bands.empty() ? ", " : "", bands);
+    auto [x, y] = entry(label);
+    append(s.out, "<rect x=\"", px(x), "\" y=\"", px(y - 12),
+           "\" width=\"28\" height=\"12\" fill=\"", me.colour, "\" fill-opacity=\"0.15\"/>\n");
   }
+  return flow.y();
 }
 
 std::string header(double height) {
@@ -678,43 +810,47 @@ std::string render_svg(const FitResult& r, const PlotData& data, const PictureOp
   if (!r.ok) {
     Svg s;
     s.out = header(80);
-    s.text(16, 30, shorten(printable(r.file), 160), "font-size=\"16\" font-weight=\"bold\"");
-    s.text(16, 58, shorten(concat("error: ", printable(r.error)), 200), "fill=\"#b00\"");
+    s.text(16, 30, shorten(printable(r.file), chars_within(kWidth - 32, 16)),
+           "font-size=\"16\" font-weight=\"bold\"");
+    s.text(16, 58, shorten(concat("error: ", printable(r.error)), chars_within(kWidth - 32, 12)),
+           "fill=\"#b00\"");
     return concat(s.out, "</svg>\n");
   }
   std::vector<Method> methods;
+  double prob = kUndefined;
   for (const MethodView& v : ranked_methods(r)) {
     const char* colour = v.name == "mle" ? "#d62728" : v.name == "lmom" ? "#2ca02c" : "#1f77b4";
-    methods.push_back({v.name.data(), colour, v.fit, methods.empty()});
+    methods.push_back(gumbel_method(v.name, colour, *v.fit, methods.empty()));
+    if (std::isfinite(v.fit->prob)) prob = v.fit->prob;
   }
-  double prob = kUndefined;
-  for (const Method& me : methods) {
-    if (std::isfinite(me.fit->prob)) prob = me.fit->prob;
-  }
+  if (r.gev.mle.present) methods.push_back(gev_method("mle", "#9467bd", r.gev.mle));
+  if (r.gev.lmom.present) methods.push_back(gev_method("lmom", "#8c564b", r.gev.lmom));
 
   // Peaks over a threshold alone fit no distribution to the raw values
   // (bins 0): only their part is drawn, below the title.
   const bool fitted = r.bins > 0;
-  const double top = fitted ? kHeight : kTitleHeight;
   Svg s;
-  s.out = header(top + threshold_part_height(r));
   const std::string title = options.title.empty() ? base_name(r.file) : options.title;
-  const std::string value =
-      options.units.empty() ? std::string("level") : concat("level (", options.units, ")");
+  // Units short enough for the longest axis title to fit its panel.
+  const std::string value = options.units.empty()
+                                ? std::string("level")
+                                : concat("level (", shorten(printable(options.units), 18), ")");
+  const std::string counts =
+      concat("   (n = ", std::to_string(r.n),
+             fitted ? concat(", bins = ", std::to_string(r.bins), ", cells = ", std::to_string(r.m)) : "", ")");
   s.text(16, 24,
-         concat(shorten(printable(title), 120), "   (n = ", std::to_string(r.n),
-                fitted ? concat(", bins = ", std::to_string(r.bins), ", cells = ", std::to_string(r.m)) : "",
-                ")"),
+         concat(shorten(printable(title), chars_within(kWidth - 32, 15) - counts.size()), counts),
          "font-size=\"15\" font-weight=\"bold\"");
+  double bottom = kTitleHeight;
   if (fitted) {
     const std::vector<std::size_t> kept = thin_indices(data.sorted.size());
     histogram_panel(s, 0, data, methods, value);
-    qq_panel(s, kPanelWidth, data, methods, kept, value);
-    return_level_panel(s, 2 * kPanelWidth, data, methods, kept, value);
-    legend(s, methods, prob);
+    qq_panel(s, kPanelWidth, data, methods, kept, value, r.confidence);
+    return_level_panel(s, 2 * kPanelWidth, data, methods, kept, value, r.confidence);
+    bottom = legend(s, methods, prob, r.confidence) + kLegendRow;
   }
-  s.out += threshold_part_svg(r, top, kWidth);
-  return concat(s.out, "</svg>\n");
+  s.out += threshold_part_svg(r, bottom, kWidth);
+  return concat(header(bottom + threshold_part_height(r)), s.out, "</svg>\n");
 }
 
 }  // namespace korvalinde::cli

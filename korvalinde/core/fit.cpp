@@ -33,6 +33,7 @@ void add_bootstrap(MethodResult& m, const stats::Refit& refit, std::size_t n,
   plan.seed = o.seed;
   plan.threads = o.threads;
   plan.prob = o.prob;
+  plan.confidence = o.confidence;
   plan.periods = o.periods;
   plan.interrupted = o.interrupted;
   m.boot = stats::bootstrap(m.a, m.b, m.gof, refit, plan);
@@ -65,6 +66,7 @@ FitResult fit_sample_sorting(std::span<double> values, const FitOptions& options
   r.file = std::string(name);
   r.n = values.size();
   r.bins = options.bins;
+  r.confidence = options.confidence;
   if (std::string why = check_options(options); !why.empty()) return failure(r, why);
   for (std::size_t i = 0; i < values.size(); ++i) {
     if (!std::isfinite(values[i]))
@@ -119,7 +121,7 @@ FitResult fit_sample_sorting(std::span<double> values, const FitOptions& options
     m.rerror = ls.rerror;
     stats::analyze_method(in, ls.a, ls.b, stats::ls_covariance(ls.x, ls.y, ls.a, ls.b), m);
     if (options.bootstrap > 0) add_bootstrap(m, ls_refit, sorted.size(), options);
-    gof_methods.push_back({ls_refit, &m.gof});
+    gof_methods.push_back({ls_refit, &m.gof, static_cast<int>(Method::ls)});
   }
   if (options.mle) {
     const stats::Estimation e = stats::fit_mle(sorted, options.threads);
@@ -131,9 +133,9 @@ FitResult fit_sample_sorting(std::span<double> values, const FitOptions& options
       m.loglik = e.loglik;
       m.iterations = e.iterations;
       stats::analyze_method(in, e.a, e.b, e.cov, m);
-      stats::add_gumbel_profiles(in, e.loglik, crit, m);
+      if (options.profiles) stats::add_gumbel_profiles(in, e.loglik, crit, m);
       if (options.bootstrap > 0) add_bootstrap(m, stats::refit_mle, sorted.size(), options);
-      gof_methods.push_back({stats::refit_mle, &m.gof});
+      gof_methods.push_back({stats::refit_mle, &m.gof, static_cast<int>(Method::mle)});
       // The Gumbel check: the GEV by maximum likelihood and the likelihood ratio.
       const stats::GevEstimate g = stats::fit_gev_mle(sorted, options.threads);
       GumbelTestResult& t = r.gumbel_test;
@@ -147,7 +149,7 @@ FitResult fit_sample_sorting(std::span<double> values, const FitOptions& options
         t.error = g.error;
       }
       if (options.gev) {
-        stats::analyze_gev(in, g, crit, r.gev.mle);
+        stats::analyze_gev(in, g, options.profiles ? crit : 0, r.gev.mle);
         t.shape = r.gev.mle.shape_interval;
       } else if (g.ok) {
         t.shape.value = g.d.shape;
@@ -156,7 +158,7 @@ FitResult fit_sample_sorting(std::span<double> values, const FitOptions& options
           t.shape.lower = t.shape.value - in.z * t.shape.se;
           t.shape.upper = t.shape.value + in.z * t.shape.se;
         }
-        t.shape.profile = stats::gev_shape_profile(g, crit);
+        if (options.profiles) t.shape.profile = stats::gev_shape_profile(g, crit);
       }
     }
   }
@@ -170,10 +172,11 @@ FitResult fit_sample_sorting(std::span<double> values, const FitOptions& options
     } else {
       stats::analyze_method(in, e.a, e.b, e.cov, m);
       if (options.bootstrap > 0) add_bootstrap(m, stats::refit_lmom, sorted.size(), options);
-      gof_methods.push_back({stats::refit_lmom, &m.gof});
+      gof_methods.push_back({stats::refit_lmom, &m.gof, static_cast<int>(Method::lmom)});
     }
   }
-  stats::gof_p_values(gof_methods, {sorted.size(), options.seed, options.threads});
+  stats::gof_p_values(gof_methods, {sorted.size(), options.seed, options.threads,
+                                    stats::kGofReplicates, options.gof_null_cache});
   // A method fails alone; the file fails when every method asked for did.
   const MethodResult* const methods[] = {&r.ls, &r.mle, &r.lmom};
   if (std::all_of(std::begin(methods), std::end(methods),

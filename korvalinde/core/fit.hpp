@@ -16,12 +16,17 @@
 
 namespace korvalinde {
 
+namespace stats {
+class GofNullCache;
+}
+
 struct FitOptions {
   int bins = kDefaultBins;     // 1 .. kMaxBinsFit
   double prob = kDefaultProb;  // DPA_CUT probability, in (0, 1]
   bool ls = true, mle = true, lmom = true;
   bool gev = false;           // the GEV in full besides the Gumbel (mle and lmom)
   double confidence = 0.95;   // of every interval, in (0, 1)
+  bool profiles = true;       // maximum likelihood's profile-likelihood bounds (the costly part)
   std::vector<double> periods{kDefaultPeriods.begin(), kDefaultPeriods.end()};
   std::optional<double> level;  // adds the return period of this level
   int bootstrap = 0;            // replicates B
@@ -30,6 +35,9 @@ struct FitOptions {
   // Polled during the bootstrap; true abandons the fit (its result is then
   // meaningless). Lets an interactive caller stop a long call.
   std::function<bool()> interrupted;
+  // Null laws of the goodness-of-fit p-values shared by the fits of one run
+  // (same options): samples of the same size simulate them once.
+  stats::GofNullCache* gof_null_cache = nullptr;
 };
 
 // What a picture of the fit needs besides the result.

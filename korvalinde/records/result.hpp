@@ -201,6 +201,7 @@ struct FitResult {
   int bins = 0;
   double width = kUndefined;  // bin width dx
   int m = 0;                  // histogram cells
+  double confidence = 0.95;   // of every interval
   MethodResult ls, mle, lmom;
   GevResult gev;              // with the GEV asked for
   GumbelTestResult gumbel_test;

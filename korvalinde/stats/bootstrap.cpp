@@ -23,9 +23,10 @@ struct Replicate {
   double ks = 0, cvm = 0, ad = 0;
 };
 
-Interval interval95(std::vector<double>& values) {
+// The central percentile interval of confidence c.
+Interval central_interval(std::vector<double>& values, double c) {
   std::sort(values.begin(), values.end());
-  return {percentile(values, 0.025), percentile(values, 0.975)};
+  return {percentile(values, (1 - c) / 2), percentile(values, (1 + c) / 2)};
 }
 
 double standard_deviation(std::span<const double> v) {
@@ -114,14 +115,14 @@ Boot bootstrap(double a, double b, const Gof& observed, const Refit& refit,
   auto level_interval = [&](double y) {
     if (std::isnan(y)) return Interval{};
     for (std::size_t i = 0; i < good; ++i) v[i] = va[i] + vb[i] * y;
-    return interval95(v);
+    return central_interval(v, plan.confidence);
   };
   boot.quantile = level_interval(dist::gumbel_reduced(plan.prob));
   for (std::size_t j = 0; j < plan.periods.size(); ++j)
     boot.return_levels[j] = level_interval(dist::gumbel_period_reduced(plan.periods[j]));
   // Last: sorting breaks the pairing of va and vb.
-  boot.a = interval95(va);
-  boot.b = interval95(vb);
+  boot.a = central_interval(va, plan.confidence);
+  boot.b = central_interval(vb, plan.confidence);
 
   boot.ks_p = share_at_least(reps, &Replicate::ks, observed.ks, good);
   boot.cvm_p = share_at_least(reps, &Replicate::cvm, observed.cvm, good);

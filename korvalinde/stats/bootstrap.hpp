@@ -25,12 +25,14 @@ struct BootstrapSpec {
   // remaining replicates are skipped (counted failed) and the caller is
   // expected to discard the result.
   std::function<bool()> interrupted = nullptr;
+  double confidence = 0.95;  // of the percentile intervals
 };
 
 // Draws B samples of size n from the Gumbel distribution (a, b) -- replicate
 // k from its own stream Xoshiro256ss::stream(S, k), x = a - b ln(-ln u) --,
-// sorts and refits each, and returns percentile 95% intervals of a, b, the
-// quantile and each return level, the standard deviations of a and b, and
+// sorts and refits each, and returns central percentile intervals (of the
+// plan's confidence) of a, b, the quantile and each return level, the
+// standard deviations of a and b, and
 // the p-values of D, W^2 and A^2: the share of successful replicates whose
 // statistic (against their own refit) is >= the observed one in `observed`.
 // A replicate whose refit fails (or throws, or gives b <= 0 or non-finite

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <memory>
 #include <system_error>
+#include <utility>
 #include <vector>
 
 #include "korvalinde/detail/parallel.hpp"
@@ -23,30 +25,35 @@ struct Stats {
   double ks = 0, cvm = 0, ad = 0;
 };
 
-double p_value(const std::vector<Stats>& reps, double Stats::*stat, double observed) {
-  if (std::isnan(observed)) return kUndefined;
-  std::size_t good = 0, above = 0;
-  for (const Stats& r : reps) {
+// The law of one method from its replicates (replicate r at r * stride).
+std::shared_ptr<const GofNullLaw> law_of(const std::vector<Stats>& stats, std::size_t first,
+                                         std::size_t stride) {
+  auto law = std::make_shared<GofNullLaw>();
+  for (std::size_t i = first; i < stats.size(); i += stride) {
+    const Stats& r = stats[i];
     if (!r.ok) continue;
-    ++good;
-    if (r.*stat >= observed) ++above;
+    ++law->good;
+    for (auto [value, list] : {std::pair{r.ks, &law->ks}, std::pair{r.cvm, &law->cvm},
+                               std::pair{r.ad, &law->ad}}) {
+      if (!std::isnan(value)) list->push_back(value);
+    }
   }
-  if (good == 0) return kUndefined;
+  for (std::vector<double>* list : {&law->ks, &law->cvm, &law->ad})
+    std::sort(list->begin(), list->end());
+  return law;
+}
+
+// (1 + #{replicate statistic >= observed}) / (1 + good): a NaN replicate
+// statistic is never >= anything.
+double p_value(const std::vector<double>& sorted, std::size_t good, double observed) {
+  if (std::isnan(observed) || good == 0) return kUndefined;
+  const auto above = sorted.end() - std::lower_bound(sorted.begin(), sorted.end(), observed);
   return static_cast<double>(1 + above) / static_cast<double>(1 + good);
 }
 
-}  // namespace
-
-std::string gof_p_method(std::size_t n, int replicates) {
-  std::string s = "parametric bootstrap, B = " + std::to_string(replicates);
-  if (n > kGofLargestSimulated)
-    s += ", asymptotic: samples of " + std::to_string(kGofLargestSimulated) + ", sqrt(n) D";
-  return s;
-}
-
-void gof_p_values(std::span<const GofMethod> methods, const GofNullPlan& plan) {
-  if (methods.empty() || plan.replicates <= 0 || plan.n < 2) return;
-  const std::size_t m = std::min(plan.n, kGofLargestSimulated);
+// Simulates the laws of the given methods (each independent of the others).
+std::vector<std::shared_ptr<const GofNullLaw>> simulate(
+    std::span<const GofMethod* const> methods, const GofNullPlan& plan, std::size_t m) {
   const auto count = static_cast<std::size_t>(plan.replicates);
   const std::size_t k = methods.size();
   std::vector<Stats> stats(count * k);  // replicate r, method j at r * k + j
@@ -63,7 +70,7 @@ void gof_p_values(std::span<const GofMethod> methods, const GofNullPlan& plan) {
         Stats& s = stats[r * k + j];
         double a = kUndefined, b = kUndefined;
         try {
-          s.ok = methods[j].refit(sample, a, b);
+          s.ok = methods[j]->refit(sample, a, b);
         } catch (...) {
           s.ok = false;
         }
@@ -84,16 +91,61 @@ void gof_p_values(std::span<const GofMethod> methods, const GofNullPlan& plan) {
   } catch (const std::system_error&) {
     for (std::size_t blk = 0; blk < blocks; ++blk) run_block(blk);
   }
+  std::vector<std::shared_ptr<const GofNullLaw>> laws;
+  for (std::size_t j = 0; j < k; ++j) laws.push_back(law_of(stats, j, k));
+  return laws;
+}
+
+}  // namespace
+
+std::string gof_p_method(std::size_t n, int replicates) {
+  std::string s = "parametric bootstrap, B = " + std::to_string(replicates);
+  if (n > kGofLargestSimulated)
+    s += ", asymptotic: samples of " + std::to_string(kGofLargestSimulated) + ", sqrt(n) D";
+  return s;
+}
+
+std::shared_ptr<const GofNullLaw> GofNullCache::find(const Key& key) const {
+  const std::lock_guard lock(mutex_);
+  const auto it = laws_.find(key);
+  return it == laws_.end() ? nullptr : it->second;
+}
+
+void GofNullCache::insert(const Key& key, std::shared_ptr<const GofNullLaw> law) {
+  const std::lock_guard lock(mutex_);
+  laws_.emplace(key, std::move(law));
+}
+
+void gof_p_values(std::span<const GofMethod> methods, const GofNullPlan& plan) {
+  if (methods.empty() || plan.replicates <= 0 || plan.n < 2) return;
+  const std::size_t m = std::min(plan.n, kGofLargestSimulated);
+  auto key = [&](const GofMethod& g) {
+    return GofNullCache::Key{g.key, plan.n, plan.seed, plan.replicates};
+  };
+  // The laws in the cache, then those simulated now (kept for later).
+  std::vector<std::shared_ptr<const GofNullLaw>> laws(methods.size());
+  std::vector<const GofMethod*> missing;
+  for (std::size_t j = 0; j < methods.size(); ++j) {
+    if (plan.cache && methods[j].key >= 0) laws[j] = plan.cache->find(key(methods[j]));
+    if (!laws[j]) missing.push_back(&methods[j]);
+  }
+  if (!missing.empty()) {
+    const auto simulated = simulate(missing, plan, m);
+    for (std::size_t i = 0; i < missing.size(); ++i) {
+      const std::size_t j = static_cast<std::size_t>(missing[i] - methods.data());
+      laws[j] = simulated[i];
+      if (plan.cache && methods[j].key >= 0) plan.cache->insert(key(methods[j]), simulated[i]);
+    }
+  }
 
   // sqrt(n) D has the same limit law at every n.
   const double ks_scale = std::sqrt(static_cast<double>(plan.n) / static_cast<double>(m));
-  std::vector<Stats> column(count);
-  for (std::size_t j = 0; j < k; ++j) {
+  for (std::size_t j = 0; j < methods.size(); ++j) {
     Gof& g = *methods[j].gof;
-    for (std::size_t r = 0; r < count; ++r) column[r] = stats[r * k + j];
-    g.ks_p = p_value(column, &Stats::ks, g.ks * ks_scale);
-    g.cvm_p = p_value(column, &Stats::cvm, g.cvm);
-    g.ad_p = p_value(column, &Stats::ad, g.ad);
+    const GofNullLaw& law = *laws[j];
+    g.ks_p = p_value(law.ks, law.good, g.ks * ks_scale);
+    g.cvm_p = p_value(law.cvm, law.good, g.cvm);
+    g.ad_p = p_value(law.ad, law.good, g.ad);
     g.p_method = gof_p_method(plan.n, plan.replicates);
   }
 }

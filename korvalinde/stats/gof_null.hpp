@@ -8,8 +8,13 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <map>
+#include <memory>
+#include <mutex>
 #include <span>
 #include <string>
+#include <tuple>
+#include <vector>
 
 #include "korvalinde/records/result.hpp"
 #include "korvalinde/stats/bootstrap.hpp"
@@ -22,11 +27,36 @@ namespace korvalinde::stats {
 inline constexpr int kGofReplicates = 199;
 inline constexpr std::size_t kGofLargestSimulated = 1000;
 
+// The simulated law of one method's D, W^2 and A^2 for one sample size: the
+// statistics of the replicates whose refit succeeded, each sorted ascending
+// (NaN ones left out of the lists, but counted in `good`).
+struct GofNullLaw {
+  std::size_t good = 0;
+  std::vector<double> ks, cvm, ad;
+};
+
+// The laws simulated for a run of fits, so that samples of the same size
+// simulate them once: the law depends only on the method, the size, the seed
+// and the replicates, and the p-values stay the same bit for bit. The keys
+// name the methods; a cache must only be shared by fits whose refit of one
+// key is the same. Safe to use from several threads.
+class GofNullCache {
+ public:
+  using Key = std::tuple<int, std::size_t, std::uint64_t, int>;  // method, n, seed, replicates
+  std::shared_ptr<const GofNullLaw> find(const Key& key) const;
+  void insert(const Key& key, std::shared_ptr<const GofNullLaw> law);
+
+ private:
+  mutable std::mutex mutex_;
+  std::map<Key, std::shared_ptr<const GofNullLaw>> laws_;
+};
+
 struct GofNullPlan {
   std::size_t n = 0;       // size of the observed sample
   std::uint64_t seed = 0;  // replicate k draws from its own stream of the seed
   unsigned threads = 1;    // never changes the results
   int replicates = kGofReplicates;
+  GofNullCache* cache = nullptr;  // laws already simulated, and where to keep new ones
 };
 
 // One fitted method: how to refit it, and its observed statistics (ks, cvm,
@@ -36,6 +66,7 @@ struct GofNullPlan {
 struct GofMethod {
   Refit refit;
   Gof* gof = nullptr;
+  int key = -1;  // the method, for the plan's cache; -1: not cached
 };
 
 void gof_p_values(std::span<const GofMethod> methods, const GofNullPlan& plan);

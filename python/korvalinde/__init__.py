@@ -72,23 +72,11 @@ def _dist(value: Any) -> str:
     return value
 
 
-def _with_aliases(record: dict) -> dict:
-    """loc and scale right after a and b in each method's record."""
-    for m in METHODS:
-        if m in record:
-            method = {}
-            for key, value in record[m].items():
-                method[key] = value
-                if key == "b":
-                    method["loc"], method["scale"] = method["a"], value
-            record[m] = method
-    return record
-
-
 def fit(x, bins: int = 50, prob: float = 0.99, methods: Sequence[str] = METHODS,
         periods: Sequence[float] = PERIODS, bootstrap: int = 0, seed: int = 0,
         level: Optional[float] = None, threads: int = 0, name: str = "",
-        skipna: bool = False, min_count: int = 2, dist: str = "gumbel") -> FitRecord:
+        skipna: bool = False, min_count: int = 2, dist: str = "gumbel",
+        profiles: bool = True, confidence: float = 0.95) -> FitRecord:
     """Fit a distribution to one sample (1-D array-like of real numbers).
 
     Returns the record of `korvalinde fit --json` as a dict, key for key
@@ -101,20 +89,21 @@ def fit(x, bins: int = 50, prob: float = 0.99, methods: Sequence[str] = METHODS,
     _dist(dist)
     if not isinstance(name, str):
         raise TypeError(f"name must be a string, not {type(name).__name__}")
-    record = _korvalinde.fit(
+    return _korvalinde.fit(
         x, _integer("bins", bins), _real("prob", prob),
         _sequence("methods", methods, _method, "method names"),
         _sequence("periods", periods, _real, "numbers"), _integer("bootstrap", bootstrap),
         _integer("seed", seed), None if level is None else _real("level", level),
         _integer("threads", threads), name, _flag("skipna", skipna),
-        _integer("min_count", min_count), _dist(dist) == "gev")
-    return _with_aliases(record)
+        _integer("min_count", min_count), _dist(dist) == "gev", _flag("profiles", profiles),
+        _real("confidence", confidence))
 
 
 def fit_many(a, axis: int = -1, bins: int = 50, prob: float = 0.99,
              methods: Sequence[str] = METHODS, periods: Sequence[float] = PERIODS,
              threads: int = 0, skipna: bool = False, min_count: int = 2,
-             level: Optional[float] = None, dist: str = "gumbel") -> FitManyResult:
+             level: Optional[float] = None, dist: str = "gumbel", seed: int = 0,
+             profiles: bool = True, confidence: float = 0.95) -> FitManyResult:
     """Fit every 1-D slice of `a` along `axis`, on `threads` worker threads
     (0: all cores; the results do not depend on them).
 
@@ -133,7 +122,8 @@ def fit_many(a, axis: int = -1, bins: int = 50, prob: float = 0.99,
         _sequence("methods", methods, _method, "method names"),
         _sequence("periods", periods, _real, "numbers"), _integer("threads", threads),
         _flag("skipna", skipna), _integer("min_count", min_count),
-        None if level is None else _real("level", level), _dist(dist) == "gev")
+        None if level is None else _real("level", level), _dist(dist) == "gev",
+        _integer("seed", seed), _flag("profiles", profiles), _real("confidence", confidence))
     for m in METHODS:
         if f"{m}_a" in result:
             result[f"{m}_loc"], result[f"{m}_scale"] = result[f"{m}_a"], result[f"{m}_b"]

@@ -21,6 +21,8 @@ def fit(
     skipna: bool = False,
     min_count: int = 2,
     gev: bool = False,
+    profiles: bool = True,
+    confidence: float = 0.95,
 ) -> dict[str, Any]:
     """Fit the Gumbel distribution to one sample (1-D).
 
@@ -41,6 +43,9 @@ def fit_many(
     min_count: int = 2,
     level: Optional[float] = None,
     gev: bool = False,
+    seed: int = 0,
+    profiles: bool = True,
+    confidence: float = 0.95,
 ) -> dict[str, np.ndarray]:
     """Fit every 1-D slice of `a` along `axis`, on `threads` threads (0: all cores).
 

@@ -25,28 +25,42 @@ def gumbel(n, loc=10.0, scale=2.0, seed=1):
     return np.random.default_rng(seed).gumbel(loc, scale, n)
 
 
-@pytest.mark.parametrize("options, argv", [
-    ({}, []),
-    ({"bins": 30, "prob": 0.95, "methods": ("mle", "lmom"), "periods": (10, 100),
-      "level": 25.0, "bootstrap": 40, "seed": 7},
+STATIONS = pathlib.Path(__file__).resolve().parents[2] / "examples" / "stations"
+
+
+@pytest.mark.parametrize("station, options, argv", [
+    (None, {}, []),
+    (None, {"bins": 30, "prob": 0.95, "methods": ("mle", "lmom"), "periods": (10, 100),
+            "level": 25.0, "bootstrap": 40, "seed": 7},
      ["--bins", "30", "--prob", "0.95", "--methods", "mle,lmom", "--periods", "10,100",
       "--level", "25", "--bootstrap", "40", "--seed", "7"]),
+    ("sask_flood", {"confidence": 0.9}, ["--confidence", "0.9"]),
+    ("uccle_dayrain", {"dist": "gev", "level": 60.0}, ["--dist", "gev", "--level", "60"]),
+    ("venice_sealevel", {"dist": "gev", "methods": ("lmom", "ls"), "seed": 3},
+     ["--dist", "gumbel,gev", "--methods", "lmom,ls", "--seed", "3"]),
+    ("portpirie_sealevel", {"methods": ("mle",), "prob": 1.0}, ["--methods", "mle", "--prob", "1"]),
 ])
-def test_fit_equals_command_line_json(tmp_path, options, argv):
-    x = gumbel(500)
-    sample = tmp_path / "sample.txt"
-    sample.write_text("".join(f"{v!r}\n" for v in x.tolist()))
+def test_fit_equals_command_line_json(tmp_path, station, options, argv):
+    if station is None:
+        x = gumbel(500)
+        sample = tmp_path / "sample.txt"
+        sample.write_text("".join(f"{v!r}\n" for v in x.tolist()))
+    else:
+        sample = STATIONS / f"{station}.txt"
+        x = np.loadtxt(sample)
     run = subprocess.run([os.environ["KORVALINDE_BIN"], "fit", "--quiet", "--json", "-", *argv,
                           str(sample)], capture_output=True, text=True, check=True)
     expected = json.loads(run.stdout)
     got = korvalinde.fit(x, name=str(sample), **options)
-    methods = options.get("methods", METHODS)
+    methods = [m for m in METHODS if m in options.get("methods", METHODS)]
     for m in methods:  # the aliases come right after a and b
         assert list(got[m])[:4] == ["a", "b", "loc", "scale"]
         assert got[m].pop("loc") == got[m]["a"] and got[m].pop("scale") == got[m]["b"]
-    assert list(got) == ["file", "ok", "n", "min", "max", "bins", "width", "m", *methods,
+    gev = ["gev"] if options.get("dist") == "gev" else []
+    assert list(got) == ["file", "ok", "n", "min", "max", "bins", "width", "m", *methods, *gev,
                          *(["gumbel_test"] if "mle" in methods else []), "headline"]
     assert got == expected  # numbers bit for bit, null as None
+    assert json.dumps(got) == json.dumps(expected)  # in the same order, floats as floats
 
 
 @pytest.mark.parametrize("x, options, message", [
@@ -150,45 +164,56 @@ def _same(a, b):
     return (math.isnan(a) and b is None) if b is None or math.isnan(a) else a == b
 
 
+def _estimate(name, value, p=None):
+    """An estimate's fields under fit_many's names (name, name_se, name_lower, ...)."""
+    return ((name + ("" if k == "value" else f"_{k}"), p, v) for k, v in value.items()
+            if k not in ("p", "period") and not k.endswith("_reason"))
+
+
+def _method(prefix, record):
+    for key, value in record.items():
+        if key == "quantile":
+            yield from _estimate(f"{prefix}quantile", value)
+        elif key == "return_levels":
+            for p, level in enumerate(value):
+                yield from _estimate(f"{prefix}rl", level, p)
+        elif key == "shape_interval":
+            yield from _estimate(f"{prefix}shape", value)
+        elif key == "cov":
+            yield from ((f"{prefix}cov", (i, j), v) for i, row in enumerate(value)
+                        for j, v in enumerate(row))
+        elif key == "level":
+            yield f"{prefix}level_period", None, value["period"]
+        elif key == "gof":
+            yield from ((f"{prefix}{k}", None, v) for k, v in value.items() if k != "p_method")
+        elif key not in ("loc", "scale") or prefix.startswith("gev_"):
+            yield f"{prefix}{key}", None, value
+
+
 def _flat(record):
-    """fit()'s statistics under fit_many's names: (name, period index, value)."""
+    """fit()'s statistics under fit_many's names: (name, index along its axis, value)."""
     for key in ("min", "max", "width", "m"):
         yield key, None, record[key]
-    test = record.get("gumbel_test", {})
-    for key, value in test.items():
+    for key, value in record.get("gumbel_test", {}).items():
         if key == "shape":
-            yield from ((f"gumbel_test_shape" + ("" if k == "value" else f"_{k}"), None, v)
-                        for k, v in value.items() if not k.endswith("_reason"))
+            yield from _estimate("gumbel_test_shape", value)
         elif key != "error":
             yield f"gumbel_test_{key}", None, value
     for m in METHODS:
-        for key, value in record[m].items():
-            if key == "quantile":
-                yield from ((f"{m}_quantile" + ("" if k == "value" else f"_{k}"), None, v)
-                            for k, v in value.items() if k != "p" and not k.endswith("_reason"))
-            elif key == "return_levels":
-                for p, level in enumerate(value):
-                    yield from ((f"{m}_rl" + ("" if k == "value" else f"_{k}"), p, v)
-                                for k, v in level.items()
-                                if k != "period" and not k.endswith("_reason"))
-            elif key == "level":
-                yield f"{m}_level_period", None, value["period"]
-            elif key == "gof":
-                # fit_many does not carry the simulated p-values of the EDF statistics.
-                yield from ((f"{m}_{k}", None, v) for k, v in value.items()
-                            if k not in ("ks_p", "cvm_p", "ad_p", "p_method"))
-            else:
-                yield f"{m}_{key}", None, value
+        yield from _method(f"{m}_", record[m])
+        yield from _method(f"gev_{m}_", record.get("gev", {}).get(m, {}))
 
 
-def test_fit_many_equals_fit_slice_by_slice():
+@pytest.mark.parametrize("dist", ["gumbel", "gev"])
+def test_fit_many_equals_fit_slice_by_slice(dist):
     rng = np.random.default_rng(5)
     a = rng.gumbel(20.0, 3.0, size=(3, 40, 4))  # samples along axis 1
     a[0, 7, 1] = np.nan  # slices that fail
     a[2, :, 3] = 1.0
     a[1, 2:, 0] = np.nan
     periods = (2, 100, 1000)
-    many = korvalinde.fit_many(a, axis=1, bins=20, periods=periods, threads=2, level=30.0)
+    options = dict(bins=20, periods=periods, level=30.0, dist=dist)
+    many = korvalinde.fit_many(a, axis=1, threads=2, **options)
     assert many["periods"].tolist() == list(periods)
     assert many["ok"].shape == (3, 4) and many["mle_rl"].shape == (3, 4, 3)
     assert many["n"].tolist() == [[40] * 4] * 3
@@ -196,7 +221,7 @@ def test_fit_many_equals_fit_slice_by_slice():
     for i in range(3):
         for j in range(4):
             try:
-                one = korvalinde.fit(a[i, :, j], bins=20, periods=periods, level=30.0)
+                one = korvalinde.fit(a[i, :, j], **options)
             except korvalinde.InputError:
                 assert not many["ok"][i, j]
                 assert all(np.isnan(v[i, j]).all() for k, v in many.items()
@@ -205,13 +230,13 @@ def test_fit_many_equals_fit_slice_by_slice():
             assert many["ok"][i, j]
             for key, p, value in _flat(one):
                 keys.add(key)
-                got = many[key][i, j] if p is None else many[key][i, j, p]
+                got = many[key][i, j] if p is None else many[key][i, j][p]
                 assert _same(got, value), (key, p, i, j)
-    assert keys | {"periods", "ok", "n"} == set(many)  # every statistic, nothing else
+    aliases = {f"{m}_{k}" for m in METHODS for k in ("loc", "scale")}
+    assert keys | aliases | {"periods", "ok", "n"} == set(many)  # every statistic, nothing else
     assert not many["ok"].all() and many["ok"].any()
     # The thread count and the memory layout change nothing.
-    one_thread = korvalinde.fit_many(np.moveaxis(a, 1, -1).copy(), bins=20, periods=periods,
-                                     level=30, threads=1)
+    one_thread = korvalinde.fit_many(np.moveaxis(a, 1, -1).copy(), threads=1, **options)
     for key, value in many.items():
         np.testing.assert_array_equal(one_thread[key], value)
 
@@ -329,3 +354,35 @@ def test_gev_in_fit_and_fit_many():
                     assert _same(many["gev_mle_rl_profile_upper"][i, p], level["profile_upper"])
         assert abs(one["gev"]["mle"]["shape"] - 0.2) < 0.4
     assert "gev_ls_loc" not in many and "gev" not in korvalinde.fit(a[0])
+
+
+def test_fit_many_p_values_equal_fit_for_every_size_and_seed():
+    """The simulated null laws are shared between slices of the same size
+    only: slices of other sizes and other seeds get their own."""
+    a = np.random.default_rng(9).gumbel(5.0, 1.5, size=(6, 30))
+    a[1, :12] = a[4, :12] = np.nan  # sizes 18, 30, 25
+    a[2, :5] = np.nan
+    many = korvalinde.fit_many(a, bins=10, skipna=True, seed=3, threads=2)
+    for i in range(6):
+        one = korvalinde.fit(a[i], bins=10, skipna=True, seed=3)
+        for m in METHODS:
+            for key in ("ks_p", "cvm_p", "ad_p"):
+                assert many[f"{m}_{key}"][i] == one[m]["gof"][key], (m, key, i)
+    other = korvalinde.fit_many(a, bins=10, skipna=True, seed=4, methods=("lmom",))
+    assert (other["lmom_ad_p"] != many["lmom_ad_p"]).any()
+
+
+def test_without_profiles_the_same_numbers_but_no_profile_bounds():
+    x = gumbel(60, seed=4)
+    full = korvalinde.fit(x, methods=("mle",), dist="gev")
+    fast = korvalinde.fit(x, methods=("mle",), dist="gev", profiles=False)
+
+    def strip(record):
+        if isinstance(record, dict):
+            return {k: strip(v) for k, v in record.items() if "profile" not in k}
+        return [strip(v) for v in record] if isinstance(record, list) else record
+
+    assert fast == strip(full) and "profile_upper" in full["mle"]["quantile"]
+    many = korvalinde.fit_many(x, methods=("mle",), dist="gev", profiles=False)
+    assert not any("profile" in k for k in many)
+    assert many["gev_mle_rl"].tolist() == [r["value"] for r in fast["gev"]["mle"]["return_levels"]]

@@ -48,7 +48,12 @@ def test_fit_keeps_dimensions_and_equals_fit_per_series():
             np.testing.assert_array_equal(cell.return_level_upper.values, np.array(
                 [rl["upper"] for rl in one[m]["return_levels"]], dtype=float))
             assert cell.chi2_p.item() == one[m]["gof"]["chi2_p"]
+            assert cell.ad_p.item() == one[m]["gof"]["ad_p"]
         assert ds.loglik.values[i, j, 0] == one["mle"]["loglik"]
+        assert ds.gumbel_test_p.values[i, j] == one["gumbel_test"]["p"]
+        np.testing.assert_array_equal(ds.return_level_profile_upper.values[i, j, 0], np.array(
+            [rl["profile_upper"] for rl in one["mle"]["return_levels"]], dtype=float))
+        assert np.isnan(ds.return_level_profile_upper.values[i, j, 1]).all()  # lmom has none
     # Other confidences: normal bounds around the same values.
     wide = kx.fit(da, periods=PERIODS, confidence=0.99)
     mle = {"method": "mle"}
@@ -56,6 +61,24 @@ def test_fit_keeps_dimensions_and_equals_fit_per_series():
     assert (wide.return_level_lower.sel(mle).values[ok]
             < ds.return_level_lower.sel(mle).values[ok]).all()
     np.testing.assert_array_equal(wide.return_level.values, ds.return_level.values)
+
+
+def test_gev_with_the_gumbel_check():
+    da = maxima()
+    ds = kx.fit(da, dist="gev", periods=PERIODS)
+    assert ds.param.values.tolist() == ["loc", "scale", "shape"] and "ks_p" not in ds
+    one = korvalinde.fit(da.values[2, 1], methods=("mle", "lmom"), periods=PERIODS, skipna=True,
+                         dist="gev")
+    for k, m in enumerate(("mle", "lmom")):
+        g, cell = one["gev"][m], ds.isel(lat=2, lon=1, method=k)
+        assert cell.params.values.tolist() == [g["loc"], g["scale"], g["shape"]]
+        assert cell["quantile"].item() == g["quantile"]["value"]
+        np.testing.assert_array_equal(cell.return_level.values,
+                                      [rl["value"] for rl in g["return_levels"]])
+    assert ds.gumbel_test_shape.values[2, 1] == one["gumbel_test"]["shape"]["value"]
+    assert "return_level_profile_lower" not in kx.fit(da, dist="gev", profiles=False)
+    with pytest.raises(ValueError, match="not ls"):
+        kx.fit(da, dist="gev", methods=("ls", "mle"))
 
 
 def test_dask_is_lazy_and_equal_to_eager_bit_for_bit():

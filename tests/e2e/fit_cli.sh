@@ -87,6 +87,21 @@ assert a["value"] == b["value"] and a["lower"] < b["lower"] and b["profile_upper
 s = g["shape_interval"]
 assert s["profile_lower"] < g["shape"] < s["profile_upper"], s
 PY
+  # The families side by side in the report; every interval, the bootstrap's
+  # too, at the confidence asked for.
+  "$bin" fit --dist gumbel,gev --confidence 0.9 --bootstrap 49 --seed 3 --json b90.jsonl s.txt \
+    > rep90 || fail "status $?"
+  "$bin" fit --quiet --bootstrap 49 --seed 3 --json b95.jsonl s.txt || fail "status $?"
+  grep -Eq '^ +mle +lmom +ls +gev mle +gev lmom$' rep90 || fail "no GEV columns: $(head -5 rep90)"
+  for want in "^  shape +0 .*[+]- " "^    profile  .*\[.*\[" "^  90% intervals" "^    a 90% "; do
+    grep -Eq "$want" rep90 || fail "report lacks '$want'"
+  done
+  $py - b90.jsonl b95.jsonl <<'PY' || fail "bootstrap confidence"
+import json, sys
+b90, b95 = (json.loads(open(f).readline())["mle"]["boot"] for f in sys.argv[1:])
+for k in ("a", "b", "quantile"):
+    assert b95[k][0] < b90[k][0] < b90[k][1] < b95[k][1], (k, b90, b95)
+PY
   ;;
 svg)
   "$bin" fit --quiet --svg p.svg s.txt || fail "status $?"
@@ -94,6 +109,13 @@ svg)
   [ "$(stat -c %s p.svg)" -lt 300000 ] || fail "SVG of $(stat -c %s p.svg) bytes"
   "$bin" fit --quiet --svg p.svg s.txt s.txt 2> err
   [ $? = 2 ] || fail "--svg with two inputs accepted"
+  # The GEV curves and profile bands at the confidence asked for.
+  "$bin" fit --quiet --dist gumbel,gev --confidence 0.8 --svg g.svg s.txt || fail "status $?"
+  xmllint --noout g.svg || fail "invalid SVG with the GEV"
+  for want in "gev mle: loc " "gev lmom: loc " "80% envelope" "mle 80%: envelope (Q-Q), profile" \
+    "gev mle 80%: profile"; do
+    grep -q "$want" g.svg || fail "SVG lacks '$want'"
+  done
   ;;
 images)
   "$bin" fit --quiet --png p.png --pdf p.pdf --title "Station X" --units mm s.txt || fail "status $?"

@@ -1,0 +1,16 @@
+// The result of one fit as Python objects, built straight from the record:
+// the same keys in the same order, and the same values, as json.loads of the
+// command line's JSON line for that record (undefined numbers are None), with
+// `loc` and `scale` beside `a` and `b`. Array fits have no dated summary and
+// no peaks over a threshold, so neither is converted.
+#pragma once
+
+#include <pybind11/pybind11.h>
+
+#include "korvalinde/records/result.hpp"
+
+namespace korvalinde::python {
+
+pybind11::dict record_dict(const FitResult& result);
+
+}  // namespace korvalinde::python
