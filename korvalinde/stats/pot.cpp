@@ -1,6 +1,8 @@
 #include "korvalinde/stats/pot.hpp"
 
 #include <algorithm>
+#include <bit>
+#include <cstdint>
 #include <cmath>
 #include <cstdlib>
 
@@ -89,19 +91,41 @@ bool parse_threshold_range(const std::string& text, ThresholdRange& r) {
 }
 
 double sample_quantile(std::span<const double> values, double q) {
-  std::vector<double> v;
-  v.reserve(values.size());
+  if (!(q >= 0 && q <= 1)) return kUndefined;
+  // Order statistics by a radix selection, without a copy of the values:
+  // count them by the top 16 bits of an order-preserving key, then sort out
+  // the few in the buckets of the two order statistics needed.
+  auto key = [](double x) {
+    const auto b = std::bit_cast<std::uint64_t>(x == 0 ? 0.0 : x);  // -0 is 0
+    return b >> 63 ? ~b : b | (std::uint64_t{1} << 63);
+  };
+  std::vector<std::size_t> counts(std::size_t{1} << 16);
+  std::size_t n = 0;
   for (double x : values) {
-    if (!std::isnan(x)) v.push_back(x);
+    if (std::isnan(x)) continue;
+    ++counts[key(x) >> 48];
+    ++n;
   }
-  if (v.empty() || !(q >= 0 && q <= 1)) return kUndefined;
-  const double h = q * static_cast<double>(v.size() - 1);
+  if (n == 0) return kUndefined;
+  const double h = q * static_cast<double>(n - 1);
   const auto lo = static_cast<std::size_t>(std::floor(h));
-  const auto at = v.begin() + static_cast<std::ptrdiff_t>(lo);
+  const std::size_t hi = std::min(lo + 1, n - 1);
+  std::size_t first = 0, before = 0;  // the bucket of rank lo, and the values below it
+  while (before + counts[first] <= lo) before += counts[first++];
+  std::size_t last = first, upto = before + counts[first];  // the bucket of rank hi
+  while (upto <= hi) upto += counts[++last];
+  std::vector<double> v;
+  v.reserve(upto - before);
+  for (double x : values) {
+    if (std::isnan(x)) continue;
+    const std::uint64_t b = key(x) >> 48;
+    if (b >= first && b <= last) v.push_back(x == 0 ? 0.0 : x);
+  }
+  const auto at = v.begin() + static_cast<std::ptrdiff_t>(lo - before);
   std::nth_element(v.begin(), at, v.end());
   const double below = *at;
   // The next order statistic is the smallest of those above.
-  const double above = lo + 1 < v.size() ? *std::min_element(at + 1, v.end()) : below;
+  const double above = hi > lo ? *std::min_element(at + 1, v.end()) : below;
   return below + (h - static_cast<double>(lo)) * (above - below);
 }
 

@@ -1,7 +1,9 @@
 // Declustering and the extremal index on hand-made records.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <vector>
 
 #include "korvalinde/stats/blocks.hpp"
@@ -43,6 +45,30 @@ TEST(Pot, IntervalsEstimator) {
               2.0 * 20 * 20 / (5 * (72 + 110)), 1e-15);
   EXPECT_EQ(intervals_estimator(std::vector<std::int64_t>{5, 9, 30}), 1.0);
   EXPECT_TRUE(std::isnan(intervals_estimator(std::vector<std::int64_t>{3})));
+}
+
+TEST(Pot, SampleQuantileMatchesSortedOrderStatistics) {
+  // Values of both signs, ties, zeros and NaN, many to a bucket of the
+  // radix selection: q (n - 1) interpolates between the sorted values.
+  std::vector<double> v;
+  std::uint64_t x = 12345;
+  for (int i = 0; i < 20000; ++i) {
+    x = x * 6364136223846793005u + 1442695040888963407u;
+    const double u = static_cast<double>(x >> 11) / 9007199254740992.0;
+    v.push_back(i % 97 == 0 ? NA : i % 13 == 0 ? 0.0 : std::round((u - 0.3) * 2000) / 100);
+  }
+  std::vector<double> sorted;
+  for (double d : v) {
+    if (!std::isnan(d)) sorted.push_back(d);
+  }
+  std::sort(sorted.begin(), sorted.end());
+  for (double q : {0.0, 1e-4, 0.25, 0.5, 0.9, 0.999, 0.99995, 1.0}) {
+    const double h = q * static_cast<double>(sorted.size() - 1);
+    const auto lo = static_cast<std::size_t>(h);
+    const double above = sorted[std::min(lo + 1, sorted.size() - 1)];
+    EXPECT_EQ(sample_quantile(v, q), sorted[lo] + (h - static_cast<double>(lo)) * (above - sorted[lo])) << q;
+  }
+  EXPECT_TRUE(std::isnan(sample_quantile(std::vector<double>{NA, NA}, 0.5)));
 }
 
 }  // namespace
