@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cmath>
 #include <cstdlib>
+#include <numeric>
 
 #include "korvalinde/detail/civil.hpp"
 #include "korvalinde/detail/parallel.hpp"
@@ -90,7 +91,7 @@ bool parse_threshold_range(const std::string& text, ThresholdRange& r) {
   return std::isfinite(r.lo) && std::isfinite(r.hi) && r.lo < r.hi;
 }
 
-double sample_quantile(std::span<const double> values, double q) {
+double sample_quantile(std::span<const double> values, double q, unsigned threads) {
   if (!(q >= 0 && q <= 1)) return kUndefined;
   // Order statistics by a radix selection, without a copy of the values:
   // count them by the top 16 bits of an order-preserving key, then sort out
@@ -99,13 +100,25 @@ double sample_quantile(std::span<const double> values, double q) {
     const auto b = std::bit_cast<std::uint64_t>(x == 0 ? 0.0 : x);  // -0 is 0
     return b >> 63 ? ~b : b | (std::uint64_t{1} << 63);
   };
-  std::vector<std::size_t> counts(std::size_t{1} << 16);
-  std::size_t n = 0;
-  for (double x : values) {
-    if (std::isnan(x)) continue;
-    ++counts[key(x) >> 48];
-    ++n;
+  // Both passes run on the threads over parts of the values.
+  const std::size_t parts = std::clamp<std::size_t>(values.size() >> 12, 1, 2 * std::size_t{std::max(1u, threads)});
+  auto part = [&](std::size_t k) {
+    return values.subspan(values.size() / parts * k,
+                          k + 1 == parts ? values.size() - values.size() / parts * k : values.size() / parts);
+  };
+  std::vector<std::vector<std::size_t>> part_counts(parts);
+  detail::parallel_for(parts, threads, [&](std::size_t k) {
+    part_counts[k].assign(std::size_t{1} << 16, 0);
+    for (double x : part(k)) {
+      if (!std::isnan(x)) ++part_counts[k][key(x) >> 48];
+    }
+  });
+  std::vector<std::size_t> counts = std::move(part_counts[0]);
+  for (std::size_t k = 1; k < parts; ++k) {
+    for (std::size_t b = 0; b < counts.size(); ++b) counts[b] += part_counts[k][b];
   }
+  part_counts = {};
+  const std::size_t n = std::accumulate(counts.begin(), counts.end(), std::size_t{0});
   if (n == 0) return kUndefined;
   const double h = q * static_cast<double>(n - 1);
   const auto lo = static_cast<std::size_t>(std::floor(h));
@@ -114,13 +127,17 @@ double sample_quantile(std::span<const double> values, double q) {
   while (before + counts[first] <= lo) before += counts[first++];
   std::size_t last = first, upto = before + counts[first];  // the bucket of rank hi
   while (upto <= hi) upto += counts[++last];
+  std::vector<std::vector<double>> picked(parts);
+  detail::parallel_for(parts, threads, [&](std::size_t k) {
+    for (double x : part(k)) {
+      if (std::isnan(x)) continue;
+      const std::uint64_t b = key(x) >> 48;
+      if (b >= first && b <= last) picked[k].push_back(x == 0 ? 0.0 : x);
+    }
+  });
   std::vector<double> v;
   v.reserve(upto - before);
-  for (double x : values) {
-    if (std::isnan(x)) continue;
-    const std::uint64_t b = key(x) >> 48;
-    if (b >= first && b <= last) v.push_back(x == 0 ? 0.0 : x);
-  }
+  for (const std::vector<double>& p : picked) v.insert(v.end(), p.begin(), p.end());
   const auto at = v.begin() + static_cast<std::ptrdiff_t>(lo - before);
   std::nth_element(v.begin(), at, v.end());
   const double below = *at;
@@ -180,7 +197,8 @@ bool analyze_pot(std::span<const std::int64_t> time, std::span<const double> val
     error = "peaks over threshold need at least two distinct times";
     return false;
   }
-  out.threshold = o.threshold ? *o.threshold : sample_quantile(value, o.threshold_quantile.value_or(kUndefined));
+  out.threshold = o.threshold ? *o.threshold
+                              : sample_quantile(value, o.threshold_quantile.value_or(kUndefined), o.threads);
   if (!std::isfinite(out.threshold)) {
     error = "no threshold";
     return false;

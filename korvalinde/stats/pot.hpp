@@ -33,8 +33,9 @@ struct PotOptions {
 bool parse_threshold_range(const std::string& text, ThresholdRange& range);
 
 // The values' quantile of probability q (linear between order statistics,
-// the n - 1 gaps spanning [0, 1]); NaN values are left out.
-double sample_quantile(std::span<const double> values, double q);
+// the n - 1 gaps spanning [0, 1]); NaN values are left out. The result does
+// not depend on the threads.
+double sample_quantile(std::span<const double> values, double q, unsigned threads = 1);
 
 // Exceedances declustered by runs. Steps are (t - t0) / step rounded with
 // times, row numbers without (time empty): a missing row is a step without

@@ -71,6 +71,10 @@ time_formats)
     fail "date-times"
   printf 'block,time,value\n2001,2001-03-04T11:00:30Z,5\n2002,2002-01-01,2\n' > want
   cmp -s want m.csv || fail "date-times: $(cat m.csv)"
+  # A bad clock on a day that the row before it has: still refused.
+  printf 't,v\n2001-03-04T10:00Z,1\n2001-03-04T24:00Z,5\n' > c.csv
+  "$bin" fit --quiet --time t --column v c.csv 2> err
+  grep -qx "c.csv:3:1: '2001-03-04T24:00Z' is not a time" err || fail "bad clock: $(cat err)"
   printf '1990 4\n1991 7\n1993 2\n' > y.txt
   "$bin" fit --quiet --sep ' ' --time 1 --column 2 --block year --maxima m.csv y.txt || fail "years"
   [ "$(cut -d, -f1 m.csv | tr '\n' ' ')" = "block 1990 1991 1993 " ] || fail "years: $(cat m.csv)"
@@ -123,6 +127,16 @@ threads)
       d = int(i / 24); h = i % 24; u = rand()
       printf "%s,%04d-%02d-%02dT%02d:00,%s\n", (i % 3 ? "a" : "b"), 1900 + int(d / 336),
         1 + int(d % 336 / 28), 1 + d % 28, h, (u < 0.05 ? "NA" : sprintf("%.2f", 10 * rand())) } }' > big.csv
+  # Blank lines here and there leave gaps between the runs' rows.
+  grep -v '^b,' big.csv > one.csv
+  sed -e '30000s/$/\n/' -e '70001s/^/\n\n/' one.csv > gaps.csv
+  "$bin" fit --json - --quiet --time time --column v --block year --min-coverage 0 one.csv |
+    sed 's/"file":"[^"]*"//' > o0 || fail "status (one series)"
+  for t in 1 2 5; do
+    "$bin" fit --json - --quiet --threads $t --time time --column v --block year --min-coverage 0 \
+      gaps.csv | sed 's/"file":"[^"]*"//' > o$t || fail "status $t (one series)"
+    cmp -s o0 o$t || fail "blank lines change the rows with $t threads"
+  done
   for t in 1 2 5; do
     "$bin" fit --json - --quiet --threads $t --time time --column v --by station --block year \
       --min-coverage 0 --pot --threshold-quantile 0.99 --run 3 --threshold-range 8:9.5:4 big.csv > j$t ||

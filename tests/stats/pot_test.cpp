@@ -67,6 +67,7 @@ TEST(Pot, SampleQuantileMatchesSortedOrderStatistics) {
     const auto lo = static_cast<std::size_t>(h);
     const double above = sorted[std::min(lo + 1, sorted.size() - 1)];
     EXPECT_EQ(sample_quantile(v, q), sorted[lo] + (h - static_cast<double>(lo)) * (above - sorted[lo])) << q;
+    EXPECT_EQ(sample_quantile(v, q, 3), sample_quantile(v, q)) << q;
   }
   EXPECT_TRUE(std::isnan(sample_quantile(std::vector<double>{NA, NA}, 0.5)));
 }
