@@ -92,6 +92,9 @@ bool gev_loglik(const GevSample& s, const std::array<double, 3>& theta, Derivs<3
   const double sigma = std::exp(ls), isg = 1 / sigma;
   const double c = s.centre, r = 1 / s.unit;
   bool inside = true;
+  // The terms of the derivatives in mu and in ln sigma differ by the factor
+  // sigma z (dz/dmu = -1/sigma, dz/d ln sigma = -z): summed without the
+  // powers of 1/sigma, which are applied once after the loop.
   const auto sums = detail::block_sums<10>(s.x.size(), s.threads, [&](std::size_t i, std::size_t e, auto& out) {
     std::array<double, 10> p{};  // in registers: out may alias the sample for all the compiler knows
     for (; i < e; ++i) {
@@ -106,17 +109,19 @@ bool gev_loglik(const GevSample& s, const std::array<double, 3>& theta, Derivs<3
       log_terms(u, iw, lr, f2, df2);
       const double l = z * lr;
       const double t = std::exp(-l);
-      const double lm = -iw * isg, lsd = -z * iw, lx = z * z * f2;
+      const double lx = z * z * f2;
       const double d1 = t - (1 + xi);
+      const double a = d1 * iw;  // -sigma times the term of dl/dmu
+      const double w1 = iw2 * (d1 - t * z), w2 = iw * (t * lx + a * z + 1);
       p[0] += -(1 + xi) * l - t;
-      p[1] += d1 * lm;
-      p[2] += d1 * lsd;
+      p[1] += a;
+      p[2] += a * z;
       p[3] += -l + d1 * lx;
-      p[4] += -t * lm * lm + d1 * (-xi * iw2 * isg * isg);
-      p[5] += -t * lm * lsd + d1 * (iw2 * isg);
-      p[6] += -t * lm * lx + d1 * (z * iw2 * isg) - lm;
-      p[7] += -t * lsd * lsd + d1 * (z * iw2);
-      p[8] += -t * lsd * lx + d1 * (z * z * iw2) - lsd;
+      p[4] += iw2 * (-t - xi * d1);
+      p[5] += w1;
+      p[6] += w2;
+      p[7] += w1 * z;
+      p[8] += w2 * z;
       p[9] += -t * lx * lx + d1 * (z * z * z * df2) - 2 * lx;
     }
     out = p;
@@ -124,8 +129,9 @@ bool gev_loglik(const GevSample& s, const std::array<double, 3>& theta, Derivs<3
   if (!inside) return false;
   const auto n = static_cast<double>(s.x.size());
   d.l = sums[0] - n * ls;
-  d.g = {sums[1], sums[2] - n, sums[3]};
-  d.h = {{{sums[4], sums[5], sums[6]}, {sums[5], sums[7], sums[8]}, {sums[6], sums[8], sums[9]}}};
+  d.g = {-sums[1] * isg, -sums[2] - n, sums[3]};
+  const double h01 = sums[5] * isg, h02 = sums[6] * isg;
+  d.h = {{{sums[4] * isg * isg, h01, h02}, {h01, sums[7], sums[8]}, {h02, sums[8], sums[9]}}};
   return std::isfinite(d.l) && std::isfinite(d.h[2][2]);
 }
 
