@@ -1,6 +1,7 @@
 #include "korvalinde/stats/analyze.hpp"
 
 #include <cmath>
+#include <vector>
 
 #include "korvalinde/dist/gumbel.hpp"
 
@@ -45,12 +46,20 @@ void analyze_method(const Analysis& in, double a, double b, const Covariance& co
 }
 
 void add_gumbel_profiles(const Analysis& in, double loglik, double crit, MethodResult& out) {
-  auto profile = [&](Estimate& e, double y0) {
-    if (std::isfinite(e.value))
-      e.profile = gumbel_quantile_profile(in.sorted, out.a, out.b, loglik, y0, crit, in.threads);
-  };
-  profile(out.quantile, dist::gumbel_reduced_closed(in.prob));
-  for (ReturnLevel& rl : out.return_levels) profile(rl.level, dist::gumbel_period_reduced(rl.period));
+  if (!std::isfinite(loglik)) return;
+  std::vector<Estimate*> levels{&out.quantile};
+  std::vector<double> y0{dist::gumbel_reduced_closed(in.prob)};
+  for (ReturnLevel& rl : out.return_levels) {
+    levels.push_back(&rl.level);
+    y0.push_back(dist::gumbel_period_reduced(rl.period));
+  }
+  std::vector<double> wanted;  // the y0 of the finite levels
+  for (std::size_t i = 0; i < y0.size(); ++i)
+    if (std::isfinite(levels[i]->value)) wanted.push_back(y0[i]);
+  const std::vector<ProfileInterval> p =
+      gumbel_quantile_profiles(in.sorted, out.a, out.b, wanted, crit, in.threads);
+  for (std::size_t i = 0, k = 0; i < y0.size(); ++i)
+    if (std::isfinite(levels[i]->value)) levels[i]->profile = p[k++];
 }
 
 void analyze_gev(const Analysis& in, const GevEstimate& e, double crit, GevMethodResult& out) {
@@ -72,14 +81,23 @@ void analyze_gev(const Analysis& in, const GevEstimate& e, double crit, GevMetho
     out.se_shape = std::sqrt(e.cov[2][2]);
   }
   const bool profiles = crit > 0;
-  auto level = [&](double y0) {
-    Estimate q = gev_quantile(e, y0, in.z);
-    if (profiles && std::isfinite(q.value)) q.profile = gev_quantile_profile(e, y0, crit);
-    return q;
-  };
-  out.quantile = level(dist::gumbel_reduced_closed(in.prob));
+  // The quantile first, then the return levels; their profiles in one pass.
+  std::vector<double> y0{dist::gumbel_reduced_closed(in.prob)};
+  for (double t : in.periods) y0.push_back(dist::gumbel_period_reduced(t));
+  std::vector<Estimate> q;
+  std::vector<double> wanted;  // the y0 of the finite levels
+  for (const double y : y0) {
+    q.push_back(gev_quantile(e, y, in.z));
+    if (std::isfinite(q.back().value)) wanted.push_back(y);
+  }
+  if (profiles) {
+    const std::vector<ProfileInterval> p = gev_quantile_profiles(e, wanted, crit);
+    for (std::size_t i = 0, k = 0; i < q.size(); ++i)
+      if (std::isfinite(q[i].value)) q[i].profile = p[k++];
+  }
+  out.quantile = q[0];
   out.return_levels.reserve(in.periods.size());
-  for (double t : in.periods) out.return_levels.push_back({t, level(dist::gumbel_period_reduced(t))});
+  for (std::size_t i = 0; i < in.periods.size(); ++i) out.return_levels.push_back({in.periods[i], q[i + 1]});
   out.shape_interval.value = out.shape;
   out.shape_interval.se = out.se_shape;
   if (std::isfinite(out.se_shape)) {

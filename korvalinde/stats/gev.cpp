@@ -6,6 +6,7 @@
 #include <cmath>
 #include <limits>
 #include <numbers>
+#include <vector>
 
 #include "korvalinde/detail/reduce.hpp"
 #include "korvalinde/detail/sum.hpp"
@@ -20,26 +21,37 @@ constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 // z^2 phi2(xi z) and d2L/dxi2 = z^3 phi2'(xi z). The closed forms cancel
 // for small |u| (relative errors about 1e-16 / u^2); there the series
 // sum_j c_j u^j, c_j = (-1)^(j+1) (j+1)/(j+2) converges fast (|u| < 0.05:
-// 14 terms leave less than 1e-18).
-void phi2(double u, double& p, double& dp) {
-  if (u == 0) {
-    p = -0.5;
-    dp = 2.0 / 3.0;
+// 15 terms leave less than 1e-18).
+constexpr double kSmallU = 0.05;
+constexpr int kPhi2Terms = 15;
+constexpr std::array<double, kPhi2Terms> kPhi2 = [] {
+  std::array<double, kPhi2Terms> c{};
+  for (int j = 0; j < kPhi2Terms; ++j) c[j] = (j % 2 == 0 ? -1.0 : 1.0) * (j + 1) / (j + 2);
+  return c;
+}();
+
+void phi2_series(double u, double& p, double& dp) {
+  p = 0;
+  dp = 0;
+  for (int j = kPhi2Terms - 1; j >= 0; --j) {
+    dp = dp * u + p;  // derivative of the Horner sum so far
+    p = p * u + kPhi2[j];
+  }
+}
+
+// ln(1 + u) / u, phi2(u) and phi2'(u) from one logarithm, given iw = 1 / (1 + u).
+// For small |u| no logarithm at all: ln(1 + u) / u = 1 / (1 + u) - u phi2(u),
+// both terms without cancellation.
+inline void log_terms(double u, double iw, double& lr, double& p, double& dp) {
+  if (std::fabs(u) < kSmallU) {
+    phi2_series(u, p, dp);
+    lr = iw - u * p;
     return;
   }
-  if (std::fabs(u) < 0.05) {
-    p = 0;
-    dp = 0;
-    for (int j = 14; j >= 0; --j) {
-      const double c = (j % 2 == 0 ? -1.0 : 1.0) * (j + 1) / (j + 2);
-      dp = dp * u + p;  // derivative of the Horner sum so far
-      p = p * u + c;
-    }
-    return;
-  }
-  const double iw = 1 / (1 + u);
-  p = (u * iw - std::log1p(u)) / (u * u);
-  dp = -iw * iw / u - 2 * p / u;
+  const double lg = std::log1p(u), iu = 1 / u;
+  lr = lg * iu;
+  p = (u * iw - lg) * iu * iu;
+  dp = (-iw * iw - 2 * p) * iu;
 }
 
 // psi1(v) = expm1(v) / v and its first two derivatives: the GEV reduced
@@ -80,7 +92,11 @@ bool gev_loglik(const GevSample& s, const std::array<double, 3>& theta, Derivs<3
   const double sigma = std::exp(ls), isg = 1 / sigma;
   const double c = s.centre, r = 1 / s.unit;
   bool inside = true;
-  const auto sums = detail::block_sums<10>(s.x.size(), s.threads, [&](std::size_t i, std::size_t e, auto& p) {
+  // The terms of the derivatives in mu and in ln sigma differ by the factor
+  // sigma z (dz/dmu = -1/sigma, dz/d ln sigma = -z): summed without the
+  // powers of 1/sigma, which are applied once after the loop.
+  const auto sums = detail::block_sums<10>(s.x.size(), s.threads, [&](std::size_t i, std::size_t e, auto& out) {
+    std::array<double, 10> p{};  // in registers: out may alias the sample for all the compiler knows
     for (; i < e; ++i) {
       const double z = ((s.x[i] - c) * r - mu) * isg;
       const double u = xi * z;
@@ -89,29 +105,33 @@ bool gev_loglik(const GevSample& s, const std::array<double, 3>& theta, Derivs<3
         return;
       }
       const double iw = 1 / (1 + u), iw2 = iw * iw;
-      const double l = u == 0 ? z : z * (std::log1p(u) / u);
+      double lr, f2, df2;
+      log_terms(u, iw, lr, f2, df2);
+      const double l = z * lr;
       const double t = std::exp(-l);
-      double f2, df2;
-      phi2(u, f2, df2);
-      const double lm = -iw * isg, lsd = -z * iw, lx = z * z * f2;
+      const double lx = z * z * f2;
       const double d1 = t - (1 + xi);
+      const double a = d1 * iw;  // -sigma times the term of dl/dmu
+      const double w1 = iw2 * (d1 - t * z), w2 = iw * (t * lx + a * z + 1);
       p[0] += -(1 + xi) * l - t;
-      p[1] += d1 * lm;
-      p[2] += d1 * lsd;
+      p[1] += a;
+      p[2] += a * z;
       p[3] += -l + d1 * lx;
-      p[4] += -t * lm * lm + d1 * (-xi * iw2 * isg * isg);
-      p[5] += -t * lm * lsd + d1 * (iw2 * isg);
-      p[6] += -t * lm * lx + d1 * (z * iw2 * isg) - lm;
-      p[7] += -t * lsd * lsd + d1 * (z * iw2);
-      p[8] += -t * lsd * lx + d1 * (z * z * iw2) - lsd;
+      p[4] += iw2 * (-t - xi * d1);
+      p[5] += w1;
+      p[6] += w2;
+      p[7] += w1 * z;
+      p[8] += w2 * z;
       p[9] += -t * lx * lx + d1 * (z * z * z * df2) - 2 * lx;
     }
+    out = p;
   });
   if (!inside) return false;
   const auto n = static_cast<double>(s.x.size());
   d.l = sums[0] - n * ls;
-  d.g = {sums[1], sums[2] - n, sums[3]};
-  d.h = {{{sums[4], sums[5], sums[6]}, {sums[5], sums[7], sums[8]}, {sums[6], sums[8], sums[9]}}};
+  d.g = {-sums[1] * isg, -sums[2] - n, sums[3]};
+  const double h01 = sums[5] * isg, h02 = sums[6] * isg;
+  d.h = {{{sums[4] * isg * isg, h01, h02}, {h01, sums[7], sums[8]}, {h02, sums[8], sums[9]}}};
   return std::isfinite(d.l) && std::isfinite(d.h[2][2]);
 }
 
@@ -268,22 +288,56 @@ ProfileLimit to_original(ProfileLimit b, double centre, double unit) {
 
 }  // namespace
 
-ProfileInterval gev_quantile_profile(const GevEstimate& e, double y0, double crit) {
+namespace {
+
+ProfileInterval no_profile(const char* reason) {
   ProfileInterval out;
-  if (!std::isfinite(y0)) {
-    out.lower.reason = out.upper.reason = "no profile at probability 0 or 1";
-    return out;
+  out.lower.reason = out.upper.reason = reason;
+  return out;
+}
+
+// solve(y0) for each finite y0 in ascending order (once per distinct value),
+// so that each search can start from the end points of the one before:
+// neighbouring quantiles have neighbouring end points.
+template <class Solve>
+std::vector<ProfileInterval> in_ascending_order(std::span<const double> y0, const Solve& solve) {
+  std::vector<ProfileInterval> out(y0.size());
+  std::vector<std::size_t> order;
+  for (std::size_t i = 0; i < y0.size(); ++i) {
+    if (std::isfinite(y0[i]))
+      order.push_back(i);
+    else
+      out[i] = no_profile("no profile at probability 0 or 1");
   }
-  if (!e.ok || !e.theta_cov_valid || !(crit > 0)) {
-    out.lower.reason = out.upper.reason = "no maximum-likelihood fit with a valid covariance";
-    return out;
+  std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return y0[a] < y0[b]; });
+  for (std::size_t k = 0; k < order.size(); ++k) {
+    const std::size_t i = order[k];
+    out[i] = k > 0 && y0[order[k - 1]] == y0[i] ? out[order[k - 1]] : solve(y0[i]);
   }
+  return out;
+}
+
+// The end points of the quantile profiles of one fit, in standardised units
+// (mu, ln sigma, xi), kept to start the next quantile's search from.
+struct QuantileEnds {
+  std::array<double, 3> lower{}, upper{};
+  bool has_lower = false, has_upper = false;
+};
+
+ProfileInterval quantile_profile(const GevEstimate& e, double y0, double crit, QuantileEnds& ends) {
+  ProfileInterval out;
   // theta' = (z, ln sigma, xi) with mu = z - sigma y(xi).
+  auto reduced = [y0](double xi, double& y, double& y1, double& y2) {
+    double p, dp, ddp;
+    psi1(xi * y0, p, dp, ddp);
+    y = y0 * p;
+    y1 = y0 * y0 * dp;
+    y2 = y0 * y0 * y0 * ddp;
+  };
   auto f = [&](const std::array<double, 3>& t, Derivs<3>& d) {
     const double sigma = std::exp(t[1]);
-    double p, dp, ddp;
-    psi1(t[2] * y0, p, dp, ddp);
-    const double y = y0 * p, y1 = y0 * y0 * dp, y2 = y0 * y0 * y0 * ddp;
+    double y, y1, y2;
+    reduced(t[2], y, y1, y2);
     Derivs<3> b;
     if (!gev_loglik(e.sample, {t[0] - sigma * y, t[1], t[2]}, b)) return false;
     const std::array<std::array<double, 3>, 3> j{{{1, -sigma * y, -sigma * y1}, {0, 1, 0}, {0, 0, 1}}};
@@ -305,6 +359,19 @@ ProfileInterval gev_quantile_profile(const GevEstimate& e, double y0, double cri
     d.h[2][2] += b.g[0] * (-sigma * y2);
     return true;
   };
+  // (mu, ln sigma, xi) and (z, ln sigma, xi) at this y0.
+  auto to_z = [&](std::array<double, 3> t) {
+    double y, y1, y2;
+    reduced(t[2], y, y1, y2);
+    t[0] += std::exp(t[1]) * y;
+    return t;
+  };
+  auto to_mu = [&](std::array<double, 3> t) {
+    double y, y1, y2;
+    reduced(t[2], y, y1, y2);
+    t[0] -= std::exp(t[1]) * y;
+    return t;
+  };
   const double sigma = std::exp(e.theta[1]);
   double p, dp, ddp;
   psi1(e.theta[2] * y0, p, dp, ddp);
@@ -312,7 +379,7 @@ ProfileInterval gev_quantile_profile(const GevEstimate& e, double y0, double cri
   double var = 0;
   for (int i = 0; i < 3; ++i)
     for (int k = 0; k < 3; ++k) var += grad[i] * grad[k] * e.theta_cov[i][k];
-  const std::array<double, 3> hat{e.theta[0] + sigma * y0 * p, e.theta[1], e.theta[2]};
+  const std::array<double, 3> hat = to_z(e.theta);
   const double lhat = e.loglik + static_cast<double>(e.sample.x.size()) * std::log(e.sample.unit);
   const double se = std::sqrt(var);
   // A larger scale moves the end point away from the data; failing that, the
@@ -324,11 +391,32 @@ ProfileInterval gev_quantile_profile(const GevEstimate& e, double y0, double cri
     t[2] = 0;
     return t;
   };
-  out.lower = to_original(profile_bound<3>(f, start, hat, lhat, se, crit, -1), e.sample.centre,
-                          e.sample.unit);
-  out.upper = to_original(profile_bound<3>(f, start, hat, lhat, se, crit, +1), e.sample.centre,
-                          e.sample.unit);
+  auto bound = [&](int dir, std::array<double, 3>& end, bool& has) {
+    const std::array<double, 3> guess = has ? to_z(end) : hat;
+    std::array<double, 3> found{};
+    const ProfileLimit b = profile_bound<3>(f, start, hat, lhat, se, crit, dir, INFINITY, 1e-12,
+                                            has ? &guess : nullptr, &found);
+    has = b.reason.empty();
+    if (has) end = to_mu(found);
+    return to_original(b, e.sample.centre, e.sample.unit);
+  };
+  out.lower = bound(-1, ends.lower, ends.has_lower);
+  out.upper = bound(+1, ends.upper, ends.has_upper);
   return out;
+}
+
+}  // namespace
+
+std::vector<ProfileInterval> gev_quantile_profiles(const GevEstimate& e, std::span<const double> y0,
+                                                   double crit) {
+  if (!e.ok || !e.theta_cov_valid || !(crit > 0))
+    return std::vector<ProfileInterval>(y0.size(), no_profile("no maximum-likelihood fit with a valid covariance"));
+  QuantileEnds ends;
+  return in_ascending_order(y0, [&](double y) { return quantile_profile(e, y, crit, ends); });
+}
+
+ProfileInterval gev_quantile_profile(const GevEstimate& e, double y0, double crit) {
+  return gev_quantile_profiles(e, std::span<const double>(&y0, 1), crit)[0];
 }
 
 ProfileInterval gev_shape_profile(const GevEstimate& e, double crit) {
@@ -363,41 +451,56 @@ ProfileInterval gev_shape_profile(const GevEstimate& e, double crit) {
   return out;
 }
 
+std::vector<ProfileInterval> gumbel_quantile_profiles(std::span<const double> x, double a, double b,
+                                                      std::span<const double> y0, double crit,
+                                                      unsigned threads) {
+  if (!std::isfinite(a) || !(b > 0) || !(crit > 0))
+    return std::vector<ProfileInterval>(y0.size(), no_profile("no maximum-likelihood fit"));
+  const GevSample s{x, a, b, threads};
+  // The end points found so far, in standardised (mu, ln sigma).
+  std::array<double, 2> lower_end{}, upper_end{};
+  bool has_lower = false, has_upper = false;
+  return in_ascending_order(y0, [&](double y) {
+    ProfileInterval out;
+    // theta' = (z, ln sigma) with mu = z - sigma y and the shape held at 0.
+    auto f = [&](const std::array<double, 2>& t, Derivs<2>& d) {
+      const double sigma = std::exp(t[1]);
+      Derivs<2> g;
+      if (!gumbel_loglik(s, {t[0] - sigma * y, t[1]}, g)) return false;
+      const double j = -sigma * y;
+      d.l = g.l;
+      d.g = {g.g[0], j * g.g[0] + g.g[1]};
+      d.h[0][0] = g.h[0][0];
+      d.h[0][1] = d.h[1][0] = g.h[0][0] * j + g.h[0][1];
+      d.h[1][1] = j * j * g.h[0][0] + 2 * j * g.h[0][1] + g.h[1][1] + g.g[0] * j;
+      return true;
+    };
+    // At the maximum, in standardised units: mu = 0, ln sigma = 0.
+    const std::array<double, 2> hat{y, 0};
+    Derivs<2> d;
+    if (!f(hat, d)) return no_profile("no maximum-likelihood fit");
+    std::array<std::array<double, 2>, 2> cov{};
+    const double se = inverse_information<2>(d.h, cov) ? std::sqrt(cov[0][0]) : kNaN;
+    auto repair = [](const std::array<double, 2>& t) { return t; };  // defined everywhere
+    auto bound = [&](int dir, std::array<double, 2>& end, bool& has) {
+      const std::array<double, 2> guess{end[0] + std::exp(end[1]) * y, end[1]};
+      std::array<double, 2> found{};
+      const ProfileLimit p = profile_bound<2>(f, repair, hat, d.l, se, crit, dir, INFINITY, 1e-12,
+                                              has ? &guess : nullptr, &found);
+      has = p.reason.empty();
+      if (has) end = {found[0] - std::exp(found[1]) * y, found[1]};
+      return to_original(p, a, b);
+    };
+    out.lower = bound(-1, lower_end, has_lower);
+    out.upper = bound(+1, upper_end, has_upper);
+    return out;
+  });
+}
+
 ProfileInterval gumbel_quantile_profile(std::span<const double> x, double a, double b,
                                         double loglik, double y0, double crit, unsigned threads) {
-  ProfileInterval out;
-  if (!std::isfinite(a) || !(b > 0) || !std::isfinite(loglik) || !std::isfinite(y0) || !(crit > 0)) {
-    out.lower.reason = out.upper.reason = "no maximum-likelihood fit";
-    return out;
-  }
-  const GevSample s{x, a, b, threads};
-  // theta' = (z, ln sigma) with mu = z - sigma y0 and the shape held at 0.
-  auto f = [&](const std::array<double, 2>& t, Derivs<2>& d) {
-    const double sigma = std::exp(t[1]);
-    Derivs<2> g;
-    if (!gumbel_loglik(s, {t[0] - sigma * y0, t[1]}, g)) return false;
-    const double j = -sigma * y0;
-    d.l = g.l;
-    d.g = {g.g[0], j * g.g[0] + g.g[1]};
-    d.h[0][0] = g.h[0][0];
-    d.h[0][1] = d.h[1][0] = g.h[0][0] * j + g.h[0][1];
-    d.h[1][1] = j * j * g.h[0][0] + 2 * j * g.h[0][1] + g.h[1][1] + g.g[0] * j;
-    return true;
-  };
-  // At the maximum, in standardised units: mu = 0, ln sigma = 0.
-  std::array<double, 2> hat{y0, 0};
-  Derivs<2> d;
-  if (!f(hat, d)) {
-    out.lower.reason = out.upper.reason = "no maximum-likelihood fit";
-    return out;
-  }
-  std::array<std::array<double, 2>, 2> cov{};
-  const double se = inverse_information<2>(d.h, cov) ? std::sqrt(cov[0][0]) : kNaN;
-  (void)loglik;
-  auto start = [](const std::array<double, 2>& t) { return t; };  // defined everywhere
-  out.lower = to_original(profile_bound<2>(f, start, hat, d.l, se, crit, -1), a, b);
-  out.upper = to_original(profile_bound<2>(f, start, hat, d.l, se, crit, +1), a, b);
-  return out;
+  if (!std::isfinite(loglik) || !std::isfinite(y0)) return no_profile("no maximum-likelihood fit");
+  return gumbel_quantile_profiles(x, a, b, std::span<const double>(&y0, 1), crit, threads)[0];
 }
 
 GumbelTest gumbel_test(double loglik_gev, double loglik_gumbel) {

@@ -8,6 +8,7 @@
 #include <cstddef>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "korvalinde/dist/gev.hpp"
 #include "korvalinde/records/result.hpp"
@@ -66,6 +67,11 @@ Estimate gev_quantile(const GevEstimate& e, double y0, double z);
 // Profile-likelihood interval at critical value crit (chi-square(1) quantile)
 // of the GEV quantile with reduced variate y0, and of the shape.
 ProfileInterval gev_quantile_profile(const GevEstimate& mle, double y0, double crit);
+// The same for several quantiles at once (one interval per y0, in any
+// order): each search starts from the end points of the nearest smaller y0,
+// which saves most of the work.
+std::vector<ProfileInterval> gev_quantile_profiles(const GevEstimate& mle, std::span<const double> y0,
+                                                   double crit);
 ProfileInterval gev_shape_profile(const GevEstimate& mle, double crit);
 
 // The same for the Gumbel quantile a + b y0 of the maximum-likelihood fit
@@ -73,6 +79,10 @@ ProfileInterval gev_shape_profile(const GevEstimate& mle, double crit);
 ProfileInterval gumbel_quantile_profile(std::span<const double> x, double a, double b,
                                         double loglik, double y0, double crit,
                                         unsigned threads = 1);
+// The same for several quantiles at once (one interval per y0, any order).
+std::vector<ProfileInterval> gumbel_quantile_profiles(std::span<const double> x, double a, double b,
+                                                      std::span<const double> y0, double crit,
+                                                      unsigned threads = 1);
 
 // Likelihood ratio of GEV against Gumbel: D = 2 (l_gev - l_gumbel) >= 0 on
 // 1 degree of freedom, p = P(chi2_1 > D).

@@ -177,32 +177,45 @@ bool solve_general(std::array<std::array<double, K>, K> a, std::array<double, K>
 }
 
 // The end point of a profile interval as the root of the joint system
-// {dl/dtheta_i = 0 for the nuisance parameters, l = lhat - crit / 2}, by
-// Newton from the quadratic approximation's end point (the Jacobian is the
-// nuisance rows of the Hessian and the gradient). This needs one evaluation
-// per step instead of a maximisation per trial value of psi. The root is
+// {dl/dtheta_i = 0 for the nuisance parameters, l = lhat - crit / 2}, one
+// evaluation per step instead of a maximisation per trial value of psi. Each
+// step goes to the end point of the local quadratic model of l: from the
+// model's maximum along the first column of its covariance until the model
+// has dropped to the target (where the model has no such point, to its
+// maximum; where -H is not positive definite, a Newton step on the joint
+// system). At the end point the step is 0, and near it the steps shrink
+// quadratically. The first point is `start` when given (a neighbouring
+// solution), else the quadratic approximation at the maximum. The root is
 // accepted only where it is the end point sought: on the search side of the
 // maximum, within psi_limit, the nuisance parameters at a maximum (their
 // Hessian block negative definite) and the profile falling outward. NaN when
-// Newton fails; the caller then brackets.
+// this fails; the caller then brackets.
 template <std::size_t K, class F>
 double bound_newton(const F& f, const std::array<double, K>& theta_hat, double lhat, double se,
-                    double crit, int dir, double psi_limit, double rel_tol) {
+                    double crit, int dir, double psi_limit, double rel_tol,
+                    const std::array<double, K>* start = nullptr,
+                    std::array<double, K>* solution = nullptr) {
   Derivs<K> d;
-  if (!f(theta_hat, d)) return NAN;
-  std::array<std::array<double, K>, K> cov{};
-  if (!inverse_information<K>(d.h, cov) || !(cov[0][0] > 0)) return NAN;
-  // Quadratic approximation: theta moves along the first column of the
-  // covariance until l has dropped by crit / 2.
   auto theta = theta_hat;
-  const double scale = dir * std::sqrt(crit / cov[0][0]);
-  for (std::size_t i = 0; i < K; ++i) theta[i] += scale * cov[i][0];
+  if (start != nullptr) {
+    theta = *start;
+  } else {
+    if (!f(theta_hat, d)) return NAN;
+    std::array<std::array<double, K>, K> cov{};
+    if (!inverse_information<K>(d.h, cov) || !(cov[0][0] > 0)) return NAN;
+    // Quadratic approximation: theta moves along the first column of the
+    // covariance until l has dropped by crit / 2.
+    const double scale = dir * std::sqrt(crit / cov[0][0]);
+    for (std::size_t i = 0; i < K; ++i) theta[i] += scale * cov[i][0];
+  }
   const double target = lhat - 0.5 * crit;
   const double psi0 = theta_hat[0];
+  const double room = std::isfinite(psi_limit) ? std::fabs(psi_limit - psi0) : INFINITY;
   // Where f is undefined, go back halfway towards the last point (or the
   // maximum) where it was defined.
   auto last = theta_hat;
   int halvings = 0, pullbacks = 0;
+  double previous = INFINITY;  // the last step's size
   for (int it = 0; it < 40; ++it) {
     if (!f(theta, d)) {
       if (++halvings > 30) return NAN;
@@ -210,24 +223,43 @@ double bound_newton(const F& f, const std::array<double, K>& theta_hat, double l
       continue;
     }
     last = theta;
-    std::array<std::array<double, K>, K> jac{};
-    std::array<double, K> res{}, step{};
-    for (std::size_t i = 1; i < K; ++i) {
-      jac[i - 1] = d.h[i];
-      res[i - 1] = -d.g[i];
+    std::array<double, K> step{};
+    std::array<std::array<double, K>, K> cov{};
+    if (inverse_information<K>(d.h, cov) && cov[0][0] > 0) {
+      double gcg = 0;
+      for (std::size_t i = 0; i < K; ++i) {
+        for (std::size_t j = 0; j < K; ++j) step[i] += cov[i][j] * d.g[j];
+        gcg += d.g[i] * step[i];
+      }
+      const double gap = d.l + 0.5 * gcg - target;  // the model's maximum above the target
+      if (gap > 0) {
+        const double t = dir * std::sqrt(2 * gap / cov[0][0]);
+        for (std::size_t i = 0; i < K; ++i) step[i] += t * cov[i][0];
+      }
+    } else {
+      std::array<std::array<double, K>, K> jac{};
+      std::array<double, K> res{};
+      for (std::size_t i = 1; i < K; ++i) {
+        jac[i - 1] = d.h[i];
+        res[i - 1] = -d.g[i];
+      }
+      jac[K - 1] = d.g;
+      res[K - 1] = target - d.l;
+      if (!solve_general<K>(jac, res, step)) return NAN;
     }
-    jac[K - 1] = d.g;
-    res[K - 1] = target - d.l;
-    if (!solve_general<K>(jac, res, step)) return NAN;
-    bool done = std::fabs(step[0]) <= rel_tol * (std::fabs(theta[0]) + se);
-    for (std::size_t i = 1; i < K; ++i) done = done && std::fabs(step[i]) <= 1e-9;
+    double size = std::fabs(step[0]) / (std::fabs(theta[0]) + se);
+    for (std::size_t i = 1; i < K; ++i) size = std::max(size, std::fabs(step[i]));
+    // Converged when the step is at rounding level, or small and shrinking
+    // quadratically: what is left after it is of order size^2 / previous.
+    const bool done = size <= rel_tol || (size <= 1e-6 && size <= 1e-3 * previous);
+    previous = size;
     // Keep psi on the search side and within its domain.
-    const double room = std::isfinite(psi_limit) ? std::fabs(psi_limit - psi0) : INFINITY;
     if (!(dir * (theta[0] + step[0] - psi0) > 0)) {
       // Far beyond the bound, where the quadratic approximation is poor:
       // restart halfway back towards the maximum.
       if (++pullbacks > 8) return NAN;
       for (std::size_t i = 0; i < K; ++i) theta[i] = 0.5 * (theta[i] + theta_hat[i]);
+      previous = INFINITY;
       continue;
     }
     double t = 1;
@@ -235,18 +267,21 @@ double bound_newton(const F& f, const std::array<double, K>& theta_hat, double l
       if (h == 60) return NAN;
       if (dir * (theta[0] + t * step[0] - psi0) < room) break;
     }
-    for (std::size_t i = 0; i < K; ++i) theta[i] += t * step[i];
     if (done) {
-      // The profile must fall outward, at a maximum over the nuisance.
-      if (!f(theta, d) || !(dir * d.g[0] < 0)) return NAN;
+      // The profile must fall outward, at a maximum over the nuisance, and
+      // the point must be on the target (the step moves l by far less).
+      if (t != 1 || !(dir * d.g[0] < 0)) return NAN;
       std::array<std::array<double, K>, K> a{};
       for (std::size_t i = 1; i < K; ++i)
         for (std::size_t j = 1; j < K; ++j) a[i][j] = -d.h[i][j];
       std::array<double, K> x{};
       if (!solve_spd<K>(a, d.g, 1, x)) return NAN;
-      if (!(std::fabs(d.l - target) <= 1e-9 * (std::fabs(lhat) + 1))) return NAN;
+      if (!(std::fabs(d.l - target) <= 1e-6 * (std::fabs(lhat) + 1))) return NAN;
+      for (std::size_t i = 0; i < K; ++i) theta[i] += step[i];
+      if (solution != nullptr) *solution = theta;
       return theta[0];
     }
+    for (std::size_t i = 0; i < K; ++i) theta[i] += t * step[i];
   }
   return NAN;
 }
@@ -261,14 +296,19 @@ double bound_newton(const F& f, const std::array<double, K>& theta_hat, double l
 // nuisance starts from their values at the previous point, else at the
 // maximum; where f is undefined at such a start, repair(t) moves the
 // nuisance parameters of t to a point where it is defined (or returns t).
+// `start`, when given, is a guess of the end point (the solution of a
+// neighbouring problem); `solution` receives the end point found.
 template <std::size_t K, class F, class R>
 ProfileLimit profile_bound(const F& f, const R& repair, const std::array<double, K>& theta_hat,
                            double lhat, double se, double crit, int dir,
-                           double psi_limit = INFINITY, double rel_tol = 1e-12) {
+                           double psi_limit = INFINITY, double rel_tol = 1e-12,
+                           const std::array<double, K>* start = nullptr,
+                           std::array<double, K>* solution = nullptr) {
   ProfileLimit out;
   const double psi0 = theta_hat[0];
   if (!(se > 0) || !std::isfinite(se)) se = 0.1 * (std::fabs(psi0) + 1);
-  if (const double fast = bound_newton<K>(f, theta_hat, lhat, se, crit, dir, psi_limit, rel_tol);
+  if (const double fast =
+          bound_newton<K>(f, theta_hat, lhat, se, crit, dir, psi_limit, rel_tol, start, solution);
       !std::isnan(fast)) {
     out.value = fast;
     return out;
@@ -345,6 +385,10 @@ ProfileLimit profile_bound(const F& f, const R& repair, const std::array<double,
     return out;
   }
   out.value = psi0 + dir * x;
+  if (solution != nullptr) {
+    *solution = nuisance;
+    (*solution)[0] = out.value;
+  }
   return out;
 }
 
