@@ -184,7 +184,7 @@ bool solve_general(std::array<std::array<double, K>, K> a, std::array<double, K>
 // has dropped to the target (where the model has no such point, to its
 // maximum; where -H is not positive definite, a Newton step on the joint
 // system). At the end point the step is 0, and near it the steps shrink
-// quadratically. The first point is `start` when given (a neighbouring
+// quadratically; the last one is taken without evaluating again. The first point is `start` when given (a neighbouring
 // solution), else the quadratic approximation at the maximum. The root is
 // accepted only where it is the end point sought: on the search side of the
 // maximum, within psi_limit, the nuisance parameters at a maximum (their
@@ -215,7 +215,6 @@ double bound_newton(const F& f, const std::array<double, K>& theta_hat, double l
   // maximum) where it was defined.
   auto last = theta_hat;
   int halvings = 0, pullbacks = 0;
-  double previous = INFINITY;  // the last step's size
   for (int it = 0; it < 40; ++it) {
     if (!f(theta, d)) {
       if (++halvings > 30) return NAN;
@@ -247,19 +246,17 @@ double bound_newton(const F& f, const std::array<double, K>& theta_hat, double l
       res[K - 1] = target - d.l;
       if (!solve_general<K>(jac, res, step)) return NAN;
     }
-    double size = std::fabs(step[0]) / (std::fabs(theta[0]) + se);
-    for (std::size_t i = 1; i < K; ++i) size = std::max(size, std::fabs(step[i]));
-    // Converged when the step is at rounding level, or small and shrinking
-    // quadratically: what is left after it is of order size^2 / previous.
-    const bool done = size <= rel_tol || (size <= 1e-6 && size <= 1e-3 * previous);
-    previous = size;
+    // Converged when the step is at rounding level in psi and below 1e-9 in
+    // the nuisance parameters: the end point then does not depend on the
+    // path that led to it (nor on the last bits of the library functions).
+    bool done = std::fabs(step[0]) <= rel_tol * (std::fabs(theta[0]) + se);
+    for (std::size_t i = 1; i < K; ++i) done = done && std::fabs(step[i]) <= 1e-9;
     // Keep psi on the search side and within its domain.
     if (!(dir * (theta[0] + step[0] - psi0) > 0)) {
       // Far beyond the bound, where the quadratic approximation is poor:
       // restart halfway back towards the maximum.
       if (++pullbacks > 8) return NAN;
       for (std::size_t i = 0; i < K; ++i) theta[i] = 0.5 * (theta[i] + theta_hat[i]);
-      previous = INFINITY;
       continue;
     }
     double t = 1;
