@@ -31,6 +31,7 @@
 #include "korvalinde/core/model.hpp"
 #include "korvalinde/core/options.hpp"
 #include "korvalinde/core/result_table.hpp"
+#include "korvalinde/stats/gof_null.hpp"
 #include "korvalinde/detail/output_file.hpp"
 #include "korvalinde/detail/parallel.hpp"
 #include "korvalinde/input/sample_reader.hpp"
@@ -664,6 +665,10 @@ int run_fit(Settings& s) {
   // One file uses the threads for its bootstrap; several share them out.
   s.fit.threads = s.files.size() == 1 ? s.threads : 1;
   if (s.plan) s.plan->csv.threads = s.fit.threads;
+  // Series of one size share the simulated laws of their p-values: every fit
+  // of the run has the same options, so the laws are the same bit for bit.
+  stats::GofNullCache null_laws;
+  s.fit.gof_null_cache = &null_laws;
   const bool keep_detail = sinks.svg != nullptr || sinks.result != nullptr ||
                            sinks.maxima != nullptr || sinks.png != nullptr || sinks.pdf != nullptr;
   std::vector<Outcome> outcomes;

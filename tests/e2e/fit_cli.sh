@@ -167,6 +167,9 @@ threads)
     "$bin" fit --json - --threads $t --bootstrap 99 --seed 7 a.txt s.txt a.txt > j$t || fail "status"
   done
   cmp -s j1 j2 && cmp -s j1 j5 || fail "results depend on --threads"
+  # A file's numbers (p-values included) are the same alone as among others.
+  "$bin" fit --json - --bootstrap 99 --seed 7 a.txt > alone
+  cmp -s <(head -1 j1) alone && cmp -s <(sed -n 3p j1) alone || fail "a file's result depends on the others"
   "$bin" fit --json - --bootstrap 99 --seed 8 a.txt > j8
   cmp -s <(head -1 j1) j8 && fail "the seed changes nothing"
   ;;
