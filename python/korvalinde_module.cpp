@@ -15,6 +15,8 @@
 #include <cstdint>
 #include <exception>
 #include <limits>
+#include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <span>
@@ -178,6 +180,25 @@ std::size_t check_min_count(std::int64_t min_count) {
   return static_cast<std::size_t>(min_count);
 }
 
+// Laws of the p-values kept between calls of fit, one cache per bin count
+// (the least-squares refit depends on it; nothing else of the options does).
+// Bounded: a cache that grows past kKeptLaws laws starts again, and past
+// kKeptCaches bin counts the others go uncached. Caches live as long as the
+// process, since other threads' fits may be using them.
+korvalinde::stats::GofNullCache* kept_null_laws(std::int64_t bins) {
+  constexpr std::size_t kKeptLaws = 4096, kKeptCaches = 16;  // a law is some 5 KB
+  static std::mutex lock;
+  static std::map<std::int64_t, std::unique_ptr<korvalinde::stats::GofNullCache>> caches;
+  const std::lock_guard guard(lock);
+  auto it = caches.find(bins);
+  if (it == caches.end()) {
+    if (caches.size() >= kKeptCaches) return nullptr;
+    it = caches.emplace(bins, std::make_unique<korvalinde::stats::GofNullCache>()).first;
+  }
+  if (it->second->size() > kKeptLaws) it->second->clear();
+  return it->second.get();
+}
+
 py::dict fit(const py::object& x, std::int64_t bins, double prob,
              const std::vector<std::string>& methods, std::vector<double> periods, int bootstrap,
              std::uint64_t seed, std::optional<double> level, int threads,
@@ -189,6 +210,7 @@ py::dict fit(const py::object& x, std::int64_t bins, double prob,
   o.profiles = profiles;
   o.seed = seed;
   o.threads = thread_count(threads);
+  o.gof_null_cache = kept_null_laws(bins);
   const std::size_t least = check_min_count(min_count);
   const py::module_ np = py::module_::import("numpy");
   if (!skipna && np.attr("ma").attr("isMaskedArray")(x).cast<bool>() &&

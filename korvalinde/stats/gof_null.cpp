@@ -116,6 +116,16 @@ void GofNullCache::insert(const Key& key, std::shared_ptr<const GofNullLaw> law)
   laws_.emplace(key, std::move(law));
 }
 
+std::size_t GofNullCache::size() const {
+  const std::lock_guard lock(mutex_);
+  return laws_.size();
+}
+
+void GofNullCache::clear() {
+  const std::lock_guard lock(mutex_);
+  laws_.clear();
+}
+
 void gof_p_values(std::span<const GofMethod> methods, const GofNullPlan& plan) {
   if (methods.empty() || plan.replicates <= 0 || plan.n < 2) return;
   const std::size_t m = std::min(plan.n, kGofLargestSimulated);

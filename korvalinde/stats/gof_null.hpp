@@ -45,6 +45,8 @@ class GofNullCache {
   using Key = std::tuple<int, std::size_t, std::uint64_t, int>;  // method, n, seed, replicates
   std::shared_ptr<const GofNullLaw> find(const Key& key) const;
   void insert(const Key& key, std::shared_ptr<const GofNullLaw> law);
+  std::size_t size() const;
+  void clear();
 
  private:
   mutable std::mutex mutex_;
