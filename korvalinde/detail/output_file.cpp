@@ -24,32 +24,43 @@ struct Slot {
 constexpr int kSlots = 16;
 Slot slots[kSlots];
 
+constexpr int kEnding[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGXFSZ};
+std::atomic<bool> ending{false};
+
+// The first ending signal removes the temporary files, then ends the run
+// by the signal's default action. A signal that reaches another thread
+// meanwhile (a sender may signal the process and its group) finds the
+// handler still installed and returns, so that the process cannot die
+// before the files are gone.
 extern "C" void remove_temporaries(int sig) {
+  if (ending.exchange(true)) return;
   const int saved = errno;
   for (Slot& s : slots) {
     if (s.state.load() == 2) ::unlink(s.path);
   }
+  struct sigaction dfl {};
+  dfl.sa_handler = SIG_DFL;
+  sigemptyset(&dfl.sa_mask);
+  ::sigaction(sig, &dfl, nullptr);
   errno = saved;
-  ::raise(sig);  // the default action (SA_RESETHAND) once the handler returns
+  ::raise(sig);  // blocked in the handler: delivered as it returns
 }
 
 // Signals that end the run by default: the handler removes the temporary
 // files first. A signal the caller ignores or handles is left alone.
 void install_handlers() {
-  for (const int sig : {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGXFSZ}) {
+  struct sigaction act {};
+  act.sa_handler = remove_temporaries;
+  sigemptyset(&act.sa_mask);
+  for (const int sig : kEnding) sigaddset(&act.sa_mask, sig);
+  for (const int sig : kEnding) {
     struct sigaction old {};
     if (::sigaction(sig, nullptr, &old) != 0 || old.sa_handler != SIG_DFL) continue;
-    struct sigaction act {};
-    act.sa_handler = remove_temporaries;
-    sigemptyset(&act.sa_mask);
-    act.sa_flags = SA_RESETHAND;
     ::sigaction(sig, &act, nullptr);
   }
 }
 
 int register_temporary(const std::string& path) {
-  static std::once_flag installed;
-  std::call_once(installed, install_handlers);
   if (path.size() >= PATH_MAX) return -1;
   for (int i = 0; i < kSlots; ++i) {
     int expected = 0;
@@ -138,11 +149,17 @@ int OutputFile::open(const std::string& name) {
     const std::size_t slash = path_.rfind('/');
     temporary_ = slash == std::string::npos ? std::string() : path_.substr(0, slash + 1);
     temporary_ += ".korvalinde-XXXXXX";
+    static std::once_flag installed;
+    std::call_once(installed, install_handlers);
+    // No ending signal between the file's creation and its registration.
+    sigset_t ending_signals, old;
+    sigemptyset(&ending_signals);
+    for (const int sig : kEnding) sigaddset(&ending_signals, sig);
+    ::pthread_sigmask(SIG_BLOCK, &ending_signals, &old);
     fd_ = ::mkostemp(temporary_.data(), O_CLOEXEC);
-    if (fd_ >= 0) {
-      slot_ = register_temporary(temporary_);
-      return 0;
-    }
+    if (fd_ >= 0) slot_ = register_temporary(temporary_);
+    ::pthread_sigmask(SIG_SETMASK, &old, nullptr);
+    if (fd_ >= 0) return 0;
     temporary_.clear();  // no file beside it: write the target itself
   }
   path_ = name;

@@ -320,6 +320,14 @@ os.execv(sys.argv[1], sys.argv[1:])' "$bin" fit --quiet --bootstrap 20000 --json
     [ -e o.svg ] && fail "SIG$sig left a picture"
     [ -z "$(ls -A | grep korvalinde-)" ] || fail "temporary files left: $(ls -A)"
   done
+  # A sender may signal the process twice (timeout signals the child and its
+  # group): the second signal, in another thread, must not end the run
+  # before the first has removed the temporary files.
+  for i in 1 2 3 4 5 6 7 8 9 10; do
+    "$bin" fit --quiet --bootstrap 20000 --threads 2 --json o.jsonl --svg o.svg s.txt & pid=$!
+    sleep 0.3; kill -TERM $pid; kill -TERM $pid; wait $pid
+    [ -z "$(ls -A | grep korvalinde-)" ] || fail "two signals left temporary files: $(ls -A)"
+  done
   for f in a s; do "$bin" fit --quiet --json $f.jsonl --svg $f.svg --result $f.dat $f.txt; done
   chmod 640 a.jsonl
   for i in 1 2 3 4 5 6 7 8 9 10; do
