@@ -14,6 +14,7 @@
 #include "korvalinde/detail/sort.hpp"
 #include "korvalinde/dist/normal.hpp"
 #include "korvalinde/stats/gev.hpp"
+#include "korvalinde/stats/gev_lmom.hpp"
 
 namespace korvalinde {
 namespace {
@@ -162,7 +163,7 @@ FitResult fit_sample_sorting(std::span<double> values, const FitOptions& options
       }
     }
   }
-  if (options.gev && options.lmom) stats::analyze_gev(in, stats::fit_gev_lmom(sorted), 0, r.gev.lmom);
+  if (options.gev && options.lmom) stats::analyze_gev(in, stats::fit_gev_lmom_with_errors(sorted), 0, r.gev.lmom);
   if (options.lmom) {
     const stats::Estimation e = stats::fit_lmom(sorted);
     MethodResult& m = r.lmom;
