@@ -40,6 +40,22 @@ void add_bootstrap(MethodResult& m, const stats::Refit& refit, std::size_t n,
   m.boot = stats::bootstrap(m.a, m.b, m.gof, refit, plan);
 }
 
+// The same for a GEV method that has a result.
+void add_gev_bootstrap(GevMethodResult& m, const stats::GevRefit& refit, std::size_t n,
+                       const FitOptions& o) {
+  if (!m.error.empty()) return;
+  stats::BootstrapSpec plan;
+  plan.n = n;
+  plan.replicates = o.bootstrap;
+  plan.seed = o.seed;
+  plan.threads = o.threads;
+  plan.prob = o.prob;
+  plan.confidence = o.confidence;
+  plan.periods = o.periods;
+  plan.interrupted = o.interrupted;
+  m.boot = stats::bootstrap_gev({m.loc, m.scale, m.shape}, m.gof, refit, plan);
+}
+
 }  // namespace
 
 std::string check_options(const FitOptions& o) {
@@ -151,6 +167,7 @@ FitResult fit_sample_sorting(std::span<double> values, const FitOptions& options
       }
       if (options.gev) {
         stats::analyze_gev(in, g, options.profiles ? crit : 0, r.gev.mle);
+        if (options.bootstrap > 0) add_gev_bootstrap(r.gev.mle, stats::refit_gev_mle, sorted.size(), options);
         t.shape = r.gev.mle.shape_interval;
       } else if (g.ok) {
         t.shape.value = g.d.shape;
@@ -163,7 +180,10 @@ FitResult fit_sample_sorting(std::span<double> values, const FitOptions& options
       }
     }
   }
-  if (options.gev && options.lmom) stats::analyze_gev(in, stats::fit_gev_lmom_with_errors(sorted), 0, r.gev.lmom);
+  if (options.gev && options.lmom) {
+    stats::analyze_gev(in, stats::fit_gev_lmom_with_errors(sorted), 0, r.gev.lmom);
+    if (options.bootstrap > 0) add_gev_bootstrap(r.gev.lmom, stats::refit_gev_lmom, sorted.size(), options);
+  }
   if (options.lmom) {
     const stats::Estimation e = stats::fit_lmom(sorted);
     MethodResult& m = r.lmom;
