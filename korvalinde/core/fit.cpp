@@ -196,8 +196,18 @@ FitResult fit_sample_sorting(std::span<double> values, const FitOptions& options
       gof_methods.push_back({stats::refit_lmom, &m.gof, static_cast<int>(Method::lmom)});
     }
   }
-  stats::gof_p_values(gof_methods, {sorted.size(), options.seed, options.threads,
-                                    stats::kGofReplicates, options.gof_null_cache});
+  const stats::GofNullPlan gof_plan{sorted.size(), options.seed, options.threads,
+                                    stats::kGofReplicates, options.gof_null_cache};
+  stats::gof_p_values(gof_methods, gof_plan);
+  if (options.gev_gof_p) {
+    std::vector<stats::GevGofMethod> gev_methods;
+    for (const auto& [g, refit] : {std::pair{&r.gev.mle, &stats::refit_gev_mle},
+                                   std::pair{&r.gev.lmom, &stats::refit_gev_lmom}}) {
+      if (g->present && g->error.empty())
+        gev_methods.push_back({refit, {g->loc, g->scale, g->shape}, &g->gof});
+    }
+    stats::gev_gof_p_values(gev_methods, gof_plan);
+  }
   // A method fails alone; the file fails when every method asked for did.
   const MethodResult* const methods[] = {&r.ls, &r.mle, &r.lmom};
   if (std::all_of(std::begin(methods), std::end(methods),
