@@ -124,7 +124,8 @@ std::vector<BootReplicate> bootstrap_replicates(const BootParams& fitted, const 
     for (std::size_t k = blk * kReplicatesPerBlock; k < end; ++k) {
       if (interrupted && interrupted()) continue;
       detail::Xoshiro256ss rng = detail::Xoshiro256ss::stream(seed, k);
-      for (double& x : sample) x = model.draw(fitted, rng.uniform());
+      for (double& x : sample) x = rng.uniform();
+      model.draw(fitted, sample);
       detail::radix_sort(sample, scratch);
       BootReplicate& r = reps[k];
       try {
@@ -147,7 +148,9 @@ std::vector<BootReplicate> bootstrap_replicates(const BootParams& fitted, const 
 Boot bootstrap(double a, double b, const Gof& observed, const Refit& refit,
                const BootstrapSpec& plan) {
   BootModel model;
-  model.draw = [](const BootParams& p, double u) { return dist::quantile(dist::Gumbel{p[0], p[1]}, u); };
+  model.draw = [](const BootParams& p, std::span<double> x) {
+    for (double& v : x) v = dist::quantile(dist::Gumbel{p[0], p[1]}, v);
+  };
   model.refit = [&](std::span<const double> s, BootParams& p) { return refit(s, p[0], p[1]); };
   model.valid = [](const BootParams& p) {
     return std::isfinite(p[0]) && std::isfinite(p[1]) && p[1] > 0;
@@ -174,8 +177,8 @@ Boot bootstrap(double a, double b, const Gof& observed, const Refit& refit,
 
 BootModel gev_boot_model(const GevRefit& refit) {
   BootModel model;
-  model.draw = [](const BootParams& p, double u) {
-    return dist::quantile(dist::Gev{p[0], p[1], p[2]}, u);
+  model.draw = [](const BootParams& p, std::span<double> x) {
+    for (double& v : x) v = dist::quantile(dist::Gev{p[0], p[1], p[2]}, v);
   };
   model.refit = [refit](std::span<const double> s, BootParams& p) {
     dist::Gev d{kUndefined, kUndefined, kUndefined};

@@ -69,7 +69,8 @@ struct BootReplicate {
 
 // What the bootstrap draws from and refits.
 struct BootModel {
-  std::function<double(const BootParams&, double u)> draw;  // the u-quantile
+  // Replaces each uniform u of the sample by the model's u-quantile.
+  std::function<void(const BootParams&, std::span<double> sample)> draw;
   std::function<bool(std::span<const double> sorted, BootParams&)> refit;
   // False for parameters that are no distribution (not finite, scale <= 0).
   std::function<bool(const BootParams&)> valid;
