@@ -37,8 +37,9 @@ if(NOT KORVALINDE_SANITIZE)
            COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/fit_cli.sh $<TARGET_FILE:korvalinde>
                    ${PROJECT_SOURCE_DIR} memory)
 endif()
-# Files and bootstrap replicates on several threads (run under ThreadSanitizer too).
-set_tests_properties(e2e.fit.threads PROPERTIES LABELS threads)
+# Files and bootstrap replicates on several threads, the GEV's too (run under
+# ThreadSanitizer too).
+set_tests_properties(e2e.fit.threads e2e.fit.gev_uncertainty PROPERTIES LABELS threads)
 
 # The fit command on dated records.
 foreach(check annual_maxima reader_errors time_formats groups_and_pot threads plain_files
