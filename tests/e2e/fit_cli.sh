@@ -106,7 +106,7 @@ PY
 gev_uncertainty)
   # A real series: the GEV L-moment errors, bootstrap and p-values are there,
   # finite and sensible, and the bootstrap does not depend on the threads.
-  v="$src/examples/stations/venice_sealevel.txt"
+  v="$src/examples/stations/portpirie_sealevel.txt"
   for t in 1 2; do
     "$bin" fit --quiet --dist gumbel,gev --bootstrap 99 --seed 4 --threads $t --json g$t.jsonl "$v" ||
       fail "status $?"
