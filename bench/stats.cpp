@@ -1,6 +1,7 @@
 // Micro-benchmarks of the statistics: maximum likelihood on large samples
 // (one and two threads), the radix sort against std::sort, the goodness of
-// fit statistics, and the parametric bootstrap of 999 replicates of 1000.
+// fit statistics, their p-values, and the parametric bootstrap of 999
+// replicates of 1000.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -136,6 +137,29 @@ void BM_GofPValues(benchmark::State& state) {
 }
 BENCHMARK(BM_GofPValues)
     ->Args({30, 1})
+    ->Args({100, 1})
+    ->Args({1000, 1})
+    ->Args({1000, 2})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+
+// The GEV methods' p-values: a law simulated at each fit's shape.
+void BM_GevGofPValues(benchmark::State& state) {
+  const auto n = static_cast<std::size_t>(state.range(0));
+  const auto threads = static_cast<unsigned>(state.range(1));
+  std::vector<double> x = sample(n);
+  std::sort(x.begin(), x.end());
+  const GevEstimate e_mle = fit_gev_mle(x), e_lmom = fit_gev_lmom(x);
+  korvalinde::Gof mle, lmom;
+  edf_statistics(x, e_mle.d, mle);
+  edf_statistics(x, e_lmom.d, lmom);
+  for (auto _ : state) {
+    const GevGofMethod methods[] = {{refit_gev_mle, e_mle.d, &mle}, {refit_gev_lmom, e_lmom.d, &lmom}};
+    gev_gof_p_values(methods, {n, 1, threads});
+    benchmark::DoNotOptimize(mle.ks_p);
+  }
+}
+BENCHMARK(BM_GevGofPValues)
     ->Args({100, 1})
     ->Args({1000, 1})
     ->Args({1000, 2})

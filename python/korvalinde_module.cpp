@@ -292,6 +292,9 @@ py::dict fit_many(const py::object& a, int axis, std::int64_t bins, double prob,
   // (the options being the same): simulated once per size for the whole call.
   korvalinde::stats::GofNullCache null_laws;
   o.gof_null_cache = &null_laws;
+  // The GEV's p-values are simulated per slice (their law depends on the
+  // fitted shape): far too costly for many series, so fit_many leaves them out.
+  o.gev_gof_p = false;
   const unsigned workers = thread_count(threads);
   const std::size_t least = check_min_count(min_count);
 

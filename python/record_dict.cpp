@@ -101,6 +101,26 @@ py::dict gev_dict(const GevMethodResult& g, double prob, bool mle) {
   d["return_levels"] = levels(g.return_levels);
   d["shape_interval"] = with_estimate(py::dict(), g.shape_interval, false);
   d["gof"] = gof_dict(g.gof);
+  if (g.boot) {
+    const GevBoot& b = *g.boot;
+    py::list intervals;
+    for (const Interval& i : b.return_levels) intervals.append(pair(i));
+    py::dict boot;
+    boot["replicates"] = b.replicates;
+    boot["failed"] = b.failed;
+    boot["loc"] = pair(b.loc);
+    boot["scale"] = pair(b.scale);
+    boot["shape"] = pair(b.shape);
+    boot["quantile"] = pair(b.quantile);
+    boot["return_levels"] = intervals;
+    boot["ks_p"] = number(b.ks_p);
+    boot["cvm_p"] = number(b.cvm_p);
+    boot["ad_p"] = number(b.ad_p);
+    boot["se_loc"] = number(b.se_loc);
+    boot["se_scale"] = number(b.se_scale);
+    boot["se_shape"] = number(b.se_shape);
+    d["boot"] = boot;
+  }
   return d;
 }
 

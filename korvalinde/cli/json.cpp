@@ -78,6 +78,24 @@ Json gev_json(const GevMethodResult& g, double prob, bool mle) {
   j["return_levels"] = std::move(levels);
   j["shape_interval"] = shape_interval(g.shape_interval);
   j["gof"] = gof_json(g.gof);
+  if (g.boot) {
+    const GevBoot& b = *g.boot;
+    Json intervals = Json::array();
+    for (const Interval& i : b.return_levels) intervals.push_back(pair(i));
+    j["boot"] = Json{{"replicates", b.replicates},
+                     {"failed", b.failed},
+                     {"loc", pair(b.loc)},
+                     {"scale", pair(b.scale)},
+                     {"shape", pair(b.shape)},
+                     {"quantile", pair(b.quantile)},
+                     {"return_levels", std::move(intervals)},
+                     {"ks_p", number(b.ks_p)},
+                     {"cvm_p", number(b.cvm_p)},
+                     {"ad_p", number(b.ad_p)},
+                     {"se_loc", number(b.se_loc)},
+                     {"se_scale", number(b.se_scale)},
+                     {"se_shape", number(b.se_shape)}};
+  }
   return j;
 }
 

@@ -305,34 +305,57 @@ std::string format_report(const FitResult& r) {
         }));
 
   const std::string pct = format_number(100 * r.confidence, 4) + "%";
-  const bool any_boot = std::any_of(ranked.begin(), ranked.end(),
-                                    [](const MethodView& c) { return c.fit->boot.has_value(); });
+  const bool any_boot = std::any_of(columns.begin(), columns.end(), [](const Column& c) {
+    return c.gumbel ? c.gumbel->boot.has_value() : c.gev->boot.has_value();
+  });
+  const bool gev_boot = std::any_of(columns.begin(), columns.end(),
+                                    [](const Column& c) { return c.gev && c.gev->boot.has_value(); });
   if (any_boot) {
+    // A row of every column with a bootstrap; cell takes a Boot or a GevBoot.
     auto boot = [&](auto cell) {
-      return cells(
-          [&](const MethodResult& m) { return m.boot ? cell(*m.boot) : std::string("-"); });
+      return all([&](const Column& c) {
+        if (c.gumbel) return c.gumbel->boot ? cell(*c.gumbel->boot) : std::string("-");
+        return c.gev->boot ? cell(*c.gev->boot) : std::string("-");
+      });
     };
-    t.add("bootstrap", boot([](const Boot& b) {
+    // A row of the Gumbel columns only, or of the GEV ones only.
+    auto gumbel_boot = [&](auto cell) {
+      return cells([&](const MethodResult& m) { return m.boot ? cell(*m.boot) : std::string("-"); });
+    };
+    auto gev_only = [&](auto cell) {
+      return all([&](const Column& c) { return c.gev && c.gev->boot ? cell(*c.gev->boot) : std::string("-"); });
+    };
+    t.add("bootstrap", boot([](const auto& b) {
             return std::to_string(b.replicates) + " (" + std::to_string(b.failed) + " failed)";
           }));
-    t.add("  a " + pct, boot([](const Boot& b) { return bounds(b.a.lower, b.a.upper); }));
-    t.add("  b " + pct, boot([](const Boot& b) { return bounds(b.b.lower, b.b.upper); }));
+    t.add("  a " + pct, gumbel_boot([](const Boot& b) { return bounds(b.a.lower, b.a.upper); }));
+    t.add("  b " + pct, gumbel_boot([](const Boot& b) { return bounds(b.b.lower, b.b.upper); }));
+    if (gev_boot) {
+      t.add("  loc " + pct, gev_only([](const GevBoot& b) { return bounds(b.loc.lower, b.loc.upper); }));
+      t.add("  scale " + pct,
+            gev_only([](const GevBoot& b) { return bounds(b.scale.lower, b.scale.upper); }));
+      t.add("  shape " + pct,
+            gev_only([](const GevBoot& b) { return bounds(b.shape.lower, b.shape.upper); }));
+    }
     t.add("  DPA_CUT " + pct,
-          boot([](const Boot& b) { return bounds(b.quantile.lower, b.quantile.upper); }));
+          boot([](const auto& b) { return bounds(b.quantile.lower, b.quantile.upper); }));
     for (double period : periods) {
-      t.add("  level T=" + num(period) + " " + pct, cells([&](const MethodResult& m) {
-              if (!m.boot) return std::string("-");
-              for (std::size_t i = 0; i < m.return_levels.size(); ++i) {
-                if (m.return_levels[i].period == period && i < m.boot->return_levels.size()) {
-                  return bounds(m.boot->return_levels[i].lower, m.boot->return_levels[i].upper);
-                }
+      t.add("  level T=" + num(period) + " " + pct, all([&](const Column& c) {
+              const auto& levels = c.levels();
+              const std::vector<Interval>* intervals =
+                  c.gumbel ? (c.gumbel->boot ? &c.gumbel->boot->return_levels : nullptr)
+                           : (c.gev->boot ? &c.gev->boot->return_levels : nullptr);
+              if (!intervals) return std::string("-");
+              for (std::size_t i = 0; i < levels.size(); ++i) {
+                if (levels[i].period == period && i < intervals->size())
+                  return bounds((*intervals)[i].lower, (*intervals)[i].upper);
               }
               return std::string("-");
             }));
     }
-    t.add("  KS p", boot([](const Boot& b) { return format_number(b.ks_p, 4); }));
-    t.add("  CvM p", boot([](const Boot& b) { return format_number(b.cvm_p, 4); }));
-    t.add("  AD p", boot([](const Boot& b) { return format_number(b.ad_p, 4); }));
+    t.add("  KS p", boot([](const auto& b) { return format_number(b.ks_p, 4); }));
+    t.add("  CvM p", boot([](const auto& b) { return format_number(b.cvm_p, 4); }));
+    t.add("  AD p", boot([](const auto& b) { return format_number(b.ad_p, 4); }));
   }
   std::vector<std::string_view> names;
   std::vector<const Gof*> gofs;

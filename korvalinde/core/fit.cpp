@@ -14,6 +14,7 @@
 #include "korvalinde/detail/sort.hpp"
 #include "korvalinde/dist/normal.hpp"
 #include "korvalinde/stats/gev.hpp"
+#include "korvalinde/stats/gev_lmom.hpp"
 
 namespace korvalinde {
 namespace {
@@ -37,6 +38,22 @@ void add_bootstrap(MethodResult& m, const stats::Refit& refit, std::size_t n,
   plan.periods = o.periods;
   plan.interrupted = o.interrupted;
   m.boot = stats::bootstrap(m.a, m.b, m.gof, refit, plan);
+}
+
+// The same for a GEV method that has a result.
+void add_gev_bootstrap(GevMethodResult& m, const stats::GevRefit& refit, std::size_t n,
+                       const FitOptions& o) {
+  if (!m.error.empty()) return;
+  stats::BootstrapSpec plan;
+  plan.n = n;
+  plan.replicates = o.bootstrap;
+  plan.seed = o.seed;
+  plan.threads = o.threads;
+  plan.prob = o.prob;
+  plan.confidence = o.confidence;
+  plan.periods = o.periods;
+  plan.interrupted = o.interrupted;
+  m.boot = stats::bootstrap_gev({m.loc, m.scale, m.shape}, m.gof, refit, plan);
 }
 
 }  // namespace
@@ -150,6 +167,7 @@ FitResult fit_sample_sorting(std::span<double> values, const FitOptions& options
       }
       if (options.gev) {
         stats::analyze_gev(in, g, options.profiles ? crit : 0, r.gev.mle);
+        if (options.bootstrap > 0) add_gev_bootstrap(r.gev.mle, stats::refit_gev_mle, sorted.size(), options);
         t.shape = r.gev.mle.shape_interval;
       } else if (g.ok) {
         t.shape.value = g.d.shape;
@@ -162,7 +180,10 @@ FitResult fit_sample_sorting(std::span<double> values, const FitOptions& options
       }
     }
   }
-  if (options.gev && options.lmom) stats::analyze_gev(in, stats::fit_gev_lmom(sorted), 0, r.gev.lmom);
+  if (options.gev && options.lmom) {
+    stats::analyze_gev(in, stats::fit_gev_lmom_with_errors(sorted), 0, r.gev.lmom);
+    if (options.bootstrap > 0) add_gev_bootstrap(r.gev.lmom, stats::refit_gev_lmom, sorted.size(), options);
+  }
   if (options.lmom) {
     const stats::Estimation e = stats::fit_lmom(sorted);
     MethodResult& m = r.lmom;
@@ -175,8 +196,18 @@ FitResult fit_sample_sorting(std::span<double> values, const FitOptions& options
       gof_methods.push_back({stats::refit_lmom, &m.gof, static_cast<int>(Method::lmom)});
     }
   }
-  stats::gof_p_values(gof_methods, {sorted.size(), options.seed, options.threads,
-                                    stats::kGofReplicates, options.gof_null_cache});
+  const stats::GofNullPlan gof_plan{sorted.size(), options.seed, options.threads,
+                                    stats::kGofReplicates, options.gof_null_cache};
+  stats::gof_p_values(gof_methods, gof_plan);
+  if (options.gev_gof_p) {
+    std::vector<stats::GevGofMethod> gev_methods;
+    for (const auto& [g, refit] : {std::pair{&r.gev.mle, &stats::refit_gev_mle},
+                                   std::pair{&r.gev.lmom, &stats::refit_gev_lmom}}) {
+      if (g->present && g->error.empty())
+        gev_methods.push_back({refit, {g->loc, g->scale, g->shape}, &g->gof});
+    }
+    stats::gev_gof_p_values(gev_methods, gof_plan);
+  }
   // A method fails alone; the file fails when every method asked for did.
   const MethodResult* const methods[] = {&r.ls, &r.mle, &r.lmom};
   if (std::all_of(std::begin(methods), std::end(methods),

@@ -38,6 +38,9 @@ struct FitOptions {
   // Null laws of the goodness-of-fit p-values shared by the fits of one run
   // (same options): samples of the same size simulate them once.
   stats::GofNullCache* gof_null_cache = nullptr;
+  // The GEV methods' p-values of D, W^2 and A^2 (simulated at each fit's
+  // shape, so not shared between fits).
+  bool gev_gof_p = true;
 };
 
 // What a picture of the fit needs besides the result.

@@ -97,6 +97,17 @@ struct MethodResult {
   std::optional<Boot> boot;
 };
 
+// Parametric bootstrap of one GEV method: the same as Boot for (loc, scale,
+// shape), each replicate drawn from the fitted GEV and refitted by the method.
+struct GevBoot {
+  int replicates = 0;  // B requested
+  int failed = 0;      // replicates whose refit failed (left out of the rest)
+  Interval loc, scale, shape, quantile;
+  std::vector<Interval> return_levels;  // one per period, in order
+  double ks_p = kUndefined, cvm_p = kUndefined, ad_p = kUndefined;
+  double se_loc = kUndefined, se_scale = kUndefined, se_shape = kUndefined;  // of the refits
+};
+
 // The GEV fitted by one method (loc mu, scale sigma, shape xi; see
 // dist/gev.hpp). A fit that has no result (the likelihood has no maximum)
 // says why in `error` and leaves every number undefined.
@@ -114,6 +125,7 @@ struct GevMethodResult {
   std::vector<ReturnLevel> return_levels;
   Estimate shape_interval;     // the shape with its delta and (mle) profile intervals
   Gof gof;
+  std::optional<GevBoot> boot;
 };
 
 struct GevResult {

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "korvalinde/detail/parallel.hpp"
+#include "korvalinde/stats/gev.hpp"
 #include "korvalinde/stats/gof.hpp"
 #include "korvalinde/dist/gumbel.hpp"
 #include "korvalinde/detail/random.hpp"
@@ -16,12 +17,6 @@ namespace korvalinde::stats {
 namespace {
 
 constexpr std::size_t kReplicatesPerBlock = 16;  // replicates sharing one work buffer
-
-struct Replicate {
-  bool ok = false;
-  double a = 0, b = 0;
-  double ks = 0, cvm = 0, ad = 0;
-};
 
 // The central percentile interval of confidence c.
 Interval central_interval(std::vector<double>& values, double c) {
@@ -39,13 +34,72 @@ double standard_deviation(std::span<const double> v) {
   return std::sqrt(q.value() / static_cast<double>(v.size() - 1));
 }
 
-double share_at_least(const std::vector<Replicate>& reps, double Replicate::*stat, double observed,
-                      std::size_t good) {
+double share_at_least(const std::vector<BootReplicate>& reps, double BootReplicate::*stat,
+                      double observed, std::size_t good) {
   if (good == 0 || std::isnan(observed)) return kUndefined;
   std::size_t count = 0;
-  for (const Replicate& r : reps)
+  for (const BootReplicate& r : reps)
     if (r.ok && r.*stat >= observed) ++count;
   return static_cast<double>(count) / static_cast<double>(good);
+}
+
+// What Boot and GevBoot share, for a model of `dims` parameters.
+struct Summary {
+  int failed = 0;
+  std::array<Interval, 3> params;
+  std::array<double, 3> se{kUndefined, kUndefined, kUndefined};
+  Interval quantile;
+  std::vector<Interval> return_levels;
+  double ks_p = kUndefined, cvm_p = kUndefined, ad_p = kUndefined;
+};
+
+// Runs the replicates and summarises them; `level(p, y0)` is the quantile
+// of parameters p at the Gumbel reduced variate y0.
+template <class Level>
+Summary run(const BootParams& fitted, int dims, const Gof& observed, const BootModel& model,
+            const Level& level, const BootstrapSpec& plan) {
+  Summary out;
+  out.return_levels.assign(plan.periods.size(), Interval{});
+  if (plan.replicates <= 0) return out;
+  if (!model.valid(fitted)) {
+    out.failed = plan.replicates;  // nothing to draw from
+    return out;
+  }
+  const auto count = static_cast<std::size_t>(plan.replicates);
+  const std::vector<BootReplicate> reps =
+      bootstrap_replicates(fitted, model, plan.n, count, plan.seed, plan.threads, plan.interrupted);
+  if (plan.interrupted && plan.interrupted()) {
+    out.failed = plan.replicates;
+    return out;
+  }
+
+  std::array<std::vector<double>, 3> v;
+  for (const BootReplicate& r : reps) {
+    if (!r.ok) continue;
+    for (int i = 0; i < dims; ++i) v[i].push_back(r.p[i]);
+  }
+  std::vector<BootParams> good_params;
+  for (const BootReplicate& r : reps)
+    if (r.ok) good_params.push_back(r.p);
+  const std::size_t good = good_params.size();
+  out.failed = static_cast<int>(count - good);
+  for (int i = 0; i < dims; ++i) out.se[i] = standard_deviation(v[i]);
+
+  std::vector<double> lv(good);
+  auto level_interval = [&](double y) {
+    if (std::isnan(y)) return Interval{};
+    for (std::size_t i = 0; i < good; ++i) lv[i] = level(good_params[i], y);
+    return central_interval(lv, plan.confidence);
+  };
+  out.quantile = level_interval(dist::gumbel_reduced(plan.prob));
+  for (std::size_t j = 0; j < plan.periods.size(); ++j)
+    out.return_levels[j] = level_interval(dist::gumbel_period_reduced(plan.periods[j]));
+  for (int i = 0; i < dims; ++i) out.params[i] = central_interval(v[i], plan.confidence);
+
+  out.ks_p = share_at_least(reps, &BootReplicate::ks, observed.ks, good);
+  out.cvm_p = share_at_least(reps, &BootReplicate::cvm, observed.cvm, good);
+  out.ad_p = share_at_least(reps, &BootReplicate::ad, observed.ad, good);
+  return out;
 }
 
 }  // namespace
@@ -58,76 +112,123 @@ double percentile(std::span<const double> sorted, double p) {
   return sorted[lo] + (h - static_cast<double>(lo)) * (sorted[lo + 1] - sorted[lo]);
 }
 
-Boot bootstrap(double a, double b, const Gof& observed, const Refit& refit,
-               const BootstrapSpec& plan) {
-  Boot boot;
-  boot.replicates = plan.replicates;
-  boot.return_levels.assign(plan.periods.size(), Interval{});
-  if (plan.replicates <= 0) return boot;
-  if (!std::isfinite(a) || !std::isfinite(b) || !(b > 0)) {
-    boot.failed = plan.replicates;  // nothing to draw from
-    return boot;
-  }
-  const auto count = static_cast<std::size_t>(plan.replicates);
-  std::vector<Replicate> reps(count);
-
+std::vector<BootReplicate> bootstrap_replicates(const BootParams& fitted, const BootModel& model,
+                                                std::size_t size, std::size_t count,
+                                                std::uint64_t seed, unsigned threads,
+                                                const std::function<bool()>& interrupted) {
+  std::vector<BootReplicate> reps(count);
   const std::size_t blocks = (count + kReplicatesPerBlock - 1) / kReplicatesPerBlock;
-  detail::parallel_for(blocks, plan.threads, [&](std::size_t blk) {
-    std::vector<double> sample(plan.n), scratch(plan.n);
+  detail::parallel_for(blocks, threads, [&](std::size_t blk) {
+    std::vector<double> sample(size), scratch(size);
     const std::size_t end = std::min(count, (blk + 1) * kReplicatesPerBlock);
     for (std::size_t k = blk * kReplicatesPerBlock; k < end; ++k) {
-      if (plan.interrupted && plan.interrupted()) continue;
-      detail::Xoshiro256ss rng = detail::Xoshiro256ss::stream(plan.seed, k);
-      for (double& x : sample) x = dist::quantile(dist::Gumbel{a, b}, rng.uniform());
+      if (interrupted && interrupted()) continue;
+      detail::Xoshiro256ss rng = detail::Xoshiro256ss::stream(seed, k);
+      for (double& x : sample) x = rng.uniform();
+      model.draw(fitted, sample);
       detail::radix_sort(sample, scratch);
-      Replicate& r = reps[k];
+      BootReplicate& r = reps[k];
       try {
-        r.ok = refit(sample, r.a, r.b);
+        r.ok = model.refit(sample, r.p);
       } catch (...) {
         r.ok = false;
       }
-      r.ok = r.ok && std::isfinite(r.a) && std::isfinite(r.b) && r.b > 0;
+      r.ok = r.ok && model.valid(r.p);
       if (!r.ok) continue;
       Gof g;
-      edf_statistics(sample, r.a, r.b, g);
+      model.statistics(sample, r.p, g);
       r.ks = g.ks;
       r.cvm = g.cvm;
       r.ad = g.ad;
     }
   });
-  if (plan.interrupted && plan.interrupted()) {
-    boot.failed = plan.replicates;
-    return boot;
-  }
+  return reps;
+}
 
-  std::vector<double> va, vb;
-  for (const Replicate& r : reps) {
-    if (!r.ok) continue;
-    va.push_back(r.a);
-    vb.push_back(r.b);
-  }
-  const std::size_t good = va.size();
-  boot.failed = static_cast<int>(count - good);
-  boot.se_a = standard_deviation(va);
-  boot.se_b = standard_deviation(vb);
-
-  std::vector<double> v(good);
-  auto level_interval = [&](double y) {
-    if (std::isnan(y)) return Interval{};
-    for (std::size_t i = 0; i < good; ++i) v[i] = va[i] + vb[i] * y;
-    return central_interval(v, plan.confidence);
+Boot bootstrap(double a, double b, const Gof& observed, const Refit& refit,
+               const BootstrapSpec& plan) {
+  BootModel model;
+  model.draw = [](const BootParams& p, std::span<double> x) {
+    for (double& v : x) v = dist::quantile(dist::Gumbel{p[0], p[1]}, v);
   };
-  boot.quantile = level_interval(dist::gumbel_reduced(plan.prob));
-  for (std::size_t j = 0; j < plan.periods.size(); ++j)
-    boot.return_levels[j] = level_interval(dist::gumbel_period_reduced(plan.periods[j]));
-  // Last: sorting breaks the pairing of va and vb.
-  boot.a = central_interval(va, plan.confidence);
-  boot.b = central_interval(vb, plan.confidence);
-
-  boot.ks_p = share_at_least(reps, &Replicate::ks, observed.ks, good);
-  boot.cvm_p = share_at_least(reps, &Replicate::cvm, observed.cvm, good);
-  boot.ad_p = share_at_least(reps, &Replicate::ad, observed.ad, good);
+  model.refit = [&](std::span<const double> s, BootParams& p) { return refit(s, p[0], p[1]); };
+  model.valid = [](const BootParams& p) {
+    return std::isfinite(p[0]) && std::isfinite(p[1]) && p[1] > 0;
+  };
+  model.statistics = [](std::span<const double> s, const BootParams& p, Gof& g) {
+    edf_statistics(s, p[0], p[1], g);
+  };
+  const Summary s = run({a, b, 0}, 2, observed, model,
+                        [](const BootParams& p, double y) { return p[0] + p[1] * y; }, plan);
+  Boot boot;
+  boot.replicates = plan.replicates;
+  boot.failed = s.failed;
+  boot.a = s.params[0];
+  boot.b = s.params[1];
+  boot.quantile = s.quantile;
+  boot.return_levels = s.return_levels;
+  boot.ks_p = s.ks_p;
+  boot.cvm_p = s.cvm_p;
+  boot.ad_p = s.ad_p;
+  boot.se_a = s.se[0];
+  boot.se_b = s.se[1];
   return boot;
+}
+
+BootModel gev_boot_model(const GevRefit& refit) {
+  BootModel model;
+  model.draw = [](const BootParams& p, std::span<double> x) {
+    for (double& v : x) v = dist::quantile(dist::Gev{p[0], p[1], p[2]}, v);
+  };
+  model.refit = [refit](std::span<const double> s, BootParams& p) {
+    dist::Gev d{kUndefined, kUndefined, kUndefined};
+    const bool ok = refit(s, d);
+    p = {d.loc, d.scale, d.shape};
+    return ok;
+  };
+  model.valid = [](const BootParams& p) {
+    return std::isfinite(p[0]) && std::isfinite(p[1]) && std::isfinite(p[2]) && p[1] > 0;
+  };
+  model.statistics = [](std::span<const double> s, const BootParams& p, Gof& g) {
+    edf_statistics(s, dist::Gev{p[0], p[1], p[2]}, g);
+  };
+  return model;
+}
+
+GevBoot bootstrap_gev(const dist::Gev& d, const Gof& observed, const GevRefit& refit,
+                      const BootstrapSpec& plan) {
+  const Summary s = run({d.loc, d.scale, d.shape}, 3, observed, gev_boot_model(refit),
+                        [](const BootParams& p, double y) {
+                          return p[0] + p[1] * dist::gev_reduced(p[2], y);
+                        },
+                        plan);
+  GevBoot boot;
+  boot.replicates = plan.replicates;
+  boot.failed = s.failed;
+  boot.loc = s.params[0];
+  boot.scale = s.params[1];
+  boot.shape = s.params[2];
+  boot.quantile = s.quantile;
+  boot.return_levels = s.return_levels;
+  boot.ks_p = s.ks_p;
+  boot.cvm_p = s.cvm_p;
+  boot.ad_p = s.ad_p;
+  boot.se_loc = s.se[0];
+  boot.se_scale = s.se[1];
+  boot.se_shape = s.se[2];
+  return boot;
+}
+
+bool refit_gev_mle(std::span<const double> sorted, dist::Gev& d) {
+  const GevEstimate e = fit_gev_mle(sorted, 1);
+  d = e.d;
+  return e.ok;
+}
+
+bool refit_gev_lmom(std::span<const double> sorted, dist::Gev& d) {
+  const GevEstimate e = fit_gev_lmom(sorted);
+  d = e.d;
+  return e.ok;
 }
 
 }  // namespace korvalinde::stats

@@ -1,11 +1,14 @@
-// Parametric bootstrap of one fitted method.
+// Parametric bootstrap of one fitted method, Gumbel or GEV.
 #pragma once
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <span>
+#include <vector>
 
+#include "korvalinde/dist/gev.hpp"
 #include "korvalinde/records/result.hpp"
 
 namespace korvalinde::stats {
@@ -13,6 +16,13 @@ namespace korvalinde::stats {
 // Refits (a, b) to an ascending sample; false when the fit fails. Called
 // concurrently from several threads: it must not share mutable state.
 using Refit = std::function<bool(std::span<const double> sorted, double& a, double& b)>;
+
+// The same for the GEV (loc, scale, shape).
+using GevRefit = std::function<bool(std::span<const double> sorted, dist::Gev& d)>;
+
+// The GEV refits by maximum likelihood and by L-moments (one thread each).
+bool refit_gev_mle(std::span<const double> sorted, dist::Gev& d);
+bool refit_gev_lmom(std::span<const double> sorted, dist::Gev& d);
 
 struct BootstrapSpec {
   std::size_t n = 0;       // size of every replicate sample
@@ -41,6 +51,43 @@ struct BootstrapSpec {
 // m sorted values v_0..v_(m-1) is at position (m - 1) p.
 Boot bootstrap(double a, double b, const Gof& observed, const Refit& refit,
                const BootstrapSpec& plan);
+
+// The same for a GEV fit d: replicate k draws x = quantile(d, u) from the
+// same stream as above and is refitted by `refit`; intervals and standard
+// deviations of loc, scale and shape.
+GevBoot bootstrap_gev(const dist::Gev& d, const Gof& observed, const GevRefit& refit,
+                      const BootstrapSpec& plan);
+
+// One replicate of a model with up to 3 parameters: its refit and the
+// statistics D, W^2, A^2 of the replicate against that refit.
+using BootParams = std::array<double, 3>;
+struct BootReplicate {
+  bool ok = false;
+  BootParams p{};
+  double ks = 0, cvm = 0, ad = 0;
+};
+
+// What the bootstrap draws from and refits.
+struct BootModel {
+  // Replaces each uniform u of the sample by the model's u-quantile.
+  std::function<void(const BootParams&, std::span<double> sample)> draw;
+  std::function<bool(std::span<const double> sorted, BootParams&)> refit;
+  // False for parameters that are no distribution (not finite, scale <= 0).
+  std::function<bool(const BootParams&)> valid;
+  std::function<void(std::span<const double> sorted, const BootParams&, Gof&)> statistics;
+};
+
+// The GEV's: draws by the quantile, validity, statistics against the GEV.
+BootModel gev_boot_model(const GevRefit& refit);
+
+// The replicates: replicate k of `count` draws `size` values from `fitted`
+// with the stream Xoshiro256ss::stream(seed, k), sorts and refits them. A
+// replicate skipped by `interrupted`, whose refit fails or throws, or whose
+// refit is not valid has ok == false. Independent of `threads`.
+std::vector<BootReplicate> bootstrap_replicates(const BootParams& fitted, const BootModel& model,
+                                                std::size_t size, std::size_t count,
+                                                std::uint64_t seed, unsigned threads,
+                                                const std::function<bool()>& interrupted = nullptr);
 
 // The percentile p of ascending values, as defined above; NaN when empty.
 double percentile(std::span<const double> sorted, double p);

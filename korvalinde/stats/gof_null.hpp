@@ -76,4 +76,22 @@ void gof_p_values(std::span<const GofMethod> methods, const GofNullPlan& plan);
 // The words of Gof::p_method for a sample of n values.
 std::string gof_p_method(std::size_t n, int replicates = kGofReplicates);
 
+// The same p-values for GEV fits. The statistics' law with estimated
+// parameters does not depend on loc and scale (both estimators follow shifts
+// and scalings of the sample) but does on the shape: each method's law is
+// simulated at its own fit, from GEV(0, 1, shape) with replicate r drawn from
+// stream r of the seed (salted apart from the Gumbel's), every replicate
+// refitted by the method. Samples above kGofLargestSimulated values are
+// compared through the asymptotic law as above. No cache: the law is the
+// fit's own.
+struct GevGofMethod {
+  GevRefit refit;
+  dist::Gev fitted;
+  Gof* gof = nullptr;
+};
+void gev_gof_p_values(std::span<const GevGofMethod> methods, const GofNullPlan& plan);
+
+// Gof::p_method of the GEV's p-values.
+std::string gev_gof_p_method(std::size_t n, int replicates = kGofReplicates);
+
 }  // namespace korvalinde::stats

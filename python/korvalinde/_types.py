@@ -59,6 +59,22 @@ class Boot(TypedDict):
     ad_p: Optional[float]
 
 
+class GevBoot(TypedDict):
+    replicates: int
+    failed: int
+    loc: List[Optional[float]]
+    scale: List[Optional[float]]
+    shape: List[Optional[float]]
+    quantile: List[Optional[float]]
+    return_levels: List[List[Optional[float]]]
+    ks_p: Optional[float]
+    cvm_p: Optional[float]
+    ad_p: Optional[float]
+    se_loc: Optional[float]   # standard deviations of the refits
+    se_scale: Optional[float]
+    se_shape: Optional[float]
+
+
 class MethodRecord(TypedDict, total=False):
     error: str              # the method failed alone; then its only key
     a: Optional[float]
@@ -98,6 +114,7 @@ class GevRecord(TypedDict, total=False):
     return_levels: List[ReturnLevel]
     shape_interval: Bounds
     gof: Gof
+    boot: GevBoot           # with bootstrap=
 
 
 class GevRecords(TypedDict, total=False):

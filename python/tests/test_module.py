@@ -185,7 +185,9 @@ def _method(prefix, record):
         elif key == "level":
             yield f"{prefix}level_period", None, value["period"]
         elif key == "gof":
-            yield from ((f"{prefix}{k}", None, v) for k, v in value.items() if k != "p_method")
+            # fit_many leaves out the GEV's p-values (simulated at each slice's shape).
+            skip = ("p_method", "ks_p", "cvm_p", "ad_p") if prefix.startswith("gev_") else ("p_method",)
+            yield from ((f"{prefix}{k}", None, v) for k, v in value.items() if k not in skip)
         elif key not in ("loc", "scale") or prefix.startswith("gev_"):
             yield f"{prefix}{key}", None, value
 

@@ -103,6 +103,42 @@ for k in ("a", "b", "quantile"):
     assert b95[k][0] < b90[k][0] < b90[k][1] < b95[k][1], (k, b90, b95)
 PY
   ;;
+gev_uncertainty)
+  # A real series: the GEV L-moment errors, bootstrap and p-values are there,
+  # finite and sensible, and the bootstrap does not depend on the threads.
+  v="$src/examples/stations/portpirie_sealevel.txt"
+  for t in 1 2; do
+    "$bin" fit --quiet --dist gumbel,gev --bootstrap 99 --seed 4 --threads $t --json g$t.jsonl "$v" ||
+      fail "status $?"
+  done
+  cmp -s g1.jsonl g2.jsonl || fail "the bootstrap depends on the threads"
+  "$bin" fit --dist gumbel,gev --bootstrap 99 "$v" > rep || fail "status $?"
+  grep -q "(p -)" rep && fail "GEV p-values missing: $(cat rep)"
+  grep -Eq "^    shape 95% +- +- +- +\[.*\] +\[" rep || fail "no bootstrap shape row: $(cat rep)"
+  $py - g1.jsonl <<'PY' || fail "GEV uncertainty JSON"
+import json, math, sys
+r = json.loads(open(sys.argv[1]).readline())
+mle, lm = r["gev"]["mle"], r["gev"]["lmom"]
+for k in ("se_loc", "se_scale", "se_shape"):
+    assert 0.5 < lm[k] / mle[k] < 2, (k, lm[k], mle[k])
+assert all(math.isfinite(x) for row in lm["cov"] for x in row) and lm["cov"][0][2] == lm["cov"][2][0]
+for q in [lm["quantile"]] + lm["return_levels"]:
+    assert q["lower"] < q["value"] < q["upper"] and "profile_lower" not in q, q
+for g in (mle, lm):
+    b = g["boot"]
+    assert b["replicates"] == 99 and 0 <= b["failed"] < 10, b
+    for k in ("loc", "scale", "shape", "quantile"):
+        assert b[k][0] < b[k][1], (k, b)
+    assert b["loc"][0] < g["loc"] < b["loc"][1] and b["shape"][0] < g["shape"] < b["shape"][1], b
+    for k in ("se_loc", "se_scale", "se_shape"):
+        assert 0.5 < b[k] / g[k] < 2, (k, b[k], g[k])
+    assert len(b["return_levels"]) == len(g["return_levels"])
+    gof = g["gof"]
+    for k in ("ks_p", "cvm_p", "ad_p"):
+        assert 0 < gof[k] <= 1 and 0 <= b[k] <= 1, (k, gof, b)
+    assert gof["p_method"].startswith("parametric bootstrap at the fitted GEV shape"), gof
+PY
+  ;;
 svg)
   "$bin" fit --quiet --svg p.svg s.txt || fail "status $?"
   xmllint --noout p.svg || fail "invalid SVG"

@@ -26,7 +26,7 @@ endforeach()
 
 # The fit command.
 foreach(check report json svg images usage columns threads classic_equal outputs options
-              write_errors atomic endless scales)
+              write_errors atomic endless scales gev_uncertainty)
   add_test(NAME e2e.fit.${check}
            COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/fit_cli.sh $<TARGET_FILE:korvalinde>
                    ${PROJECT_SOURCE_DIR} ${check})
@@ -37,8 +37,9 @@ if(NOT KORVALINDE_SANITIZE)
            COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/fit_cli.sh $<TARGET_FILE:korvalinde>
                    ${PROJECT_SOURCE_DIR} memory)
 endif()
-# Files and bootstrap replicates on several threads (run under ThreadSanitizer too).
-set_tests_properties(e2e.fit.threads PROPERTIES LABELS threads)
+# Files and bootstrap replicates on several threads, the GEV's too (run under
+# ThreadSanitizer too).
+set_tests_properties(e2e.fit.threads e2e.fit.gev_uncertainty PROPERTIES LABELS threads)
 
 # The fit command on dated records.
 foreach(check annual_maxima reader_errors time_formats groups_and_pot threads plain_files
