@@ -1,6 +1,8 @@
 #include "record_dict.hpp"
 
 #include <cmath>
+#include <initializer_list>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -25,6 +27,23 @@ py::list pair(const Interval& i) {
 
 // The estimate's fields after the ones already in d; with `point`, its value
 // and standard error too.
+// A bootstrap's record: its parameters' intervals, named, after the counts.
+template <class B>
+py::dict boot_dict(const B& b, std::initializer_list<std::pair<const char*, Interval>> params) {
+  py::dict d;
+  d["replicates"] = b.replicates;
+  d["failed"] = b.failed;
+  for (const auto& [name, interval] : params) d[name] = pair(interval);
+  py::list intervals;
+  for (const Interval& i : b.return_levels) intervals.append(pair(i));
+  d["quantile"] = pair(b.quantile);
+  d["return_levels"] = intervals;
+  d["ks_p"] = number(b.ks_p);
+  d["cvm_p"] = number(b.cvm_p);
+  d["ad_p"] = number(b.ad_p);
+  return d;
+}
+
 py::dict with_estimate(py::dict d, const Estimate& e, bool point = true) {
   if (point) {
     d["value"] = number(e.value);
@@ -103,19 +122,7 @@ py::dict gev_dict(const GevMethodResult& g, double prob, bool mle) {
   d["gof"] = gof_dict(g.gof);
   if (g.boot) {
     const GevBoot& b = *g.boot;
-    py::list intervals;
-    for (const Interval& i : b.return_levels) intervals.append(pair(i));
-    py::dict boot;
-    boot["replicates"] = b.replicates;
-    boot["failed"] = b.failed;
-    boot["loc"] = pair(b.loc);
-    boot["scale"] = pair(b.scale);
-    boot["shape"] = pair(b.shape);
-    boot["quantile"] = pair(b.quantile);
-    boot["return_levels"] = intervals;
-    boot["ks_p"] = number(b.ks_p);
-    boot["cvm_p"] = number(b.cvm_p);
-    boot["ad_p"] = number(b.ad_p);
+    py::dict boot = boot_dict(b, {{"loc", b.loc}, {"scale", b.scale}, {"shape", b.shape}});
     boot["se_loc"] = number(b.se_loc);
     boot["se_scale"] = number(b.se_scale);
     boot["se_shape"] = number(b.se_shape);
@@ -154,22 +161,7 @@ py::dict method_dict(const MethodResult& r, Method which) {
     d["level"] = level;
   }
   d["gof"] = gof_dict(r.gof);
-  if (r.boot) {
-    const Boot& b = *r.boot;
-    py::list intervals;
-    for (const Interval& i : b.return_levels) intervals.append(pair(i));
-    py::dict boot;
-    boot["replicates"] = b.replicates;
-    boot["failed"] = b.failed;
-    boot["a"] = pair(b.a);
-    boot["b"] = pair(b.b);
-    boot["quantile"] = pair(b.quantile);
-    boot["return_levels"] = intervals;
-    boot["ks_p"] = number(b.ks_p);
-    boot["cvm_p"] = number(b.cvm_p);
-    boot["ad_p"] = number(b.ad_p);
-    d["boot"] = boot;
-  }
+  if (r.boot) d["boot"] = boot_dict(*r.boot, {{"a", r.boot->a}, {"b", r.boot->b}});
   return d;
 }
 

@@ -1,6 +1,8 @@
 #include "korvalinde/cli/json.hpp"
 
 #include <cmath>
+#include <initializer_list>
+#include <utility>
 
 #include "korvalinde/cli/dated_render.hpp"
 #include "korvalinde/cli/report.hpp"
@@ -15,6 +17,21 @@ namespace {
 Json number(double v) { return std::isfinite(v) ? Json(v) : Json(nullptr); }
 
 Json pair(const Interval& i) { return Json::array({number(i.lower), number(i.upper)}); }
+
+// A bootstrap's record: its parameters' intervals, named, after the counts.
+template <class B>
+Json boot_json(const B& b, std::initializer_list<std::pair<const char*, Interval>> params) {
+  Json j{{"replicates", b.replicates}, {"failed", b.failed}};
+  for (const auto& [name, interval] : params) j[name] = pair(interval);
+  Json intervals = Json::array();
+  for (const Interval& i : b.return_levels) intervals.push_back(pair(i));
+  j["quantile"] = pair(b.quantile);
+  j["return_levels"] = std::move(intervals);
+  j["ks_p"] = number(b.ks_p);
+  j["cvm_p"] = number(b.cvm_p);
+  j["ad_p"] = number(b.ad_p);
+  return j;
+}
 
 // The estimate's fields after the ones already in j.
 Json with_estimate(Json j, const Estimate& e) {
@@ -80,21 +97,11 @@ Json gev_json(const GevMethodResult& g, double prob, bool mle) {
   j["gof"] = gof_json(g.gof);
   if (g.boot) {
     const GevBoot& b = *g.boot;
-    Json intervals = Json::array();
-    for (const Interval& i : b.return_levels) intervals.push_back(pair(i));
-    j["boot"] = Json{{"replicates", b.replicates},
-                     {"failed", b.failed},
-                     {"loc", pair(b.loc)},
-                     {"scale", pair(b.scale)},
-                     {"shape", pair(b.shape)},
-                     {"quantile", pair(b.quantile)},
-                     {"return_levels", std::move(intervals)},
-                     {"ks_p", number(b.ks_p)},
-                     {"cvm_p", number(b.cvm_p)},
-                     {"ad_p", number(b.ad_p)},
-                     {"se_loc", number(b.se_loc)},
-                     {"se_scale", number(b.se_scale)},
-                     {"se_shape", number(b.se_shape)}};
+    Json boot = boot_json(b, {{"loc", b.loc}, {"scale", b.scale}, {"shape", b.shape}});
+    boot["se_loc"] = number(b.se_loc);
+    boot["se_scale"] = number(b.se_scale);
+    boot["se_shape"] = number(b.se_shape);
+    j["boot"] = std::move(boot);
   }
   return j;
 }
@@ -131,20 +138,7 @@ Json method(const MethodResult& r, bool ls, bool mle) {
 
   j["gof"] = gof_json(r.gof);
 
-  if (r.boot) {
-    const Boot& b = *r.boot;
-    Json intervals = Json::array();
-    for (const Interval& i : b.return_levels) intervals.push_back(pair(i));
-    j["boot"] = Json{{"replicates", b.replicates},
-                     {"failed", b.failed},
-                     {"a", pair(b.a)},
-                     {"b", pair(b.b)},
-                     {"quantile", pair(b.quantile)},
-                     {"return_levels", std::move(intervals)},
-                     {"ks_p", number(b.ks_p)},
-                     {"cvm_p", number(b.cvm_p)},
-                     {"ad_p", number(b.ad_p)}};
-  }
+  if (r.boot) j["boot"] = boot_json(*r.boot, {{"a", r.boot->a}, {"b", r.boot->b}});
   return j;
 }
 
