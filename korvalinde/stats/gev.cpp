@@ -10,6 +10,7 @@
 
 #include "korvalinde/detail/reduce.hpp"
 #include "korvalinde/detail/sum.hpp"
+#include "korvalinde/detail/vmath.hpp"
 
 namespace korvalinde::stats {
 
@@ -86,44 +87,121 @@ GevEstimate failure(std::string message) {
 
 }  // namespace
 
+namespace {
+
+// The ten sums of gev_loglik over one block of values (see there), in chunks:
+// the terms of a chunk are computed into arrays by a loop without branches
+// or calls, which vectorises, then added in four fixed lanes (the order of
+// the additions is written out, so every vector width gives the same bits).
+// The phi2 series and the logarithm are computed only where some value of
+// the chunk needs them. False when a value is outside the support.
+struct GevPoint {
+  double c, r, mu, isg, xi;
+};
+
+constexpr std::size_t kChunk = 64;
+constexpr int kLogOnly = 0, kSeriesOnly = 1, kBoth = 2;
+
+template <int Mode>
+[[gnu::always_inline]] inline void gev_terms(const double* z, const double* u, std::size_t m, double xi,
+                                             double (*t)[kChunk]) {
+  for (std::size_t j = 0; j < m; ++j) {
+    const double zj = z[j], uj = u[j];
+    const double iw = 1 / (1 + uj), iw2 = iw * iw;
+    double lr = 0, f2 = 0, df2 = 0;
+    if constexpr (Mode != kLogOnly) {
+      double p = 0, dp = 0;
+#pragma GCC unroll 16
+      for (int k = kPhi2Terms - 1; k >= 0; --k) {
+        dp = dp * uj + p;
+        p = p * uj + kPhi2[k];
+      }
+      lr = iw - uj * p;
+      f2 = p;
+      df2 = dp;
+    }
+    if constexpr (Mode != kSeriesOnly) {
+      const double lg = detail::vlog1p(uj), iu = 1 / uj;
+      const double p = (uj * iw - lg) * iu * iu;
+      const double dp = (-iw * iw - 2 * p) * iu;
+      if constexpr (Mode == kLogOnly) {
+        lr = lg * iu;
+        f2 = p;
+        df2 = dp;
+      } else {
+        const std::uint64_t small = detail::less_mask(std::fabs(uj), kSmallU);
+        lr = detail::pick(small, lr, lg * iu);
+        f2 = detail::pick(small, f2, p);
+        df2 = detail::pick(small, df2, dp);
+      }
+    }
+    const double l = zj * lr;
+    const double e = detail::vexp(-l);
+    const double lx = zj * zj * f2;
+    const double d1 = e - (1 + xi);
+    const double a = d1 * iw;  // -sigma times the term of dl/dmu
+    const double w1 = iw2 * (d1 - e * zj), w2 = iw * (e * lx + a * zj + 1);
+    t[0][j] = -(1 + xi) * l - e;
+    t[1][j] = a;
+    t[2][j] = a * zj;
+    t[3][j] = -l + d1 * lx;
+    t[4][j] = iw2 * (-e - xi * d1);
+    t[5][j] = w1;
+    t[6][j] = w2;
+    t[7][j] = w1 * zj;
+    t[8][j] = w2 * zj;
+    t[9][j] = -e * lx * lx + d1 * (zj * zj * zj * df2) - 2 * lx;
+  }
+}
+
+[[gnu::target_clones("avx512f", "avx2", "default")]] bool gev_block(const double* x, std::size_t n,
+                                                         const GevPoint& q, double* sums) {
+  alignas(32) double z[kChunk], u[kChunk], t[10][kChunk];
+  double acc[10][4] = {};
+  const double c = q.c, r = q.r, mu = q.mu, isg = q.isg, xi = q.xi;
+  for (std::size_t b = 0; b < n; b += kChunk) {
+    const std::size_t m = std::min(kChunk, n - b);
+    int outside = 0, small = 0;
+    for (std::size_t j = 0; j < m; ++j) {
+      const double zj = ((x[b + j] - c) * r - mu) * isg;
+      const double uj = xi * zj;
+      z[j] = zj;
+      u[j] = uj;
+      outside += !(uj > -1);
+      small += std::fabs(uj) < kSmallU;
+    }
+    if (outside > 0) return false;
+    if (small == 0)
+      gev_terms<kLogOnly>(z, u, m, xi, t);
+    else if (small == static_cast<int>(m))
+      gev_terms<kSeriesOnly>(z, u, m, xi, t);
+    else
+      gev_terms<kBoth>(z, u, m, xi, t);
+    const std::size_t m4 = (m + 3) / 4 * 4;
+    for (int k = 0; k < 10; ++k) {
+      for (std::size_t j = m; j < m4; ++j) t[k][j] = 0;
+      for (std::size_t j = 0; j < m4; j += 4)
+        for (int l = 0; l < 4; ++l) acc[k][l] += t[k][j + l];
+    }
+  }
+  for (int k = 0; k < 10; ++k) sums[k] = (acc[k][0] + acc[k][1]) + (acc[k][2] + acc[k][3]);
+  return true;
+}
+
+}  // namespace
+
 bool gev_loglik(const GevSample& s, const std::array<double, 3>& theta, Derivs<3>& d) {
   const double mu = theta[0], ls = theta[1], xi = theta[2];
   if (!(xi > -1) || !std::isfinite(mu) || !std::isfinite(ls) || !std::isfinite(xi)) return false;
   const double sigma = std::exp(ls), isg = 1 / sigma;
-  const double c = s.centre, r = 1 / s.unit;
+  const GevPoint q{s.centre, 1 / s.unit, mu, isg, xi};
   bool inside = true;
   // The terms of the derivatives in mu and in ln sigma differ by the factor
   // sigma z (dz/dmu = -1/sigma, dz/d ln sigma = -z): summed without the
   // powers of 1/sigma, which are applied once after the loop.
   const auto sums = detail::block_sums<10>(s.x.size(), s.threads, [&](std::size_t i, std::size_t e, auto& out) {
-    std::array<double, 10> p{};  // in registers: out may alias the sample for all the compiler knows
-    for (; i < e; ++i) {
-      const double z = ((s.x[i] - c) * r - mu) * isg;
-      const double u = xi * z;
-      if (!(u > -1)) {
-        inside = false;
-        return;
-      }
-      const double iw = 1 / (1 + u), iw2 = iw * iw;
-      double lr, f2, df2;
-      log_terms(u, iw, lr, f2, df2);
-      const double l = z * lr;
-      const double t = std::exp(-l);
-      const double lx = z * z * f2;
-      const double d1 = t - (1 + xi);
-      const double a = d1 * iw;  // -sigma times the term of dl/dmu
-      const double w1 = iw2 * (d1 - t * z), w2 = iw * (t * lx + a * z + 1);
-      p[0] += -(1 + xi) * l - t;
-      p[1] += a;
-      p[2] += a * z;
-      p[3] += -l + d1 * lx;
-      p[4] += iw2 * (-t - xi * d1);
-      p[5] += w1;
-      p[6] += w2;
-      p[7] += w1 * z;
-      p[8] += w2 * z;
-      p[9] += -t * lx * lx + d1 * (z * z * z * df2) - 2 * lx;
-    }
+    std::array<double, 10> p{};
+    if (!gev_block(s.x.data() + i, e - i, q, p.data())) inside = false;
     out = p;
   });
   if (!inside) return false;
@@ -415,10 +493,6 @@ std::vector<ProfileInterval> gev_quantile_profiles(const GevEstimate& e, std::sp
   return in_ascending_order(y0, [&](double y) { return quantile_profile(e, y, crit, ends); });
 }
 
-ProfileInterval gev_quantile_profile(const GevEstimate& e, double y0, double crit) {
-  return gev_quantile_profiles(e, std::span<const double>(&y0, 1), crit)[0];
-}
-
 ProfileInterval gev_shape_profile(const GevEstimate& e, double crit) {
   ProfileInterval out;
   if (!e.ok || !e.theta_cov_valid || !(crit > 0)) {
@@ -495,12 +569,6 @@ std::vector<ProfileInterval> gumbel_quantile_profiles(std::span<const double> x,
     out.upper = bound(+1, upper_end, has_upper);
     return out;
   });
-}
-
-ProfileInterval gumbel_quantile_profile(std::span<const double> x, double a, double b,
-                                        double loglik, double y0, double crit, unsigned threads) {
-  if (!std::isfinite(loglik) || !std::isfinite(y0)) return no_profile("no maximum-likelihood fit");
-  return gumbel_quantile_profiles(x, a, b, std::span<const double>(&y0, 1), crit, threads)[0];
 }
 
 GumbelTest gumbel_test(double loglik_gev, double loglik_gumbel) {

@@ -72,10 +72,11 @@ TEST(GevReference, EightRealSamples) {
     const ProfileInterval shape = gev_shape_profile(e, crit);
     expect_rel(shape.lower.value, r.at("shape_lower"), 1e-7, "shape lower");
     expect_rel(shape.upper.value, r.at("shape_upper"), 1e-7, "shape upper");
-    const ProfileInterval rl = gev_quantile_profile(e, y100, crit);
+    const std::span<const double> level(&y100, 1);
+    const ProfileInterval rl = gev_quantile_profiles(e, level, crit)[0];
     expect_rel(rl.lower.value, r.at("rl100_lower"), 1e-7, "rl100 lower");
     expect_rel(rl.upper.value, r.at("rl100_upper"), 1e-7, "rl100 upper");
-    const ProfileInterval grl = gumbel_quantile_profile(x, g.a, g.b, g.loglik, y100, crit);
+    const ProfileInterval grl = gumbel_quantile_profiles(x, g.a, g.b, level, crit)[0];
     expect_rel(grl.lower.value, r.at("gumbel_rl100_lower"), 1e-7, "gumbel rl100 lower");
     expect_rel(grl.upper.value, r.at("gumbel_rl100_upper"), 1e-7, "gumbel rl100 upper");
   }
