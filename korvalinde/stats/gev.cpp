@@ -23,7 +23,8 @@ constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 // z^2 phi2(xi z) and d2L/dxi2 = z^3 phi2'(xi z). The closed forms cancel
 // for small |u| (relative errors about 1e-16 / u^2); there the series
 // sum_j c_j u^j, c_j = (-1)^(j+1) (j+1)/(j+2) converges fast (|u| < 0.05:
-// 15 terms leave less than 1e-18).
+// 15 terms leave less than 1e-18), and ln(1 + u) / u = 1 / (1 + u) - u phi2(u)
+// needs no logarithm.
 constexpr double kSmallU = 0.05;
 constexpr int kPhi2Terms = 15;
 constexpr std::array<double, kPhi2Terms> kPhi2 = [] {
@@ -32,44 +33,27 @@ constexpr std::array<double, kPhi2Terms> kPhi2 = [] {
   return c;
 }();
 
-void phi2_series(double u, double& p, double& dp) {
-  p = 0;
-  dp = 0;
-  for (int j = kPhi2Terms - 1; j >= 0; --j) {
-    dp = dp * u + p;  // derivative of the Horner sum so far
-    p = p * u + kPhi2[j];
-  }
-}
-
-// ln(1 + u) / u, phi2(u) and phi2'(u) from one logarithm, given iw = 1 / (1 + u).
-// For small |u| no logarithm at all: ln(1 + u) / u = 1 / (1 + u) - u phi2(u),
-// both terms without cancellation.
-inline void log_terms(double u, double iw, double& lr, double& p, double& dp) {
-  if (std::fabs(u) < kSmallU) {
-    phi2_series(u, p, dp);
-    lr = iw - u * p;
-    return;
-  }
-  const double lg = std::log1p(u), iu = 1 / u;
-  lr = lg * iu;
-  p = (u * iw - lg) * iu * iu;
-  dp = (-iw * iw - 2 * p) * iu;
-}
+constexpr std::array<double, kPhi2Terms - 1> kDPhi2 = [] {  // of the derivative
+  std::array<double, kPhi2Terms - 1> c{};
+  for (int j = 0; j + 1 < kPhi2Terms; ++j) c[j] = (j + 1) * kPhi2[j + 1];
+  return c;
+}();
 
 // psi1(v) = expm1(v) / v and its first two derivatives: the GEV reduced
 // variate is y = y0 psi1(xi y0), dy/dxi = y0^2 psi1', d2y/dxi2 = y0^3 psi1''.
 // Series sum_k v^k / (k+1)! and its derivatives where |v| < 0.5.
-constexpr std::array<double, 24> kPsi1 = [] {  // 1 / (k + 1)!
-  std::array<double, 24> c{};
+constexpr int kPsi1Terms = 18;  // below 1e-22 left at |v| = 0.5
+constexpr std::array<double, kPsi1Terms> kPsi1 = [] {  // 1 / (k + 1)!
+  std::array<double, kPsi1Terms> c{};
   double fact = 1;
-  for (int k = 0; k < 24; ++k) c[k] = 1 / (fact *= k + 1);
+  for (int k = 0; k < kPsi1Terms; ++k) c[k] = 1 / (fact *= k + 1);
   return c;
 }();
 
 void psi1(double v, double& p, double& dp, double& ddp) {
   if (std::fabs(v) < 0.5) {
     p = dp = ddp = 0;
-    for (int k = 23; k >= 0; --k) {
+    for (int k = kPsi1Terms - 1; k >= 0; --k) {
       ddp = ddp * v + 2 * dp;
       dp = dp * v + p;
       p = p * v + kPsi1[k];
@@ -103,23 +87,18 @@ struct GevPoint {
   double c, r, mu, isg, xi;
 };
 
-constexpr std::size_t kChunk = 64;
+constexpr std::size_t kChunk = 128;
 constexpr int kLogOnly = 0, kSeriesOnly = 1, kBoth = 2;
 
 template <int Mode>
-[[gnu::always_inline]] inline void gev_terms(const double* z, const double* u, std::size_t m, double xi,
-                                             double (*t)[kChunk]) {
-  for (std::size_t j = 0; j < m; ++j) {
+[[gnu::always_inline]] inline void gev_terms(const double* z, const double* u, std::size_t begin,
+                                             std::size_t end, double xi, double (*t)[kChunk]) {
+  for (std::size_t j = begin; j < end; ++j) {
     const double zj = z[j], uj = u[j];
     const double iw = 1 / (1 + uj), iw2 = iw * iw;
     double lr = 0, f2 = 0, df2 = 0;
     if constexpr (Mode != kLogOnly) {
-      double p = 0, dp = 0;
-#pragma GCC unroll 16
-      for (int k = kPhi2Terms - 1; k >= 0; --k) {
-        dp = dp * uj + p;
-        p = p * uj + kPhi2[k];
-      }
+      const double p = detail::poly(kPhi2, uj), dp = detail::poly(kDPhi2, uj);
       lr = iw - uj * p;
       f2 = p;
       df2 = dp;
@@ -165,7 +144,7 @@ template <int Mode>
   const double c = q.c, r = q.r, mu = q.mu, isg = q.isg, xi = q.xi;
   for (std::size_t b = 0; b < n; b += kChunk) {
     const std::size_t m = std::min(kChunk, n - b);
-    int outside = 0, small = 0;
+    int outside = 0, small = 0, low = 0;
     for (std::size_t j = 0; j < m; ++j) {
       const double zj = ((x[b + j] - c) * r - mu) * isg;
       const double uj = xi * zj;
@@ -173,14 +152,42 @@ template <int Mode>
       u[j] = uj;
       outside += !(uj > -1);
       small += std::fabs(uj) < kSmallU;
+      low += uj <= -kSmallU;
     }
     if (outside > 0) return false;
-    if (small == 0)
-      gev_terms<kLogOnly>(z, u, m, xi, t);
-    else if (small == static_cast<int>(m))
-      gev_terms<kSeriesOnly>(z, u, m, xi, t);
-    else
-      gev_terms<kBoth>(z, u, m, xi, t);
+    const auto ms = static_cast<std::size_t>(small);
+    if (ms == 0) {
+      gev_terms<kLogOnly>(z, u, 0, m, xi, t);
+    } else if (ms == m) {
+      gev_terms<kSeriesOnly>(z, u, 0, m, xi, t);
+    } else {
+      // In a sorted sample u is monotone, so the values that need the series
+      // are one run, after those with u <= -kSmallU when xi > 0 and before
+      // them when xi < 0: each run takes its own branch when none is
+      // misplaced, else every value takes both.
+      const std::size_t first = xi > 0 ? static_cast<std::size_t>(low) : m - ms - static_cast<std::size_t>(low);
+      const std::size_t last = first + ms;
+      int misplaced = 0;
+      for (std::size_t j = 0; j < first; ++j) misplaced += std::fabs(u[j]) < kSmallU;
+      for (std::size_t j = last; j < m; ++j) misplaced += std::fabs(u[j]) < kSmallU;
+      if (misplaced == 0) {
+        // Runs cut at multiples of 8 values, so that no vector loop ends in
+        // scalar iterations: the groups of 8 with both kinds take both.
+        const std::size_t a = first / 8 * 8, a2 = std::min(m, (first + 7) / 8 * 8);
+        const std::size_t b = last / 8 * 8, b2 = std::min(m, (last + 7) / 8 * 8);
+        gev_terms<kLogOnly>(z, u, 0, a, xi, t);
+        if (a2 >= b) {
+          gev_terms<kBoth>(z, u, a, b2, xi, t);
+        } else {
+          gev_terms<kBoth>(z, u, a, a2, xi, t);
+          gev_terms<kSeriesOnly>(z, u, a2, b, xi, t);
+          gev_terms<kBoth>(z, u, b, b2, xi, t);
+        }
+        gev_terms<kLogOnly>(z, u, b2, m, xi, t);
+      } else {
+        gev_terms<kBoth>(z, u, 0, m, xi, t);
+      }
+    }
     const std::size_t m4 = (m + 3) / 4 * 4;
     for (int k = 0; k < 10; ++k) {
       for (std::size_t j = m; j < m4; ++j) t[k][j] = 0;
