@@ -1,6 +1,7 @@
 #include "korvalinde/stats/gev.hpp"
 
 #include <algorithm>
+#include <atomic>
 #include <boost/math/special_functions/erf.hpp>
 #include <boost/math/special_functions/gamma.hpp>
 #include <cmath>
@@ -10,6 +11,7 @@
 
 #include "korvalinde/detail/reduce.hpp"
 #include "korvalinde/detail/sum.hpp"
+#include "korvalinde/detail/vmath.hpp"
 
 namespace korvalinde::stats {
 
@@ -21,7 +23,8 @@ constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 // z^2 phi2(xi z) and d2L/dxi2 = z^3 phi2'(xi z). The closed forms cancel
 // for small |u| (relative errors about 1e-16 / u^2); there the series
 // sum_j c_j u^j, c_j = (-1)^(j+1) (j+1)/(j+2) converges fast (|u| < 0.05:
-// 15 terms leave less than 1e-18).
+// 15 terms leave less than 1e-18), and ln(1 + u) / u = 1 / (1 + u) - u phi2(u)
+// needs no logarithm.
 constexpr double kSmallU = 0.05;
 constexpr int kPhi2Terms = 15;
 constexpr std::array<double, kPhi2Terms> kPhi2 = [] {
@@ -30,48 +33,34 @@ constexpr std::array<double, kPhi2Terms> kPhi2 = [] {
   return c;
 }();
 
-void phi2_series(double u, double& p, double& dp) {
-  p = 0;
-  dp = 0;
-  for (int j = kPhi2Terms - 1; j >= 0; --j) {
-    dp = dp * u + p;  // derivative of the Horner sum so far
-    p = p * u + kPhi2[j];
-  }
-}
-
-// ln(1 + u) / u, phi2(u) and phi2'(u) from one logarithm, given iw = 1 / (1 + u).
-// For small |u| no logarithm at all: ln(1 + u) / u = 1 / (1 + u) - u phi2(u),
-// both terms without cancellation.
-inline void log_terms(double u, double iw, double& lr, double& p, double& dp) {
-  if (std::fabs(u) < kSmallU) {
-    phi2_series(u, p, dp);
-    lr = iw - u * p;
-    return;
-  }
-  const double lg = std::log1p(u), iu = 1 / u;
-  lr = lg * iu;
-  p = (u * iw - lg) * iu * iu;
-  dp = (-iw * iw - 2 * p) * iu;
-}
+constexpr std::array<double, kPhi2Terms - 1> kDPhi2 = [] {  // of the derivative
+  std::array<double, kPhi2Terms - 1> c{};
+  for (int j = 0; j + 1 < kPhi2Terms; ++j) c[j] = (j + 1) * kPhi2[j + 1];
+  return c;
+}();
 
 // psi1(v) = expm1(v) / v and its first two derivatives: the GEV reduced
 // variate is y = y0 psi1(xi y0), dy/dxi = y0^2 psi1', d2y/dxi2 = y0^3 psi1''.
 // Series sum_k v^k / (k+1)! and its derivatives where |v| < 0.5.
+constexpr int kPsi1Terms = 18;  // below 1e-22 left at |v| = 0.5
+constexpr std::array<double, kPsi1Terms> kPsi1 = [] {  // 1 / (k + 1)!
+  std::array<double, kPsi1Terms> c{};
+  double fact = 1;
+  for (int k = 0; k < kPsi1Terms; ++k) c[k] = 1 / (fact *= k + 1);
+  return c;
+}();
+
 void psi1(double v, double& p, double& dp, double& ddp) {
   if (std::fabs(v) < 0.5) {
     p = dp = ddp = 0;
-    double fact = 1;  // (k + 1)!
-    for (int k = 1; k <= 24; ++k) fact *= k;
-    for (int k = 23; k >= 0; --k) {
-      const double c = 1 / fact;
-      fact /= (k + 1);
+    for (int k = kPsi1Terms - 1; k >= 0; --k) {
       ddp = ddp * v + 2 * dp;
       dp = dp * v + p;
-      p = p * v + c;
+      p = p * v + kPsi1[k];
     }
     return;
   }
-  const double e = std::exp(v), em1 = std::expm1(v);
+  const double em1 = std::expm1(v), e = em1 + 1;
   p = em1 / v;
   dp = (v * e - em1) / (v * v);
   ddp = (v * v * e - 2 * v * e + 2 * em1) / (v * v * v);
@@ -86,47 +75,153 @@ GevEstimate failure(std::string message) {
 
 }  // namespace
 
+namespace {
+
+// The ten sums of gev_loglik over one block of values (see there), in chunks:
+// the terms of a chunk are computed into arrays by a loop without branches
+// or calls, which vectorises, then added in four fixed lanes (the order of
+// the additions is written out, so every vector width gives the same bits).
+// The phi2 series and the logarithm are computed only where some value of
+// the chunk needs them. False when a value is outside the support.
+struct GevPoint {
+  double c, r, mu, isg, xi;
+};
+
+constexpr std::size_t kChunk = 128;
+constexpr int kLogOnly = 0, kSeriesOnly = 1, kBoth = 2;
+
+template <int Mode>
+[[gnu::always_inline]] inline void gev_terms(const double* z, const double* u, std::size_t begin,
+                                             std::size_t end, double xi, double (*t)[kChunk]) {
+  for (std::size_t j = begin; j < end; ++j) {
+    const double zj = z[j], uj = u[j];
+    const double iw = 1 / (1 + uj), iw2 = iw * iw;
+    double lr = 0, f2 = 0, df2 = 0;
+    if constexpr (Mode != kLogOnly) {
+      const double p = detail::poly(kPhi2, uj), dp = detail::poly(kDPhi2, uj);
+      lr = iw - uj * p;
+      f2 = p;
+      df2 = dp;
+    }
+    if constexpr (Mode != kSeriesOnly) {
+      const double lg = detail::vlog1p(uj), iu = 1 / uj;
+      const double p = (uj * iw - lg) * iu * iu;
+      const double dp = (-iw * iw - 2 * p) * iu;
+      if constexpr (Mode == kLogOnly) {
+        lr = lg * iu;
+        f2 = p;
+        df2 = dp;
+      } else {
+        const std::uint64_t small = detail::less_mask(std::fabs(uj), kSmallU);
+        lr = detail::pick(small, lr, lg * iu);
+        f2 = detail::pick(small, f2, p);
+        df2 = detail::pick(small, df2, dp);
+      }
+    }
+    const double l = zj * lr;
+    const double e = detail::vexp(-l);
+    const double lx = zj * zj * f2;
+    const double d1 = e - (1 + xi);
+    const double a = d1 * iw;  // -sigma times the term of dl/dmu
+    const double w1 = iw2 * (d1 - e * zj), w2 = iw * (e * lx + a * zj + 1);
+    t[0][j] = -(1 + xi) * l - e;
+    t[1][j] = a;
+    t[2][j] = a * zj;
+    t[3][j] = -l + d1 * lx;
+    t[4][j] = iw2 * (-e - xi * d1);
+    t[5][j] = w1;
+    t[6][j] = w2;
+    t[7][j] = w1 * zj;
+    t[8][j] = w2 * zj;
+    t[9][j] = -e * lx * lx + d1 * (zj * zj * zj * df2) - 2 * lx;
+  }
+}
+
+[[gnu::target_clones("avx512f", "avx2", "default")]] bool gev_block(const double* x, std::size_t n,
+                                                         const GevPoint& q, double* sums) {
+  alignas(64) double z[kChunk], u[kChunk], t[10][kChunk];
+  double acc[10][4] = {};
+  const double c = q.c, r = q.r, mu = q.mu, isg = q.isg, xi = q.xi;
+  for (std::size_t b = 0; b < n; b += kChunk) {
+    const std::size_t m = std::min(kChunk, n - b);
+    int outside = 0, small = 0, low = 0;
+    for (std::size_t j = 0; j < m; ++j) {
+      const double zj = ((x[b + j] - c) * r - mu) * isg;
+      const double uj = xi * zj;
+      z[j] = zj;
+      u[j] = uj;
+      outside += !(uj > -1);
+      small += std::fabs(uj) < kSmallU;
+      low += uj <= -kSmallU;
+    }
+    if (outside > 0) return false;
+    const auto ms = static_cast<std::size_t>(small);
+    if (ms == 0) {
+      gev_terms<kLogOnly>(z, u, 0, m, xi, t);
+    } else if (ms == m) {
+      gev_terms<kSeriesOnly>(z, u, 0, m, xi, t);
+    } else {
+      // In a sorted sample u is monotone, so the values that need the series
+      // are one run, after those with u <= -kSmallU when xi > 0 and before
+      // them when xi < 0: each run takes its own branch when none is
+      // misplaced, else every value takes both.
+      const std::size_t first = xi > 0 ? static_cast<std::size_t>(low) : m - ms - static_cast<std::size_t>(low);
+      const std::size_t last = first + ms;
+      int misplaced = 0;
+      for (std::size_t j = 0; j < first; ++j) misplaced += std::fabs(u[j]) < kSmallU;
+      for (std::size_t j = last; j < m; ++j) misplaced += std::fabs(u[j]) < kSmallU;
+      if (misplaced == 0) {
+        // Runs cut at multiples of 8 values, so that no vector loop ends in
+        // scalar iterations: the groups of 8 with both kinds take both.
+        const std::size_t a = first / 8 * 8, a2 = std::min(m, (first + 7) / 8 * 8);
+        const std::size_t b = last / 8 * 8, b2 = std::min(m, (last + 7) / 8 * 8);
+        gev_terms<kLogOnly>(z, u, 0, a, xi, t);
+        if (a2 >= b) {
+          gev_terms<kBoth>(z, u, a, b2, xi, t);
+        } else {
+          gev_terms<kBoth>(z, u, a, a2, xi, t);
+          gev_terms<kSeriesOnly>(z, u, a2, b, xi, t);
+          gev_terms<kBoth>(z, u, b, b2, xi, t);
+        }
+        gev_terms<kLogOnly>(z, u, b2, m, xi, t);
+      } else {
+        gev_terms<kBoth>(z, u, 0, m, xi, t);
+      }
+    }
+    const std::size_t m4 = (m + 3) / 4 * 4;
+    for (int k = 0; k < 10; ++k) {
+      for (std::size_t j = m; j < m4; ++j) t[k][j] = 0;
+      for (std::size_t j = 0; j < m4; j += 4)
+        for (int l = 0; l < 4; ++l) acc[k][l] += t[k][j + l];
+    }
+  }
+  for (int k = 0; k < 10; ++k) sums[k] = (acc[k][0] + acc[k][1]) + (acc[k][2] + acc[k][3]);
+  return true;
+}
+
+}  // namespace
+
 bool gev_loglik(const GevSample& s, const std::array<double, 3>& theta, Derivs<3>& d) {
   const double mu = theta[0], ls = theta[1], xi = theta[2];
   if (!(xi > -1) || !std::isfinite(mu) || !std::isfinite(ls) || !std::isfinite(xi)) return false;
   const double sigma = std::exp(ls), isg = 1 / sigma;
-  const double c = s.centre, r = 1 / s.unit;
-  bool inside = true;
+  const GevPoint q{s.centre, 1 / s.unit, mu, isg, xi};
   // The terms of the derivatives in mu and in ln sigma differ by the factor
   // sigma z (dz/dmu = -1/sigma, dz/d ln sigma = -z): summed without the
-  // powers of 1/sigma, which are applied once after the loop.
-  const auto sums = detail::block_sums<10>(s.x.size(), s.threads, [&](std::size_t i, std::size_t e, auto& out) {
-    std::array<double, 10> p{};  // in registers: out may alias the sample for all the compiler knows
-    for (; i < e; ++i) {
-      const double z = ((s.x[i] - c) * r - mu) * isg;
-      const double u = xi * z;
-      if (!(u > -1)) {
-        inside = false;
-        return;
-      }
-      const double iw = 1 / (1 + u), iw2 = iw * iw;
-      double lr, f2, df2;
-      log_terms(u, iw, lr, f2, df2);
-      const double l = z * lr;
-      const double t = std::exp(-l);
-      const double lx = z * z * f2;
-      const double d1 = t - (1 + xi);
-      const double a = d1 * iw;  // -sigma times the term of dl/dmu
-      const double w1 = iw2 * (d1 - t * z), w2 = iw * (t * lx + a * z + 1);
-      p[0] += -(1 + xi) * l - t;
-      p[1] += a;
-      p[2] += a * z;
-      p[3] += -l + d1 * lx;
-      p[4] += iw2 * (-t - xi * d1);
-      p[5] += w1;
-      p[6] += w2;
-      p[7] += w1 * z;
-      p[8] += w2 * z;
-      p[9] += -t * lx * lx + d1 * (z * z * z * df2) - 2 * lx;
-    }
-    out = p;
-  });
-  if (!inside) return false;
+  // powers of 1/sigma, which are applied once after the loop. One block
+  // directly: its compensated sum would be its plain sum.
+  std::array<double, 10> sums{};
+  if (s.x.size() <= detail::kBlock) {
+    if (!gev_block(s.x.data(), s.x.size(), q, sums.data())) return false;
+  } else {
+    std::atomic<bool> inside = true;
+    sums = detail::block_sums<10>(s.x.size(), s.threads, [&](std::size_t i, std::size_t e, auto& out) {
+      std::array<double, 10> p{};
+      if (!gev_block(s.x.data() + i, e - i, q, p.data())) inside = false;
+      out = p;
+    });
+    if (!inside) return false;
+  }
   const auto n = static_cast<double>(s.x.size());
   d.l = sums[0] - n * ls;
   d.g = {-sums[1] * isg, -sums[2] - n, sums[3]};
@@ -135,24 +230,53 @@ bool gev_loglik(const GevSample& s, const std::array<double, 3>& theta, Derivs<3
   return std::isfinite(d.l) && std::isfinite(d.h[2][2]);
 }
 
+namespace {
+
+// The six sums of gumbel_loglik over one block, as gev_block does them.
+[[gnu::target_clones("avx512f", "avx2", "default")]] void gumbel_block(const double* x, std::size_t n,
+                                                                     const GevPoint& q, double* sums) {
+  alignas(64) double t[6][kChunk];
+  double acc[6][4] = {};
+  const double c = q.c, r = q.r, mu = q.mu, isg = q.isg;
+  for (std::size_t b = 0; b < n; b += kChunk) {
+    const std::size_t m = std::min(kChunk, n - b);
+    for (std::size_t j = 0; j < m; ++j) {
+      const double z = ((x[b + j] - c) * r - mu) * isg;
+      const double e = detail::vexp(-z);
+      t[0][j] = -z - e;
+      t[1][j] = 1 - e;
+      t[2][j] = z * (1 - e);
+      t[3][j] = e;
+      t[4][j] = -(1 - e) - e * z;
+      t[5][j] = -z * (1 - e) - e * z * z;
+    }
+    const std::size_t m4 = (m + 3) / 4 * 4;
+    for (int k = 0; k < 6; ++k) {
+      for (std::size_t j = m; j < m4; ++j) t[k][j] = 0;
+      for (std::size_t j = 0; j < m4; j += 4)
+        for (int l = 0; l < 4; ++l) acc[k][l] += t[k][j + l];
+    }
+  }
+  for (int k = 0; k < 6; ++k) sums[k] = (acc[k][0] + acc[k][1]) + (acc[k][2] + acc[k][3]);
+}
+
+}  // namespace
+
 bool gumbel_loglik(const GevSample& s, const std::array<double, 2>& theta, Derivs<2>& d) {
   const double mu = theta[0], ls = theta[1];
   if (!std::isfinite(mu) || !std::isfinite(ls)) return false;
   const double isg = std::exp(-ls);
-  const double c = s.centre, r = 1 / s.unit;
+  const GevPoint q{s.centre, 1 / s.unit, mu, isg, 0};
   // l = -n ln sigma - sum (z + t), t = e^-z; dz/dmu = -1/sigma, dz/d ln sigma = -z.
-  const auto sums = detail::block_sums<6>(s.x.size(), s.threads, [&](std::size_t i, std::size_t e, auto& p) {
-    for (; i < e; ++i) {
-      const double z = ((s.x[i] - c) * r - mu) * isg;
-      const double t = std::exp(-z);
-      p[0] += -z - t;
-      p[1] += 1 - t;
-      p[2] += z * (1 - t);
-      p[3] += t;
-      p[4] += -(1 - t) - t * z;
-      p[5] += -z * (1 - t) - t * z * z;
-    }
-  });
+  std::array<double, 6> sums{};
+  if (s.x.size() <= detail::kBlock)
+    gumbel_block(s.x.data(), s.x.size(), q, sums.data());
+  else
+    sums = detail::block_sums<6>(s.x.size(), s.threads, [&](std::size_t i, std::size_t e, auto& p) {
+      std::array<double, 6> part{};
+      gumbel_block(s.x.data() + i, e - i, q, part.data());
+      p = part;
+    });
   const auto n = static_cast<double>(s.x.size());
   d.l = sums[0] - n * ls;
   d.g = {sums[1] * isg, sums[2] - n};
@@ -415,10 +539,6 @@ std::vector<ProfileInterval> gev_quantile_profiles(const GevEstimate& e, std::sp
   return in_ascending_order(y0, [&](double y) { return quantile_profile(e, y, crit, ends); });
 }
 
-ProfileInterval gev_quantile_profile(const GevEstimate& e, double y0, double crit) {
-  return gev_quantile_profiles(e, std::span<const double>(&y0, 1), crit)[0];
-}
-
 ProfileInterval gev_shape_profile(const GevEstimate& e, double crit) {
   ProfileInterval out;
   if (!e.ok || !e.theta_cov_valid || !(crit > 0)) {
@@ -495,12 +615,6 @@ std::vector<ProfileInterval> gumbel_quantile_profiles(std::span<const double> x,
     out.upper = bound(+1, upper_end, has_upper);
     return out;
   });
-}
-
-ProfileInterval gumbel_quantile_profile(std::span<const double> x, double a, double b,
-                                        double loglik, double y0, double crit, unsigned threads) {
-  if (!std::isfinite(loglik) || !std::isfinite(y0)) return no_profile("no maximum-likelihood fit");
-  return gumbel_quantile_profiles(x, a, b, std::span<const double>(&y0, 1), crit, threads)[0];
 }
 
 GumbelTest gumbel_test(double loglik_gev, double loglik_gumbel) {

@@ -64,22 +64,16 @@ GevEstimate fit_gev_mle(std::span<const double> sorted, unsigned threads = 1);
 // value +- z se.
 Estimate gev_quantile(const GevEstimate& e, double y0, double z);
 
-// Profile-likelihood interval at critical value crit (chi-square(1) quantile)
-// of the GEV quantile with reduced variate y0, and of the shape.
-ProfileInterval gev_quantile_profile(const GevEstimate& mle, double y0, double crit);
-// The same for several quantiles at once (one interval per y0, in any
-// order): each search starts from the end points of the nearest smaller y0,
-// which saves most of the work.
+// Profile-likelihood intervals at critical value crit (chi-square(1)
+// quantile) of the GEV quantiles with reduced variates y0 (one interval per
+// y0, in any order): each search starts from the end points of the nearest
+// smaller y0, which saves most of the work. Then of the shape.
 std::vector<ProfileInterval> gev_quantile_profiles(const GevEstimate& mle, std::span<const double> y0,
                                                    double crit);
 ProfileInterval gev_shape_profile(const GevEstimate& mle, double crit);
 
-// The same for the Gumbel quantile a + b y0 of the maximum-likelihood fit
-// (a, b) with log-likelihood loglik, on the sample standardised by (a, b).
-ProfileInterval gumbel_quantile_profile(std::span<const double> x, double a, double b,
-                                        double loglik, double y0, double crit,
-                                        unsigned threads = 1);
-// The same for several quantiles at once (one interval per y0, any order).
+// The same for the Gumbel quantiles a + b y0 of the maximum-likelihood fit
+// (a, b), on the sample standardised by (a, b).
 std::vector<ProfileInterval> gumbel_quantile_profiles(std::span<const double> x, double a, double b,
                                                       std::span<const double> y0, double crit,
                                                       unsigned threads = 1);

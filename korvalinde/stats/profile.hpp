@@ -29,11 +29,11 @@ struct Derivs {
   std::array<std::array<double, K>, K> h{};
 };
 
-// Solves A x = b for the symmetric positive definite leading block of size
-// m starting at index `first`; false when A is not positive definite.
+// The Cholesky factor of the symmetric positive definite trailing block of A
+// from index `first`, in place in its lower triangle; false when that block
+// is not positive definite.
 template <std::size_t K>
-bool solve_spd(std::array<std::array<double, K>, K> a, std::array<double, K> b, std::size_t first,
-               std::array<double, K>& x) {
+bool cholesky(std::array<std::array<double, K>, K>& a, std::size_t first) {
   for (std::size_t j = first; j < K; ++j) {
     double d = a[j][j];
     for (std::size_t k = first; k < j; ++k) d -= a[j][k] * a[j][k];
@@ -45,6 +45,13 @@ bool solve_spd(std::array<std::array<double, K>, K> a, std::array<double, K> b, 
       a[i][j] = s / a[j][j];
     }
   }
+  return true;
+}
+
+// Solves L L^T x = b on the block from `first` for the factor L of cholesky.
+template <std::size_t K>
+void cholesky_solve(const std::array<std::array<double, K>, K>& a, std::array<double, K> b,
+                    std::size_t first, std::array<double, K>& x) {
   for (std::size_t i = first; i < K; ++i) {
     double s = b[i];
     for (std::size_t k = first; k < i; ++k) s -= a[i][k] * b[k];
@@ -56,6 +63,15 @@ bool solve_spd(std::array<std::array<double, K>, K> a, std::array<double, K> b, 
     b[i] = s / a[i][i];
   }
   x = b;
+}
+
+// Solves A x = b for the symmetric positive definite block of A from index
+// `first`; false when that block is not positive definite.
+template <std::size_t K>
+bool solve_spd(std::array<std::array<double, K>, K> a, const std::array<double, K>& b, std::size_t first,
+               std::array<double, K>& x) {
+  if (!cholesky<K>(a, first)) return false;
+  cholesky_solve<K>(a, b, first, x);
   return true;
 }
 
@@ -66,10 +82,11 @@ bool inverse_information(const std::array<std::array<double, K>, K>& h,
   std::array<std::array<double, K>, K> a{};
   for (std::size_t i = 0; i < K; ++i)
     for (std::size_t j = 0; j < K; ++j) a[i][j] = -h[i][j];
+  if (!cholesky<K>(a, 0)) return false;
   for (std::size_t c = 0; c < K; ++c) {
     std::array<double, K> e{}, x{};
     e[c] = 1;
-    if (!solve_spd<K>(a, e, 0, x)) return false;
+    cholesky_solve<K>(a, e, 0, x);
     for (std::size_t r = 0; r < K; ++r) cov[r][c] = x[r];
   }
   for (std::size_t i = 0; i < K; ++i)
