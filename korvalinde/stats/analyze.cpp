@@ -24,6 +24,23 @@ double return_period(double level, double a, double b) {
   return 1 / dist::gumbel_sf(level, a, b);
 }
 
+namespace {
+
+// Gives the levels with a finite value their profile intervals, found in one
+// call of `profiles` on the reduced variates y0 of those levels.
+template <class Profiles>
+void profile_finite(const std::vector<Estimate*>& levels, const std::vector<double>& y0,
+                    Profiles profiles) {
+  std::vector<double> wanted;
+  for (std::size_t i = 0; i < y0.size(); ++i)
+    if (std::isfinite(levels[i]->value)) wanted.push_back(y0[i]);
+  const std::vector<ProfileInterval> p = profiles(wanted);
+  for (std::size_t i = 0, k = 0; i < y0.size(); ++i)
+    if (std::isfinite(levels[i]->value)) levels[i]->profile = p[k++];
+}
+
+}  // namespace
+
 void analyze_method(const Analysis& in, double a, double b, const Covariance& cov,
                     MethodResult& out) {
   out.a = a;
@@ -53,13 +70,9 @@ void add_gumbel_profiles(const Analysis& in, double loglik, double crit, MethodR
     levels.push_back(&rl.level);
     y0.push_back(dist::gumbel_period_reduced(rl.period));
   }
-  std::vector<double> wanted;  // the y0 of the finite levels
-  for (std::size_t i = 0; i < y0.size(); ++i)
-    if (std::isfinite(levels[i]->value)) wanted.push_back(y0[i]);
-  const std::vector<ProfileInterval> p =
-      gumbel_quantile_profiles(in.sorted, out.a, out.b, wanted, crit, in.threads);
-  for (std::size_t i = 0, k = 0; i < y0.size(); ++i)
-    if (std::isfinite(levels[i]->value)) levels[i]->profile = p[k++];
+  profile_finite(levels, y0, [&](const std::vector<double>& wanted) {
+    return gumbel_quantile_profiles(in.sorted, out.a, out.b, wanted, crit, in.threads);
+  });
 }
 
 void analyze_gev(const Analysis& in, const GevEstimate& e, double crit, GevMethodResult& out) {
@@ -85,15 +98,13 @@ void analyze_gev(const Analysis& in, const GevEstimate& e, double crit, GevMetho
   std::vector<double> y0{dist::gumbel_reduced_closed(in.prob)};
   for (double t : in.periods) y0.push_back(dist::gumbel_period_reduced(t));
   std::vector<Estimate> q;
-  std::vector<double> wanted;  // the y0 of the finite levels
-  for (const double y : y0) {
-    q.push_back(gev_quantile(e, y, in.z));
-    if (std::isfinite(q.back().value)) wanted.push_back(y);
-  }
+  for (const double y : y0) q.push_back(gev_quantile(e, y, in.z));
   if (profiles) {
-    const std::vector<ProfileInterval> p = gev_quantile_profiles(e, wanted, crit);
-    for (std::size_t i = 0, k = 0; i < q.size(); ++i)
-      if (std::isfinite(q[i].value)) q[i].profile = p[k++];
+    std::vector<Estimate*> levels;
+    for (Estimate& x : q) levels.push_back(&x);
+    profile_finite(levels, y0, [&](const std::vector<double>& wanted) {
+      return gev_quantile_profiles(e, wanted, crit);
+    });
   }
   out.quantile = q[0];
   out.return_levels.reserve(in.periods.size());
