@@ -78,7 +78,7 @@ FitResult fit_sample_sorting(std::span<double> values, const FitOptions& options
   }
   // The histogram's counts and extremes do not depend on the order, so the
   // least-squares fit is the same on the sorted sample.
-  detail::radix_sort(values);
+  detail::radix_sort(values, options.threads);
   const std::span<const double> sorted = values;
   r.min = sorted.front();
   r.max = sorted.back();
