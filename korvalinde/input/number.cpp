@@ -3,6 +3,7 @@
 #include <fast_float/fast_float.h>
 
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <string>
 
@@ -45,8 +46,42 @@ DecimalScan scan_decimal(const char* p, const char* last) {
   return s;
 }
 
+namespace {
+
+constexpr double kPow10[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                             1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+
+// A number of at most 15 digits and no exponent, the common case: its
+// digits make an integer m below 2^53 and the power of ten of its fraction
+// is exact, so the one rounding of m / 10^k gives the correctly rounded
+// value, as the general converter would. False for anything else.
+bool convert_short(const char* p, const char* last, double& value) {
+  const bool negative = *p == '-';
+  if (negative) ++p;
+  if (last - p > 16) return false;
+  std::uint64_t m = 0;
+  int digits = 0, fraction = -1;
+  for (; p != last; ++p) {
+    if (*p == '.') {
+      fraction = 0;
+      continue;
+    }
+    m = m * 10 + static_cast<unsigned>(*p - '0');
+    ++digits;
+    if (fraction >= 0) ++fraction;
+  }
+  if (digits > 15) return false;
+  const double v = fraction > 0 ? static_cast<double>(m) / kPow10[fraction] : static_cast<double>(m);
+  value = negative ? -v : v;
+  return true;
+}
+
+}  // namespace
+
 double convert_decimal(const char* first, const DecimalScan& s) {
   if (*first == '+') ++first;  // the converter takes no plus sign
+  double quick;
+  if (s.exponent == nullptr && convert_short(first, s.end, quick)) return quick;
   const char* last = s.end;
   // The converter knows only E as the exponent letter: a D exponent is
   // converted from a copy.

@@ -356,10 +356,11 @@ class Blocks {
   std::size_t used_ = 0, done_ = 0, next_ = 1024;
 };
 
-// Reads values until the end or the first fault; also stops early (with no
-// fault) once `stop()` is true, asked every few thousand values.
-template <class Stop>
-std::optional<InputError> collect(SampleReader& reader, int column, Blocks& out, Stop stop) {
+// Reads values into `out` until the end or the first fault; also stops
+// early (with no fault) once `stop()` is true, asked every few thousand
+// values.
+template <class Values, class Stop>
+std::optional<InputError> collect(SampleReader& reader, int column, Values& out, Stop stop) {
   for (unsigned k = 1;; ++k) {
     double v;
     switch (reader.next(v)) {
@@ -451,13 +452,31 @@ std::vector<std::string_view> cut_at_lines(std::string_view text, std::size_t pa
   return runs;
 }
 
-// Reads the runs on the threads, each into its own blocks, and joins them
-// in file order up to the first fault, whose line is made absolute. A run
-// after a run with a fault is of no use: it is left, or given up.
+// Values written in place, one a line at most, into room made for them.
+struct InPlace {
+  double* at;
+  std::size_t count = 0;
+  void push(double v) { at[count++] = v; }
+};
+
+// Reads the runs on the threads. Each run has room for one value a line in
+// `out` (memory that is not written stays untouched), writes its values
+// there, and the gaps that lines without a value leave are closed in file
+// order up to the first fault, whose line is made absolute. A run after a
+// run with a fault is of no use: it is left, or given up.
 std::optional<InputError> read_runs(std::string_view text, FieldSpec fields, unsigned threads,
                                     std::size_t least, detail::RawVector<double>& out) {
   const std::vector<std::string_view> runs = cut_at_lines(text, 4 * std::size_t{threads}, least);
-  std::vector<Blocks> values(runs.size());
+  std::vector<std::size_t> lines(runs.size());
+  detail::parallel_for(runs.size(), threads, [&](std::size_t i) {
+    // Every run but the last ends with its line end.
+    lines[i] = static_cast<std::size_t>(std::count(runs[i].begin(), runs[i].end(), '\n')) +
+               (runs[i].back() != '\n');
+  });
+  std::vector<std::size_t> room(runs.size() + 1, out.size());
+  for (std::size_t i = 0; i < runs.size(); ++i) room[i + 1] = room[i] + lines[i];
+  out.resize(room.back());
+  std::vector<std::size_t> count(runs.size(), 0);
   std::vector<std::optional<InputError>> faults(runs.size());
   std::atomic<std::size_t> first_fault{runs.size()};
   detail::parallel_for(runs.size(), threads, [&](std::size_t i) {
@@ -465,7 +484,9 @@ std::optional<InputError> read_runs(std::string_view text, FieldSpec fields, uns
     if (later()) return;
     std::vector<char> buffer(SampleReader::kBufferBytes);
     SampleReader reader(-1, buffer, fields, runs[i]);
-    faults[i] = collect(reader, fields.column, values[i], later);
+    InPlace values{out.data() + room[i]};
+    faults[i] = collect(reader, fields.column, values, later);
+    count[i] = values.count;
     release_pages(runs[i]);
     if (faults[i]) {
       std::size_t seen = first_fault.load(std::memory_order_relaxed);
@@ -474,15 +495,16 @@ std::optional<InputError> read_runs(std::string_view text, FieldSpec fields, uns
     }
   });
   const std::size_t used = std::min(first_fault.load(), runs.size() - 1) + 1;
-  std::vector<std::size_t> at(used + 1, out.size());
-  for (std::size_t i = 0; i < used; ++i) at[i + 1] = at[i] + values[i].size();
-  out.resize(at[used]);
-  detail::parallel_for(used, threads, [&](std::size_t i) { values[i].move_to(out.data() + at[i]); });
-  std::optional<InputError> fault = std::move(faults[used - 1]);
-  if (fault) {
-    const std::size_t before = static_cast<std::size_t>(runs[used - 1].data() - text.data());
-    fault->line += static_cast<std::uint64_t>(std::count(text.data(), text.data() + before, '\n'));
+  std::size_t at = room[0];
+  std::uint64_t before = 0;  // lines before the run
+  for (std::size_t i = 0; i < used; ++i) {
+    if (at != room[i]) std::memmove(out.data() + at, out.data() + room[i], count[i] * sizeof(double));
+    at += count[i];
+    if (i + 1 < used) before += lines[i];
   }
+  out.resize(at);
+  std::optional<InputError> fault = std::move(faults[used - 1]);
+  if (fault) fault->line += before;
   return fault;
 }
 
