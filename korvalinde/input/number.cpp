@@ -17,16 +17,25 @@ const char* digits(const char* p, const char* last) {
   return p;
 }
 
+// Digits from p on, added to m; returns the first non-digit.
+const char* mantissa_digits(const char* p, const char* last, std::uint64_t& m) {
+  for (; p != last && is_digit(*p); ++p) m = m * 10 + static_cast<unsigned>(*p - '0');
+  return p;
+}
+
 }  // namespace
 
 DecimalScan scan_decimal(const char* p, const char* last) {
   DecimalScan s{p, nullptr, false};
   if (p != last && (*p == '+' || *p == '-')) ++p;
-  const char* q = digits(p, last);
+  const char* q = mantissa_digits(p, last, s.mantissa);
+  s.digits = static_cast<int>(q - p);
   bool any = q != p;
   if (q != last && *q == '.') {
     const char* f = q + 1;
-    q = digits(f, last);
+    q = mantissa_digits(f, last, s.mantissa);
+    s.fraction = static_cast<int>(q - f);
+    s.digits += s.fraction;
     any = any || q != f;
   }
   s.end = q;
@@ -54,34 +63,18 @@ constexpr double kPow10[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
 // A number of at most 15 digits and no exponent, the common case: its
 // digits make an integer m below 2^53 and the power of ten of its fraction
 // is exact, so the one rounding of m / 10^k gives the correctly rounded
-// value, as the general converter would. False for anything else.
-bool convert_short(const char* p, const char* last, double& value) {
-  const bool negative = *p == '-';
-  if (negative) ++p;
-  if (last - p > 16) return false;
-  std::uint64_t m = 0;
-  int digits = 0, fraction = -1;
-  for (; p != last; ++p) {
-    if (*p == '.') {
-      fraction = 0;
-      continue;
-    }
-    m = m * 10 + static_cast<unsigned>(*p - '0');
-    ++digits;
-    if (fraction >= 0) ++fraction;
-  }
-  if (digits > 15) return false;
-  const double v = fraction > 0 ? static_cast<double>(m) / kPow10[fraction] : static_cast<double>(m);
-  value = negative ? -v : v;
-  return true;
+// value, as the general converter would.
+double convert_short(const char* first, const DecimalScan& s) {
+  const auto m = static_cast<double>(s.mantissa);
+  const double v = s.fraction > 0 ? m / kPow10[s.fraction] : m;
+  return *first == '-' ? -v : v;
 }
 
 }  // namespace
 
 double convert_decimal(const char* first, const DecimalScan& s) {
   if (*first == '+') ++first;  // the converter takes no plus sign
-  double quick;
-  if (s.exponent == nullptr && convert_short(first, s.end, quick)) return quick;
+  if (s.exponent == nullptr && s.digits <= 15) return convert_short(first, s);
   const char* last = s.end;
   // The converter knows only E as the exponent letter: a D exponent is
   // converted from a copy.

@@ -5,8 +5,10 @@
 #include <unistd.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <optional>
+#include <random>
 #include <string>
 
 #include "korvalinde/input/sample_reader.hpp"
@@ -53,6 +55,24 @@ TEST(ParseSample, RefusesOtherTextAndNonFiniteValues) {
                           "NaN", "nan", "Inf", "Infinity", "-inf", "1e999", "-1D400", "3*1.5",
                           "1 5", "++1", "1.5+3"}) {
     EXPECT_FALSE(parse_sample(bad, v)) << bad;
+  }
+}
+
+TEST(ParseSample, ShortDecimalsRoundAsTheCLibraryDoes) {
+  // Up to 17 digits, the point anywhere: those of at most 15 digits take
+  // the quick conversion, the others the general one.
+  std::mt19937_64 g(5);
+  for (int k = 0; k < 200000; ++k) {
+    std::string t = g() % 3 == 0 ? "-" : "";
+    const int n = 1 + static_cast<int>(g() % 17), dot = static_cast<int>(g() % (n + 1));
+    for (int i = 0; i < n; ++i) {
+      if (i == dot) t.push_back('.');
+      t.push_back(static_cast<char>('0' + g() % 10));
+    }
+    double v = 0;
+    ASSERT_TRUE(parse_sample(t, v)) << t;
+    const double want = std::strtod(t.c_str(), nullptr);
+    ASSERT_EQ(std::memcmp(&v, &want, sizeof v), 0) << t;
   }
 }
 
