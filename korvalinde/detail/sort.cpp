@@ -18,6 +18,8 @@ constexpr int kDigits = 6;  // 6 * 11 >= 64
 constexpr std::size_t kBuckets = std::size_t{1} << kBits;
 constexpr std::size_t kSmall = 1 << 12;  // below this std::sort is as fast
 constexpr std::size_t kSlice = 1 << 18;  // the least share of a thread
+constexpr std::size_t kLargestBucket = 1 << 18;  // values of a cell sorted in the cache
+constexpr std::size_t kSmallBucket = 1 << 10;    // below this a cell goes to std::sort
 
 // Flips the sign bit of positives and every bit of negatives, so unsigned
 // order of keys is the numeric order of the doubles.
@@ -62,6 +64,104 @@ void sort_on_one_thread(std::span<double> data, std::span<double> scratch) {
   if (src != data.data()) std::copy(src, src + n, data.data());
 }
 
+// Sorts the `m` values at `from` by their digits below `top` into `to`,
+// through `tmp` (room for m values), with the histograms `h` (top of them).
+void sort_bucket(const double* from, double* to, std::size_t m, int top, double* tmp,
+                 std::vector<Histogram>& h) {
+  if (m < kSmallBucket) {
+    std::copy(from, from + m, to);
+    std::sort(to, to + m);
+    return;
+  }
+  for (int d = 0; d < top; ++d) h[static_cast<std::size_t>(d)].fill(0);
+  for (std::size_t i = 0; i < m; ++i) {
+    const std::uint64_t k = key(from[i]);
+    for (int d = 0; d < top; ++d) ++h[static_cast<std::size_t>(d)][digit(k, d)];
+  }
+  std::vector<int> passes;
+  for (int d = 0; d < top; ++d) {
+    if (h[static_cast<std::size_t>(d)][digit(key(from[0]), d)] != m) passes.push_back(d);
+  }
+  if (passes.empty()) {
+    std::copy(from, from + m, to);
+    return;
+  }
+  // The passes write to `to` and `tmp` in turn, the last one to `to`.
+  const double* src = from;
+  for (std::size_t i = 0; i < passes.size(); ++i) {
+    const int d = passes[i];
+    double* dst = (passes.size() - 1 - i) % 2 == 0 ? to : tmp;
+    Histogram& c = h[static_cast<std::size_t>(d)];
+    std::size_t offset = 0;
+    for (auto& slot : c) {
+      const std::size_t k = slot;
+      slot = offset;
+      offset += k;
+    }
+    for (std::size_t j = 0; j < m; ++j) dst[c[digit(key(src[j]), d)]++] = src[j];
+    src = dst;
+  }
+}
+
+// When the values spread over many cells of their highest varying digit
+// (none holding more than kLargestBucket values): one pass moves them by
+// that digit into `scratch`, and each cell, small enough to stay in the
+// cache, is sorted by the lower digits into its place in `data`, the cells
+// shared out between the threads. `count` holds every digit's histogram by
+// slice of `data`. False, with nothing done, otherwise.
+bool by_top_digit(std::span<double> data, std::span<double> scratch,
+                  const std::vector<std::size_t>& bound, std::vector<std::vector<Histogram>>& count) {
+  const std::size_t n = data.size(), parts = bound.size() - 1;
+  Histogram total{};
+  int top = -1;
+  for (int d = kDigits - 1; d >= 0 && top < 0; --d) {
+    total.fill(0);
+    for (std::size_t p = 0; p < parts; ++p) {
+      for (std::size_t b = 0; b < kBuckets; ++b) total[b] += count[p][d][b];
+    }
+    if (total[digit(key(data[0]), d)] != n) top = d;
+  }
+  if (top <= 0 || *std::max_element(total.begin(), total.end()) > kLargestBucket) return false;
+  // The pass by the top digit, each slice's values after those of the
+  // slices before it.
+  std::vector<std::size_t> start(kBuckets + 1, 0);
+  std::size_t offset = 0;
+  for (std::size_t b = 0; b < kBuckets; ++b) {
+    start[b] = offset;
+    for (std::size_t p = 0; p < parts; ++p) {
+      const std::size_t m = count[p][top][b];
+      count[p][top][b] = offset;
+      offset += m;
+    }
+  }
+  start[kBuckets] = n;
+  const double* src = data.data();
+  double* dst = scratch.data();
+  parallel_for(parts, static_cast<unsigned>(parts), [&](std::size_t p) {
+    Histogram& c = count[p][top];
+    for (std::size_t i = bound[p]; i < bound[p + 1]; ++i) dst[c[digit(key(src[i]), top)]++] = src[i];
+  });
+  // The cells, in runs of about equal numbers of values.
+  const std::size_t tasks = 4 * parts;
+  std::vector<std::size_t> first_cell{0};
+  for (std::size_t b = 0; b < kBuckets; ++b) {
+    if (start[b + 1] >= n / tasks * first_cell.size() && first_cell.size() < tasks) first_cell.push_back(b + 1);
+  }
+  first_cell.push_back(kBuckets);
+  parallel_for(first_cell.size() - 1, static_cast<unsigned>(parts), [&](std::size_t t) {
+    std::size_t largest = 0;
+    for (std::size_t b = first_cell[t]; b < first_cell[t + 1]; ++b)
+      largest = std::max(largest, start[b + 1] - start[b]);
+    RawVector<double> tmp(largest);
+    std::vector<Histogram> h(static_cast<std::size_t>(top));
+    for (std::size_t b = first_cell[t]; b < first_cell[t + 1]; ++b) {
+      const std::size_t m = start[b + 1] - start[b];
+      if (m > 0) sort_bucket(scratch.data() + start[b], data.data() + start[b], m, top, tmp.data(), h);
+    }
+  });
+  return true;
+}
+
 // The same passes, each split into `parts` slices of the array: every slice
 // counts its digits, and its values go after those of the same digit from
 // the slices before it, so each pass is as stable as on one thread and the
@@ -83,6 +183,7 @@ void sort_in_slices(std::span<double> data, std::span<double> scratch, std::size
       for (int d = 0; d < kDigits; ++d) ++count[p][d][digit(k, d)];
     }
   });
+  if (by_top_digit(data, scratch, bound, count)) return;
   bool moved = false;
   for (int d = 0; d < kDigits; ++d) {
     std::size_t same = 0;  // values with the first value's digit
