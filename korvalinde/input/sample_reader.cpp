@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <atomic>
 #include <memory>
+#include <new>
 #include <cmath>
 #include <cerrno>
 #include <cstring>
@@ -514,7 +515,14 @@ std::optional<InputError> read_values(int fd, FieldSpec fields, detail::RawVecto
                                       unsigned threads, std::size_t least) {
   if (threads > 1) {
     const Mapping map(fd, least);
-    if (!map.text().empty()) return read_runs(map.text(), fields, threads, least, out);
+    const std::size_t had = out.size();
+    try {
+      if (!map.text().empty()) return read_runs(map.text(), fields, threads, least, out);
+    } catch (const std::bad_alloc&) {
+      // No room for a value a line (a file of mostly blank lines under a
+      // memory limit): read in one pass, where memory follows the values.
+      out.resize(had);
+    }
   }
   std::vector<char> buffer(SampleReader::kBufferBytes);
   SampleReader reader(fd, buffer, fields);
