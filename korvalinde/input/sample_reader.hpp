@@ -113,10 +113,12 @@ inline constexpr std::size_t kParallelReadBytes = std::size_t{1} << 20;
 //
 // A regular file of at least `least` bytes is mapped and read in runs of
 // whole lines on up to `threads` threads; values, their order and the fault
-// are those of reading it in one pass. Memory: 8 bytes a value, twice that
-// for a moment at the end, and the mapping. Anything else (a pipe, a
-// terminal, a file that cannot be mapped) is read in one pass through a
-// 64 KiB buffer.
+// are those of reading it in one pass. Each run writes its values in place,
+// into address space of 8 bytes a line of which only the values' part is
+// touched; the pages of text read are given back as the runs end. Anything
+// else (a pipe, a terminal, a file that cannot be mapped, no address space
+// for a value a line) is read in one pass through a 64 KiB buffer, with 8
+// bytes a value and twice that for a moment at the end.
 std::optional<InputError> read_values(int fd, FieldSpec fields, detail::RawVector<double>& out,
                                       unsigned threads = 1,
                                       std::size_t least = kParallelReadBytes);
