@@ -460,6 +460,43 @@ struct InPlace {
   void push(double v) { at[count++] = v; }
 };
 
+// Reads the lines of the most common form from the start of `text` as the
+// reader would, straight from the text: with the classic fields and the
+// first one chosen, blanks, a number of at most 15 digits without an
+// exponent, then the line end (a carriage return before it allowed) or a
+// field's end and the rest of the line. Blank lines are passed over. Stops
+// at the first line of another form, which the reader then reads with all
+// after it; returns that rest of the text (empty at the end), and counts
+// the lines read.
+std::string_view simple_lines(std::string_view text, FieldSpec fields, InPlace& values,
+                              std::uint64_t& lines) {
+  if (fields.sep != 0 || fields.column != 1) return text;
+  const char* p = text.data();
+  const char* const end = p + text.size();
+  while (p != end) {
+    const char* const line = p;
+    while (p != end && (*p == ' ' || *p == '\t')) ++p;
+    if (p != end && *p == '\n') {
+      ++p;
+      ++lines;
+      continue;
+    }
+    if (p == end) break;
+    const DecimalScan s = scan_decimal(p, end);
+    const char* q = s.end;
+    if (!s.complete || s.exponent != nullptr || s.digits > 15) return {line, static_cast<std::size_t>(end - line)};
+    if (q != end && *q == '\r') ++q;  // to be followed by the line end or the end of the text
+    const char term = q == end ? '\n' : *q;
+    const bool ends_field = term == '\n' || (q == s.end && (term == ' ' || term == '\t' || term == ',' || term == '/'));
+    if (!ends_field) return {line, static_cast<std::size_t>(end - line)};
+    values.push(convert_decimal(p, s));
+    const void* nl = q == end ? nullptr : std::memchr(q, '\n', static_cast<std::size_t>(end - q));
+    p = nl == nullptr ? end : static_cast<const char*>(nl) + 1;
+    ++lines;
+  }
+  return {};
+}
+
 // Reads the runs on the threads. Each run has room for one value a line in
 // `out` (memory that is not written stays untouched), writes its values
 // there, and the gaps that lines without a value leave are closed in file
@@ -483,10 +520,15 @@ std::optional<InputError> read_runs(std::string_view text, FieldSpec fields, uns
   detail::parallel_for(runs.size(), threads, [&](std::size_t i) {
     auto later = [&] { return first_fault.load(std::memory_order_relaxed) < i; };
     if (later()) return;
-    std::vector<char> buffer(SampleReader::kBufferBytes);
-    SampleReader reader(-1, buffer, fields, runs[i]);
     InPlace values{out.data() + room[i]};
-    faults[i] = collect(reader, fields.column, values, later);
+    std::uint64_t lines_read = 0;
+    const std::string_view rest = simple_lines(runs[i], fields, values, lines_read);
+    if (!rest.empty()) {
+      std::vector<char> buffer(SampleReader::kBufferBytes);
+      SampleReader reader(-1, buffer, fields, rest);
+      faults[i] = collect(reader, fields.column, values, later);
+      if (faults[i]) faults[i]->line += lines_read;
+    }
     count[i] = values.count;
     release_pages(runs[i]);
     if (faults[i]) {
