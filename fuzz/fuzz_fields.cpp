@@ -2,12 +2,13 @@
 // chooses the column (1 to 4), whether the second byte is the separator (any
 // the command line takes) or the classic blanks and commas rule, and how
 // often the rest is repeated to make the file (so that files outgrow the
-// reader's 64 KiB buffer). read_values is compared
-// with a plain line-by-line reading of the same bytes: the values, or the
-// message of the first line that fails.
+// reader's 64 KiB buffer). read_values, in one pass and in runs of lines
+// on threads, is compared with a plain line-by-line reading of the same
+// bytes: the values, or the message of the first line that fails.
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -108,6 +109,14 @@ std::string reference(std::string_view f, int column, char sep,
   return {};
 }
 
+// The fault as the reference words it: "LINE: message".
+std::string text_of(const std::optional<korvalinde::InputError> &e) {
+  if (!e)
+    return {};
+  return e->line > 0 ? std::to_string(e->line) + ": " + e->message
+                     : e->message;
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data,
@@ -129,10 +138,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data,
 
   static fuzz::MemFile sample("fields");
   sample.assign(file);
-  std::vector<double> got, want;
-  const std::string why =
-      korvalinde::read_values(sample.fd(), {column, sep}, got);
+  korvalinde::detail::RawVector<double> got, split;
+  std::vector<double> want;
+  const std::string why = text_of(
+      korvalinde::read_values(sample.fd(), {column, sep}, got));
   const std::string want_why = reference(file, column, sep, want);
+  // In runs of lines on threads (runs of a few bytes): the same values and
+  // the same first fault.
+  sample.assign(file);
+  const std::string split_why = text_of(korvalinde::read_values(
+      sample.fd(), {column, sep}, split, 3, 1 + (data[0] >> 6) * 7));
+  if (split_why != why || split.size() != got.size() ||
+      (!got.empty() && std::memcmp(got.data(), split.data(),
+                                   got.size() * sizeof(double)) != 0))
+    fuzz::fail("column %d, separator %d: in runs '%s' and %zu values, in one "
+               "pass '%s' and %zu",
+               column, sep, fuzz::shown(split_why).c_str(), split.size(),
+               fuzz::shown(why).c_str(), got.size());
   if (why != want_why)
     fuzz::fail("column %d, separator %d: '%s'; the reference: '%s'", column,
                sep, fuzz::shown(why).c_str(), fuzz::shown(want_why).c_str());

@@ -485,22 +485,23 @@ bool open_outputs(const Settings& s, Sinks& sinks) {
 
 // ---------------------------------------------------------------- fitting
 
-// Reads one input ("-" is standard input); an empty string or the message.
-std::string load(const std::string& name, const FieldSpec& fields, std::vector<double>& values) {
+// Reads one input ("-" is standard input) on up to `threads` threads;
+// nothing, or the first fault with the file's name (line 0 when it is not on
+// a line: the file cannot be opened or read).
+std::optional<InputError> load(const std::string& name, const FieldSpec& fields, unsigned threads,
+                               detail::RawVector<double>& values) {
   const int fd = name == "-" ? STDIN_FILENO : open_sample(name);
-  if (fd < 0) return name + ": " + std::strerror(-fd);
-  std::string why = read_values(fd, fields, values);
-  if (!why.empty()) why = name + ":" + (why[0] >= '0' && why[0] <= '9' ? "" : " ") + why;
+  if (fd < 0) return InputError{name, 0, 0, "io", std::strerror(-fd)};
+  std::optional<InputError> fault = read_values(fd, fields, values, threads);
   if (fd != STDIN_FILENO) ::close(fd);
-  return why;
+  if (fault) fault->file = name;
+  return fault;
 }
 
-// The first line named by a message of the plain reader ("LINE: ..."); 0
-// for one without a line.
-std::uint64_t line_of(std::string_view why) {
-  std::uint64_t line = 0;
-  const auto [end, ec] = std::from_chars(why.data(), why.data() + why.size(), line);
-  return ec == std::errc{} && end != why.data() && *end == ':' ? line : 0;
+// "NAME:LINE: message" or "NAME: message": the plain reader's faults name
+// their line, not their field.
+std::string plain_text(const InputError& e) {
+  return e.file + (e.line > 0 ? ":" + std::to_string(e.line) : std::string()) + ": " + e.message;
 }
 
 Outcome fit_file(const std::string& name, const Settings& s, bool keep_detail) {
@@ -509,21 +510,21 @@ Outcome fit_file(const std::string& name, const Settings& s, bool keep_detail) {
   std::uint64_t refused_at = 0;    // at this line
   const DatedPlan* plan = s.plan ? &*s.plan : nullptr;
   if (!plan) {
-    std::vector<double> values;
+    detail::RawVector<double> values;
     const FieldSpec fields{s.column, s.sep.empty() ? '\0' : s.sep[0]};
-    const std::string why = load(name, fields, values);
-    if (why.empty()) {
+    const std::optional<InputError> fault = load(name, fields, s.fit.threads, values);
+    if (!fault) {
       o.result = fit_sample_sorting(values, s.fit, name, keep_detail ? &o.detail : nullptr);
       if (!o.result.ok) o.result.error = name + ": " + o.result.error;
       return o;
     }
     o.result.file = name;
-    o.result.error = why;
+    o.result.error = plain_text(*fault);
     // A header line or a missing value: a regular file is read again by the
     // reader of records, which counts missing values and passes over a
     // header, with the plain reader's fields. Its result counts when it
     // reads the file, or gets further into it than the plain reader.
-    refused_at = line_of(std::string_view(why).substr(std::min(why.size(), name.size() + 1)));
+    refused_at = fault->line;
     if (refused_at == 0 || !S_ISREG(name_id(name).mode)) return o;
     plain.emplace();
     if (!make_plan(s.dated, s.column_text, 0, s.fit, *plain).empty()) return o;

@@ -91,13 +91,13 @@ FitResult fit_sample_sorting(std::span<double> values, const FitOptions& options
   }
   // The histogram's counts and extremes do not depend on the order, so the
   // least-squares fit is the same on the sorted sample.
-  detail::radix_sort(values);
+  detail::radix_sort(values, options.threads);
   const std::span<const double> sorted = values;
   r.min = sorted.front();
   r.max = sorted.back();
 
   LsWorkspace ws;
-  const LsFit ls = fit_ls(sorted, options.bins, ws, options.ls);
+  const LsFit ls = fit_ls(sorted, options.bins, ws, options.ls, true);
   if (ls.status == LsFit::Status::NoRange) {
     return failure(r, r.min == r.max ? "all values are equal: no distribution to fit"
                                      : "the values have no usable range for " +
@@ -113,7 +113,7 @@ FitResult fit_sample_sorting(std::span<double> values, const FitOptions& options
   const int bins = options.bins;
   const stats::Refit ls_refit = [bins](std::span<const double> s, double& a, double& b) {
     LsWorkspace w;
-    const LsFit f = fit_ls(s, bins, w);
+    const LsFit f = fit_ls(s, bins, w, true, true);  // refits get sorted samples
     a = f.a;
     b = f.b;
     return f.status == LsFit::Status::Ok;

@@ -5,7 +5,14 @@
 
 namespace korvalinde {
 
-void extremes(std::span<const double> values, double& lo, double& hi) {
+void extremes(std::span<const double> values, double& lo, double& hi, bool sorted) {
+  if (sorted) {
+    // The same numbers as below, but for the sign of a zero extreme, which
+    // no width, cell or centre computed from them shows.
+    lo = values.front();
+    hi = values.back();
+    return;
+  }
   lo = values[0];
   hi = values[0];
   for (const double v : values) {
@@ -14,12 +21,13 @@ void extremes(std::span<const double> values, double& lo, double& hi) {
   }
 }
 
-BinCheck check_binning(std::span<const double> values, int bins, int max_bins, int max_cells) {
+BinCheck check_binning(std::span<const double> values, int bins, int max_bins, int max_cells,
+                       bool sorted) {
   if (bins < 1 || bins > max_bins) return BinCheck::BadBinCount;
   bool usable = values.size() >= 2;
   if (usable) {
     double lo, hi;
-    extremes(values, lo, hi);
+    extremes(values, lo, hi, sorted);
     const double range = hi - lo;
     const double dx = range / bins;
     // M = int(range / dx) + 1 cells must stay below max_cells + 1.
@@ -29,9 +37,9 @@ BinCheck check_binning(std::span<const double> values, int bins, int max_bins, i
 }
 
 void build_histogram(std::span<const double> values, int bins, HistogramOut out, double params[2],
-                     double& minimum, double& dx, int& m) {
+                     double& minimum, double& dx, int& m, bool sorted) {
   double maximum;
-  extremes(values, minimum, maximum);
+  extremes(values, minimum, maximum, sorted);
 
   dx = (maximum - minimum) / bins;
   m = static_cast<int>((maximum - minimum) / dx) + 1;
@@ -39,7 +47,19 @@ void build_histogram(std::span<const double> values, int bins, HistogramOut out,
 
   double* const yt = out.counts.data();
   std::fill_n(yt, m, 0.0);
-  for (const double v : values) yt[static_cast<int>((v - minimum) / dx)] += 1;
+  auto cell = [&](double v) { return static_cast<int>((v - minimum) / dx); };
+  if (sorted) {
+    // The cell is a non-decreasing function of the value: each cell's values
+    // are a run, found by bisection.
+    for (auto from = values.begin(); from != values.end();) {
+      const int k = cell(*from);
+      const auto to = std::partition_point(from, values.end(), [&](double v) { return cell(v) <= k; });
+      yt[k] += static_cast<double>(to - from);
+      from = to;
+    }
+  } else {
+    for (const double v : values) yt[cell(v)] += 1;
+  }
   if (!out.raw.empty()) std::copy_n(yt, m, out.raw.data());
 
   // Interior empty cells take the mean of the nearest positive counts on

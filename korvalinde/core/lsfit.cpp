@@ -19,10 +19,10 @@ void LsWorkspace::size_for(int max_cells) {
   if (wa.size() < 3 * m + 10) wa.resize(3 * m + 10);
 }
 
-LsFit fit_ls(std::span<const double> values, int bins, LsWorkspace& ws, bool solve) {
+LsFit fit_ls(std::span<const double> values, int bins, LsWorkspace& ws, bool solve, bool sorted) {
   LsFit r;
   const int max_cells = kMaxBinsFit + 1;
-  switch (check_binning(values, bins, kMaxBinsFit, max_cells)) {
+  switch (check_binning(values, bins, kMaxBinsFit, max_cells, sorted)) {
     case BinCheck::BadBinCount: r.status = LsFit::Status::BadBinCount; return r;
     case BinCheck::NoRange: r.status = LsFit::Status::NoRange; return r;
     case BinCheck::Ok: break;
@@ -31,7 +31,8 @@ LsFit fit_ls(std::span<const double> values, int bins, LsWorkspace& ws, bool sol
   ws.size_for(std::min(bins + 2, max_cells));
 
   double params[2];
-  build_histogram(values, bins, {ws.x, ws.y, ws.counts, ws.raw}, params, r.minimum, r.dx, r.m);
+  build_histogram(values, bins, {ws.x, ws.y, ws.counts, ws.raw}, params, r.minimum, r.dx, r.m,
+                  sorted);
   const auto m = static_cast<std::size_t>(r.m);
   const std::span<const double> x(ws.x.data(), m), y(ws.y.data(), m);
   const std::span<double> fvec(ws.fvec.data(), m);

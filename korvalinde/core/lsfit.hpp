@@ -29,7 +29,9 @@ struct LsFit {
 };
 
 // Fits `values` with `bins` bins (1..kMaxBinsFit). Without `solve` only the
-// histogram is built (the cells, densities and raw counts).
-LsFit fit_ls(std::span<const double> values, int bins, LsWorkspace& ws, bool solve = true);
+// histogram is built (the cells, densities and raw counts). `sorted`:
+// the values are ascending, which makes the histogram cheaper.
+LsFit fit_ls(std::span<const double> values, int bins, LsWorkspace& ws, bool solve = true,
+             bool sorted = false);
 
 }  // namespace korvalinde

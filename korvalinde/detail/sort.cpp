@@ -6,6 +6,9 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "korvalinde/detail/parallel.hpp"
+#include "korvalinde/detail/uninit.hpp"
+
 namespace korvalinde::detail {
 
 namespace {
@@ -14,6 +17,9 @@ constexpr int kBits = 11;
 constexpr int kDigits = 6;  // 6 * 11 >= 64
 constexpr std::size_t kBuckets = std::size_t{1} << kBits;
 constexpr std::size_t kSmall = 1 << 12;  // below this std::sort is as fast
+constexpr std::size_t kSlice = 1 << 18;  // the least share of a thread
+constexpr std::size_t kLargestBucket = 1 << 18;  // values of a cell sorted in the cache
+constexpr std::size_t kSmallBucket = 1 << 10;    // below this a cell goes to std::sort
 
 // Flips the sign bit of positives and every bit of negatives, so unsigned
 // order of keys is the numeric order of the doubles.
@@ -27,14 +33,14 @@ inline std::size_t digit(std::uint64_t k, int d) { return (k >> (d * kBits)) & (
 
 }  // namespace
 
-void radix_sort(std::span<double> data, std::span<double> scratch) {
+namespace {
+
+using Histogram = std::array<std::size_t, kBuckets>;
+
+void sort_on_one_thread(std::span<double> data, std::span<double> scratch) {
   const std::size_t n = data.size();
-  if (n < kSmall || scratch.size() < n) {
-    std::sort(data.begin(), data.end());
-    return;
-  }
   // All digit histograms in one pass.
-  std::vector<std::array<std::size_t, kBuckets>> count(kDigits);
+  std::vector<Histogram> count(kDigits);
   for (auto& c : count) c.fill(0);
   for (double x : data) {
     const std::uint64_t k = key(x);
@@ -58,13 +64,181 @@ void radix_sort(std::span<double> data, std::span<double> scratch) {
   if (src != data.data()) std::copy(src, src + n, data.data());
 }
 
-void radix_sort(std::span<double> data) {
+// Sorts the `m` values at `from` by their digits below `top` into `to`,
+// through `tmp` (room for m values), with the histograms `h` (top of them).
+void sort_bucket(const double* from, double* to, std::size_t m, int top, double* tmp,
+                 std::vector<Histogram>& h) {
+  if (m < kSmallBucket) {
+    std::copy(from, from + m, to);
+    std::sort(to, to + m);
+    return;
+  }
+  for (int d = 0; d < top; ++d) h[static_cast<std::size_t>(d)].fill(0);
+  for (std::size_t i = 0; i < m; ++i) {
+    const std::uint64_t k = key(from[i]);
+    for (int d = 0; d < top; ++d) ++h[static_cast<std::size_t>(d)][digit(k, d)];
+  }
+  std::vector<int> passes;
+  for (int d = 0; d < top; ++d) {
+    if (h[static_cast<std::size_t>(d)][digit(key(from[0]), d)] != m) passes.push_back(d);
+  }
+  if (passes.empty()) {
+    std::copy(from, from + m, to);
+    return;
+  }
+  // The passes write to `to` and `tmp` in turn, the last one to `to`.
+  const double* src = from;
+  for (std::size_t i = 0; i < passes.size(); ++i) {
+    const int d = passes[i];
+    double* dst = (passes.size() - 1 - i) % 2 == 0 ? to : tmp;
+    Histogram& c = h[static_cast<std::size_t>(d)];
+    std::size_t offset = 0;
+    for (auto& slot : c) {
+      const std::size_t k = slot;
+      slot = offset;
+      offset += k;
+    }
+    for (std::size_t j = 0; j < m; ++j) dst[c[digit(key(src[j]), d)]++] = src[j];
+    src = dst;
+  }
+}
+
+// When the values spread over many cells of their highest varying digit
+// (none holding more than kLargestBucket values): one pass moves them by
+// that digit into `scratch`, and each cell, small enough to stay in the
+// cache, is sorted by the lower digits into its place in `data`, the cells
+// shared out between the threads. `count` holds every digit's histogram by
+// slice of `data`. False, with nothing done, otherwise.
+bool by_top_digit(std::span<double> data, std::span<double> scratch,
+                  const std::vector<std::size_t>& bound, std::vector<std::vector<Histogram>>& count) {
+  const std::size_t n = data.size(), parts = bound.size() - 1;
+  Histogram total{};
+  int top = -1;
+  for (int d = kDigits - 1; d >= 0 && top < 0; --d) {
+    total.fill(0);
+    for (std::size_t p = 0; p < parts; ++p) {
+      for (std::size_t b = 0; b < kBuckets; ++b) total[b] += count[p][d][b];
+    }
+    if (total[digit(key(data[0]), d)] != n) top = d;
+  }
+  if (top <= 0 || *std::max_element(total.begin(), total.end()) > kLargestBucket) return false;
+  // The pass by the top digit, each slice's values after those of the
+  // slices before it.
+  std::vector<std::size_t> start(kBuckets + 1, 0);
+  std::size_t offset = 0;
+  for (std::size_t b = 0; b < kBuckets; ++b) {
+    start[b] = offset;
+    for (std::size_t p = 0; p < parts; ++p) {
+      const std::size_t m = count[p][top][b];
+      count[p][top][b] = offset;
+      offset += m;
+    }
+  }
+  start[kBuckets] = n;
+  const double* src = data.data();
+  double* dst = scratch.data();
+  parallel_for(parts, static_cast<unsigned>(parts), [&](std::size_t p) {
+    Histogram& c = count[p][top];
+    for (std::size_t i = bound[p]; i < bound[p + 1]; ++i) dst[c[digit(key(src[i]), top)]++] = src[i];
+  });
+  // The cells, in runs of about equal numbers of values.
+  const std::size_t tasks = 4 * parts;
+  std::vector<std::size_t> first_cell{0};
+  for (std::size_t b = 0; b < kBuckets; ++b) {
+    if (start[b + 1] >= n / tasks * first_cell.size() && first_cell.size() < tasks) first_cell.push_back(b + 1);
+  }
+  first_cell.push_back(kBuckets);
+  parallel_for(first_cell.size() - 1, static_cast<unsigned>(parts), [&](std::size_t t) {
+    std::size_t largest = 0;
+    for (std::size_t b = first_cell[t]; b < first_cell[t + 1]; ++b)
+      largest = std::max(largest, start[b + 1] - start[b]);
+    RawVector<double> tmp(largest);
+    std::vector<Histogram> h(static_cast<std::size_t>(top));
+    for (std::size_t b = first_cell[t]; b < first_cell[t + 1]; ++b) {
+      const std::size_t m = start[b + 1] - start[b];
+      if (m > 0) sort_bucket(scratch.data() + start[b], data.data() + start[b], m, top, tmp.data(), h);
+    }
+  });
+  return true;
+}
+
+// The same passes, each split into `parts` slices of the array: every slice
+// counts its digits, and its values go after those of the same digit from
+// the slices before it, so each pass is as stable as on one thread and the
+// result is the same.
+void sort_in_slices(std::span<double> data, std::span<double> scratch, std::size_t parts) {
+  const std::size_t n = data.size();
+  std::vector<std::size_t> bound(parts + 1);
+  for (std::size_t p = 0; p <= parts; ++p) bound[p] = n / parts * p;
+  bound[parts] = n;
+  double* src = data.data();
+  double* dst = scratch.data();
+  // Histograms of every digit by slice, as the values lie before any pass;
+  // a slice's counts of a digit are taken again once a pass has moved them.
+  std::vector<std::vector<Histogram>> count(parts, std::vector<Histogram>(kDigits));
+  parallel_for(parts, static_cast<unsigned>(parts), [&](std::size_t p) {
+    for (auto& c : count[p]) c.fill(0);
+    for (std::size_t i = bound[p]; i < bound[p + 1]; ++i) {
+      const std::uint64_t k = key(src[i]);
+      for (int d = 0; d < kDigits; ++d) ++count[p][d][digit(k, d)];
+    }
+  });
+  if (by_top_digit(data, scratch, bound, count)) return;
+  bool moved = false;
+  for (int d = 0; d < kDigits; ++d) {
+    std::size_t same = 0;  // values with the first value's digit
+    const std::size_t first = digit(key(src[0]), d);
+    for (std::size_t p = 0; p < parts; ++p) same += count[p][d][first];
+    if (same == n) continue;
+    if (moved) {
+      parallel_for(parts, static_cast<unsigned>(parts), [&](std::size_t p) {
+        Histogram& c = count[p][d];
+        c.fill(0);
+        for (std::size_t i = bound[p]; i < bound[p + 1]; ++i) ++c[digit(key(src[i]), d)];
+      });
+    }
+    std::size_t offset = 0;
+    for (std::size_t b = 0; b < kBuckets; ++b) {
+      for (std::size_t p = 0; p < parts; ++p) {
+        const std::size_t m = count[p][d][b];
+        count[p][d][b] = offset;
+        offset += m;
+      }
+    }
+    parallel_for(parts, static_cast<unsigned>(parts), [&](std::size_t p) {
+      Histogram& c = count[p][d];
+      for (std::size_t i = bound[p]; i < bound[p + 1]; ++i) dst[c[digit(key(src[i]), d)]++] = src[i];
+    });
+    std::swap(src, dst);
+    moved = true;
+  }
+  if (src != data.data()) {
+    parallel_for(parts, static_cast<unsigned>(parts), [&](std::size_t p) {
+      std::copy(src + bound[p], src + bound[p + 1], data.data() + bound[p]);
+    });
+  }
+}
+
+}  // namespace
+
+void radix_sort(std::span<double> data, std::span<double> scratch, unsigned threads) {
+  const std::size_t n = data.size();
+  if (n < kSmall || scratch.size() < n) {
+    std::sort(data.begin(), data.end());
+    return;
+  }
+  const std::size_t parts = std::min<std::size_t>(std::max(threads, 1u), n / kSlice);
+  if (parts <= 1) return sort_on_one_thread(data, scratch);
+  sort_in_slices(data, scratch, parts);
+}
+
+void radix_sort(std::span<double> data, unsigned threads) {
   if (data.size() < kSmall) {
     std::sort(data.begin(), data.end());
     return;
   }
-  std::vector<double> scratch(data.size());
-  radix_sort(data, scratch);
+  RawVector<double> scratch(data.size());  // neither zeroed nor touched before the sort writes it
+  radix_sort(data, scratch, threads);
 }
 
 }  // namespace korvalinde::detail

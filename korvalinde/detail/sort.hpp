@@ -11,9 +11,10 @@ namespace korvalinde::detail {
 // +0.0 may come in either order; NaNs go to the ends by sign). `scratch` is
 // work space of at least data.size() doubles; its contents are left
 // unspecified. Small inputs, or a too small scratch, use std::sort instead.
-void radix_sort(std::span<double> data, std::span<double> scratch);
+// A large input is sorted on up to `threads` threads, with the same result.
+void radix_sort(std::span<double> data, std::span<double> scratch, unsigned threads = 1);
 
 // The same with its own work space.
-void radix_sort(std::span<double> data);
+void radix_sort(std::span<double> data, unsigned threads = 1);
 
 }  // namespace korvalinde::detail

@@ -4,6 +4,7 @@
 // and correctly rounded (to nearest, ties to even).
 #pragma once
 
+#include <cstdint>
 #include <string_view>
 
 namespace korvalinde {
@@ -13,6 +14,11 @@ struct DecimalScan {
   const char* end;         // first character that does not continue the number
   const char* exponent;    // the exponent letter, or nullptr
   bool complete;           // [start, end) is a whole number of the grammar
+  // The digits before the exponent as an integer (modulo 2^64), how many
+  // there are, and how many of them follow the point.
+  std::uint64_t mantissa = 0;
+  int digits = 0;
+  int fraction = 0;
 };
 
 // Scans [p, last) for a number of the grammar.

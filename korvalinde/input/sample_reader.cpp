@@ -1,15 +1,20 @@
 #include "korvalinde/input/sample_reader.hpp"
 
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <memory>
+#include <new>
 #include <cmath>
 #include <cerrno>
 #include <cstring>
 #include <string>
 #include <vector>
 
+#include "korvalinde/detail/parallel.hpp"
 #include "korvalinde/input/number.hpp"
 
 namespace korvalinde {
@@ -34,6 +39,8 @@ bool SampleReader::fill() {
     got = std::min(prefix_.size(), kBufferSize - end_);
     std::memcpy(buf_ + end_, prefix_.data(), got);
     prefix_.remove_prefix(got);
+  } else if (fd_ < 0) {
+    eof_ = true;  // no descriptor: the prefix was all
   } else if (!eof_) {
     ssize_t n;
     do {
@@ -222,6 +229,7 @@ SampleReader::Next SampleReader::next(double& value) {
         // Too long: the rest of its line is not read, as it may never end.
         show(token);
         bad_line_ = line;
+        bad_field_ = field;
         stopped_ = true;
         return Next::Bad;
       }
@@ -251,7 +259,10 @@ SampleReader::Next SampleReader::next(double& value) {
           }
           i = beg_;
         }
-        if (got != Next::Value) bad_line_ = line;
+        if (got != Next::Value) {
+          bad_line_ = line;
+          bad_field_ = field;
+        }
         if (i < end_ && buf_[i] == '\n') {
           beg_ = i + 1;  // the value ended the line
           ++line_;
@@ -266,6 +277,7 @@ SampleReader::Next SampleReader::next(double& value) {
       if (ends_line) {
         show({});
         bad_line_ = line;
+        bad_field_ = field + 1;
         skip_line();
         return Next::Missing;
       }
@@ -281,6 +293,7 @@ SampleReader::Next SampleReader::next(double& value) {
       } else if (!classic || c == '\n' || c == '/') {
         bad_line_ = line;
         const bool missing = c == '\n' || (classic && c == '/');
+        bad_field_ = missing ? field + 1 : field;
         if (missing) show({});
         skip_line();
         return missing ? Next::Missing : Next::Bad;
@@ -310,48 +323,257 @@ int open_sample(const std::string& name, struct stat* id) {
   return fd;
 }
 
-std::string read_values(int fd, FieldSpec fields, std::vector<double>& out) {
-  // The values are gathered in blocks and copied into `out` at the end, so
-  // that memory follows what was read (at most twice 8 bytes per value, at
-  // the copy) rather than what a file might hold, and no growing array has
-  // to be moved while it is larger than the blocks.
-  std::vector<std::vector<double>> blocks;
-  std::size_t block_size = 1024;
-  auto finish = [&](std::string why) {
-    std::size_t total = out.size();
-    for (const auto& b : blocks) total += b.size();
-    out.reserve(total);
-    for (auto& b : blocks) {
-      out.insert(out.end(), b.begin(), b.end());
-      std::vector<double>().swap(b);
-    }
-    return why;
-  };
-  std::vector<char> buffer(SampleReader::kBufferBytes);
-  SampleReader reader(fd, buffer, fields);
-  for (;;) {
+namespace {
+
+// Values gathered in blocks, so that memory follows what was read rather
+// than what a file might hold, and no growing array has to be moved while
+// it is larger than the blocks.
+class Blocks {
+ public:
+  void push(double v) {
+    if (used_ == cur_.size()) grow();
+    cur_[used_++] = v;
+  }
+  std::size_t size() const { return done_ + used_; }
+  // Copies the values to `to` in order and frees the blocks.
+  void move_to(double* to) {
+    for (const detail::RawVector<double>& b : full_) to = std::copy(b.begin(), b.end(), to);
+    std::copy(cur_.begin(), cur_.begin() + static_cast<std::ptrdiff_t>(used_), to);
+    *this = Blocks();
+  }
+
+ private:
+  void grow() {
+    if (!cur_.empty()) full_.push_back(std::move(cur_));
+    done_ += used_;
+    cur_ = {};
+    cur_.resize(next_);  // not written until read
+    used_ = 0;
+    next_ = std::min<std::size_t>(next_ * 2, std::size_t{1} << 19);
+  }
+
+  std::vector<detail::RawVector<double>> full_;  // full blocks
+  detail::RawVector<double> cur_;                // the block being filled, up to used_
+  std::size_t used_ = 0, done_ = 0, next_ = 1024;
+};
+
+// Reads values into `out` until the end or the first fault; also stops
+// early (with no fault) once `stop()` is true, asked every few thousand
+// values.
+template <class Values, class Stop>
+std::optional<InputError> collect(SampleReader& reader, int column, Values& out, Stop stop) {
+  for (unsigned k = 1;; ++k) {
     double v;
     switch (reader.next(v)) {
       case SampleReader::Next::Value:
-        if (blocks.empty() || blocks.back().size() == blocks.back().capacity()) {
-          blocks.emplace_back().reserve(block_size);
-          block_size = std::min<std::size_t>(block_size * 2, std::size_t{1} << 17);
-        }
-        blocks.back().push_back(v);
+        out.push(v);
+        if (k % 4096 == 0 && stop()) return std::nullopt;
         continue;
-      case SampleReader::Next::End: return finish({});
-      case SampleReader::Next::Error: return finish(std::strerror(reader.error()));
+      case SampleReader::Next::End: return std::nullopt;
+      case SampleReader::Next::Error:
+        return InputError{{}, 0, 0, "io", std::strerror(reader.error())};
       case SampleReader::Next::Missing:
-        return finish(std::to_string(reader.line()) + ": no value in column " +
-                      std::to_string(fields.column));
+        return InputError{{}, reader.line(), reader.field(), "no_column",
+                          "no value in column " + std::to_string(column)};
       case SampleReader::Next::Bad: {
-        std::string text = std::to_string(reader.line()) + ": '";
+        std::string text = "'";
         text += reader.token();
         text += reader.token_cut() ? "...'" : "'";
-        return finish(text + " is not a number");
+        return InputError{{}, reader.line(), reader.field(), "not_a_number",
+                          text + " is not a number"};
       }
     }
   }
+}
+
+// The rest of a regular file of at least `least` bytes from the
+// descriptor's offset on, mapped; no text for anything else.
+class Mapping {
+ public:
+  Mapping(int fd, std::size_t least) {
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return;
+    const off_t at = ::lseek(fd, 0, SEEK_CUR);
+    if (at < 0 || st.st_size <= at || static_cast<std::size_t>(st.st_size - at) < least) return;
+    const long page = ::sysconf(_SC_PAGESIZE);
+    if (page <= 0) return;
+    const off_t start = at / page * page;
+    const auto size = static_cast<std::size_t>(st.st_size - start);
+    void* base = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, start);
+    if (base == MAP_FAILED) return;  // e.g. no address space left: read in one pass
+    base_ = base;
+    size_ = size;
+    text_ = std::string_view(static_cast<const char*>(base) + (at - start),
+                             static_cast<std::size_t>(st.st_size - at));
+  }
+  ~Mapping() {
+    if (base_ != nullptr) ::munmap(base_, size_);
+  }
+  Mapping(const Mapping&) = delete;
+  Mapping& operator=(const Mapping&) = delete;
+
+  std::string_view text() const { return text_; }
+
+ private:
+  void* base_ = nullptr;
+  std::size_t size_ = 0;
+  std::string_view text_;
+};
+
+// Gives back the mapped pages that lie wholly in `text`, once read: they
+// stay in the page cache, but leave the process's resident memory, which
+// then holds the values and about one run of text a thread.
+void release_pages(std::string_view text) {
+  const long page = ::sysconf(_SC_PAGESIZE);
+  if (page <= 0) return;
+  const auto size = static_cast<std::uintptr_t>(page);
+  const auto begin = reinterpret_cast<std::uintptr_t>(text.data());
+  const std::uintptr_t first = (begin + size - 1) / size * size;
+  const std::uintptr_t last = (begin + text.size()) / size * size;
+  if (last > first) ::madvise(reinterpret_cast<void*>(first), last - first, MADV_DONTNEED);
+}
+
+// Runs of whole lines of about equal size, at least `least` bytes each
+// (but the last), at most `parts` of them.
+std::vector<std::string_view> cut_at_lines(std::string_view text, std::size_t parts,
+                                           std::size_t least) {
+  parts = std::max<std::size_t>(1, std::min(parts, text.size() / std::max<std::size_t>(least, 1)));
+  std::vector<std::string_view> runs;
+  std::size_t begin = 0;
+  for (std::size_t k = 1; k <= parts && begin < text.size(); ++k) {
+    std::size_t end = k == parts ? text.size() : std::max(begin, text.size() / parts * k);
+    if (end < text.size()) {
+      const void* nl = std::memchr(text.data() + end, '\n', text.size() - end);
+      end = nl == nullptr ? text.size()
+                          : static_cast<std::size_t>(static_cast<const char*>(nl) - text.data()) + 1;
+    }
+    runs.push_back(text.substr(begin, end - begin));
+    begin = end;
+  }
+  return runs;
+}
+
+// Values written in place, one a line at most, into room made for them.
+struct InPlace {
+  double* at;
+  std::size_t count = 0;
+  void push(double v) { at[count++] = v; }
+};
+
+// Reads the lines of the most common form from the start of `text` as the
+// reader would, straight from the text: with the classic fields and the
+// first one chosen, blanks, a number of at most 15 digits without an
+// exponent, then the line end (a carriage return before it allowed) or a
+// field's end and the rest of the line. Blank lines are passed over. Stops
+// at the first line of another form, which the reader then reads with all
+// after it; returns that rest of the text (empty at the end), and counts
+// the lines read.
+std::string_view simple_lines(std::string_view text, FieldSpec fields, InPlace& values,
+                              std::uint64_t& lines) {
+  if (fields.sep != 0 || fields.column != 1) return text;
+  const char* p = text.data();
+  const char* const end = p + text.size();
+  while (p != end) {
+    const char* const line = p;
+    while (p != end && (*p == ' ' || *p == '\t')) ++p;
+    if (p != end && *p == '\n') {
+      ++p;
+      ++lines;
+      continue;
+    }
+    if (p == end) break;
+    const DecimalScan s = scan_decimal(p, end);
+    const char* q = s.end;
+    if (!s.complete || s.exponent != nullptr || s.digits > 15) return {line, static_cast<std::size_t>(end - line)};
+    if (q != end && *q == '\r') ++q;  // to be followed by the line end or the end of the text
+    const char term = q == end ? '\n' : *q;
+    const bool ends_field = term == '\n' || (q == s.end && (term == ' ' || term == '\t' || term == ',' || term == '/'));
+    if (!ends_field) return {line, static_cast<std::size_t>(end - line)};
+    values.push(convert_decimal(p, s));
+    const void* nl = q == end ? nullptr : std::memchr(q, '\n', static_cast<std::size_t>(end - q));
+    p = nl == nullptr ? end : static_cast<const char*>(nl) + 1;
+    ++lines;
+  }
+  return {};
+}
+
+// Reads the runs on the threads. Each run has room for one value a line in
+// `out` (memory that is not written stays untouched), writes its values
+// there, and the gaps that lines without a value leave are closed in file
+// order up to the first fault, whose line is made absolute. A run after a
+// run with a fault is of no use: it is left, or given up.
+std::optional<InputError> read_runs(std::string_view text, FieldSpec fields, unsigned threads,
+                                    std::size_t least, detail::RawVector<double>& out) {
+  const std::vector<std::string_view> runs = cut_at_lines(text, 4 * std::size_t{threads}, least);
+  std::vector<std::size_t> lines(runs.size());
+  detail::parallel_for(runs.size(), threads, [&](std::size_t i) {
+    // Every run but the last ends with its line end.
+    lines[i] = static_cast<std::size_t>(std::count(runs[i].begin(), runs[i].end(), '\n')) +
+               (runs[i].back() != '\n');
+  });
+  std::vector<std::size_t> room(runs.size() + 1, out.size());
+  for (std::size_t i = 0; i < runs.size(); ++i) room[i + 1] = room[i] + lines[i];
+  out.resize(room.back());
+  std::vector<std::size_t> count(runs.size(), 0);
+  std::vector<std::optional<InputError>> faults(runs.size());
+  std::atomic<std::size_t> first_fault{runs.size()};
+  detail::parallel_for(runs.size(), threads, [&](std::size_t i) {
+    auto later = [&] { return first_fault.load(std::memory_order_relaxed) < i; };
+    if (later()) return;
+    InPlace values{out.data() + room[i]};
+    std::uint64_t lines_read = 0;
+    const std::string_view rest = simple_lines(runs[i], fields, values, lines_read);
+    if (!rest.empty()) {
+      std::vector<char> buffer(SampleReader::kBufferBytes);
+      SampleReader reader(-1, buffer, fields, rest);
+      faults[i] = collect(reader, fields.column, values, later);
+      if (faults[i]) faults[i]->line += lines_read;
+    }
+    count[i] = values.count;
+    release_pages(runs[i]);
+    if (faults[i]) {
+      std::size_t seen = first_fault.load(std::memory_order_relaxed);
+      while (i < seen && !first_fault.compare_exchange_weak(seen, i, std::memory_order_relaxed)) {
+      }
+    }
+  });
+  const std::size_t used = std::min(first_fault.load(), runs.size() - 1) + 1;
+  std::size_t at = room[0];
+  std::uint64_t before = 0;  // lines before the run
+  for (std::size_t i = 0; i < used; ++i) {
+    if (at != room[i]) std::memmove(out.data() + at, out.data() + room[i], count[i] * sizeof(double));
+    at += count[i];
+    if (i + 1 < used) before += lines[i];
+  }
+  out.resize(at);
+  std::optional<InputError> fault = std::move(faults[used - 1]);
+  if (fault) fault->line += before;
+  return fault;
+}
+
+}  // namespace
+
+std::optional<InputError> read_values(int fd, FieldSpec fields, detail::RawVector<double>& out,
+                                      unsigned threads, std::size_t least) {
+  if (threads > 1) {
+    const Mapping map(fd, least);
+    const std::size_t had = out.size();
+    try {
+      if (!map.text().empty()) return read_runs(map.text(), fields, threads, least, out);
+    } catch (const std::bad_alloc&) {
+      // No room for a value a line (a file of mostly blank lines under a
+      // memory limit): read in one pass, where memory follows the values.
+      out.resize(had);
+    }
+  }
+  std::vector<char> buffer(SampleReader::kBufferBytes);
+  SampleReader reader(fd, buffer, fields);
+  Blocks values;
+  std::optional<InputError> fault = collect(reader, fields.column, values, [] { return false; });
+  const std::size_t at = out.size();
+  out.resize(at + values.size());
+  values.move_to(out.data() + at);
+  return fault;
 }
 
 }  // namespace korvalinde

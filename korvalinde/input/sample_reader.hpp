@@ -34,7 +34,8 @@ class SampleReader {
   static constexpr std::size_t kTokenShown = 64;
 
   // Reads `fd` (left open) after the bytes of `prefix`, which must outlive
-  // the reader. `buffer` must hold kBufferBytes.
+  // the reader; with a negative `fd`, the prefix alone. `buffer` must hold
+  // kBufferBytes.
   SampleReader(int fd, std::span<char> buffer, FieldSpec fields = {}, std::string_view prefix = {});
 
   enum class Next {
@@ -47,9 +48,11 @@ class SampleReader {
   };
   Next next(double& value);
 
-  // After Bad or Missing: the 1-based line and the token (at most
-  // kTokenShown characters, control characters shown as '?').
+  // After Bad or Missing: the 1-based line, the 1-based field at fault (the
+  // first one absent for Missing) and the token (at most kTokenShown
+  // characters, control characters shown as '?').
   std::uint64_t line() const { return bad_line_; }
+  int field() const { return bad_field_; }
   std::string_view token() const { return {shown_, shown_len_}; }
   bool token_cut() const { return token_cut_; }
   int error() const { return error_; }
@@ -75,6 +78,7 @@ class SampleReader {
   int error_ = 0;
   std::uint64_t line_ = 0;      // line ends passed so far
   std::uint64_t bad_line_ = 0;  // line of the last Bad or Missing
+  int bad_field_ = 0;           // and its field
   char shown_[kTokenShown];
   std::size_t shown_len_ = 0;
   bool token_cut_ = false;
@@ -84,8 +88,11 @@ class SampleReader {
 
 #include <sys/stat.h>
 
+#include <optional>
 #include <string>
-#include <vector>
+
+#include "korvalinde/detail/uninit.hpp"
+#include "korvalinde/records/input_error.hpp"
 
 namespace korvalinde {
 
@@ -94,11 +101,26 @@ namespace korvalinde {
 // open a shorter, different name). `id` (when given) receives its status.
 int open_sample(const std::string& name, struct stat* id = nullptr);
 
-// Reads every value of `fd` into `out` (appended; memory grows with what
-// was read: 8 bytes a value, twice that for a moment at the end). Returns an
-// empty string, or the reason it stopped, naming the line: "LINE: 'abc' is
-// not a number", "LINE: no value in column K", or the system's text for a
-// read error. The values before the reason are kept.
-std::string read_values(int fd, FieldSpec fields, std::vector<double>& out);
+// Bytes of a regular file below which it is read on one thread, and the
+// least share of each thread.
+inline constexpr std::size_t kParallelReadBytes = std::size_t{1} << 20;
+
+// Reads every value of `fd` into `out` (appended). Returns nothing, or the
+// first fault in file order, without its file name: its 1-based line and
+// field, code "not_a_number" ("'abc' is not a number") or "no_column" ("no
+// value in column K"), or line 0 and code "io" with the system's text for a
+// read error. The values before the fault are kept.
+//
+// A regular file of at least `least` bytes is mapped and read in runs of
+// whole lines on up to `threads` threads; values, their order and the fault
+// are those of reading it in one pass. Each run writes its values in place,
+// into address space of 8 bytes a line of which only the values' part is
+// touched; the pages of text read are given back as the runs end. Anything
+// else (a pipe, a terminal, a file that cannot be mapped, no address space
+// for a value a line) is read in one pass through a 64 KiB buffer, with 8
+// bytes a value and twice that for a moment at the end.
+std::optional<InputError> read_values(int fd, FieldSpec fields, detail::RawVector<double>& out,
+                                      unsigned threads = 1,
+                                      std::size_t least = kParallelReadBytes);
 
 }  // namespace korvalinde

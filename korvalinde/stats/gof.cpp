@@ -1,8 +1,10 @@
 #include "korvalinde/stats/gof.hpp"
 
 #include <algorithm>
+#include <bit>
 #include <boost/math/distributions/chi_squared.hpp>
 #include <cmath>
+#include <cstdint>
 
 #include "korvalinde/dist/gev.hpp"
 #include "korvalinde/dist/gumbel.hpp"
@@ -30,6 +32,25 @@ double floored_log_cdf(const D& d, double x) { return std::max(dist::log_cdf(d, 
 template <class D>
 double floored_log_sf(const D& d, double x) { return std::max(dist::log_sf(d, x), dist::kLogTiny); }
 
+// F, and ln F and ln(1 - F) floored, at x.
+struct EdfPoint {
+  double f, log_f, log_sf;
+};
+
+template <class D>
+EdfPoint edf_point(const D& d, double x) {
+  return {dist::cdf(d, x), floored_log_cdf(d, x), floored_log_sf(d, x)};
+}
+
+// The same three for the Gumbel, from one exponential t = e^-z rather than
+// three (the same operations, so the same values).
+EdfPoint edf_point(const dist::Gumbel& d, double x) {
+  const double z = (x - d.loc) / d.scale;
+  const double t = std::exp(-z);
+  const double log_sf = t < 1e-8 ? -z - 0.5 * t : std::log(-std::expm1(-t));
+  return {std::exp(-t), std::max(-t, dist::kLogTiny), std::max(log_sf, dist::kLogTiny)};
+}
+
 template <class D>
 void edf(std::span<const double> sorted, const D& dd, Gof& gof, unsigned threads) {
   const std::size_t n = sorted.size();
@@ -45,15 +66,21 @@ void edf(std::span<const double> sorted, const D& dd, Gof& gof, unsigned threads
   };
   const Acc acc = detail::block_reduce<Acc>(n, threads, [&](std::size_t i, std::size_t end, Acc& r) {
     double d = 0, w2 = 0, ad = 0;
-    for (; i < end; ++i) {
-      const double f = dist::cdf(dd, sorted[i]);
+    // A value equal to the one before it (bit for bit) has its point: a
+    // sample of few decimals repeats many values.
+    EdfPoint p{};
+    std::uint64_t last = 0;
+    for (const std::size_t first = i; i < end; ++i) {
+      const auto bits = std::bit_cast<std::uint64_t>(sorted[i]);
+      if (i == first || bits != last) p = edf_point(dd, sorted[i]);
+      last = bits;
+      const double f = p.f;
       const auto id = static_cast<double>(i + 1);
       d = std::max({d, id / nd - f, f - (id - 1) / nd});
       const double e = f - (2 * id - 1) / (2 * nd);
       w2 += e * e;
       // sum_i (2i - 1) ln(1 - F_(n+1-i)) = sum_i (2n + 1 - 2i) ln(1 - F_i).
-      ad += (2 * id - 1) * floored_log_cdf(dd, sorted[i]) +
-            (2 * (nd - id) + 1) * floored_log_sf(dd, sorted[i]);
+      ad += (2 * id - 1) * p.log_f + (2 * (nd - id) + 1) * p.log_sf;
     }
     r.d = std::max(r.d, d);
     r.w2.add(w2);

@@ -1,10 +1,17 @@
 #include "korvalinde/classic/reader.hpp"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <optional>
+#include <random>
 #include <string>
+
+#include "korvalinde/input/sample_reader.hpp"
 
 #include "korvalinde/classic/blocks.hpp"
 #include "tests/support/child.hpp"
@@ -48,6 +55,24 @@ TEST(ParseSample, RefusesOtherTextAndNonFiniteValues) {
                           "NaN", "nan", "Inf", "Infinity", "-inf", "1e999", "-1D400", "3*1.5",
                           "1 5", "++1", "1.5+3"}) {
     EXPECT_FALSE(parse_sample(bad, v)) << bad;
+  }
+}
+
+TEST(ParseSample, ShortDecimalsRoundAsTheCLibraryDoes) {
+  // Up to 17 digits, the point anywhere: those of at most 15 digits take
+  // the quick conversion, the others the general one.
+  std::mt19937_64 g(5);
+  for (int k = 0; k < 200000; ++k) {
+    std::string t = g() % 3 == 0 ? "-" : "";
+    const int n = 1 + static_cast<int>(g() % 17), dot = static_cast<int>(g() % (n + 1));
+    for (int i = 0; i < n; ++i) {
+      if (i == dot) t.push_back('.');
+      t.push_back(static_cast<char>('0' + g() % 10));
+    }
+    double v = 0;
+    ASSERT_TRUE(parse_sample(t, v)) << t;
+    const double want = std::strtod(t.c_str(), nullptr);
+    ASSERT_EQ(std::memcmp(&v, &want, sizeof v), 0) << t;
   }
 }
 
@@ -107,7 +132,7 @@ TEST_F(IniData, BadValuesStopTheLoad) {
 }
 
 TEST_F(IniData, LongLinesAreSkippedWithoutHoldingThem) {
-  std::string text = "1" + std::string(200000, ' ') + "junk\n" + std::string(100000, ' ') + "2\n" +
+  std::string text = std::string(1, '1') + std::string(200000, ' ') + "junk\n" + std::string(100000, ' ') + "2\n" +
                      std::string(65530, ' ') + "123.25\n" + std::string(65533, '\n') + "-7.5";
   ASSERT_EQ(load(text), 0);
   ASSERT_EQ(count_, 4);
@@ -126,6 +151,92 @@ TEST_F(IniData, MissingFileOrDirectoryCannotBeOpened) {
   status = 0;
   ini_data(status, m, dir_.path(), count);
   EXPECT_EQ(status, korvalinde::kCannotOpen);
+}
+
+// read_values in runs of lines on threads (runs of at least 64 bytes here):
+// the values and the first fault of one pass, whatever the thread count.
+class ReadValues : public ::testing::Test {
+ protected:
+  std::optional<korvalinde::InputError> read(const std::string& text, unsigned threads,
+                                             korvalinde::detail::RawVector<double>& out) {
+    const std::string path = dir_.path() + "/values.txt";
+    testsupport::write_file(path, text);
+    const int fd = ::open(path.c_str(), O_RDONLY);
+    out.clear();
+    auto fault = korvalinde::read_values(fd, fields_, out, threads, 64);
+    ::close(fd);
+    return fault;
+  }
+  // Reads `text` on 1, 2, 3 and 8 threads; the values must agree bit for
+  // bit, the faults in every part. Returns the one-thread fault.
+  std::optional<korvalinde::InputError> agree(const std::string& text, std::size_t& count) {
+    korvalinde::detail::RawVector<double> one, many;
+    const auto first = read(text, 1, one);
+    for (unsigned t : {2u, 3u, 8u}) {
+      const auto fault = read(text, t, many);
+      EXPECT_EQ(fault.has_value(), first.has_value()) << t;
+      if (fault && first) {
+        EXPECT_EQ(fault->line, first->line) << t;
+        EXPECT_EQ(fault->column, first->column) << t;
+        EXPECT_EQ(fault->code, first->code) << t;
+        EXPECT_EQ(fault->message, first->message) << t;
+      }
+      EXPECT_TRUE(many.size() == one.size() &&
+                  std::memcmp(many.data(), one.data(), one.size() * sizeof(double)) == 0)
+          << t << " threads: " << many.size() << " values, one thread " << one.size();
+    }
+    count = one.size();
+    return first;
+  }
+
+  testsupport::TempDir dir_;
+  korvalinde::FieldSpec fields_{};
+};
+
+TEST_F(ReadValues, RunsOnThreadsReadWhatOnePassReads) {
+  std::string text;
+  for (int i = 0; i < 20000; ++i) {
+    const std::string v = std::to_string(i) + "." + std::to_string(i % 997) + "e-" + std::to_string(i % 5);
+    text += i % 11 == 0 ? "\n" : i % 13 == 0 ? " \t" + v + " 7 / x\r\n" : i % 17 == 0 ? v + ",3\n" : v + "\n";
+  }
+  text += "-1.5";  // no line end
+  std::size_t n = 0;
+  EXPECT_FALSE(agree(text, n));
+  EXPECT_EQ(n, 20000u - 20000 / 11 - 1 + 1);
+}
+
+TEST_F(ReadValues, TheFirstFaultInFileOrderIsNamedByItsLineAndField) {
+  fields_ = {2, ';'};
+  std::string head, tail;
+  for (int i = 1; i <= 14999; ++i) head += std::to_string(i) + ";" + std::to_string(i % 100) + ".5\n";
+  for (int i = 15001; i <= 20000; ++i) tail += std::to_string(i) + (i == 18000 ? "\n" : ";1\n");
+  std::size_t n = 0;
+  // A bad field deep in a later run, and a missing one further on.
+  auto fault = agree(head + "15000;1.5x\n" + tail, n);
+  ASSERT_TRUE(fault);
+  EXPECT_EQ(fault->line, 15000u);
+  EXPECT_EQ(fault->column, 2);
+  EXPECT_EQ(fault->code, "not_a_number");
+  EXPECT_EQ(fault->message, "'1.5x' is not a number");
+  EXPECT_EQ(n, 14999u);  // the values before it are kept
+  // The missing field comes first once the bad one is after it.
+  fault = agree(head + tail + "15000;1.5x\n", n);
+  ASSERT_TRUE(fault);
+  EXPECT_EQ(fault->line, 17999u);
+  EXPECT_EQ(fault->column, 2);
+  EXPECT_EQ(fault->code, "no_column");
+  EXPECT_EQ(fault->message, "no value in column 2");
+  // Junk after a value blames its field; a field missing before the
+  // chosen one is the first absent.
+  fields_ = {3, ';'};
+  fault = agree("1;2;3\n1;2 x;3\n", n);
+  ASSERT_TRUE(fault);
+  EXPECT_EQ(fault->line, 2u);
+  EXPECT_EQ(fault->column, 2);
+  fault = agree("1;2;3\n\n1\n", n);
+  ASSERT_TRUE(fault);
+  EXPECT_EQ(fault->line, 3u);
+  EXPECT_EQ(fault->column, 2);
 }
 
 }  // namespace

@@ -208,6 +208,18 @@ threads)
   cmp -s <(head -1 j1) alone && cmp -s <(sed -n 3p j1) alone || fail "a file's result depends on the others"
   "$bin" fit --json - --bootstrap 99 --seed 8 a.txt > j8
   cmp -s <(head -1 j1) j8 && fail "the seed changes nothing"
+  # A file read in runs of lines on the threads (4 MB): the same numbers,
+  # and the first bad line in file order named, whatever the thread count.
+  awk 'BEGIN { for (i = 1; i <= 400000; i++) printf "%.6f\n", 10 - 2 * log(-log((i * 7919 % 400000 + 0.5) / 400000)) }' > long.txt
+  sed -e '150000s/.*/abc/' -e '350000s/.*/x/' long.txt > bad.txt
+  for t in 1 2 5; do
+    "$bin" fit --json - --methods lmom --threads $t long.txt > l$t || fail "long file, $t threads"
+    "$bin" fit --quiet --methods lmom --threads $t bad.txt 2> e$t && fail "bad file, $t threads"
+  done
+  cmp -s l1 l2 && cmp -s l1 l5 || fail "a long file's results depend on --threads"
+  grep -q '"n":400000,' l1 || fail "long file: $(head -c 100 l1)"
+  cmp -s e1 e2 && cmp -s e1 e5 || fail "faults depend on --threads: $(cat e1 e2 e5)"
+  grep -qx "bad.txt:150000: 'abc' is not a number" e2 || fail "first fault: $(cat e2)"
   ;;
 classic_equal)
   # The least-squares numbers equal the classic run's on every recorded

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <numbers>
 #include <stdexcept>
@@ -146,6 +147,18 @@ TEST(StatsSort, RadixSortMatchesStdSort) {
     got = x;
     detail::radix_sort(got, small);  // too little work space: still sorted
     EXPECT_EQ(got, want);
+  }
+  // In slices on threads: bit for bit what one thread gives (-0.0 first).
+  const std::size_t n = std::size_t{1} << 20;
+  std::vector<double> x = gumbel_sample(n, 0, 1e3, 7);
+  for (std::size_t i = 0; i < n; i += 3) x[i] = i % 2 == 0 ? 0.0 : -0.0;
+  std::vector<double> one = x;
+  detail::radix_sort(one, 1);
+  ASSERT_TRUE(std::is_sorted(one.begin(), one.end()));
+  for (unsigned t : {2u, 3u}) {
+    std::vector<double> got = x;
+    detail::radix_sort(got, t);
+    EXPECT_EQ(std::memcmp(got.data(), one.data(), n * sizeof(double)), 0) << t;
   }
 }
 
