@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <boost/math/distributions/chi_squared.hpp>
 #include <cmath>
+#include <limits>
 
 #include "korvalinde/dist/gev.hpp"
 #include "korvalinde/dist/gumbel.hpp"
@@ -24,11 +25,33 @@ std::vector<double> cell_counts(std::span<const double> x, double minimum, doubl
 
 namespace {
 
-// ln F and ln(1 - F), never below the log of the smallest double.
-template <class D>
-double floored_log_cdf(const D& d, double x) { return std::max(dist::log_cdf(d, x), dist::kLogTiny); }
-template <class D>
-double floored_log_sf(const D& d, double x) { return std::max(dist::log_sf(d, x), dist::kLogTiny); }
+// F, ln F and ln(1 - F) at one value, the logs never below the log of the
+// smallest double. The same arithmetic as dist::cdf, log_cdf and log_sf, with
+// the reduced variate and t = e^-L computed once for all three.
+struct CdfLogs {
+  double f, log_f, log_sf;
+};
+
+CdfLogs floor_logs(double f, double log_f, double log_sf) {
+  return {f, std::max(log_f, dist::kLogTiny), std::max(log_sf, dist::kLogTiny)};
+}
+
+CdfLogs cdf_logs(const dist::Gumbel& d, double x) {
+  const double z = (x - d.loc) / d.scale;
+  const double t = std::exp(-z);
+  return floor_logs(std::exp(-t), -t, t < 1e-8 ? -z - 0.5 * t : std::log(-std::expm1(-t)));
+}
+
+CdfLogs cdf_logs(const dist::Gev& d, double x) {
+  const double l = dist::detail_gev::big_l(d, x);
+  if (std::isnan(l)) {
+    if (std::isnan(x)) return floor_logs(l, l, l);
+    constexpr double inf = std::numeric_limits<double>::infinity();
+    return dist::detail_gev::below(d) ? floor_logs(0.0, -inf, 0.0) : floor_logs(1.0, 0.0, -inf);
+  }
+  const double t = std::exp(-l);
+  return floor_logs(std::exp(-t), -t, t < 1e-8 ? -l - 0.5 * t : std::log(-std::expm1(-t)));
+}
 
 template <class D>
 void edf(std::span<const double> sorted, const D& dd, Gof& gof, unsigned threads) {
@@ -46,14 +69,13 @@ void edf(std::span<const double> sorted, const D& dd, Gof& gof, unsigned threads
   const Acc acc = detail::block_reduce<Acc>(n, threads, [&](std::size_t i, std::size_t end, Acc& r) {
     double d = 0, w2 = 0, ad = 0;
     for (; i < end; ++i) {
-      const double f = dist::cdf(dd, sorted[i]);
+      const auto [f, log_f, log_sf] = cdf_logs(dd, sorted[i]);
       const auto id = static_cast<double>(i + 1);
       d = std::max({d, id / nd - f, f - (id - 1) / nd});
       const double e = f - (2 * id - 1) / (2 * nd);
       w2 += e * e;
       // sum_i (2i - 1) ln(1 - F_(n+1-i)) = sum_i (2n + 1 - 2i) ln(1 - F_i).
-      ad += (2 * id - 1) * floored_log_cdf(dd, sorted[i]) +
-            (2 * (nd - id) + 1) * floored_log_sf(dd, sorted[i]);
+      ad += (2 * id - 1) * log_f + (2 * (nd - id) + 1) * log_sf;
     }
     r.d = std::max(r.d, d);
     r.w2.add(w2);
