@@ -580,13 +580,23 @@ std::vector<ProfileInterval> gumbel_quantile_profiles(std::span<const double> x,
   // The end points found so far, in standardised (mu, ln sigma).
   std::array<double, 2> lower_end{}, upper_end{};
   bool has_lower = false, has_upper = false;
+  // Every level's maximum is the point mu = 0, ln sigma = 0 (there z = y):
+  // its log-likelihood and derivatives in (mu, ln sigma), computed once.
+  Derivs<2> at_hat;
+  const bool hat_defined = gumbel_loglik(s, {0.0, 0.0}, at_hat);
   return in_ascending_order(y0, [&](double y) {
     ProfileInterval out;
     // theta' = (z, ln sigma) with mu = z - sigma y and the shape held at 0.
     auto f = [&](const std::array<double, 2>& t, Derivs<2>& d) {
       const double sigma = std::exp(t[1]);
+      const double mu = t[0] - sigma * y;
       Derivs<2> g;
-      if (!gumbel_loglik(s, {t[0] - sigma * y, t[1]}, g)) return false;
+      if (mu == 0 && t[1] == 0) {
+        if (!hat_defined) return false;
+        g = at_hat;
+      } else if (!gumbel_loglik(s, {mu, t[1]}, g)) {
+        return false;
+      }
       const double j = -sigma * y;
       d.l = g.l;
       d.g = {g.g[0], j * g.g[0] + g.g[1]};

@@ -106,9 +106,24 @@ void chi2(const Cells& cells, std::size_t n, const D& dd, int parameters, Gof& g
   double obs = 0, expct = 0;
   double last_obs = 0, last_exp = 0;  // the last closed group, not yet added
   int groups = 0;
+  // Each edge's F and 1 - F computed once: the right edge of a cell is the
+  // left edge of the next.
+  double fl = cdf(0), sl = kUndefined;
+  bool has_sl = false;
   for (std::size_t i = 0; i < m; ++i) {
     const double fr = cdf(i + 1);
-    const double p = fr <= 0.5 ? fr - cdf(i) : sf(i) - sf(i + 1);
+    double p;
+    if (fr <= 0.5) {
+      p = fr - fl;
+      has_sl = false;
+    } else {
+      if (!has_sl) sl = sf(i);
+      const double sr = sf(i + 1);
+      p = sl - sr;
+      sl = sr;
+      has_sl = true;
+    }
+    fl = fr;
     obs += cells.counts[i];
     expct += nd * p;
     if (expct >= 5) {
