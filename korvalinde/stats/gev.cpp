@@ -155,11 +155,20 @@ template <int Mode>
       low += uj <= -kSmallU;
     }
     if (outside > 0) return false;
+    // The terms are computed up to a multiple of 8 values, the last value
+    // repeated, so that no vector loop ends in scalar iterations (each of
+    // which costs about as much as a vector of 8); the copies' terms are
+    // set to 0 or left out of the sums below.
+    const std::size_t m8 = std::min(kChunk, (m + 7) / 8 * 8);
+    for (std::size_t j = m; j < m8; ++j) {
+      z[j] = z[m - 1];
+      u[j] = u[m - 1];
+    }
     const auto ms = static_cast<std::size_t>(small);
     if (ms == 0) {
-      gev_terms<kLogOnly>(z, u, 0, m, xi, t);
+      gev_terms<kLogOnly>(z, u, 0, m8, xi, t);
     } else if (ms == m) {
-      gev_terms<kSeriesOnly>(z, u, 0, m, xi, t);
+      gev_terms<kSeriesOnly>(z, u, 0, m8, xi, t);
     } else {
       // In a sorted sample u is monotone, so the values that need the series
       // are one run, after those with u <= -kSmallU when xi > 0 and before
@@ -183,9 +192,9 @@ template <int Mode>
           gev_terms<kSeriesOnly>(z, u, a2, b, xi, t);
           gev_terms<kBoth>(z, u, b, b2, xi, t);
         }
-        gev_terms<kLogOnly>(z, u, b2, m, xi, t);
+        gev_terms<kLogOnly>(z, u, b2, m8, xi, t);
       } else {
-        gev_terms<kBoth>(z, u, 0, m, xi, t);
+        gev_terms<kBoth>(z, u, 0, m8, xi, t);
       }
     }
     const std::size_t m4 = (m + 3) / 4 * 4;
@@ -235,13 +244,17 @@ namespace {
 // The six sums of gumbel_loglik over one block, as gev_block does them.
 [[gnu::target_clones("avx512f", "avx2", "default")]] void gumbel_block(const double* x, std::size_t n,
                                                                      const GevPoint& q, double* sums) {
-  alignas(64) double t[6][kChunk];
+  alignas(64) double zs[kChunk], t[6][kChunk];
   double acc[6][4] = {};
   const double c = q.c, r = q.r, mu = q.mu, isg = q.isg;
   for (std::size_t b = 0; b < n; b += kChunk) {
     const std::size_t m = std::min(kChunk, n - b);
-    for (std::size_t j = 0; j < m; ++j) {
-      const double z = ((x[b + j] - c) * r - mu) * isg;
+    // Up to a multiple of 8 values, the last repeated, as in gev_block.
+    const std::size_t m8 = std::min(kChunk, (m + 7) / 8 * 8);
+    for (std::size_t j = 0; j < m; ++j) zs[j] = ((x[b + j] - c) * r - mu) * isg;
+    for (std::size_t j = m; j < m8; ++j) zs[j] = zs[m - 1];
+    for (std::size_t j = 0; j < m8; ++j) {
+      const double z = zs[j];
       const double e = detail::vexp(-z);
       t[0][j] = -z - e;
       t[1][j] = 1 - e;
@@ -580,13 +593,23 @@ std::vector<ProfileInterval> gumbel_quantile_profiles(std::span<const double> x,
   // The end points found so far, in standardised (mu, ln sigma).
   std::array<double, 2> lower_end{}, upper_end{};
   bool has_lower = false, has_upper = false;
+  // Every level's maximum is the point mu = 0, ln sigma = 0 (there z = y):
+  // its log-likelihood and derivatives in (mu, ln sigma), computed once.
+  Derivs<2> at_hat;
+  const bool hat_defined = gumbel_loglik(s, {0.0, 0.0}, at_hat);
   return in_ascending_order(y0, [&](double y) {
     ProfileInterval out;
     // theta' = (z, ln sigma) with mu = z - sigma y and the shape held at 0.
     auto f = [&](const std::array<double, 2>& t, Derivs<2>& d) {
       const double sigma = std::exp(t[1]);
+      const double mu = t[0] - sigma * y;
       Derivs<2> g;
-      if (!gumbel_loglik(s, {t[0] - sigma * y, t[1]}, g)) return false;
+      if (mu == 0 && t[1] == 0) {
+        if (!hat_defined) return false;
+        g = at_hat;
+      } else if (!gumbel_loglik(s, {mu, t[1]}, g)) {
+        return false;
+      }
       const double j = -sigma * y;
       d.l = g.l;
       d.g = {g.g[0], j * g.g[0] + g.g[1]};

@@ -5,6 +5,7 @@
 #include <boost/math/distributions/chi_squared.hpp>
 #include <cmath>
 #include <cstdint>
+#include <limits>
 
 #include "korvalinde/dist/gev.hpp"
 #include "korvalinde/dist/gumbel.hpp"
@@ -26,29 +27,32 @@ std::vector<double> cell_counts(std::span<const double> x, double minimum, doubl
 
 namespace {
 
-// ln F and ln(1 - F), never below the log of the smallest double.
-template <class D>
-double floored_log_cdf(const D& d, double x) { return std::max(dist::log_cdf(d, x), dist::kLogTiny); }
-template <class D>
-double floored_log_sf(const D& d, double x) { return std::max(dist::log_sf(d, x), dist::kLogTiny); }
-
-// F, and ln F and ln(1 - F) floored, at x.
-struct EdfPoint {
+// F, ln F and ln(1 - F) at one value, the logs never below the log of the
+// smallest double. The same arithmetic as dist::cdf, log_cdf and log_sf, with
+// the reduced variate and t = e^-L computed once for all three.
+struct CdfLogs {
   double f, log_f, log_sf;
 };
 
-template <class D>
-EdfPoint edf_point(const D& d, double x) {
-  return {dist::cdf(d, x), floored_log_cdf(d, x), floored_log_sf(d, x)};
+CdfLogs floor_logs(double f, double log_f, double log_sf) {
+  return {f, std::max(log_f, dist::kLogTiny), std::max(log_sf, dist::kLogTiny)};
 }
 
-// The same three for the Gumbel, from one exponential t = e^-z rather than
-// three (the same operations, so the same values).
-EdfPoint edf_point(const dist::Gumbel& d, double x) {
+CdfLogs cdf_logs(const dist::Gumbel& d, double x) {
   const double z = (x - d.loc) / d.scale;
   const double t = std::exp(-z);
-  const double log_sf = t < 1e-8 ? -z - 0.5 * t : std::log(-std::expm1(-t));
-  return {std::exp(-t), std::max(-t, dist::kLogTiny), std::max(log_sf, dist::kLogTiny)};
+  return floor_logs(std::exp(-t), -t, t < 1e-8 ? -z - 0.5 * t : std::log(-std::expm1(-t)));
+}
+
+CdfLogs cdf_logs(const dist::Gev& d, double x) {
+  const double l = dist::detail_gev::big_l(d, x);
+  if (std::isnan(l)) {
+    if (std::isnan(x)) return floor_logs(l, l, l);
+    constexpr double inf = std::numeric_limits<double>::infinity();
+    return dist::detail_gev::below(d) ? floor_logs(0.0, -inf, 0.0) : floor_logs(1.0, 0.0, -inf);
+  }
+  const double t = std::exp(-l);
+  return floor_logs(std::exp(-t), -t, t < 1e-8 ? -l - 0.5 * t : std::log(-std::expm1(-t)));
 }
 
 template <class D>
@@ -68,11 +72,11 @@ void edf(std::span<const double> sorted, const D& dd, Gof& gof, unsigned threads
     double d = 0, w2 = 0, ad = 0;
     // A value equal to the one before it (bit for bit) has its point: a
     // sample of few decimals repeats many values.
-    EdfPoint p{};
+    CdfLogs p{};
     std::uint64_t last = 0;
     for (const std::size_t first = i; i < end; ++i) {
       const auto bits = std::bit_cast<std::uint64_t>(sorted[i]);
-      if (i == first || bits != last) p = edf_point(dd, sorted[i]);
+      if (i == first || bits != last) p = cdf_logs(dd, sorted[i]);
       last = bits;
       const double f = p.f;
       const auto id = static_cast<double>(i + 1);
@@ -111,9 +115,24 @@ void chi2(const Cells& cells, std::size_t n, const D& dd, int parameters, Gof& g
   double obs = 0, expct = 0;
   double last_obs = 0, last_exp = 0;  // the last closed group, not yet added
   int groups = 0;
+  // Each edge's F and 1 - F computed once: the right edge of a cell is the
+  // left edge of the next.
+  double fl = cdf(0), sl = kUndefined;
+  bool has_sl = false;
   for (std::size_t i = 0; i < m; ++i) {
     const double fr = cdf(i + 1);
-    const double p = fr <= 0.5 ? fr - cdf(i) : sf(i) - sf(i + 1);
+    double p;
+    if (fr <= 0.5) {
+      p = fr - fl;
+      has_sl = false;
+    } else {
+      if (!has_sl) sl = sf(i);
+      const double sr = sf(i + 1);
+      p = sl - sr;
+      sl = sr;
+      has_sl = true;
+    }
+    fl = fr;
     obs += cells.counts[i];
     expct += nd * p;
     if (expct >= 5) {
