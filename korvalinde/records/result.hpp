@@ -61,13 +61,18 @@ struct Gof {
   std::string p_method;
 };
 
-// Parametric bootstrap of one method.
-struct Boot {
+// What a parametric bootstrap of one method gives for every family.
+struct BootSummary {
   int replicates = 0;  // B requested
-  int failed = 0;      // replicates whose refit failed (left out of the intervals)
-  Interval a, b, quantile;
+  int failed = 0;      // replicates whose refit failed (left out of the rest)
+  Interval quantile;
   std::vector<Interval> return_levels;  // one per period, in order
   double ks_p = kUndefined, cvm_p = kUndefined, ad_p = kUndefined;
+};
+
+// Parametric bootstrap of one Gumbel method.
+struct Boot : BootSummary {
+  Interval a, b;
   double se_a = kUndefined, se_b = kUndefined;  // standard deviations of the refits
 };
 
@@ -99,12 +104,8 @@ struct MethodResult {
 
 // Parametric bootstrap of one GEV method: the same as Boot for (loc, scale,
 // shape), each replicate drawn from the fitted GEV and refitted by the method.
-struct GevBoot {
-  int replicates = 0;  // B requested
-  int failed = 0;      // replicates whose refit failed (left out of the rest)
-  Interval loc, scale, shape, quantile;
-  std::vector<Interval> return_levels;  // one per period, in order
-  double ks_p = kUndefined, cvm_p = kUndefined, ad_p = kUndefined;
+struct GevBoot : BootSummary {
+  Interval loc, scale, shape;
   double se_loc = kUndefined, se_scale = kUndefined, se_shape = kUndefined;  // of the refits
 };
 

@@ -43,15 +43,15 @@ double share_at_least(const std::vector<BootReplicate>& reps, double BootReplica
   return static_cast<double>(count) / static_cast<double>(good);
 }
 
-// What Boot and GevBoot share, for a model of `dims` parameters.
-struct Summary {
-  int failed = 0;
+// The bootstrap of a model of `dims` parameters: what every family shows,
+// and the parameters' intervals and standard deviations.
+struct Summary : BootSummary {
   std::array<Interval, 3> params;
   std::array<double, 3> se{kUndefined, kUndefined, kUndefined};
-  Interval quantile;
-  std::vector<Interval> return_levels;
-  double ks_p = kUndefined, cvm_p = kUndefined, ad_p = kUndefined;
 };
+
+// Copies the part that every family shows.
+void summarise(const Summary& s, BootSummary& boot) { boot = s; }
 
 // Runs the replicates and summarises them; `level(p, y0)` is the quantile
 // of parameters p at the Gumbel reduced variate y0.
@@ -59,6 +59,7 @@ template <class Level>
 Summary run(const BootParams& fitted, int dims, const Gof& observed, const BootModel& model,
             const Level& level, const BootstrapSpec& plan) {
   Summary out;
+  out.replicates = plan.replicates;
   out.return_levels.assign(plan.periods.size(), Interval{});
   if (plan.replicates <= 0) return out;
   if (!model.valid(fitted)) {
@@ -161,15 +162,9 @@ Boot bootstrap(double a, double b, const Gof& observed, const Refit& refit,
   const Summary s = run({a, b, 0}, 2, observed, model,
                         [](const BootParams& p, double y) { return p[0] + p[1] * y; }, plan);
   Boot boot;
-  boot.replicates = plan.replicates;
-  boot.failed = s.failed;
+  summarise(s, boot);
   boot.a = s.params[0];
   boot.b = s.params[1];
-  boot.quantile = s.quantile;
-  boot.return_levels = s.return_levels;
-  boot.ks_p = s.ks_p;
-  boot.cvm_p = s.cvm_p;
-  boot.ad_p = s.ad_p;
   boot.se_a = s.se[0];
   boot.se_b = s.se[1];
   return boot;
@@ -203,16 +198,10 @@ GevBoot bootstrap_gev(const dist::Gev& d, const Gof& observed, const GevRefit& r
                         },
                         plan);
   GevBoot boot;
-  boot.replicates = plan.replicates;
-  boot.failed = s.failed;
+  summarise(s, boot);
   boot.loc = s.params[0];
   boot.scale = s.params[1];
   boot.shape = s.params[2];
-  boot.quantile = s.quantile;
-  boot.return_levels = s.return_levels;
-  boot.ks_p = s.ks_p;
-  boot.cvm_p = s.cvm_p;
-  boot.ad_p = s.ad_p;
   boot.se_loc = s.se[0];
   boot.se_scale = s.se[1];
   boot.se_shape = s.se[2];
