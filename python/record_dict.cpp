@@ -28,8 +28,7 @@ py::list pair(const Interval& i) {
 // The estimate's fields after the ones already in d; with `point`, its value
 // and standard error too.
 // A bootstrap's record: its parameters' intervals, named, after the counts.
-template <class B>
-py::dict boot_dict(const B& b, std::initializer_list<std::pair<const char*, Interval>> params) {
+py::dict boot_dict(const BootSummary& b, std::initializer_list<std::pair<const char*, Interval>> params) {
   py::dict d;
   d["replicates"] = b.replicates;
   d["failed"] = b.failed;

@@ -19,8 +19,7 @@ Json number(double v) { return std::isfinite(v) ? Json(v) : Json(nullptr); }
 Json pair(const Interval& i) { return Json::array({number(i.lower), number(i.upper)}); }
 
 // A bootstrap's record: its parameters' intervals, named, after the counts.
-template <class B>
-Json boot_json(const B& b, std::initializer_list<std::pair<const char*, Interval>> params) {
+Json boot_json(const BootSummary& b, std::initializer_list<std::pair<const char*, Interval>> params) {
   Json j{{"replicates", b.replicates}, {"failed", b.failed}};
   for (const auto& [name, interval] : params) j[name] = pair(interval);
   Json intervals = Json::array();

@@ -193,6 +193,11 @@ struct Column {
     return gumbel ? gumbel->return_levels : gev->return_levels;
   }
   const Gof& gof() const { return gumbel ? gumbel->gof : gev->gof; }
+  // The part of the bootstrap every family shows; null without one.
+  const BootSummary* boot() const {
+    if (gumbel) return gumbel->boot ? &*gumbel->boot : nullptr;
+    return gev->boot ? &*gev->boot : nullptr;
+  }
 };
 
 // The table's columns: the Gumbel methods ranked, then the GEV ones that ran
@@ -305,18 +310,14 @@ std::string format_report(const FitResult& r) {
         }));
 
   const std::string pct = format_number(100 * r.confidence, 4) + "%";
-  const bool any_boot = std::any_of(columns.begin(), columns.end(), [](const Column& c) {
-    return c.gumbel ? c.gumbel->boot.has_value() : c.gev->boot.has_value();
-  });
+  const bool any_boot =
+      std::any_of(columns.begin(), columns.end(), [](const Column& c) { return c.boot() != nullptr; });
   const bool gev_boot = std::any_of(columns.begin(), columns.end(),
                                     [](const Column& c) { return c.gev && c.gev->boot.has_value(); });
   if (any_boot) {
-    // A row of every column with a bootstrap; cell takes a Boot or a GevBoot.
+    // A row of every column with a bootstrap.
     auto boot = [&](auto cell) {
-      return all([&](const Column& c) {
-        if (c.gumbel) return c.gumbel->boot ? cell(*c.gumbel->boot) : std::string("-");
-        return c.gev->boot ? cell(*c.gev->boot) : std::string("-");
-      });
+      return all([&](const Column& c) { return c.boot() ? cell(*c.boot()) : std::string("-"); });
     };
     // A row of the Gumbel columns only, or of the GEV ones only.
     auto gumbel_boot = [&](auto cell) {
@@ -325,7 +326,7 @@ std::string format_report(const FitResult& r) {
     auto gev_only = [&](auto cell) {
       return all([&](const Column& c) { return c.gev && c.gev->boot ? cell(*c.gev->boot) : std::string("-"); });
     };
-    t.add("bootstrap", boot([](const auto& b) {
+    t.add("bootstrap", boot([](const BootSummary& b) {
             return std::to_string(b.replicates) + " (" + std::to_string(b.failed) + " failed)";
           }));
     t.add("  a " + pct, gumbel_boot([](const Boot& b) { return bounds(b.a.lower, b.a.upper); }));
@@ -338,24 +339,22 @@ std::string format_report(const FitResult& r) {
             gev_only([](const GevBoot& b) { return bounds(b.shape.lower, b.shape.upper); }));
     }
     t.add("  DPA_CUT " + pct,
-          boot([](const auto& b) { return bounds(b.quantile.lower, b.quantile.upper); }));
+          boot([](const BootSummary& b) { return bounds(b.quantile.lower, b.quantile.upper); }));
     for (double period : periods) {
       t.add("  level T=" + num(period) + " " + pct, all([&](const Column& c) {
               const auto& levels = c.levels();
-              const std::vector<Interval>* intervals =
-                  c.gumbel ? (c.gumbel->boot ? &c.gumbel->boot->return_levels : nullptr)
-                           : (c.gev->boot ? &c.gev->boot->return_levels : nullptr);
-              if (!intervals) return std::string("-");
+              if (!c.boot()) return std::string("-");
+              const std::vector<Interval>& intervals = c.boot()->return_levels;
               for (std::size_t i = 0; i < levels.size(); ++i) {
-                if (levels[i].period == period && i < intervals->size())
-                  return bounds((*intervals)[i].lower, (*intervals)[i].upper);
+                if (levels[i].period == period && i < intervals.size())
+                  return bounds(intervals[i].lower, intervals[i].upper);
               }
               return std::string("-");
             }));
     }
-    t.add("  KS p", boot([](const auto& b) { return format_number(b.ks_p, 4); }));
-    t.add("  CvM p", boot([](const auto& b) { return format_number(b.cvm_p, 4); }));
-    t.add("  AD p", boot([](const auto& b) { return format_number(b.ad_p, 4); }));
+    t.add("  KS p", boot([](const BootSummary& b) { return format_number(b.ks_p, 4); }));
+    t.add("  CvM p", boot([](const BootSummary& b) { return format_number(b.cvm_p, 4); }));
+    t.add("  AD p", boot([](const BootSummary& b) { return format_number(b.ad_p, 4); }));
   }
   std::vector<std::string_view> names;
   std::vector<const Gof*> gofs;

@@ -98,13 +98,30 @@ std::vector<std::shared_ptr<const GofNullLaw>> simulate(
   return laws;
 }
 
-}  // namespace
-
-std::string gof_p_method(std::size_t n, int replicates) {
-  std::string s = "parametric bootstrap, B = " + std::to_string(replicates);
+// How the p-values of a sample of n values were found: `how`, then the
+// asymptotic comparison for samples larger than those simulated.
+std::string p_method_text(const std::string& how, std::size_t n, int replicates) {
+  std::string s = how + ", B = " + std::to_string(replicates);
   if (n > kGofLargestSimulated)
     s += ", asymptotic: samples of " + std::to_string(kGofLargestSimulated) + ", sqrt(n) D";
   return s;
+}
+
+// The p-values of g's statistics under `law`, simulated at min(n, the
+// largest simulated size): sqrt(n) D has the same limit law at every n.
+void give_p_values(const GofNullLaw& law, const GofNullPlan& plan, std::string method, Gof& g) {
+  const std::size_t m = std::min(plan.n, kGofLargestSimulated);
+  const double ks_scale = std::sqrt(static_cast<double>(plan.n) / static_cast<double>(m));
+  g.ks_p = p_value(law.ks, law.good, g.ks * ks_scale);
+  g.cvm_p = p_value(law.cvm, law.good, g.cvm);
+  g.ad_p = p_value(law.ad, law.good, g.ad);
+  g.p_method = std::move(method);
+}
+
+}  // namespace
+
+std::string gof_p_method(std::size_t n, int replicates) {
+  return p_method_text("parametric bootstrap", n, replicates);
 }
 
 std::shared_ptr<const GofNullLaw> GofNullCache::find(const Key& key) const {
@@ -150,29 +167,17 @@ void gof_p_values(std::span<const GofMethod> methods, const GofNullPlan& plan) {
     }
   }
 
-  // sqrt(n) D has the same limit law at every n.
-  const double ks_scale = std::sqrt(static_cast<double>(plan.n) / static_cast<double>(m));
-  for (std::size_t j = 0; j < methods.size(); ++j) {
-    Gof& g = *methods[j].gof;
-    const GofNullLaw& law = *laws[j];
-    g.ks_p = p_value(law.ks, law.good, g.ks * ks_scale);
-    g.cvm_p = p_value(law.cvm, law.good, g.cvm);
-    g.ad_p = p_value(law.ad, law.good, g.ad);
-    g.p_method = gof_p_method(plan.n, plan.replicates);
-  }
+  for (std::size_t j = 0; j < methods.size(); ++j)
+    give_p_values(*laws[j], plan, gof_p_method(plan.n, plan.replicates), *methods[j].gof);
 }
 
 std::string gev_gof_p_method(std::size_t n, int replicates) {
-  std::string s = "parametric bootstrap at the fitted GEV shape, B = " + std::to_string(replicates);
-  if (n > kGofLargestSimulated)
-    s += ", asymptotic: samples of " + std::to_string(kGofLargestSimulated) + ", sqrt(n) D";
-  return s;
+  return p_method_text("parametric bootstrap at the fitted GEV shape", n, replicates);
 }
 
 void gev_gof_p_values(std::span<const GevGofMethod> methods, const GofNullPlan& plan) {
   if (plan.replicates <= 0 || plan.n < 2) return;
   const std::size_t m = std::min(plan.n, kGofLargestSimulated);
-  const double ks_scale = std::sqrt(static_cast<double>(plan.n) / static_cast<double>(m));
   for (const GevGofMethod& method : methods) {
     const dist::Gev& d = method.fitted;
     if (!std::isfinite(d.shape)) continue;
@@ -182,12 +187,7 @@ void gev_gof_p_values(std::span<const GevGofMethod> methods, const GofNullPlan& 
                              plan.threads);
     std::vector<Stats> stats;
     for (const BootReplicate& r : reps) stats.push_back({r.ok, r.ks, r.cvm, r.ad});
-    const auto law = law_of(stats, 0, 1);
-    Gof& g = *method.gof;
-    g.ks_p = p_value(law->ks, law->good, g.ks * ks_scale);
-    g.cvm_p = p_value(law->cvm, law->good, g.cvm);
-    g.ad_p = p_value(law->ad, law->good, g.ad);
-    g.p_method = gev_gof_p_method(plan.n, plan.replicates);
+    give_p_values(*law_of(stats, 0, 1), plan, gev_gof_p_method(plan.n, plan.replicates), *method.gof);
   }
 }
 
