@@ -11,6 +11,17 @@
 #include <cstddef>
 #include <cstdint>
 
+// Hot loops over these are built (KORVALINDE_HOT_CLONES) for AVX-512, AVX2
+// and the baseline, the one to run chosen as the program loads (the same bits
+// on each: no fused multiply-add).
+// ThreadSanitizer cannot run that choice, made before it is set up: its
+// builds take the baseline alone.
+#if defined(__SANITIZE_THREAD__)
+#define KORVALINDE_HOT_CLONES
+#else
+#define KORVALINDE_HOT_CLONES [[gnu::target_clones("avx512f", "avx2", "default")]]
+#endif
+
 namespace korvalinde::detail {
 
 // All bits set where a < b, else none (a, b not NaN), and the choice

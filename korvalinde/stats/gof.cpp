@@ -1,16 +1,19 @@
 #include "korvalinde/stats/gof.hpp"
 
 #include <algorithm>
+#include <array>
 #include <bit>
 #include <boost/math/distributions/chi_squared.hpp>
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <numbers>
 
 #include "korvalinde/dist/gev.hpp"
 #include "korvalinde/dist/gumbel.hpp"
 #include "korvalinde/detail/reduce.hpp"
 #include "korvalinde/detail/sum.hpp"
+#include "korvalinde/detail/vmath.hpp"
 
 namespace korvalinde::stats {
 
@@ -28,20 +31,14 @@ std::vector<double> cell_counts(std::span<const double> x, double minimum, doubl
 namespace {
 
 // F, ln F and ln(1 - F) at one value, the logs never below the log of the
-// smallest double. The same arithmetic as dist::cdf, log_cdf and log_sf, with
-// the reduced variate and t = e^-L computed once for all three.
+// smallest double, with the reduced variate and t = e^-L computed once for
+// all three: the same arithmetic as dist::cdf, log_cdf and log_sf.
 struct CdfLogs {
   double f, log_f, log_sf;
 };
 
 CdfLogs floor_logs(double f, double log_f, double log_sf) {
   return {f, std::max(log_f, dist::kLogTiny), std::max(log_sf, dist::kLogTiny)};
-}
-
-CdfLogs cdf_logs(const dist::Gumbel& d, double x) {
-  const double z = (x - d.loc) / d.scale;
-  const double t = std::exp(-z);
-  return floor_logs(std::exp(-t), -t, t < 1e-8 ? -z - 0.5 * t : std::log(-std::expm1(-t)));
 }
 
 CdfLogs cdf_logs(const dist::Gev& d, double x) {
@@ -55,10 +52,97 @@ CdfLogs cdf_logs(const dist::Gev& d, double x) {
   return floor_logs(std::exp(-t), -t, t < 1e-8 ? -l - 0.5 * t : std::log(-std::expm1(-t)));
 }
 
-template <class D>
-void edf(std::span<const double> sorted, const D& dd, Gof& gof, unsigned threads) {
+// The sums of the three statistics over some of the sorted values: the
+// largest distance for KS, and the terms of CvM and AD.
+struct EdfTerms {
+  double d = 0, w2 = 0, ad = 0;
+};
+
+struct EdfScale {
+  double inv_n, inv_2n, n;  // 1 / n, 1 / 2n, n
+};
+
+// Adds the terms of the value of rank `id` (from 1) whose F, ln F and
+// ln(1 - F) are given.
+[[gnu::always_inline]] inline void add_terms(EdfTerms& t, double id, double f, double log_f,
+                                             double log_sf, const EdfScale& s) {
+  const double above = id * s.inv_n - f, below = f - (id - 1) * s.inv_n;
+  t.d = t.d < above ? above : t.d;
+  t.d = t.d < below ? below : t.d;
+  const double e = f - (2 * id - 1) * s.inv_2n;
+  t.w2 += e * e;
+  // sum_i (2i - 1) ln(1 - F_(n+1-i)) = sum_i (2n + 1 - 2i) ln(1 - F_i).
+  t.ad += (2 * id - 1) * log_f + (2 * (s.n - id) + 1) * log_sf;
+}
+
+// (1 - e^-t) / t - 1 = sum_j>=1 (-t)^j / (j + 1)! for 0 <= t < ln 2, by its
+// first 17 terms (the rest below 1e-19 relative): ln(1 - F) = -z + ln(1 +
+// this), with no cancellation where F is near 1.
+constexpr std::array<double, 17> kOneMinusExp = [] {
+  std::array<double, 17> c{};
+  double factorial = 1;
+  for (int j = 1; j <= 17; ++j) {
+    factorial *= j + 1;
+    c[static_cast<std::size_t>(j - 1)] = (j % 2 == 0 ? 1 : -1) / factorial;
+  }
+  return c;
+}();
+
+// The Gumbel's terms of n <= kBlock finite sorted values, the first of rank
+// `first_id`: F = e^-t, ln F = -t, and ln(1 - F) from ln(1 - F) itself where
+// F <= 1/2, from the series above where F > 1/2. Each value's terms in a loop
+// that vectorises, then added in eight fixed lanes combined in a fixed order:
+// the same bits at every vector width.
+KORVALINDE_HOT_CLONES EdfTerms gumbel_terms(const double* x, std::size_t n, double first_id,
+                                            double loc, double scale, const EdfScale& s) {
+  constexpr double kLn2 = std::numbers::ln2;
+  constexpr std::size_t kLanes = 8;
+  std::array<double, detail::kBlock> d, w2, ad;
+  const EdfScale sc = s;
+  const int m = static_cast<int>(n);  // an int index converts to double in vector registers
+  for (int i = 0; i < m; ++i) {
+    const double z = (x[i] - loc) / scale;
+    const double e = detail::vexp(-z);
+    const double f = detail::vexp(-e);
+    const double far = detail::vlog1p(-f);
+    const double near = -z + detail::vlog1p(e * detail::poly(kOneMinusExp, e));
+    const double log_sf = detail::pick(detail::less_mask(e, kLn2), near, far);
+    EdfTerms t;
+    add_terms(t, first_id + i, f, -e < dist::kLogTiny ? dist::kLogTiny : -e,
+              log_sf < dist::kLogTiny ? dist::kLogTiny : log_sf, sc);
+    d[i] = t.d;
+    w2[i] = t.w2;
+    ad[i] = t.ad;
+  }
+  std::array<double, kLanes> ld{}, lw2{}, lad{};
+  std::size_t i = 0;
+  for (; i + kLanes <= n; i += kLanes) {
+    for (std::size_t l = 0; l < kLanes; ++l) {
+      ld[l] = ld[l] < d[i + l] ? d[i + l] : ld[l];
+      lw2[l] += w2[i + l];
+      lad[l] += ad[i + l];
+    }
+  }
+  for (std::size_t l = 0; i < n; ++i, ++l) {
+    ld[l] = ld[l] < d[i] ? d[i] : ld[l];
+    lw2[l] += w2[i];
+    lad[l] += ad[i];
+  }
+  EdfTerms t{ld[0], lw2[0], lad[0]};
+  for (std::size_t l = 1; l < kLanes; ++l) {
+    t.d = std::max(t.d, ld[l]);
+    t.w2 += lw2[l];
+    t.ad += lad[l];
+  }
+  return t;
+}
+
+// terms(x, m, first_id, scale) gives the terms of m sorted values.
+template <class Terms>
+void edf(std::span<const double> sorted, const Terms& terms, Gof& gof, unsigned threads) {
   const std::size_t n = sorted.size();
   const auto nd = static_cast<double>(n);
+  const EdfScale scale{1 / nd, 1 / (2 * nd), nd};
   struct Acc {
     double d = 0;
     detail::Sum w2, ad;
@@ -69,26 +153,10 @@ void edf(std::span<const double> sorted, const D& dd, Gof& gof, unsigned threads
     }
   };
   const Acc acc = detail::block_reduce<Acc>(n, threads, [&](std::size_t i, std::size_t end, Acc& r) {
-    double d = 0, w2 = 0, ad = 0;
-    // A value equal to the one before it (bit for bit) has its point: a
-    // sample of few decimals repeats many values.
-    CdfLogs p{};
-    std::uint64_t last = 0;
-    for (const std::size_t first = i; i < end; ++i) {
-      const auto bits = std::bit_cast<std::uint64_t>(sorted[i]);
-      if (i == first || bits != last) p = cdf_logs(dd, sorted[i]);
-      last = bits;
-      const double f = p.f;
-      const auto id = static_cast<double>(i + 1);
-      d = std::max({d, id / nd - f, f - (id - 1) / nd});
-      const double e = f - (2 * id - 1) / (2 * nd);
-      w2 += e * e;
-      // sum_i (2i - 1) ln(1 - F_(n+1-i)) = sum_i (2n + 1 - 2i) ln(1 - F_i).
-      ad += (2 * id - 1) * p.log_f + (2 * (nd - id) + 1) * p.log_sf;
-    }
-    r.d = std::max(r.d, d);
-    r.w2.add(w2);
-    r.ad.add(ad);
+    const EdfTerms t = terms(sorted.data() + i, end - i, static_cast<double>(i + 1), scale);
+    r.d = std::max(r.d, t.d);
+    r.w2.add(t.w2);
+    r.ad.add(t.ad);
   });
   gof.ks = acc.d;
   gof.cvm = 1 / (12 * nd) + acc.w2.value();
@@ -174,7 +242,16 @@ void edf_statistics(std::span<const double> sorted, double a, double b, Gof& gof
     gof.ks = gof.cvm = gof.ad = kUndefined;
     return;
   }
-  edf(sorted, dist::Gumbel{a, b}, gof, threads);
+  if (!std::isfinite(sorted.front()) || !std::isfinite(sorted.back())) {
+    gof.ks = gof.cvm = gof.ad = kUndefined;
+    return;
+  }
+  edf(
+      sorted,
+      [&](const double* x, std::size_t m, double first_id, const EdfScale& s) {
+        return gumbel_terms(x, m, first_id, a, b, s);
+      },
+      gof, threads);
 }
 
 void edf_statistics(std::span<const double> sorted, const dist::Gev& d, Gof& gof,
@@ -183,7 +260,23 @@ void edf_statistics(std::span<const double> sorted, const dist::Gev& d, Gof& gof
     gof.ks = gof.cvm = gof.ad = kUndefined;
     return;
   }
-  edf(sorted, d, gof, threads);
+  edf(
+      sorted,
+      [&](const double* x, std::size_t m, double first_id, const EdfScale& s) {
+        // A value equal to the one before it (bit for bit) has its point: a
+        // sample of few decimals repeats many values.
+        EdfTerms t;
+        CdfLogs q{};
+        std::uint64_t last = 0;
+        for (std::size_t j = 0; j < m; ++j) {
+          const auto bits = std::bit_cast<std::uint64_t>(x[j]);
+          if (j == 0 || bits != last) q = cdf_logs(d, x[j]);
+          last = bits;
+          add_terms(t, first_id + static_cast<double>(j), q.f, q.log_f, q.log_sf, s);
+        }
+        return t;
+      },
+      gof, threads);
 }
 
 void chi_square(const Cells& cells, std::size_t n, double a, double b, Gof& gof) {
