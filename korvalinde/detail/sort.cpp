@@ -64,34 +64,36 @@ void sort_on_one_thread(std::span<double> data, std::span<double> scratch) {
   if (src != data.data()) std::copy(src, src + n, data.data());
 }
 
-// Sorts the `m` values at `from` by their digits below `top` into `to`,
-// through `tmp` (room for m values), with the histograms `h` (top of them).
+// Sorts the `m` values at `from`, whose digits from `top` up are the same,
+// into `to`, through `tmp` (room for m values), with the histograms `h` (two
+// of them). Passes by the two digits below `top` order the values by all
+// but their lowest digits; values that agree in those bits (rare, unless
+// the data have such a grain) are then put in order by insertion.
 void sort_bucket(const double* from, double* to, std::size_t m, int top, double* tmp,
                  std::vector<Histogram>& h) {
+  auto by_key = [](double a, double b) { return key(a) < key(b); };
   if (m < kSmallBucket) {
     std::copy(from, from + m, to);
-    std::sort(to, to + m);
+    std::sort(to, to + m, by_key);
     return;
   }
-  for (int d = 0; d < top; ++d) h[static_cast<std::size_t>(d)].fill(0);
+  const int low = std::max(top - 2, 0);
+  for (int d = low; d < top; ++d) h[static_cast<std::size_t>(d - low)].fill(0);
   for (std::size_t i = 0; i < m; ++i) {
     const std::uint64_t k = key(from[i]);
-    for (int d = 0; d < top; ++d) ++h[static_cast<std::size_t>(d)][digit(k, d)];
+    for (int d = low; d < top; ++d) ++h[static_cast<std::size_t>(d - low)][digit(k, d)];
   }
   std::vector<int> passes;
-  for (int d = 0; d < top; ++d) {
-    if (h[static_cast<std::size_t>(d)][digit(key(from[0]), d)] != m) passes.push_back(d);
-  }
-  if (passes.empty()) {
-    std::copy(from, from + m, to);
-    return;
+  for (int d = low; d < top; ++d) {
+    if (h[static_cast<std::size_t>(d - low)][digit(key(from[0]), d)] != m) passes.push_back(d);
   }
   // The passes write to `to` and `tmp` in turn, the last one to `to`.
   const double* src = from;
+  if (passes.empty()) std::copy(from, from + m, to);
   for (std::size_t i = 0; i < passes.size(); ++i) {
     const int d = passes[i];
     double* dst = (passes.size() - 1 - i) % 2 == 0 ? to : tmp;
-    Histogram& c = h[static_cast<std::size_t>(d)];
+    Histogram& c = h[static_cast<std::size_t>(d - low)];
     std::size_t offset = 0;
     for (auto& slot : c) {
       const std::size_t k = slot;
@@ -101,6 +103,19 @@ void sort_bucket(const double* from, double* to, std::size_t m, int top, double*
     for (std::size_t j = 0; j < m; ++j) dst[c[digit(key(src[j]), d)]++] = src[j];
     src = dst;
   }
+  if (low == 0) return;
+  // Insertion puts the rare values out of order in their place: a step for
+  // each, as long as they are few; otherwise a full sort by comparison.
+  std::size_t moves = 0;
+  for (std::size_t j = 1; j < m && moves <= 4 * m; ++j) {
+    const double x = to[j];
+    const std::uint64_t k = key(x);
+    std::size_t i = j;
+    for (; i > 0 && k < key(to[i - 1]); --i) to[i] = to[i - 1];
+    to[i] = x;
+    moves += j - i;
+  }
+  if (moves > 4 * m) std::sort(to, to + m, by_key);
 }
 
 // When the values spread over many cells of their highest varying digit
@@ -153,7 +168,7 @@ bool by_top_digit(std::span<double> data, std::span<double> scratch,
     for (std::size_t b = first_cell[t]; b < first_cell[t + 1]; ++b)
       largest = std::max(largest, start[b + 1] - start[b]);
     RawVector<double> tmp(largest);
-    std::vector<Histogram> h(static_cast<std::size_t>(top));
+    std::vector<Histogram> h(2);
     for (std::size_t b = first_cell[t]; b < first_cell[t + 1]; ++b) {
       const std::size_t m = start[b + 1] - start[b];
       if (m > 0) sort_bucket(scratch.data() + start[b], data.data() + start[b], m, top, tmp.data(), h);
