@@ -55,26 +55,9 @@ DecimalScan scan_decimal(const char* p, const char* last) {
   return s;
 }
 
-namespace {
-
-constexpr double kPow10[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
-                             1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
-
-// A number of at most 15 digits and no exponent, the common case: its
-// digits make an integer m below 2^53 and the power of ten of its fraction
-// is exact, so the one rounding of m / 10^k gives the correctly rounded
-// value, as the general converter would.
-double convert_short(const char* first, const DecimalScan& s) {
-  const auto m = static_cast<double>(s.mantissa);
-  const double v = s.fraction > 0 ? m / kPow10[s.fraction] : m;
-  return *first == '-' ? -v : v;
-}
-
-}  // namespace
-
 double convert_decimal(const char* first, const DecimalScan& s) {
   if (*first == '+') ++first;  // the converter takes no plus sign
-  if (s.exponent == nullptr && s.digits <= 15) return convert_short(first, s);
+  if (s.exponent == nullptr && s.digits <= 15) return convert_short_decimal(first, s);
   const char* last = s.end;
   // The converter knows only E as the exponent letter: a D exponent is
   // converted from a copy.

@@ -468,6 +468,8 @@ struct InPlace {
 // at the first line of another form, which the reader then reads with all
 // after it; returns that rest of the text (empty at the end), and counts
 // the lines read.
+constexpr std::ptrdiff_t kShortReach = 20;  // bytes scan_short_decimal may read
+
 std::string_view simple_lines(std::string_view text, FieldSpec fields, InPlace& values,
                               std::uint64_t& lines) {
   if (fields.sep != 0 || fields.column != 1) return text;
@@ -482,16 +484,21 @@ std::string_view simple_lines(std::string_view text, FieldSpec fields, InPlace& 
       continue;
     }
     if (p == end) break;
-    const DecimalScan s = scan_decimal(p, end);
+    DecimalScan s{p, nullptr, false};
+    if (end - p < kShortReach || !scan_short_decimal(p, s)) s = scan_decimal(p, end);
     const char* q = s.end;
     if (!s.complete || s.exponent != nullptr || s.digits > 15) return {line, static_cast<std::size_t>(end - line)};
     if (q != end && *q == '\r') ++q;  // to be followed by the line end or the end of the text
     const char term = q == end ? '\n' : *q;
     const bool ends_field = term == '\n' || (q == s.end && (term == ' ' || term == '\t' || term == ',' || term == '/'));
     if (!ends_field) return {line, static_cast<std::size_t>(end - line)};
-    values.push(convert_decimal(p, s));
-    const void* nl = q == end ? nullptr : std::memchr(q, '\n', static_cast<std::size_t>(end - q));
-    p = nl == nullptr ? end : static_cast<const char*>(nl) + 1;
+    values.push(convert_short_decimal(p, s));  // short: checked above
+    if (q != end && *q == '\n') {
+      p = q + 1;
+    } else {
+      const void* nl = q == end ? nullptr : std::memchr(q, '\n', static_cast<std::size_t>(end - q));
+      p = nl == nullptr ? end : static_cast<const char*>(nl) + 1;
+    }
     ++lines;
   }
   return {};

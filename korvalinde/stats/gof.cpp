@@ -104,9 +104,9 @@ KORVALINDE_HOT_CLONES EdfTerms gumbel_terms(const double* x, std::size_t n, doub
     const double z = (x[i] - loc) / scale;
     const double e = detail::vexp(-z);
     const double f = detail::vexp(-e);
-    const double far = detail::vlog1p(-f);
-    const double near = -z + detail::vlog1p(e * detail::poly(kOneMinusExp, e));
-    const double log_sf = detail::pick(detail::less_mask(e, kLn2), near, far);
+    const std::uint64_t near = detail::less_mask(e, kLn2);
+    const double r = detail::vlog1p(detail::pick(near, e * detail::poly(kOneMinusExp, e), -f));
+    const double log_sf = detail::pick(near, -z + r, r);
     EdfTerms t;
     add_terms(t, first_id + i, f, -e < dist::kLogTiny ? dist::kLogTiny : -e,
               log_sf < dist::kLogTiny ? dist::kLogTiny : log_sf, sc);

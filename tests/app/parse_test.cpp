@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "korvalinde/classic/reader.hpp"
+#include "korvalinde/input/number.hpp"
 
 namespace {
 
@@ -220,6 +221,17 @@ TEST(ParseExact, RandomTokensAndDamagedOnes) {
     if (rep % 4 == 0 && !t.empty()) t[rng() % t.size()] = noise[rng() % noise.size()];
     if (rep % 9 == 0) t.insert(rng() % (t.size() + 1), 1, noise[rng() % noise.size()]);
     EXPECT_TRUE(same_as_reference(t));
+    // The short form's scan, where it answers, is the full scan.
+    const std::string padded = t + noise[rng() % noise.size()] + std::string(24, '5');
+    const char* const p = padded.data();
+    korvalinde::DecimalScan fast{p, nullptr, false};
+    if (korvalinde::scan_short_decimal(p, fast)) {
+      const korvalinde::DecimalScan full = korvalinde::scan_decimal(p, p + padded.size());
+      EXPECT_TRUE(full.complete && fast.end == full.end && full.exponent == nullptr &&
+                  fast.mantissa == full.mantissa && fast.digits == full.digits &&
+                  fast.fraction == full.fraction)
+          << t;
+    }
   }
 }
 
