@@ -79,7 +79,7 @@ inline bool scan_short_decimal(const char* p, DecimalScan& s) {
       nf = leading_digits(wf);
       if (nf == 8) return false;
       if (nf > 0) {
-        constexpr std::uint64_t kPow10[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000};
+        static constexpr std::uint64_t kPow10[] = {1, 10, 100, 1000, 10000, 100000, 1000000, 10000000};
         m = m * kPow10[nf] + digits_value(wf, nf);
       }
       q += 1 + nf;
@@ -101,8 +101,8 @@ inline bool scan_short_decimal(const char* p, DecimalScan& s) {
 // of its fraction is exact, so the one rounding of m / 10^k gives the
 // correctly rounded value, as the general converter would.
 inline double convert_short_decimal(const char* first, const DecimalScan& s) {
-  constexpr double kPow10[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
-                               1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
+  static constexpr double kPow10[] = {1e0, 1e1, 1e2,  1e3,  1e4,  1e5,  1e6,  1e7,
+                                      1e8, 1e9, 1e10, 1e11, 1e12, 1e13, 1e14, 1e15};
   const auto m = static_cast<double>(s.mantissa);
   const double v = s.fraction > 0 ? m / kPow10[s.fraction] : m;
   return *first == '-' ? -v : v;

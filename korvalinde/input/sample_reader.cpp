@@ -4,8 +4,14 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include <algorithm>
 #include <atomic>
+#include <bit>
+#include <cstdint>
 #include <memory>
 #include <new>
 #include <cmath>
@@ -460,6 +466,54 @@ struct InPlace {
   void push(double v) { at[count++] = v; }
 };
 
+constexpr std::ptrdiff_t kShortReach = 20;  // bytes scan_short_decimal may read
+
+// The line ends of a text, found 16 bytes at a time apart from the reading
+// of the numbers: where the next line starts does not wait for the number
+// on this one to be read, so the reading of successive lines overlaps.
+class LineEnds {
+ public:
+  LineEnds(const char* begin, const char* end) : end_(end), base_(begin) { load(); }
+
+  // The first line end at or after p, or the end of the text; p never
+  // moves back between calls.
+  const char* next(const char* p) {
+    if (p - base_ >= kWidth) {
+      base_ = p;
+      load();
+    }
+    for (;;) {
+      const std::uint32_t m = mask_ & (~std::uint32_t{0} << (p - base_));
+      if (m != 0) return base_ + std::countr_zero(m);
+      if (end_ - base_ <= kWidth) return end_;
+      base_ += kWidth;
+      p = base_;
+      load();
+    }
+  }
+
+ private:
+  static constexpr std::ptrdiff_t kWidth = 16;
+
+  void load() {
+#if defined(__SSE2__)
+    if (end_ - base_ >= kWidth) {
+      const __m128i block = _mm_loadu_si128(reinterpret_cast<const __m128i*>(base_));
+      mask_ = static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(block, _mm_set1_epi8('\n'))));
+      return;
+    }
+#endif
+    mask_ = 0;
+    for (std::ptrdiff_t i = 0; i < std::min(kWidth, end_ - base_); ++i) {
+      if (base_[i] == '\n') mask_ |= std::uint32_t{1} << i;
+    }
+  }
+
+  const char* end_;
+  const char* base_;
+  std::uint32_t mask_ = 0;
+};
+
 // Reads the lines of the most common form from the start of `text` as the
 // reader would, straight from the text: with the classic fields and the
 // first one chosen, blanks, a number of at most 15 digits without an
@@ -468,14 +522,23 @@ struct InPlace {
 // at the first line of another form, which the reader then reads with all
 // after it; returns that rest of the text (empty at the end), and counts
 // the lines read.
-constexpr std::ptrdiff_t kShortReach = 20;  // bytes scan_short_decimal may read
-
 std::string_view simple_lines(std::string_view text, FieldSpec fields, InPlace& values,
                               std::uint64_t& lines) {
   if (fields.sep != 0 || fields.column != 1) return text;
   const char* p = text.data();
   const char* const end = p + text.size();
+  LineEnds ends(p, end);
   while (p != end) {
+    // The commonest line, a short number and the line end, first.
+    const char* const eol = ends.next(p);
+    DecimalScan s{p, nullptr, false};
+    if (end - p >= kShortReach && scan_short_decimal(p, s) &&
+        (s.end == eol || (*s.end == '\r' && s.end + 1 == eol))) {
+      values.push(convert_short_decimal(p, s));
+      p = eol == end ? end : eol + 1;
+      ++lines;
+      continue;
+    }
     const char* const line = p;
     while (p != end && (*p == ' ' || *p == '\t')) ++p;
     if (p != end && *p == '\n') {
@@ -484,8 +547,7 @@ std::string_view simple_lines(std::string_view text, FieldSpec fields, InPlace& 
       continue;
     }
     if (p == end) break;
-    DecimalScan s{p, nullptr, false};
-    if (end - p < kShortReach || !scan_short_decimal(p, s)) s = scan_decimal(p, end);
+    s = scan_decimal(p, end);
     const char* q = s.end;
     if (!s.complete || s.exponent != nullptr || s.digits > 15) return {line, static_cast<std::size_t>(end - line)};
     if (q != end && *q == '\r') ++q;  // to be followed by the line end or the end of the text

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <optional>
+#include <cstdio>
 #include <random>
 #include <string>
 
@@ -203,6 +204,31 @@ TEST_F(ReadValues, RunsOnThreadsReadWhatOnePassReads) {
   std::size_t n = 0;
   EXPECT_FALSE(agree(text, n));
   EXPECT_EQ(n, 20000u - 20000 / 11 - 1 + 1);
+}
+
+// Short decimals in every nearby form: each read as the one pass reads it.
+TEST_F(ReadValues, ShortNumbersInEveryLineFormReadAsOnePassReads) {
+  const char* const forms[] = {"%s\n", "%s\r\n", "%s\r", " %s\n", "%s 4\n", "%s,4\n", "%se1\n",
+                               "%sx\n", "\n",     "%s",    "%s\t\n", "%s.\n", "-%s\n", "+%s\n"};
+  std::mt19937_64 rng(3);
+  for (int rep = 0; rep < 40; ++rep) {
+    std::string text;
+    for (int i = 0; i < 400; ++i) {
+      std::string v = std::to_string(rng() % 100000000);
+      if (rng() % 4 != 0) {
+        const std::size_t k = rng() % (v.size() + 1);
+        v = v.substr(0, k) + "." + v.substr(k);
+      }
+      const char* form = forms[rng() % 14];
+      // Mostly clean lines; the odd forms now and then.
+      if (rng() % 8 != 0) form = forms[0];
+      char line[64];
+      std::snprintf(line, sizeof line, form, v.c_str());
+      text += line;
+    }
+    std::size_t n = 0;
+    agree(text, n);
+  }
 }
 
 TEST_F(ReadValues, TheFirstFaultInFileOrderIsNamedByItsLineAndField) {
