@@ -119,24 +119,19 @@ void sort_bucket(const double* from, double* to, std::size_t m, int top, double*
 }
 
 // When the values spread over many cells of their highest varying digit
-// (none holding more than kLargestBucket values): one pass moves them by
-// that digit into `scratch`, and each cell, small enough to stay in the
-// cache, is sorted by the lower digits into its place in `data`, the cells
-// shared out between the threads. `count` holds every digit's histogram by
-// slice of `data`. False, with nothing done, otherwise.
-bool by_top_digit(std::span<double> data, std::span<double> scratch,
+// `top` (none holding more than kLargestBucket values): one pass moves them
+// by that digit into `scratch`, and each cell, small enough to stay in the
+// cache, is sorted into its place in `data` (sort_bucket), the cells shared
+// out between the threads. `count` holds that digit's histogram by slice of
+// `data`. False, with nothing done, otherwise.
+bool by_top_digit(std::span<double> data, std::span<double> scratch, int top,
                   const std::vector<std::size_t>& bound, std::vector<std::vector<Histogram>>& count) {
   const std::size_t n = data.size(), parts = bound.size() - 1;
   Histogram total{};
-  int top = -1;
-  for (int d = kDigits - 1; d >= 0 && top < 0; --d) {
-    total.fill(0);
-    for (std::size_t p = 0; p < parts; ++p) {
-      for (std::size_t b = 0; b < kBuckets; ++b) total[b] += count[p][d][b];
-    }
-    if (total[digit(key(data[0]), d)] != n) top = d;
+  for (std::size_t p = 0; p < parts; ++p) {
+    for (std::size_t b = 0; b < kBuckets; ++b) total[b] += count[p][top][b];
   }
-  if (top <= 0 || *std::max_element(total.begin(), total.end()) > kLargestBucket) return false;
+  if (*std::max_element(total.begin(), total.end()) > kLargestBucket) return false;
   // The pass by the top digit, each slice's values after those of the
   // slices before it.
   std::vector<std::size_t> start(kBuckets + 1, 0);
@@ -188,9 +183,36 @@ void sort_in_slices(std::span<double> data, std::span<double> scratch, std::size
   bound[parts] = n;
   double* src = data.data();
   double* dst = scratch.data();
-  // Histograms of every digit by slice, as the values lie before any pass;
-  // a slice's counts of a digit are taken again once a pass has moved them.
+  // The highest digit in which the keys differ is that of the highest bit
+  // in which the least and the greatest differ. Its histograms by slice
+  // serve the pass by it.
+  std::vector<std::uint64_t> least(parts, ~std::uint64_t{0}), greatest(parts, 0);
+  parallel_for(parts, static_cast<unsigned>(parts), [&](std::size_t p) {
+    std::uint64_t lo = ~std::uint64_t{0}, hi = 0;
+    for (std::size_t i = bound[p]; i < bound[p + 1]; ++i) {
+      const std::uint64_t k = key(src[i]);
+      lo = std::min(lo, k);
+      hi = std::max(hi, k);
+    }
+    least[p] = lo;
+    greatest[p] = hi;
+  });
+  const std::uint64_t spread = *std::min_element(least.begin(), least.end()) ^
+                               *std::max_element(greatest.begin(), greatest.end());
+  if (spread == 0) return;  // the same bits throughout
+  const int top = (63 - std::countl_zero(spread)) / kBits;
   std::vector<std::vector<Histogram>> count(parts, std::vector<Histogram>(kDigits));
+  if (top > 0) {
+    parallel_for(parts, static_cast<unsigned>(parts), [&](std::size_t p) {
+      Histogram& c = count[p][static_cast<std::size_t>(top)];
+      c.fill(0);
+      for (std::size_t i = bound[p]; i < bound[p + 1]; ++i) ++c[digit(key(src[i]), top)];
+    });
+    if (by_top_digit(data, scratch, top, bound, count)) return;
+  }
+  // Otherwise histograms of every digit by slice, as the values lie before
+  // any pass; a slice's counts of a digit are taken again once a pass has
+  // moved them.
   parallel_for(parts, static_cast<unsigned>(parts), [&](std::size_t p) {
     for (auto& c : count[p]) c.fill(0);
     for (std::size_t i = bound[p]; i < bound[p + 1]; ++i) {
@@ -198,7 +220,6 @@ void sort_in_slices(std::span<double> data, std::span<double> scratch, std::size
       for (int d = 0; d < kDigits; ++d) ++count[p][d][digit(k, d)];
     }
   });
-  if (by_top_digit(data, scratch, bound, count)) return;
   bool moved = false;
   for (int d = 0; d < kDigits; ++d) {
     std::size_t same = 0;  // values with the first value's digit

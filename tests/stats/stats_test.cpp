@@ -160,19 +160,20 @@ TEST(StatsSort, RadixSortMatchesStdSort) {
     detail::radix_sort(got, t);
     EXPECT_EQ(std::memcmp(got.data(), one.data(), n * sizeof(double)), 0) << t;
   }
-  // Values that differ only in their lowest bits, few or many of them.
-  for (int low_bits : {23, 30}) {
+  // Values that differ only in their lowest bits, few or many of them, in
+  // many cells of the highest digit or in two too large for the cache.
+  for (const auto& [low_bits, high_bits] : {std::pair{23, 6}, std::pair{30, 6}, std::pair{30, 1}}) {
     std::vector<double> y(n);
     std::uint64_t state = 99;
     for (double& v : y) {
       state = state * 6364136223846793005ULL + 1442695040888963407ULL;
-      const auto hi = static_cast<double>(state >> 58), lo = static_cast<double>((state >> 20) % (1ULL << low_bits));
+      const auto hi = static_cast<double>(state >> (64 - high_bits)), lo = static_cast<double>((state >> 20) % (1ULL << low_bits));
       v = 1 + hi * 0x1p-8 + lo * 0x1p-52;
     }
     std::vector<double> want = y;
     std::sort(want.begin(), want.end());
     detail::radix_sort(y, 2);
-    EXPECT_EQ(y, want) << low_bits;
+    EXPECT_EQ(y, want) << low_bits << " " << high_bits;
   }
 }
 
