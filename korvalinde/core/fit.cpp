@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <limits>
 #include <string>
 
 #include "korvalinde/core/histogram.hpp"
@@ -11,6 +13,7 @@
 #include "korvalinde/stats/bootstrap.hpp"
 #include "korvalinde/stats/estimate.hpp"
 #include "korvalinde/stats/gof_null.hpp"
+#include "korvalinde/detail/reduce.hpp"
 #include "korvalinde/detail/sort.hpp"
 #include "korvalinde/dist/normal.hpp"
 #include "korvalinde/stats/gev.hpp"
@@ -18,6 +21,27 @@
 
 namespace korvalinde {
 namespace {
+
+constexpr double kLargest = std::numeric_limits<double>::max();
+
+// The index of the first value that is not finite, or the count: blocks
+// scanned without branches on the threads, the first bad block again.
+std::size_t first_not_finite(std::span<const double> values, unsigned threads) {
+  struct First {
+    std::size_t at = SIZE_MAX;
+    void merge(const First& o) { at = std::min(at, o.at); }
+  };
+  const First f = detail::block_reduce<First>(
+      values.size(), threads, [&](std::size_t i, std::size_t end, First& r) {
+        if (r.at != SIZE_MAX) return;
+        bool bad = false;
+        for (std::size_t j = i; j < end; ++j) bad |= !(std::fabs(values[j]) <= kLargest);
+        if (!bad) return;
+        while (std::isfinite(values[i])) ++i;
+        r.at = i;
+      });
+  return std::min(f.at, values.size());
+}
 
 FitResult failure(FitResult r, std::string message) {
   r.ok = false;
@@ -81,10 +105,8 @@ FitResult fit_sample_sorting(std::span<double> values, const FitOptions& options
   r.bins = options.bins;
   r.confidence = options.confidence;
   if (std::string why = check_options(options); !why.empty()) return failure(r, why);
-  for (std::size_t i = 0; i < values.size(); ++i) {
-    if (!std::isfinite(values[i]))
-      return failure(r, "value " + std::to_string(i + 1) + " is not finite");
-  }
+  if (const std::size_t i = first_not_finite(values, options.threads); i < values.size())
+    return failure(r, "value " + std::to_string(i + 1) + " is not finite");
   if (values.size() < 2) {
     return failure(r, "too few values: " + std::to_string(values.size()) +
                           " (at least 2 are needed)");

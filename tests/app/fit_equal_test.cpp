@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "korvalinde/classic/blocks.hpp"
 #include "korvalinde/classic/histogram.hpp"
@@ -60,6 +61,22 @@ TEST(FitEqualsClassic, BitForBit) {
   expect_equal(root + "/examples/sample.txt", 7, 0.5);
   expect_equal(root + "/tests/stats/data/portpirie_sealevel.txt", 20, 0.999);
   expect_equal(root + "/tests/e2e/cases/ctl_commas/data.txt", 20, 0.99);
+}
+
+// A value that is not finite is named by its position, the first of them,
+// whatever the thread count.
+TEST(FitSample, NamesTheFirstValueThatIsNotFinite) {
+  std::vector<double> x(200000);
+  for (std::size_t i = 0; i < x.size(); ++i) x[i] = static_cast<double>(i % 977);
+  x[180000] = -INFINITY;
+  x[150000] = NAN;
+  for (unsigned threads : {1u, 2u}) {
+    korvalinde::FitOptions options;
+    options.threads = threads;
+    const korvalinde::FitResult r = korvalinde::fit_sample(x, options, "x");
+    EXPECT_FALSE(r.ok);
+    EXPECT_EQ(r.error, "value 150001 is not finite") << threads;
+  }
 }
 
 }  // namespace
