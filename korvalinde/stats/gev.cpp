@@ -457,8 +457,7 @@ std::vector<ProfileInterval> in_ascending_order(std::span<const double> y0, cons
 // The end points of the quantile profiles of one fit, in standardised units
 // (mu, ln sigma, xi), kept to start the next quantile's search from.
 struct QuantileEnds {
-  std::array<double, 3> lower{}, upper{};
-  bool has_lower = false, has_upper = false;
+  EndTrail<3> lower, upper;
 };
 
 ProfileInterval quantile_profile(const GevEstimate& e, double y0, double crit, QuantileEnds& ends) {
@@ -513,9 +512,10 @@ ProfileInterval quantile_profile(const GevEstimate& e, double y0, double crit, Q
   double p, dp, ddp;
   psi1(e.theta[2] * y0, p, dp, ddp);
   const std::array<double, 3> grad{1, sigma * y0 * p, sigma * y0 * y0 * dp};
-  double var = 0;
+  std::array<double, 3> v{};  // covariance of theta and z
   for (int i = 0; i < 3; ++i)
-    for (int k = 0; k < 3; ++k) var += grad[i] * grad[k] * e.theta_cov[i][k];
+    for (int k = 0; k < 3; ++k) v[i] += e.theta_cov[i][k] * grad[k];
+  const double var = grad[0] * v[0] + grad[1] * v[1] + grad[2] * v[2];
   const std::array<double, 3> hat = to_z(e.theta);
   const double lhat = e.loglik + static_cast<double>(e.sample.x.size()) * std::log(e.sample.unit);
   const double se = std::sqrt(var);
@@ -528,17 +528,32 @@ ProfileInterval quantile_profile(const GevEstimate& e, double y0, double crit, Q
     t[2] = 0;
     return t;
   };
-  auto bound = [&](int dir, std::array<double, 3>& end, bool& has) {
-    const std::array<double, 3> guess = has ? to_z(end) : hat;
+  auto bound = [&](int dir, EndTrail<3>& trail) {
+    // From the end points at the smaller y0, else from the quadratic
+    // approximation at the maximum: (z, ln sigma, xi) moves along its
+    // covariance with z, (var, v1, v2), until l has dropped by crit / 2.
+    const double t = dir * std::sqrt(crit / var);
+    std::array<double, 3> guess{hat[0] + t * var, hat[1] + t * v[1], hat[2] + t * v[2]};
+    const std::array<double, 3> quadratic = to_mu(guess);
+    std::array<double, 3> off{};
+    if (trail.predict(y0, off)) {
+      for (int i = 0; i < 3; ++i) off[i] += quadratic[i];
+      guess = to_z(off);
+    }
     std::array<double, 3> found{};
     const ProfileLimit b = profile_bound<3>(f, start, hat, lhat, se, crit, dir, INFINITY, 1e-12,
-                                            has ? &guess : nullptr, &found);
-    has = b.reason.empty();
-    if (has) end = to_mu(found);
+                                            std::isfinite(guess[0]) ? &guess : nullptr, &found);
+    if (b.reason.empty()) {
+      found = to_mu(found);
+      for (int i = 0; i < 3; ++i) found[i] -= quadratic[i];
+      trail.add(y0, found);
+    } else {
+      trail.clear();
+    }
     return to_original(b, e.sample.centre, e.sample.unit);
   };
-  out.lower = bound(-1, ends.lower, ends.has_lower);
-  out.upper = bound(+1, ends.upper, ends.has_upper);
+  out.lower = bound(-1, ends.lower);
+  out.upper = bound(+1, ends.upper);
   return out;
 }
 
@@ -579,8 +594,18 @@ ProfileInterval gev_shape_profile(const GevEstimate& e, double crit) {
     for (int k = 0; k < 60 && !f(t, d); ++k) t[2] += 0.5;
     return t;
   };
-  out.lower = profile_bound<3>(f, start, hat, lhat, se, crit, -1, -1.0);
-  out.upper = profile_bound<3>(f, start, hat, lhat, se, crit, +1);
+  // The quadratic approximation's end points: theta' moves along its
+  // covariance with xi until l has dropped by crit / 2.
+  const Matrix3& c = e.theta_cov;
+  auto guess = [&](int dir) {
+    const double t = dir * std::sqrt(crit / c[2][2]);
+    return std::array<double, 3>{hat[0] + t * c[2][2], hat[1] + t * c[0][2], hat[2] + t * c[1][2]};
+  };
+  const auto lower = guess(-1), upper = guess(+1);
+  out.lower = profile_bound<3>(f, start, hat, lhat, se, crit, -1, -1.0, 1e-12,
+                               std::isfinite(lower[0]) ? &lower : nullptr);
+  out.upper = profile_bound<3>(f, start, hat, lhat, se, crit, +1, INFINITY, 1e-12,
+                               std::isfinite(upper[0]) ? &upper : nullptr);
   return out;
 }
 

@@ -102,10 +102,10 @@ struct MaxResult {
 // Maximises f over theta[first..K) from a point where f is defined (f
 // returns false where it is not). Converged when the undamped Newton step is
 // below tol in every free coordinate (the parameters should be of order 1);
-// that last step is taken unless `last_step` is false, which saves an
-// evaluation where l matters more than the point (l is then off by about
-// g.step, which is of order tol^2). d holds the derivatives at the returned
-// theta.
+// that last step is taken, without evaluating f there, unless `last_step` is
+// false (where l matters more than the point). d holds the derivatives at
+// the last point evaluated, within tol of the returned theta: l there is
+// below the maximum by about g.step / 2, of order tol^2.
 template <std::size_t K, class F>
 MaxResult maximize(const F& f, std::array<double, K>& theta, Derivs<K>& d, std::size_t first,
                    double tol = 1e-11, int max_iterations = 200, bool last_step = true) {
@@ -124,14 +124,8 @@ MaxResult maximize(const F& f, std::array<double, K>& theta, Derivs<K>& d, std::
       for (std::size_t i = first; i < K; ++i) largest = std::max(largest, std::fabs(step[i]));
       if (largest <= tol) {
         r.ok = true;
-        if (!last_step) return r;
-        auto next = theta;
-        for (std::size_t i = first; i < K; ++i) next[i] += step[i];
-        Derivs<K> dn;
-        if (f(next, dn) && dn.l >= d.l - 1e-13 * (std::fabs(d.l) + 1)) {
-          theta = next;
-          d = dn;
-        }
+        if (last_step)
+          for (std::size_t i = first; i < K; ++i) theta[i] += step[i];
         return r;
       }
     }
@@ -232,10 +226,13 @@ double bound_newton(const F& f, const std::array<double, K>& theta_hat, double l
   // maximum) where it was defined.
   auto last = theta_hat;
   int halvings = 0, pullbacks = 0;
+  double rho_before = 0;  // the scaled size of the last step, when it was taken in full
+  bool full_before = false;
   for (int it = 0; it < 40; ++it) {
     if (!f(theta, d)) {
       if (++halvings > 30) return NAN;
       for (std::size_t i = 0; i < K; ++i) theta[i] = 0.5 * (theta[i] + last[i]);
+      full_before = false;
       continue;
     }
     last = theta;
@@ -266,14 +263,22 @@ double bound_newton(const F& f, const std::array<double, K>& theta_hat, double l
     // Converged when the step is at rounding level in psi and below 1e-9 in
     // the nuisance parameters: the end point then does not depend on the
     // path that led to it (nor on the last bits of the library functions).
+    // Or when the steps shrink quadratically (rho_k = kappa rho_(k-1)^2) and
+    // the error left after this step, kappa rho^2, is below 1e-13: that saves
+    // the evaluation that would only confirm it.
     bool done = std::fabs(step[0]) <= rel_tol * (std::fabs(theta[0]) + se);
     for (std::size_t i = 1; i < K; ++i) done = done && std::fabs(step[i]) <= 1e-9;
+    double rho = std::fabs(step[0]) / (std::fabs(theta[0]) + se);
+    for (std::size_t i = 1; i < K; ++i) rho = std::max(rho, std::fabs(step[i]));
+    if (!done && full_before && rho <= 1e-4 && rho * rho * rho <= 1e-13 * rho_before * rho_before)
+      done = true;
     // Keep psi on the search side and within its domain.
     if (!(dir * (theta[0] + step[0] - psi0) > 0)) {
       // Far beyond the bound, where the quadratic approximation is poor:
       // restart halfway back towards the maximum.
       if (++pullbacks > 8) return NAN;
       for (std::size_t i = 0; i < K; ++i) theta[i] = 0.5 * (theta[i] + theta_hat[i]);
+      full_before = false;
       continue;
     }
     double t = 1;
@@ -296,9 +301,47 @@ double bound_newton(const F& f, const std::array<double, K>& theta_hat, double l
       return theta[0];
     }
     for (std::size_t i = 0; i < K; ++i) theta[i] += t * step[i];
+    rho_before = rho;
+    full_before = t == 1;
   }
   return NAN;
 }
+
+// The end points found so far for a family of profiles indexed by y (the
+// last three), to predict the end point at the next y by the polynomial
+// through them: a search started there begins well inside its region of
+// quadratic convergence, where one started at the last end point would not.
+template <std::size_t K>
+class EndTrail {
+ public:
+  void clear() { count_ = 0; }
+  void add(double y, const std::array<double, K>& end) {
+    if (count_ == 3) {
+      ys_ = {ys_[1], ys_[2], 0};
+      ends_ = {ends_[1], ends_[2], ends_[0]};
+      count_ = 2;
+    }
+    ys_[count_] = y;
+    ends_[count_++] = end;
+  }
+  // False when there is no end point yet.
+  bool predict(double y, std::array<double, K>& out) const {
+    if (count_ == 0) return false;
+    out.fill(0);
+    for (int j = 0; j < count_; ++j) {
+      double w = 1;
+      for (int m = 0; m < count_; ++m)
+        if (m != j) w *= (y - ys_[m]) / (ys_[j] - ys_[m]);
+      for (std::size_t i = 0; i < K; ++i) out[i] += w * ends_[j][i];
+    }
+    return true;
+  }
+
+ private:
+  std::array<double, 3> ys_{};
+  std::array<std::array<double, K>, 3> ends_{};
+  int count_ = 0;
+};
 
 // One end of a profile-likelihood interval (records/result.hpp): psi where
 // 2 (l_max - l_p(psi)) = crit, or NaN and the reason it has none.
