@@ -457,7 +457,12 @@ std::vector<ProfileInterval> in_ascending_order(std::span<const double> y0, cons
 // The end points of the quantile profiles of one fit, in standardised units
 // (mu, ln sigma, xi), kept to start the next quantile's search from.
 struct QuantileEnds {
-  EndTrail<3> lower, upper;
+  struct Side {
+    EndTrail<3> trail;
+    std::array<double, 3> last{};  // the last end point found
+    bool extrapolate = true;       // false once an extrapolated start failed
+  };
+  Side lower, upper;
 };
 
 ProfileInterval quantile_profile(const GevEstimate& e, double y0, double crit, QuantileEnds& ends) {
@@ -528,27 +533,33 @@ ProfileInterval quantile_profile(const GevEstimate& e, double y0, double crit, Q
     t[2] = 0;
     return t;
   };
-  auto bound = [&](int dir, EndTrail<3>& trail) {
+  auto bound = [&](int dir, QuantileEnds::Side& side) {
     // From the end points at the smaller y0, else from the quadratic
     // approximation at the maximum: (z, ln sigma, xi) moves along its
     // covariance with z, (var, v1, v2), until l has dropped by crit / 2.
+    // Extrapolated from the end points at the smaller y0 (a hasty search:
+    // where it fails, the last end point is the start), else from the
+    // quadratic approximation at the maximum: (z, ln sigma, xi) moves along
+    // its covariance with z, (var, v1, v2), until l has dropped by crit / 2.
     const double t = dir * std::sqrt(crit / var);
     std::array<double, 3> guess{hat[0] + t * var, hat[1] + t * v[1], hat[2] + t * v[2]};
-    const std::array<double, 3> quadratic = to_mu(guess);
-    std::array<double, 3> off{};
-    if (trail.predict(y0, off)) {
-      for (int i = 0; i < 3; ++i) off[i] += quadratic[i];
-      guess = to_z(off);
+    std::array<double, 3> predicted{}, found{};
+    const int known = side.trail.predict(y0, predicted);
+    ProfileLimit b;
+    if (known > 1 && side.extrapolate) {
+      predicted = to_z(predicted);
+      b.value = bound_newton<3>(f, hat, lhat, se, crit, dir, INFINITY, 1e-12, &predicted, &found, true);
+      side.extrapolate = !std::isnan(b.value);
     }
-    std::array<double, 3> found{};
-    const ProfileLimit b = profile_bound<3>(f, start, hat, lhat, se, crit, dir, INFINITY, 1e-12,
-                                            std::isfinite(guess[0]) ? &guess : nullptr, &found);
+    if (known > 0) guess = to_z(side.last);
+    if (std::isnan(b.value))
+      b = profile_bound<3>(f, start, hat, lhat, se, crit, dir, INFINITY, 1e-12,
+                           std::isfinite(guess[0]) ? &guess : nullptr, &found);
     if (b.reason.empty()) {
-      found = to_mu(found);
-      for (int i = 0; i < 3; ++i) found[i] -= quadratic[i];
-      trail.add(y0, found);
+      side.last = to_mu(found);
+      side.trail.add(y0, side.last);
     } else {
-      trail.clear();
+      side.trail.clear();
     }
     return to_original(b, e.sample.centre, e.sample.unit);
   };

@@ -200,12 +200,13 @@ bool solve_general(std::array<std::array<double, K>, K> a, std::array<double, K>
 // accepted only where it is the end point sought: on the search side of the
 // maximum, within psi_limit, the nuisance parameters at a maximum (their
 // Hessian block negative definite) and the profile falling outward. NaN when
-// this fails; the caller then brackets.
+// this fails; the caller then brackets. A `hasty` search (from a start that
+// extrapolates) gives up as soon as it stops converging.
 template <std::size_t K, class F>
 double bound_newton(const F& f, const std::array<double, K>& theta_hat, double lhat, double se,
                     double crit, int dir, double psi_limit, double rel_tol,
                     const std::array<double, K>* start = nullptr,
-                    std::array<double, K>* solution = nullptr) {
+                    std::array<double, K>* solution = nullptr, bool hasty = false) {
   Derivs<K> d;
   auto theta = theta_hat;
   if (start != nullptr) {
@@ -230,7 +231,7 @@ double bound_newton(const F& f, const std::array<double, K>& theta_hat, double l
   bool full_before = false;
   for (int it = 0; it < 40; ++it) {
     if (!f(theta, d)) {
-      if (++halvings > 30) return NAN;
+      if (hasty || ++halvings > 30) return NAN;
       for (std::size_t i = 0; i < K; ++i) theta[i] = 0.5 * (theta[i] + last[i]);
       full_before = false;
       continue;
@@ -272,6 +273,9 @@ double bound_newton(const F& f, const std::array<double, K>& theta_hat, double l
     for (std::size_t i = 1; i < K; ++i) rho = std::max(rho, std::fabs(step[i]));
     if (!done && full_before && rho <= 1e-4 && rho * rho * rho <= 1e-13 * rho_before * rho_before)
       done = true;
+    // A hasty search gives up as soon as the steps stop shrinking, or where
+    // l is far below the target: its start was poor.
+    if (hasty && ((full_before && !(rho < rho_before)) || !(std::fabs(d.l - target) < 0.25 * crit))) return NAN;
     // Keep psi on the search side and within its domain.
     if (!(dir * (theta[0] + step[0] - psi0) > 0)) {
       // Far beyond the bound, where the quadratic approximation is poor:
@@ -324,9 +328,9 @@ class EndTrail {
     ys_[count_] = y;
     ends_[count_++] = end;
   }
-  // False when there is no end point yet.
-  bool predict(double y, std::array<double, K>& out) const {
-    if (count_ == 0) return false;
+  // The count of end points the prediction rests on (0: out unchanged).
+  int predict(double y, std::array<double, K>& out) const {
+    if (count_ == 0) return 0;
     out.fill(0);
     for (int j = 0; j < count_; ++j) {
       double w = 1;
@@ -334,7 +338,7 @@ class EndTrail {
         if (m != j) w *= (y - ys_[m]) / (ys_[j] - ys_[m]);
       for (std::size_t i = 0; i < K; ++i) out[i] += w * ends_[j][i];
     }
-    return true;
+    return count_;
   }
 
  private:
