@@ -197,12 +197,14 @@ KORVALINDE_HOT_CLONES bool gev_block(const double* x, std::size_t n,
         gev_terms<kBoth>(z, u, 0, m8, xi, t);
       }
     }
+    // The ten sums interleaved, so that their chains of dependent additions
+    // overlap.
     const std::size_t m4 = (m + 3) / 4 * 4;
-    for (int k = 0; k < 10; ++k) {
+    for (int k = 0; k < 10; ++k)
       for (std::size_t j = m; j < m4; ++j) t[k][j] = 0;
-      for (std::size_t j = 0; j < m4; j += 4)
+    for (std::size_t j = 0; j < m4; j += 4)
+      for (int k = 0; k < 10; ++k)
         for (int l = 0; l < 4; ++l) acc[k][l] += t[k][j + l];
-    }
   }
   for (int k = 0; k < 10; ++k) sums[k] = (acc[k][0] + acc[k][1]) + (acc[k][2] + acc[k][3]);
   return true;
@@ -264,11 +266,11 @@ KORVALINDE_HOT_CLONES void gumbel_block(const double* x, std::size_t n,
       t[5][j] = -z * (1 - e) - e * z * z;
     }
     const std::size_t m4 = (m + 3) / 4 * 4;
-    for (int k = 0; k < 6; ++k) {
+    for (int k = 0; k < 6; ++k)
       for (std::size_t j = m; j < m4; ++j) t[k][j] = 0;
-      for (std::size_t j = 0; j < m4; j += 4)
+    for (std::size_t j = 0; j < m4; j += 4)
+      for (int k = 0; k < 6; ++k)
         for (int l = 0; l < 4; ++l) acc[k][l] += t[k][j + l];
-    }
   }
   for (int k = 0; k < 6; ++k) sums[k] = (acc[k][0] + acc[k][1]) + (acc[k][2] + acc[k][3]);
 }
@@ -457,12 +459,7 @@ std::vector<ProfileInterval> in_ascending_order(std::span<const double> y0, cons
 // The end points of the quantile profiles of one fit, in standardised units
 // (mu, ln sigma, xi), kept to start the next quantile's search from.
 struct QuantileEnds {
-  struct Side {
-    EndTrail<3> trail;
-    std::array<double, 3> last{};  // the last end point found
-    bool extrapolate = true;       // false once an extrapolated start failed
-  };
-  Side lower, upper;
+  FamilySide<3> lower, upper;
 };
 
 ProfileInterval quantile_profile(const GevEstimate& e, double y0, double crit, QuantileEnds& ends) {
@@ -533,35 +530,14 @@ ProfileInterval quantile_profile(const GevEstimate& e, double y0, double crit, Q
     t[2] = 0;
     return t;
   };
-  auto bound = [&](int dir, QuantileEnds::Side& side) {
-    // From the end points at the smaller y0, else from the quadratic
-    // approximation at the maximum: (z, ln sigma, xi) moves along its
-    // covariance with z, (var, v1, v2), until l has dropped by crit / 2.
-    // Extrapolated from the end points at the smaller y0 (a hasty search:
-    // where it fails, the last end point is the start), else from the
-    // quadratic approximation at the maximum: (z, ln sigma, xi) moves along
-    // its covariance with z, (var, v1, v2), until l has dropped by crit / 2.
+  // The first search starts from the quadratic approximation at the
+  // maximum: (z, ln sigma, xi) moves along its covariance with z,
+  // (var, v1, v2), until l has dropped by crit / 2.
+  auto bound = [&](int dir, FamilySide<3>& side) {
     const double t = dir * std::sqrt(crit / var);
-    std::array<double, 3> guess{hat[0] + t * var, hat[1] + t * v[1], hat[2] + t * v[2]};
-    std::array<double, 3> predicted{}, found{};
-    const int known = side.trail.predict(y0, predicted);
-    ProfileLimit b;
-    if (known > 1 && side.extrapolate) {
-      predicted = to_z(predicted);
-      b.value = bound_newton<3>(f, hat, lhat, se, crit, dir, INFINITY, 1e-12, &predicted, &found, true);
-      side.extrapolate = !std::isnan(b.value);
-    }
-    if (known > 0) guess = to_z(side.last);
-    if (std::isnan(b.value))
-      b = profile_bound<3>(f, start, hat, lhat, se, crit, dir, INFINITY, 1e-12,
-                           std::isfinite(guess[0]) ? &guess : nullptr, &found);
-    if (b.reason.empty()) {
-      side.last = to_mu(found);
-      side.trail.add(y0, side.last);
-    } else {
-      side.trail.clear();
-    }
-    return to_original(b, e.sample.centre, e.sample.unit);
+    const std::array<double, 3> first{hat[0] + t * var, hat[1] + t * v[1], hat[2] + t * v[2]};
+    return to_original(family_bound<3>(side, y0, f, start, hat, lhat, se, crit, dir, first, to_z, to_mu),
+                       e.sample.centre, e.sample.unit);
   };
   out.lower = bound(-1, ends.lower);
   out.upper = bound(+1, ends.upper);
@@ -627,8 +603,7 @@ std::vector<ProfileInterval> gumbel_quantile_profiles(std::span<const double> x,
     return std::vector<ProfileInterval>(y0.size(), no_profile("no maximum-likelihood fit"));
   const GevSample s{x, a, b, threads};
   // The end points found so far, in standardised (mu, ln sigma).
-  std::array<double, 2> lower_end{}, upper_end{};
-  bool has_lower = false, has_upper = false;
+  FamilySide<2> lower, upper;
   // Every level's maximum is the point mu = 0, ln sigma = 0 (there z = y):
   // its log-likelihood and derivatives in (mu, ln sigma), computed once.
   Derivs<2> at_hat;
@@ -661,17 +636,19 @@ std::vector<ProfileInterval> gumbel_quantile_profiles(std::span<const double> x,
     std::array<std::array<double, 2>, 2> cov{};
     const double se = inverse_information<2>(d.h, cov) ? std::sqrt(cov[0][0]) : kNaN;
     auto repair = [](const std::array<double, 2>& t) { return t; };  // defined everywhere
-    auto bound = [&](int dir, std::array<double, 2>& end, bool& has) {
-      const std::array<double, 2> guess{end[0] + std::exp(end[1]) * y, end[1]};
-      std::array<double, 2> found{};
-      const ProfileLimit p = profile_bound<2>(f, repair, hat, d.l, se, crit, dir, INFINITY, 1e-12,
-                                              has ? &guess : nullptr, &found);
-      has = p.reason.empty();
-      if (has) end = {found[0] - std::exp(found[1]) * y, found[1]};
-      return to_original(p, a, b);
+    auto to_z = [y](const std::array<double, 2>& t) {
+      return std::array<double, 2>{t[0] + std::exp(t[1]) * y, t[1]};
     };
-    out.lower = bound(-1, lower_end, has_lower);
-    out.upper = bound(+1, upper_end, has_upper);
+    auto to_mu = [y](const std::array<double, 2>& t) {
+      return std::array<double, 2>{t[0] - std::exp(t[1]) * y, t[1]};
+    };
+    auto bound = [&](int dir, FamilySide<2>& side) {
+      const std::array<double, 2> first{kNaN, kNaN};  // the quadratic approximation
+      return to_original(family_bound<2>(side, y, f, repair, hat, d.l, se, crit, dir, first, to_z, to_mu),
+                         a, b);
+    };
+    out.lower = bound(-1, lower);
+    out.upper = bound(+1, upper);
     return out;
   });
 }

@@ -453,4 +453,46 @@ ProfileLimit profile_bound(const F& f, const R& repair, const std::array<double,
   return out;
 }
 
+// One side (dir) of the profile intervals of a family of parameters psi(y)
+// (the quantiles at reduced variates y, taken in ascending order): the end
+// points found so far, in coordinates common to the family.
+template <std::size_t K>
+struct FamilySide {
+  EndTrail<K> trail;
+  std::array<double, K> last{};  // the last end point found
+  bool extrapolate = true;       // false once an extrapolated start failed
+};
+
+// profile_bound for the member y of a family (its f, repair, theta_hat,
+// lhat, se, crit and dir as there). The search starts from the end point
+// extrapolated from the last ones (a hasty search), else from the last end
+// point, else from `first` (when finite). to_member and to_family convert
+// between the member's coordinates and the family's.
+template <std::size_t K, class F, class R, class ToMember, class ToFamily>
+ProfileLimit family_bound(FamilySide<K>& side, double y, const F& f, const R& repair,
+                          const std::array<double, K>& theta_hat, double lhat, double se, double crit,
+                          int dir, std::array<double, K> first, const ToMember& to_member,
+                          const ToFamily& to_family) {
+  std::array<double, K> predicted{}, found{};
+  const int known = side.trail.predict(y, predicted);
+  ProfileLimit b;
+  if (known > 1 && side.extrapolate && se > 0 && std::isfinite(se)) {
+    predicted = to_member(predicted);
+    b.value = bound_newton<K>(f, theta_hat, lhat, se, crit, dir, INFINITY, 1e-12, &predicted, &found,
+                              true);
+    side.extrapolate = !std::isnan(b.value);
+  }
+  if (known > 0) first = to_member(side.last);
+  if (std::isnan(b.value))
+    b = profile_bound<K>(f, repair, theta_hat, lhat, se, crit, dir, INFINITY, 1e-12,
+                         std::isfinite(first[0]) ? &first : nullptr, &found);
+  if (b.reason.empty()) {
+    side.last = to_family(found);
+    side.trail.add(y, side.last);
+  } else {
+    side.trail.clear();
+  }
+  return b;
+}
+
 }  // namespace korvalinde::stats
