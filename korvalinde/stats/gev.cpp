@@ -462,7 +462,9 @@ struct QuantileEnds {
   FamilySide<3> lower, upper;
 };
 
-ProfileInterval quantile_profile(const GevEstimate& e, double y0, double crit, QuantileEnds& ends) {
+ProfileInterval quantile_profile(const GevEstimate& e, double y0, double crit, QuantileEnds& ends,
+                                 bool lower = true, bool upper = true) {
+  // lower, upper: which end points to find
   ProfileInterval out;
   // theta' = (z, ln sigma, xi) with mu = z - sigma y(xi).
   auto reduced = [y0](double xi, double& y, double& y1, double& y2) {
@@ -539,8 +541,8 @@ ProfileInterval quantile_profile(const GevEstimate& e, double y0, double crit, Q
     return to_original(family_bound<3>(side, y0, f, start, hat, lhat, se, crit, dir, first, to_z, to_mu),
                        e.sample.centre, e.sample.unit);
   };
-  out.lower = bound(-1, ends.lower);
-  out.upper = bound(+1, ends.upper);
+  if (lower) out.lower = bound(-1, ends.lower);
+  if (upper) out.upper = bound(+1, ends.upper);
   return out;
 }
 
@@ -551,7 +553,26 @@ std::vector<ProfileInterval> gev_quantile_profiles(const GevEstimate& e, std::sp
   if (!e.ok || !e.theta_cov_valid || !(crit > 0))
     return std::vector<ProfileInterval>(y0.size(), no_profile("no maximum-likelihood fit with a valid covariance"));
   QuantileEnds ends;
-  return in_ascending_order(y0, [&](double y) { return quantile_profile(e, y, crit, ends); });
+  bool laddered = false;
+  return in_ascending_order(y0, [&](double y) {
+    const bool fresh = ends.lower.trail.empty();
+    ProfileInterval out = quantile_profile(e, y, crit, ends);
+    if (!fresh || !search_failed(out.lower) || laddered) return out;
+    // A lower search with no neighbour to start from can fail at a long
+    // period of a heavy tail (no maximum over the nuisance found near its
+    // start) where one continued from the smaller levels, y0 = 0, 1, 2, ...,
+    // succeeds. Tried once a call. (Upper searches that fail there are
+    // mostly bounds that do not exist, and each costs much more.)
+    laddered = true;
+    QuantileEnds ladder;
+    for (double step = std::min(0.0, y); step < y; step += 1) quantile_profile(e, step, crit, ladder, true, false);
+    const ProfileInterval again = quantile_profile(e, y, crit, ladder, true, false);
+    if (again.lower.reason.empty()) {
+      out.lower = again.lower;
+      ends.lower = ladder.lower;
+    }
+    return out;
+  });
 }
 
 ProfileInterval gev_shape_profile(const GevEstimate& e, double crit) {

@@ -319,6 +319,7 @@ template <std::size_t K>
 class EndTrail {
  public:
   void clear() { count_ = 0; }
+  bool empty() const { return count_ == 0; }
   void add(double y, const std::array<double, K>& end) {
     if (count_ == 3) {
       ys_ = {ys_[1], ys_[2], 0};
@@ -346,6 +347,15 @@ class EndTrail {
   std::array<std::array<double, K>, 3> ends_{};
   int count_ = 0;
 };
+
+// The reasons of profile_bound for an end point it did not find although
+// one may exist (the others say that none does).
+inline constexpr const char* kNoMaximumNearBound = "the profile likelihood has no maximum near the bound";
+inline constexpr const char* kUndefinedBeforeBound =
+    "the profile likelihood is undefined before it reaches the critical level";
+inline bool search_failed(const ProfileLimit& b) {
+  return b.reason == kNoMaximumNearBound || b.reason == kUndefinedBeforeBound;
+}
 
 // One end of a profile-likelihood interval (records/result.hpp): psi where
 // 2 (l_max - l_p(psi)) = crit, or NaN and the reason it has none.
@@ -401,13 +411,13 @@ ProfileLimit profile_bound(const F& f, const R& repair, const std::array<double,
     if (!eval(psi0 + dir * x, g, dg)) {
       // No maximum there: step back towards the bracketed side.
       if (std::isfinite(hi) || hi - lo < 1e-15 * (x + se)) {
-        out.reason = "the profile likelihood has no maximum near the bound";
+        out.reason = kNoMaximumNearBound;
         return out;
       }
       hi = x;  // treat as beyond the bound, but remember it is undefined
       x = 0.5 * (lo + hi);
       if (hi - lo <= rel_tol * (std::fabs(psi0 + dir * x) + se)) {
-        out.reason = "the profile likelihood is undefined before it reaches the critical level";
+        out.reason = kUndefinedBeforeBound;
         return out;
       }
       continue;

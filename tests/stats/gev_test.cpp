@@ -8,8 +8,10 @@
 #include <cmath>
 #include <fstream>
 #include <map>
+#include <span>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "korvalinde/detail/random.hpp"
@@ -157,9 +159,10 @@ double profile_deviance(const GevEstimate& e, double y0, double level) {
 }
 
 // Every end point of the profile intervals of 10 levels found together (each
-// search starting from its neighbour's end point) is where the deviance
+// search starting from its neighbours' end points) is where the deviance
 // reaches the critical value, first on the way out from the estimate; a
-// missing end point has a reason and no number.
+// missing end point has a reason and no number. Each level's interval is the
+// one found for that level alone, the Gumbel's too.
 TEST(GevProfile, EndPointsOfManyLevelsAreTheFirstCrossings) {
   const double crit = dist::chi2_1_quantile(0.95);
   std::vector<double> y0{dist::gumbel_reduced_closed(0.99)};
@@ -176,7 +179,18 @@ TEST(GevProfile, EndPointsOfManyLevelsAreTheFirstCrossings) {
       const GevEstimate e = fit_gev_mle(x);
       ASSERT_TRUE(e.ok) << e.error;
       const std::vector<ProfileInterval> p = gev_quantile_profiles(e, y0, crit);
+      const Estimation g = fit_mle(x);
+      const std::vector<ProfileInterval> pg = gumbel_quantile_profiles(x, g.a, g.b, y0, crit);
       for (const std::size_t i : {0, 2, 5, 9}) {
+        const std::span<const double> one(&y0[i], 1);
+        const ProfileInterval alone = gev_quantile_profiles(e, one, crit)[0];
+        const ProfileInterval gumbel_alone = gumbel_quantile_profiles(x, g.a, g.b, one, crit)[0];
+        for (const auto& [together, single] :
+             {std::pair{p[i].lower, alone.lower}, std::pair{p[i].upper, alone.upper},
+              std::pair{pg[i].lower, gumbel_alone.lower}, std::pair{pg[i].upper, gumbel_alone.upper}}) {
+          EXPECT_EQ(together.reason, single.reason);
+          if (together.reason.empty()) expect_rel(together.value, single.value, 1e-10, "alone");
+        }
         const double q = dist::quantile(e.d, std::exp(-std::exp(-y0[i])));
         for (const ProfileLimit& b : {p[i].lower, p[i].upper}) {
           SCOPED_TRACE(::testing::Message() << "y0 " << y0[i] << " bound " << b.value);
