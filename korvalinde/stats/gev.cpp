@@ -197,14 +197,12 @@ KORVALINDE_HOT_CLONES bool gev_block(const double* x, std::size_t n,
         gev_terms<kBoth>(z, u, 0, m8, xi, t);
       }
     }
-    // The ten sums interleaved, so that their chains of dependent additions
-    // overlap.
     const std::size_t m4 = (m + 3) / 4 * 4;
-    for (int k = 0; k < 10; ++k)
+    for (int k = 0; k < 10; ++k) {
       for (std::size_t j = m; j < m4; ++j) t[k][j] = 0;
-    for (std::size_t j = 0; j < m4; j += 4)
-      for (int k = 0; k < 10; ++k)
+      for (std::size_t j = 0; j < m4; j += 4)
         for (int l = 0; l < 4; ++l) acc[k][l] += t[k][j + l];
+    }
   }
   for (int k = 0; k < 10; ++k) sums[k] = (acc[k][0] + acc[k][1]) + (acc[k][2] + acc[k][3]);
   return true;
@@ -266,11 +264,11 @@ KORVALINDE_HOT_CLONES void gumbel_block(const double* x, std::size_t n,
       t[5][j] = -z * (1 - e) - e * z * z;
     }
     const std::size_t m4 = (m + 3) / 4 * 4;
-    for (int k = 0; k < 6; ++k)
+    for (int k = 0; k < 6; ++k) {
       for (std::size_t j = m; j < m4; ++j) t[k][j] = 0;
-    for (std::size_t j = 0; j < m4; j += 4)
-      for (int k = 0; k < 6; ++k)
+      for (std::size_t j = 0; j < m4; j += 4)
         for (int l = 0; l < 4; ++l) acc[k][l] += t[k][j + l];
+    }
   }
   for (int k = 0; k < 6; ++k) sums[k] = (acc[k][0] + acc[k][1]) + (acc[k][2] + acc[k][3]);
 }

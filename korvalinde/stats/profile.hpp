@@ -320,6 +320,7 @@ class EndTrail {
  public:
   void clear() { count_ = 0; }
   bool empty() const { return count_ == 0; }
+  const std::array<double, K>& last() const { return ends_[count_ - 1]; }  // when not empty
   void add(double y, const std::array<double, K>& end) {
     if (count_ == 3) {
       ys_ = {ys_[1], ys_[2], 0};
@@ -469,8 +470,7 @@ ProfileLimit profile_bound(const F& f, const R& repair, const std::array<double,
 template <std::size_t K>
 struct FamilySide {
   EndTrail<K> trail;
-  std::array<double, K> last{};  // the last end point found
-  bool extrapolate = true;       // false once an extrapolated start failed
+  bool extrapolate = true;  // false once an extrapolated start failed
 };
 
 // profile_bound for the member y of a family (its f, repair, theta_hat,
@@ -492,13 +492,12 @@ ProfileLimit family_bound(FamilySide<K>& side, double y, const F& f, const R& re
                               true);
     side.extrapolate = !std::isnan(b.value);
   }
-  if (known > 0) first = to_member(side.last);
+  if (known > 0) first = to_member(side.trail.last());
   if (std::isnan(b.value))
     b = profile_bound<K>(f, repair, theta_hat, lhat, se, crit, dir, INFINITY, 1e-12,
                          std::isfinite(first[0]) ? &first : nullptr, &found);
   if (b.reason.empty()) {
-    side.last = to_family(found);
-    side.trail.add(y, side.last);
+    side.trail.add(y, to_family(found));
   } else {
     side.trail.clear();
   }
