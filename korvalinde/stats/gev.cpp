@@ -553,6 +553,14 @@ std::vector<ProfileInterval> gev_quantile_profiles(const GevEstimate& e, std::sp
   QuantileEnds ends;
   bool laddered = false;
   return in_ascending_order(y0, [&](double y) {
+    // A search with no neighbour to start from begins at the quadratic
+    // approximation, which beyond the short periods of a heavy tail can lead
+    // it to a maximum over the nuisance parameters that is only local: an end
+    // point where the profile has not yet fallen to the critical level. Above
+    // y0 = 1 (a period of about 3) the end points are continued instead from
+    // the levels y0 = 0, 1, 2, ... below y, where the approximation holds.
+    if (y > 1 && ends.lower.trail.empty() && ends.upper.trail.empty())
+      for (double step = 0; step < y; step += 1) quantile_profile(e, step, crit, ends);
     const bool fresh = ends.lower.trail.empty();
     ProfileInterval out = quantile_profile(e, y, crit, ends);
     if (!fresh || !search_failed(out.lower) || laddered) return out;

@@ -271,8 +271,16 @@ double bound_newton(const F& f, const std::array<double, K>& theta_hat, double l
     for (std::size_t i = 1; i < K; ++i) done = done && std::fabs(step[i]) <= 1e-9;
     double rho = std::fabs(step[0]) / (std::fabs(theta[0]) + se);
     for (std::size_t i = 1; i < K; ++i) rho = std::max(rho, std::fabs(step[i]));
-    if (!done && full_before && rho <= 1e-4 && rho * rho * rho <= 1e-13 * rho_before * rho_before)
-      done = true;
+    // The steps' sizes are scaled by psi and 1 only: on a likelihood ridge
+    // far narrower than that in some direction, a step that small can still
+    // move l by much. The early stop also asks that the step's curvature
+    // term, the change of l it makes beyond the linear one, be negligible.
+    if (!done && full_before && rho <= 1e-4 && rho * rho * rho <= 1e-15 * rho_before * rho_before) {
+      double quad = 0;
+      for (std::size_t i = 0; i < K; ++i)
+        for (std::size_t j = 0; j < K; ++j) quad += step[i] * d.h[i][j] * step[j];
+      done = std::fabs(quad) <= 1e-10;
+    }
     // A hasty search gives up as soon as the steps stop shrinking, or where
     // l is far below the target: its start was poor.
     if (hasty && ((full_before && !(rho < rho_before)) || !(std::fabs(d.l - target) < 0.25 * crit))) return NAN;
@@ -322,6 +330,13 @@ class EndTrail {
   bool empty() const { return count_ == 0; }
   const std::array<double, K>& last() const { return ends_[count_ - 1]; }  // when not empty
   void add(double y, const std::array<double, K>& end) {
+    // A level next to the last one (the same level computed another way)
+    // replaces it: nodes that close would make the polynomial's weights
+    // huge, and the prediction the rounding noise of their end points.
+    if (count_ > 0 && std::fabs(y - ys_[count_ - 1]) <= 1e-6 * (1 + std::fabs(y))) {
+      ends_[count_ - 1] = end;
+      return;
+    }
     if (count_ == 3) {
       ys_ = {ys_[1], ys_[2], 0};
       ends_ = {ends_[1], ends_[2], ends_[0]};
