@@ -464,7 +464,6 @@ ProfileInterval quantile_profile(const GevEstimate& e, double y0, double crit, Q
                                  bool lower = true, bool upper = true) {
   // lower, upper: which end points to find
   ProfileInterval out;
-  // theta' = (z, ln sigma, xi) with mu = z - sigma y(xi).
   auto reduced = [y0](double xi, double& y, double& y1, double& y2) {
     double p, dp, ddp;
     psi1(xi * y0, p, dp, ddp);
@@ -472,13 +471,37 @@ ProfileInterval quantile_profile(const GevEstimate& e, double y0, double crit, Q
     y1 = y0 * y0 * dp;
     y2 = y0 * y0 * y0 * ddp;
   };
+  // The nuisance parameters besides xi: ln sigma, with mu = z - sigma y(xi),
+  // at short periods; mu itself, with sigma = (z - mu) / y(xi), where y is
+  // large. (A change of ln sigma by d moves mu by sigma y d: at long periods
+  // of a heavy tail, where sigma y is thousands of scales, the likelihood in
+  // (z, ln sigma, xi) is a ridge too narrow for the searches to follow.)
+  // y(xi) > 0 for every xi where y0 > 0.
+  const bool by_mu = y0 > 1;
   auto f = [&](const std::array<double, 3>& t, Derivs<3>& d) {
-    const double sigma = std::exp(t[1]);
     double y, y1, y2;
     reduced(t[2], y, y1, y2);
     Derivs<3> b;
-    if (!gev_loglik(e.sample, {t[0] - sigma * y, t[1], t[2]}, b)) return false;
-    const std::array<std::array<double, 3>, 3> j{{{1, -sigma * y, -sigma * y1}, {0, 1, 0}, {0, 0, 1}}};
+    // The Jacobian of (mu, ln sigma, xi) in t, and the second derivatives
+    // of the one coordinate that is not linear in t (mu or ln sigma).
+    std::array<std::array<double, 3>, 3> j{};
+    std::array<std::array<double, 3>, 3> curv{};
+    int bent = 0;
+    if (by_mu) {
+      const double width = t[0] - t[1];  // sigma y
+      if (!(width > 0)) return false;
+      const double a = 1 / width, r1 = y1 / y;
+      if (!gev_loglik(e.sample, {t[1], std::log(width) - std::log(y), t[2]}, b)) return false;
+      j = {{{0, 1, 0}, {a, -a, -r1}, {0, 0, 1}}};
+      curv = {{{-a * a, a * a, 0}, {a * a, -a * a, 0}, {0, 0, r1 * r1 - y2 / y}}};
+      bent = 1;
+    } else {
+      const double sigma = std::exp(t[1]);
+      if (!gev_loglik(e.sample, {t[0] - sigma * y, t[1], t[2]}, b)) return false;
+      j = {{{1, -sigma * y, -sigma * y1}, {0, 1, 0}, {0, 0, 1}}};
+      curv = {{{0, 0, 0}, {0, -sigma * y, -sigma * y1}, {0, -sigma * y1, -sigma * y2}}};
+      bent = 0;
+    }
     d.l = b.l;
     for (int c = 0; c < 3; ++c) {
       d.g[c] = 0;
@@ -489,26 +512,22 @@ ProfileInterval quantile_profile(const GevEstimate& e, double y0, double crit, Q
         double h = 0;
         for (int r = 0; r < 3; ++r)
           for (int q = 0; q < 3; ++q) h += j[r][c] * b.h[r][q] * j[q][k];
-        d.h[c][k] = h;
+        d.h[c][k] = h + b.g[bent] * curv[c][k];
       }
-    d.h[1][1] += b.g[0] * (-sigma * y);
-    d.h[1][2] += b.g[0] * (-sigma * y1);
-    d.h[2][1] += b.g[0] * (-sigma * y1);
-    d.h[2][2] += b.g[0] * (-sigma * y2);
     return true;
   };
-  // (mu, ln sigma, xi) and (z, ln sigma, xi) at this y0.
-  auto to_z = [&](std::array<double, 3> t) {
+  // The family's coordinates (mu, ln sigma, xi) and this member's.
+  auto to_member = [&](std::array<double, 3> t) {
     double y, y1, y2;
     reduced(t[2], y, y1, y2);
-    t[0] += std::exp(t[1]) * y;
-    return t;
+    const double z = t[0] + std::exp(t[1]) * y;
+    return by_mu ? std::array<double, 3>{z, t[0], t[2]} : std::array<double, 3>{z, t[1], t[2]};
   };
-  auto to_mu = [&](std::array<double, 3> t) {
+  auto to_family = [&](std::array<double, 3> t) {
     double y, y1, y2;
     reduced(t[2], y, y1, y2);
-    t[0] -= std::exp(t[1]) * y;
-    return t;
+    if (by_mu) return std::array<double, 3>{t[1], std::log(t[0] - t[1]) - std::log(y), t[2]};
+    return std::array<double, 3>{t[0] - std::exp(t[1]) * y, t[1], t[2]};
   };
   const double sigma = std::exp(e.theta[1]);
   double p, dp, ddp;
@@ -518,25 +537,30 @@ ProfileInterval quantile_profile(const GevEstimate& e, double y0, double crit, Q
   for (int i = 0; i < 3; ++i)
     for (int k = 0; k < 3; ++k) v[i] += e.theta_cov[i][k] * grad[k];
   const double var = grad[0] * v[0] + grad[1] * v[1] + grad[2] * v[2];
-  const std::array<double, 3> hat = to_z(e.theta);
+  const std::array<double, 3> hat = to_member(e.theta);
   const double lhat = e.loglik + static_cast<double>(e.sample.x.size()) * std::log(e.sample.unit);
   const double se = std::sqrt(var);
   // A larger scale moves the end point away from the data; failing that, the
   // Gumbel shape is defined everywhere.
   auto start = [&](std::array<double, 3> t) {
     Derivs<3> d;
-    for (int k = 0; k < 80; ++k, t[1] += 0.25)
+    for (int k = 0; k < 80; ++k) {
       if (f(t, d)) return t;
+      if (by_mu)
+        t[1] = t[0] - std::max(t[0] - t[1], 1e-300) * std::exp(0.25);
+      else
+        t[1] += 0.25;
+    }
     t[2] = 0;
     return t;
   };
   // The first search starts from the quadratic approximation at the
-  // maximum: (z, ln sigma, xi) moves along its covariance with z,
-  // (var, v1, v2), until l has dropped by crit / 2.
+  // maximum: (z, mu or ln sigma, xi) moves along its covariance with z,
+  // (var, v0 or v1, v2), until l has dropped by crit / 2.
   auto bound = [&](int dir, FamilySide<3>& side) {
     const double t = dir * std::sqrt(crit / var);
-    const std::array<double, 3> first{hat[0] + t * var, hat[1] + t * v[1], hat[2] + t * v[2]};
-    return to_original(family_bound<3>(side, y0, f, start, hat, lhat, se, crit, dir, first, to_z, to_mu),
+    const std::array<double, 3> first{hat[0] + t * var, hat[1] + t * v[by_mu ? 0 : 1], hat[2] + t * v[2]};
+    return to_original(family_bound<3>(side, y0, f, start, hat, lhat, se, crit, dir, first, to_member, to_family),
                        e.sample.centre, e.sample.unit);
   };
   if (lower) out.lower = bound(-1, ends.lower);
