@@ -449,7 +449,10 @@ std::vector<ProfileInterval> in_ascending_order(std::span<const double> y0, cons
   std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return y0[a] < y0[b]; });
   for (std::size_t k = 0; k < order.size(); ++k) {
     const std::size_t i = order[k];
-    out[i] = k > 0 && y0[order[k - 1]] == y0[i] ? out[order[k - 1]] : solve(y0[i]);
+    // Levels equal but for rounding (a probability and the period of the
+    // same quantile) share one interval.
+    const bool same = k > 0 && std::fabs(y0[i] - y0[order[k - 1]]) <= 1e-13 * (1 + std::fabs(y0[i]));
+    out[i] = same ? out[order[k - 1]] : solve(y0[i]);
   }
   return out;
 }
