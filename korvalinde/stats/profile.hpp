@@ -237,18 +237,25 @@ double bound_newton(const F& f, const std::array<double, K>& theta_hat, double l
       continue;
     }
     last = theta;
-    std::array<double, K> step{};
-    std::array<std::array<double, K>, K> cov{};
-    if (inverse_information<K>(d.h, cov) && cov[0][0] > 0) {
+    std::array<double, K> step{}, col{};  // (-H)^-1 g and the first column of (-H)^-1
+    std::array<std::array<double, K>, K> a{};
+    for (std::size_t i = 0; i < K; ++i)
+      for (std::size_t j = 0; j < K; ++j) a[i][j] = -d.h[i][j];
+    bool definite = cholesky<K>(a, 0);
+    if (definite) {
+      std::array<double, K> e{};
+      e[0] = 1;
+      cholesky_solve<K>(a, e, 0, col);
+      definite = col[0] > 0;
+    }
+    if (definite) {
+      cholesky_solve<K>(a, d.g, 0, step);
       double gcg = 0;
-      for (std::size_t i = 0; i < K; ++i) {
-        for (std::size_t j = 0; j < K; ++j) step[i] += cov[i][j] * d.g[j];
-        gcg += d.g[i] * step[i];
-      }
+      for (std::size_t i = 0; i < K; ++i) gcg += d.g[i] * step[i];
       const double gap = d.l + 0.5 * gcg - target;  // the model's maximum above the target
       if (gap > 0) {
-        const double t = dir * std::sqrt(2 * gap / cov[0][0]);
-        for (std::size_t i = 0; i < K; ++i) step[i] += t * cov[i][0];
+        const double t = dir * std::sqrt(2 * gap / col[0]);
+        for (std::size_t i = 0; i < K; ++i) step[i] += t * col[i];
       }
     } else {
       std::array<std::array<double, K>, K> jac{};
