@@ -549,10 +549,15 @@ ProfileInterval quantile_profile(const GevEstimate& e, double y0, double crit, Q
     Derivs<3> d;
     for (int k = 0; k < 80; ++k) {
       if (f(t, d)) return t;
-      if (by_mu)
-        t[1] = t[0] - std::max(t[0] - t[1], 1e-300) * std::exp(0.25);
-      else
+      if (by_mu) {
+        // mu lower by the same factor of sigma, or sigma at the estimate's
+        double y, y1, y2;
+        reduced(t[2], y, y1, y2);
+        const double width = t[0] - t[1];
+        t[1] = t[0] - (width > 0 ? width * std::exp(0.25) : sigma * y);
+      } else {
         t[1] += 0.25;
+      }
     }
     t[2] = 0;
     return t;
