@@ -481,6 +481,11 @@ ProfileInterval quantile_profile(const GevEstimate& e, double y0, double crit, Q
   // (z, ln sigma, xi) is a ridge too narrow for the searches to follow.)
   // y(xi) > 0 for every xi where y0 > 0.
   const bool by_mu = y0 > 1;
+  // The last point where f was evaluated, in (mu, ln sigma, xi), and the
+  // derivatives there: for the end point's slope in y0.
+  std::array<double, 3> last_theta{};
+  Derivs<3> last_b;
+  bool evaluated = false;
   auto f = [&](const std::array<double, 3>& t, Derivs<3>& d) {
     double y, y1, y2;
     reduced(t[2], y, y1, y2);
@@ -494,17 +499,21 @@ ProfileInterval quantile_profile(const GevEstimate& e, double y0, double crit, Q
       const double width = t[0] - t[1];  // sigma y
       if (!(width > 0)) return false;
       const double a = 1 / width, r1 = y1 / y;
-      if (!gev_loglik(e.sample, {t[1], std::log(width) - std::log(y), t[2]}, b)) return false;
+      last_theta = {t[1], std::log(width) - std::log(y), t[2]};
+      if (!gev_loglik(e.sample, last_theta, b)) return false;
       j = {{{0, 1, 0}, {a, -a, -r1}, {0, 0, 1}}};
       curv = {{{-a * a, a * a, 0}, {a * a, -a * a, 0}, {0, 0, r1 * r1 - y2 / y}}};
       bent = 1;
     } else {
       const double sigma = std::exp(t[1]);
-      if (!gev_loglik(e.sample, {t[0] - sigma * y, t[1], t[2]}, b)) return false;
+      last_theta = {t[0] - sigma * y, t[1], t[2]};
+      if (!gev_loglik(e.sample, last_theta, b)) return false;
       j = {{{1, -sigma * y, -sigma * y1}, {0, 1, 0}, {0, 0, 1}}};
       curv = {{{0, 0, 0}, {0, -sigma * y, -sigma * y1}, {0, -sigma * y1, -sigma * y2}}};
       bent = 0;
     }
+    last_b = b;
+    evaluated = true;
     d.l = b.l;
     for (int c = 0; c < 3; ++c) {
       d.g[c] = 0;
@@ -517,6 +526,33 @@ ProfileInterval quantile_profile(const GevEstimate& e, double y0, double crit, Q
           for (int q = 0; q < 3; ++q) h += j[r][c] * b.h[r][q] * j[q][k];
         d.h[c][k] = h + b.g[bent] * curv[c][k];
       }
+    return true;
+  };
+  // The end point theta(y0) solves grad l = lambda grad q, l = target, with
+  // q = mu + sigma y(xi) the quantile: differentiated in y0,
+  // (H - lambda Q) theta' - lambda' grad q = lambda d(grad q)/dy0 and
+  // grad l . theta' = 0 (Q the Hessian of q), from the derivatives at the
+  // last point evaluated, when that is the end point but for a last step.
+  auto slope = [&](const std::array<double, 3>& end, std::array<double, 3>& out) {
+    if (!evaluated) return false;
+    for (int i = 0; i < 3; ++i)
+      if (!(std::fabs(last_theta[i] - end[i]) <= 1e-6)) return false;
+    const double s = std::exp(last_theta[1]), ey = std::exp(last_theta[2] * y0);
+    double y, y1, y2;
+    reduced(last_theta[2], y, y1, y2);
+    const double lambda = last_b.g[0];
+    const std::array<double, 3> dq{1, s * y, s * y1};
+    const Matrix3 q{{{0, 0, 0}, {0, s * y, s * y1}, {0, s * y1, s * y2}}};
+    std::array<std::array<double, 4>, 4> m{};
+    for (int i = 0; i < 3; ++i) {
+      for (int k = 0; k < 3; ++k) m[i][k] = last_b.h[i][k] - lambda * q[i][k];
+      m[i][3] = -dq[i];
+      m[3][i] = last_b.g[i];
+    }
+    const std::array<double, 4> rhs{0, lambda * s * ey, lambda * s * y0 * ey, 0};
+    std::array<double, 4> x{};
+    if (!solve_general<4>(m, rhs, x)) return false;
+    out = {x[0], x[1], x[2]};
     return true;
   };
   // The family's coordinates (mu, ln sigma, xi) and this member's.
@@ -568,7 +604,7 @@ ProfileInterval quantile_profile(const GevEstimate& e, double y0, double crit, Q
   auto bound = [&](int dir, FamilySide<3>& side) {
     const double t = dir * std::sqrt(crit / var);
     const std::array<double, 3> first{hat[0] + t * var, hat[1] + t * v[by_mu ? 0 : 1], hat[2] + t * v[2]};
-    return to_original(family_bound<3>(side, y0, f, start, hat, lhat, se, crit, dir, first, to_member, to_family),
+    return to_original(family_bound<3>(side, y0, f, start, hat, lhat, se, crit, dir, first, to_member, to_family, slope),
                        e.sample.centre, e.sample.unit);
   };
   if (lower) out.lower = bound(-1, ends.lower);
@@ -703,7 +739,8 @@ std::vector<ProfileInterval> gumbel_quantile_profiles(std::span<const double> x,
     };
     auto bound = [&](int dir, FamilySide<2>& side) {
       const std::array<double, 2> first{kNaN, kNaN};  // the quadratic approximation
-      return to_original(family_bound<2>(side, y, f, repair, hat, d.l, se, crit, dir, first, to_z, to_mu),
+      auto no_slope = [](const std::array<double, 2>&, std::array<double, 2>&) { return false; };
+      return to_original(family_bound<2>(side, y, f, repair, hat, d.l, se, crit, dir, first, to_z, to_mu, no_slope),
                          a, b);
     };
     out.lower = bound(-1, lower);

@@ -327,34 +327,47 @@ double bound_newton(const F& f, const std::array<double, K>& theta_hat, double l
 }
 
 // The end points found so far for a family of profiles indexed by y (the
-// last three), to predict the end point at the next y by the polynomial
-// through them: a search started there begins well inside its region of
-// quadratic convergence, where one started at the last end point would not.
+// last three), to predict the end point at the next y: by the cubic through
+// the last two and their slopes in y where both have one, else by the
+// polynomial through all. A search started there begins well inside its
+// region of quadratic convergence, where one started at the last end point
+// would not.
 template <std::size_t K>
 class EndTrail {
  public:
   void clear() { count_ = 0; }
   bool empty() const { return count_ == 0; }
   const std::array<double, K>& last() const { return ends_[count_ - 1]; }  // when not empty
-  void add(double y, const std::array<double, K>& end) {
+  // `slope`: the end point's derivative in y, when known (else nullptr).
+  void add(double y, const std::array<double, K>& end, const std::array<double, K>* slope = nullptr) {
     // A level next to the last one (the same level computed another way)
     // replaces it: nodes that close would make the polynomial's weights
     // huge, and the prediction the rounding noise of their end points.
-    if (count_ > 0 && std::fabs(y - ys_[count_ - 1]) <= 1e-6 * (1 + std::fabs(y))) {
-      ends_[count_ - 1] = end;
-      return;
-    }
+    if (count_ > 0 && std::fabs(y - ys_[count_ - 1]) <= 1e-6 * (1 + std::fabs(y))) --count_;
     if (count_ == 3) {
-      ys_ = {ys_[1], ys_[2], 0};
-      ends_ = {ends_[1], ends_[2], ends_[0]};
+      std::rotate(ys_.begin(), ys_.begin() + 1, ys_.end());
+      std::rotate(ends_.begin(), ends_.begin() + 1, ends_.end());
+      std::rotate(slopes_.begin(), slopes_.begin() + 1, slopes_.end());
+      std::rotate(sloped_.begin(), sloped_.begin() + 1, sloped_.end());
       count_ = 2;
     }
     ys_[count_] = y;
-    ends_[count_++] = end;
+    ends_[count_] = end;
+    sloped_[count_] = slope != nullptr;
+    if (slope != nullptr) slopes_[count_] = *slope;
+    ++count_;
   }
   // The count of end points the prediction rests on (0: out unchanged).
   int predict(double y, std::array<double, K>& out) const {
     if (count_ == 0) return 0;
+    if (count_ >= 2 && sloped_[count_ - 1] && sloped_[count_ - 2]) {
+      const int a = count_ - 2, b = count_ - 1;
+      const double h = ys_[b] - ys_[a], t = (y - ys_[a]) / h, t2 = t * t, t3 = t2 * t;
+      const double h00 = 2 * t3 - 3 * t2 + 1, h10 = t3 - 2 * t2 + t, h01 = 3 * t2 - 2 * t3, h11 = t3 - t2;
+      for (std::size_t i = 0; i < K; ++i)
+        out[i] = h00 * ends_[a][i] + h10 * h * slopes_[a][i] + h01 * ends_[b][i] + h11 * h * slopes_[b][i];
+      return 2;
+    }
     out.fill(0);
     for (int j = 0; j < count_; ++j) {
       double w = 1;
@@ -367,7 +380,8 @@ class EndTrail {
 
  private:
   std::array<double, 3> ys_{};
-  std::array<std::array<double, K>, 3> ends_{};
+  std::array<std::array<double, K>, 3> ends_{}, slopes_{};
+  std::array<bool, 3> sloped_{};
   int count_ = 0;
 };
 
@@ -492,23 +506,26 @@ ProfileLimit profile_bound(const F& f, const R& repair, const std::array<double,
 template <std::size_t K>
 struct FamilySide {
   EndTrail<K> trail;
-  bool extrapolate = true;  // false once an extrapolated start failed
+  bool extrapolate = true;  // false for the level after an extrapolated start failed
 };
 
 // profile_bound for the member y of a family (its f, repair, theta_hat,
 // lhat, se, crit and dir as there). The search starts from the end point
 // extrapolated from the last ones (a hasty search), else from the last end
 // point, else from `first` (when finite). to_member and to_family convert
-// between the member's coordinates and the family's.
-template <std::size_t K, class F, class R, class ToMember, class ToFamily>
+// between the member's coordinates and the family's; slope(end, d) gives the
+// derivative d of the end point `end` (family coordinates) in y, or false.
+template <std::size_t K, class F, class R, class ToMember, class ToFamily, class Slope>
 ProfileLimit family_bound(FamilySide<K>& side, double y, const F& f, const R& repair,
                           const std::array<double, K>& theta_hat, double lhat, double se, double crit,
                           int dir, std::array<double, K> first, const ToMember& to_member,
-                          const ToFamily& to_family) {
+                          const ToFamily& to_family, const Slope& slope) {
   std::array<double, K> predicted{}, found{};
   const int known = side.trail.predict(y, predicted);
   ProfileLimit b;
-  if (known > 1 && side.extrapolate && se > 0 && std::isfinite(se)) {
+  const bool extrapolate = side.extrapolate;
+  side.extrapolate = true;
+  if (known > 1 && extrapolate && se > 0 && std::isfinite(se)) {
     predicted = to_member(predicted);
     b.value = bound_newton<K>(f, theta_hat, lhat, se, crit, dir, INFINITY, 1e-12, &predicted, &found,
                               true);
@@ -519,7 +536,9 @@ ProfileLimit family_bound(FamilySide<K>& side, double y, const F& f, const R& re
     b = profile_bound<K>(f, repair, theta_hat, lhat, se, crit, dir, INFINITY, 1e-12,
                          std::isfinite(first[0]) ? &first : nullptr, &found);
   if (b.reason.empty()) {
-    side.trail.add(y, to_family(found));
+    const std::array<double, K> end = to_family(found);
+    std::array<double, K> d{};
+    side.trail.add(y, end, slope(end, d) ? &d : nullptr);
   } else {
     side.trail.clear();
   }
