@@ -705,6 +705,10 @@ std::vector<ProfileInterval> gumbel_quantile_profiles(std::span<const double> x,
   const bool hat_defined = gumbel_loglik(s, {0.0, 0.0}, at_hat);
   return in_ascending_order(y0, [&](double y) {
     ProfileInterval out;
+    // The last point evaluated, in (mu, ln sigma), and the derivatives there.
+    std::array<double, 2> last_theta{};
+    Derivs<2> last_g;
+    bool evaluated = false;
     // theta' = (z, ln sigma) with mu = z - sigma y and the shape held at 0.
     auto f = [&](const std::array<double, 2>& t, Derivs<2>& d) {
       const double sigma = std::exp(t[1]);
@@ -716,6 +720,9 @@ std::vector<ProfileInterval> gumbel_quantile_profiles(std::span<const double> x,
       } else if (!gumbel_loglik(s, {mu, t[1]}, g)) {
         return false;
       }
+      last_theta = {mu, t[1]};
+      last_g = g;
+      evaluated = true;
       const double j = -sigma * y;
       d.l = g.l;
       d.g = {g.g[0], j * g.g[0] + g.g[1]};
@@ -737,10 +744,24 @@ std::vector<ProfileInterval> gumbel_quantile_profiles(std::span<const double> x,
     auto to_mu = [y](const std::array<double, 2>& t) {
       return std::array<double, 2>{t[0] - std::exp(t[1]) * y, t[1]};
     };
+    // The end point's slope in y, as for the GEV (quantile_profile), with
+    // q = mu + sigma y.
+    auto slope = [&](const std::array<double, 2>& end, std::array<double, 2>& out) {
+      if (!evaluated || !(std::fabs(last_theta[0] - end[0]) <= 1e-6) ||
+          !(std::fabs(last_theta[1] - end[1]) <= 1e-6))
+        return false;
+      const double sigma = std::exp(last_theta[1]), lambda = last_g.g[0];
+      const std::array<std::array<double, 3>, 3> m{{{last_g.h[0][0], last_g.h[0][1], -1},
+                                                    {last_g.h[1][0], last_g.h[1][1] - lambda * sigma * y, -sigma * y},
+                                                    {last_g.g[0], last_g.g[1], 0}}};
+      std::array<double, 3> x{};
+      if (!solve_general<3>(m, {0, lambda * sigma, 0}, x)) return false;
+      out = {x[0], x[1]};
+      return true;
+    };
     auto bound = [&](int dir, FamilySide<2>& side) {
       const std::array<double, 2> first{kNaN, kNaN};  // the quadratic approximation
-      auto no_slope = [](const std::array<double, 2>&, std::array<double, 2>&) { return false; };
-      return to_original(family_bound<2>(side, y, f, repair, hat, d.l, se, crit, dir, first, to_z, to_mu, no_slope),
+      return to_original(family_bound<2>(side, y, f, repair, hat, d.l, se, crit, dir, first, to_z, to_mu, slope),
                          a, b);
     };
     out.lower = bound(-1, lower);
