@@ -481,39 +481,33 @@ ProfileInterval quantile_profile(const GevEstimate& e, double y0, double crit, Q
   // (z, ln sigma, xi) is a ridge too narrow for the searches to follow.)
   // y(xi) > 0 for every xi where y0 > 0.
   const bool by_mu = y0 > 1;
-  // The last point where f was evaluated, in (mu, ln sigma, xi), and the
-  // derivatives there: for the end point's slope in y0.
-  std::array<double, 3> last_theta{};
-  Derivs<3> last_b;
-  bool evaluated = false;
+  // The last point where f was evaluated, in (mu, ln sigma, xi): for the
+  // end point's slope in y0.
+  Evaluated<3> last;
   auto f = [&](const std::array<double, 3>& t, Derivs<3>& d) {
     double y, y1, y2;
     reduced(t[2], y, y1, y2);
-    Derivs<3> b;
-    // The Jacobian of (mu, ln sigma, xi) in t, and the second derivatives
-    // of the one coordinate that is not linear in t (mu or ln sigma).
-    std::array<std::array<double, 3>, 3> j{};
-    std::array<std::array<double, 3>, 3> curv{};
-    int bent = 0;
+    // (mu, ln sigma, xi), its Jacobian in t, and the second derivatives of
+    // the one coordinate that is not linear in t (mu or ln sigma).
+    std::array<double, 3> theta{};
+    Matrix3 j{}, curv{};
     if (by_mu) {
       const double width = t[0] - t[1];  // sigma y
       if (!(width > 0)) return false;
       const double a = 1 / width, r1 = y1 / y;
-      last_theta = {t[1], std::log(width) - std::log(y), t[2]};
-      if (!gev_loglik(e.sample, last_theta, b)) return false;
+      theta = {t[1], std::log(width) - std::log(y), t[2]};
       j = {{{0, 1, 0}, {a, -a, -r1}, {0, 0, 1}}};
       curv = {{{-a * a, a * a, 0}, {a * a, -a * a, 0}, {0, 0, r1 * r1 - y2 / y}}};
-      bent = 1;
     } else {
       const double sigma = std::exp(t[1]);
-      last_theta = {t[0] - sigma * y, t[1], t[2]};
-      if (!gev_loglik(e.sample, last_theta, b)) return false;
+      theta = {t[0] - sigma * y, t[1], t[2]};
       j = {{{1, -sigma * y, -sigma * y1}, {0, 1, 0}, {0, 0, 1}}};
       curv = {{{0, 0, 0}, {0, -sigma * y, -sigma * y1}, {0, -sigma * y1, -sigma * y2}}};
-      bent = 0;
     }
-    last_b = b;
-    evaluated = true;
+    Derivs<3> b;
+    if (!gev_loglik(e.sample, theta, b)) return false;
+    last = {theta, b, true};
+    const int bent = by_mu ? 1 : 0;
     d.l = b.l;
     for (int c = 0; c < 3; ++c) {
       d.g[c] = 0;
@@ -528,32 +522,14 @@ ProfileInterval quantile_profile(const GevEstimate& e, double y0, double crit, Q
       }
     return true;
   };
-  // The end point theta(y0) solves grad l = lambda grad q, l = target, with
-  // q = mu + sigma y(xi) the quantile: differentiated in y0,
-  // (H - lambda Q) theta' - lambda' grad q = lambda d(grad q)/dy0 and
-  // grad l . theta' = 0 (Q the Hessian of q), from the derivatives at the
-  // last point evaluated, when that is the end point but for a last step.
+  // The end point's slope in y0, with the quantile q = mu + sigma y(xi):
+  // dy/dy0 = e^(xi y0) and dy'/dy0 = y0 e^(xi y0).
   auto slope = [&](const std::array<double, 3>& end, std::array<double, 3>& out) {
-    if (!evaluated) return false;
-    for (int i = 0; i < 3; ++i)
-      if (!(std::fabs(last_theta[i] - end[i]) <= 1e-6)) return false;
-    const double s = std::exp(last_theta[1]), ey = std::exp(last_theta[2] * y0);
+    const double s = std::exp(last.theta[1]), ey = std::exp(last.theta[2] * y0);
     double y, y1, y2;
-    reduced(last_theta[2], y, y1, y2);
-    const double lambda = last_b.g[0];
-    const std::array<double, 3> dq{1, s * y, s * y1};
+    reduced(last.theta[2], y, y1, y2);
     const Matrix3 q{{{0, 0, 0}, {0, s * y, s * y1}, {0, s * y1, s * y2}}};
-    std::array<std::array<double, 4>, 4> m{};
-    for (int i = 0; i < 3; ++i) {
-      for (int k = 0; k < 3; ++k) m[i][k] = last_b.h[i][k] - lambda * q[i][k];
-      m[i][3] = -dq[i];
-      m[3][i] = last_b.g[i];
-    }
-    const std::array<double, 4> rhs{0, lambda * s * ey, lambda * s * y0 * ey, 0};
-    std::array<double, 4> x{};
-    if (!solve_general<4>(m, rhs, x)) return false;
-    out = {x[0], x[1], x[2]};
-    return true;
+    return end_point_slope<3>(last, end, {1, s * y, s * y1}, q, {0, s * ey, s * y0 * ey}, out);
   };
   // The family's coordinates (mu, ln sigma, xi) and this member's.
   auto to_member = [&](std::array<double, 3> t) {
@@ -705,10 +681,8 @@ std::vector<ProfileInterval> gumbel_quantile_profiles(std::span<const double> x,
   const bool hat_defined = gumbel_loglik(s, {0.0, 0.0}, at_hat);
   return in_ascending_order(y0, [&](double y) {
     ProfileInterval out;
-    // The last point evaluated, in (mu, ln sigma), and the derivatives there.
-    std::array<double, 2> last_theta{};
-    Derivs<2> last_g;
-    bool evaluated = false;
+    // The last point evaluated, in (mu, ln sigma).
+    Evaluated<2> last;
     // theta' = (z, ln sigma) with mu = z - sigma y and the shape held at 0.
     auto f = [&](const std::array<double, 2>& t, Derivs<2>& d) {
       const double sigma = std::exp(t[1]);
@@ -720,9 +694,7 @@ std::vector<ProfileInterval> gumbel_quantile_profiles(std::span<const double> x,
       } else if (!gumbel_loglik(s, {mu, t[1]}, g)) {
         return false;
       }
-      last_theta = {mu, t[1]};
-      last_g = g;
-      evaluated = true;
+      last = {{mu, t[1]}, g, true};
       const double j = -sigma * y;
       d.l = g.l;
       d.g = {g.g[0], j * g.g[0] + g.g[1]};
@@ -744,20 +716,10 @@ std::vector<ProfileInterval> gumbel_quantile_profiles(std::span<const double> x,
     auto to_mu = [y](const std::array<double, 2>& t) {
       return std::array<double, 2>{t[0] - std::exp(t[1]) * y, t[1]};
     };
-    // The end point's slope in y, as for the GEV (quantile_profile), with
-    // q = mu + sigma y.
+    // The end point's slope in y, with the quantile q = mu + sigma y.
     auto slope = [&](const std::array<double, 2>& end, std::array<double, 2>& out) {
-      if (!evaluated || !(std::fabs(last_theta[0] - end[0]) <= 1e-6) ||
-          !(std::fabs(last_theta[1] - end[1]) <= 1e-6))
-        return false;
-      const double sigma = std::exp(last_theta[1]), lambda = last_g.g[0];
-      const std::array<std::array<double, 3>, 3> m{{{last_g.h[0][0], last_g.h[0][1], -1},
-                                                    {last_g.h[1][0], last_g.h[1][1] - lambda * sigma * y, -sigma * y},
-                                                    {last_g.g[0], last_g.g[1], 0}}};
-      std::array<double, 3> x{};
-      if (!solve_general<3>(m, {0, lambda * sigma, 0}, x)) return false;
-      out = {x[0], x[1]};
-      return true;
+      const double sigma = std::exp(last.theta[1]);
+      return end_point_slope<2>(last, end, {1, sigma * y}, {{{0, 0}, {0, sigma * y}}}, {0, sigma}, out);
     };
     auto bound = [&](int dir, FamilySide<2>& side) {
       const std::array<double, 2> first{kNaN, kNaN};  // the quadratic approximation

@@ -385,6 +385,42 @@ class EndTrail {
   int count_ = 0;
 };
 
+// The last point where a log-likelihood was evaluated, and its derivatives.
+template <std::size_t K>
+struct Evaluated {
+  std::array<double, K> theta{};
+  Derivs<K> d;
+  bool valid = false;
+};
+
+// The derivative in y of a profile end point theta(y) of the quantity
+// q(theta; y), whose derivative in theta[0] is 1. The end point solves
+// grad l = lambda grad q, l = target; differentiated in y,
+// (H - lambda Q) theta' - lambda' grad q = lambda d(grad q)/dy and
+// grad l . theta' = 0, Q the Hessian of q, lambda = dl/dtheta[0]. From the
+// derivatives at the last point evaluated (`at`), when that is the end point
+// `end` but for a last step; false otherwise.
+template <std::size_t K>
+bool end_point_slope(const Evaluated<K>& at, const std::array<double, K>& end,
+                     const std::array<double, K>& grad_q, const std::array<std::array<double, K>, K>& hess_q,
+                     const std::array<double, K>& dgrad_q, std::array<double, K>& out) {
+  if (!at.valid) return false;
+  for (std::size_t i = 0; i < K; ++i)
+    if (!(std::fabs(at.theta[i] - end[i]) <= 1e-6)) return false;
+  const double lambda = at.d.g[0];
+  std::array<std::array<double, K + 1>, K + 1> m{};
+  std::array<double, K + 1> rhs{}, x{};
+  for (std::size_t i = 0; i < K; ++i) {
+    for (std::size_t k = 0; k < K; ++k) m[i][k] = at.d.h[i][k] - lambda * hess_q[i][k];
+    m[i][K] = -grad_q[i];
+    m[K][i] = at.d.g[i];
+    rhs[i] = lambda * dgrad_q[i];
+  }
+  if (!solve_general<K + 1>(m, rhs, x)) return false;
+  std::copy_n(x.begin(), K, out.begin());
+  return true;
+}
+
 // The reasons of profile_bound for an end point it did not find although
 // one may exist (the others say that none does).
 inline constexpr const char* kNoMaximumNearBound = "the profile likelihood has no maximum near the bound";
