@@ -203,9 +203,10 @@ py::dict fit(const py::object& x, std::int64_t bins, double prob,
              const std::vector<std::string>& methods, std::vector<double> periods, int bootstrap,
              std::uint64_t seed, std::optional<double> level, int threads,
              const std::string& name, bool skipna, std::int64_t min_count, bool gev,
-             bool profiles, double confidence) {
+             bool profiles, double confidence, bool gumbel) {
   FitOptions o =
       make_options(bins, prob, methods, std::move(periods), level, confidence, bootstrap);
+  o.gumbel = gumbel;
   o.gev = gev;
   o.profiles = profiles;
   o.seed = seed;
@@ -283,8 +284,10 @@ struct Writer {
 py::dict fit_many(const py::object& a, int axis, std::int64_t bins, double prob,
                   const std::vector<std::string>& methods, std::vector<double> periods,
                   int threads, bool skipna, std::int64_t min_count, std::optional<double> level,
-                  bool gev, std::uint64_t seed, bool profiles, double confidence) {
+                  bool gev, std::uint64_t seed, bool profiles, double confidence,
+                  bool gumbel) {
   FitOptions o = make_options(bins, prob, methods, std::move(periods), level, confidence);
+  o.gumbel = gumbel;
   o.gev = gev;
   o.profiles = profiles;
   o.seed = seed;
@@ -376,7 +379,7 @@ and returns NumPy arrays of every statistic of that record.)doc";
   m.def("fit", &fit, "x"_a, "bins"_a = 50, "prob"_a = 0.99, "methods"_a = kAllMethods,
         "periods"_a = kDefaultPeriods, "bootstrap"_a = 0, "seed"_a = 0, "level"_a = py::none(),
         "threads"_a = 0, "name"_a = "", "skipna"_a = false, "min_count"_a = 2, "gev"_a = false,
-        "profiles"_a = true, "confidence"_a = 0.95,
+        "profiles"_a = true, "confidence"_a = 0.95, "gumbel"_a = true,
         R"doc(Fit the Gumbel distribution to one sample.
 
 Parameters
@@ -415,6 +418,9 @@ profiles : bool
     Give maximum likelihood's profile-likelihood bounds (the costly part).
 confidence : float
     Confidence of every interval, in (0, 1).
+gumbel : bool
+    Give the Gumbel in full. False (with gev) leaves out its profile-likelihood
+    bounds: it is still fitted, for the Gumbel check.
 
 Returns
 -------
@@ -437,7 +443,7 @@ The GIL is released while the fit runs.)doc");
   m.def("fit_many", &fit_many, "a"_a, "axis"_a = -1, "bins"_a = 50, "prob"_a = 0.99,
         "methods"_a = kAllMethods, "periods"_a = kDefaultPeriods, "threads"_a = 0,
         "skipna"_a = false, "min_count"_a = 2, "level"_a = py::none(), "gev"_a = false, "seed"_a = 0,
-        "profiles"_a = true, "confidence"_a = 0.95,
+        "profiles"_a = true, "confidence"_a = 0.95, "gumbel"_a = true,
         R"doc(Fit the Gumbel distribution to every 1-D slice of an array along an axis.
 
 Each slice is fitted exactly as fit() would fit it: the numbers are the same
@@ -457,7 +463,7 @@ skipna, min_count
     As for fit(): with skipna each slice's missing values are left out.
 level : float or None
     Also give m_level_period, the return period of this level.
-gev, seed, profiles, confidence
+gev, seed, profiles, confidence, gumbel
     As for fit(). The goodness-of-fit p-values' simulated laws depend only
     on the size of a slice: they are simulated once for each size.
 

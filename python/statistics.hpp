@@ -85,6 +85,7 @@ void each_statistic(const FitResult& r, const FitOptions& o, std::span<const Met
     const string_view p = kPrefix[static_cast<int>(method)];
     const bool mle = method == Method::mle;
     const bool profile = mle && o.profiles;  // profile-likelihood bounds
+    const bool gumbel_profile = profile && o.gumbel;
     const MethodResult& m = result_of(r, method);
     const bool have = r.ok && m.present && m.error.empty();
     scalar(p, "a", have, m.a);
@@ -104,8 +105,8 @@ void each_statistic(const FitResult& r, const FitOptions& o, std::span<const Met
       scalar(p, "loglik", have, m.loglik);
       scalar(p, "iterations", have, m.iterations);
     }
-    estimate(p, "quantile", Axis::none, one(have, m.quantile), true, profile);
-    levels(p, have, m.return_levels, profile);
+    estimate(p, "quantile", Axis::none, one(have, m.quantile), true, gumbel_profile);
+    levels(p, have, m.return_levels, gumbel_profile);
     if (o.level) scalar(p, "level_period", have, m.level_period);
     gof(p, have, m.gof, true);
 

@@ -325,6 +325,7 @@ std::string output_key(const std::string& name) {
 std::string validate(Settings& s) {
   s.fit.ls = s.fit.mle = s.fit.lmom = false;
   for (const Method m : s.methods) uses(s.fit, m) = true;
+  s.fit.gumbel = std::find(s.dists.begin(), s.dists.end(), "gumbel") != s.dists.end();
   s.fit.gev = std::find(s.dists.begin(), s.dists.end(), "gev") != s.dists.end();
   if (std::string why = check_options(s.fit); !why.empty()) return why;
   const char sep = s.sep.empty() ? '\0' : s.sep[0];

@@ -88,6 +88,7 @@ std::string check_options(const FitOptions& o) {
   if (o.bootstrap < 0) return "bootstrap replicates must not be negative";
   if (!(o.confidence > 0 && o.confidence < 1)) return "the confidence must be in (0, 1)";
   if (!o.ls && !o.mle && !o.lmom) return "no method chosen";
+  if (!o.gumbel && !o.gev) return "no distribution chosen";
   return {};
 }
 
@@ -168,7 +169,7 @@ FitResult fit_sample_sorting(std::span<double> values, const FitOptions& options
       m.loglik = e.loglik;
       m.iterations = e.iterations;
       stats::analyze_method(in, e.a, e.b, e.cov, m);
-      if (options.profiles) stats::add_gumbel_profiles(in, e.loglik, crit, m);
+      if (options.profiles && options.gumbel) stats::add_gumbel_profiles(in, e.loglik, crit, m);
       if (options.bootstrap > 0) add_bootstrap(m, stats::refit_mle, sorted.size(), options);
       gof_methods.push_back({stats::refit_mle, &m.gof, static_cast<int>(Method::mle)});
       // The Gumbel check: the GEV by maximum likelihood and the likelihood ratio.

@@ -24,7 +24,8 @@ struct FitOptions {
   int bins = kDefaultBins;     // 1 .. kMaxBinsFit
   double prob = kDefaultProb;  // DPA_CUT probability, in (0, 1]
   bool ls = true, mle = true, lmom = true;
-  bool gev = false;           // the GEV in full besides the Gumbel (mle and lmom)
+  bool gumbel = true;         // the Gumbel in full; else fitted without its profile bounds
+  bool gev = false;           // the GEV in full (mle and lmom)
   double confidence = 0.95;   // of every interval, in (0, 1)
   bool profiles = true;       // maximum likelihood's profile-likelihood bounds (the costly part)
   std::vector<double> periods{kDefaultPeriods.begin(), kDefaultPeriods.end()};

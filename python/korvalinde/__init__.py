@@ -72,6 +72,15 @@ def _dist(value: Any) -> str:
     return value
 
 
+def _families(value: Any) -> tuple:
+    """(gumbel, gev): whether each is in the comma-separated list `value`."""
+    names = value.split(",") if isinstance(value, str) else [value]
+    if not names or any(n not in DISTRIBUTIONS for n in names):
+        raise ValueError(f"dist must be a comma-separated list of {', '.join(DISTRIBUTIONS)}, "
+                         f"not {value!r}")
+    return "gumbel" in names, "gev" in names
+
+
 def fit(x, bins: int = 50, prob: float = 0.99, methods: Sequence[str] = METHODS,
         periods: Sequence[float] = PERIODS, bootstrap: int = 0, seed: int = 0,
         level: Optional[float] = None, threads: int = 0, name: str = "",
@@ -81,7 +90,10 @@ def fit(x, bins: int = 50, prob: float = 0.99, methods: Sequence[str] = METHODS,
 
     Returns the record of `korvalinde fit --json` as a dict, key for key
     (undefined numbers are None), with `loc` and `scale` beside `a` and `b`.
-    `dist="gev"` adds the GEV fits (the "gev" object); `profiles=False`
+    `dist` lists the distributions fitted in full, as `--dist` does:
+    "gumbel", "gev" or "gumbel,gev". With "gev" the record has the GEV fits
+    (the "gev" object); without "gumbel" the Gumbel is still fitted (for the
+    Gumbel check) but without its profile-likelihood bounds. `profiles=False`
     leaves out maximum likelihood's profile-likelihood bounds, its costly
     part. `threads` are the worker threads of the call (0: all cores); the
     results do not depend on them. With `skipna`, missing values (NaN,
@@ -89,7 +101,7 @@ def fit(x, bins: int = 50, prob: float = 0.99, methods: Sequence[str] = METHODS,
     does any sample that cannot be fitted. See the compiled module's fit for
     the rest.
     """
-    _dist(dist)
+    gumbel, gev = _families(dist)
     if not isinstance(name, str):
         raise TypeError(f"name must be a string, not {type(name).__name__}")
     return _korvalinde.fit(
@@ -98,8 +110,8 @@ def fit(x, bins: int = 50, prob: float = 0.99, methods: Sequence[str] = METHODS,
         _sequence("periods", periods, _real, "numbers"), _integer("bootstrap", bootstrap),
         _integer("seed", seed), None if level is None else _real("level", level),
         _integer("threads", threads), name, _flag("skipna", skipna),
-        _integer("min_count", min_count), _dist(dist) == "gev", _flag("profiles", profiles),
-        _real("confidence", confidence))
+        _integer("min_count", min_count), gev, _flag("profiles", profiles),
+        _real("confidence", confidence), gumbel)
 
 
 def fit_many(a, axis: int = -1, bins: int = 50, prob: float = 0.99,
@@ -118,18 +130,20 @@ def fit_many(a, axis: int = -1, bins: int = 50, prob: float = 0.99,
     (and with mle m_rl_profile_lower, _upper) have a trailing axis over
     "periods"; with `level`, m_level_period is the return period of that
     level. With mle, the Gumbel check gumbel_test_statistic, _p, _shape, ...;
-    with dist="gev", the GEV's gev_m_loc, ..., gev_m_rl, ... The other
+    with "gev" in dist, the GEV's gev_m_loc, ..., gev_m_rl, ... (and
+    without "gumbel", no m_..._profile_... of the Gumbel). The other
     arguments are fit()'s. A slice that cannot be fitted has ok False and NaN
     numbers. Each slice's numbers equal fit() on it, bit for bit.
     """
-    _dist(dist)
+    gumbel, gev = _families(dist)
     result = _korvalinde.fit_many(
         a, _integer("axis", axis), _integer("bins", bins), _real("prob", prob),
         _sequence("methods", methods, _method, "method names"),
         _sequence("periods", periods, _real, "numbers"), _integer("threads", threads),
         _flag("skipna", skipna), _integer("min_count", min_count),
-        None if level is None else _real("level", level), _dist(dist) == "gev",
-        _integer("seed", seed), _flag("profiles", profiles), _real("confidence", confidence))
+        None if level is None else _real("level", level), gev,
+        _integer("seed", seed), _flag("profiles", profiles), _real("confidence", confidence),
+        gumbel)
     for m in METHODS:
         if f"{m}_a" in result:
             result[f"{m}_loc"], result[f"{m}_scale"] = result[f"{m}_a"], result[f"{m}_b"]

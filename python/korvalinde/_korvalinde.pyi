@@ -23,6 +23,7 @@ def fit(
     gev: bool = False,
     profiles: bool = True,
     confidence: float = 0.95,
+    gumbel: bool = True,
 ) -> dict[str, Any]:
     """Fit the Gumbel distribution (and with gev the GEV) to one sample (1-D).
 
@@ -46,6 +47,7 @@ def fit_many(
     seed: int = 0,
     profiles: bool = True,
     confidence: float = 0.95,
+    gumbel: bool = True,
 ) -> dict[str, np.ndarray]:
     """Fit every 1-D slice of `a` along `axis`, on `threads` threads (0: all cores).
 

@@ -90,7 +90,7 @@ def test_fit_rejects_bad_input(x, options, message):
     ({"prob": "high"}, TypeError, "^prob must be a number, not str$"),
     ({"periods": 100}, TypeError, "^periods must be a sequence of numbers, not int$"),
     ({"bnis": 20}, TypeError, "unexpected keyword argument 'bnis'$"),
-    ({"dist": "weibull"}, ValueError, "^dist must be one of gumbel, gev, not 'weibull'$"),
+    ({"dist": "weibull"}, ValueError, "^dist must be a comma-separated list of gumbel, gev, not 'weibull'$"),
 ])
 def test_bad_arguments_are_named_without_the_data(options, error, message):
     x = gumbel(1000)
@@ -378,8 +378,8 @@ def test_fit_many_p_values_equal_fit_for_every_size_and_seed():
 
 def test_without_profiles_the_same_numbers_but_no_profile_bounds():
     x = gumbel(60, seed=4)
-    full = korvalinde.fit(x, methods=("mle",), dist="gev")
-    fast = korvalinde.fit(x, methods=("mle",), dist="gev", profiles=False)
+    full = korvalinde.fit(x, methods=("mle",), dist="gumbel,gev")
+    fast = korvalinde.fit(x, methods=("mle",), dist="gumbel,gev", profiles=False)
 
     def strip(record):
         if isinstance(record, dict):
@@ -390,6 +390,12 @@ def test_without_profiles_the_same_numbers_but_no_profile_bounds():
     many = korvalinde.fit_many(x, methods=("mle",), dist="gev", profiles=False)
     assert not any("profile" in k for k in many)
     assert many["gev_mle_rl"].tolist() == [r["value"] for r in fast["gev"]["mle"]["return_levels"]]
+    # Without "gumbel" in dist, only the Gumbel's own profile bounds are left out.
+    gev = korvalinde.fit(x, methods=("mle",), dist="gev")
+    assert gev["mle"] == strip(full["mle"]) and gev["gev"] == full["gev"]
+    assert gev["gumbel_test"] == full["gumbel_test"]
+    many = korvalinde.fit_many(x, methods=("mle",), dist="gev")
+    assert "gev_mle_rl_profile_upper" in many and "mle_rl_profile_upper" not in many
 
 
 def test_typed_dicts_name_every_key():
@@ -406,7 +412,7 @@ def test_typed_dicts_name_every_key():
     x = gumbel(40)
     record = korvalinde.fit(x, level=20.0, dist="gev", bootstrap=5)
     assert covered(record, korvalinde.FitRecord)
-    many = korvalinde.fit_many(x, level=20.0, dist="gev")
+    many = korvalinde.fit_many(x, level=20.0, dist="gumbel,gev")
     assert set(many) == set(typing.get_type_hints(korvalinde.FitManyResult))
 
 

@@ -69,12 +69,17 @@ assert t["df"] == 1 and t["statistic"] >= 0 and 0 <= t["p"] <= 1, t
 PY
   # The GEV in full, at 90%: narrower intervals than at 95%, the same fit.
   "$bin" fit --json g.jsonl --quiet --dist gumbel,gev --confidence 0.9 s.txt || fail "status $?"
-  "$bin" fit --dist gev s.txt | grep -q "^  GEV check: shape .*likelihood ratio .*Gumbel is" ||
-    fail "no GEV check line"
-  $py - r.jsonl g.jsonl <<'PY' || fail "GEV JSON check"
+  # The GEV alone in full: the Gumbel without its profile bounds, the rest the same.
+  "$bin" fit --dist gev --confidence 0.9 --json o.jsonl s.txt |
+    grep -q "^  GEV check: shape .*likelihood ratio .*Gumbel is" || fail "no GEV check line"
+  $py - r.jsonl g.jsonl o.jsonl <<'PY' || fail "GEV JSON check"
 import json, sys
 r95 = [json.loads(l) for l in open(sys.argv[1])][3]
 r90 = json.loads(open(sys.argv[2]).readline())
+alone = json.loads(open(sys.argv[3]).readline())
+assert alone["gev"] == r90["gev"] and alone["gumbel_test"] == r90["gumbel_test"]
+q = r90["mle"]["quantile"]
+assert alone["mle"]["quantile"] == {k: v for k, v in q.items() if "profile" not in k}
 g = r90["gev"]["mle"]
 for k in ["loc", "scale", "shape", "se_loc", "se_scale", "se_shape", "cov", "loglik",
           "iterations", "quantile", "return_levels", "shape_interval", "gof"]:
