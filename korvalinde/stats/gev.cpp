@@ -50,14 +50,22 @@ constexpr std::array<double, kPsi1Terms> kPsi1 = [] {  // 1 / (k + 1)!
   return c;
 }();
 
+constexpr std::array<double, kPsi1Terms - 1> kDPsi1 = [] {  // of the derivative
+  std::array<double, kPsi1Terms - 1> c{};
+  for (int k = 0; k + 1 < kPsi1Terms; ++k) c[k] = (k + 1) * kPsi1[k + 1];
+  return c;
+}();
+constexpr std::array<double, kPsi1Terms - 2> kDDPsi1 = [] {  // of the second
+  std::array<double, kPsi1Terms - 2> c{};
+  for (int k = 0; k + 2 < kPsi1Terms; ++k) c[k] = (k + 2) * (k + 1) * kPsi1[k + 2];
+  return c;
+}();
+
 void psi1(double v, double& p, double& dp, double& ddp) {
   if (std::fabs(v) < 0.5) {
-    p = dp = ddp = 0;
-    for (int k = kPsi1Terms - 1; k >= 0; --k) {
-      ddp = ddp * v + 2 * dp;
-      dp = dp * v + p;
-      p = p * v + kPsi1[k];
-    }
+    p = detail::poly(kPsi1, v);
+    dp = detail::poly(kDPsi1, v);
+    ddp = detail::poly(kDDPsi1, v);
     return;
   }
   const double em1 = std::expm1(v), e = em1 + 1;

@@ -65,6 +65,33 @@ void cholesky_solve(const std::array<std::array<double, K>, K>& a, std::array<do
   x = b;
 }
 
+// The same for two right-hand sides at once (their steps interleave).
+template <std::size_t K>
+void cholesky_solve2(const std::array<std::array<double, K>, K>& a, std::array<double, K> b,
+                     std::array<double, K> c, std::size_t first, std::array<double, K>& x,
+                     std::array<double, K>& y) {
+  for (std::size_t i = first; i < K; ++i) {
+    double s = b[i], t = c[i];
+    for (std::size_t k = first; k < i; ++k) {
+      s -= a[i][k] * b[k];
+      t -= a[i][k] * c[k];
+    }
+    b[i] = s / a[i][i];
+    c[i] = t / a[i][i];
+  }
+  for (std::size_t i = K; i-- > first;) {
+    double s = b[i], t = c[i];
+    for (std::size_t k = i + 1; k < K; ++k) {
+      s -= a[k][i] * b[k];
+      t -= a[k][i] * c[k];
+    }
+    b[i] = s / a[i][i];
+    c[i] = t / a[i][i];
+  }
+  x = b;
+  y = c;
+}
+
 // Solves A x = b for the symmetric positive definite block of A from index
 // `first`; false when that block is not positive definite.
 template <std::size_t K>
@@ -245,11 +272,10 @@ double bound_newton(const F& f, const std::array<double, K>& theta_hat, double l
     if (definite) {
       std::array<double, K> e{};
       e[0] = 1;
-      cholesky_solve<K>(a, e, 0, col);
+      cholesky_solve2<K>(a, e, d.g, 0, col, step);
       definite = col[0] > 0;
     }
     if (definite) {
-      cholesky_solve<K>(a, d.g, 0, step);
       double gcg = 0;
       for (std::size_t i = 0; i < K; ++i) gcg += d.g[i] * step[i];
       const double gap = d.l + 0.5 * gcg - target;  // the model's maximum above the target
@@ -272,7 +298,7 @@ double bound_newton(const F& f, const std::array<double, K>& theta_hat, double l
     // the nuisance parameters: the end point then does not depend on the
     // path that led to it (nor on the last bits of the library functions).
     // Or when the steps shrink quadratically (rho_k = kappa rho_(k-1)^2) and
-    // the error left after this step, kappa rho^2, is below 1e-13: that saves
+    // the error left after this step, kappa rho^2, is below 1e-14: that saves
     // the evaluation that would only confirm it.
     bool done = std::fabs(step[0]) <= rel_tol * (std::fabs(theta[0]) + se);
     for (std::size_t i = 1; i < K; ++i) done = done && std::fabs(step[i]) <= 1e-9;
@@ -282,7 +308,7 @@ double bound_newton(const F& f, const std::array<double, K>& theta_hat, double l
     // far narrower than that in some direction, a step that small can still
     // move l by much. The early stop also asks that the step's curvature
     // term, the change of l it makes beyond the linear one, be negligible.
-    if (!done && full_before && rho <= 1e-4 && rho * rho * rho <= 1e-15 * rho_before * rho_before) {
+    if (!done && full_before && rho <= 1e-4 && rho * rho * rho <= 1e-14 * rho_before * rho_before) {
       double quad = 0;
       for (std::size_t i = 0; i < K; ++i)
         for (std::size_t j = 0; j < K; ++j) quad += step[i] * d.h[i][j] * step[j];
