@@ -521,11 +521,14 @@ ProfileInterval quantile_profile(const GevEstimate& e, double y0, double crit, Q
       d.g[c] = 0;
       for (int r = 0; r < 3; ++r) d.g[c] += j[r][c] * b.g[r];
     }
+    Matrix3 hj{};  // H J, then J^T H J
+    for (int r = 0; r < 3; ++r)
+      for (int k = 0; k < 3; ++k)
+        for (int q = 0; q < 3; ++q) hj[r][k] += b.h[r][q] * j[q][k];
     for (int c = 0; c < 3; ++c)
       for (int k = 0; k < 3; ++k) {
         double h = 0;
-        for (int r = 0; r < 3; ++r)
-          for (int q = 0; q < 3; ++q) h += j[r][c] * b.h[r][q] * j[q][k];
+        for (int r = 0; r < 3; ++r) h += j[r][c] * hj[r][k];
         d.h[c][k] = h + b.g[bent] * curv[c][k];
       }
     return true;

@@ -65,19 +65,22 @@ void cholesky_solve(const std::array<std::array<double, K>, K>& a, std::array<do
   x = b;
 }
 
-// The same for two right-hand sides at once (their steps interleave).
+// The same for two right-hand sides at once, with the diagonal's
+// reciprocals: the divisions, independent, no longer chain the steps.
 template <std::size_t K>
 void cholesky_solve2(const std::array<std::array<double, K>, K>& a, std::array<double, K> b,
                      std::array<double, K> c, std::size_t first, std::array<double, K>& x,
                      std::array<double, K>& y) {
+  std::array<double, K> inv{};
+  for (std::size_t i = first; i < K; ++i) inv[i] = 1 / a[i][i];
   for (std::size_t i = first; i < K; ++i) {
     double s = b[i], t = c[i];
     for (std::size_t k = first; k < i; ++k) {
       s -= a[i][k] * b[k];
       t -= a[i][k] * c[k];
     }
-    b[i] = s / a[i][i];
-    c[i] = t / a[i][i];
+    b[i] = s * inv[i];
+    c[i] = t * inv[i];
   }
   for (std::size_t i = K; i-- > first;) {
     double s = b[i], t = c[i];
@@ -85,8 +88,8 @@ void cholesky_solve2(const std::array<std::array<double, K>, K>& a, std::array<d
       s -= a[k][i] * b[k];
       t -= a[k][i] * c[k];
     }
-    b[i] = s / a[i][i];
-    c[i] = t / a[i][i];
+    b[i] = s * inv[i];
+    c[i] = t * inv[i];
   }
   x = b;
   y = c;
