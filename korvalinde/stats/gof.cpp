@@ -30,28 +30,6 @@ std::vector<double> cell_counts(std::span<const double> x, double minimum, doubl
 
 namespace {
 
-// F, ln F and ln(1 - F) at one value, the logs never below the log of the
-// smallest double, with the reduced variate and t = e^-L computed once for
-// all three: the same arithmetic as dist::cdf, log_cdf and log_sf.
-struct CdfLogs {
-  double f, log_f, log_sf;
-};
-
-CdfLogs floor_logs(double f, double log_f, double log_sf) {
-  return {f, std::max(log_f, dist::kLogTiny), std::max(log_sf, dist::kLogTiny)};
-}
-
-CdfLogs cdf_logs(const dist::Gev& d, double x) {
-  const double l = dist::detail_gev::big_l(d, x);
-  if (std::isnan(l)) {
-    if (std::isnan(x)) return floor_logs(l, l, l);
-    constexpr double inf = std::numeric_limits<double>::infinity();
-    return dist::detail_gev::below(d) ? floor_logs(0.0, -inf, 0.0) : floor_logs(1.0, 0.0, -inf);
-  }
-  const double t = std::exp(-l);
-  return floor_logs(std::exp(-t), -t, t < 1e-8 ? -l - 0.5 * t : std::log(-std::expm1(-t)));
-}
-
 // The sums of the three statistics over some of the sorted values: the
 // largest distance for KS, and the terms of CvM and AD.
 struct EdfTerms {
@@ -88,6 +66,8 @@ constexpr std::array<double, 17> kOneMinusExp = [] {
   return c;
 }();
 
+EdfTerms in_lanes(const double* d, const double* w2, const double* ad, std::size_t n);
+
 // The Gumbel's terms of n <= kBlock finite sorted values, the first of rank
 // `first_id`: F = e^-t, ln F = -t, and ln(1 - F) from ln(1 - F) itself where
 // F <= 1/2, from the series above where F > 1/2. Each value's terms in a loop
@@ -96,7 +76,6 @@ constexpr std::array<double, 17> kOneMinusExp = [] {
 KORVALINDE_HOT_CLONES EdfTerms gumbel_terms(const double* x, std::size_t n, double first_id,
                                             double loc, double scale, const EdfScale& s) {
   constexpr double kLn2 = std::numbers::ln2;
-  constexpr std::size_t kLanes = 8;
   std::array<double, detail::kBlock> d, w2, ad;
   const EdfScale sc = s;
   const int m = static_cast<int>(n);  // an int index converts to double in vector registers
@@ -114,6 +93,52 @@ KORVALINDE_HOT_CLONES EdfTerms gumbel_terms(const double* x, std::size_t n, doub
     w2[i] = t.w2;
     ad[i] = t.ad;
   }
+  return in_lanes(d.data(), w2.data(), ad.data(), n);
+}
+
+// The GEV's terms, as gumbel_terms does them, in L = z ln(1 + xi z) / (xi z):
+// F = e^-t with t = e^-L. A value outside the support has F = 0 below it
+// (xi > 0) and 1 above it (xi < 0).
+KORVALINDE_HOT_CLONES EdfTerms gev_terms(const double* x, std::size_t n, double first_id,
+                                         const dist::Gev& g, const EdfScale& s) {
+  constexpr double kLn2 = std::numbers::ln2;
+  std::array<double, detail::kBlock> d, w2, ad;
+  const EdfScale sc = s;
+  const double loc = g.loc, scale = g.scale, xi = g.shape;
+  // Outside the support: F, and the masks of ln F and ln(1 - F) floored.
+  const double f_out = xi > 0 ? 0.0 : 1.0;
+  const std::uint64_t log_f_out = xi > 0 ? ~std::uint64_t{0} : 0;
+  const int m = static_cast<int>(n);
+  for (int i = 0; i < m; ++i) {
+    const double z = (x[i] - loc) / scale;
+    const double u = xi * z;
+    const std::uint64_t inside = detail::less_mask(-1.0, u);
+    const double us = detail::pick(inside, u, 0.0);
+    const double ratio = detail::pick(detail::less_mask(std::fabs(us), 1e-300), 1.0, detail::vlog1p(us) / us);
+    const double l = detail::pick(inside, z, 0.0) * ratio;
+    const double e = detail::vexp(-l);
+    const double f = detail::vexp(-e);
+    const std::uint64_t near = detail::less_mask(e, kLn2);
+    const double r = detail::vlog1p(detail::pick(near, e * detail::poly(kOneMinusExp, e), -f));
+    double log_sf = detail::pick(near, -l + r, r);
+    double log_f = -e;
+    log_f = log_f < dist::kLogTiny ? dist::kLogTiny : log_f;
+    log_sf = log_sf < dist::kLogTiny ? dist::kLogTiny : log_sf;
+    EdfTerms t;
+    add_terms(t, first_id + i, detail::pick(inside, f, f_out),
+              detail::pick(inside, log_f, detail::pick(log_f_out, dist::kLogTiny, 0.0)),
+              detail::pick(inside, log_sf, detail::pick(log_f_out, 0.0, dist::kLogTiny)), sc);
+    d[i] = t.d;
+    w2[i] = t.w2;
+    ad[i] = t.ad;
+  }
+  return in_lanes(d.data(), w2.data(), ad.data(), n);
+}
+
+// The sums of n terms (the largest d) in eight fixed lanes combined in a
+// fixed order: the same bits at every vector width.
+EdfTerms in_lanes(const double* d, const double* w2, const double* ad, std::size_t n) {
+  constexpr std::size_t kLanes = 8;
   std::array<double, kLanes> ld{}, lw2{}, lad{};
   std::size_t i = 0;
   for (; i + kLanes <= n; i += kLanes) {
@@ -263,18 +288,7 @@ void edf_statistics(std::span<const double> sorted, const dist::Gev& d, Gof& gof
   edf(
       sorted,
       [&](const double* x, std::size_t m, double first_id, const EdfScale& s) {
-        // A value equal to the one before it (bit for bit) has its point: a
-        // sample of few decimals repeats many values.
-        EdfTerms t;
-        CdfLogs q{};
-        std::uint64_t last = 0;
-        for (std::size_t j = 0; j < m; ++j) {
-          const auto bits = std::bit_cast<std::uint64_t>(x[j]);
-          if (j == 0 || bits != last) q = cdf_logs(d, x[j]);
-          last = bits;
-          add_terms(t, first_id + static_cast<double>(j), q.f, q.log_f, q.log_sf, s);
-        }
-        return t;
+        return gev_terms(x, m, first_id, d, s);
       },
       gof, threads);
 }
