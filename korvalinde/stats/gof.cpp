@@ -195,8 +195,8 @@ KORVALINDE_HOT_CLONES void edge_laws(double minimum, double dx, std::size_t m, c
   constexpr double kLn2 = std::numbers::ln2;
   const double loc = g.loc, scale = g.scale, xi = g.shape;
   const double f_out = xi > 0 ? 0.0 : 1.0;  // outside the support
-  const auto edges = static_cast<std::ptrdiff_t>(m);
-  for (std::ptrdiff_t i = 1; i < edges; ++i) {
+  const int edges = static_cast<int>(m);  // an int converts to double in vector registers
+  for (int i = 1; i < edges; ++i) {
     const double z = ((minimum + static_cast<double>(i) * dx) - loc) / scale;
     const double u = xi * z;
     const std::uint64_t inside = detail::less_mask(-1.0, u);
