@@ -337,18 +337,24 @@ py::dict fit_many(const py::object& a, int axis, std::int64_t bins, double prob,
   o.interrupted = [&watch] { return watch(); };
   {
     py::gil_scoped_release unlocked;
-    korvalinde::detail::parallel_for(count, workers, [&](std::size_t i) {
-      if (failed.load(std::memory_order_relaxed) || watch()) return;
-      try {
-        const FitResult r = fit_values({data + i * length, length}, o, skipna, least, {});
-        ok_out[i] = r.ok;
-        n_out[i] = static_cast<std::int64_t>(r.n);
-        Writer writer{columns, layout.widths, i};
-        korvalinde::python::each_statistic(r, o, order, writer);
-      } catch (...) {
-        failed = true;
-        const std::lock_guard lock(failure_mutex);
-        if (!failure) failure = std::current_exception();
+    // Runs of consecutive slices to each thread: threads that wrote
+    // neighbouring elements of the output arrays would share their cache
+    // lines (a few percent slower on two cores).
+    const std::size_t run = std::clamp<std::size_t>(count / (8 * workers), 1, 32);
+    korvalinde::detail::parallel_for((count + run - 1) / run, workers, [&](std::size_t k) {
+      for (std::size_t i = k * run; i < std::min(count, (k + 1) * run); ++i) {
+        if (failed.load(std::memory_order_relaxed) || watch()) return;
+        try {
+          const FitResult r = fit_values({data + i * length, length}, o, skipna, least, {});
+          ok_out[i] = r.ok;
+          n_out[i] = static_cast<std::int64_t>(r.n);
+          Writer writer{columns, layout.widths, i};
+          korvalinde::python::each_statistic(r, o, order, writer);
+        } catch (...) {
+          failed = true;
+          const std::lock_guard lock(failure_mutex);
+          if (!failure) failure = std::current_exception();
+        }
       }
     });
   }
