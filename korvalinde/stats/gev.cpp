@@ -98,7 +98,7 @@ struct GevPoint {
 constexpr std::size_t kChunk = 128;
 constexpr int kLogOnly = 0, kSeriesOnly = 1, kBoth = 2;
 
-template <int Mode>
+template <int Mode, bool Hessian>
 [[gnu::always_inline]] inline void gev_terms(const double* z, const double* u, std::size_t begin,
                                              std::size_t end, double xi, double (*t)[kChunk]) {
   for (std::size_t j = begin; j < end; ++j) {
@@ -106,15 +106,15 @@ template <int Mode>
     const double iw = 1 / (1 + uj), iw2 = iw * iw;
     double lr = 0, f2 = 0, df2 = 0;
     if constexpr (Mode != kLogOnly) {
-      const double p = detail::poly(kPhi2, uj), dp = detail::poly(kDPhi2, uj);
+      const double p = detail::poly(kPhi2, uj);
       lr = iw - uj * p;
       f2 = p;
-      df2 = dp;
+      if constexpr (Hessian) df2 = detail::poly(kDPhi2, uj);
     }
     if constexpr (Mode != kSeriesOnly) {
       const double lg = detail::vlog1p(uj), iu = 1 / uj;
       const double p = (uj * iw - lg) * iu * iu;
-      const double dp = (-iw * iw - 2 * p) * iu;
+      const double dp = Hessian ? (-iw * iw - 2 * p) * iu : 0.0;
       if constexpr (Mode == kLogOnly) {
         lr = lg * iu;
         f2 = p;
@@ -136,6 +136,7 @@ template <int Mode>
     t[1][j] = a;
     t[2][j] = a * zj;
     t[3][j] = -l + d1 * lx;
+    if constexpr (!Hessian) continue;
     t[4][j] = iw2 * (-e - xi * d1);
     t[5][j] = w1;
     t[6][j] = w2;
@@ -145,8 +146,11 @@ template <int Mode>
   }
 }
 
+// With Hessian false, only the first four sums (l and the gradient).
+template <bool Hessian>
 KORVALINDE_HOT_CLONES bool gev_block(const double* x, std::size_t n,
                                                          const GevPoint& q, double* sums) {
+  constexpr int kSums = Hessian ? 10 : 4;
   alignas(64) double z[kChunk], u[kChunk], t[10][kChunk];
   double acc[10][4] = {};
   const double c = q.c, r = q.r, mu = q.mu, isg = q.isg, xi = q.xi;
@@ -174,9 +178,9 @@ KORVALINDE_HOT_CLONES bool gev_block(const double* x, std::size_t n,
     }
     const auto ms = static_cast<std::size_t>(small);
     if (ms == 0) {
-      gev_terms<kLogOnly>(z, u, 0, m8, xi, t);
+      gev_terms<kLogOnly, Hessian>(z, u, 0, m8, xi, t);
     } else if (ms == m) {
-      gev_terms<kSeriesOnly>(z, u, 0, m8, xi, t);
+      gev_terms<kSeriesOnly, Hessian>(z, u, 0, m8, xi, t);
     } else {
       // In a sorted sample u is monotone, so the values that need the series
       // are one run, after those with u <= -kSmallU when xi > 0 and before
@@ -192,33 +196,34 @@ KORVALINDE_HOT_CLONES bool gev_block(const double* x, std::size_t n,
         // scalar iterations: the groups of 8 with both kinds take both.
         const std::size_t a = first / 8 * 8, a2 = std::min(m, (first + 7) / 8 * 8);
         const std::size_t b = last / 8 * 8, b2 = std::min(m, (last + 7) / 8 * 8);
-        gev_terms<kLogOnly>(z, u, 0, a, xi, t);
+        gev_terms<kLogOnly, Hessian>(z, u, 0, a, xi, t);
         if (a2 >= b) {
-          gev_terms<kBoth>(z, u, a, b2, xi, t);
+          gev_terms<kBoth, Hessian>(z, u, a, b2, xi, t);
         } else {
-          gev_terms<kBoth>(z, u, a, a2, xi, t);
-          gev_terms<kSeriesOnly>(z, u, a2, b, xi, t);
-          gev_terms<kBoth>(z, u, b, b2, xi, t);
+          gev_terms<kBoth, Hessian>(z, u, a, a2, xi, t);
+          gev_terms<kSeriesOnly, Hessian>(z, u, a2, b, xi, t);
+          gev_terms<kBoth, Hessian>(z, u, b, b2, xi, t);
         }
-        gev_terms<kLogOnly>(z, u, b2, m8, xi, t);
+        gev_terms<kLogOnly, Hessian>(z, u, b2, m8, xi, t);
       } else {
-        gev_terms<kBoth>(z, u, 0, m8, xi, t);
+        gev_terms<kBoth, Hessian>(z, u, 0, m8, xi, t);
       }
     }
     const std::size_t m4 = (m + 3) / 4 * 4;
-    for (int k = 0; k < 10; ++k) {
+    for (int k = 0; k < kSums; ++k) {
       for (std::size_t j = m; j < m4; ++j) t[k][j] = 0;
       for (std::size_t j = 0; j < m4; j += 4)
         for (int l = 0; l < 4; ++l) acc[k][l] += t[k][j + l];
     }
   }
-  for (int k = 0; k < 10; ++k) sums[k] = (acc[k][0] + acc[k][1]) + (acc[k][2] + acc[k][3]);
+  for (int k = 0; k < kSums; ++k) sums[k] = (acc[k][0] + acc[k][1]) + (acc[k][2] + acc[k][3]);
   return true;
 }
 
 }  // namespace
 
-bool gev_loglik(const GevSample& s, const std::array<double, 3>& theta, Derivs<3>& d) {
+bool gev_loglik(const GevSample& s, const std::array<double, 3>& theta, Derivs<3>& d,
+                bool hessian) {
   const double mu = theta[0], ls = theta[1], xi = theta[2];
   if (!(xi > -1) || !std::isfinite(mu) || !std::isfinite(ls) || !std::isfinite(xi)) return false;
   const double sigma = std::exp(ls), isg = 1 / sigma;
@@ -228,13 +233,14 @@ bool gev_loglik(const GevSample& s, const std::array<double, 3>& theta, Derivs<3
   // powers of 1/sigma, which are applied once after the loop. One block
   // directly: its compensated sum would be its plain sum.
   std::array<double, 10> sums{};
+  const auto block = hessian ? gev_block<true> : gev_block<false>;
   if (s.x.size() <= detail::kBlock) {
-    if (!gev_block(s.x.data(), s.x.size(), q, sums.data())) return false;
+    if (!block(s.x.data(), s.x.size(), q, sums.data())) return false;
   } else {
     std::atomic<bool> inside = true;
     sums = detail::block_sums<10>(s.x.size(), s.threads, [&](std::size_t i, std::size_t e, auto& out) {
       std::array<double, 10> p{};
-      if (!gev_block(s.x.data() + i, e - i, q, p.data())) inside = false;
+      if (!block(s.x.data() + i, e - i, q, p.data())) inside = false;
       out = p;
     });
     if (!inside) return false;
@@ -242,6 +248,7 @@ bool gev_loglik(const GevSample& s, const std::array<double, 3>& theta, Derivs<3
   const auto n = static_cast<double>(s.x.size());
   d.l = sums[0] - n * ls;
   d.g = {-sums[1] * isg, -sums[2] - n, sums[3]};
+  if (!hessian) return std::isfinite(d.l) && std::isfinite(d.g[0]) && std::isfinite(d.g[2]);
   const double h01 = sums[5] * isg, h02 = sums[6] * isg;
   d.h = {{{sums[4] * isg * isg, h01, h02}, {h01, sums[7], sums[8]}, {h02, sums[8], sums[9]}}};
   return std::isfinite(d.l) && std::isfinite(d.h[2][2]);
@@ -492,7 +499,7 @@ ProfileInterval quantile_profile(const GevEstimate& e, double y0, double crit, Q
   // The last point where f was evaluated, in (mu, ln sigma, xi): for the
   // end point's slope in y0.
   Evaluated<3> last;
-  auto f = [&](const std::array<double, 3>& t, Derivs<3>& d) {
+  auto f = [&](const std::array<double, 3>& t, Derivs<3>& d, bool hessian = true) {
     double y, y1, y2;
     reduced(t[2], y, y1, y2);
     // (mu, ln sigma, xi), its Jacobian in t, and the second derivatives of
@@ -513,14 +520,15 @@ ProfileInterval quantile_profile(const GevEstimate& e, double y0, double crit, Q
       curv = {{{0, 0, 0}, {0, -sigma * y, -sigma * y1}, {0, -sigma * y1, -sigma * y2}}};
     }
     Derivs<3> b;
-    if (!gev_loglik(e.sample, theta, b)) return false;
-    last = {theta, b, true};
-    const int bent = by_mu ? 1 : 0;
+    if (!gev_loglik(e.sample, theta, b, hessian)) return false;
     d.l = b.l;
     for (int c = 0; c < 3; ++c) {
       d.g[c] = 0;
       for (int r = 0; r < 3; ++r) d.g[c] += j[r][c] * b.g[r];
     }
+    if (!hessian) return true;
+    last = {theta, b, true};
+    const int bent = by_mu ? 1 : 0;
     Matrix3 hj{};  // H J, then J^T H J
     for (int r = 0; r < 3; ++r)
       for (int k = 0; k < 3; ++k)
@@ -643,14 +651,15 @@ ProfileInterval gev_shape_profile(const GevEstimate& e, double crit) {
     return out;
   }
   // theta' = (xi, mu, ln sigma).
-  auto f = [&](const std::array<double, 3>& t, Derivs<3>& d) {
+  auto f = [&](const std::array<double, 3>& t, Derivs<3>& d, bool hessian = true) {
     Derivs<3> b;
-    if (!gev_loglik(e.sample, {t[1], t[2], t[0]}, b)) return false;
+    if (!gev_loglik(e.sample, {t[1], t[2], t[0]}, b, hessian)) return false;
     constexpr std::array<int, 3> perm{2, 0, 1};
     d.l = b.l;
     for (int i = 0; i < 3; ++i) {
       d.g[i] = b.g[perm[i]];
-      for (int k = 0; k < 3; ++k) d.h[i][k] = b.h[perm[i]][perm[k]];
+      if (hessian)
+        for (int k = 0; k < 3; ++k) d.h[i][k] = b.h[perm[i]][perm[k]];
     }
     return true;
   };

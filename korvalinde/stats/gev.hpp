@@ -29,7 +29,9 @@ struct GevSample {
 // The log-likelihood of the standardised sample at theta = (mu, ln sigma, xi)
 // (standardised units) with its gradient and Hessian; false outside the
 // support or for xi <= -1, where the likelihood has no maximum.
-bool gev_loglik(const GevSample& s, const std::array<double, 3>& theta, Derivs<3>& d);
+// With hessian false, d.h is left as it was (a cheaper evaluation).
+bool gev_loglik(const GevSample& s, const std::array<double, 3>& theta, Derivs<3>& d,
+                bool hessian = true);
 
 // The same for the Gumbel at theta = (mu, ln sigma).
 bool gumbel_loglik(const GevSample& s, const std::array<double, 2>& theta, Derivs<2>& d);

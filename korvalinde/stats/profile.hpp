@@ -17,6 +17,7 @@
 #include <cstddef>
 #include <limits>
 #include <string>
+#include <type_traits>
 
 #include "korvalinde/records/result.hpp"
 
@@ -232,6 +233,11 @@ bool solve_general(std::array<std::array<double, K>, K> a, std::array<double, K>
 // Hessian block negative definite) and the profile falling outward. NaN when
 // this fails; the caller then brackets. A `hasty` search (from a start that
 // extrapolates) gives up as soon as it stops converging.
+// Whether f(theta, d, false) evaluates l and the gradient alone (leaving d.h).
+template <class F, std::size_t K>
+inline constexpr bool kCanSkipHessian =
+    std::is_invocable_r_v<bool, const F&, const std::array<double, K>&, Derivs<K>&, bool>;
+
 template <std::size_t K, class F>
 double bound_newton(const F& f, const std::array<double, K>& theta_hat, double lhat, double se,
                     double crit, int dir, double psi_limit, double rel_tol,
@@ -259,24 +265,42 @@ double bound_newton(const F& f, const std::array<double, K>& theta_hat, double l
   int halvings = 0, pullbacks = 0;
   double rho_before = 0;  // the scaled size of the last step, when it was taken in full
   bool full_before = false;
+  // The Cholesky factor of -H and the first column of (-H)^-1 at the last
+  // evaluation with the Hessian, when -H was positive definite there.
+  std::array<std::array<double, K>, K> a{};
+  std::array<double, K> col{};
+  bool factored = false;
   for (int it = 0; it < 40; ++it) {
-    if (!f(theta, d)) {
+    // Within 1e-5 of the end point the last Hessian serves (a step with it
+    // leaves an error some 1e-5 times its size): where f can, it evaluates l
+    // and the gradient alone, which costs less.
+    bool light = false;
+    if constexpr (kCanSkipHessian<F, K>) light = factored && full_before && rho_before <= 1e-5;
+    bool defined;
+    if constexpr (kCanSkipHessian<F, K>) defined = light ? f(theta, d, false) : f(theta, d);
+    else defined = f(theta, d);
+    if (!defined) {
       if (hasty || ++halvings > 30) return NAN;
       for (std::size_t i = 0; i < K; ++i) theta[i] = 0.5 * (theta[i] + last[i]);
       full_before = false;
       continue;
     }
     last = theta;
-    std::array<double, K> step{}, col{};  // (-H)^-1 g and the first column of (-H)^-1
-    std::array<std::array<double, K>, K> a{};
-    for (std::size_t i = 0; i < K; ++i)
-      for (std::size_t j = 0; j < K; ++j) a[i][j] = -d.h[i][j];
-    bool definite = cholesky<K>(a, 0);
-    if (definite) {
-      std::array<double, K> e{};
-      e[0] = 1;
-      cholesky_solve2<K>(a, e, d.g, 0, col, step);
-      definite = col[0] > 0;
+    std::array<double, K> step{};  // (-H)^-1 g, then the step
+    bool definite = light;
+    if (light) {
+      cholesky_solve<K>(a, d.g, 0, step);
+    } else {
+      for (std::size_t i = 0; i < K; ++i)
+        for (std::size_t j = 0; j < K; ++j) a[i][j] = -d.h[i][j];
+      definite = cholesky<K>(a, 0);
+      if (definite) {
+        std::array<double, K> e{};
+        e[0] = 1;
+        cholesky_solve2<K>(a, e, d.g, 0, col, step);
+        definite = col[0] > 0;
+      }
+      factored = definite;
     }
     if (definite) {
       double gcg = 0;
@@ -302,7 +326,8 @@ double bound_newton(const F& f, const std::array<double, K>& theta_hat, double l
     // path that led to it (nor on the last bits of the library functions).
     // Or when the steps shrink quadratically (rho_k = kappa rho_(k-1)^2) and
     // the error left after this step, kappa rho^2, is below 1e-14: that saves
-    // the evaluation that would only confirm it.
+    // the evaluation that would only confirm it. (After a step with the last
+    // Hessian, the error left is about kappa rho rho_(k-1) instead.)
     bool done = std::fabs(step[0]) <= rel_tol * (std::fabs(theta[0]) + se);
     for (std::size_t i = 1; i < K; ++i) done = done && std::fabs(step[i]) <= 1e-9;
     double rho = std::fabs(step[0]) / (std::fabs(theta[0]) + se);
@@ -311,7 +336,9 @@ double bound_newton(const F& f, const std::array<double, K>& theta_hat, double l
     // far narrower than that in some direction, a step that small can still
     // move l by much. The early stop also asks that the step's curvature
     // term, the change of l it makes beyond the linear one, be negligible.
-    if (!done && full_before && rho <= 1e-4 && rho * rho * rho <= 1e-14 * rho_before * rho_before) {
+    const bool settled = light ? rho * rho <= 1e-14 * rho_before
+                               : rho * rho * rho <= 1e-14 * rho_before * rho_before;
+    if (!done && full_before && rho <= 1e-4 && settled) {
       double quad = 0;
       for (std::size_t i = 0; i < K; ++i)
         for (std::size_t j = 0; j < K; ++j) quad += step[i] * d.h[i][j] * step[j];
@@ -427,15 +454,16 @@ struct Evaluated {
 // grad l = lambda grad q, l = target; differentiated in y,
 // (H - lambda Q) theta' - lambda' grad q = lambda d(grad q)/dy and
 // grad l . theta' = 0, Q the Hessian of q, lambda = dl/dtheta[0]. From the
-// derivatives at the last point evaluated (`at`), when that is the end point
-// `end` but for a last step; false otherwise.
+// derivatives at the last point evaluated with its Hessian (`at`), when that
+// is within 1e-4 of the end point `end` (the error of the slope is then of
+// that order, small for a prediction); false otherwise.
 template <std::size_t K>
 bool end_point_slope(const Evaluated<K>& at, const std::array<double, K>& end,
                      const std::array<double, K>& grad_q, const std::array<std::array<double, K>, K>& hess_q,
                      const std::array<double, K>& dgrad_q, std::array<double, K>& out) {
   if (!at.valid) return false;
   for (std::size_t i = 0; i < K; ++i)
-    if (!(std::fabs(at.theta[i] - end[i]) <= 1e-6)) return false;
+    if (!(std::fabs(at.theta[i] - end[i]) <= 1e-4)) return false;
   const double lambda = at.d.g[0];
   std::array<std::array<double, K + 1>, K + 1> m{};
   std::array<double, K + 1> rhs{}, x{};
