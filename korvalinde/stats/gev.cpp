@@ -222,11 +222,14 @@ KORVALINDE_HOT_CLONES bool gev_block(const double* x, std::size_t n,
 
 }  // namespace
 
-bool gev_loglik(const GevSample& s, const std::array<double, 3>& theta, Derivs<3>& d,
-                bool hessian) {
+namespace {
+
+// gev_loglik with sigma = e^(ln sigma) given by a caller that has it.
+bool loglik_with_scale(const GevSample& s, const std::array<double, 3>& theta, double sigma,
+                       Derivs<3>& d, bool hessian) {
   const double mu = theta[0], ls = theta[1], xi = theta[2];
   if (!(xi > -1) || !std::isfinite(mu) || !std::isfinite(ls) || !std::isfinite(xi)) return false;
-  const double sigma = std::exp(ls), isg = 1 / sigma;
+  const double isg = 1 / sigma;
   const GevPoint q{s.centre, 1 / s.unit, mu, isg, xi};
   // The terms of the derivatives in mu and in ln sigma differ by the factor
   // sigma z (dz/dmu = -1/sigma, dz/d ln sigma = -z): summed without the
@@ -252,6 +255,13 @@ bool gev_loglik(const GevSample& s, const std::array<double, 3>& theta, Derivs<3
   const double h01 = sums[5] * isg, h02 = sums[6] * isg;
   d.h = {{{sums[4] * isg * isg, h01, h02}, {h01, sums[7], sums[8]}, {h02, sums[8], sums[9]}}};
   return std::isfinite(d.l) && std::isfinite(d.h[2][2]);
+}
+
+}  // namespace
+
+bool gev_loglik(const GevSample& s, const std::array<double, 3>& theta, Derivs<3>& d,
+                bool hessian) {
+  return loglik_with_scale(s, theta, std::exp(theta[1]), d, hessian);
 }
 
 namespace {
@@ -506,21 +516,23 @@ ProfileInterval quantile_profile(const GevEstimate& e, double y0, double crit, Q
     // the one coordinate that is not linear in t (mu or ln sigma).
     std::array<double, 3> theta{};
     Matrix3 j{}, curv{};
+    double sigma;
     if (by_mu) {
       const double width = t[0] - t[1];  // sigma y
       if (!(width > 0)) return false;
       const double a = 1 / width, r1 = y1 / y;
+      sigma = width / y;
       theta = {t[1], std::log(width) - std::log(y), t[2]};
       j = {{{0, 1, 0}, {a, -a, -r1}, {0, 0, 1}}};
       curv = {{{-a * a, a * a, 0}, {a * a, -a * a, 0}, {0, 0, r1 * r1 - y2 / y}}};
     } else {
-      const double sigma = std::exp(t[1]);
+      sigma = std::exp(t[1]);
       theta = {t[0] - sigma * y, t[1], t[2]};
       j = {{{1, -sigma * y, -sigma * y1}, {0, 1, 0}, {0, 0, 1}}};
       curv = {{{0, 0, 0}, {0, -sigma * y, -sigma * y1}, {0, -sigma * y1, -sigma * y2}}};
     }
     Derivs<3> b;
-    if (!gev_loglik(e.sample, theta, b, hessian)) return false;
+    if (!loglik_with_scale(e.sample, theta, sigma, b, hessian)) return false;
     d.l = b.l;
     for (int c = 0; c < 3; ++c) {
       d.g[c] = 0;
