@@ -41,8 +41,9 @@ constexpr std::array<double, kPhi2Terms - 1> kDPhi2 = [] {  // of the derivative
 
 // psi1(v) = expm1(v) / v and its first two derivatives: the GEV reduced
 // variate is y = y0 psi1(xi y0), dy/dxi = y0^2 psi1', d2y/dxi2 = y0^3 psi1''.
-// Series sum_k v^k / (k+1)! and its derivatives where |v| < 0.5.
-constexpr int kPsi1Terms = 18;  // below 1e-22 left at |v| = 0.5
+// Series sum_k v^k / (k+1)! and its derivatives where |v| < 1 (the usual
+// shapes times the reduced variates of the usual periods).
+constexpr int kPsi1Terms = 21;  // below 1e-20 left at |v| = 1, 1e-18 in the second derivative
 constexpr std::array<double, kPsi1Terms> kPsi1 = [] {  // 1 / (k + 1)!
   std::array<double, kPsi1Terms> c{};
   double fact = 1;
@@ -62,7 +63,7 @@ constexpr std::array<double, kPsi1Terms - 2> kDDPsi1 = [] {  // of the second
 }();
 
 void psi1(double v, double& p, double& dp, double& ddp) {
-  if (std::fabs(v) < 0.5) {
+  if (std::fabs(v) < 1) {
     p = detail::poly(kPsi1, v);
     dp = detail::poly(kDPsi1, v);
     ddp = detail::poly(kDDPsi1, v);
