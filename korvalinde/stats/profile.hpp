@@ -218,6 +218,11 @@ bool solve_general(std::array<std::array<double, K>, K> a, std::array<double, K>
   return true;
 }
 
+// Whether f(theta, d, false) evaluates l and the gradient alone (leaving d.h).
+template <class F, std::size_t K>
+inline constexpr bool kCanSkipHessian =
+    std::is_invocable_r_v<bool, const F&, const std::array<double, K>&, Derivs<K>&, bool>;
+
 // The end point of a profile interval as the root of the joint system
 // {dl/dtheta_i = 0 for the nuisance parameters, l = lhat - crit / 2}, one
 // evaluation per step instead of a maximisation per trial value of psi. Each
@@ -233,11 +238,6 @@ bool solve_general(std::array<std::array<double, K>, K> a, std::array<double, K>
 // Hessian block negative definite) and the profile falling outward. NaN when
 // this fails; the caller then brackets. A `hasty` search (from a start that
 // extrapolates) gives up as soon as it stops converging.
-// Whether f(theta, d, false) evaluates l and the gradient alone (leaving d.h).
-template <class F, std::size_t K>
-inline constexpr bool kCanSkipHessian =
-    std::is_invocable_r_v<bool, const F&, const std::array<double, K>&, Derivs<K>&, bool>;
-
 template <std::size_t K, class F>
 double bound_newton(const F& f, const std::array<double, K>& theta_hat, double lhat, double se,
                     double crit, int dir, double psi_limit, double rel_tol,
