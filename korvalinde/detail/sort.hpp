@@ -10,7 +10,8 @@ namespace korvalinde::detail {
 // (11-bit digits, order-preserving key: negatives before positives; -0.0 and
 // +0.0 may come in either order; NaNs go to the ends by sign). `scratch` is
 // work space of at least data.size() doubles; its contents are left
-// unspecified. Small inputs, or a too small scratch, use std::sort instead.
+// unspecified. Small inputs are sorted by value into buckets first, a too
+// small scratch by std::sort.
 // A large input is sorted on up to `threads` threads, with the same result.
 void radix_sort(std::span<double> data, std::span<double> scratch, unsigned threads = 1);
 

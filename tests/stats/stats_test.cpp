@@ -148,6 +148,24 @@ TEST(StatsSort, RadixSortMatchesStdSort) {
     detail::radix_sort(got, small);  // too little work space: still sorted
     EXPECT_EQ(got, want);
   }
+  // Finite small samples go to buckets by value: spread, with zeros and
+  // ties; bunched in one bucket but for an outlier; a range that overflows.
+  for (std::size_t n : {std::size_t{100}, std::size_t{4095}}) {
+    std::vector<double> spread = gumbel_sample(n, 0, 1, n), bunched = spread, wide = spread;
+    spread[1] = -0.0;
+    spread[2] = 0.0;
+    spread[3] = spread[4];
+    for (double& v : bunched) v = 1 + v * 1e-9;
+    bunched[0] = 1e6;
+    wide[0] = -1e308;
+    wide[1] = 1e308;
+    for (std::vector<double>* x : {&spread, &bunched, &wide}) {
+      std::vector<double> want = *x;
+      std::sort(want.begin(), want.end());
+      detail::radix_sort(*x, 1);
+      EXPECT_EQ(*x, want) << n;
+    }
+  }
   // In slices on threads: bit for bit what one thread gives (-0.0 first).
   const std::size_t n = std::size_t{1} << 20;
   std::vector<double> x = gumbel_sample(n, 0, 1e3, 7);
