@@ -66,6 +66,18 @@ constexpr std::array<double, 17> kOneMinusExp = [] {
 
 EdfTerms in_lanes(const double* d, const double* w2, const double* ad, std::size_t n);
 
+// The GEV's L = z ln(1 + xi z) / (xi z) (z where xi z = 0) at the reduced
+// value z, without branches; `inside` is all ones where 1 + xi z > 0 (L is
+// then 0 outside).
+[[gnu::always_inline]] inline double gev_big_l(double z, double xi, std::uint64_t& inside) {
+  const double u = xi * z;
+  inside = detail::less_mask(-1.0, u);
+  const double us = detail::pick(inside, u, 0.0);
+  const double ratio =
+      detail::pick(detail::less_mask(std::fabs(us), 1e-300), 1.0, detail::vlog1p(us) / us);
+  return detail::pick(inside, z, 0.0) * ratio;
+}
+
 // The Gumbel's terms of n <= kBlock finite sorted values, the first of rank
 // `first_id`: F = e^-t, ln F = -t, and ln(1 - F) from ln(1 - F) itself where
 // F <= 1/2, from the series above where F > 1/2. Each value's terms in a loop
@@ -94,8 +106,7 @@ KORVALINDE_HOT_CLONES EdfTerms gumbel_terms(const double* x, std::size_t n, doub
   return in_lanes(d.data(), w2.data(), ad.data(), n);
 }
 
-// The GEV's terms, as gumbel_terms does them, in L = z ln(1 + xi z) / (xi z):
-// F = e^-t with t = e^-L. A value outside the support has F = 0 below it
+// The GEV's terms, as gumbel_terms does them, in L: F = e^-t with t = e^-L. A value outside the support has F = 0 below it
 // (xi > 0) and 1 above it (xi < 0).
 KORVALINDE_HOT_CLONES EdfTerms gev_terms(const double* x, std::size_t n, double first_id,
                                          const dist::Gev& g, const EdfScale& s) {
@@ -108,12 +119,8 @@ KORVALINDE_HOT_CLONES EdfTerms gev_terms(const double* x, std::size_t n, double 
   const std::uint64_t log_f_out = xi > 0 ? ~std::uint64_t{0} : 0;
   const int m = static_cast<int>(n);
   for (int i = 0; i < m; ++i) {
-    const double z = (x[i] - loc) / scale;
-    const double u = xi * z;
-    const std::uint64_t inside = detail::less_mask(-1.0, u);
-    const double us = detail::pick(inside, u, 0.0);
-    const double ratio = detail::pick(detail::less_mask(std::fabs(us), 1e-300), 1.0, detail::vlog1p(us) / us);
-    const double l = detail::pick(inside, z, 0.0) * ratio;
+    std::uint64_t inside;
+    const double l = gev_big_l((x[i] - loc) / scale, xi, inside);
     const double e = detail::vexp(-l);
     const double f = detail::vexp(-e);
     const std::uint64_t near = detail::less_mask(e, kLn2);
@@ -198,13 +205,11 @@ KORVALINDE_HOT_CLONES void edge_laws(double minimum, double dx, std::size_t m, c
   const int edges = static_cast<int>(m);  // an int converts to double in vector registers
   for (int i = 1; i < edges; ++i) {
     const double z = ((minimum + static_cast<double>(i) * dx) - loc) / scale;
-    const double u = xi * z;
-    const std::uint64_t inside = detail::less_mask(-1.0, u);
-    const double us = detail::pick(inside, u, 0.0);
-    const double ratio = detail::pick(detail::less_mask(std::fabs(us), 1e-300), 1.0, detail::vlog1p(us) / us);
-    const double t = detail::vexp(-(detail::pick(inside, z, 0.0) * ratio));
+    std::uint64_t inside;
+    const double t = detail::vexp(-gev_big_l(z, xi, inside));
     const double f = detail::vexp(-t);
-    const double s = detail::pick(detail::less_mask(t, kLn2), t + t * (t * detail::poly(kOneMinusExp, t)), 1 - f);
+    const double series = t + t * (t * detail::poly(kOneMinusExp, t));
+    const double s = detail::pick(detail::less_mask(t, kLn2), series, 1 - f);
     cdf[i] = detail::pick(inside, f, f_out);
     sf[i] = detail::pick(inside, s, 1 - f_out);
   }
