@@ -147,10 +147,11 @@ template <int Mode, bool Hessian>
   }
 }
 
-// With Hessian false, only the first four sums (l and the gradient).
+// With Hessian false, only the first four sums (l and the gradient). Inlined
+// into the two cloned entry points below (clones cannot be templates).
 template <bool Hessian>
-KORVALINDE_HOT_CLONES bool gev_block(const double* x, std::size_t n,
-                                                         const GevPoint& q, double* sums) {
+[[gnu::always_inline]] inline bool gev_block(const double* x, std::size_t n, const GevPoint& q,
+                                             double* sums) {
   constexpr int kSums = Hessian ? 10 : 4;
   alignas(64) double z[kChunk], u[kChunk], t[10][kChunk];
   double acc[10][4] = {};
@@ -221,6 +222,16 @@ KORVALINDE_HOT_CLONES bool gev_block(const double* x, std::size_t n,
   return true;
 }
 
+KORVALINDE_HOT_CLONES bool gev_block_full(const double* x, std::size_t n, const GevPoint& q,
+                                          double* sums) {
+  return gev_block<true>(x, n, q, sums);
+}
+
+KORVALINDE_HOT_CLONES bool gev_block_light(const double* x, std::size_t n, const GevPoint& q,
+                                           double* sums) {
+  return gev_block<false>(x, n, q, sums);
+}
+
 }  // namespace
 
 namespace {
@@ -237,7 +248,7 @@ bool loglik_with_scale(const GevSample& s, const std::array<double, 3>& theta, d
   // powers of 1/sigma, which are applied once after the loop. One block
   // directly: its compensated sum would be its plain sum.
   std::array<double, 10> sums{};
-  const auto block = hessian ? gev_block<true> : gev_block<false>;
+  const auto block = hessian ? gev_block_full : gev_block_light;
   if (s.x.size() <= detail::kBlock) {
     if (!block(s.x.data(), s.x.size(), q, sums.data())) return false;
   } else {
