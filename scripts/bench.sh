@@ -154,7 +154,7 @@ if [ $fit = 1 ]; then
   echo "== korvalinde fit (2 threads)"
   gumbel 10000000 > big7.txt
   echo "file          10^7 values, $(stat -c %s big7.txt) bytes"
-  # Five runs: the first after a pause pays for fresh memory (see the README).
+  # Five runs: the first after a pause pays for fresh memory (see doc/reference.md).
   "$runner" 5 /dev/null "$bin" fit --quiet --json /dev/null --methods ls big7.txt > t1.txt
   echo "ls only       median $(value wall_median_us t1.txt) us, peak $(value max_rss_kb t1.txt) KB"
   "$runner" 3 /dev/null "$bin" fit --quiet --json /dev/null --methods mle,lmom big7.txt > t1m.txt

@@ -416,9 +416,9 @@ def test_typed_dicts_name_every_key():
     assert set(many) == set(typing.get_type_hints(korvalinde.FitManyResult))
 
 
-def test_readme_example_runs(monkeypatch):
+def test_reference_example_runs(monkeypatch):
     root = pathlib.Path(__file__).resolve().parents[2]
-    lines = (root / "README.md").read_text().splitlines()
+    lines = (root / "doc" / "reference.md").read_text().splitlines()
     start = lines.index("    import numpy as np, korvalinde")
     end = next(i for i in range(start, len(lines)) if lines[i] and not lines[i].startswith("    "))
     monkeypatch.chdir(root)

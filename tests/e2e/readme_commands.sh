@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Runs every command the README shows as "    $ COMMAND" in a copy of the
-# bundled examples, with the built tool first on PATH, and checks its exit
-# status, so that the README cannot drift from the tool. Indented lines right
-# after a command are its output, which must come out exactly.
+# Runs every command the README and the documents in doc/ show as
+# "    $ COMMAND" in a copy of the bundled examples, with the built tool first on
+# PATH, and checks its exit status, so that the documentation cannot drift from
+# the tool. Indented lines right after a command are its output, which must
+# come out exactly.
 #   readme_commands.sh <korvalinde binary> <source dir>
 set -u
 bin=$1 src=$2
@@ -14,9 +15,10 @@ ln -s "$bin" "$work/bin/korvalinde"
 cd "$work" || exit 1
 # cmdN holds the N-th command, wantN the output shown under it, if any.
 mkdir shown
-awk '/^    \$ / { n++; sub(/^    \$ /, ""); print > ("shown/cmd" n); out = 1; next }
+awk 'FNR == 1 { out = 0 }
+     /^    \$ / { n++; sub(/^    \$ /, ""); print > ("shown/cmd" n); out = 1; next }
      out && /^    / { sub(/^    /, ""); print > ("shown/want" n); next }
-     { out = 0 }' "$src/README.md"
+     { out = 0 }' "$src/README.md" "$src"/doc/*.md
 count=0 fail=0
 for ((i = 1; ; i++)); do
   [ -f "shown/cmd$i" ] || break
