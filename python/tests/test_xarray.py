@@ -29,10 +29,10 @@ def maxima():
 def test_fit_keeps_dimensions_and_equals_fit_per_series():
     da = maxima()
     ds = kx.fit(da, periods=PERIODS)
-    assert ds.params.dims == ("lat", "lon", "method", "param")
-    assert ds.return_level.dims == ("lat", "lon", "method", "period")
-    assert ds.loglik.dims == ("lat", "lon", "method") and ds.n.dims == ("lat", "lon")
-    assert ds.method.values.tolist() == ["mle", "lmom"] and ds.period.values.tolist() == [10, 100]
+    assert ds.params.dims == ("lat", "lon", "estimator", "param")
+    assert ds.return_level.dims == ("lat", "lon", "estimator", "period")
+    assert ds.loglik.dims == ("lat", "lon", "estimator") and ds.n.dims == ("lat", "lon")
+    assert ds.estimator.values.tolist() == ["mle", "lmom"] and ds.period.values.tolist() == [10, 100]
     assert ds.station.values.tolist() == ["a", "b", "c"]
     assert ds.lat.values.tolist() == [10, 20, 30, 40]
     assert ds.return_level.attrs["units"] == "mm"
@@ -43,7 +43,7 @@ def test_fit_keeps_dimensions_and_equals_fit_per_series():
         one = korvalinde.fit(da.values[i, j], methods=("mle", "lmom"), periods=PERIODS,
                              skipna=True)
         for k, m in enumerate(("mle", "lmom")):
-            cell = ds.isel(lat=i, lon=j, method=k)
+            cell = ds.isel(lat=i, lon=j, estimator=k)
             assert cell.params.values.tolist() == [one[m]["loc"], one[m]["scale"]]
             np.testing.assert_array_equal(cell.return_level_upper.values, np.array(
                 [rl["upper"] for rl in one[m]["return_levels"]], dtype=float))
@@ -56,7 +56,7 @@ def test_fit_keeps_dimensions_and_equals_fit_per_series():
         assert np.isnan(ds.return_level_profile_upper.values[i, j, 1]).all()  # lmom has none
     # Other confidences: normal bounds around the same values.
     wide = kx.fit(da, periods=PERIODS, confidence=0.99)
-    mle = {"method": "mle"}
+    mle = {"estimator": "mle"}
     ok = ds.ok.values
     assert (wide.return_level_lower.sel(mle).values[ok]
             < ds.return_level_lower.sel(mle).values[ok]).all()
@@ -70,7 +70,7 @@ def test_gev_with_the_gumbel_check():
     one = korvalinde.fit(da.values[2, 1], methods=("mle", "lmom"), periods=PERIODS, skipna=True,
                          dist="gev")
     for k, m in enumerate(("mle", "lmom")):
-        g, cell = one["gev"][m], ds.isel(lat=2, lon=1, method=k)
+        g, cell = one["gev"][m], ds.isel(lat=2, lon=1, estimator=k)
         assert cell.params.values.tolist() == [g["loc"], g["scale"], g["shape"]]
         assert cell["quantile"].item() == g["quantile"]["value"]
         np.testing.assert_array_equal(cell.return_level.values,
@@ -108,7 +108,83 @@ def test_block_maxima_by_resample_and_argument_errors():
     assert ds.ok.values.all() and ds.n.values.tolist() == [30, 30]
     with pytest.raises(ValueError, match="dim 'year' is not a dimension"):
         kx.fit(annual, dim="year")
-    with pytest.raises(TypeError, match="da must be an xarray.DataArray"):
+    with pytest.raises(TypeError, match="data must be an xarray.DataArray or Dataset"):
         kx.fit(annual.values)
     with pytest.raises(ValueError, match="unknown method 'moments'"):
         kx.fit(annual.chunk(), methods=("mle", "moments"))
+
+
+def test_selection_by_estimator_and_names_that_would_clash():
+    da = maxima()
+    ds = kx.fit(da, periods=PERIODS)
+    mle = ds.sel(estimator="mle")
+    assert "estimator" not in mle.dims and mle.params.dims == ("lat", "lon", "param")
+    np.testing.assert_array_equal(ds.return_level.sel(estimator="mle", period=100).values,
+                                  ds.return_level.values[:, :, 0, 1])
+    for bad, name in ((da.rename(lat="method"), "method"), (da.rename(lon="period"), "period"),
+                      (da.rename(lat="estimator"), "estimator"),
+                      (da.rename(time="param"), "param")):
+        with pytest.raises(ValueError, match=f"dimension '{name}'.*rename it first"):
+            kx.fit(bad, dim="param" if name == "param" else "time")
+    with pytest.raises(ValueError, match="coordinate 'n' that clashes"):
+        kx.fit(da.assign_coords(n=1))
+
+
+def test_both_families_along_a_dimension_dist():
+    da = maxima()
+    both = kx.fit(da, dist="gev,gumbel", periods=PERIODS)
+    assert both.params.dims == ("lat", "lon", "dist", "estimator", "param")
+    assert both.dist.values.tolist() == ["gev", "gumbel"]
+    assert both.param.values.tolist() == ["loc", "scale", "shape"]
+    for d in ("gumbel", "gev"):
+        one = kx.fit(da, dist=d, periods=PERIODS).return_level
+        np.testing.assert_array_equal(both.return_level.sel(dist=d).values, one.values)
+    shape = both.params.sel(dist="gumbel", param="shape").values
+    assert (shape[both.ok.values] == 0).all() and np.isnan(shape[~both.ok.values]).all()
+    assert np.isnan(both.params_se.sel(dist="gumbel", param="shape")).all()
+    assert np.isnan(both.ks_p.sel(dist="gev")).all() and "units" not in both.params.attrs
+    with pytest.raises(ValueError, match="comma-separated list"):
+        kx.fit(da, dist="gumbel,weibull")
+
+
+def test_a_dataset_fits_each_variable_and_float32_stays_float32():
+    da = maxima()
+    data = xr.Dataset({"pr": da, "tx": (da * 0.5).astype(np.float32), "crs": 0,
+                       "label": ("time", np.array(["x"] * 40))})
+    ds = kx.fit(data, periods=PERIODS)
+    assert ds.attrs["not_fitted"] == "crs (no dimension 'time'); label (not numbers)"
+    assert ds.attrs["method"].startswith("korvalinde.xarray.fit of pr, tx:")
+    for name, v in kx.fit(data["pr"], periods=PERIODS).data_vars.items():
+        assert ds["pr_" + name].identical(v.rename("pr_" + name)), name
+    tx = kx.fit(data["tx"].astype(np.float64), periods=PERIODS)
+    for name in ("params", "params_se", "return_level", "quantile_profile_upper"):
+        assert ds["tx_" + name].dtype == np.float32
+        np.testing.assert_array_equal(ds["tx_" + name].values, tx[name].values.astype(np.float32))
+    for name in ("loglik", "gumbel_test_shape", "ad_p"):
+        assert ds["tx_" + name].dtype == np.float64
+        np.testing.assert_array_equal(ds["tx_" + name].values, tx[name].values)
+    assert ds.pr_return_level.dtype == np.float64
+    assert kx.fit(data.chunk({"lat": 2}), periods=PERIODS).compute().identical(ds)
+    with pytest.raises(ValueError, match="no data variable has the dimension 'time'"):
+        kx.fit(data[["label"]])
+
+
+def test_cf_attributes():
+    da = maxima().assign_attrs(standard_name="precipitation_amount", long_name="annual maximum")
+    for ds in (kx.fit(da, periods=PERIODS), kx.fit(da, dist="gumbel,gev", periods=PERIODS)):
+        for name, v in ds.variables.items():
+            if name not in da.coords:
+                assert v.attrs.get("long_name"), name
+    ds = kx.fit(da, dist="gev", periods=PERIODS)
+    assert ds.return_level_profile_upper.attrs == {
+        "units": "mm", "standard_name": "precipitation_amount",
+        "long_name": "upper bound (return level of annual maximum, profile likelihood)"}
+    assert "units" not in ds.params.attrs and "shape dimensionless" in ds.params.attrs["comment"]
+    assert "units" not in ds.gumbel_test_shape.attrs and "units" not in ds.ad.attrs
+    assert ds.n.attrs["standard_name"] == "number_of_observations"
+    assert "heavy upper tail" in ds.attrs["shape_convention"]
+    assert ds.period.attrs["units"] == "years"
+    assert kx.fit(da, periods=PERIODS).params.attrs["units"] == "mm"
+    month = xr.DataArray(np.random.default_rng(2).gumbel(5, 1, 36), dims="time", coords={
+        "time": np.arange("2000-01", "2003-01", dtype="datetime64[M]").astype("datetime64[ns]")})
+    assert kx.fit(month, periods=PERIODS).period.attrs["units"] == "months"
