@@ -1,0 +1,866 @@
+#include "korvalinde/stats/nonstationary.hpp"
+
+#include <algorithm>
+#include <array>
+#include <boost/math/special_functions/erf.hpp>
+#include <boost/math/special_functions/gamma.hpp>
+#include <cmath>
+#include <limits>
+#include <numeric>
+#include <utility>
+
+#include "korvalinde/dist/normal.hpp"
+#include "korvalinde/stats/gev.hpp"
+#include "korvalinde/stats/gev_terms.hpp"
+#include "korvalinde/stats/gof.hpp"
+#include "korvalinde/stats/gpd_fit.hpp"
+#include "korvalinde/stats/profile.hpp"
+
+namespace korvalinde::stats {
+
+using namespace gev_kernel;
+
+namespace {
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+constexpr std::size_t kMaxK = 1 + 2 * (1 + kMaxCovariates);
+
+// The layout of theta: xi, the location block from loc0 (nloc values: the
+// intercept and, with a trend, one slope per covariate), the scale block from
+// sc0 (nsc values).
+struct Layout {
+  std::size_t nloc = 0, nsc = 0, loc0 = 1, sc0 = 1, k = 1;
+};
+
+Layout layout(const NsModel& m, std::size_t p) {
+  Layout l;
+  l.nloc = m.family == NsFamily::gpd ? 0 : (m.loc ? 1 + p : 1);
+  l.nsc = m.scale ? 1 + p : 1;
+  l.loc0 = 1;
+  l.sc0 = 1 + l.nloc;
+  l.k = 1 + l.nloc + l.nsc;
+  return l;
+}
+
+// Calls f(std::integral_constant<std::size_t, K>) for the K = k at run time.
+template <class F>
+auto with_k(std::size_t k, F&& f) {
+  switch (k) {
+    case 2: return f(std::integral_constant<std::size_t, 2>{});
+    case 3: return f(std::integral_constant<std::size_t, 3>{});
+    case 4: return f(std::integral_constant<std::size_t, 4>{});
+    case 5: return f(std::integral_constant<std::size_t, 5>{});
+    case 6: return f(std::integral_constant<std::size_t, 6>{});
+    case 7: return f(std::integral_constant<std::size_t, 7>{});
+    case 8: return f(std::integral_constant<std::size_t, 8>{});
+    default: return f(std::integral_constant<std::size_t, kMaxK>{});
+  }
+}
+
+NsFit failure(NsFit f, std::string message) {
+  f.ok = false;
+  f.error = std::move(message);
+  return f;
+}
+
+double chi2_upper(double statistic, int df) {
+  if (!std::isfinite(statistic) || df < 1) return kNaN;
+  return boost::math::gamma_q(0.5 * df, 0.5 * std::max(0.0, statistic));
+}
+
+}  // namespace
+
+bool ns_loglik(const NsFit& fit, const double* theta, double& l, double* g, double* h) {
+  const Layout lay = layout(fit.model, fit.p);
+  const std::size_t n = fit.n, p = fit.p, k = lay.k;
+  const double xi = theta[0];
+  for (std::size_t i = 0; i < k; ++i)
+    if (!std::isfinite(theta[i])) return false;
+  if (!(xi > -1)) return false;
+  const bool gpd = fit.model.family == NsFamily::gpd;
+  const bool loc_trend = lay.nloc > 1, scale_trend = lay.nsc > 1;
+  const bool hessian = h != nullptr;
+  double sl = 0;
+  std::array<double, kMaxK> sg{};
+  std::array<std::array<double, kMaxK>, kMaxK> sh{};
+  alignas(64) double z[kChunk], u[kChunk], ls[kChunk], t[10][kChunk];
+  const double* y = fit.y.data();
+  const double* c = fit.cs.data();
+  // The design rows of value j: (1, c_j) for a block with a trend, (1) else.
+  std::array<double, 1 + kMaxCovariates> row{};
+  for (std::size_t b = 0; b < n; b += kChunk) {
+    const std::size_t m = std::min(kChunk, n - b);
+    int outside = 0, small = 0;
+    for (std::size_t j = 0; j < m; ++j) {
+      double mu = gpd ? 0 : theta[lay.loc0], s = theta[lay.sc0];
+      for (std::size_t a = 0; a < p; ++a) {
+        const double ca = c[a * n + b + j];
+        if (loc_trend) mu += theta[lay.loc0 + 1 + a] * ca;
+        if (scale_trend) s += theta[lay.sc0 + 1 + a] * ca;
+      }
+      ls[j] = s;
+      const double zj = (y[b + j] - mu) * std::exp(-s);
+      z[j] = zj;
+      u[j] = xi * zj;
+      outside += !(u[j] > -1) || !std::isfinite(zj);
+      small += std::fabs(u[j]) < kSmallU;
+    }
+    if (outside > 0) return false;
+    const std::size_t m8 = std::min(kChunk, (m + 7) / 8 * 8);
+    for (std::size_t j = m; j < m8; ++j) {
+      z[j] = z[m - 1];
+      u[j] = u[m - 1];
+    }
+    if (!gpd) {
+      const auto ms = static_cast<std::size_t>(small);
+      if (hessian) {
+        if (ms == 0) gev_terms<kLogOnly, true>(z, u, 0, m8, xi, t);
+        else if (ms == m) gev_terms<kSeriesOnly, true>(z, u, 0, m8, xi, t);
+        else gev_terms<kBoth, true>(z, u, 0, m8, xi, t);
+      } else {
+        if (ms == 0) gev_terms<kLogOnly, false>(z, u, 0, m8, xi, t);
+        else if (ms == m) gev_terms<kSeriesOnly, false>(z, u, 0, m8, xi, t);
+        else gev_terms<kBoth, false>(z, u, 0, m8, xi, t);
+      }
+    } else {
+      // The GPD's terms in the same layout, with z = y / sigma and
+      // ln f = -ln sigma - (1 + xi) z lr(u), lr(u) = ln(1 + u) / u (its
+      // derivative phi2): t3 = d/dxi = -z lr - (1 + xi) z^2 phi2, d/d ln sigma
+      // = -1 + (1 + xi) z / (1 + u), held as -t2 - 1; the second derivatives
+      // t7 (ln sigma twice), t8 (ln sigma, xi) and t9 (xi twice).
+      for (std::size_t j = 0; j < m; ++j) {
+        const double zj = z[j], uj = u[j], iw = 1 / (1 + uj), iw2 = iw * iw;
+        double lr, f2, df2;
+        log_ratio<kBoth, true>(uj, iw, lr, f2, df2);
+        t[0][j] = -(1 + xi) * zj * lr;
+        t[1][j] = 0;
+        t[2][j] = -(1 + xi) * zj * iw;
+        t[3][j] = -zj * lr - (1 + xi) * zj * zj * f2;
+        t[7][j] = -(1 + xi) * zj * iw2;
+        t[8][j] = zj * iw2 * (1 - zj);
+        t[9][j] = -(2 * zj * zj * f2 + (1 + xi) * zj * zj * zj * df2);
+      }
+    }
+    for (std::size_t j = 0; j < m; ++j) {
+      const double isg = std::exp(-ls[j]);
+      sl += t[0][j] - ls[j];
+      const double gm = -t[1][j] * isg, gs = -t[2][j] - 1, gx = t[3][j];
+      sg[0] += gx;
+      row[0] = 1;
+      for (std::size_t a = 0; a < p; ++a) row[1 + a] = c[a * n + b + j];
+      for (std::size_t r = 0; r < lay.nloc; ++r) sg[lay.loc0 + r] += gm * row[r];
+      for (std::size_t r = 0; r < lay.nsc; ++r) sg[lay.sc0 + r] += gs * row[r];
+      if (!hessian) continue;
+      const double hmm = gpd ? 0 : t[4][j] * isg * isg, hms = gpd ? 0 : t[5][j] * isg,
+                   hmx = gpd ? 0 : t[6][j] * isg, hss = t[7][j], hsx = t[8][j], hxx = t[9][j];
+      sh[0][0] += hxx;
+      for (std::size_t r = 0; r < lay.nloc; ++r) {
+        sh[0][lay.loc0 + r] += hmx * row[r];
+        for (std::size_t q = r; q < lay.nloc; ++q) sh[lay.loc0 + r][lay.loc0 + q] += hmm * row[r] * row[q];
+        for (std::size_t q = 0; q < lay.nsc; ++q) sh[lay.loc0 + r][lay.sc0 + q] += hms * row[r] * row[q];
+      }
+      for (std::size_t r = 0; r < lay.nsc; ++r) {
+        sh[0][lay.sc0 + r] += hsx * row[r];
+        for (std::size_t q = r; q < lay.nsc; ++q) sh[lay.sc0 + r][lay.sc0 + q] += hss * row[r] * row[q];
+      }
+    }
+  }
+  l = sl;
+  if (!std::isfinite(l)) return false;
+  for (std::size_t i = 0; i < k; ++i) {
+    g[i] = sg[i];
+    if (!std::isfinite(g[i])) return false;
+  }
+  if (hessian) {
+    for (std::size_t i = 0; i < k; ++i)
+      for (std::size_t j = i; j < k; ++j) h[i * k + j] = h[j * k + i] = sh[i][j];
+    for (std::size_t i = 0; i < k * k; ++i)
+      if (!std::isfinite(h[i])) return false;
+  }
+  return true;
+}
+
+namespace {
+
+// The log-likelihood as a function of std::array<double, K> for the
+// maximisation and the profile searches; d.h left as it is with hessian false.
+template <std::size_t K>
+auto loglik_of(const NsFit& fit) {
+  return [&fit](const std::array<double, K>& t, Derivs<K>& d, bool hessian = true) {
+    return ns_loglik(fit, t.data(), d.l, d.g.data(), hessian ? &d.h[0][0] : nullptr);
+  };
+}
+
+template <std::size_t K>
+NsFit maximize_fit(NsFit f, const std::vector<double>& start) {
+  const bool gumbel = f.model.family == NsFamily::gumbel;
+  std::array<double, K> theta{};
+  std::copy_n(start.begin(), K, theta.begin());
+  if (gumbel) theta[0] = 0;
+  const auto l = loglik_of<K>(f);
+  Derivs<K> d;
+  if (!l(theta, d)) {
+    // The stationary Gumbel version of the start is defined everywhere.
+    const Layout lay = layout(f.model, f.p);
+    theta[0] = 0;
+    for (std::size_t i = 1; i < K; ++i)
+      if (i != lay.sc0 && (lay.nloc == 0 || i != lay.loc0)) theta[i] = 0;
+  }
+  const MaxResult r = maximize<K>(l, theta, d, gumbel ? 1 : 0);
+  if (!gumbel && theta[0] < -0.999)
+    return failure(std::move(f), "the likelihood has no interior maximum: the shape runs to -1");
+  if (!r.ok) return failure(std::move(f), "maximum likelihood did not converge");
+  // The derivatives at the point returned, for the information.
+  if (!l(theta, d)) return failure(std::move(f), "maximum likelihood did not converge");
+  if (gumbel) {
+    d.h[0].fill(0);
+    for (std::size_t i = 0; i < K; ++i) d.h[i][0] = 0;
+    d.h[0][0] = -1;
+  }
+  std::array<std::array<double, K>, K> cov{};
+  if (!inverse_information<K>(d.h, cov))
+    return failure(std::move(f), "the likelihood has no interior maximum: the observed information is not positive definite");
+  if (gumbel) cov[0][0] = 0;
+  f.iterations = r.iterations;
+  f.theta.assign(theta.begin(), theta.end());
+  f.theta_cov.assign(K * K, 0);
+  for (std::size_t i = 0; i < K; ++i)
+    for (std::size_t j = 0; j < K; ++j) f.theta_cov[i * K + j] = cov[i][j];
+  f.loglik = d.l - static_cast<double>(f.n) * std::log(f.unit);
+  f.ok = true;
+  return f;
+}
+
+// The coefficients in the user's units from theta (see NsFit), with the
+// Jacobian of that map: user index i, theta index (i + 1) % k (xi last), or
+// for the Gumbel without xi.
+void to_user_units(NsFit& f, const std::vector<std::string>& cnames) {
+  const Layout lay = layout(f.model, f.p);
+  const std::size_t k = lay.k, p = f.p;
+  const bool gumbel = f.model.family == NsFamily::gumbel;
+  const std::size_t ku = gumbel ? k - 1 : k;
+  std::vector<double> jac(ku * k, 0.0);
+  f.coef.assign(ku, 0);
+  f.names.clear();
+  std::size_t i = 0;
+  const auto& th = f.theta;
+  if (lay.nloc > 0) {
+    if (lay.nloc > 1) {
+      double b0 = th[lay.loc0];
+      jac[i * k + lay.loc0] = f.unit;
+      for (std::size_t a = 0; a < p; ++a) {
+        b0 -= th[lay.loc0 + 1 + a] * f.mean[a] / f.spread[a];
+        jac[i * k + lay.loc0 + 1 + a] = -f.unit * f.mean[a] / f.spread[a];
+      }
+      f.coef[i] = f.centre + f.unit * b0;
+      f.names.push_back("mu0");
+      ++i;
+      for (std::size_t a = 0; a < p; ++a, ++i) {
+        f.coef[i] = f.unit * th[lay.loc0 + 1 + a] / f.spread[a];
+        jac[i * k + lay.loc0 + 1 + a] = f.unit / f.spread[a];
+        f.names.push_back("mu_" + cnames[a]);
+      }
+    } else {
+      f.coef[i] = f.centre + f.unit * th[lay.loc0];
+      jac[i * k + lay.loc0] = f.unit;
+      f.names.push_back("mu");
+      ++i;
+    }
+  }
+  if (lay.nsc > 1) {
+    double s0 = std::log(f.unit) + th[lay.sc0];
+    jac[i * k + lay.sc0] = 1;
+    for (std::size_t a = 0; a < p; ++a) {
+      s0 -= th[lay.sc0 + 1 + a] * f.mean[a] / f.spread[a];
+      jac[i * k + lay.sc0 + 1 + a] = -f.mean[a] / f.spread[a];
+    }
+    f.coef[i] = s0;
+    f.names.push_back("log_sigma0");
+    ++i;
+    for (std::size_t a = 0; a < p; ++a, ++i) {
+      f.coef[i] = th[lay.sc0 + 1 + a] / f.spread[a];
+      jac[i * k + lay.sc0 + 1 + a] = 1 / f.spread[a];
+      f.names.push_back("log_sigma_" + cnames[a]);
+    }
+  } else {
+    f.coef[i] = f.unit * std::exp(th[lay.sc0]);
+    jac[i * k + lay.sc0] = f.coef[i];
+    f.names.push_back("sigma");
+    ++i;
+  }
+  if (!gumbel) {
+    f.coef[i] = th[0];
+    jac[i * k] = 1;
+    f.names.push_back("xi");
+  }
+  f.cov.assign(ku * ku, 0);
+  f.se.assign(ku, kNaN);
+  for (std::size_t r = 0; r < ku; ++r)
+    for (std::size_t c = 0; c < ku; ++c) {
+      double s = 0;
+      for (std::size_t a = 0; a < k; ++a)
+        for (std::size_t b = 0; b < k; ++b) s += jac[r * k + a] * f.theta_cov[a * k + b] * jac[c * k + b];
+      f.cov[r * ku + c] = s;
+    }
+  for (std::size_t r = 0; r < ku; ++r) f.se[r] = std::sqrt(std::max(0.0, f.cov[r * ku + r]));
+  const double kf = static_cast<double>(ku), nf = static_cast<double>(f.n);
+  f.aic = -2 * f.loglik + 2 * kf;
+  f.bic = -2 * f.loglik + kf * std::log(nf);
+}
+
+}  // namespace
+
+NsFit fit_nonstationary(const NsData& data, const NsModel& model, const NsFit* start) {
+  NsFit f;
+  f.model = model;
+  f.n = data.x.size();
+  f.p = data.c.size();
+  const std::size_t n = f.n, p = f.p;
+  if (p > kMaxCovariates) return failure(std::move(f), "at most 3 covariates are supported");
+  if (p == 0 && (model.scale || (model.loc && model.family != NsFamily::gpd))) f.model.loc = f.model.scale = false;
+  if (model.family == NsFamily::gpd) f.model.loc = false;
+  const Layout lay = layout(f.model, p);
+  const std::size_t ku = lay.k - (model.family == NsFamily::gumbel ? 1 : 0);
+  if (n < ku + 2)
+    return failure(std::move(f), "too few values: " + std::to_string(n) + " for " + std::to_string(ku) +
+                                     " parameters (at least parameters + 2 are needed)");
+  for (double v : data.x)
+    if (!std::isfinite(v)) return failure(std::move(f), "a value is not finite");
+  // Covariates centred and scaled, so that the coefficients are of order 1.
+  f.mean.assign(p, 0);
+  f.spread.assign(p, 0);
+  f.cs.assign(p * n, 0);
+  for (std::size_t a = 0; a < p; ++a) {
+    const auto& ca = data.c[a];
+    const std::string name = a < data.names.size() ? data.names[a] : std::to_string(a);
+    if (ca.size() != n) return failure(std::move(f), "covariate " + name + " has not one value per observation");
+    double mean = 0;
+    for (double v : ca) {
+      if (!std::isfinite(v)) return failure(std::move(f), "covariate " + name + " has a value that is not finite");
+      mean += v;
+    }
+    mean /= static_cast<double>(n);
+    double ss = 0;
+    for (double v : ca) ss += (v - mean) * (v - mean);
+    const double spread = std::sqrt(ss / static_cast<double>(n));
+    if (!(spread > 1e-13 * std::fabs(mean)) || !(spread > 0))
+      return failure(std::move(f), "covariate " + name + " is constant over the series");
+    f.mean[a] = mean;
+    f.spread[a] = spread;
+    for (std::size_t i = 0; i < n; ++i) f.cs[a * n + i] = (ca[i] - mean) / spread;
+  }
+  // Collinear covariates: their correlation matrix is singular.
+  if (p > 1) {
+    std::array<std::array<double, kMaxCovariates>, kMaxCovariates> r{};
+    for (std::size_t a = 0; a < kMaxCovariates; ++a) r[a][a] = 1;
+    for (std::size_t a = 0; a < p; ++a)
+      for (std::size_t b = 0; b < p; ++b) {
+        double s = 0;
+        for (std::size_t i = 0; i < n; ++i) s += f.cs[a * n + i] * f.cs[b * n + i];
+        r[a][b] = s / static_cast<double>(n);
+      }
+    for (std::size_t a = 0; a < p; ++a) r[a][a] -= 1e-9;  // near-collinear counts as collinear
+    if (!cholesky<kMaxCovariates>(r, 0)) return failure(std::move(f), "the covariates are collinear");
+  }
+  // The response standardised by the stationary L-moment fit.
+  std::vector<double> sorted(data.x.begin(), data.x.end());
+  std::sort(sorted.begin(), sorted.end());
+  std::vector<double> theta0(lay.k, 0.0);
+  if (model.family == NsFamily::gpd) {
+    if (sorted.front() < 0) return failure(std::move(f), "an excess over the threshold is negative");
+    const GpdEstimate g = fit_gpd_lmom(sorted);
+    double mean = 0;
+    for (double v : sorted) mean += v;
+    mean /= static_cast<double>(n);
+    f.centre = 0;
+    f.unit = g.ok && g.scale > 0 ? g.scale : mean;
+    if (!(f.unit > 0) || !std::isfinite(f.unit)) return failure(std::move(f), "the excesses are all 0");
+    theta0[0] = g.ok ? std::max(g.shape, -0.9) : 0;
+  } else {
+    const GevEstimate g = fit_gev_lmom(sorted);
+    if (!g.ok) return failure(std::move(f), g.error);
+    f.centre = g.d.loc;
+    f.unit = g.d.scale;
+    theta0[0] = std::max(g.d.shape, -0.9);
+  }
+  f.y.resize(n);
+  for (std::size_t i = 0; i < n; ++i) f.y[i] = (data.x[i] - f.centre) / f.unit;
+  if (start != nullptr && start->ok && start->p == p) {
+    // The nested fit's estimates, its missing slopes 0.
+    const Layout sl = layout(start->model, p);
+    theta0[0] = start->theta[0];
+    for (std::size_t r = 0; r < std::min(sl.nloc, lay.nloc); ++r) theta0[lay.loc0 + r] = start->theta[sl.loc0 + r];
+    for (std::size_t r = 0; r < std::min(sl.nsc, lay.nsc); ++r) theta0[lay.sc0 + r] = start->theta[sl.sc0 + r];
+  }
+  f = with_k(lay.k, [&](auto kc) { return maximize_fit<decltype(kc)::value>(std::move(f), theta0); });
+  if (!f.ok) return f;
+  std::vector<std::string> names(p);
+  for (std::size_t a = 0; a < p; ++a) names[a] = a < data.names.size() ? data.names[a] : std::to_string(a + 1);
+  to_user_units(f, names);
+  for (double v : f.coef)
+    if (!std::isfinite(v)) return failure(std::move(f), "maximum likelihood estimates are out of range");
+  return f;
+}
+
+namespace {
+
+// A quantity of theta: psi = lin . theta + y(xi) sum_p w_p exp(Z_p . theta),
+// the reduced variate y(xi) = y0 psi1(xi y0) of one period; Z_p forms on the
+// scale block. Effective levels (lin: the location's design row at a point;
+// one term of weight 1 at the point), their changes (the difference of two)
+// and single coefficients (lin a unit vector, no terms) are such.
+struct Quantity {
+  std::vector<double> lin;
+  std::vector<std::pair<double, std::vector<double>>> terms;
+  double y0 = 0;
+};
+
+// r = psi - lin_kk theta_kk with its gradient and Hessian in theta (k x k):
+// r does not depend on theta_kk.
+double quantity_rest(const Quantity& q, const double* theta, std::size_t k, std::size_t kk, double* g,
+                     double* h) {
+  double r = 0;
+  for (std::size_t i = 0; i < k; ++i) {
+    g[i] = i == kk ? 0 : q.lin[i];
+    if (i != kk) r += q.lin[i] * theta[i];
+  }
+  if (h != nullptr) std::fill(h, h + k * k, 0.0);
+  if (q.terms.empty()) return r;
+  double p, dp, ddp;
+  psi1(theta[0] * q.y0, p, dp, ddp);
+  const double y = q.y0 * p, y1 = q.y0 * q.y0 * dp, y2 = q.y0 * q.y0 * q.y0 * ddp;
+  double s = 0;
+  std::vector<double> sg(k, 0.0), shh(k * k, 0.0);
+  for (const auto& [w, zf] : q.terms) {
+    double e = 0;
+    for (std::size_t i = 0; i < k; ++i) e += zf[i] * theta[i];
+    e = w * std::exp(e);
+    s += e;
+    for (std::size_t i = 0; i < k; ++i) {
+      sg[i] += e * zf[i];
+      for (std::size_t j = 0; j < k; ++j) shh[i * k + j] += e * zf[i] * zf[j];
+    }
+  }
+  r += y * s;
+  for (std::size_t i = 0; i < k; ++i) g[i] += y * sg[i];
+  g[0] += y1 * s;
+  if (h != nullptr) {
+    for (std::size_t i = 0; i < k; ++i)
+      for (std::size_t j = 0; j < k; ++j) h[i * k + j] = y * shh[i * k + j];
+    for (std::size_t i = 0; i < k; ++i) {
+      h[i] += y1 * sg[i];
+      h[i * k] += y1 * sg[i];
+    }
+    h[0] += y2 * s;
+  }
+  return r;
+}
+
+// The value and the gradient in theta of a quantity.
+double quantity_value(const Quantity& q, const double* theta, std::size_t k, std::vector<double>& grad) {
+  grad.assign(k, 0.0);
+  const std::size_t none = k;  // no coordinate left out
+  return quantity_rest(q, theta, k, none, grad.data(), nullptr);
+}
+
+double quadratic_form(const std::vector<double>& g, const std::vector<double>& cov) {
+  const std::size_t k = g.size();
+  double v = 0;
+  for (std::size_t i = 0; i < k; ++i)
+    for (std::size_t j = 0; j < k; ++j) v += g[i] * cov[i * k + j] * g[j];
+  return v;
+}
+
+ProfileInterval no_profile(const std::string& reason) {
+  ProfileInterval out;
+  out.lower.reason = out.upper.reason = reason;
+  return out;
+}
+
+// The profile-likelihood interval of a quantity (standardised units): psi
+// replaces the coordinate kk of largest |lin|, theta_kk = (psi - r) / lin_kk,
+// and psi comes first.
+template <std::size_t K>
+ProfileInterval quantity_profile(const NsFit& fit, const Quantity& q, double crit) {
+  std::size_t kk = 0;
+  for (std::size_t i = 1; i < K; ++i)
+    if (std::fabs(q.lin[i]) > std::fabs(q.lin[kk])) kk = i;
+  const double lk = q.lin[kk];
+  if (!(std::fabs(lk) > 0)) return no_profile("the quantity does not depend on the location");
+  std::array<std::size_t, K> idx{};  // theta index of t[j], j >= 1
+  for (std::size_t i = 0, j = 1; i < K; ++i)
+    if (i != kk) idx[j++] = i;
+  const Layout lay = layout(fit.model, fit.p);
+  const auto l = loglik_of<K>(fit);
+  auto to_theta = [&](const std::array<double, K>& t, std::array<double, K>& theta, std::array<double, K>& rg,
+                      std::array<double, K * K>* rh) {
+    theta[kk] = 0;
+    for (std::size_t j = 1; j < K; ++j) theta[idx[j]] = t[j];
+    const double r = quantity_rest(q, theta.data(), K, kk, rg.data(), rh != nullptr ? rh->data() : nullptr);
+    theta[kk] = (t[0] - r) / lk;
+  };
+  auto f = [&](const std::array<double, K>& t, Derivs<K>& d, bool hessian = true) {
+    std::array<double, K> theta{}, rg{};
+    std::array<double, K * K> rh{};
+    to_theta(t, theta, rg, hessian ? &rh : nullptr);
+    Derivs<K> b;
+    if (!l(theta, b, hessian)) return false;
+    const double gk = b.g[kk] / lk;
+    d.l = b.l;
+    d.g[0] = gk;
+    for (std::size_t j = 1; j < K; ++j) d.g[j] = b.g[idx[j]] - gk * rg[idx[j]];
+    if (!hessian) return true;
+    // J = d theta / d t: column 0 is e_kk / lk, column j is e_idx[j] - e_kk rg[idx[j]] / lk.
+    std::array<std::array<double, K>, K> jac{};
+    jac[kk][0] = 1 / lk;
+    for (std::size_t j = 1; j < K; ++j) {
+      jac[idx[j]][j] = 1;
+      jac[kk][j] = -rg[idx[j]] / lk;
+    }
+    for (std::size_t a = 0; a < K; ++a)
+      for (std::size_t c = a; c < K; ++c) {
+        double s = 0;
+        for (std::size_t i = 0; i < K; ++i) {
+          if (jac[i][a] == 0) continue;
+          for (std::size_t m = 0; m < K; ++m) s += jac[i][a] * b.h[i][m] * jac[m][c];
+        }
+        if (a > 0 && c > 0) s -= gk * rh[idx[a] * K + idx[c]];
+        d.h[a][c] = d.h[c][a] = s;
+      }
+    return true;
+  };
+  std::array<double, K> hat{};
+  std::vector<double> grad;
+  hat[0] = quantity_value(q, fit.theta.data(), K, grad);
+  for (std::size_t j = 1; j < K; ++j) hat[j] = fit.theta[idx[j]];
+  const double se = std::sqrt(quadratic_form(grad, fit.theta_cov));
+  Derivs<K> d0;
+  if (!f(hat, d0)) return no_profile("no maximum-likelihood fit");
+  // A larger scale brings the values inside the support; failing that, the
+  // Gumbel shape.
+  std::size_t js = 0, jx = 0;
+  for (std::size_t j = 1; j < K; ++j) {
+    if (idx[j] == lay.sc0) js = j;
+    if (idx[j] == 0) jx = j;
+  }
+  auto repair = [&](std::array<double, K> t) {
+    Derivs<K> d;
+    for (int it = 0; it < 60 && js > 0; ++it) {
+      if (f(t, d)) return t;
+      t[js] += 0.25;
+    }
+    if (jx > 0) t[jx] = 0;
+    return t;
+  };
+  const bool gumbel = fit.model.family == NsFamily::gumbel;
+  if (gumbel) return no_profile("not profiled for the Gumbel");
+  ProfileInterval out;
+  out.lower = profile_bound<K>(f, repair, hat, d0.l, se, crit, -1, kk == 0 ? -1.0 : INFINITY);
+  out.upper = profile_bound<K>(f, repair, hat, d0.l, se, crit, +1);
+  return out;
+}
+
+ProfileInterval profile_of(const NsFit& fit, const Quantity& q, double crit, double offset, double factor) {
+  ProfileInterval out = with_k(fit.theta.size(), [&](auto kc) {
+    return quantity_profile<decltype(kc)::value>(fit, q, crit);
+  });
+  for (ProfileLimit* b : {&out.lower, &out.upper})
+    if (b->reason.empty()) b->value = offset + factor * b->value;
+  return out;
+}
+
+// The standardised covariates of a point.
+std::vector<double> standardised(const NsFit& f, const std::vector<double>& c) {
+  std::vector<double> s(f.p);
+  for (std::size_t a = 0; a < f.p; ++a) s[a] = (c[a] - f.mean[a]) / f.spread[a];
+  return s;
+}
+
+// The reduced variate of the T-year level: annual maxima -ln(-ln(1 - 1/T)),
+// excesses ln(rate T).
+double reduced_variate(const NsFit& f, double period, double rate) {
+  if (f.model.family == NsFamily::gpd) return std::log(rate * period);
+  return -std::log(-std::log1p(-1 / period));
+}
+
+// The T-year level at standardised point cs (weight w), added to q.
+void add_level(const NsFit& f, const std::vector<double>& cs, double w, Quantity& q) {
+  const Layout lay = layout(f.model, f.p);
+  const std::size_t k = lay.k;
+  q.lin.resize(k, 0.0);
+  if (lay.nloc > 0) {
+    q.lin[lay.loc0] += w;
+    if (lay.nloc > 1)
+      for (std::size_t a = 0; a < f.p; ++a) q.lin[lay.loc0 + 1 + a] += w * cs[a];
+  }
+  std::vector<double> zf(k, 0.0);
+  zf[lay.sc0] = 1;
+  if (lay.nsc > 1)
+    for (std::size_t a = 0; a < f.p; ++a) zf[lay.sc0 + 1 + a] = cs[a];
+  q.terms.emplace_back(w, std::move(zf));
+}
+
+NsLevel level_of(const NsFit& f, const Quantity& q, double z, double offset, bool profile, double crit) {
+  NsLevel out;
+  std::vector<double> grad;
+  const double v = quantity_value(q, f.theta.data(), f.theta.size(), grad);
+  out.value = offset + f.unit * v;
+  out.se = f.unit * std::sqrt(std::max(0.0, quadratic_form(grad, f.theta_cov)));
+  out.lower = out.value - z * out.se;
+  out.upper = out.value + z * out.se;
+  if (profile && f.model.family == NsFamily::gev) {
+    out.profile = profile_of(f, q, crit, offset, f.unit);
+  } else {
+    out.profile = no_profile(profile ? "profiled for the GEV only" : "not computed");
+  }
+  return out;
+}
+
+// ln of the probability of exceeding x (standardised) at standardised point
+// cs, with its gradient in theta; false where x is beyond the upper end.
+bool log_survival(const NsFit& f, const std::vector<double>& cs, double x, double& ls, std::vector<double>& g) {
+  const Layout lay = layout(f.model, f.p);
+  const std::size_t k = lay.k;
+  g.assign(k, 0.0);
+  const double xi = f.theta[0];
+  double mu = 0, s = f.theta[lay.sc0];
+  if (lay.nloc > 0) mu = f.theta[lay.loc0];
+  for (std::size_t a = 0; a < f.p; ++a) {
+    if (lay.nloc > 1) mu += f.theta[lay.loc0 + 1 + a] * cs[a];
+    if (lay.nsc > 1) s += f.theta[lay.sc0 + 1 + a] * cs[a];
+  }
+  const double isg = std::exp(-s), z = (x - mu) * isg, u = xi * z;
+  if (!(u > -1)) {
+    if (xi < 0) return false;
+    ls = 0;  // below the lower end: certain
+    return true;
+  }
+  const double iw = 1 / (1 + u);
+  double lr, f2, df2;
+  log_ratio<kBoth, false>(u, iw, lr, f2, df2);
+  // ln v = -z lr(u), v = (1 + u)^(-1/xi); d ln v: iw / sigma in mu, z iw in ln sigma, -z^2 phi2 in xi.
+  const double lnv = -z * lr;
+  double factor = 1;
+  if (f.model.family == NsFamily::gpd) {
+    ls = lnv;
+  } else {
+    const double v = std::exp(lnv);
+    ls = std::log(-std::expm1(-v));
+    factor = v / std::expm1(v);
+  }
+  g[0] = -factor * z * z * f2;
+  const double gm = factor * iw * isg, gs = factor * z * iw;
+  if (lay.nloc > 0) {
+    g[lay.loc0] = gm;
+    if (lay.nloc > 1)
+      for (std::size_t a = 0; a < f.p; ++a) g[lay.loc0 + 1 + a] = gm * cs[a];
+  }
+  g[lay.sc0] = gs;
+  if (lay.nsc > 1)
+    for (std::size_t a = 0; a < f.p; ++a) g[lay.sc0 + 1 + a] = gs * cs[a];
+  if (f.model.family == NsFamily::gumbel) g[0] = 0;
+  return std::isfinite(ls);
+}
+
+}  // namespace
+
+std::vector<double> ns_residuals(const NsFit& f) {
+  std::vector<double> r(f.n, kNaN);
+  if (!f.ok) return r;
+  const Layout lay = layout(f.model, f.p);
+  const double xi = f.theta[0];
+  for (std::size_t i = 0; i < f.n; ++i) {
+    double mu = lay.nloc > 0 ? f.theta[lay.loc0] : 0, s = f.theta[lay.sc0];
+    for (std::size_t a = 0; a < f.p; ++a) {
+      if (lay.nloc > 1) mu += f.theta[lay.loc0 + 1 + a] * f.cs[a * f.n + i];
+      if (lay.nsc > 1) s += f.theta[lay.sc0 + 1 + a] * f.cs[a * f.n + i];
+    }
+    const double z = (f.y[i] - mu) * std::exp(-s), u = xi * z;
+    double lr, f2, df2;
+    log_ratio<kBoth, false>(u, 1 / (1 + u), lr, f2, df2);
+    r[i] = z * lr;  // (1 / xi) ln(1 + xi z)
+  }
+  return r;
+}
+
+std::vector<NsLevel> ns_levels_per_observation(const NsFit& f, std::span<const double> periods,
+                                               double confidence, double threshold, double rate) {
+  std::vector<NsLevel> out;
+  if (!f.ok) return out;
+  const double z = dist::normal_two_sided(confidence);
+  const double offset = f.model.family == NsFamily::gpd ? threshold : f.centre;
+  out.reserve(f.n * periods.size());
+  std::vector<double> cs(f.p);
+  for (std::size_t i = 0; i < f.n; ++i) {
+    for (std::size_t a = 0; a < f.p; ++a) cs[a] = f.cs[a * f.n + i];
+    for (double T : periods) {
+      Quantity q;
+      q.y0 = reduced_variate(f, T, rate);
+      add_level(f, cs, 1, q);
+      NsLevel l = level_of(f, q, z, offset, false, 0);
+      l.period = T;
+      l.profile = ProfileInterval{};
+      out.push_back(l);
+    }
+  }
+  return out;
+}
+
+NsAnalysis analyze_nonstationary(const NsData& data, const NsModel& model, const NsRequest& req) {
+  NsAnalysis a;
+  a.fit = fit_nonstationary(data, model);
+  NsFit& f = a.fit;
+  if (!f.ok) return a;
+  const Layout lay = layout(f.model, f.p);
+  const double z = dist::normal_two_sided(req.confidence);
+  const double crit = dist::chi2_1_quantile(req.confidence);
+  const bool gpd = f.model.family == NsFamily::gpd;
+  const double offset = gpd ? req.threshold : f.centre;
+  // Likelihood-ratio tests against the nested models.
+  auto test = [&](const char* name, const NsModel& nested) {
+    const NsFit g = fit_nonstationary(data, nested);
+    NsLrTest t;
+    t.against = name;
+    t.df = static_cast<int>(f.coef.size()) - static_cast<int>(g.coef.size());
+    if (g.ok) {
+      t.statistic = std::max(0.0, 2 * (f.loglik - g.loglik));
+      t.p = chi2_upper(t.statistic, t.df);
+    }
+    a.lr_tests.push_back(t);
+  };
+  NsModel stationary = f.model;
+  stationary.loc = stationary.scale = false;
+  if (f.p > 0 && (f.model.loc || f.model.scale)) test("stationary", stationary);
+  if (f.model.family == NsFamily::gev && f.model.loc && f.model.scale) {
+    NsModel loc = f.model;
+    loc.scale = false;
+    test("loc", loc);
+  }
+  if (f.model.family == NsFamily::gev) {
+    NsModel gumbel = f.model;
+    gumbel.family = NsFamily::gumbel;
+    test("gumbel", gumbel);
+  }
+  // Profiles of the slopes and the shape (the intercepts depend on the
+  // covariates' origin and are not profiled).
+  a.coef_profiles.assign(f.coef.size(), no_profile("not profiled"));
+  if (req.profiles && f.model.family != NsFamily::gumbel) {
+    const std::size_t k = lay.k;
+    for (std::size_t i = 0; i < f.coef.size(); ++i) {
+      const std::size_t ti = (i + 1) % k;  // theta index
+      const bool slope = (ti > lay.loc0 && ti < lay.loc0 + lay.nloc) || (ti > lay.sc0 && ti < lay.sc0 + lay.nsc);
+      if (!slope && ti != 0) continue;
+      Quantity q;
+      q.lin.assign(k, 0.0);
+      q.lin[ti] = 1;
+      double factor = 1;
+      if (ti > lay.loc0 && ti < lay.loc0 + lay.nloc) factor = f.unit / f.spread[ti - lay.loc0 - 1];
+      if (ti > lay.sc0 && ti < lay.sc0 + lay.nsc) factor = 1 / f.spread[ti - lay.sc0 - 1];
+      a.coef_profiles[i] = profile_of(f, q, crit, 0, factor);
+    }
+  }
+  // The reference point: the last observation unless given.
+  a.reference = req.reference;
+  if (a.reference.size() != f.p) {
+    a.reference.assign(f.p, 0);
+    for (std::size_t j = 0; j < f.p; ++j) a.reference[j] = data.c[j].back();
+  }
+  {
+    const auto cs = standardised(f, a.reference);
+    Quantity q;
+    add_level(f, cs, 1, q);
+    q.y0 = 0;  // the location: y(xi) = 0
+    q.terms.clear();
+    std::vector<double> g;
+    a.mu_ref.value = offset + f.unit * quantity_value(q, f.theta.data(), lay.k, g);
+    a.mu_ref.se = f.unit * std::sqrt(std::max(0.0, quadratic_form(g, f.theta_cov)));
+    double s = f.theta[lay.sc0];
+    std::vector<double> gs(lay.k, 0.0);
+    gs[lay.sc0] = 1;
+    if (lay.nsc > 1)
+      for (std::size_t j = 0; j < f.p; ++j) {
+        s += f.theta[lay.sc0 + 1 + j] * cs[j];
+        gs[lay.sc0 + 1 + j] = cs[j];
+      }
+    a.sigma_ref.value = f.unit * std::exp(s);
+    a.sigma_ref.se = a.sigma_ref.value * std::sqrt(std::max(0.0, quadratic_form(gs, f.theta_cov)));
+    for (Estimate* e : {&a.mu_ref, &a.sigma_ref}) {
+      e->lower = e->value - z * e->se;
+      e->upper = e->value + z * e->se;
+    }
+    if (gpd) a.mu_ref = Estimate{req.threshold, 0, req.threshold, req.threshold};
+  }
+  // The covariate points: given, or the first and last observed values.
+  std::vector<std::vector<double>> points = req.at;
+  if (points.empty() && f.p == 1) points = {{data.c[0].front()}, {data.c[0].back()}};
+  for (const auto& pt : points) {
+    NsPoint out;
+    out.c = pt;
+    if (pt.size() != f.p) continue;
+    for (std::size_t j = 0; j < f.p; ++j) {
+      const auto [lo, hi] = std::minmax_element(data.c[j].begin(), data.c[j].end());
+      out.extrapolated = out.extrapolated || pt[j] < *lo || pt[j] > *hi;
+    }
+    const auto cs = standardised(f, pt);
+    for (double T : req.periods) {
+      Quantity q;
+      q.y0 = reduced_variate(f, T, req.rate);
+      add_level(f, cs, 1, q);
+      NsLevel l = level_of(f, q, z, offset, req.profiles, crit);
+      l.period = T;
+      out.levels.push_back(std::move(l));
+    }
+    a.at.push_back(std::move(out));
+  }
+  if (a.at.size() >= 2) {
+    const auto c0 = standardised(f, a.at[0].c), c1 = standardised(f, a.at[1].c);
+    for (std::size_t j = 0; j < req.periods.size(); ++j) {
+      Quantity q;
+      q.y0 = reduced_variate(f, req.periods[j], req.rate);
+      add_level(f, c1, 1, q);
+      add_level(f, c0, -1, q);
+      if (lay.nsc == 1) q.terms.clear();  // the scale terms cancel
+      NsLevel l = level_of(f, q, z, 0, req.profiles, crit);
+      l.period = req.periods[j];
+      l.percent = 100 * l.value / a.at[0].levels[j].value;
+      a.change.push_back(std::move(l));
+    }
+    // The probability ratio of the level x at the second point to the first.
+    NsProbabilityRatio& pr = a.probability_ratio;
+    pr.level = req.level;
+    if (!std::isfinite(pr.level)) {
+      Quantity q;
+      q.y0 = reduced_variate(f, 100, req.rate);
+      add_level(f, c0, 1, q);
+      std::vector<double> g;
+      pr.level = offset + f.unit * quantity_value(q, f.theta.data(), lay.k, g);
+    }
+    const double xs = (pr.level - offset) / f.unit;
+    double l0, l1;
+    std::vector<double> g0, g1;
+    if (!log_survival(f, c0, xs, l0, g0) || !log_survival(f, c1, xs, l1, g1) || !std::isfinite(l0) ||
+        !std::isfinite(l1)) {
+      pr.error = "the level is beyond the upper end of the distribution at a point";
+    } else {
+      for (std::size_t i = 0; i < g0.size(); ++i) g1[i] -= g0[i];
+      pr.ln_pr = l1 - l0;
+      pr.pr = std::exp(pr.ln_pr);
+      pr.far = 1 - 1 / pr.pr;
+      pr.se_ln_pr = std::sqrt(std::max(0.0, quadratic_form(g1, f.theta_cov)));
+      pr.lower = pr.ln_pr - z * pr.se_ln_pr;
+      pr.upper = pr.ln_pr + z * pr.se_ln_pr;
+      pr.profile = no_profile("not computed");
+    }
+  }
+  // Residual diagnostics.
+  std::vector<double> r = ns_residuals(f);
+  std::sort(r.begin(), r.end());
+  if (gpd) {
+    a.residual_gof = gpd_gof(r, 1, 0);
+  } else {
+    edf_statistics(r, 0, 1, a.residual_gof);
+  }
+  return a;
+}
+
+}  // namespace korvalinde::stats

@@ -1,0 +1,247 @@
+// The GEV and GPD with covariates: the published Venice trend fit, 30-digit
+// references (make_nonstationary_reference.py), invariance to the
+// covariate's origin and unit, the stationary fit as the zero-slope case,
+// the analytic derivatives, bad input, and the trend tests.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "korvalinde/detail/random.hpp"
+#include "korvalinde/stats/gev.hpp"
+#include "korvalinde/stats/gpd_fit.hpp"
+#include "korvalinde/stats/nonstationary.hpp"
+#include "korvalinde/stats/trend.hpp"
+
+namespace korvalinde::stats {
+namespace {
+
+const std::string kData = KORVALINDE_STATS_DATA;
+
+std::vector<double> read(const std::string& name) {
+  std::ifstream in(kData + "/" + name + ".txt");
+  std::vector<double> x;
+  for (double v; in >> v;) x.push_back(v);
+  return x;
+}
+
+std::vector<double> years(std::size_t n, double first) {
+  std::vector<double> t(n);
+  for (std::size_t i = 0; i < n; ++i) t[i] = first + static_cast<double>(i);
+  return t;
+}
+
+double rel(double a, double b) { return std::fabs(a - b) / std::max(std::fabs(b), 1e-300); }
+
+TEST(Nonstationary, VeniceLocationTrendMatchesThePublishedFit) {
+  const auto x = read("venice_sealevel");
+  const auto t = years(x.size(), 1);  // year - 1930
+  const NsAnalysis a = analyze_nonstationary({x, {t}, {"time"}}, {}, {});
+  ASSERT_TRUE(a.fit.ok) << a.fit.error;
+  ASSERT_EQ(a.fit.names, (std::vector<std::string>{"mu0", "mu_time", "sigma", "xi"}));
+  EXPECT_NEAR(a.fit.coef[0], 96.99, 0.01);
+  EXPECT_NEAR(a.fit.coef[1], 0.564, 0.0005);
+  EXPECT_NEAR(a.fit.coef[2], 14.58, 0.005);
+  EXPECT_NEAR(a.fit.coef[3], -0.027, 0.0005);
+  EXPECT_NEAR(a.fit.loglik, -216.06, 0.005);
+  ASSERT_EQ(a.lr_tests.size(), 2u);
+  EXPECT_EQ(a.lr_tests[0].against, "stationary");
+  EXPECT_NEAR(a.lr_tests[0].statistic, 2 * (222.71 - 216.06), 0.02);
+  EXPECT_NEAR(a.lr_tests[0].p, 3e-4, 0.5e-4);
+  // The default points are the first and last years, inside the range; the
+  // change of every level is the trend over 50 years.
+  ASSERT_EQ(a.at.size(), 2u);
+  EXPECT_FALSE(a.at[0].extrapolated || a.at[1].extrapolated);
+  for (const NsLevel& c : a.change) EXPECT_NEAR(c.value, 50 * a.fit.coef[1], 1e-9);
+  // Profile bounds enclose the estimate; the change's are the slope's times 50.
+  for (const NsPoint& p : a.at)
+    for (const NsLevel& l : p.levels) {
+      ASSERT_TRUE(l.profile.lower.reason.empty() && l.profile.upper.reason.empty());
+      EXPECT_LT(l.profile.lower.value, l.value);
+      EXPECT_GT(l.profile.upper.value, l.value);
+    }
+  EXPECT_LT(rel(a.change[2].profile.lower.value, 50 * a.coef_profiles[1].lower.value), 1e-9);
+  EXPECT_LT(rel(a.change[2].profile.upper.value, 50 * a.coef_profiles[1].upper.value), 1e-9);
+  EXPECT_GT(a.probability_ratio.pr, 1);
+}
+
+// Everything but the intercept at covariate 0 is the same whatever the
+// covariate's origin and unit: years, years from 1930, centuries, 1e6 offsets.
+TEST(Nonstationary, InvariantToTheCovariatesOriginAndUnit) {
+  const auto x = read("portpirie_sealevel");
+  for (const NsModel model : {NsModel{NsFamily::gev, true, false}, NsModel{NsFamily::gev, true, true}}) {
+    const auto base = years(x.size(), 1923);
+    const NsAnalysis a = analyze_nonstationary({x, {base}, {"time"}}, model, {});
+    ASSERT_TRUE(a.fit.ok) << a.fit.error;
+    for (const auto& [shift, scale] : std::vector<std::pair<double, double>>{{-1923, 1}, {0, 0.01}, {1e6, 1}, {-1950, -3}}) {
+      std::vector<double> t(base);
+      for (double& v : t) v = (v + shift) * scale;
+      const NsAnalysis b = analyze_nonstationary({x, {t}, {"time"}}, model, {});
+      ASSERT_TRUE(b.fit.ok) << b.fit.error;
+      EXPECT_LT(rel(b.fit.loglik, a.fit.loglik), 1e-12);
+      for (std::size_t i = 0; i < a.fit.coef.size(); ++i) {
+        const std::string& name = a.fit.names[i];
+        if (name == "mu0" || name == "log_sigma0") continue;
+        const double f = name.rfind("_time") != std::string::npos ? scale : 1;
+        EXPECT_LT(rel(b.fit.coef[i] * f, a.fit.coef[i]), 1e-8) << name;
+        EXPECT_LT(rel(b.fit.se[i] * std::fabs(f), a.fit.se[i]), 1e-6) << name;
+      }
+      for (std::size_t j = 0; j < a.at.size(); ++j)
+        for (std::size_t k = 0; k < a.at[j].levels.size(); ++k) {
+          const NsLevel &p = a.at[j].levels[k], &q = b.at[j].levels[k];
+          EXPECT_LT(rel(q.value, p.value), 1e-9);
+          EXPECT_LT(rel(q.profile.lower.value, p.profile.lower.value), 1e-7);
+          EXPECT_LT(rel(q.profile.upper.value, p.profile.upper.value), 1e-7);
+        }
+      EXPECT_LT(rel(b.mu_ref.value, a.mu_ref.value), 1e-9);
+    }
+  }
+}
+
+// Without a trend the fit is the stationary one; a covariate that explains
+// nothing leaves a slope of 0.
+TEST(Nonstationary, StationaryIsTheZeroSlopeCase) {
+  auto x = read("oxford_maxtemp");
+  NsData none{x, {}, {}};
+  const NsFit s = fit_nonstationary(none, {});
+  std::vector<double> sorted(x);
+  std::sort(sorted.begin(), sorted.end());
+  const GevEstimate g = fit_gev_mle(sorted);
+  ASSERT_TRUE(s.ok && g.ok);
+  EXPECT_LT(rel(s.loglik, g.loglik), 1e-12);
+  EXPECT_LT(rel(s.coef[0], g.d.loc), 1e-9);
+  EXPECT_LT(rel(s.coef[1], g.d.scale), 1e-9);
+  EXPECT_LT(rel(s.coef[2], g.d.shape), 1e-8);
+  EXPECT_LT(rel(s.se[2], std::sqrt(g.cov[2][2])), 1e-6);
+  // A symmetric covariate with a symmetric sample: values mirrored around the
+  // middle of time give a slope of exactly 0 by symmetry.
+  std::vector<double> y(x.begin(), x.begin() + 40);
+  for (std::size_t i = 0; i < 40; ++i) y.push_back(x[39 - i]);
+  std::vector<double> tt(80);
+  for (std::size_t i = 0; i < 80; ++i) tt[i] = static_cast<double>(i) - 39.5;
+  const NsFit m = fit_nonstationary({y, {tt}, {"time"}}, {});
+  ASSERT_TRUE(m.ok) << m.error;
+  EXPECT_LT(std::fabs(m.coef[1]), 1e-9 * m.coef[2]);
+  std::vector<double> sy(y);
+  std::sort(sy.begin(), sy.end());
+  EXPECT_LT(rel(m.loglik, fit_gev_mle(sy).loglik), 1e-12);
+  // The GPD with no trend is the stationary GPD.
+  const auto exc = read("gpd_heavy");
+  const NsFit gp = fit_nonstationary({exc, {}, {}}, {NsFamily::gpd, false, true});
+  const GpdEstimate ge = fit_gpd_mle(exc);
+  ASSERT_TRUE(gp.ok && ge.ok) << gp.error;
+  EXPECT_LT(rel(gp.loglik, ge.loglik), 1e-10);
+  EXPECT_LT(rel(gp.coef[0], ge.scale), 1e-7);
+  EXPECT_LT(rel(gp.coef[1], ge.shape), 1e-7);
+}
+
+// The analytic gradient and Hessian against central differences, for each
+// family and a point away from the maximum.
+TEST(Nonstationary, DerivativesMatchDifferences) {
+  for (const NsModel model : {NsModel{NsFamily::gev, true, true}, NsModel{NsFamily::gpd, false, true}}) {
+    const auto y = read(model.family == NsFamily::gpd ? "gpd_heavy" : "portpirie_sealevel");
+    const auto t = years(y.size(), 1923);
+    std::vector<double> t2(t.size());
+    for (std::size_t i = 0; i < t.size(); ++i) t2[i] = std::sin(0.7 * static_cast<double>(i));
+    const NsFit f = fit_nonstationary({y, {t, t2}, {"time", "wave"}}, model);
+    ASSERT_TRUE(f.ok) << f.error;
+    const std::size_t k = f.theta.size();
+    std::vector<double> th(f.theta);
+    for (std::size_t i = 0; i < k; ++i) th[i] += 0.01 * (static_cast<double>(i % 3) - 1);
+    th[0] = model.family == NsFamily::gpd ? 0.03 : -0.2;  // both forms near 0 and away
+    double l;
+    std::vector<double> g(k), h(k * k), gp(k), gm(k);
+    ASSERT_TRUE(ns_loglik(f, th.data(), l, g.data(), h.data()));
+    for (std::size_t i = 0; i < k; ++i) {
+      const double e = 1e-5;
+      auto a = th, b = th;
+      a[i] += e;
+      b[i] -= e;
+      double la, lb;
+      ASSERT_TRUE(ns_loglik(f, a.data(), la, gp.data(), nullptr));
+      ASSERT_TRUE(ns_loglik(f, b.data(), lb, gm.data(), nullptr));
+      EXPECT_NEAR(g[i], (la - lb) / (2 * e), 1e-6 * (1 + std::fabs(g[i]))) << i;
+      for (std::size_t j = 0; j < k; ++j)
+        EXPECT_NEAR(h[i * k + j], (gp[j] - gm[j]) / (2 * e), 1e-5 * (1 + std::fabs(h[i * k + j]))) << i << "," << j;
+    }
+  }
+}
+
+TEST(Nonstationary, BadInputIsAClearError) {
+  const auto x = read("uccle_dayrain");
+  const auto t = years(x.size(), 1938);
+  const std::vector<double> flat(x.size(), 3.0);
+  std::vector<double> twice(t);
+  for (double& v : twice) v = 2 * v - 7;
+  const std::vector<double> few(x.begin(), x.begin() + 5), few_t(t.begin(), t.begin() + 5);
+  const std::vector<std::pair<NsFit, std::string>> cases{
+      {fit_nonstationary({x, {flat}, {"enso"}}, {}), "covariate enso is constant over the series"},
+      {fit_nonstationary({x, {t, twice}, {"a", "b"}}, {}), "the covariates are collinear"},
+      {fit_nonstationary({few, {few_t}, {"time"}}, {}), "too few values: 5 for 4 parameters (at least parameters + 2 are needed)"},
+  };
+  for (const auto& [f, message] : cases) {
+    EXPECT_FALSE(f.ok);
+    EXPECT_EQ(f.error, message);
+    EXPECT_TRUE(f.coef.empty());
+  }
+}
+
+// Converged (the gradient at 0 in standardised units) or a clear error over
+// shapes, sizes, trends and magnitudes.
+TEST(Nonstationary, RobustnessSweep) {
+  detail::Xoshiro256ss rng(20261210);
+  int converged = 0, total = 0;
+  for (const double xi : {-0.5, -0.2, 0.0, 0.3, 0.8})
+    for (const std::size_t n : {20u, 200u, 5000u})
+      for (const double scale : {1e-100, 1.0, 1e100})
+        for (const double trend : {0.0, 0.02}) {
+          std::vector<double> x(n), t(n);
+          for (std::size_t i = 0; i < n; ++i) {
+            t[i] = 1e6 + static_cast<double>(i);
+            const double e = -std::log(-std::log(rng.uniform()));
+            const double w = xi == 0 ? e : std::expm1(xi * e) / xi;
+            x[i] = scale * (100 + trend * static_cast<double>(i) * 20 / static_cast<double>(n) * 10 + 10 * w);
+          }
+          const NsFit f = fit_nonstationary({x, {t}, {"time"}}, {});
+          ++total;
+          if (!f.ok) {
+            EXPECT_FALSE(f.error.empty());
+            continue;
+          }
+          ++converged;
+          double l;
+          std::vector<double> g(f.theta.size());
+          ASSERT_TRUE(ns_loglik(f, f.theta.data(), l, g.data(), nullptr));
+          for (double v : g) EXPECT_LT(std::fabs(v), 1e-6 * std::sqrt(static_cast<double>(n)));
+          EXPECT_NEAR(f.coef.back(), xi, 8 / std::sqrt(static_cast<double>(n)) + 0.1);
+        }
+  EXPECT_GE(converged, total * 9 / 10);
+}
+
+// Mann-Kendall and Sen's slope on a hand-checked series with ties.
+TEST(Trend, MannKendallAndSensSlope) {
+  const std::vector<double> t{1, 2, 3, 4, 5, 6}, x{1, 3, 2, 3, 5, 4};
+  const MannKendall m = mann_kendall(t, x);
+  // 15 pairs: 12 up, 2 down, 1 tied (the two 3s).
+  EXPECT_EQ(m.s, 10);
+  // 6 * 5 * 17 / 18 minus the tie group of two: 2 * 1 * 9 / 18.
+  EXPECT_NEAR(m.var_s, (510.0 - 18.0) / 18, 1e-12);
+  EXPECT_NEAR(m.z, 9 / std::sqrt(492.0 / 18), 1e-12);
+  EXPECT_NEAR(m.p, std::erfc(m.z / std::sqrt(2.0)), 1e-15);
+  const SenSlope s = sen_slope(t, x);
+  EXPECT_DOUBLE_EQ(s.slope, 0.6666666666666666);
+  EXPECT_LE(s.lower, s.slope);
+  EXPECT_GE(s.upper, s.slope);
+  // Time order, not file order, decides; reversed time flips the sign.
+  const std::vector<double> back{6, 5, 4, 3, 2, 1};
+  EXPECT_EQ(mann_kendall(back, x).s, -10);
+  EXPECT_DOUBLE_EQ(sen_slope(back, x).slope, -s.slope);
+}
+
+}  // namespace
+}  // namespace korvalinde::stats
