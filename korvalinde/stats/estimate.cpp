@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdio>
+#include <string>
+#include <utility>
 #include <numbers>
 
 #include "korvalinde/detail/reduce.hpp"
@@ -28,9 +31,9 @@ Covariance in_unit(double aa, double ab, double bb, double unit) {
   return scaled.valid() ? scaled : Covariance{};
 }
 
-Estimation failure(const char* message) {
+Estimation failure(std::string message) {
   Estimation e;
-  e.error = message;
+  e.error = std::move(message);
   return e;
 }
 
@@ -162,6 +165,15 @@ Estimation fit_mle(std::span<const double> x, unsigned threads) {
   return est;
 }
 
+std::string lmom_fault(std::span<const double> sorted, double l2, std::string_view what) {
+  std::string why(what);
+  if (sorted.empty() || sorted.front() == sorted.back()) return why + " need at least 2 distinct values";
+  char range[64];
+  std::snprintf(range, sizeof range, "%.6g to %.6g", sorted.front(), sorted.back());
+  return why + (l2 == 0 ? " underflow: the values lie too close together (" : " overflow: the values spread too widely (") +
+         range + ")";
+}
+
 Estimation fit_lmom(std::span<const double> sorted) {
   const std::size_t n = sorted.size();
   if (n < 2) return failure("L-moments need at least 2 distinct values");
@@ -183,8 +195,8 @@ Estimation fit_lmom(std::span<const double> sorted) {
     s2.add(kd * (nd - kd) * (sorted[k] - sorted[k - 1]));
   }
   const double l2 = s2.value() / (nd * (nd - 1));
-  if (!(l2 > 0)) return failure("L-moments need at least 2 distinct values");
-  if (!std::isfinite(l1) || !std::isfinite(l2)) return failure("L-moments overflow");
+  if (!(l2 > 0) || !std::isfinite(l1) || !std::isfinite(l2))
+    return failure(lmom_fault(sorted, l2, "L-moments"));
   Estimation est;
   est.b = l2 / std::numbers::ln2;
   est.a = l1 - std::numbers::egamma * est.b;

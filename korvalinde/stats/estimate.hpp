@@ -6,6 +6,7 @@
 #include <cstddef>
 #include <span>
 #include <string>
+#include <string_view>
 
 #include "korvalinde/records/result.hpp"
 
@@ -43,6 +44,11 @@ Estimation fit_mle(std::span<const double> x, unsigned threads = 1);
 // The covariance is the asymptotic one at the fitted model, b^2 / n times
 // [[1.11283, 0.22871], [0.22871, 0.80462]]. Needs 2 distinct finite values.
 Estimation fit_lmom(std::span<const double> sorted);
+
+// Why `what` (e.g. "L-moments") of an ascending sample of finite values come
+// out not finite or not positive: fewer than 2 distinct values, or a spread
+// that overflows (l2 not finite) or underflows double precision.
+std::string lmom_fault(std::span<const double> sorted, double l2, std::string_view what);
 
 // Adapters with the shape of a bootstrap refit.
 bool refit_mle(std::span<const double> sample, double& a, double& b);

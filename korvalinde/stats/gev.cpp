@@ -12,6 +12,7 @@
 #include "korvalinde/detail/reduce.hpp"
 #include "korvalinde/detail/sum.hpp"
 #include "korvalinde/detail/vmath.hpp"
+#include "korvalinde/stats/estimate.hpp"
 #include "korvalinde/stats/gev_terms.hpp"
 
 namespace korvalinde::stats {
@@ -254,7 +255,7 @@ GevEstimate fit_gev_lmom(std::span<const double> sorted) {
   const double l2 = s2.value() / (nd * (nd - 1));
   const double l3 = s3.value() / (nd * (nd - 1) * (nd - 2));
   if (!(l2 > 0) || !std::isfinite(l1) || !std::isfinite(l2) || !std::isfinite(l3))
-    return failure("GEV L-moments need at least 2 distinct values");
+    return failure(lmom_fault(sorted, l2, "GEV L-moments"));
   const double tau3 = l3 / l2;
   // tau3(xi) = 2 expm1(xi ln 3) / expm1(xi ln 2) - 3 rises from -1 (xi -> -inf)
   // to 1 (xi = 1): one root, bracketed and polished by Newton.
