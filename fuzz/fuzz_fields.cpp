@@ -25,15 +25,19 @@ std::string shown_token(std::string_view t) {
     const auto c = static_cast<unsigned char>(t[i]);
     s += c < 0x20 || c == 0x7f ? '?' : static_cast<char>(c);
   }
-  return "'" + s + (t.size() > 64 ? "...'" : "'") + " is not a number";
+  return "'" + s + (t.size() > 64 ? "...'" : "'") + " is not a number" +
+         (t.substr(0, 64).find('\r') != std::string_view::npos
+              ? " (a carriage return within a line: lines end with a line feed)"
+              : "");
 }
 
 // The documented reading, one line at a time. Returns "" or the message.
 std::string reference(std::string_view f, int column, char sep,
                       std::vector<double> &out) {
   const bool classic = sep == 0;
+  const bool blanks = sep == ' '; // a run of blanks and tabs separates
   const auto blank = [&](char c) {
-    return (c == ' ' || c == '\t') && c != sep;
+    return (c == ' ' || c == '\t') && (c != sep || blanks);
   };
   const auto ends = [&](char c) {
     return classic ? c == ' ' || c == '\t' || c == ',' || c == '/'
@@ -70,7 +74,7 @@ std::string reference(std::string_view f, int column, char sep,
         double v;
         if (!fuzz::reference_parse(token, v))
           return at + shown_token(token);
-        if (!classic) {
+        if (!classic && !blanks) {
           std::size_t q = e;
           while (q < line.size() && blank(line[q]))
             ++q;
@@ -90,10 +94,13 @@ std::string reference(std::string_view f, int column, char sep,
       if (at_end || (classic && line[e] == '/'))
         return at + "no value in column " + std::to_string(column);
       std::size_t q = e;
+      const bool blank_run = blanks && blank(line[e]);
       while (q < line.size() && blank(line[q]))
         ++q;
       const char next = q < line.size() ? line[q] : '\n';
-      if (next == (classic ? ',' : sep)) {
+      if (blank_run && next != '\n' && !(next == '\r' && q + 1 == line.size())) {
+        // at the next field
+      } else if (next == (classic ? ',' : sep)) {
         ++q;
         while (q < line.size() && blank(line[q]))
           ++q;

@@ -512,7 +512,7 @@ Outcome fit_file(const std::string& name, const Settings& s, bool keep_detail) {
   const DatedPlan* plan = s.plan ? &*s.plan : nullptr;
   if (!plan) {
     detail::RawVector<double> values;
-    const FieldSpec fields{s.column, s.sep.empty() ? '\0' : s.sep[0]};
+    const FieldSpec fields{s.column, s.sep.empty() ? '\0' : s.sep[0], true};
     const std::optional<InputError> fault = load(name, fields, s.fit.threads, values);
     if (!fault) {
       o.result = fit_sample_sorting(values, s.fit, name, keep_detail ? &o.detail : nullptr);

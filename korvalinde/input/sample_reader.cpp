@@ -98,8 +98,10 @@ bool SampleReader::token_at(std::size_t& end) {
 // Passes over blanks and tabs; false when the buffer ran dry.
 bool SampleReader::skip_blanks_in_line() {
   for (;;) {
-    // A blank or tab that is the separator is no blank.
-    while ((buf_[beg_] == ' ' || buf_[beg_] == '\t') && buf_[beg_] != fields_.sep) ++beg_;
+    // A tab that is the separator is no blank; blanks that separate are
+    // passed over like blanks around a field.
+    while ((buf_[beg_] == ' ' || buf_[beg_] == '\t') && (buf_[beg_] != fields_.sep || fields_.sep == ' '))
+      ++beg_;
     if (beg_ < end_) return true;
     if (!fill()) return false;
   }
@@ -126,6 +128,12 @@ void SampleReader::skip_line() {
     beg_ = end_;
     if (!fill()) return;
   }
+}
+
+void SampleReader::skip_byte_order_mark() {
+  while (end_ - beg_ < 3 && fill()) {
+  }
+  if (end_ - beg_ >= 3 && std::memcmp(buf_ + beg_, "\xEF\xBB\xBF", 3) == 0) beg_ += 3;
 }
 
 // The shown value and what follows it up to the separator or the line end
@@ -158,6 +166,7 @@ std::string SampleReader::field_after_value() {
 void SampleReader::show(std::string_view token) {
   shown_len_ = std::min(token.size(), kTokenShown);
   token_cut_ = token.size() > kTokenShown;
+  token_cr_ = std::memchr(token.data(), '\r', shown_len_) != nullptr;
   for (std::size_t k = 0; k < shown_len_; ++k) {
     const auto c = static_cast<unsigned char>(token[k]);
     shown_[k] = c < 0x20 || c == 0x7f ? '?' : static_cast<char>(c);
@@ -211,6 +220,10 @@ SampleReader::Next SampleReader::quick_value(double& value) {
 
 SampleReader::Next SampleReader::next(double& value) {
   if (stopped_) return Next::End;
+  if (!started_) {
+    started_ = true;
+    if (fields_.bom) skip_byte_order_mark();
+  }
   const bool classic = fields_.sep == 0;
   for (;;) {
     // Blanks, tabs and empty lines before the line's first field.
@@ -251,7 +264,7 @@ SampleReader::Next SampleReader::next(double& value) {
         Next got = parse_sample(token, value) ? Next::Value : Next::Bad;
         if (token.empty() && term == '\n') got = Next::Missing;
         if (got != Next::Value || !classic) show(token);  // before the bytes may move
-        if (got == Next::Value && !classic) {
+        if (got == Next::Value && !classic && fields_.sep != ' ') {
           // Only blanks may stand between the value and the separator; else
           // the message shows the whole field.
           beg_ = i;
@@ -288,12 +301,15 @@ SampleReader::Next SampleReader::next(double& value) {
         return Next::Missing;
       }
       show(token);  // before the bytes may move
+      const bool blanks_separate = fields_.sep == ' ' && (buf_[beg_] == ' ' || buf_[beg_] == '\t');
       if (!skip_blanks_in_line() && error_ != 0) return Next::Error;
       const bool ends = line_ends_here();
       if (error_ != 0) return Next::Error;
       const char c = ends ? '\n' : buf_[beg_];
       const char sep = classic ? ',' : fields_.sep;
-      if (c == sep) {
+      if (blanks_separate && !ends) {
+        // At the next field.
+      } else if (c == sep) {
         ++beg_;
         if (!skip_blanks_in_line() && error_ != 0) return Next::Error;
       } else if (!classic || c == '\n' || c == '/') {
@@ -385,8 +401,9 @@ std::optional<InputError> collect(SampleReader& reader, int column, Values& out,
         std::string text = "'";
         text += reader.token();
         text += reader.token_cut() ? "...'" : "'";
-        return InputError{{}, reader.line(), reader.field(), "not_a_number",
-                          text + " is not a number"};
+        text += " is not a number";
+        if (reader.token_has_cr()) text += " (a carriage return within a line: lines end with a line feed)";
+        return InputError{{}, reader.line(), reader.field(), "not_a_number", text};
       }
     }
   }
@@ -595,6 +612,8 @@ std::string_view simple_lines(std::string_view text, FieldSpec fields, InPlace& 
 // run with a fault is of no use: it is left, or given up.
 std::optional<InputError> read_runs(std::string_view text, FieldSpec fields, unsigned threads,
                                     std::size_t least, detail::RawVector<double>& out) {
+  if (fields.bom && text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
+  fields.bom = false;  // the text's start is no run's but the first's
   const std::vector<std::string_view> runs = cut_at_lines(text, 4 * std::size_t{threads}, least);
   std::vector<std::size_t> lines(runs.size());
   detail::parallel_for(runs.size(), threads, [&](std::size_t i) {

@@ -21,9 +21,11 @@ constexpr bool separator_allowed(char c) {
 struct FieldSpec {
   int column = 1;  // 1-based field of each line
   // 0: fields end at blanks, tabs and commas, and a slash ends the line's
-  // values (the classic rule). Otherwise fields are separated by exactly
-  // this character, with blanks around a field ignored.
+  // values (the classic rule). ' ': a run of blanks and tabs separates
+  // fields. Otherwise fields are separated by exactly this character, with
+  // blanks around a field ignored.
   char sep = 0;
+  bool bom = false;  // a UTF-8 byte-order mark opening the input is passed over
 };
 
 class SampleReader {
@@ -55,12 +57,14 @@ class SampleReader {
   int field() const { return bad_field_; }
   std::string_view token() const { return {shown_, shown_len_}; }
   bool token_cut() const { return token_cut_; }
+  bool token_has_cr() const { return token_cr_; }  // a carriage return in the shown token
   int error() const { return error_; }
 
  private:
   bool fill();
   Next quick_value(double& value);
   void skip_line();
+  void skip_byte_order_mark();
   bool line_ends_here();
   bool skip_blanks_in_line();
   std::size_t token_end(std::size_t i) const;
@@ -75,6 +79,7 @@ class SampleReader {
   std::size_t beg_ = 0, end_ = 0;
   bool eof_ = false;
   bool stopped_ = false;  // after a token too long
+  bool started_ = false;
   int error_ = 0;
   std::uint64_t line_ = 0;      // line ends passed so far
   std::uint64_t bad_line_ = 0;  // line of the last Bad or Missing
@@ -82,6 +87,7 @@ class SampleReader {
   char shown_[kTokenShown];
   std::size_t shown_len_ = 0;
   bool token_cut_ = false;
+  bool token_cr_ = false;
 };
 
 }  // namespace korvalinde

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -11,6 +12,7 @@
 #include <cstdio>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "korvalinde/input/sample_reader.hpp"
 
@@ -263,6 +265,36 @@ TEST_F(ReadValues, TheFirstFaultInFileOrderIsNamedByItsLineAndField) {
   ASSERT_TRUE(fault);
   EXPECT_EQ(fault->line, 3u);
   EXPECT_EQ(fault->column, 2);
+}
+
+// With a blank separator a run of blanks and tabs is one separator, on the
+// mapped and the streamed path alike; a byte-order mark opening the input is
+// passed over when asked for, in either field rule.
+TEST_F(ReadValues, BlankRunsSeparateOnceAndAByteOrderMarkIsPassedOver) {
+  const char* const gaps[] = {" ", "  ", "\t", " \t  ", "   "};
+  for (const char sep : {' ', '\0'}) {
+    fields_ = {2, sep, true};
+    std::string text = "\xEF\xBB\xBF";
+    std::vector<double> want;
+    for (int i = 0; i < 3000; ++i) {
+      const std::string gap = gaps[i % 5];
+      text += (i % 7 == 0 ? gap : "") + std::to_string(i) + gap + std::to_string(i % 89) + ".25" +
+              (i % 3 == 0 ? gap + "x" : "") + (i % 4 == 0 ? gap : "") + "\n";
+      want.push_back(i % 89 + 0.25);
+    }
+    std::size_t n = 0;
+    const auto fault = agree(text, n);
+    EXPECT_FALSE(fault) << fault->line << ": " << fault->message;
+    korvalinde::detail::RawVector<double> got;
+    read(text, 1, got);
+    EXPECT_TRUE(std::equal(got.begin(), got.end(), want.begin(), want.end())) << int(sep);
+  }
+  fields_ = {1, '\0', true};
+  std::size_t n = 0;
+  EXPECT_FALSE(agree("\xEF\xBB\xBF" "1.5\n2\n", n));
+  EXPECT_EQ(n, 2u);
+  fields_ = {1, '\0', false};
+  EXPECT_TRUE(agree("\xEF\xBB\xBF" "1.5\n2\n", n));
 }
 
 }  // namespace
