@@ -66,6 +66,7 @@ std::string make_plan(const DatedSettings& d, const std::string& column, char se
   if (column.empty()) return "--column: a name or a number expected";
   c.value = column_ref(column);
   c.sep = sep == 0 ? ',' : sep;
+  c.detect_sep = sep == 0;
   if (d.header && d.no_header) return "--header and --no-header exclude each other";
   c.header = d.header ? HeaderRule::Present : d.no_header ? HeaderRule::Absent : HeaderRule::Detect;
   if (!d.time.empty()) {

@@ -530,6 +530,7 @@ Outcome fit_file(const std::string& name, const Settings& s, bool keep_detail) {
     plain.emplace();
     if (!make_plan(s.dated, s.column_text, 0, s.fit, *plain).empty()) return o;
     plain->csv.sep = s.sep.empty() ? '\0' : s.sep[0];
+    plain->csv.detect_sep = false;
     plain->csv.threads = s.fit.threads;
     plan = &*plain;
   }

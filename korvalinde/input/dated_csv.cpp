@@ -6,6 +6,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <cmath>
 #include <cstring>
@@ -51,33 +52,62 @@ void split_plain(std::string_view line, std::vector<std::string_view>& fields) {
   }
 }
 
-// Splits one line (without its end) at `sep` (0: split_plain); blanks
-// around a field and a pair of double quotes around it are dropped. A
-// separator inside quotes belongs to the field.
-void split(std::string_view line, char sep, std::vector<std::string_view>& fields) {
+// Splits one line (without its end) at `sep` (0: split_plain; ' ': a run of
+// blanks and tabs is one separator); blanks around a field are dropped. A
+// field in double quotes is taken whole, separators in it included, and a
+// doubled quote in it is one quote (RFC 4180): such a field's text is copied
+// into `unquoted`. Returns nothing, or why the quotes of field
+// fields.size() + 1 are wrong.
+const char* split(std::string_view line, char sep, std::vector<std::string_view>& fields,
+                  std::string& unquoted) {
   fields.clear();
-  if (sep == '\0') return split_plain(line, fields);
-  std::size_t i = 0;
+  if (sep == '\0') {
+    split_plain(line, fields);
+    return nullptr;
+  }
+  const bool blanks = sep == ' ';
+  auto ends_field = [&](char c) { return blanks ? c == ' ' || c == '\t' : c == sep; };
+  auto skip_blanks = [&](std::size_t j) {
+    while (j < line.size() && is_blank(line[j]) && (blanks || line[j] != sep)) ++j;
+    return j;
+  };
+  unquoted.clear();
+  std::size_t i = blanks ? skip_blanks(0) : 0;
+  if (i == line.size()) return nullptr;
   for (;;) {
-    std::size_t j = i;
-    while (j < line.size() && is_blank(line[j]) && line[j] != sep) ++j;
+    const std::size_t j = skip_blanks(i);
+    std::size_t k;  // where the field ends: a separator or the line's end
     if (j < line.size() && line[j] == '"') {
-      const std::size_t close = line.find('"', j + 1);
-      if (close != std::string_view::npos) {
-        std::size_t k = close + 1;
-        while (k < line.size() && line[k] != sep) ++k;
-        if (trim(line.substr(close + 1, k - close - 1)).empty()) {
-          fields.push_back(line.substr(j + 1, close - j - 1));
-          if (k >= line.size()) return;
-          i = k + 1;
-          continue;
-        }
+      std::size_t close = j + 1;
+      bool doubled = false;
+      for (;; close += 2, doubled = true) {
+        close = line.find('"', close);
+        if (close == std::string_view::npos) return "a quoted field without its closing quote";
+        if (close + 1 >= line.size() || line[close + 1] != '"') break;
       }
+      k = close + 1;
+      while (k < line.size() && !ends_field(line[k]) && is_blank(line[k])) ++k;
+      if (k < line.size() && !ends_field(line[k])) return "text after a quoted field's closing quote";
+      std::string_view text = line.substr(j + 1, close - j - 1);
+      if (doubled) {
+        // Room for every field of the line: the views taken stay valid.
+        unquoted.reserve(line.size());
+        const std::size_t from = unquoted.size();
+        for (std::size_t q = 0; q < text.size(); ++q) {
+          unquoted += text[q];
+          if (text[q] == '"') ++q;
+        }
+        text = std::string_view(unquoted).substr(from);
+      }
+      fields.push_back(text);
+    } else {
+      k = blanks ? j : std::min(line.find(sep, j), line.size());
+      while (blanks && k < line.size() && !ends_field(line[k])) ++k;
+      fields.push_back(trim(line.substr(j, k - j)));
     }
-    const std::size_t k = std::min(line.find(sep, i), line.size());
-    fields.push_back(trim(line.substr(i, k - i)));
-    if (k >= line.size()) return;
-    i = k + 1;
+    if (k >= line.size()) return nullptr;
+    i = blanks ? skip_blanks(k) : k + 1;
+    if (blanks && i == line.size()) return nullptr;
   }
 }
 
@@ -310,6 +340,7 @@ struct LineParser {
   const std::string& file;
   const Columns& cols;
   const std::vector<std::string_view>& missing;
+  char sep;  // as split takes it
   bool has_time;
   bool keep_lines;
 
@@ -319,6 +350,7 @@ struct LineParser {
 
   void parse(std::string_view text, Chunk& c) const {
     std::vector<std::string_view> fields;
+    std::string unquoted;
     std::unordered_map<std::string, std::size_t> group_of;
     DayCache day;
     if (c.value != nullptr) {
@@ -343,7 +375,10 @@ struct LineParser {
       at = end + 1;
       ++line_no;
       if (trim(line).empty()) continue;
-      split(line, o.sep, fields);
+      if (const char* why = split(line, sep, fields, unquoted)) {
+        c.fault = error_at(file, line_no, static_cast<int>(fields.size()) + 1, "bad_quotes", why);
+        break;
+      }
       if (!parse_row(fields, line_no, c, group_of, day)) break;
     }
   }
@@ -370,8 +405,14 @@ struct LineParser {
         if (!small_int(t, part[i]))
           return fail(cols.time[i] + 1, "bad_time", "'" + shown(t) + "' is not a whole number");
       }
-      if (!civil_seconds(part[0], part[1], part[2], row.time))
-        return fail(cols.time[0] + 1, "bad_time", "no such date");
+      if (!civil_seconds(part[0], part[1], part[2], row.time)) {
+        // The month or the day is at fault: any year has every month.
+        const bool month = part[1] < 1 || part[1] > 12;
+        return fail(cols.time[month ? 1 : 2] + 1, "bad_time",
+                    month ? "no such date: month " + std::to_string(part[1])
+                          : "no such date: day " + std::to_string(part[2]) + " of month " +
+                                std::to_string(part[1]));
+      }
     }
     if (c.value != nullptr) {
       c.value[c.rows] = row.value;
@@ -514,13 +555,59 @@ std::optional<InputError> close_gaps(std::vector<Chunk>& chunks, std::uint64_t b
   return fault;
 }
 
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";  // of UTF-8, passed over
+
+// Whether the text's lines end in carriage returns alone: the first line
+// ends in one, and no line feed follows anywhere.
+bool cr_line_ends(std::string_view text) {
+  const std::size_t end = text.find_first_of("\r\n");
+  return end != std::string_view::npos && text[end] == '\r' && end + 1 < text.size() &&
+         text.find('\n', end) == std::string_view::npos;
+}
+
+// The separator of a line's fields when none is given: a comma if there is
+// one outside quotes, else a tab, else a run of blanks.
+char detect_separator(std::string_view line) {
+  bool quoted = false, tab = false;
+  for (char c : line) {
+    if (c == '"') quoted = !quoted;
+    if (quoted) continue;
+    if (c == ',') return ',';
+    tab = tab || c == '\t';
+  }
+  return tab ? '\t' : ' ';
+}
+
+// Whether a field reads as a number or a number the reader refuses (an
+// overflow, a hexadecimal or grouped number, a lone sign ...): after signs,
+// points and dollar signs, a digit or nothing; or inf, infinity or nan in
+// any case. A header name never does.
+bool looks_like_number(std::string_view f) {
+  std::size_t i = 0;
+  while (i < f.size() && (f[i] == '+' || f[i] == '-' || f[i] == '.' || f[i] == '$')) ++i;
+  if (i == f.size() || (f[i] >= '0' && f[i] <= '9')) return true;
+  std::string word(f.substr(i, 9));
+  for (char& c : word) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return word == "inf" || word == "infinity" || word == "nan";
+}
+
 }  // namespace
 
 std::optional<InputError> read_dated(std::string_view text, const std::string& file,
                                      const CsvOptions& o, DatedRecord& out) {
   out = DatedRecord{};
   out.has_time = !o.time.empty();
+  if (text.starts_with(kByteOrderMark)) text.remove_prefix(kByteOrderMark.size());
+  std::string lf;  // the text with line ends of carriage returns alone made line feeds
+  if (cr_line_ends(text)) {
+    lf.assign(text);
+    for (std::size_t i = 0; i < lf.size(); ++i) {
+      if (lf[i] == '\r' && (i + 1 == lf.size() || lf[i + 1] != '\n')) lf[i] = '\n';
+    }
+    text = lf;
+  }
   std::vector<std::string_view> fields;
+  std::string unquoted;
   std::vector<std::string_view> missing{"", "NA", "NaN", "nan", "null"};
   for (const std::string& t : o.na) missing.push_back(t);
   auto is_missing = [&](std::string_view f) {
@@ -548,13 +635,26 @@ std::optional<InputError> read_dated(std::string_view text, const std::string& f
     line = {};
   }
   if (trim(line).empty()) return error_at(file, 0, 0, "empty", "no data");
-  split(line, o.sep, fields);
+  const char sep = o.detect_sep ? detect_separator(line) : o.sep;
+  if (const char* why = split(line, sep, fields, unquoted))
+    return error_at(file, line_no, static_cast<int>(fields.size()) + 1, "bad_quotes", why);
 
   bool header = o.header == HeaderRule::Present || by_name;
   if (o.header == HeaderRule::Detect && !by_name) {
-    const auto k = static_cast<std::size_t>(o.value.number - 1);
-    double v;
-    header = k < fields.size() && !is_missing(fields[k]) && !parse_sample(fields[k], v);
+    // A header names its columns: its value field is no number, nor
+    // anything that looks like one (an overflow, a hexadecimal number ...),
+    // and its time fields are no time.
+    auto field = [&](const ColumnRef& r) {
+      const auto k = static_cast<std::size_t>(r.number - 1);
+      return k < fields.size() ? fields[k] : std::string_view();
+    };
+    header = !is_missing(field(o.value)) && !looks_like_number(field(o.value));
+    std::int64_t t;
+    if (o.time.size() == 1 && parse_time(field(o.time[0]), t)) header = false;
+    if (o.time.size() == 3 && std::all_of(o.time.begin(), o.time.end(), [&](const ColumnRef& r) {
+          return small_int(field(r), t);
+        }))
+      header = false;
   }
   Columns cols;
   auto resolve = [&](const ColumnRef& r, int& index) -> std::optional<InputError> {
@@ -562,13 +662,22 @@ std::optional<InputError> read_dated(std::string_view text, const std::string& f
       index = r.number - 1;
       return std::nullopt;
     }
+    std::string named;  // the numbers of the columns of that name
+    std::size_t count = 0;
     for (std::size_t i = 0; i < fields.size(); ++i) {
-      if (fields[i] == r.name) {
-        index = static_cast<int>(i);
-        return std::nullopt;
-      }
+      if (fields[i] != r.name) continue;
+      if (count++ == 0) index = static_cast<int>(i);
+      named += (count == 1 ? "" : ", ") + std::to_string(i + 1);
     }
-    return error_at(file, line_no, 0, "no_column", "no column named '" + shown(r.name) + "'");
+    if (count == 0)
+      return error_at(file, line_no, 0, "no_column", "no column named '" + shown(r.name) + "'");
+    if (count > 1) {
+      const std::size_t last = named.rfind(", ");
+      return error_at(file, line_no, 0, "ambiguous_column",
+                      "the column name '" + shown(r.name) + "' is ambiguous: columns " +
+                          named.substr(0, last) + " and " + named.substr(last + 2));
+    }
+    return std::nullopt;
   };
   if (auto e = resolve(o.value, cols.value)) return e;
   for (const ColumnRef& t : o.time) {
@@ -591,7 +700,7 @@ std::optional<InputError> read_dated(std::string_view text, const std::string& f
   std::optional<InputError> fault;
   auto load = [&](bool keep_lines) {
     std::vector<Chunk> chunks(runs.size());
-    const LineParser parser{o, file, cols, missing, out.has_time, keep_lines};
+    const LineParser parser{o, file, cols, missing, sep, out.has_time, keep_lines};
     groups.clear();
     const bool direct = !o.by && !keep_lines;
     if (direct) make_room(runs, o.threads, out.has_time, chunks, groups.emplace_back());
@@ -609,9 +718,10 @@ std::optional<InputError> read_dated(std::string_view text, const std::string& f
     // A duplicate time that is a fault is named by its lines: read again,
     // keeping them (rare, and never on a record without one).
     dup = std::any_of(groups.begin(), groups.end(), [](const Group& g) { return g.has_duplicate(); });
-    if (dup && (o.duplicates == DuplicateRule::Error || fault)) load(true);
-    // A duplicate before the first unreadable line is the first fault.
-    if (dup && (o.duplicates == DuplicateRule::Error || fault)) {
+    // A duplicate before the first unreadable line is the first fault
+    // unless --duplicates allows it.
+    if (dup && o.duplicates == DuplicateRule::Error) {
+      load(true);
       std::optional<InputError> dup = first_duplicate(groups, file, time_column);
       if (!fault || (dup && dup->line < fault->line)) fault = dup;
     }

@@ -32,7 +32,10 @@ struct CsvOptions {
   std::vector<ColumnRef> time;  // none, one column, or year, month, day
   std::optional<ColumnRef> by;
   HeaderRule header = HeaderRule::Detect;
-  char sep = ',';  // 0: fields end at a comma or blanks, a slash ends the line (plain files)
+  // ' ': a run of blanks and tabs separates; 0: fields end at a comma or
+  // blanks, a slash ends the line (plain files).
+  char sep = ',';
+  bool detect_sep = false;  // instead: a comma, a tab or blanks, as the first line has them
   std::vector<std::string> na;  // missing-value tokens besides the default ones
   DuplicateRule duplicates = DuplicateRule::Error;
   unsigned threads = 1;  // for parsing; the result does not depend on it

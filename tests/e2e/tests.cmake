@@ -54,3 +54,10 @@ set_tests_properties(e2e.dated.threads PROPERTIES LABELS threads)
 add_test(NAME e2e.readme_commands
          COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/readme_commands.sh $<TARGET_FILE:korvalinde>
                  ${PROJECT_SOURCE_DIR})
+
+# What the readers make of lines and fields.
+foreach(check header_numbers bom quotes separators duplicates columns line_ends spread)
+  add_test(NAME e2e.reader.${check}
+           COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/reader_faults.sh $<TARGET_FILE:korvalinde> ${check})
+  set_tests_properties(e2e.reader.${check} PROPERTIES LABELS reader)
+endforeach()
