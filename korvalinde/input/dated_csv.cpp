@@ -670,7 +670,9 @@ std::optional<InputError> read_dated(std::string_view text, const std::string& f
       named += (count == 1 ? "" : ", ") + std::to_string(i + 1);
     }
     if (count == 0)
-      return error_at(file, line_no, 0, "no_column", "no column named '" + shown(r.name) + "'");
+      return error_at(file, line_no, 0, "no_column",
+                      "no column named '" + shown(r.name) + "'" +
+                          (fields.size() == 1 ? " (the line is one field: --sep names the separator)" : ""));
     if (count > 1) {
       const std::size_t last = named.rfind(", ");
       return error_at(file, line_no, 0, "ambiguous_column",

@@ -96,6 +96,8 @@ columns)
   printf 'time,value,x,value\n2000-01-01,1,0,10\n2000-01-02,2,0,20\n' > tw.csv
   refused "tw.csv:1: the column name 'value' is ambiguous: columns 2 and 4" tw.csv --time time --column value
   [ "$(n tw.csv --time time --column 4)" = '"n":2' ] || fail "by number: $(n tw.csv --time time --column 4)"
+  printf 'time;value\n2000-01-01;1\n' > semi.csv
+  refused "semi.csv:1: no column named 'value' (the line is one field: --sep names the separator)" semi.csv --time time --column value
   # A date that does not exist blames the field at fault.
   printf 'y,m,d,v\n2000,2,28,1\n2000,2,30,2\n' > ymd.csv
   refused "ymd.csv:3:3: no such date: day 30 of month 2" ymd.csv --time y,m,d --column v
