@@ -23,6 +23,7 @@
 #include "dnls/io/format.hpp"
 #include "korvalinde/cli/dated_options.hpp"
 #include "korvalinde/cli/html.hpp"
+#include "korvalinde/cli/idf_command.hpp"
 #include "korvalinde/cli/image_client.hpp"
 #include "korvalinde/cli/json.hpp"
 #include "korvalinde/cli/report.hpp"
@@ -694,6 +695,7 @@ int main(int argc, char** argv) {
   add_options(*fit, s);
   if (argc > 1) {
     const std::string first = argv[1];
+    if (first == "idf") return idf_main(argc - 1, argv + 1);
     if (first != "fit" && first != "--help" && first != "-h" && first != "--version")
       return usage_error(first[0] == '-' ? first + ": unknown option"
                                          : first + ": unknown command");

@@ -61,3 +61,10 @@ foreach(check header_numbers bom quotes separators duplicates columns line_ends 
            COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/reader_faults.sh $<TARGET_FILE:korvalinde> ${check})
   set_tests_properties(e2e.reader.${check} PROPERTIES LABELS reader)
 endforeach()
+
+# The idf command.
+foreach(check windows table errors)
+  add_test(NAME e2e.idf.${check}
+           COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/idf_cli.sh $<TARGET_FILE:korvalinde>
+                   ${PROJECT_SOURCE_DIR} ${check})
+endforeach()

@@ -1,0 +1,421 @@
+#include "korvalinde/cli/idf_command.hpp"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <CLI/CLI.hpp>
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "korvalinde/cli/json.hpp"
+#include "korvalinde/cli/text.hpp"
+#include "korvalinde/core/idf.hpp"
+#include "korvalinde/detail/output_file.hpp"
+#include "korvalinde/input/dated_csv.hpp"
+#include "korvalinde/stats/idf.hpp"
+
+namespace korvalinde::cli {
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+constexpr const char* kIdfUsage = "Usage: korvalinde idf [OPTIONS] FILE";
+
+struct IdfSettings {
+  std::string file, time, column = "value", sep, na, duplicates, by, block = "year";
+  std::string durations, periods = "2,5,10,20,50,100", dist = "gev", methods = "mle,lmom";
+  std::string json, csv, maxima, maxima_table, step, reference_duration = "1h";
+  double min_coverage = 0.9, confidence = 0.95, factor = 1;
+  bool header = false, no_header = false, quiet = false;
+  unsigned threads = 0;
+};
+
+int idf_usage(const std::string& what) {
+  std::fprintf(stderr, "korvalinde: %s\n%s\n", what.c_str(), kIdfUsage);
+  return 2;
+}
+
+std::vector<std::string> items(const std::string& s) {
+  std::vector<std::string> out;
+  for (std::size_t at = 0; at <= s.size();) {
+    const std::size_t comma = std::min(s.find(',', at), s.size());
+    out.push_back(s.substr(at, comma - at));
+    at = comma + 1;
+  }
+  return out;
+}
+
+Json number(double v) { return std::isfinite(v) ? Json(v) : Json(nullptr); }
+
+std::string shortest(double v) {
+  if (!std::isfinite(v)) return "";
+  char buf[32];
+  return std::string(buf, std::to_chars(buf, buf + sizeof buf, v).ptr);
+}
+
+// The options as the analysis takes them, or a usage error.
+std::string make_options(const IdfSettings& s, IdfOptions& o, CsvOptions& csv) {
+  o.durations.clear();
+  if (s.durations.empty()) {
+    o.durations = default_durations();
+  } else {
+    for (const std::string& d : items(s.durations)) {
+      std::int64_t sec = 0;
+      if (!stats::parse_duration(d, sec)) return "--durations: '" + d + "' is not a duration (5min, 1h, 2d)";
+      if (std::find(o.durations.begin(), o.durations.end(), sec) != o.durations.end())
+        return "--durations: " + d + " given twice";
+      o.durations.push_back(sec);
+    }
+    std::sort(o.durations.begin(), o.durations.end());
+  }
+  if (!s.step.empty() && !stats::parse_duration(s.step, o.step))
+    return "--step: '" + s.step + "' is not a duration (5min, 1h, 1d)";
+  std::int64_t ref = 0;
+  if (!stats::parse_duration(s.reference_duration, ref))
+    return "--reference-duration: '" + s.reference_duration + "' is not a duration";
+  if (!stats::parse_block(s.block, o.block) || o.block.kind == stats::BlockKind::Month)
+    return "--block: year or water-year[:MONTH] expected";
+  if (!(s.min_coverage >= 0 && s.min_coverage <= 1)) return "--min-coverage: must be in [0, 1]";
+  o.block.min_coverage = s.min_coverage;
+  if (!(s.factor > 0 && std::isfinite(s.factor))) return "--fixed-interval-factor: a positive number expected";
+  o.fixed_interval_factor = s.factor;
+  if (!(s.confidence > 0 && s.confidence < 1)) return "--confidence: must be in (0, 1)";
+  FitOptions& f = o.fit;
+  f.confidence = s.confidence;
+  f.ls = f.mle = f.lmom = false;
+  for (const std::string& m : items(s.methods)) {
+    if (m == "mle") f.mle = true;
+    else if (m == "lmom") f.lmom = true;
+    else return "--methods: '" + m + "' is not mle or lmom";
+  }
+  f.gumbel = f.gev = false;
+  for (const std::string& d : items(s.dist)) {
+    if (d == "gumbel") f.gumbel = true;
+    else if (d == "gev") f.gev = true;
+    else return "--dist: '" + d + "' is not gumbel or gev";
+  }
+  f.periods.clear();
+  for (const std::string& p : items(s.periods)) {
+    double t = 0;
+    const auto [end, ec] = std::from_chars(p.data(), p.data() + p.size(), t);
+    if (ec != std::errc() || end != p.data() + p.size() || !(t > 1) || !std::isfinite(t))
+      return "--periods: '" + p + "': return periods must be finite and greater than 1";
+    f.periods.push_back(t);
+  }
+  f.gev_gof_p = false;  // the simulated p-values of every duration cost more than the rest
+  csv.value = column_ref(s.column);
+  if (!s.time.empty()) {
+    const std::vector<std::string> parts = items(s.time);
+    if (parts.size() != 1 && parts.size() != 3) return "--time: one column or YEAR,MONTH,DAY";
+    for (const std::string& p : parts) csv.time.push_back(column_ref(p));
+  }
+  if (!s.by.empty()) csv.by = column_ref(s.by);
+  if (!s.na.empty()) csv.na = items(s.na);
+  if (s.duplicates == "max") csv.duplicates = DuplicateRule::Max;
+  else if (s.duplicates == "first") csv.duplicates = DuplicateRule::First;
+  else if (s.duplicates == "last") csv.duplicates = DuplicateRule::Last;
+  else if (!s.duplicates.empty()) return "--duplicates: max, first or last expected";
+  if (s.header && s.no_header) return "--header and --no-header exclude each other";
+  csv.header = s.header ? HeaderRule::Present : s.no_header ? HeaderRule::Absent : HeaderRule::Detect;
+  if (s.sep.size() > 1) return "--sep: one character expected";
+  csv.sep = s.sep.empty() ? ',' : s.sep[0];
+  if (s.maxima_table.empty() && s.time.empty()) return "a rain record needs --time (or give --maxima-table)";
+  if (!s.maxima_table.empty() && !s.time.empty()) return "--maxima-table takes no --time";
+  return "";
+}
+
+Json estimate_json(double hours, double period, const Estimate& e) {
+  Json j{{"duration_h", number(hours)}, {"period", number(period)}, {"value", number(e.value)},
+         {"lower", number(e.lower)}, {"upper", number(e.upper)}};
+  j["profile_lower"] = e.profile ? number(e.profile->lower.value) : Json(nullptr);
+  j["profile_upper"] = e.profile ? number(e.profile->upper.value) : Json(nullptr);
+  return j;
+}
+
+Json idf_json(const IdfResult& r) {
+  Json j{{"file", r.file}};
+  if (r.grouped) j["group"] = r.group;
+  j["ok"] = r.ok;
+  if (!r.ok) {
+    j["error"] = r.error;
+    return j;
+  }
+  if (r.step > 0) j["step_s"] = r.step;
+  j["n_rows"] = r.n_rows;
+  if (r.step > 0) j["n_missing"] = r.n_missing;
+  if (r.fixed_interval_factor != 1) j["fixed_interval_factor"] = r.fixed_interval_factor;
+  j["model"] = r.model;
+  Json durations = Json::array();
+  for (const IdfDuration& d : r.durations) {
+    Json dropped = Json::array();
+    for (const BlockCount& b : d.blocks_dropped)
+      dropped.push_back({{"block", b.block}, {"present", b.present}, {"expected", b.expected}});
+    Json dj{{"duration_h", d.hours}, {"label", stats::duration_label(d.seconds)},
+            {"n_years", d.intensities.size()}};
+    if (r.step > 0) dj["n_windows"] = d.n_windows;
+    dj["blocks_dropped"] = std::move(dropped);
+    dj["fits"] = to_json(d.fit);
+    durations.push_back(std::move(dj));
+  }
+  j["durations"] = std::move(durations);
+  Json table = Json::array();
+  for (const IdfIntensity& i : r.intensities) table.push_back(estimate_json(i.hours, i.period, i.value));
+  j["intensities"] = std::move(table);
+  Json formula = Json::array();
+  for (const IdfFormulaRow& f : r.formula)
+    formula.push_back({{"period", f.period}, {"a", number(f.a)}, {"b", number(f.b)},
+                       {"c", number(f.c)}, {"rms_log", number(f.rms_log)}});
+  j["formula"] = std::move(formula);
+  return j;
+}
+
+// The report: the intensities of durations (rows) and periods (columns) with
+// their intervals, then the formulas.
+std::string idf_report(const IdfResult& r, const std::vector<double>& periods) {
+  std::string out = printable(r.file);
+  if (r.grouped) append(out, " [", printable(r.group), "]");
+  out += "\n";
+  if (r.step > 0)
+    append(out, "  step ", stats::duration_label(r.step), "   rows ", std::to_string(r.n_rows),
+           "   missing ", std::to_string(r.n_missing), "\n");
+  if (r.fixed_interval_factor != 1)
+    append(out, "  maxima multiplied by the fixed-interval factor ", format_number(r.fixed_interval_factor), "\n");
+  append(out, "  intensities (depth per hour) of ", r.model, ", with ",
+         r.model.ends_with(".mle") ? "profile-likelihood" : "delta-method", " intervals\n");
+  char cell[96];
+  std::snprintf(cell, sizeof cell, "  %-9s %6s %8s", "duration", "years", "windows");
+  out += cell;
+  for (const double p : periods) {
+    std::snprintf(cell, sizeof cell, " %28s", ("T=" + format_number(p) + " years").c_str());
+    out += cell;
+  }
+  out += "\n";
+  const std::size_t np = periods.size();
+  for (std::size_t k = 0; k < r.durations.size(); ++k) {
+    const IdfDuration& d = r.durations[k];
+    std::snprintf(cell, sizeof cell, "  %-9s %6zu %8s", stats::duration_label(d.seconds).c_str(),
+                  d.intensities.size(), r.step > 0 ? std::to_string(d.n_windows).c_str() : "-");
+    out += cell;
+    for (std::size_t p = 0; p < np; ++p) {
+      const Estimate& e = r.intensities[k * np + p].value;
+      const bool profile = e.profile && std::isfinite(e.profile->lower.value);
+      const double lo = profile ? e.profile->lower.value : e.lower;
+      const double hi = profile && std::isfinite(e.profile->upper.value) ? e.profile->upper.value
+                        : profile ? kUndefined : e.upper;
+      const std::string text = format_number(e.value, 4) + " [" + format_number(lo, 4) + ", " +
+                               format_number(hi, 4) + "]";
+      std::snprintf(cell, sizeof cell, " %28s", text.c_str());
+      out += cell;
+    }
+    out += "\n";
+  }
+  out += "  formula i = a / (d + b)^c, d in hours:\n";
+  for (const IdfFormulaRow& f : r.formula) {
+    append(out, "    T=", format_number(f.period), " years: a ", format_number(f.a), "   b ",
+           format_number(f.b), "   c ", format_number(f.c), "   rms of ln i ", format_number(f.rms_log, 3), "\n");
+  }
+  return out;
+}
+
+std::string idf_csv(const std::vector<IdfResult>& results) {
+  std::string out = "group,duration_h,period,value,lower,upper,profile_lower,profile_upper\n";
+  for (const IdfResult& r : results) {
+    for (const IdfIntensity& i : r.intensities) {
+      const Estimate& e = i.value;
+      append(out, r.group, ",", shortest(i.hours), ",", shortest(i.period), ",", shortest(e.value), ",",
+             shortest(e.lower), ",", shortest(e.upper), ",",
+             e.profile ? shortest(e.profile->lower.value) : "", ",",
+             e.profile ? shortest(e.profile->upper.value) : "", "\n");
+    }
+  }
+  return out;
+}
+
+std::string maxima_csv(const std::vector<IdfResult>& results) {
+  std::string out = "group,duration_h,block,time,depth,intensity\n";
+  for (const IdfResult& r : results) {
+    for (const IdfDuration& d : r.durations) {
+      for (std::size_t y = 0; y < d.intensities.size(); ++y) {
+        append(out, r.group, ",", shortest(d.hours), ",", d.blocks[y], ",",
+               y < d.times.size() ? format_time(d.times[y]) : "", ",", shortest(d.depths[y]), ",",
+               shortest(d.intensities[y]), "\n");
+      }
+    }
+  }
+  return out;
+}
+
+bool read_text(const std::string& name, std::string& text, std::string& why) {
+  const int fd = name == "-" ? STDIN_FILENO : ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    why = name + ": " + std::strerror(errno);
+    return false;
+  }
+  char buf[65536];
+  for (;;) {
+    const ssize_t got = ::read(fd, buf, sizeof buf);
+    if (got < 0 && errno == EINTR) continue;
+    if (got < 0) {
+      why = name + ": " + std::strerror(errno);
+      if (fd != STDIN_FILENO) ::close(fd);
+      return false;
+    }
+    if (got == 0) break;
+    text.append(buf, static_cast<std::size_t>(got));
+  }
+  if (fd != STDIN_FILENO) ::close(fd);
+  return true;
+}
+
+// The named outputs, each replaced whole once everything is written.
+struct Output {
+  std::string option, name;
+  detail::OutputFile file;
+};
+
+int run_idf(const IdfSettings& s) {
+  IdfOptions options;
+  CsvOptions csv;
+  if (std::string why = make_options(s, options, csv); !why.empty()) return idf_usage(why);
+  std::vector<std::unique_ptr<Output>> outputs;
+  for (const auto& [option, name] : {std::pair{"--json", &s.json}, std::pair{"--csv", &s.csv},
+                                     std::pair{"--maxima", &s.maxima}}) {
+    if (name->empty()) continue;
+    if (*name == s.file || *name == s.maxima_table) return idf_usage(std::string(option) + ": the output is the input");
+    for (const auto& o : outputs) {
+      if (o->name == *name && *name != "-") return idf_usage(o->option + " and " + option + " name one file");
+    }
+    auto o = std::make_unique<Output>();
+    o->option = option;
+    o->name = *name;
+    if (*name != "-") {
+      if (const int err = o->file.open(*name); err != 0) {
+        std::fprintf(stderr, "korvalinde: %s: %s\n", name->c_str(), std::strerror(err));
+        return 1;
+      }
+    }
+    outputs.push_back(std::move(o));
+  }
+  const std::string input = s.maxima_table.empty() ? s.file : s.maxima_table;
+  options.fit.threads = s.threads == 0 ? std::max(1u, std::thread::hardware_concurrency()) : s.threads;
+  csv.threads = options.fit.threads;
+  std::vector<IdfResult> results;
+  if (!s.maxima_table.empty()) {
+    std::string text, why;
+    MaximaTable table;
+    if (!read_text(input, text, why)) {
+      IdfResult r;
+      r.file = input;
+      r.error = why;
+      results.push_back(std::move(r));
+    } else if (std::string fault = parse_maxima_table(text, csv.sep, table); !fault.empty()) {
+      IdfResult r;
+      r.file = input;
+      r.error = input + ":" + fault;
+      results.push_back(std::move(r));
+    } else {
+      results.push_back(idf_table(table, options, input));
+    }
+  } else {
+    DatedRecord record;
+    if (const std::optional<InputError> fault = read_dated_file(input, csv, record)) {
+      IdfResult r;
+      r.file = input;
+      r.error = fault->text();
+      results.push_back(std::move(r));
+    } else {
+      for (const Series& series : record.series)
+        results.push_back(idf_series(series, csv.by.has_value(), options, input));
+    }
+  }
+  bool failed = false;
+  std::string report, json;
+  for (const IdfResult& r : results) {
+    if (!r.ok) {
+      failed = true;
+      std::fprintf(stderr, "%s\n", printable(r.error).c_str());
+    } else if (!s.quiet && s.json != "-") {
+      report += (report.empty() ? "" : "\n") + idf_report(r, options.fit.periods);
+    }
+    json += idf_json(r).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
+  }
+  if (!report.empty() && detail::write_all(STDOUT_FILENO, report) != 0) return 1;
+  bool ok = true;
+  for (const auto& o : outputs) {
+    const std::string bytes = o->option == "--json" ? json
+                              : o->option == "--csv" ? idf_csv(results)
+                                                     : maxima_csv(results);
+    if (o->name == "-") {
+      if (detail::write_all(STDOUT_FILENO, bytes) != 0) ok = false;
+      continue;
+    }
+    const bool any = std::any_of(results.begin(), results.end(), [](const IdfResult& r) { return r.ok; });
+    if (o->option != "--json" && !any) continue;  // keeps the old file
+    int err = o->file.write(bytes);
+    err = o->file.commit(err);
+    if (err != 0) {
+      std::fprintf(stderr, "korvalinde: %s: %s\n", o->name.c_str(), std::strerror(err));
+      ok = false;
+    }
+  }
+  return failed || !ok ? 1 : 0;
+}
+
+}  // namespace
+
+int idf_main(int argc, char** argv) {
+  CLI::App app{"Intensity-duration-frequency curves of a dated rain record (or of a table of "
+               "annual maximum intensities)", "korvalinde idf"};
+  IdfSettings s;
+  app.add_option("FILE", s.file, "A dated record of rain depths at a regular step");
+  app.add_option("--time", s.time, "Time column (name or number), or YEAR,MONTH,DAY columns");
+  app.add_option("--column", s.column, "The depth column (name or number; default value)");
+  app.add_option("--sep", s.sep, "Field separator (default: a comma)");
+  app.add_option("--na", s.na, "More missing-value tokens, comma separated");
+  app.add_option("--duplicates", s.duplicates, "Rows of the same time: max, first or last");
+  app.add_option("--by", s.by, "Analyse each value of this column as its own series");
+  app.add_flag("--header", s.header, "The first line is a header");
+  app.add_flag("--no-header", s.no_header, "The first line is data");
+  app.add_option("--durations", s.durations,
+                 "Durations, comma separated, each a multiple of the step (default "
+                 "5min,10min,15min,30min,1h,2h,3h,6h,12h,24h,48h,72h)");
+  app.add_option("--periods", s.periods, "Return periods in years, comma separated (default 2,5,10,20,50,100)");
+  app.add_option("--block", s.block, "Blocks of the maxima: year or water-year[:MONTH] (default year)");
+  app.add_option("--min-coverage", s.min_coverage, "Share of a block's windows it needs (default 0.9)");
+  app.add_option("--step", s.step, "The record's step, when the times do not show it (5min, 1h)");
+  app.add_option("--maxima-table", s.maxima_table,
+                 "Read annual maximum intensities: a year column and one column per duration");
+  app.add_option("--fixed-interval-factor", s.factor,
+                 "Multiply maxima of fixed clock intervals by this factor (default 1: off)");
+  app.add_option("--reference-duration", s.reference_duration, "Reference duration of the scaling model (default 1h)");
+  app.add_option("--dist", s.dist, "Distributions of each duration: gumbel,gev (default gev)");
+  app.add_option("--methods", s.methods, "Methods of each duration: mle,lmom (default both)");
+  app.add_option("--confidence", s.confidence, "Confidence of every interval (default 0.95)");
+  app.add_option("--json", s.json, "Write the results as one JSON line per series (- is standard output)");
+  app.add_option("--csv", s.csv, "Write the table of intensities as CSV");
+  app.add_option("--maxima", s.maxima, "Write the annual maxima of every duration as CSV");
+  app.add_option("--threads", s.threads, "Threads (default: the machine's cores)");
+  app.add_flag("--quiet", s.quiet, "No human report");
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::ParseError& e) {
+    return idf_usage(e.what());
+  }
+  if (s.file.empty() == s.maxima_table.empty())
+    return idf_usage(s.file.empty() ? "a rain record FILE or --maxima-table FILE is needed"
+                                    : "give a rain record FILE or --maxima-table FILE, not both");
+  return run_idf(s);
+}
+
+}  // namespace korvalinde::cli

@@ -1,0 +1,52 @@
+// Intensity-duration-frequency analysis of a rain record: the block maxima of
+// moving sums over several durations, and the formula i = a / (d + b)^c.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "korvalinde/stats/blocks.hpp"
+
+namespace korvalinde::stats {
+
+// A duration such as "5min", "1h", "1.5h" or "2d" in whole seconds; false for
+// anything else (no unit, not positive, not a whole number of seconds).
+bool parse_duration(std::string_view text, std::int64_t& seconds);
+
+// "5min", "90min", "1h", "36h", "2d": minutes below an hour or where the hours
+// are not whole, days from 48 hours on where they are whole.
+std::string duration_label(std::int64_t seconds);
+
+// The block maxima of the sums over one duration.
+struct DurationMaxima {
+  std::int64_t duration = 0;     // seconds
+  std::size_t n_windows = 0;     // complete windows in the kept blocks
+  std::vector<BlockMax> maxima;  // of the kept blocks; time = the window's start
+  std::vector<BlockCount> dropped;
+};
+
+// Moving-window maxima of a record of depths at a regular step: for each
+// duration (a multiple of the step), the sums over every window of that many
+// consecutive steps in which no step is missing (absent or NaN), and of each
+// block (by the window's start) the largest, when the block has at least
+// min_coverage of its windows. `time` ascending, every time on the step from
+// the first. A maximum is the plain sum of its window's depths in time order.
+// Empty on success, else why (a time off the step, a negative depth).
+std::string window_maxima(std::span<const std::int64_t> time, std::span<const double> depth,
+                          std::int64_t step, std::span<const std::int64_t> durations,
+                          const BlockRule& rule, std::vector<DurationMaxima>& out);
+
+// i = a / (d + b)^c fitted by least squares in logarithms to intensities i > 0
+// at durations d > 0 (hours): for a fixed b it is a straight line in
+// ln(d + b), so only b (>= 0) is searched, in one dimension.
+struct IdfFormula {
+  bool ok = false;
+  double a = 0, b = 0, c = 0;
+  double rms_log = 0;  // root mean square of the residuals of ln i
+};
+IdfFormula fit_idf_formula(std::span<const double> duration_h, std::span<const double> intensity);
+
+}  // namespace korvalinde::stats

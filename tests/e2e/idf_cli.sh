@@ -1,0 +1,122 @@
+#!/usr/bin/env bash
+# End-to-end runs of `korvalinde idf`, one behaviour per check.
+#   idf_cli.sh <korvalinde binary> <source dir> <check>
+set -u
+bin=$1 check=$3
+py=/usr/bin/python3
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cd "$work" || exit 1
+fail() { echo "FAIL: $*"; exit 1; }
+
+# rain.csv: 12 years of 10-minute depths from 2000 (random storms, a few NA,
+# two hours of rows left out).
+$py - <<'PY'
+import random, datetime
+random.seed(5)
+t, step = datetime.datetime(2000, 1, 1), datetime.timedelta(minutes=10)
+storm = 0
+with open("rain.csv", "w") as f:
+    f.write("time,value\n")
+    while t.year < 2012:
+        if storm <= 0 and random.random() < 0.004:
+            storm, level = random.randint(1, 60), random.expovariate(1 / 0.8)
+        v = round(random.expovariate(1 / level), 1) if storm > 0 else 0.0
+        storm -= 1
+        if not (t.year == 2005 and t.month == 3 and t.day == 2 and t.hour < 2):
+            f.write(f"{t:%Y-%m-%dT%H:%M},{'NA' if random.random() < 1e-4 else v}\n")
+        t += step
+PY
+
+case $check in
+windows)
+  # The annual maxima of every duration equal a plain computation's, and the
+  # report, the JSON and the CSV table agree.
+  "$bin" idf --time time --durations 10min,1h,6h,24h --periods 2,10 --maxima m.csv --csv t.csv \
+    --json r.json rain.csv > out 2> err || fail "status $?: $(cat err)"
+  grep -q "step 10min" out || fail "report: $(cat out)"
+  $py - rain.csv m.csv r.json t.csv <<'PY' || fail "maxima differ"
+import csv, json, sys
+import numpy as np
+rows = list(csv.DictReader(open(sys.argv[1])))
+t = np.array([np.datetime64(r["time"]) for r in rows]).astype("datetime64[s]").astype(np.int64)
+v = np.array([np.nan if r["value"] == "NA" else float(r["value"]) for r in rows])
+years = np.array([r["time"][:4] for r in rows])
+got = {}
+for r in list(csv.DictReader(open(sys.argv[2]))):
+    got[(float(r["duration_h"]), r["block"])] = float(r["depth"])
+for k, h in ((1, 1 / 6), (6, 1.0), (36, 6.0), (144, 24.0)):
+    m = len(v) - k + 1
+    s = v[:m].copy()          # plain sums in time order, one addition after another
+    for j in range(1, k):
+        s += v[j:m + j]
+    s[t[k - 1:] - t[:m] != (k - 1) * 600] = np.nan
+    for y in np.unique(years[:m]):
+        w = s[:m][years[:m] == y]
+        assert got[(h, str(y))] == np.nanmax(w), (h, y, got[(h, str(y))], np.nanmax(w))
+j = json.loads(open(sys.argv[3]).read())
+assert j["ok"] and j["step_s"] == 600 and j["model"] == "gev.mle", j.keys()
+assert [d["n_years"] for d in j["durations"]] == [12] * 4
+table = list(csv.DictReader(open(sys.argv[4])))
+assert len(table) == 8 and len(j["intensities"]) == 8
+for row, i in zip(table, j["intensities"]):
+    assert float(row["value"]) == i["value"] and float(row["duration_h"]) == i["duration_h"]
+    assert i["profile_lower"] < i["value"]
+# One curve per period: the longer the duration, the lower the intensity.
+for p in (2, 10):
+    vals = [i["value"] for i in j["intensities"] if i["period"] == p]
+    assert vals == sorted(vals, reverse=True), vals
+assert len(j["formula"]) == 2 and all(f["c"] > 0 for f in j["formula"])
+PY
+  ;;
+table)
+  # A table of annual maximum intensities gives the fits of its columns; the
+  # same intensities from the record give the same numbers.
+  "$bin" idf --time time --durations 1h,6h,24h --quiet --json r.json --maxima m.csv rain.csv || fail "record"
+  $py - m.csv > table.csv <<'PY'
+import csv, sys
+rows = list(csv.DictReader(open(sys.argv[1])))
+labels = {1.0: "1h", 6.0: "6h", 24.0: "24h"}
+years = sorted({r["block"] for r in rows})
+cell = {(r["block"], float(r["duration_h"])): r["intensity"] for r in rows}
+print("year," + ",".join(labels.values()))
+for y in years:
+    print(y + "," + ",".join(cell.get((y, h), "NA") for h in labels))
+PY
+  "$bin" idf --maxima-table table.csv --quiet --json t.json || fail "table: $(cat t.json)"
+  $py - r.json t.json <<'PY' || fail "table and record differ"
+import json, sys
+a, b = (json.loads(open(p).read()) for p in sys.argv[1:])
+assert a["intensities"] == b["intensities"], "intensities"
+assert a["formula"] == b["formula"]
+PY
+  ;;
+errors)
+  # Bad input is a clear error, never numbers.
+  "$bin" idf --time time --durations 15min rain.csv > out 2> err
+  [ $? = 1 ] && grep -q "duration 15min is not a multiple of the record's step of 10min" err ||
+    fail "multiple: $(cat err)"
+  sed '5s/,0.0$/,-1/' rain.csv > neg.csv
+  "$bin" idf --time time neg.csv > out 2> err
+  [ $? = 1 ] && grep -q "negative depth -1 at 2000-01-01T00:30:00Z" err || fail "negative: $(cat err)"
+  sed '5s/T00:30/T00:31/' rain.csv > odd.csv
+  "$bin" idf --time time odd.csv > out 2> err
+  [ $? = 1 ] && grep -q "time 2000-01-01T00:31:00Z is not on the record's step" err || fail "step: $(cat err)"
+  head -100 rain.csv > short.csv
+  "$bin" idf --time time short.csv > out 2> err
+  [ $? = 1 ] && grep -q "shorter than the longest duration, 72h" err || fail "short: $(cat err)"
+  printf 'year,1h,6x\n2000,1,2\n' > bad.csv
+  "$bin" idf --maxima-table bad.csv > out 2> err
+  [ $? = 1 ] && grep -q "bad.csv:1:3: '6x' is not a duration" err || fail "table header: $(cat err)"
+  printf 'year,1h,6h\n2000,1,2\n2001,3\n' > bad.csv
+  "$bin" idf --maxima-table bad.csv > out 2> err
+  [ $? = 1 ] && grep -q "bad.csv:3:1: 2 fields where the header has 3" err || fail "table row: $(cat err)"
+  "$bin" idf --durations 1h rain.csv > out 2> err
+  [ $? = 2 ] && grep -q "needs --time" err || fail "usage: $(cat err)"
+  ;;
+*)
+  echo "unknown check $check"
+  exit 2
+  ;;
+esac
+echo "ok $check"

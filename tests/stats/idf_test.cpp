@@ -1,0 +1,123 @@
+// Moving-window maxima against a plain computation, and the IDF formula.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <map>
+#include <random>
+#include <vector>
+
+#include "korvalinde/detail/civil.hpp"
+#include "korvalinde/stats/idf.hpp"
+
+namespace korvalinde::stats {
+namespace {
+
+// Every window of k steps that lies on the record without a gap or a missing
+// value, summed plainly, and of each year (by the window's start) the largest.
+std::map<std::int64_t, double> plain_maxima(const std::vector<std::int64_t>& t,
+                                            const std::vector<double>& v, std::int64_t step,
+                                            std::size_t k) {
+  std::map<std::int64_t, double> best;
+  for (std::size_t i = 0; i + k <= t.size(); ++i) {
+    if (t[i + k - 1] - t[i] != static_cast<std::int64_t>(k - 1) * step) continue;
+    double s = 0;
+    bool ok = true;
+    for (std::size_t j = i; j < i + k; ++j) {
+      ok = ok && !std::isnan(v[j]);
+      s += v[j];
+    }
+    if (!ok) continue;
+    const std::int64_t year = detail::civil_from_days(detail::day_of(t[i])).year;
+    if (!best.count(year) || s > best[year]) best[year] = s;
+  }
+  return best;
+}
+
+TEST(Idf, WindowMaximaEqualAPlainComputationOnRecordsWithGaps) {
+  std::mt19937_64 rng(7);
+  std::uniform_real_distribution<double> u(0, 1);
+  const std::int64_t step = 3600;
+  std::vector<std::int64_t> t;
+  std::vector<double> v;
+  // Six years of hours from 2001, with rows left out in runs and missing values.
+  std::int64_t now = detail::days_from_civil(2001, 1, 1) * 86400;
+  const std::int64_t end = detail::days_from_civil(2007, 1, 1) * 86400;
+  for (; now < end; now += step) {
+    if (u(rng) < 0.0003) now += step * static_cast<std::int64_t>(1 + 50 * u(rng));  // a gap
+    t.push_back(now);
+    const double r = u(rng);
+    v.push_back(r < 0.0001 ? std::nan("") : r < 0.8 ? 0.0 : 40 * u(rng) * u(rng));
+  }
+  const std::vector<std::int64_t> durations{3600, 3 * 3600, 24 * 3600, 72 * 3600};
+  BlockRule rule;
+  rule.min_coverage = 0;
+  std::vector<DurationMaxima> got;
+  ASSERT_EQ(window_maxima(t, v, step, durations, rule, got), "");
+  ASSERT_EQ(got.size(), durations.size());
+  for (std::size_t d = 0; d < durations.size(); ++d) {
+    const auto want = plain_maxima(t, v, step, static_cast<std::size_t>(durations[d] / step));
+    ASSERT_EQ(got[d].maxima.size(), want.size()) << durations[d];
+    for (const BlockMax& m : got[d].maxima) {
+      const std::int64_t year = std::stoll(m.block);
+      EXPECT_EQ(m.value, want.at(year)) << durations[d] << " " << m.block;
+    }
+  }
+  // A year with too few complete windows is dropped at coverage 0.9: 2003
+  // loses two months of values.
+  for (std::size_t i = 0; i < t.size(); ++i) {
+    const auto c = detail::civil_from_days(detail::day_of(t[i]));
+    if (c.year == 2003 && (c.month == 6 || c.month == 7)) v[i] = std::nan("");
+  }
+  rule.min_coverage = 0.9;
+  ASSERT_EQ(window_maxima(t, v, step, durations, rule, got), "");
+  for (const DurationMaxima& m : got) {
+    ASSERT_FALSE(m.dropped.empty());
+    EXPECT_EQ(m.dropped[0].block, "2003");
+    for (const BlockMax& b : m.maxima) EXPECT_NE(b.block, "2003");
+  }
+}
+
+TEST(Idf, WindowMaximaRefuseWhatTheyCanNotSum) {
+  const std::vector<std::int64_t> t{0, 3600, 7200, 9000};
+  const std::vector<double> v{1, 2, 3, 4};
+  const std::vector<std::int64_t> hour{3600};
+  std::vector<DurationMaxima> out;
+  EXPECT_NE(window_maxima(t, v, 3600, hour, {}, out).find("not on the record's step"), std::string::npos);
+  const std::vector<std::int64_t> t2{0, 3600, 7200};
+  EXPECT_NE(window_maxima(t2, {{1, -2, 3}}, 3600, hour, {}, out).find("negative depth -2"),
+            std::string::npos);
+  const std::vector<std::int64_t> half{5400};
+  EXPECT_NE(window_maxima(t2, {{1, 2, 3}}, 3600, half, {}, out).find("not a multiple"), std::string::npos);
+}
+
+TEST(Idf, DurationsReadAndPrint) {
+  std::int64_t s = 0;
+  EXPECT_TRUE(parse_duration("5min", s) && s == 300);
+  EXPECT_TRUE(parse_duration("1.5h", s) && s == 5400);
+  EXPECT_TRUE(parse_duration("2d", s) && s == 172800);
+  EXPECT_FALSE(parse_duration("5", s));
+  EXPECT_FALSE(parse_duration("-1h", s));
+  EXPECT_FALSE(parse_duration("0.5s", s));
+  EXPECT_EQ(duration_label(300), "5min");
+  EXPECT_EQ(duration_label(5400), "90min");
+  EXPECT_EQ(duration_label(259200), "72h");
+}
+
+TEST(Idf, FormulaRecoversItsOwnCurve) {
+  const std::vector<double> d{1.0 / 12, 0.25, 0.5, 1, 2, 3, 6, 12, 24, 48, 72};
+  for (const double b : {0.0, 0.2, 1.5}) {
+    std::vector<double> i;
+    for (const double h : d) i.push_back(31.4 / std::pow(h + b, 0.71));
+    const IdfFormula f = fit_idf_formula(d, i);
+    ASSERT_TRUE(f.ok);
+    EXPECT_NEAR(f.b, b, 1e-6 * (1 + b));
+    EXPECT_NEAR(f.c, 0.71, 1e-6);
+    EXPECT_NEAR(f.a, 31.4, 1e-5);
+    EXPECT_LT(f.rms_log, 1e-7);
+  }
+  EXPECT_FALSE(fit_idf_formula(std::vector<double>{1, 2}, std::vector<double>{3, 2}).ok);
+}
+
+}  // namespace
+}  // namespace korvalinde::stats
