@@ -1,9 +1,12 @@
 #include "korvalinde/cli/dated_options.hpp"
 
 #include <CLI/CLI.hpp>
+#include <algorithm>
 #include <charconv>
+#include <climits>
 #include <cmath>
 
+#include "korvalinde/cli/option_checks.hpp"
 #include "korvalinde/cli/text.hpp"
 
 namespace korvalinde::cli {
@@ -40,16 +43,18 @@ void add_dated_options(CLI::App& fit, DatedSettings& d) {
   fit.add_option("--block", d.block, "Fit block maxima: year, water-year[:MONTH] or month");
   fit.add_option("--min-coverage", d.min_coverage, "Share of a block's observations it needs")
       ->default_val(0.9)
-      ->check(CLI::Range(0.0, 1.0));
+      ->check(number_where([](double c) { return c >= 0 && c <= 1; }, "must be in [0, 1]"));
   fit.add_option("--maxima", d.maxima, "Write the block maxima as CSV (one input only)");
   fit.add_flag("--pot", d.pot, "Peaks over threshold with the generalized Pareto distribution");
-  fit.add_option("--threshold", d.threshold, "Threshold of --pot");
+  fit.add_option("--threshold", d.threshold, "Threshold of --pot")
+      ->check(number_where([](double u) { return std::isfinite(u); }, "must be finite"));
   fit.add_option("--threshold-quantile", d.threshold_quantile, "Threshold at this quantile")
-      ->check(CLI::Range(0.0, 1.0));
+      ->check(number_where([](double q) { return q >= 0 && q <= 1; }, "must be in [0, 1]"));
   fit.add_option("--run", d.run, "Steps without an exceedance that end a cluster (0: none)")
-      ->check(CLI::NonNegativeNumber);
+      ->check(whole_number(0, INT_MAX));
   fit.add_option("--per-year", d.per_year, "Observations a year, without --time")
-      ->check(CLI::PositiveNumber);
+      ->check(number_where([](double f) { return f > 0 && std::isfinite(f); },
+                           "must be positive and finite"));
   fit.add_option("--threshold-range", d.threshold_range, "Threshold aids over LO:HI:K");
 }
 
@@ -129,6 +134,8 @@ std::string make_plan(const DatedSettings& d, const std::string& column, char se
 }
 
 std::string maxima_csv(const std::vector<SeriesFit>& fits, bool grouped) {
+  if (std::all_of(fits.begin(), fits.end(), [](const SeriesFit& f) { return f.maxima.empty(); }))
+    return {};
   std::string out = grouped ? "group,block,time,value\n" : "block,time,value\n";
   for (const SeriesFit& f : fits) {
     const std::string group = grouped && f.result.dated ? csv_field(f.result.dated->group) + "," : "";

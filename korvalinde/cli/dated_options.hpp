@@ -32,7 +32,8 @@ std::string make_plan(const DatedSettings& settings, const std::string& column, 
                       const FitOptions& fit, DatedPlan& plan);
 
 // The --maxima file: "block,time,value" lines (with a leading "group" column
-// for a grouped record).
+// for a grouped record); empty when no series has a block maximum, so that
+// the old file stays.
 std::string maxima_csv(const std::vector<SeriesFit>& fits, bool grouped);
 
 }  // namespace korvalinde::cli

@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <new>
@@ -26,6 +27,7 @@
 #include "korvalinde/cli/idf_command.hpp"
 #include "korvalinde/cli/image_client.hpp"
 #include "korvalinde/cli/json.hpp"
+#include "korvalinde/cli/option_checks.hpp"
 #include "korvalinde/cli/report.hpp"
 #include "korvalinde/cli/svg.hpp"
 #include "korvalinde/core/fit.hpp"
@@ -105,46 +107,6 @@ int usage_error(const std::string& what) {
 }
 
 // ---------------------------------------------------------------- options
-
-// A whole number from lo to hi.
-CLI::Validator whole_number(long long lo, long long hi) {
-  return CLI::Validator(
-      [lo, hi](std::string& text) -> std::string {
-        long long v = 0;
-        const char* end = text.data() + text.size();
-        const auto [p, ec] = std::from_chars(text.data(), end, v);
-        if (p != end || (ec != std::errc{} && ec != std::errc::result_out_of_range) ||
-            text.empty())
-          return "'" + text + "' is not a whole number";
-        if (ec == std::errc::result_out_of_range) v = text[0] == '-' ? LLONG_MIN : LLONG_MAX;
-        if (v < lo) return "must be at least " + std::to_string(lo);
-        if (v > hi) return "must be at most " + std::to_string(hi);
-        return {};
-      },
-      "INT");
-}
-
-// Reads a whole number-like text as a double: an empty string or the reason.
-std::string read_number(std::string_view text, double& v) {
-  const char* end = text.data() + text.size();
-  const auto [p, ec] = std::from_chars(text.data(), end, v);
-  if (text.empty() || p != end || ec == std::errc::invalid_argument)
-    return "'" + std::string(text) + "' is not a number";
-  if (ec != std::errc{}) v = std::strtod(std::string(text).c_str(), nullptr);  // overflow, underflow
-  return {};
-}
-
-// A number for which `ok` holds; `what` says what is expected.
-template <class Ok>
-CLI::Validator number_where(Ok ok, std::string what) {
-  return CLI::Validator(
-      [ok, what](std::string& text) -> std::string {
-        double v = 0;
-        if (std::string why = read_number(text, v); !why.empty()) return why;
-        return ok(v) ? std::string() : what;
-      },
-      "NUMBER");
-}
 
 // A seed: 0 to 2^64 - 1, nothing that would wrap or saturate.
 CLI::Validator seed_number() {
@@ -307,10 +269,12 @@ bool same(const FileId& a, const FileId& b) {
 bool is_device(const FileId& f) { return f.known && S_ISCHR(f.mode); }
 
 // What an output name stands for, to tell two outputs apart: the file's
-// identity when it exists, else its directory's real path and its name.
-std::string output_key(const std::string& name) {
-  const FileId id = name == "-" ? fd_id(STDOUT_FILENO) : name_id(name);
+// identity when it exists, else its directory's real path and its name (a
+// dangling link's target's).
+std::string output_key(const std::string& given) {
+  const FileId id = given == "-" ? fd_id(STDOUT_FILENO) : name_id(given);
   if (id.known) return "id:" + std::to_string(id.dev) + ":" + std::to_string(id.ino);
+  const std::string name = detail::link_target(given);
   const std::size_t slash = name.rfind('/');
   const std::string dir = slash == std::string::npos ? "." : name.substr(0, slash + 1);
   char* real = ::realpath(dir.c_str(), nullptr);
@@ -400,10 +364,11 @@ class Sink {
   explicit Sink(std::string label) : label_(std::move(label)) {}
 
   // Opens the output file; false after the message.
+  // An output is replaced only by a finished result: never in place.
   bool open() {
-    error_ = file_.open(label_);
+    error_ = file_.open(label_, detail::OutputFile::InPlace::refused);
     fd_ = file_.fd();
-    return error_ == 0 || (tell(), false);
+    return error_ == 0 || (tell(file_.beside_failed() ? "can not create a file beside" : nullptr), false);
   }
   bool write(std::string_view text) {
     if (error_ == 0) error_ = detail::write_all(fd_, text);
@@ -428,11 +393,11 @@ class Sink {
   }
 
  private:
-  void tell() {
+  void tell(const char* what = nullptr) {
     if (told_) return;
     told_ = true;
-    std::fprintf(stderr, "korvalinde: can not write %s: %s\n", label_.c_str(),
-                 std::strerror(error_));
+    std::fprintf(stderr, "korvalinde: %s %s: %s\n", what != nullptr ? what : "can not write",
+                 label_.c_str(), std::strerror(error_));
   }
   std::string label_;
   int fd_ = -1;
@@ -681,6 +646,29 @@ int run_fit(Settings& s) {
   return fit_failed || !written ? 1 : 0;
 }
 
+// A value option followed by another option's name (`--json --quiet FILE`)
+// lacks its value: the other option is not taken for it. `--json=--quiet`
+// names such a file.
+std::string value_left_out(const CLI::App& app, const CLI::App& fit, int argc, char** argv) {
+  std::map<std::string, const CLI::Option*> names;
+  for (const CLI::App* a : {&app, &fit}) {
+    for (const CLI::Option* o : a->get_options()) {
+      for (const std::string& n : o->get_lnames()) names.emplace("--" + n, o);
+      for (const std::string& n : o->get_snames()) names.emplace("-" + n, o);
+    }
+  }
+  for (int i = 2; i + 1 < argc; ++i) {
+    const std::string arg = argv[i], next = argv[i + 1];
+    if (arg == "--") break;
+    const auto option = names.find(arg);
+    if (option == names.end() || option->second->get_expected_max() == 0) continue;  // a flag
+    if (names.count(next.substr(0, next.find('='))) != 0)
+      return arg + ": a value expected, not the option " + next;
+    ++i;  // the value
+  }
+  return {};
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -699,6 +687,10 @@ int main(int argc, char** argv) {
     if (first != "fit" && first != "--help" && first != "-h" && first != "--version")
       return usage_error(first[0] == '-' ? first + ": unknown option"
                                          : first + ": unknown command");
+  }
+  if (argc > 1 && std::string_view(argv[1]) == "fit") {
+    if (std::string why = value_left_out(app, *fit, argc, argv); !why.empty())
+      return usage_error(why);
   }
   try {
     app.parse(argc, argv);

@@ -24,7 +24,12 @@ struct Slot {
 constexpr int kSlots = 16;
 Slot slots[kSlots];
 
-constexpr int kEnding[] = {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGXFSZ};
+// Every signal whose default action ends the process, but for the faults
+// that come from a program's own error (SIGSEGV, SIGILL, SIGFPE, SIGABRT,
+// SIGTRAP, SIGSYS), which must show where they happened. SIGBUS is also a
+// mapped input shrinking under the reader.
+constexpr int kEnding[] = {SIGINT,  SIGTERM, SIGHUP,  SIGPIPE,   SIGXFSZ, SIGQUIT, SIGALRM,
+                           SIGUSR1, SIGUSR2, SIGXCPU, SIGVTALRM, SIGPROF, SIGBUS};
 std::atomic<bool> ending{false};
 
 // The first ending signal removes the temporary files, then ends the run
@@ -115,20 +120,46 @@ void reserve_standard_descriptors() {
 
 OutputFile::~OutputFile() { discard(); }
 
-int OutputFile::open(const std::string& name) {
+std::string link_target(const std::string& name) {
+  std::string path = name;
+  for (int hop = 0; hop < 40; ++hop) {  // the kernel's own limit
+    struct stat st;
+    if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
+    char target[PATH_MAX];
+    const ssize_t k = ::readlink(path.c_str(), target, sizeof target);
+    if (k <= 0 || static_cast<std::size_t>(k) >= sizeof target) return path;  // the open tells why
+    const std::string_view to(target, static_cast<std::size_t>(k));
+    const std::size_t slash = path.rfind('/');
+    path = to[0] == '/' || slash == std::string::npos ? std::string(to)
+                                                       : path.substr(0, slash + 1) + std::string(to);
+  }
+  return {};
+}
+
+int OutputFile::open(const std::string& name, InPlace in_place) {
   discard();
+  beside_failed_ = false;
   if (name.empty()) return ENOENT;
   if (name.find('\0') != std::string::npos) return EINVAL;
   path_ = name;
   struct stat st;
+  const bool exists = ::stat(name.c_str(), &st) == 0;
+  const int stat_error = errno;
   bool direct = false;
-  if (::lstat(name.c_str(), &st) == 0 && S_ISLNK(st.st_mode)) {
-    char* real = ::realpath(name.c_str(), nullptr);
-    direct = real == nullptr;  // a dangling link: the open creates its target
-    if (real != nullptr) path_ = real;
-    std::free(real);
+  struct stat lst;
+  if (::lstat(name.c_str(), &lst) == 0 && S_ISLNK(lst.st_mode)) {
+    if (exists) {
+      char* real = ::realpath(name.c_str(), nullptr);
+      direct = real == nullptr;  // a link to no name, such as a pipe's in /proc
+      if (real != nullptr) path_ = real;
+      std::free(real);
+    } else {
+      // A dangling link: the output becomes the file it names.
+      path_ = link_target(name);
+      if (path_.empty()) return ELOOP;
+    }
   }
-  if (!direct && ::stat(path_.c_str(), &st) == 0) {
+  if (!direct && exists) {
     for (const int standard : {STDOUT_FILENO, STDERR_FILENO}) {
       if (same_file(st, standard)) {
         fd_ = ::fcntl(standard, F_DUPFD_CLOEXEC, 0);
@@ -142,7 +173,7 @@ int OutputFile::open(const std::string& name) {
       mode_ = st.st_mode & 07777;
     }
   } else if (!direct) {
-    direct = errno != ENOENT;  // the open tells why
+    direct = stat_error != ENOENT;  // the open tells why
     mode_ = creation_mode();
   }
   if (!direct) {
@@ -157,14 +188,20 @@ int OutputFile::open(const std::string& name) {
     for (const int sig : kEnding) sigaddset(&ending_signals, sig);
     ::pthread_sigmask(SIG_BLOCK, &ending_signals, &old);
     fd_ = ::mkostemp(temporary_.data(), O_CLOEXEC);
+    const int err = errno;
     if (fd_ >= 0) slot_ = register_temporary(temporary_);
     ::pthread_sigmask(SIG_SETMASK, &old, nullptr);
     if (fd_ >= 0) return 0;
-    temporary_.clear();  // no file beside it: write the target itself
+    temporary_.clear();
+    // Writing in place would truncate the old file long before the new
+    // bytes are ready. A new file could not be created either.
+    if (in_place == InPlace::refused) {
+      beside_failed_ = exists && err != ENOENT && err != ENOTDIR;
+      return err;
+    }
   }
-  path_ = name;
   do {
-    fd_ = ::open(name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   } while (fd_ < 0 && errno == EINTR);
   return fd_ < 0 ? errno : 0;
 }

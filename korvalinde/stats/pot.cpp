@@ -243,6 +243,10 @@ bool analyze_pot(std::span<const std::int64_t> time, std::span<const double> val
     detail::parallel_for(out.diagnostics.size(), o.threads, [&](std::size_t k) {
       ThresholdPoint& t = out.diagnostics[k];
       t.threshold = r.lo + (r.hi - r.lo) * static_cast<double>(k) / (r.count - 1);
+      if (!std::isfinite(t.threshold)) {  // HI - LO overflows: weigh the ends instead
+        const double f = static_cast<double>(k) / (r.count - 1);
+        t.threshold = r.lo * (1 - f) + r.hi * f;
+      }
       detail::Sum s, s2;
       for (double v : value) {
         if (!(v > t.threshold)) continue;

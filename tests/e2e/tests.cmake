@@ -68,3 +68,11 @@ foreach(check windows table errors)
            COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/idf_cli.sh $<TARGET_FILE:korvalinde>
                    ${PROJECT_SOURCE_DIR} ${check})
 endforeach()
+
+# Outputs, signals, option values and the picture helper under hostile use.
+foreach(check files signals options helper)
+  add_test(NAME e2e.cli.${check}
+           COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/output_faults.sh $<TARGET_FILE:korvalinde>
+                   ${PROJECT_SOURCE_DIR} ${check})
+  set_tests_properties(e2e.cli.${check} PROPERTIES SKIP_RETURN_CODE 77)
+endforeach()
