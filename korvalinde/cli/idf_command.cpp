@@ -298,8 +298,9 @@ int run_idf(const IdfSettings& s) {
     o->option = option;
     o->name = *name;
     if (*name != "-") {
-      if (const int err = o->file.open(*name); err != 0) {
-        std::fprintf(stderr, "korvalinde: %s: %s\n", name->c_str(), std::strerror(err));
+      if (const int err = o->file.open(*name, detail::OutputFile::InPlace::refused); err != 0) {
+        std::fprintf(stderr, "korvalinde: %s%s: %s\n", o->file.beside_failed() ? "can not create a file beside " : "",
+                     name->c_str(), std::strerror(err));
         return 1;
       }
     }
