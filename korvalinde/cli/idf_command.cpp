@@ -82,6 +82,7 @@ std::string make_options(const IdfSettings& s, IdfOptions& o, CsvOptions& csv) {
   std::int64_t ref = 0;
   if (!stats::parse_duration(s.reference_duration, ref))
     return "--reference-duration: '" + s.reference_duration + "' is not a duration";
+  o.reference_hours = static_cast<double>(ref) / 3600;
   if (!stats::parse_block(s.block, o.block) || o.block.kind == stats::BlockKind::Month)
     return "--block: year or water-year[:MONTH] expected";
   if (!(s.min_coverage >= 0 && s.min_coverage <= 1)) return "--min-coverage: must be in [0, 1]";
@@ -167,6 +168,32 @@ Json idf_json(const IdfResult& r) {
     durations.push_back(std::move(dj));
   }
   j["durations"] = std::move(durations);
+  const auto model = [](const IdfScaling& m) {
+    if (!m.ok) return Json{{"error", m.error}};
+    Json j{{"mu0", number(m.mu0)},     {"sigma0", number(m.sigma0)}, {"shape", number(m.shape)},
+           {"alpha", number(m.alpha)}, {"delta", number(m.delta)},   {"loglik", number(m.loglik)}};
+    if (m.delta_at_zero) j["delta_at_zero"] = true;
+    const char* names[5] = {"mu0", "sigma0", "shape", "alpha", "delta"};
+    Json se, robust, cov = Json::array();
+    for (int p = 0; p < 5; ++p) {
+      se[names[p]] = number(m.se[p]);
+      robust[names[p]] = number(m.se_robust[p]);
+      Json row = Json::array();
+      for (int q = 0; q < 5; ++q) row.push_back(number(m.cov[p][q]));
+      cov.push_back(std::move(row));
+    }
+    j["se"] = std::move(se);
+    j["se_robust"] = std::move(robust);
+    j["cov"] = std::move(cov);
+    return j;
+  };
+  j["scaling"] = {{"general", model(r.general)},
+                  {"simple", model(r.simple)},
+                  {"lr_test",
+                   {{"statistic", number(r.lr_test.statistic)}, {"df", r.lr_test.df},
+                    {"p", number(r.lr_test.p)}, {"p_mixture", number(r.lr_test.p_mixture)}}},
+                  {"reference_duration_h", r.reference_hours},
+                  {"likelihood", "composite: the durations' maxima taken as independent"}};
   Json table = Json::array();
   for (const IdfIntensity& i : r.intensities) table.push_back(estimate_json(i.hours, i.period, i.value));
   j["intensities"] = std::move(table);
@@ -190,7 +217,9 @@ std::string idf_report(const IdfResult& r, const std::vector<double>& periods) {
   if (r.fixed_interval_factor != 1)
     append(out, "  maxima multiplied by the fixed-interval factor ", format_number(r.fixed_interval_factor), "\n");
   append(out, "  intensities (depth per hour) of ", r.model, ", with ",
-         r.model.ends_with(".mle") ? "profile-likelihood" : "delta-method", " intervals\n");
+         r.model.ends_with(".mle") ? "profile-likelihood intervals" :
+         r.model.ends_with("scaling") ? "delta-method intervals from the robust errors" : "delta-method intervals",
+         "\n");
   char cell[96];
   std::snprintf(cell, sizeof cell, "  %-9s %6s %8s", "duration", "years", "windows");
   out += cell;
@@ -218,6 +247,25 @@ std::string idf_report(const IdfResult& r, const std::vector<double>& periods) {
     }
     out += "\n";
   }
+  for (const auto& [name, m] : {std::pair{"general", &r.general}, std::pair{"simple", &r.simple}}) {
+    if (!m->ok) {
+      append(out, "  ", name, " scaling: ", m->error, "\n");
+      continue;
+    }
+    append(out, "  ", name, " scaling: mu0 ", format_number(m->mu0), " +- ", format_number(m->se_robust[0], 3),
+           "   sigma0 ", format_number(m->sigma0), " +- ", format_number(m->se_robust[1], 3), "   shape ",
+           format_number(m->shape), " +- ", format_number(m->se_robust[2], 3), "   alpha ",
+           format_number(m->alpha), " +- ", format_number(m->se_robust[3], 3));
+    if (name[0] == 'g')
+      append(out, "   delta ", format_number(m->delta), " h +- ", format_number(m->se_robust[4], 3),
+             m->delta_at_zero ? " (at its bound 0)" : "");
+    append(out, "   log-likelihood ", format_number(m->loglik), "\n");
+  }
+  if (r.general.ok && r.simple.ok)
+    append(out, "  simple against general scaling: likelihood ratio ", format_number(r.lr_test.statistic, 3),
+           ", p = ", format_number(r.lr_test.p, 2), " (chi-square 1), ", format_number(r.lr_test.p_mixture, 2),
+           " (50:50 mixture, delta = 0 on the boundary)\n");
+  append(out, "  errors +-: robust (sandwich over the years), the maxima of one year coming from the same storms\n");
   out += "  formula i = a / (d + b)^c, d in hours:\n";
   for (const IdfFormulaRow& f : r.formula) {
     append(out, "    T=", format_number(f.period), " years: a ", format_number(f.a), "   b ",

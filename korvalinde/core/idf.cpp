@@ -5,6 +5,7 @@
 #include <cmath>
 #include <limits>
 
+#include "korvalinde/dist/normal.hpp"
 #include "korvalinde/stats/idf.hpp"
 
 namespace korvalinde {
@@ -29,6 +30,23 @@ const std::vector<ReturnLevel>* chosen_levels(const FitResult& r, const FitOptio
   return m.present && m.error.empty() ? &m.return_levels : nullptr;
 }
 
+IdfScaling to_record(const stats::ScalingFit& f) {
+  IdfScaling r;
+  r.ok = f.ok;
+  r.error = f.error;
+  if (!f.ok) return r;
+  r.delta_at_zero = f.delta_at_zero;
+  r.mu0 = f.param[0], r.sigma0 = f.param[1], r.shape = f.param[2], r.alpha = f.param[3];
+  r.delta = f.param[4];
+  r.loglik = f.loglik;
+  r.se = f.se;
+  r.se_robust = f.se_robust;
+  r.cov = f.cov;
+  r.cov_robust = f.cov_robust;
+  r.iterations = f.iterations;
+  return r;
+}
+
 // Fits every duration's intensities, then the table and the formulas.
 void finish(IdfResult& out, const IdfOptions& o) {
   for (IdfDuration& d : out.durations) {
@@ -44,14 +62,47 @@ void finish(IdfResult& out, const IdfOptions& o) {
       return;
     }
   }
+  // The scaling models over every duration's maxima, the years as clusters.
+  stats::ScalingData data;
+  data.reference_hours = o.reference_hours;
+  out.reference_hours = o.reference_hours;
+  std::vector<std::string> years;
   for (const IdfDuration& d : out.durations) {
-    const std::vector<ReturnLevel>* levels = chosen_levels(d.fit, o.fit, out.model);
-    if (levels == nullptr) {
-      out.error = out.file + ": duration " + stats::duration_label(d.seconds) + ": no " +
-                  out.model + " fit";
-      return;
+    for (std::size_t y = 0; y < d.intensities.size(); ++y) {
+      auto at = std::find(years.begin(), years.end(), d.blocks[y]);
+      if (at == years.end()) at = years.insert(years.end(), d.blocks[y]);
+      data.hours.push_back(d.hours);
+      data.x.push_back(d.intensities[y]);
+      data.cluster.push_back(static_cast<std::size_t>(at - years.begin()));
     }
-    for (const ReturnLevel& l : *levels) out.intensities.push_back({d.hours, l.period, l.level});
+  }
+  const stats::ScalingFit general_fit = stats::fit_scaling(data, true);
+  const stats::ScalingFit simple_fit = stats::fit_scaling(data, false);
+  out.general = to_record(general_fit);
+  out.simple = to_record(simple_fit);
+  if (general_fit.ok && simple_fit.ok) {
+    const stats::ScalingTest t = stats::scaling_test(general_fit, simple_fit);
+    out.lr_test = {t.statistic, t.p, t.p_mixture, t.df};
+  }
+  const bool scaled = out.general.ok && out.simple.ok;
+  const bool general = scaled && out.lr_test.p_mixture < 0.05;
+  if (scaled) {
+    out.model = general ? "general scaling" : "simple scaling";
+    const stats::ScalingFit& f = general ? general_fit : simple_fit;
+    const double z = dist::normal_two_sided(o.fit.confidence);
+    for (const IdfDuration& d : out.durations)
+      for (const double t : o.fit.periods)
+        out.intensities.push_back({d.hours, t, stats::scaling_intensity(f, o.reference_hours, d.hours, t, z)});
+  } else {
+    for (const IdfDuration& d : out.durations) {
+      const std::vector<ReturnLevel>* levels = chosen_levels(d.fit, o.fit, out.model);
+      if (levels == nullptr) {
+        out.error = out.file + ": duration " + stats::duration_label(d.seconds) + ": no " +
+                    out.model + " fit";
+        return;
+      }
+      for (const ReturnLevel& l : *levels) out.intensities.push_back({d.hours, l.period, l.level});
+    }
   }
   const std::size_t np = o.fit.periods.size(), nd = out.durations.size();
   for (std::size_t p = 0; p < np; ++p) {

@@ -23,6 +23,7 @@ struct IdfOptions {
   stats::BlockRule block;
   std::int64_t step = 0;                // the record's step in seconds; 0: inferred
   double fixed_interval_factor = 1;     // multiplies maxima of fixed clock intervals
+  double reference_hours = 1;           // d0 of the scaling model
   FitOptions fit;                       // families, methods, periods, confidence
 };
 

@@ -2,6 +2,7 @@
 // data filled by the core, rendered by the command line.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -36,6 +37,24 @@ struct IdfFormulaRow {
   double a = kUndefined, b = kUndefined, c = kUndefined, rms_log = kUndefined;
 };
 
+// One scaling model: mu(d) = mu0 s(d), sigma(d) = sigma0 s(d), one shape,
+// s(d) = ((d + delta) / (d0 + delta))^(-alpha).
+struct IdfScaling {
+  bool ok = false;
+  std::string error;
+  bool delta_at_zero = false;  // general scaling whose delta fell to its bound 0
+  double mu0 = kUndefined, sigma0 = kUndefined, shape = kUndefined, alpha = kUndefined,
+         delta = kUndefined, loglik = kUndefined;
+  std::array<double, 5> se{}, se_robust{};  // of mu0, sigma0, shape, alpha, delta
+  std::array<std::array<double, 5>, 5> cov{}, cov_robust{};
+  int iterations = 0;
+};
+
+struct IdfScalingTest {
+  double statistic = kUndefined, p = kUndefined, p_mixture = kUndefined;
+  int df = 1;
+};
+
 struct IdfResult {
   std::string file, group;
   bool grouped = false;
@@ -46,6 +65,9 @@ struct IdfResult {
   double fixed_interval_factor = 1;
   std::string model;             // what the intensities come from, e.g. "gev.mle"
   std::vector<IdfDuration> durations;
+  double reference_hours = 1;
+  IdfScaling general, simple;
+  IdfScalingTest lr_test;
   std::vector<IdfIntensity> intensities;  // durations x periods, duration first
   std::vector<IdfFormulaRow> formula;
 };

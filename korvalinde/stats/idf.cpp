@@ -5,7 +5,13 @@
 #include <cmath>
 #include <limits>
 
+#include <boost/math/special_functions/gamma.hpp>
+
+#include "korvalinde/dist/gev.hpp"
 #include "korvalinde/input/dated_csv.hpp"
+#include "korvalinde/stats/gev.hpp"
+#include "korvalinde/stats/gev_terms.hpp"
+#include "korvalinde/stats/profile.hpp"
 
 namespace korvalinde::stats {
 namespace {
@@ -193,6 +199,263 @@ IdfFormula fit_idf_formula(std::span<const double> duration_h, std::span<const d
   f.a = std::exp(q);
   f.rms_log = std::sqrt(sopt / static_cast<double>(n));
   return f;
+}
+
+namespace {
+
+using Theta = std::array<double, kScalingParams>;
+
+// The composite log-likelihood of the intensities over `unit` at theta =
+// (mu0, ln sigma0, xi, alpha, delta), with its gradient and Hessian, from the
+// GEV terms of y = x / s(d): ln f(x) = ln g(y) - ln s, and y depends on
+// alpha and delta through ln s, whose derivatives a and b enter by the chain
+// rule (dl/dy = -dl/dmu). With `scores`, each observation's gradient.
+struct ScalingLoglik {
+  const ScalingData& data;
+  double unit;
+  std::vector<Theta>* scores = nullptr;
+
+  bool operator()(const Theta& t, Derivs<kScalingParams>& d, bool hessian = true) const {
+    using namespace gev_kernel;
+    const double mu = t[0], lsg = t[1], xi = t[2], alpha = t[3], delta = t[4];
+    for (const double v : t)
+      if (!std::isfinite(v)) return false;
+    const double r0 = data.reference_hours + delta;
+    if (!(xi > -1) || !(r0 > 0)) return false;
+    const double isg = std::exp(-lsg), lr0 = std::log(r0), ir0 = 1 / r0;
+    const std::size_t n = data.x.size();
+    alignas(64) double z[kChunk], u[kChunk], yv[kChunk], t10[10][kChunk];
+    double aa[kChunk], ad[kChunk], bad[kChunk], bdd[kChunk], ls[kChunk];
+    Derivs<kScalingParams> s{};
+    if (scores) scores->assign(n, Theta{});
+    for (std::size_t b = 0; b < n; b += kChunk) {
+      const std::size_t m = std::min(kChunk, n - b);
+      for (std::size_t j = 0; j < m; ++j) {
+        const double rd = data.hours[b + j] + delta;
+        if (!(rd > 0)) return false;
+        const double lrd = std::log(rd) - lr0, ird = 1 / rd;
+        ls[j] = -alpha * lrd;
+        aa[j] = -lrd;                          // d ln s / d alpha
+        ad[j] = -alpha * (ird - ir0);          // d ln s / d delta
+        bad[j] = -(ird - ir0);                 // d2 ln s / d alpha d delta
+        bdd[j] = alpha * (ird * ird - ir0 * ir0);
+        yv[j] = data.x[b + j] / unit * std::exp(-ls[j]);
+        z[j] = (yv[j] - mu) * isg;
+        u[j] = xi * z[j];
+        if (!(u[j] > -1) || !std::isfinite(z[j])) return false;
+      }
+      const std::size_t m8 = std::min(kChunk, (m + 7) / 8 * 8);
+      for (std::size_t j = m; j < m8; ++j) z[j] = z[m - 1], u[j] = u[m - 1];
+      gev_terms<kBoth, true>(z, u, 0, m8, xi, t10);
+      for (std::size_t j = 0; j < m; ++j) {
+        const double y = yv[j];
+        const double gy = t10[1][j] * isg;  // dl/dy
+        const double a[2] = {aa[j], ad[j]};
+        const double bb[2][2] = {{0, bad[j]}, {bad[j], bdd[j]}};
+        const double g[5] = {-t10[1][j] * isg, -t10[2][j] - 1, t10[3][j], -a[0] * (1 + y * gy),
+                             -a[1] * (1 + y * gy)};
+        s.l += t10[0][j] - lsg - ls[j];
+        for (int k = 0; k < 5; ++k) s.g[k] += g[k];
+        if (scores)
+          for (int k = 0; k < 5; ++k) (*scores)[b + j][k] = g[k];
+        if (!hessian) continue;
+        const double hmm = t10[4][j] * isg * isg, hms = t10[5][j] * isg, hmx = t10[6][j] * isg;
+        const double th[3][3] = {{hmm, hms, hmx}, {hms, t10[7][j], t10[8][j]}, {hmx, t10[8][j], t10[9][j]}};
+        // d2l/dy dtheta = -d2l/dmu dtheta; d2l/dy2 = d2l/dmu2.
+        for (int p = 0; p < 3; ++p) {
+          for (int q = 0; q < 3; ++q) s.h[p][q] += th[p][q];
+          for (int e = 0; e < 2; ++e) s.h[p][3 + e] += y * a[e] * th[0][p];
+        }
+        for (int e = 0; e < 2; ++e)
+          for (int f = 0; f < 2; ++f)
+            s.h[3 + e][3 + f] += hmm * y * y * a[e] * a[f] + gy * y * (a[e] * a[f] - bb[e][f]) - bb[e][f];
+      }
+    }
+    if (!std::isfinite(s.l)) return false;
+    for (int p = 0; p < 5; ++p) {
+      if (!std::isfinite(s.g[p])) return false;
+      for (int q = 0; q < p; ++q) s.h[p][q] = s.h[q][p];
+    }
+    d.l = s.l;
+    d.g = s.g;
+    if (hessian) d.h = s.h;
+    return true;
+  }
+};
+
+// Simple scaling: the same likelihood with delta held at 0, as a function of
+// the first four parameters.
+struct SimpleLoglik {
+  ScalingLoglik full;
+  bool operator()(const std::array<double, 4>& t, Derivs<4>& d, bool hessian = true) const {
+    Derivs<kScalingParams> f;
+    if (!full({t[0], t[1], t[2], t[3], 0.0}, f, hessian)) return false;
+    d.l = f.l;
+    for (int p = 0; p < 4; ++p) {
+      d.g[p] = f.g[p];
+      for (int q = 0; q < 4; ++q) d.h[p][q] = f.h[p][q];
+    }
+    return true;
+  }
+};
+
+ScalingFit scaling_failure(std::string why) {
+  ScalingFit f;
+  f.error = std::move(why);
+  return f;
+}
+
+}  // namespace
+
+ScalingFit fit_scaling(const ScalingData& data, bool general) {
+  const std::size_t n = data.x.size();
+  if (n < 10) return scaling_failure("too few maxima for the scaling model: " + std::to_string(n));
+  // The start: alpha from the slope of the durations' mean intensities
+  // against the duration on log-log axes, then the L-moment GEV of the
+  // intensities rescaled to the reference duration.
+  std::vector<double> dur, mean;
+  for (std::size_t i = 0; i < n; ++i) {
+    if (!(data.x[i] > 0) || !std::isfinite(data.x[i]))
+      return scaling_failure("the scaling model needs positive intensities");
+    const auto at = std::find(dur.begin(), dur.end(), data.hours[i]) - dur.begin();
+    if (at == static_cast<std::ptrdiff_t>(dur.size())) dur.push_back(data.hours[i]), mean.push_back(0);
+    mean[at] += data.x[i];
+  }
+  if (dur.size() < 2) return scaling_failure("the scaling model needs at least two durations");
+  std::vector<double> count(dur.size(), 0);
+  for (std::size_t i = 0; i < n; ++i) count[std::find(dur.begin(), dur.end(), data.hours[i]) - dur.begin()] += 1;
+  double mx = 0, my = 0;
+  for (std::size_t k = 0; k < dur.size(); ++k) {
+    mean[k] /= count[k];
+    mx += std::log(dur[k]) / dur.size();
+    my += std::log(mean[k]) / dur.size();
+  }
+  double sxx = 0, sxy = 0;
+  for (std::size_t k = 0; k < dur.size(); ++k) {
+    sxx += (std::log(dur[k]) - mx) * (std::log(dur[k]) - mx);
+    sxy += (std::log(dur[k]) - mx) * (std::log(mean[k]) - my);
+  }
+  const double alpha0 = std::clamp(-sxy / sxx, 0.05, 0.95);
+  std::vector<double> y(n);
+  for (std::size_t i = 0; i < n; ++i) y[i] = data.x[i] * std::pow(data.hours[i] / data.reference_hours, alpha0);
+  std::sort(y.begin(), y.end());
+  const GevEstimate lm = fit_gev_lmom(y);
+  if (!lm.ok) return scaling_failure("the scaling model has no start: " + lm.error);
+  ScalingFit out;
+  out.general = general;
+  out.unit = lm.d.loc;
+  if (!(out.unit > 0)) out.unit = y[n / 2];
+  const ScalingLoglik full{data, out.unit};
+  Theta theta{lm.d.loc / out.unit, std::log(lm.d.scale / out.unit), std::clamp(lm.d.shape, -0.4, 0.4),
+              alpha0, 0};
+  // Simple scaling first; general scaling from its maximum with a small delta.
+  std::array<double, 4> t4{theta[0], theta[1], theta[2], theta[3]};
+  Derivs<4> d4;
+  const MaxResult r4 = maximize<4>(SimpleLoglik{full}, t4, d4, 0);
+  if (!r4.ok) return scaling_failure("maximum likelihood of the scaling model did not converge");
+  for (int p = 0; p < 4; ++p) theta[p] = t4[p];
+  theta[4] = 0;
+  out.iterations = r4.iterations;
+  Derivs<kScalingParams> d;
+  if (general) {
+    Theta tg = theta;
+    tg[4] = 0.05 * *std::min_element(dur.begin(), dur.end());
+    const MaxResult rg = maximize<kScalingParams>(full, tg, d, 0);
+    if (rg.ok && tg[4] > 0) {
+      theta = tg;
+      out.iterations += rg.iterations;
+    } else {
+      out.delta_at_zero = true;  // the maximum over delta >= 0 is at 0
+    }
+  }
+  if (theta[2] < -0.999) return scaling_failure("the likelihood has no interior maximum: the shape runs to -1");
+  std::vector<Theta> scores;
+  ScalingLoglik with_scores{data, out.unit, &scores};
+  if (!with_scores(theta, d)) return scaling_failure("maximum likelihood of the scaling model did not converge");
+  out.theta = theta;
+  out.loglik = d.l - static_cast<double>(n) * std::log(out.unit);  // in the user's units
+  // Covariances: of the free parameters, the inverse observed information,
+  // and the sandwich H^-1 V H^-1 with V the sum over years of the outer
+  // products of the year's total score.
+  const std::size_t k = general && !out.delta_at_zero ? 5 : 4;
+  Matrix5 info{}, cov{}, robust{};
+  std::vector<Theta> per_cluster;
+  for (std::size_t i = 0; i < n; ++i) {
+    if (data.cluster[i] >= per_cluster.size()) per_cluster.resize(data.cluster[i] + 1, Theta{});
+    for (std::size_t p = 0; p < k; ++p) per_cluster[data.cluster[i]][p] += scores[i][p];
+  }
+  bool inverted = false;
+  if (k == 5) {
+    inverted = inverse_information<5>(d.h, cov);
+  } else {
+    std::array<std::array<double, 4>, 4> h4{}, c4{};
+    for (std::size_t p = 0; p < 4; ++p)
+      for (std::size_t q = 0; q < 4; ++q) h4[p][q] = d.h[p][q];
+    inverted = inverse_information<4>(h4, c4);
+    for (std::size_t p = 0; p < 4; ++p)
+      for (std::size_t q = 0; q < 4; ++q) cov[p][q] = c4[p][q];
+  }
+  if (!inverted) return scaling_failure("the scaling model's information is not positive definite");
+  Matrix5 v{};
+  for (const Theta& c : per_cluster)
+    for (std::size_t p = 0; p < k; ++p)
+      for (std::size_t q = 0; q < k; ++q) v[p][q] += c[p] * c[q];
+  for (std::size_t p = 0; p < k; ++p)
+    for (std::size_t q = 0; q < k; ++q) {
+      double sum = 0;
+      for (std::size_t a = 0; a < k; ++a)
+        for (std::size_t b = 0; b < k; ++b) sum += cov[p][a] * v[a][b] * cov[b][q];
+      robust[p][q] = sum;
+    }
+  (void)info;
+  // To the user's units: mu0 = unit theta0, sigma0 = unit e^theta1.
+  const double sigma0 = out.unit * std::exp(theta[1]);
+  out.param = {out.unit * theta[0], sigma0, theta[2], theta[3], theta[4]};
+  const Theta jac{out.unit, sigma0, 1, 1, 1};
+  for (std::size_t p = 0; p < 5; ++p)
+    for (std::size_t q = 0; q < 5; ++q) {
+      out.cov[p][q] = jac[p] * jac[q] * cov[p][q];
+      out.cov_robust[p][q] = jac[p] * jac[q] * robust[p][q];
+    }
+  for (std::size_t p = 0; p < 5; ++p) {
+    out.se[p] = p < k ? std::sqrt(out.cov[p][p]) : 0.0;
+    out.se_robust[p] = p < k ? std::sqrt(out.cov_robust[p][p]) : 0.0;
+  }
+  out.ok = true;
+  return out;
+}
+
+Estimate scaling_intensity(const ScalingFit& f, double reference_hours, double hours, double period,
+                           double z) {
+  Estimate e;
+  if (!f.ok) return e;
+  const double mu0 = f.param[0], sigma0 = f.param[1], xi = f.param[2], alpha = f.param[3], delta = f.param[4];
+  const double y0 = dist::gumbel_period_reduced(period);
+  const double lrd = std::log(hours + delta) - std::log(reference_hours + delta);
+  const double s = std::exp(-alpha * lrd);
+  const double yt = dist::gev_reduced(xi, y0);
+  double p = 0, dp = 0, ddp = 0;
+  gev_kernel::psi1(xi * y0, p, dp, ddp);
+  const double i = s * (mu0 + sigma0 * yt);
+  // Gradient in (mu0, sigma0, xi, alpha, delta).
+  const double g[5] = {s, s * yt, s * sigma0 * y0 * y0 * dp, -lrd * i,
+                       -alpha * (1 / (hours + delta) - 1 / (reference_hours + delta)) * i};
+  double var = 0;
+  for (int a = 0; a < 5; ++a)
+    for (int b = 0; b < 5; ++b) var += g[a] * f.cov_robust[a][b] * g[b];
+  e.value = i;
+  e.se = std::sqrt(std::max(var, 0.0));
+  e.lower = i - z * e.se;
+  e.upper = i + z * e.se;
+  return e;
+}
+
+ScalingTest scaling_test(const ScalingFit& general, const ScalingFit& simple) {
+  ScalingTest t;
+  t.statistic = std::max(0.0, 2 * (general.loglik - simple.loglik));
+  t.p = boost::math::gamma_q(0.5, 0.5 * t.statistic);
+  t.p_mixture = t.statistic > 0 ? 0.5 * t.p : 1.0;
+  return t;
 }
 
 }  // namespace korvalinde::stats

@@ -2,12 +2,14 @@
 // moving sums over several durations, and the formula i = a / (d + b)^c.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "korvalinde/records/result.hpp"
 #include "korvalinde/stats/blocks.hpp"
 
 namespace korvalinde::stats {
@@ -48,5 +50,58 @@ struct IdfFormula {
   double rms_log = 0;  // root mean square of the residuals of ln i
 };
 IdfFormula fit_idf_formula(std::span<const double> duration_h, std::span<const double> intensity);
+
+}  // namespace korvalinde::stats
+
+namespace korvalinde::stats {
+
+// The duration-dependent GEV of general scaling: the intensity of duration d
+// (hours) is GEV(mu0 s(d), sigma0 s(d), xi) with
+// s(d) = ((d + delta) / (d0 + delta))^(-alpha); simple scaling is delta = 0.
+// Fitted by maximum likelihood over the maxima of all durations together,
+// taken as independent (a composite likelihood: the maxima of one year come
+// from the same storms, which the robust errors allow for).
+struct ScalingData {
+  std::vector<double> hours;            // the duration of each observation
+  std::vector<double> x;                // its intensity
+  std::vector<std::size_t> cluster;     // its year, for the robust errors
+  double reference_hours = 1;           // d0
+};
+
+// Parameters in the order mu0, sigma0, shape, alpha, delta.
+inline constexpr std::size_t kScalingParams = 5;
+using Matrix5 = std::array<std::array<double, kScalingParams>, kScalingParams>;
+
+struct ScalingFit {
+  bool ok = false;
+  std::string error;
+  bool general = true;        // delta fitted (false: simple scaling, delta = 0)
+  bool delta_at_zero = false; // general scaling whose delta fell to its bound 0
+  std::array<double, kScalingParams> param{};     // mu0, sigma0, shape, alpha, delta
+  std::array<double, kScalingParams> se{}, se_robust{};
+  Matrix5 cov{}, cov_robust{};                    // zero in delta's row for simple scaling
+  double loglik = 0;
+  int iterations = 0;
+  // In standardised units: the intensities over `unit`, theta = (mu0 / unit,
+  // ln(sigma0 / unit), shape, alpha, delta).
+  double unit = 1;
+  std::array<double, kScalingParams> theta{};
+};
+
+ScalingFit fit_scaling(const ScalingData& data, bool general);
+
+// The T-year intensity of duration `hours` with its delta-method standard
+// error from the robust covariance and the interval value +- z se.
+Estimate scaling_intensity(const ScalingFit& fit, double reference_hours, double hours,
+                           double period, double z);
+
+// Likelihood ratio of general against simple scaling on 1 degree of freedom,
+// and the p-value of the 50:50 mixture of chi-square(0) and chi-square(1)
+// that holds with delta = 0 on the boundary.
+struct ScalingTest {
+  double statistic = 0, p = 1, p_mixture = 1;
+  int df = 1;
+};
+ScalingTest scaling_test(const ScalingFit& general, const ScalingFit& simple);
 
 }  // namespace korvalinde::stats

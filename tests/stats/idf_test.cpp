@@ -3,7 +3,10 @@
 
 #include <cmath>
 #include <cstdint>
+#include <fstream>
 #include <map>
+#include <sstream>
+#include <string>
 #include <random>
 #include <vector>
 
@@ -117,6 +120,67 @@ TEST(Idf, FormulaRecoversItsOwnCurve) {
     EXPECT_LT(f.rms_log, 1e-7);
   }
   EXPECT_FALSE(fit_idf_formula(std::vector<double>{1, 2}, std::vector<double>{3, 2}).ok);
+}
+
+}  // namespace
+}  // namespace korvalinde::stats
+
+namespace korvalinde::stats {
+namespace {
+
+// The scaling models' maximum-likelihood estimates, log-likelihoods and
+// standard errors against 30-digit references (make_idf_reference.py).
+TEST(Idf, ScalingModelsEqualTheirReferences) {
+  std::ifstream in(std::string(KORVALINDE_STATS_DATA) + "/idf_reference.txt");
+  ASSERT_TRUE(in) << "idf_reference.txt";
+  ScalingData data;
+  std::map<std::string, std::map<std::string, double>> want;
+  for (std::string line; std::getline(in, line);) {
+    if (line.empty() || line[0] == '#') continue;
+    std::istringstream f(line);
+    std::string kind, name;
+    f >> kind;
+    if (kind == "data") {
+      double h, x;
+      std::size_t year;
+      f >> h >> year >> x;
+      data.hours.push_back(h);
+      data.cluster.push_back(year);
+      data.x.push_back(x);
+    } else {
+      double v;
+      f >> name >> v;
+      want[kind][name] = v;
+    }
+  }
+  ASSERT_EQ(data.x.size(), 100u);
+  const char* names[5] = {"mu0", "sigma0", "shape", "alpha", "delta"};
+  for (const bool general : {true, false}) {
+    const ScalingFit fit = fit_scaling(data, general);
+    ASSERT_TRUE(fit.ok) << fit.error;
+    auto& w = want[general ? "general" : "simple"];
+    for (std::size_t p = 0; p < (general ? 5u : 4u); ++p) {
+      EXPECT_NEAR(fit.param[p], w[names[p]], 1e-8 * std::fabs(w[names[p]])) << names[p];
+      const std::string se = std::string("se_") + names[p];
+      EXPECT_NEAR(fit.se[p], w[se], 1e-6 * w[se]) << se;
+      // The robust errors allow for the years' dependence: of the same order here,
+      // where the durations' maxima were drawn independently.
+      EXPECT_GT(fit.se_robust[p], 0.3 * w[se]);
+      EXPECT_LT(fit.se_robust[p], 3 * w[se]);
+    }
+    EXPECT_NEAR(fit.loglik, w["loglik"], 1e-9 * std::fabs(w["loglik"]));
+  }
+  // The formula i = a / (d + b)^c of general scaling's intensities is the model
+  // itself: b = delta, c = alpha.
+  const ScalingFit g = fit_scaling(data, true);
+  std::vector<double> h{0.25, 1, 6, 24}, v;
+  for (const double d : h) v.push_back(scaling_intensity(g, 1, d, 50, 1.96).value);
+  const IdfFormula f = fit_idf_formula(h, v);
+  EXPECT_NEAR(f.b, g.param[4], 1e-6);
+  EXPECT_NEAR(f.c, g.param[3], 1e-6);
+  const ScalingTest t = scaling_test(g, fit_scaling(data, false));
+  EXPECT_NEAR(t.statistic, 2 * (want["general"]["loglik"] - want["simple"]["loglik"]), 1e-8);
+  EXPECT_NEAR(t.p_mixture, 0.5 * t.p, 1e-15);
 }
 
 }  // namespace
