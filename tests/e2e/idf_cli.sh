@@ -55,18 +55,21 @@ for k, h in ((1, 1 / 6), (6, 1.0), (36, 6.0), (144, 24.0)):
         w = s[:m][years[:m] == y]
         assert got[(h, str(y))] == np.nanmax(w), (h, y, got[(h, str(y))], np.nanmax(w))
 j = json.loads(open(sys.argv[3]).read())
-assert j["ok"] and j["step_s"] == 600 and j["model"] == "gev.mle", j.keys()
+assert j["ok"] and j["step_s"] == 600 and j["model"].endswith(" scaling"), j["model"]
 assert [d["n_years"] for d in j["durations"]] == [12] * 4
 table = list(csv.DictReader(open(sys.argv[4])))
 assert len(table) == 8 and len(j["intensities"]) == 8
 for row, i in zip(table, j["intensities"]):
     assert float(row["value"]) == i["value"] and float(row["duration_h"]) == i["duration_h"]
-    assert i["profile_lower"] < i["value"]
+    assert i["lower"] < i["value"] < i["upper"]
 # One curve per period: the longer the duration, the lower the intensity.
 for p in (2, 10):
     vals = [i["value"] for i in j["intensities"] if i["period"] == p]
     assert vals == sorted(vals, reverse=True), vals
 assert len(j["formula"]) == 2 and all(f["c"] > 0 for f in j["formula"])
+sc = j["scaling"]
+assert sc["reference_duration_h"] == 1 and sc["lr_test"]["p_mixture"] <= sc["lr_test"]["p"]
+assert all(sc[m]["se_robust"]["alpha"] > 0 for m in ("general", "simple"))
 PY
   ;;
 table)
