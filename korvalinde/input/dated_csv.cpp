@@ -73,7 +73,7 @@ const char* split(std::string_view line, char sep, std::vector<std::string_view>
   };
   unquoted.clear();
   std::size_t i = blanks ? skip_blanks(0) : 0;
-  if (i == line.size()) return nullptr;
+  if (blanks && i == line.size()) return nullptr;
   for (;;) {
     const std::size_t j = skip_blanks(i);
     std::size_t k;  // where the field ends: a separator or the line's end
