@@ -7,12 +7,14 @@
 # micro-benchmarks of the stages and of the GEV check.
 #
 #   scripts/bench.sh [--runs N] [--no-build] [--no-micro] [--no-big] [--big-only]
-#                    [--no-fit] [--fit-only]
+#                    [--no-fit] [--fit-only] [--no-groups] [--groups-only]
 #
 # The fit command is measured on 10^7 values (a 96 MB file; least squares
 # alone, mle and lmom, then all three methods), on 1000 files of 200 values, with a
 # bootstrap of 999 replicates of 1000 values, and on a dated record of 10^7
-# hourly rows (annual maxima; peaks over a threshold).
+# hourly rows (annual maxima; peaks over a threshold). Grouped records: 10^6
+# groups of one row each (every group fails; budget 10 s and 1 GB) and 2000
+# groups of 50 values (all fitted).
 #
 # Builds with the "bench" preset into build/bench (optimised, benchmarks on,
 # tests off). Everything else happens in a temporary directory that is removed.
@@ -21,17 +23,19 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=$root/build/bench
 runs=200
-do_build=1 micro=1 small=1 big=1 fit=1
+do_build=1 micro=1 small=1 big=1 fit=1 groups=1
 while [ $# -gt 0 ]; do
   case $1 in
     --runs) runs=$2; shift ;;
     --no-build) do_build=0 ;;
     --no-micro) micro=0 ;;
     --no-big) big=0 ;;
-    --big-only) small=0 micro=0 fit=0 ;;
+    --big-only) small=0 micro=0 fit=0 groups=0 ;;
     --no-fit) fit=0 ;;
-    --fit-only) small=0 micro=0 big=0 ;;
-    -h|--help) sed -n '2,18p' "$0"; exit 0 ;;
+    --fit-only) small=0 micro=0 big=0 groups=0 ;;
+    --no-groups) groups=0 ;;
+    --groups-only) small=0 micro=0 big=0 fit=0 ;;
+    -h|--help) sed -n '2,20p' "$0"; exit 0 ;;
     *) echo "bench.sh: unknown option $1" >&2; exit 2 ;;
   esac
   shift
@@ -193,6 +197,35 @@ if [ $fit = 1 ]; then
     --time time --column value --pot --threshold-quantile 0.999 --run 24 hourly.csv > t6.txt
   echo "pot, run 24   median $(value wall_median_us t6.txt) us, peak $(value max_rss_kb t6.txt) KB"
   rm -f hourly.csv
+fi
+
+if [ $groups = 1 ]; then
+  echo
+  echo "== korvalinde fit --by (2 threads)"
+  # 10^6 groups of one row each (25 MB): every group fails alone, so the run
+  # exits 1 and is timed by time(1) rather than the runner.
+  awk 'BEGIN { print "time,value,g"
+    for (i = 0; i < 1000000; i++) printf "2000-01-01,%d.5,g%d\n", i % 7, i }' > groups.csv
+  if [ -x /usr/bin/time ]; then
+    /usr/bin/time -f "%e %U %S %M" -o t7.txt "$bin" fit --quiet --json /dev/null --threads 2 \
+      --time time --column value --by g groups.csv 2> /dev/null || true
+    read -r wall user sys rss < <(tail -1 t7.txt)
+    echo "10^6 groups   one row each: $wall s wall, $user s user + $sys s system CPU," \
+         "peak $rss KB; budget 10 s, 1048576 KB"
+  else
+    echo "10^6 groups   (/usr/bin/time is not installed)"
+  fi
+  rm -f groups.csv
+  # 2000 stations of 50 annual maxima each, all fitted.
+  awk 'BEGIN { srand(11); print "station,year,value"
+    for (k = 0; k < 2000; k++) for (y = 1970; y < 2020; y++)
+      printf "s%d,%d,%.3f\n", k, y, 10 - 2 * log(-log(rand())) }' > stations.csv
+  "$runner" 3 /dev/null "$bin" fit --quiet --json /dev/null --threads 2 --time year \
+    --column value --by station stations.csv > t8.txt
+  us=$(value wall_median_us t8.txt)
+  echo "2000 groups   of 50 values: median $us us, $((2000000000 / us)) groups/s," \
+       "peak $(value max_rss_kb t8.txt) KB"
+  rm -f stations.csv
 fi
 
 if [ $micro = 1 ]; then

@@ -133,19 +133,15 @@ std::string make_plan(const DatedSettings& d, const std::string& column, char se
   return "";
 }
 
-std::string maxima_csv(const std::vector<SeriesFit>& fits, bool grouped) {
-  if (std::all_of(fits.begin(), fits.end(), [](const SeriesFit& f) { return f.maxima.empty(); }))
-    return {};
-  std::string out = grouped ? "group,block,time,value\n" : "block,time,value\n";
-  for (const SeriesFit& f : fits) {
-    const std::string group = grouped && f.result.dated ? csv_field(f.result.dated->group) + "," : "";
-    for (const stats::BlockMax& m : f.maxima) {
-      char buf[32];
-      const auto end = std::to_chars(buf, buf + sizeof buf, m.value).ptr;  // shortest exact
-      append(out, group, m.block, ",", format_time(m.time), ",", std::string_view(buf, end), "\n");
-    }
+void append_maxima(std::string& out, const SeriesFit& f, bool grouped) {
+  if (f.maxima.empty()) return;
+  if (out.empty()) out = grouped ? "group,block,time,value\n" : "block,time,value\n";
+  const std::string group = grouped && f.result.dated ? csv_field(f.result.dated->group) + "," : "";
+  for (const stats::BlockMax& m : f.maxima) {
+    char buf[32];
+    const auto end = std::to_chars(buf, buf + sizeof buf, m.value).ptr;  // shortest exact
+    append(out, group, m.block, ",", format_time(m.time), ",", std::string_view(buf, end), "\n");
   }
-  return out;
 }
 
 }  // namespace korvalinde::cli

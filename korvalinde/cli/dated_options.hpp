@@ -31,9 +31,10 @@ bool wants_dated(const DatedSettings& settings, const std::string& column);
 std::string make_plan(const DatedSettings& settings, const std::string& column, char sep,
                       const FitOptions& fit, DatedPlan& plan);
 
-// The --maxima file: "block,time,value" lines (with a leading "group" column
-// for a grouped record); empty when no series has a block maximum, so that
+// Appends a series' lines of the --maxima file, "block,time,value" (with a
+// leading "group" column for a grouped record), after the header when `out`
+// is empty; `out` stays empty while no series has a block maximum, so that
 // the old file stays.
-std::string maxima_csv(const std::vector<SeriesFit>& fits, bool grouped);
+void append_maxima(std::string& out, const SeriesFit& fit, bool grouped);
 
 }  // namespace korvalinde::cli

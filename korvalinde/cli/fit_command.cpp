@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -30,6 +31,7 @@
 #include "korvalinde/cli/option_checks.hpp"
 #include "korvalinde/cli/report.hpp"
 #include "korvalinde/cli/svg.hpp"
+#include "korvalinde/cli/text.hpp"
 #include "korvalinde/core/fit.hpp"
 #include "korvalinde/core/model.hpp"
 #include "korvalinde/core/options.hpp"
@@ -85,13 +87,26 @@ std::vector<OutputSpec> named_outputs(const Settings& s) {
   return all;
 }
 
-// Everything one input produces, kept until its turn to be written.
-struct Outcome {
-  FitResult result;
-  FitDetail detail;
-  std::vector<FitResult> more;  // the further series of a grouped record
-  std::string maxima;           // the --maxima text
+// The rendered output of an input's series, kept until its turn to be
+// written: a few bytes a series rather than its whole result.
+struct Pending {
+  std::string errors;  // for standard error
+  std::string report;  // each series' report after a "\n" (the blank line between reports)
+  std::string json;
+  std::vector<HtmlSection> sections;
+  bool failed = false;
 };
+
+// Everything one input produces.
+struct Outcome {
+  FitResult result;  // the first series, kept for the outputs of one input
+  FitDetail detail;  // the first series'
+  std::string maxima;  // the --maxima text
+  Pending pending;
+};
+
+// The series an input hands over, in order; false stops the input.
+using TakeSeries = std::function<bool(FitResult&&, bool first)>;
 
 std::string version_text() {
   std::string v = "korvalinde " KORVALINDE_VERSION;
@@ -471,68 +486,98 @@ std::string plain_text(const InputError& e) {
   return e.file + (e.line > 0 ? ":" + std::to_string(e.line) : std::string()) + ": " + e.message;
 }
 
-Outcome fit_file(const std::string& name, const Settings& s, bool keep_detail) {
-  Outcome o;
+// Fits one input, handing its series to `take`.
+void fit_file(const std::string& name, const Settings& s, bool keep_detail, Outcome& o,
+              const TakeSeries& take) {
   std::optional<DatedPlan> plain;  // a plain file that the plain reader refused
   std::uint64_t refused_at = 0;    // at this line
+  FitResult refused;               // and why
   const DatedPlan* plan = s.plan ? &*s.plan : nullptr;
   if (!plan) {
     detail::RawVector<double> values;
     const FieldSpec fields{s.column, s.sep.empty() ? '\0' : s.sep[0], true};
     const std::optional<InputError> fault = load(name, fields, s.fit.threads, values);
     if (!fault) {
-      o.result = fit_sample_sorting(values, s.fit, name, keep_detail ? &o.detail : nullptr);
-      if (!o.result.ok) o.result.error = name + ": " + o.result.error;
-      return o;
+      FitResult r = fit_sample_sorting(values, s.fit, name, keep_detail ? &o.detail : nullptr);
+      if (!r.ok) r.error = name + ": " + r.error;
+      take(std::move(r), true);
+      return;
     }
-    o.result.file = name;
-    o.result.error = plain_text(*fault);
+    refused.file = name;
+    refused.error = plain_text(*fault);
     // A header line or a missing value: a regular file is read again by the
     // reader of records, which counts missing values and passes over a
     // header, with the plain reader's fields. Its result counts when it
     // reads the file, or gets further into it than the plain reader.
     refused_at = fault->line;
-    if (refused_at == 0 || !S_ISREG(name_id(name).mode)) return o;
-    plain.emplace();
-    if (!make_plan(s.dated, s.column_text, 0, s.fit, *plain).empty()) return o;
+    if (refused_at == 0 || !S_ISREG(name_id(name).mode) ||
+        !make_plan(s.dated, s.column_text, 0, s.fit, plain.emplace()).empty()) {
+      take(std::move(refused), true);
+      return;
+    }
     plain->csv.sep = s.sep.empty() ? '\0' : s.sep[0];
     plain->csv.detect_sep = false;
     plain->csv.threads = s.fit.threads;
     plan = &*plain;
   }
-  std::vector<SeriesFit> fits = fit_dated_file(name, *plan, s.fit, keep_detail ? &o.detail : nullptr);
-  if (plain && fits[0].result.input_error && fits[0].result.input_error->line <= refused_at) return o;
-  if (!s.dated.maxima.empty()) o.maxima = maxima_csv(fits, plan->csv.by.has_value());
-  o.result = std::move(fits[0].result);
-  for (std::size_t i = 1; i < fits.size(); ++i) o.more.push_back(std::move(fits[i].result));
-  return o;
+  const bool grouped = plan->csv.by.has_value();
+  bool first = true;
+  fit_dated_file(name, *plan, s.fit, keep_detail ? &o.detail : nullptr, [&](SeriesFit&& f) {
+    if (plain && f.result.input_error && f.result.input_error->line <= refused_at)
+      f.result = std::move(refused);
+    else if (!s.dated.maxima.empty())
+      append_maxima(o.maxima, f, grouped);
+    const bool was_first = std::exchange(first, false);
+    return take(std::move(f.result), was_first);
+  });
 }
 
-// A file whose fit throws (memory exhausted, also in a worker thread) fails
-// alone.
-Outcome fit_one(const std::string& name, const Settings& s, bool keep_detail) noexcept {
+// An input whose fit throws (memory exhausted, also in a worker thread)
+// fails from there on.
+void fit_one(const std::string& name, const Settings& s, bool keep_detail, Outcome& o,
+             const TakeSeries& take) noexcept {
   try {
-    return fit_file(name, s, keep_detail);
+    fit_file(name, s, keep_detail, o, take);
   } catch (const std::exception& e) {
-    Outcome o;
-    o.result.file = name;
+    FitResult r;
+    r.file = name;
     const bool memory = dynamic_cast<const std::bad_alloc*>(&e) != nullptr;
-    o.result.error = name + ": " + (memory ? "not enough memory" : e.what());
-    return o;
+    r.error = name + ": " + (memory ? "not enough memory" : e.what());
+    take(std::move(r), false);
   }
 }
 
-// Fits every file, writing each one's report and JSON line in the order
-// given, as soon as it and all before it are done. A failed write stops the
-// run: what follows would be lost. Returns whether any file failed.
-std::string picture(const Outcome& o, const PictureOptions& options) {
-  const PlotData plot{o.detail.centres, o.detail.densities, o.detail.minimum, o.detail.dx,
-                      o.detail.sorted};
-  return render_svg(o.result, plot, options);
+std::string picture(const FitResult& r, const FitDetail& d, const PictureOptions& options) {
+  const PlotData plot{d.centres, d.densities, d.minimum, d.dx, d.sorted};
+  return render_svg(r, plot, options);
 }
 
-// keep_detail: the first file's detail stays for its outputs; with --html
-// every file's picture is drawn when the file is written.
+// Renders one series' messages, report, JSON line and HTML section.
+void render(FitResult& r, std::string svg, bool report, bool json, bool html, Pending& p) {
+  if (!r.ok) {
+    p.failed = true;
+    append(p.errors, r.error, "\n");
+  }
+  for (const Method m : kMethods) {
+    if (!r.ok || result_of(r, m).error.empty()) continue;
+    p.failed = true;  // the others report; the run still says it failed
+    append(p.errors, r.file, ": ", method_name(m), ": ", result_of(r, m).error, "\n");
+  }
+  // A failed file's message goes to standard error only.
+  if (report && r.ok) append(p.report, "\n", format_report(r));
+  if (json) append(p.json, to_json_line(r), "\n");
+  if (html) p.sections.push_back({r, std::move(svg)});
+}
+
+// Pending output of the input being written goes out once it has this much.
+constexpr std::size_t kFlushBytes = std::size_t{1} << 16;
+
+// Fits every file, writing each one's reports and JSON lines in the order
+// given (a grouped file's series in order), as soon as they and all before
+// them are done. A failed write stops the run: what follows would be lost.
+// Returns whether any file failed. keep_detail: the first file's first
+// series stays with its detail for its outputs; with --html every file's
+// picture is drawn when its first series is done.
 bool fit_all(const Settings& s, Sinks& sinks, std::vector<Outcome>& outcomes, bool keep_detail) {
   const bool html = sinks.html != nullptr;
   outcomes.assign(s.files.size(), {});
@@ -541,38 +586,44 @@ bool fit_all(const Settings& s, Sinks& sinks, std::vector<Outcome>& outcomes, bo
   bool failed = false, reported = false;
   std::atomic<bool> stop{false};
   std::mutex lock;
-  auto emit = [&](std::size_t i) {
-    for (std::size_t k = 0; k <= outcomes[i].more.size(); ++k) {
-      const FitResult& r = k == 0 ? outcomes[i].result : outcomes[i].more[k - 1];
-      if (!r.ok) {
-        failed = true;
-        std::fprintf(stderr, "%s\n", r.error.c_str());
-      }
-      for (const Method m : kMethods) {
-        if (!r.ok || result_of(r, m).error.empty()) continue;
-        failed = true;  // the others report; the run still says it failed
-        std::fprintf(stderr, "%s: %s: %s\n", r.file.c_str(), std::string(method_name(m)).c_str(),
-                     result_of(r, m).error.c_str());
-      }
-      // A failed file's message goes to standard error only.
-      if (sinks.report && r.ok) {
-        sinks.out.write((reported ? "\n" : "") + format_report(r));
-        reported = true;
-      }
-      if (sinks.json != nullptr) sinks.json->write(to_json_line(r) + "\n");
-      if (html)
-        sinks.sections.push_back({r, k == 0 && r.ok ? picture(outcomes[i], s.picture) : ""});
+  auto write = [&](Pending& p) {  // under the lock
+    if (!p.errors.empty()) std::fputs(p.errors.c_str(), stderr);
+    if (!p.report.empty()) {
+      sinks.out.write(std::string_view(p.report).substr(reported ? 0 : 1));
+      reported = true;
     }
+    if (sinks.json != nullptr && !p.json.empty()) sinks.json->write(p.json);
+    for (HtmlSection& section : p.sections) sinks.sections.push_back(std::move(section));
+    failed = failed || p.failed;
+    p.errors.clear();
+    p.report.clear();
+    p.json.clear();
+    p.sections.clear();
     if (sinks.failed()) stop = true;
-    if (!keep_detail) outcomes[i] = Outcome{};  // the memory goes once written
   };
   detail::parallel_for(s.files.size(), s.threads, [&](std::size_t i) {
     if (stop) return;
-    Outcome o = fit_one(s.files[i], s, keep_detail || html);
+    Outcome& o = outcomes[i];
+    // Only this thread touches o until it is done, but for writing its
+    // pending output under the lock while it is the next to be written.
+    const TakeSeries take = [&](FitResult&& r, bool first) {
+      std::string svg = html && first && r.ok ? picture(r, o.detail, s.picture) : std::string();
+      render(r, std::move(svg), sinks.report, sinks.json != nullptr, html, o.pending);
+      if (first && keep_detail) o.result = std::move(r);
+      const Pending& p = o.pending;
+      if (p.errors.size() + p.report.size() + p.json.size() >= kFlushBytes) {
+        const std::lock_guard<std::mutex> guard(lock);
+        if (i == next_out) write(o.pending);
+      }
+      return !stop;
+    };
+    fit_one(s.files[i], s, keep_detail || html, o, take);
     const std::lock_guard<std::mutex> guard(lock);
-    outcomes[i] = std::move(o);
     done[i] = 1;
-    while (!stop && next_out < s.files.size() && done[next_out]) emit(next_out++);
+    for (; next_out < s.files.size() && done[next_out]; ++next_out) {
+      if (!stop) write(outcomes[next_out].pending);
+      if (!keep_detail) outcomes[next_out] = Outcome{};  // the memory goes once written
+    }
   });
   return failed;
 }
@@ -607,7 +658,7 @@ bool write_outputs(Sinks& sinks, const std::vector<Outcome>& outcomes,
     const Outcome& o = outcomes[0];
     if (sinks.result != nullptr) sinks.result->write(result_table(o.result, o.detail));
     const bool drawn = sinks.svg != nullptr || sinks.png != nullptr || sinks.pdf != nullptr;
-    const std::string svg = drawn ? picture(o, options) : std::string();
+    const std::string svg = drawn ? picture(o.result, o.detail, options) : std::string();
     if (sinks.svg != nullptr) sinks.svg->write(svg);
     for (const auto& [sink, format] : {std::pair{sinks.png, "png"}, std::pair{sinks.pdf, "pdf"}}) {
       if (sink == nullptr) continue;

@@ -2,8 +2,12 @@
 
 #include <algorithm>
 #include <cmath>
+#include <exception>
+#include <new>
 #include <span>
 #include <string>
+
+#include "korvalinde/detail/ordered.hpp"
 
 namespace korvalinde {
 namespace {
@@ -25,6 +29,25 @@ FitResult summarize_values(std::span<const double> values, std::string_view name
   r.ok = r.n >= 2;
   if (!r.ok) r.error = "too few values: " + std::to_string(r.n) + " (at least 2 are needed)";
   return r;
+}
+
+// fit_series, failing the series alone when its fit throws (memory
+// exhausted).
+SeriesFit fit_alone(const Series& s, bool grouped, const DatedPlan& plan,
+                    const FitOptions& options, std::string_view name, FitDetail* detail) {
+  try {
+    return fit_series(s, grouped, plan, options, name, detail);
+  } catch (const std::exception& e) {
+    SeriesFit f;
+    f.result.file = std::string(name);
+    f.result.dated.emplace();
+    f.result.dated->grouped = grouped;
+    f.result.dated->group = s.group;
+    const bool memory = dynamic_cast<const std::bad_alloc*>(&e) != nullptr;
+    f.result.error = std::string(name) + (grouped ? " (" + s.group + ")" : std::string()) + ": " +
+                     (memory ? "not enough memory" : e.what());
+    return f;
+  }
 }
 
 }  // namespace
@@ -88,23 +111,30 @@ SeriesFit fit_series(const Series& s, bool grouped, const DatedPlan& plan,
   return out;
 }
 
-std::vector<SeriesFit> fit_dated_file(const std::string& name, const DatedPlan& plan,
-                                      const FitOptions& options, FitDetail* detail) {
+void fit_dated_file(const std::string& name, const DatedPlan& plan, const FitOptions& options,
+                    FitDetail* detail, const std::function<bool(SeriesFit&&)>& take) {
   DatedRecord record;
-  std::vector<SeriesFit> fits;
   if (std::optional<InputError> e = read_dated_file(name, plan.csv, record)) {
     SeriesFit f;
     f.result.file = name;
     f.result.error = e->text();
     f.result.input_error = std::move(*e);
-    fits.push_back(std::move(f));
-    return fits;
+    take(std::move(f));
+    return;
   }
   const bool grouped = plan.csv.by.has_value();
-  for (std::size_t i = 0; i < record.series.size(); ++i) {
-    fits.push_back(fit_series(record.series[i], grouped, plan, options, name, i == 0 ? detail : nullptr));
-  }
-  return fits;
+  std::vector<Series>& series = record.series;
+  // Many series share the threads out, one each.
+  FitOptions one = options;
+  if (series.size() > 1) one.threads = 1;
+  auto make = [&](std::size_t i) {
+    SeriesFit f = fit_alone(series[i], grouped, plan, one, name, i == 0 ? detail : nullptr);
+    series[i] = Series{};  // its memory goes once fitted
+    return f;
+  };
+  const unsigned threads = series.size() > 1 ? options.threads : 1;
+  detail::ordered_for(series.size(), threads, 16 * std::size_t{threads}, make,
+                      [&](std::size_t, SeriesFit&& f) { return take(std::move(f)); });
 }
 
 }  // namespace korvalinde

@@ -2,6 +2,7 @@
 // the whole-sample fit, and the peaks over a threshold. Re-entrant.
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -31,9 +32,15 @@ struct SeriesFit {
 SeriesFit fit_series(const Series& series, bool grouped, const DatedPlan& plan,
                      const FitOptions& options, std::string_view name, FitDetail* detail = nullptr);
 
-// Reads the file ("-" is standard input) and fits each of its series, in
-// order of first appearance. A fault of the input gives one failed result.
-std::vector<SeriesFit> fit_dated_file(const std::string& name, const DatedPlan& plan,
-                                      const FitOptions& options, FitDetail* detail = nullptr);
+// Reads the file ("-" is standard input) and fits each of its series,
+// handing the fits to `take` one at a time in order of first appearance, as
+// soon as each and all before it are done: only a few fits are held at once,
+// however many series the file has. The series are fitted on up to
+// options.threads threads (a file of one series uses them within its fit);
+// the fits do not depend on the thread count. A fault of the input gives one
+// failed result; a series whose fit throws fails alone. `take` returning
+// false stops the fitting. `detail` is the first series'.
+void fit_dated_file(const std::string& name, const DatedPlan& plan, const FitOptions& options,
+                    FitDetail* detail, const std::function<bool(SeriesFit&&)>& take);
 
 }  // namespace korvalinde

@@ -196,6 +196,42 @@ for title in ("Mean residual life", "Modified scale", "Shape", "peaks over 20"):
     assert title in svg, title
 PY
   ;;
+limits)
+  # 10^5 one-row groups: each fails alone, named, in order, in bounded memory
+  # (a small record a group, written as it is done; 10 KB a group once).
+  awk 'BEGIN { print "time,value,g"
+    for (i = 0; i < 100000; i++) printf "2000-01-01,%d.5,g%d\n", i % 7, i }' > one.csv
+  (ulimit -v 250000; "$bin" fit --time time --column value --by g --quiet --json j one.csv 2> err)
+  [ $? = 1 ] || fail "one-row groups: status $?: $(tail -1 err)"
+  $py - j err <<'PY' || fail "one-row groups"
+import json, sys
+rows = [json.loads(l) for l in open(sys.argv[1])]
+assert [r["group"] for r in rows] == ["g%d" % i for i in range(100000)], rows[:3]
+assert not any(r["ok"] for r in rows)
+errors = open(sys.argv[2]).read().splitlines()
+assert errors == ["one.csv (g%d): too few values: 1 (at least 2 are needed)" % i for i in range(100000)], errors[:3]
+PY
+  ;;
+groups_in_order)
+  # Groups fitted and failing, on any number of threads and over two files:
+  # the same reports, JSON lines and messages, in the order of the groups.
+  for f in a b; do
+    awk -v seed=$f 'BEGIN { srand(seed == "a" ? 5 : 6); print "g,time,v"
+      for (k = 0; k < 60; k++) for (y = 0; y < (k % 5 ? 25 : 1); y++)
+        printf "%s%d,%d,%.3f\n", seed, k, 1950 + y, 10 - 2 * log(-log(rand())) }' > $f.csv
+  done
+  for t in 1 2 5; do
+    "$bin" fit --threads $t --json j$t --time time --column v --by g a.csv b.csv > o$t 2> e$t
+    [ $? = 1 ] || fail "status with $t threads"
+  done
+  cmp -s j1 j2 && cmp -s j1 j5 && cmp -s o1 o2 && cmp -s o1 o5 && cmp -s e1 e2 && cmp -s e1 e5 ||
+    fail "output depends on --threads"
+  "$bin" fit --json ja --time time --column v --by g a.csv > oa 2> ea
+  "$bin" fit --json jb --time time --column v --by g b.csv > ob 2> eb
+  cat ja jb | cmp -s - j2 && cat ea eb | cmp -s - e2 && { cat oa; echo; cat ob; } | cmp -s - o2 ||
+    fail "two files are not the runs of each"
+  [ "$(grep -c '"ok":true' j1)" = 96 ] && [ "$(wc -l < e1)" = 24 ] || fail "groups: $(head -3 e1)"
+  ;;
 *)
   fail "unknown check $check"
   ;;

@@ -43,12 +43,17 @@ set_tests_properties(e2e.fit.threads e2e.fit.gev_uncertainty PROPERTIES LABELS t
 
 # The fit command on dated records.
 foreach(check annual_maxima reader_errors time_formats groups_and_pot threads plain_files
-              pot_picture)
+              pot_picture groups_in_order)
   add_test(NAME e2e.dated.${check}
            COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/dated_cli.sh $<TARGET_FILE:korvalinde>
                    ${PROJECT_SOURCE_DIR} ${check})
 endforeach()
-set_tests_properties(e2e.dated.threads PROPERTIES LABELS threads)
+set_tests_properties(e2e.dated.threads e2e.dated.groups_in_order PROPERTIES LABELS threads)
+if(NOT KORVALINDE_SANITIZE)  # memory limits
+  add_test(NAME e2e.dated.limits
+           COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/dated_cli.sh $<TARGET_FILE:korvalinde>
+                   ${PROJECT_SOURCE_DIR} limits)
+endif()
 
 # Every command the README shows.
 add_test(NAME e2e.readme_commands
