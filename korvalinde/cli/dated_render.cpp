@@ -94,6 +94,7 @@ std::string pot_report(const FitResult& r) {
 }
 
 void add_dated_json(Json& j, const DatedSummary& d) {
+  j["n_rows"] = d.n_rows;
   j["n_missing"] = d.n_missing;
   j["n_merged"] = d.n_merged;
   if (d.blocks.empty()) return;

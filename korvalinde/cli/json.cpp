@@ -6,6 +6,7 @@
 
 #include "korvalinde/cli/dated_render.hpp"
 #include "korvalinde/cli/report.hpp"
+#include "korvalinde/detail/utf8.hpp"
 
 namespace korvalinde::cli {
 
@@ -145,8 +146,10 @@ Json method(const MethodResult& r, bool ls, bool mle) {
 
 Json to_json(const FitResult& r) {
   Json j;
-  j["file"] = r.file;
-  if (r.dated && r.dated->grouped) j["group"] = r.dated->group;
+  // Names are escaped where they are not UTF-8, so that distinct ones stay
+  // distinct.
+  j["file"] = detail::escape_bytes(r.file, false);
+  if (r.dated && r.dated->grouped) j["group"] = detail::escape_bytes(r.dated->group, false);
   j["ok"] = r.ok;
   if (!r.ok) {
     j["error"] = r.error;
@@ -154,6 +157,7 @@ Json to_json(const FitResult& r) {
       const InputError& e = *r.input_error;
       j["input_error"] = Json{{"line", e.line}, {"column", e.column}, {"code", e.code}};
     }
+    if (r.dated) add_dated_json(j, *r.dated);  // what was read of the series
     return j;
   }
   j["n"] = r.n;
@@ -188,8 +192,8 @@ Json to_json(const FitResult& r) {
 }
 
 std::string to_json_line(const FitResult& r) {
-  // Names come from the command line and may hold any bytes: replace what is
-  // not UTF-8 rather than throw.
+  // Messages may hold any bytes of a file name: replace what is not UTF-8
+  // rather than throw.
   return to_json(r).dump(-1, ' ', false, Json::error_handler_t::replace);
 }
 

@@ -12,11 +12,12 @@ namespace korvalinde::cli {
 
 // {"file","ok":true,"n","min","max","bins","width","m","ls","mle","lmom",
 // "headline"} with one object per method that ran and the name of the
-// headline method, or {"file","ok":false,"error"}.
+// headline method, or {"file","ok":false,"error"} (with what was read of a
+// dated series). The file and group names are written with escape_bytes.
 nlohmann::ordered_json to_json(const FitResult& result);
 
-// to_json on one line, without a newline at the end. Bytes of the file name or
-// the message that are not valid UTF-8 become U+FFFD.
+// to_json on one line, without a newline at the end. Bytes of a message that
+// are not valid UTF-8 become U+FFFD.
 std::string to_json_line(const FitResult& result);
 
 }  // namespace korvalinde::cli

@@ -6,6 +6,7 @@
 
 #include "korvalinde/cli/dated_render.hpp"
 #include "korvalinde/cli/text.hpp"
+#include "korvalinde/detail/utf8.hpp"
 
 namespace korvalinde::cli {
 
@@ -215,7 +216,7 @@ std::string format_report(const FitResult& r) {
   if (!r.ok) return failure(r);
 
   std::string out = printable(r.file);
-  if (r.dated && r.dated->grouped) out += " [" + printable(r.dated->group) + "]";
+  if (r.dated && r.dated->grouped) out += " [" + detail::escape_bytes(r.dated->group, true) + "]";
   out += "\n";
   out += "  n " + std::to_string(r.n) + "   min " + num(r.min) + "   max " + num(r.max) + "\n";
   out += dated_report_lines(r);

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstdint>
 
+#include "korvalinde/detail/utf8.hpp"
+
 namespace korvalinde::cli {
 
 std::string format_number(double v, int digits, std::string_view undefined) {
@@ -27,44 +29,12 @@ std::string format_fixed(double v, int decimals) {
   return s;
 }
 
-namespace {
-
-// Length of the well-formed UTF-8 sequence at the start of s and its code
-// point, or 0 when the first byte does not begin one.
-std::size_t decode(std::string_view s, char32_t& cp) {
-  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(s[i]); };
-  const unsigned b0 = byte(0);
-  std::size_t len;
-  char32_t min;
-  if (b0 < 0x80) {
-    cp = b0;
-    return 1;
-  } else if (b0 >= 0xC2 && b0 <= 0xDF) {
-    len = 2, min = 0x80, cp = b0 & 0x1F;
-  } else if (b0 >= 0xE0 && b0 <= 0xEF) {
-    len = 3, min = 0x800, cp = b0 & 0x0F;
-  } else if (b0 >= 0xF0 && b0 <= 0xF4) {
-    len = 4, min = 0x10000, cp = b0 & 0x07;
-  } else {
-    return 0;
-  }
-  if (s.size() < len) return 0;
-  for (std::size_t i = 1; i < len; ++i) {
-    if ((byte(i) & 0xC0) != 0x80) return 0;
-    cp = (cp << 6) | (byte(i) & 0x3F);
-  }
-  if (cp < min || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0;
-  return len;
-}
-
-}  // namespace
-
 std::string printable(std::string_view s) {
   std::string out;
   out.reserve(s.size());
   while (!s.empty()) {
     char32_t cp = 0;
-    const std::size_t len = decode(s, cp);
+    const std::size_t len = detail::utf8_decode(s, cp);
     if (len == 0) {
       out += "\xEF\xBF\xBD";
       s.remove_prefix(1);

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "korvalinde/detail/ordered.hpp"
+#include "korvalinde/detail/utf8.hpp"
 
 namespace korvalinde {
 namespace {
@@ -31,6 +32,12 @@ FitResult summarize_values(std::span<const double> values, std::string_view name
   return r;
 }
 
+// " (GROUP)" for messages, its bytes escaped where they are not printable
+// text; empty without groups.
+std::string group_label(bool grouped, const std::string& group) {
+  return grouped ? " (" + detail::escape_bytes(group, true) + ")" : std::string();
+}
+
 // fit_series, failing the series alone when its fit throws (memory
 // exhausted).
 SeriesFit fit_alone(const Series& s, bool grouped, const DatedPlan& plan,
@@ -40,11 +47,14 @@ SeriesFit fit_alone(const Series& s, bool grouped, const DatedPlan& plan,
   } catch (const std::exception& e) {
     SeriesFit f;
     f.result.file = std::string(name);
-    f.result.dated.emplace();
-    f.result.dated->grouped = grouped;
-    f.result.dated->group = s.group;
+    DatedSummary& d = f.result.dated.emplace();
+    d.grouped = grouped;
+    d.group = s.group;
+    d.n_rows = s.value.size();
+    d.n_missing = s.n_missing;
+    d.n_merged = s.n_merged;
     const bool memory = dynamic_cast<const std::bad_alloc*>(&e) != nullptr;
-    f.result.error = std::string(name) + (grouped ? " (" + s.group + ")" : std::string()) + ": " +
+    f.result.error = std::string(name) + group_label(grouped, s.group) + ": " +
                      (memory ? "not enough memory" : e.what());
     return f;
   }
@@ -88,7 +98,7 @@ SeriesFit fit_series(const Series& s, bool grouped, const DatedPlan& plan,
     out.result = fit_sample_sorting(sample, options, name, detail);
   }
   out.result.dated = std::move(summary);
-  const std::string where = std::string(name) + (grouped ? " (" + s.group + ")" : "") + ": ";
+  const std::string where = std::string(name) + group_label(grouped, s.group) + ": ";
   if (!out.result.ok) {
     out.result.error = where + out.result.error;
     if (!out.result.dated->blocks_dropped.empty()) {

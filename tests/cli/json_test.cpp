@@ -6,6 +6,9 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
+#include <random>
+
+#include "korvalinde/detail/utf8.hpp"
 
 #include "tests/cli/fixture.hpp"
 
@@ -108,8 +111,59 @@ TEST(Json, FailureAndHostileNames) {
   const ordered_json j = ordered_json::parse(line);
   EXPECT_EQ(keys(j), (std::vector<std::string>{"file", "ok", "error"}));
   EXPECT_EQ(j["ok"], false);
-  EXPECT_EQ(j["file"], "bad\xEF\xBF\xBD\"name\n");
+  EXPECT_EQ(j["file"], "bad\\xFF\"name\n");
   EXPECT_EQ(j["error"].get<std::string>().substr(12), ":3: '\x01' is not a number");
+}
+
+// The escape of names: undone by reading "\\" as a backslash, "\xHH" as a
+// byte and any other backslash as itself.
+std::string unescape(std::string_view s) {
+  std::string out;
+  for (std::size_t i = 0; i < s.size(); ++i) {
+    if (s[i] == '\\' && i + 1 < s.size() && s[i + 1] == '\\') {
+      out += '\\';
+      ++i;
+    } else if (s[i] == '\\' && i + 3 < s.size() && s[i + 1] == 'x') {
+      out += static_cast<char>(std::stoi(std::string(s.substr(i + 2, 2)), nullptr, 16));
+      i += 3;
+    } else {
+      out += s[i];
+    }
+  }
+  return out;
+}
+
+TEST(Json, NamesThatAreNotTextStayDistinct) {
+  using korvalinde::detail::escape_bytes;
+  // Random names of backslashes, x, hex digits, controls, stray and whole
+  // UTF-8 sequences: the escape is valid UTF-8 and undone exactly.
+  const std::string_view pieces[] = {"\\", "x", "F", "a", "\x01", "\x7f", "\xff", "\xc3",
+                                     "\xc3\xa9", "\xc2\x85", "\xef\xbf\xbf", "\xe2\x82"};
+  std::mt19937 rng(7);
+  for (int n = 0; n < 20000; ++n) {
+    std::string name;
+    for (int k = static_cast<int>(rng() % 7); k > 0; --k) name += pieces[rng() % std::size(pieces)];
+    for (const bool controls : {false, true}) {
+      const std::string e = escape_bytes(name, controls);
+      ASSERT_EQ(unescape(e), name) << e;
+      ASSERT_NO_THROW((void)ordered_json(e).dump()) << e;  // strict: throws on invalid UTF-8
+      if (controls) {
+        ASSERT_EQ(e.find_first_of("\x01\x7f"), std::string::npos) << e;
+        ASSERT_EQ(e.find("\xc2\x85"), std::string::npos) << e;
+      }
+    }
+  }
+  EXPECT_EQ(escape_bytes("Zürich \\ Nord", true), "Zürich \\ Nord");  // text stays as it is
+  korvalinde::FitResult r;
+  r.file = "f.csv";
+  r.dated.emplace().grouped = true;
+  r.dated->group = "st\xfe";
+  r.dated->n_rows = 3;
+  r.dated->n_missing = 2;
+  const ordered_json j = ordered_json::parse(to_json_line(r));
+  EXPECT_EQ(j["group"], "st\\xFE");
+  EXPECT_EQ(j["n_rows"], 3);  // a failed series says what was read of it
+  EXPECT_EQ(j["n_missing"], 2);
 }
 
 }  // namespace

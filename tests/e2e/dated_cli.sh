@@ -232,6 +232,38 @@ groups_in_order)
     fail "two files are not the runs of each"
   [ "$(grep -c '"ok":true' j1)" = 96 ] && [ "$(wc -l < e1)" = 24 ] || fail "groups: $(head -3 e1)"
   ;;
+outputs)
+  # A dated series' JSON says how many rows were read, missing and dropped,
+  # also when its fit fails; names that are not text stay distinct.
+  "$bin" fit --json - --quiet --time date --column prcp --na -9999 --block year p.csv > y.json ||
+    fail "block status"
+  "$bin" fit --json - --quiet --time date --column prcp --na -9999 --block year --min-coverage 1 \
+    p.csv > f.json 2> err && fail "full coverage fitted"
+  $py - p.csv y.json f.json <<'PY' || fail "counts"
+import csv, json, sys
+rows = list(csv.DictReader(open(sys.argv[1])))
+missing = sum(r["prcp"] in ("", "NA", "-9999") for r in rows)
+y, f = (json.load(open(n)) for n in sys.argv[2:])
+assert (y["n_rows"], y["n_missing"]) == (len(rows), missing), y
+assert not f["ok"] and (f["n_rows"], f["n_missing"]) == (len(rows), missing), f
+assert len(f["blocks_dropped"]) == 4 and f["n_blocks"] == 0, f
+PY
+  printf 'g,t,v\n' > names.csv
+  for g in 'a\377' 'a\376' 'a\\xFF' 'a\001'; do
+    for y in 1 2 3; do printf "$g,200$y,$y.5\n" >> names.csv; done
+  done
+  "$bin" fit --json j --time t --column v --by g names.csv > out 2> err || fail "names: $(cat err)"
+  $py - j out <<'PY' || fail "names"
+import json, re, sys
+want = [b"a\xff", b"a\xfe", b"a\\xFF", b"a\x01"]
+undo = lambda s: re.sub(rb"\\\\|\\x([0-9A-F]{2})",
+                        lambda m: bytes([int(m[1], 16)]) if m[1] else b"\\", s.encode())
+got = [json.loads(l)["group"] for l in open(sys.argv[1])]
+assert [undo(g) for g in got] == want, got
+heads = re.findall(r"^names\.csv \[(.*)\]$", open(sys.argv[2], encoding="utf-8").read(), re.M)
+assert [undo(h) for h in heads] == want, heads
+PY
+  ;;
 *)
   fail "unknown check $check"
   ;;
