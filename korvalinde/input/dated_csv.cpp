@@ -1,7 +1,6 @@
 #include "korvalinde/input/dated_csv.hpp"
 
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -17,6 +16,7 @@
 
 #include "korvalinde/detail/civil.hpp"
 #include "korvalinde/detail/parallel.hpp"
+#include "korvalinde/input/file_bytes.hpp"
 #include "korvalinde/input/number.hpp"
 #include "korvalinde/input/sample_reader.hpp"
 
@@ -449,22 +449,25 @@ std::vector<std::string_view> cut_at_lines(std::string_view text, std::size_t pa
   return runs;
 }
 
-// Joins the runs in file order up to the first fault: line numbers made
-// absolute (`before` lines precede the first run), groups in order of first
-// appearance. Each run's memory goes once it is copied.
+// Joins the runs in file order up to the first fault, after the groups
+// already read: line numbers made absolute (`before` lines precede the first
+// run), groups in order of first appearance (`global` maps their names).
+// Each run's memory goes once it is copied.
 std::optional<InputError> join(std::vector<Chunk>& chunks, std::uint64_t before, bool has_time,
-                               bool keep_lines, std::vector<Group>& groups) {
-  if (chunks.size() == 1) {
+                               bool keep_lines, std::vector<Group>& groups,
+                               std::unordered_map<std::string, std::size_t>& global) {
+  if (chunks.size() == 1 && groups.empty()) {
     groups = std::move(chunks[0].groups);
-    for (Group& g : groups) {
-      for (std::uint64_t& l : g.line) l += before;
+    for (std::size_t g = 0; g < groups.size(); ++g) {
+      global.emplace(groups[g].name, g);
+      for (std::uint64_t& l : groups[g].line) l += before;
     }
     if (chunks[0].fault) chunks[0].fault->line += before;
     return std::move(chunks[0].fault);
   }
-  std::unordered_map<std::string, std::size_t> global;
   std::vector<std::vector<std::size_t>> index(chunks.size());
-  std::vector<std::size_t> sizes;
+  std::vector<std::size_t> sizes(groups.size());
+  for (std::size_t g = 0; g < groups.size(); ++g) sizes[g] = groups[g].size();
   std::size_t used = chunks.size();
   for (std::size_t c = 0; c < chunks.size(); ++c) {
     for (const Group& g : chunks[c].groups) {
@@ -481,10 +484,15 @@ std::optional<InputError> join(std::vector<Chunk>& chunks, std::uint64_t before,
       break;
     }
   }
+  // Room for the rows to come, growing by at least half so that a record
+  // read in many windows is not copied once a window.
+  auto grow = [](auto& v, std::size_t n) {
+    if (n > v.capacity()) v.reserve(std::max(n, v.capacity() + v.capacity() / 2));
+  };
   for (std::size_t g = 0; g < groups.size(); ++g) {
-    groups[g].value.reserve(sizes[g]);
-    if (has_time) groups[g].time.reserve(sizes[g]);
-    if (keep_lines) groups[g].line.reserve(sizes[g]);
+    grow(groups[g].value, sizes[g]);
+    if (has_time) grow(groups[g].time, sizes[g]);
+    if (keep_lines) grow(groups[g].line, sizes[g]);
   }
   std::optional<InputError> fault;
   std::uint64_t offset = before;
@@ -512,16 +520,23 @@ std::size_t line_count(std::string_view run) {
          (!run.empty() && run.back() != '\n');
 }
 
-// Gives every run of a one-series record its share of the columns of g, one
-// row a line, so that the threads write the rows where they end up.
+// Gives every run of a one-series record its share of the columns of g
+// after its rows so far, one row a line, so that the threads write the rows
+// where they end up. The rows read so far are likely `1 / share` of all.
 void make_room(std::span<const std::string_view> runs, unsigned threads, bool has_time,
-               std::vector<Chunk>& chunks, Group& g) {
+               double share, std::vector<Chunk>& chunks, Group& g) {
   std::vector<std::size_t> lines(runs.size());
   detail::parallel_for(runs.size(), threads, [&](std::size_t i) { lines[i] = line_count(runs[i]); });
-  const std::size_t total = std::accumulate(lines.begin(), lines.end(), std::size_t{0});
+  std::size_t at = g.value.size();
+  const std::size_t total = at + std::accumulate(lines.begin(), lines.end(), std::size_t{0});
+  if (total > g.value.capacity()) {
+    const auto expected = static_cast<std::size_t>(static_cast<double>(total) * share * 1.05);
+    const std::size_t room = std::max({total, expected, g.value.capacity() + g.value.capacity() / 2});
+    g.value.reserve(room);
+    if (has_time) g.time.reserve(room);
+  }
   g.value.resize(total);
   if (has_time) g.time.resize(total);
-  std::size_t at = 0;
   for (std::size_t i = 0; i < runs.size(); ++i) {
     chunks[i].value = g.value.data() + at;
     chunks[i].time = has_time ? g.time.data() + at : nullptr;
@@ -530,10 +545,11 @@ void make_room(std::span<const std::string_view> runs, unsigned threads, bool ha
   }
 }
 
-// Closes the gaps blank lines left between the runs' rows, up to the first
-// fault, whose line number is made absolute.
-std::optional<InputError> close_gaps(std::vector<Chunk>& chunks, std::uint64_t before, Group& g) {
-  std::size_t at = 0;
+// Closes the gaps blank lines left between the runs' rows, which follow the
+// `at` rows already read, up to the first fault, whose line number is made
+// absolute.
+std::optional<InputError> close_gaps(std::vector<Chunk>& chunks, std::uint64_t before,
+                                     std::size_t at, Group& g) {
   std::uint64_t offset = before;
   std::optional<InputError> fault;
   for (Chunk& c : chunks) {
@@ -565,6 +581,14 @@ bool cr_line_ends(std::string_view text) {
          text.find('\n', end) == std::string_view::npos;
 }
 
+// Makes the carriage returns that are not followed by a line feed line
+// feeds.
+void make_line_feeds(char* text, std::size_t size) {
+  for (std::size_t i = 0; i < size; ++i) {
+    if (text[i] == '\r' && (i + 1 == size || text[i + 1] != '\n')) text[i] = '\n';
+  }
+}
+
 // The separator of a line's fields when none is given: a comma if there is
 // one outside quotes, else a tab, else a run of blanks.
 char detect_separator(std::string_view line) {
@@ -591,21 +615,119 @@ bool looks_like_number(std::string_view f) {
   return word == "inf" || word == "infinity" || word == "nan";
 }
 
+// The text of a record in windows of whole lines (the last may lack its
+// line end), from a byte offset on.
+class LineSource {
+ public:
+  virtual ~LineSource() = default;
+  // Starts again at byte `from` of the text.
+  virtual void rewind(std::size_t from) = 0;
+  // The next window; false at the end, after a read error (error() then
+  // holds the errno), or before a line longer than a window (too_long()).
+  virtual bool next(std::string_view& window) = 0;
+  // Bytes of the text, and of a window (0: all of it).
+  virtual std::size_t size() const = 0;
+  virtual std::size_t window() const = 0;
+  int error() const { return error_; }
+  bool too_long() const { return too_long_; }
+  std::size_t longest() const { return longest_; }  // bytes of the longest line read
+
+ protected:
+  explicit LineSource(std::size_t longest) : longest_(longest) {}
+  int error_ = 0;
+  bool too_long_ = false;
+  std::size_t longest_;
+};
+
+// A text in memory, one window; when `cut`, it ends inside a line too long
+// to be read, which is left out.
+class MemorySource final : public LineSource {
+ public:
+  MemorySource(std::string_view text, bool cut, std::size_t longest)
+      : LineSource(longest), text_(text), cut_(cut) {}
+  void rewind(std::size_t from) override {
+    at_ = std::min(from, text_.size());
+    too_long_ = false;
+  }
+  bool next(std::string_view& window) override {
+    if (at_ >= text_.size()) {
+      too_long_ = cut_;
+      return false;
+    }
+    window = text_.substr(at_);
+    at_ = text_.size();
+    if (cut_) {
+      const std::size_t nl = window.rfind('\n');
+      if (nl == std::string_view::npos) return too_long_ = true, false;
+      window = window.substr(0, nl + 1);
+    }
+    return true;
+  }
+  std::size_t size() const override { return text_.size(); }
+  std::size_t window() const override { return 0; }
+
+ private:
+  std::string_view text_;
+  bool cut_;
+  std::size_t at_ = 0;
+};
+
+// A regular file from `start` on, copied in with pread a window at a time
+// into one buffer.
+class FileSource final : public LineSource {
+ public:
+  FileSource(int fd, off_t start, std::size_t size, std::size_t window, unsigned threads)
+      : LineSource(std::max<std::size_t>(window, 1)), fd_(fd), start_(start), size_(size),
+        threads_(threads), buffer_(std::min(longest_, size + 1)) {}
+  void rewind(std::size_t from) override {
+    at_ = from;
+    done_ = too_long_ = false;
+  }
+  bool next(std::string_view& window) override {
+    if (done_) return false;
+    const std::int64_t got =
+        read_at(fd_, buffer_.data(), buffer_.size(), start_ + static_cast<off_t>(at_), threads_);
+    if (got < 0) error_ = static_cast<int>(-got);
+    if (got <= 0) return false;
+    // Line ends of carriage returns alone, as the file's start has them.
+    if (at_ == 0) cr_ = cr_line_ends(std::string_view(buffer_.data(), static_cast<std::size_t>(got)));
+    if (cr_) make_line_feeds(buffer_.data(), static_cast<std::size_t>(got));
+    window = std::string_view(buffer_.data(), static_cast<std::size_t>(got));
+    if (static_cast<std::size_t>(got) < buffer_.size()) {
+      done_ = true;  // the end of the file
+    } else {
+      const void* nl = ::memrchr(window.data(), '\n', window.size());
+      if (nl == nullptr) return too_long_ = true, false;
+      window = window.substr(0, static_cast<std::size_t>(static_cast<const char*>(nl) - window.data()) + 1);
+    }
+    at_ += window.size();
+    return true;
+  }
+  std::size_t size() const override { return size_; }
+  std::size_t window() const override { return buffer_.size(); }
+
+ private:
+  int fd_;
+  off_t start_;
+  std::size_t size_;
+  unsigned threads_;
+  detail::RawVector<char> buffer_;
+  std::size_t at_ = 0;
+  bool done_ = false;
+  bool cr_ = false;
+};
+
+std::optional<InputError> read_source(LineSource& src, const std::string& file,
+                                      const CsvOptions& o, DatedRecord& out);
+
 }  // namespace
 
-std::optional<InputError> read_dated(std::string_view text, const std::string& file,
-                                     const CsvOptions& o, DatedRecord& out) {
+namespace {
+
+std::optional<InputError> read_source(LineSource& src, const std::string& file,
+                                      const CsvOptions& o, DatedRecord& out) {
   out = DatedRecord{};
   out.has_time = !o.time.empty();
-  if (text.starts_with(kByteOrderMark)) text.remove_prefix(kByteOrderMark.size());
-  std::string lf;  // the text with line ends of carriage returns alone made line feeds
-  if (cr_line_ends(text)) {
-    lf.assign(text);
-    for (std::size_t i = 0; i < lf.size(); ++i) {
-      if (lf[i] == '\r' && (i + 1 == lf.size() || lf[i + 1] != '\n')) lf[i] = '\n';
-    }
-    text = lf;
-  }
   std::vector<std::string_view> fields;
   std::string unquoted;
   std::vector<std::string_view> missing{"", "NA", "NaN", "nan", "null"};
@@ -621,20 +743,38 @@ std::optional<InputError> read_dated(std::string_view text, const std::string& f
   if (by_name && o.header == HeaderRule::Absent)
     return error_at(file, 0, 0, "no_header", "a column chosen by name needs a header line");
 
-  // The first line that is not blank decides on the header.
-  std::size_t at = 0, first = 0;
+  auto too_long = [&](std::uint64_t line) {
+    return error_at(file, line, 0, "too_long",
+                    "line longer than " + std::to_string(src.longest()) + " bytes");
+  };
+  auto read_error = [&] { return error_at(file, 0, 0, "io", std::strerror(src.error())); };
+
+  // The first line that is not blank decides on the header; `first` and
+  // `at` are byte offsets in the text, after a byte-order mark.
+  std::size_t base = 0, at = 0, first = 0;
   std::uint64_t line_no = 0;
-  std::string_view line;
-  while (at < text.size()) {
-    const std::size_t end = std::min(text.find('\n', at), text.size());
-    line = text.substr(at, end - at);
-    first = at;
-    at = end + 1;
-    ++line_no;
-    if (!trim(line).empty()) break;
-    line = {};
+  std::string_view line, window;
+  src.rewind(0);
+  while (trim(line).empty() && src.next(window)) {
+    if (base == 0 && window.starts_with(kByteOrderMark)) {
+      window.remove_prefix(kByteOrderMark.size());
+      base = kByteOrderMark.size();
+    }
+    for (at = 0; at < window.size();) {
+      const std::size_t end = std::min(window.find('\n', at), window.size());
+      line = window.substr(at, end - at);
+      first = base + at;
+      at = end + 1;
+      ++line_no;
+      if (!trim(line).empty()) break;
+      line = {};
+    }
+    at += base;
+    base += window.size();
   }
-  if (trim(line).empty()) return error_at(file, 0, 0, "empty", "no data");
+  if (src.error() != 0) return read_error();
+  if (trim(line).empty())
+    return src.too_long() ? too_long(line_no + 1) : error_at(file, 0, 0, "empty", "no data");
   const char sep = o.detect_sep ? detect_separator(line) : o.sep;
   if (const char* why = split(line, sep, fields, unquoted))
     return error_at(file, line_no, static_cast<int>(fields.size()) + 1, "bad_quotes", why);
@@ -692,23 +832,41 @@ std::optional<InputError> read_dated(std::string_view text, const std::string& f
   cols.needed = std::max({cols.value, cols.by, cols.time.empty() ? 0 : *std::max_element(cols.time.begin(), cols.time.end())}) + 1;
   const int time_column = cols.time.empty() ? 0 : cols.time[0] + 1;
 
-  // The data, in runs of lines parsed on the threads and joined in file
-  // order: the rows and the first fault do not depend on the thread count.
-  const std::size_t data = header ? std::min(at, text.size()) : first;
-  const std::uint64_t before = header ? line_no : line_no - 1;
-  const std::vector<std::string_view> runs =
-      cut_at_lines(text.substr(data), o.threads <= 1 ? 1 : 4 * std::size_t{o.threads}, std::size_t{1} << 20);
+  // The data, window by window in runs of lines parsed on the threads and
+  // joined in file order: the rows and the first fault do not depend on the
+  // thread count.
+  const std::size_t data = header ? std::min(at, src.size()) : first;
+  const std::uint64_t start_line = header ? line_no : line_no - 1;
+  const std::size_t parts = o.threads <= 1 ? 1 : 4 * std::size_t{o.threads};
+  const std::size_t least = src.window() == 0 ? std::size_t{1} << 20 : std::max<std::size_t>(src.window() / 16, 1);
   std::vector<Group> groups;
   std::optional<InputError> fault;
   auto load = [&](bool keep_lines) {
-    std::vector<Chunk> chunks(runs.size());
     const LineParser parser{o, file, cols, missing, sep, out.has_time, keep_lines};
-    groups.clear();
     const bool direct = !o.by && !keep_lines;
-    if (direct) make_room(runs, o.threads, out.has_time, chunks, groups.emplace_back());
-    detail::parallel_for(runs.size(), o.threads, [&](std::size_t i) { parser.parse(runs[i], chunks[i]); });
-    fault = direct ? close_gaps(chunks, before, groups[0]) : join(chunks, before, out.has_time, keep_lines, groups);
-    chunks = {};
+    groups.clear();
+    if (direct) groups.emplace_back();
+    std::unordered_map<std::string, std::size_t> global;
+    std::uint64_t before = start_line;
+    std::size_t read = 0;  // bytes of data
+    src.rewind(data);
+    while (!fault && src.next(window)) {
+      const std::vector<std::string_view> runs = cut_at_lines(window, parts, least);
+      std::vector<Chunk> chunks(runs.size());
+      const std::size_t had = direct ? groups[0].size() : 0;
+      if (direct) {
+        // Room for the rows of all windows, from the rows a byte so far.
+        const double share = static_cast<double>(src.size() - data) / static_cast<double>(read + window.size());
+        make_room(runs, o.threads, out.has_time, share, chunks, groups[0]);
+      }
+      detail::parallel_for(runs.size(), o.threads, [&](std::size_t i) { parser.parse(runs[i], chunks[i]); });
+      fault = direct ? close_gaps(chunks, before, had, groups[0])
+                     : join(chunks, before, out.has_time, keep_lines, groups, global);
+      for (const Chunk& c : chunks) before += c.newlines;
+      read += window.size();
+    }
+    if (!fault && src.error() != 0) fault = read_error();
+    if (!fault && src.too_long()) fault = too_long(before + 1);
     if (out.has_time) {
       for (Group& g : groups) g.sort_by_time();
     }
@@ -723,6 +881,7 @@ std::optional<InputError> read_dated(std::string_view text, const std::string& f
     // A duplicate before the first unreadable line is the first fault
     // unless --duplicates allows it.
     if (dup && o.duplicates == DuplicateRule::Error) {
+      fault.reset();
       load(true);
       std::optional<InputError> dup = first_duplicate(groups, file, time_column);
       if (!fault || (dup && dup->line < fault->line)) fault = dup;
@@ -748,42 +907,55 @@ std::optional<InputError> read_dated(std::string_view text, const std::string& f
   return std::nullopt;
 }
 
+// The text with a leading byte-order mark passed over, and with line ends
+// of carriage returns alone made line feeds (then copied into `lf`).
+std::string_view as_lines(std::string_view text, std::string& lf) {
+  if (text.starts_with(kByteOrderMark)) text.remove_prefix(kByteOrderMark.size());
+  if (!cr_line_ends(text)) return text;
+  lf.assign(text);
+  make_line_feeds(lf.data(), lf.size());
+  return lf;
+}
+
+}  // namespace
+
+std::optional<InputError> read_dated(std::string_view text, const std::string& file,
+                                     const CsvOptions& o, DatedRecord& out) {
+  std::string lf;
+  MemorySource src(as_lines(text, lf), false, o.window);
+  return read_source(src, file, o, out);
+}
+
 std::optional<InputError> read_dated_file(const std::string& file, const CsvOptions& options,
                                           DatedRecord& out) {
-  struct stat st {};
-  const int fd = file == "-" ? STDIN_FILENO : open_sample(file, &st);
+  const int fd = file == "-" ? STDIN_FILENO : open_sample(file);
   if (fd < 0) return InputError{file, 0, 0, "io", std::strerror(-fd)};
-  if (fd == STDIN_FILENO && ::fstat(fd, &st) != 0) st = {};
-  // A regular file is mapped: its pages are read once, never copied.
-  if (S_ISREG(st.st_mode) && st.st_size > 0) {
-    const auto size = static_cast<std::size_t>(st.st_size);
-    void* map = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, 0);
-    if (map != MAP_FAILED) {
-      if (fd != STDIN_FILENO) ::close(fd);
-      ::madvise(map, size, MADV_SEQUENTIAL);
-      std::optional<InputError> e =
-          read_dated(std::string_view(static_cast<const char*>(map), size), file, options, out);
-      ::munmap(map, size);
-      return e;
+  // From the descriptor's offset on: the caller may have read standard input
+  // in part.
+  struct stat st;
+  const off_t start = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) ? ::lseek(fd, 0, SEEK_CUR) : -1;
+  std::optional<InputError> e;
+  if (start >= 0) {
+    const std::size_t size = st.st_size > start ? static_cast<std::size_t>(st.st_size - start) : 0;
+    FileSource src(fd, start, size, options.window, options.threads);
+    e = read_source(src, file, options, out);
+    if (!unchanged(fd, stamp_of(st))) {
+      e = changed_while_read();
+      e->file = file;
     }
-  }
-  std::string text;
-  char buf[1 << 16];
-  int err = 0;
-  for (;;) {
-    const ssize_t got = ::read(fd, buf, sizeof buf);
-    if (got > 0) {
-      text.append(buf, static_cast<std::size_t>(got));
-    } else if (got == 0) {
-      break;
-    } else if (errno != EINTR) {
-      err = errno;
-      break;
+  } else {
+    const TextRead r = read_text(fd, options.window);
+    if (r.error != 0) {
+      e = InputError{file, 0, 0, "io", std::strerror(r.error)};
+    } else {
+      std::string lf;
+      MemorySource src(as_lines(std::string_view(r.text.data(), r.text.size()), lf), r.cut, options.window);
+      e = read_source(src, file, options, out);
     }
   }
   if (fd != STDIN_FILENO) ::close(fd);
-  if (err != 0) return InputError{file, 0, 0, "io", std::strerror(err)};
-  return read_dated(text, file, options, out);
+  if (e) out = DatedRecord{};
+  return e;
 }
 
 }  // namespace korvalinde

@@ -39,6 +39,9 @@ struct CsvOptions {
   std::vector<std::string> na;  // missing-value tokens besides the default ones
   DuplicateRule duplicates = DuplicateRule::Error;
   unsigned threads = 1;  // for parsing; the result does not depend on it
+  // Bytes of a regular file read at a time (and parsed in 16 runs at most):
+  // memory holds one window besides the rows. A longer line is refused.
+  std::size_t window = std::size_t{1} << 24;
 };
 
 struct Series {
@@ -59,7 +62,9 @@ struct DatedRecord {
 std::optional<InputError> read_dated(std::string_view text, const std::string& file,
                                      const CsvOptions& options, DatedRecord& out);
 
-// Reads the file ("-" is standard input) and parses it.
+// Reads the file ("-" is standard input) from its offset on and parses it:
+// a regular file in windows copied in with pread (and "changed while it
+// was read" when it changed meanwhile), anything else read whole first.
 std::optional<InputError> read_dated_file(const std::string& file, const CsvOptions& options,
                                           DatedRecord& out);
 

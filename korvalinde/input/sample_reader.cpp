@@ -1,7 +1,6 @@
 #include "korvalinde/input/sample_reader.hpp"
 
 #include <fcntl.h>
-#include <sys/mman.h>
 #include <unistd.h>
 
 #if defined(__SSE2__)
@@ -21,6 +20,7 @@
 #include <vector>
 
 #include "korvalinde/detail/parallel.hpp"
+#include "korvalinde/input/file_bytes.hpp"
 #include "korvalinde/input/number.hpp"
 
 namespace korvalinde {
@@ -409,53 +409,6 @@ std::optional<InputError> collect(SampleReader& reader, int column, Values& out,
   }
 }
 
-// The rest of a regular file of at least `least` bytes from the
-// descriptor's offset on, mapped; no text for anything else.
-class Mapping {
- public:
-  Mapping(int fd, std::size_t least) {
-    struct stat st;
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return;
-    const off_t at = ::lseek(fd, 0, SEEK_CUR);
-    if (at < 0 || st.st_size <= at || static_cast<std::size_t>(st.st_size - at) < least) return;
-    const long page = ::sysconf(_SC_PAGESIZE);
-    if (page <= 0) return;
-    const off_t start = at / page * page;
-    const auto size = static_cast<std::size_t>(st.st_size - start);
-    void* base = ::mmap(nullptr, size, PROT_READ, MAP_PRIVATE, fd, start);
-    if (base == MAP_FAILED) return;  // e.g. no address space left: read in one pass
-    base_ = base;
-    size_ = size;
-    text_ = std::string_view(static_cast<const char*>(base) + (at - start),
-                             static_cast<std::size_t>(st.st_size - at));
-  }
-  ~Mapping() {
-    if (base_ != nullptr) ::munmap(base_, size_);
-  }
-  Mapping(const Mapping&) = delete;
-  Mapping& operator=(const Mapping&) = delete;
-
-  std::string_view text() const { return text_; }
-
- private:
-  void* base_ = nullptr;
-  std::size_t size_ = 0;
-  std::string_view text_;
-};
-
-// Gives back the mapped pages that lie wholly in `text`, once read: they
-// stay in the page cache, but leave the process's resident memory, which
-// then holds the values and about one run of text a thread.
-void release_pages(std::string_view text) {
-  const long page = ::sysconf(_SC_PAGESIZE);
-  if (page <= 0) return;
-  const auto size = static_cast<std::uintptr_t>(page);
-  const auto begin = reinterpret_cast<std::uintptr_t>(text.data());
-  const std::uintptr_t first = (begin + size - 1) / size * size;
-  const std::uintptr_t last = (begin + text.size()) / size * size;
-  if (last > first) ::madvise(reinterpret_cast<void*>(first), last - first, MADV_DONTNEED);
-}
-
 // Runs of whole lines of about equal size, at least `least` bytes each
 // (but the last), at most `parts` of them.
 std::vector<std::string_view> cut_at_lines(std::string_view text, std::size_t parts,
@@ -611,7 +564,8 @@ std::string_view simple_lines(std::string_view text, FieldSpec fields, InPlace& 
 // order up to the first fault, whose line is made absolute. A run after a
 // run with a fault is of no use: it is left, or given up.
 std::optional<InputError> read_runs(std::string_view text, FieldSpec fields, unsigned threads,
-                                    std::size_t least, detail::RawVector<double>& out) {
+                                    std::size_t least, detail::RawVector<double>& out,
+                                    std::uint64_t& lines_of_text) {
   if (fields.bom && text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
   fields.bom = false;  // the text's start is no run's but the first's
   const std::vector<std::string_view> runs = cut_at_lines(text, 4 * std::size_t{threads}, least);
@@ -622,6 +576,7 @@ std::optional<InputError> read_runs(std::string_view text, FieldSpec fields, uns
   });
   std::vector<std::size_t> room(runs.size() + 1, out.size());
   for (std::size_t i = 0; i < runs.size(); ++i) room[i + 1] = room[i] + lines[i];
+  lines_of_text = room.back() - room[0];
   out.resize(room.back());
   std::vector<std::size_t> count(runs.size(), 0);
   std::vector<std::optional<InputError>> faults(runs.size());
@@ -639,7 +594,6 @@ std::optional<InputError> read_runs(std::string_view text, FieldSpec fields, uns
       if (faults[i]) faults[i]->line += lines_read;
     }
     count[i] = values.count;
-    release_pages(runs[i]);
     if (faults[i]) {
       std::size_t seen = first_fault.load(std::memory_order_relaxed);
       while (i < seen && !first_fault.compare_exchange_weak(seen, i, std::memory_order_relaxed)) {
@@ -660,25 +614,94 @@ std::optional<InputError> read_runs(std::string_view text, FieldSpec fields, uns
   return fault;
 }
 
+// Reads a regular file of at least `least` bytes from the descriptor's
+// offset on in windows of whole lines (16 runs of `least` bytes), each
+// copied in with pread and read in runs on the threads: memory holds one
+// window and the values. A line longer than a window, and what follows it,
+// is read in one pass from where it starts. `stamp` receives the file's state
+// before; nothing is read (and false returned) for anything else.
+bool read_windows(int fd, FieldSpec fields, unsigned threads, std::size_t least,
+                  detail::RawVector<double>& out, std::optional<InputError>& fault,
+                  FileStamp& stamp) {
+  struct stat st;
+  if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  const off_t start = ::lseek(fd, 0, SEEK_CUR);
+  if (start < 0 || st.st_size <= start || static_cast<std::size_t>(st.st_size - start) < least)
+    return false;
+  stamp = stamp_of(st);
+  const std::size_t size = 16 * std::max<std::size_t>(least, 1);
+  detail::RawVector<char> window(std::min(size, static_cast<std::size_t>(st.st_size - start) + 1));
+  off_t at = start;
+  std::uint64_t before = 0;  // lines before the window
+  for (;;) {
+    const std::int64_t got = read_at(fd, window.data(), window.size(), at, threads);
+    if (got < 0) {
+      fault = InputError{{}, 0, 0, "io", std::strerror(static_cast<int>(-got))};
+      return true;
+    }
+    if (got == 0) return true;
+    std::string_view text(window.data(), static_cast<std::size_t>(got));
+    const bool last = static_cast<std::size_t>(got) < window.size();
+    if (!last) {
+      const void* nl = ::memrchr(text.data(), '\n', text.size());
+      if (nl == nullptr) break;  // a line longer than the window
+      text = text.substr(0, static_cast<std::size_t>(static_cast<const char*>(nl) - text.data()) + 1);
+    }
+    std::uint64_t lines = 0;
+    fault = read_runs(text, fields, threads, least, out, lines);
+    if (fault) {
+      fault->line += before;
+      return true;
+    }
+    before += lines;
+    at += static_cast<off_t>(text.size());
+    fields.bom = false;  // only the first window opens the input
+    if (last) return true;
+  }
+  window = {};
+  if (::lseek(fd, at, SEEK_SET) != at) {
+    fault = InputError{{}, 0, 0, "io", std::strerror(errno)};
+    return true;
+  }
+  std::vector<char> buffer(SampleReader::kBufferBytes);
+  SampleReader reader(fd, buffer, fields);
+  Blocks values;
+  fault = collect(reader, fields.column, values, [] { return false; });
+  if (fault && fault->line > 0) fault->line += before;
+  const std::size_t had = out.size();
+  out.resize(had + values.size());
+  values.move_to(out.data() + had);
+  return true;
+}
+
 }  // namespace
 
 std::optional<InputError> read_values(int fd, FieldSpec fields, detail::RawVector<double>& out,
                                       unsigned threads, std::size_t least) {
   if (threads > 1) {
-    const Mapping map(fd, least);
     const std::size_t had = out.size();
+    const off_t start = ::lseek(fd, 0, SEEK_CUR);
+    std::optional<InputError> fault;
+    FileStamp stamp;
     try {
-      if (!map.text().empty()) return read_runs(map.text(), fields, threads, least, out);
+      if (read_windows(fd, fields, threads, least, out, fault, stamp)) {
+        if (!unchanged(fd, stamp)) fault = changed_while_read();
+        return fault;
+      }
     } catch (const std::bad_alloc&) {
       // No room for a value a line (a file of mostly blank lines under a
       // memory limit): read in one pass, where memory follows the values.
       out.resize(had);
+      if (start >= 0) ::lseek(fd, start, SEEK_SET);
     }
   }
+  struct stat st;
+  const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
   std::vector<char> buffer(SampleReader::kBufferBytes);
   SampleReader reader(fd, buffer, fields);
   Blocks values;
   std::optional<InputError> fault = collect(reader, fields.column, values, [] { return false; });
+  if (regular && !unchanged(fd, stamp_of(st))) fault = changed_while_read();
   const std::size_t at = out.size();
   out.resize(at + values.size());
   values.move_to(out.data() + at);

@@ -114,17 +114,19 @@ inline constexpr std::size_t kParallelReadBytes = std::size_t{1} << 20;
 // Reads every value of `fd` into `out` (appended). Returns nothing, or the
 // first fault in file order, without its file name: its 1-based line and
 // field, code "not_a_number" ("'abc' is not a number") or "no_column" ("no
-// value in column K"), or line 0 and code "io" with the system's text for a
-// read error. The values before the fault are kept.
+// value in column K"), line 0 and code "io" with the system's text for a
+// read error, or line 0 and code "changed" when a regular file changed
+// while it was read. The values before the fault are kept.
 //
-// A regular file of at least `least` bytes is mapped and read in runs of
-// whole lines on up to `threads` threads; values, their order and the fault
-// are those of reading it in one pass. Each run writes its values in place,
-// into address space of 8 bytes a line of which only the values' part is
-// touched; the pages of text read are given back as the runs end. Anything
-// else (a pipe, a terminal, a file that cannot be mapped, no address space
-// for a value a line) is read in one pass through a 64 KiB buffer, with 8
-// bytes a value and twice that for a moment at the end.
+// A regular file of at least `least` bytes is copied in with pread, a
+// window of 16 * `least` bytes at a time, and each window is read in runs
+// of whole lines on up to `threads` threads; values, their order and the
+// fault are those of reading it in one pass. Each run writes its values in
+// place, into address space of 8 bytes a line of the window of which only
+// the values' part is touched. Anything else (a pipe, a terminal, no
+// address space for a value a line) and what follows a line longer than a
+// window is read in one pass through a 64 KiB buffer, with 8 bytes a value
+// and twice that for a moment at the end.
 std::optional<InputError> read_values(int fd, FieldSpec fields, detail::RawVector<double>& out,
                                       unsigned threads = 1,
                                       std::size_t least = kParallelReadBytes);
