@@ -405,6 +405,10 @@ struct LineParser {
         if (!small_int(t, part[i]))
           return fail(cols.time[i] + 1, "bad_time", "'" + shown(t) + "' is not a whole number");
       }
+      // Years as a single time column has them: the blocks between two
+      // times stay few.
+      if (part[0] < 0 || part[0] > 9999)
+        return fail(cols.time[0] + 1, "bad_time", "year " + std::to_string(part[0]) + " not in 0 to 9999");
       if (!civil_seconds(part[0], part[1], part[2], row.time)) {
         // The month or the day is at fault: any year has every month.
         const bool month = part[1] < 1 || part[1] > 12;

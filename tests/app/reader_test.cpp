@@ -12,8 +12,10 @@
 #include <cstdio>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
+#include "korvalinde/input/dated_csv.hpp"
 #include "korvalinde/input/sample_reader.hpp"
 
 #include "korvalinde/classic/blocks.hpp"
@@ -293,6 +295,148 @@ TEST_F(ReadValues, BlankRunsSeparateOnceAndAByteOrderMarkIsPassedOver) {
   std::size_t n = 0;
   EXPECT_FALSE(agree("\xEF\xBB\xBF" "1.5\n2\n", n));
   EXPECT_EQ(n, 2u);
+}
+
+// Windows of 1 KiB here: lines longer than a window, with the value first,
+// after a long run of blanks, or a token too long, read as one pass reads
+// them; an endless line of NULs ends the reading at its line.
+TEST_F(ReadValues, LinesLongerThanAWindowReadAsOnePassReads) {
+  std::string text;
+  for (int i = 0; i < 3000; ++i) {
+    text += std::to_string(i) + ".25\n";
+    if (i % 500 == 7) text += "8 " + std::string(3000, '\0') + "\n";
+    if (i % 700 == 3) text += std::string(2500, ' ') + "4.5\n";
+  }
+  std::size_t n = 0;
+  EXPECT_FALSE(agree(text, n));
+  EXPECT_EQ(n, 3000u + 6 + 5);
+  auto fault = agree(text + std::string(1 << 20, '\0'), n);
+  ASSERT_TRUE(fault);
+  EXPECT_EQ(fault->line, 3012u);
+  EXPECT_EQ(fault->code, "not_a_number");
+  fault = agree(text + std::string(5000, '7') + "\n1\n", n);
+  ASSERT_TRUE(fault);
+  EXPECT_EQ(fault->line, 3012u);
+  EXPECT_EQ(n, 3011u);
+}
+
+// A file rewritten in place or cut short while it is read on threads: the
+// values of one of its states, or the fault "changed", never anything else.
+TEST_F(ReadValues, AFileChangedWhileReadGivesOneStateOrSaysSo) {
+  const std::string path = dir_.path() + "/race.txt";
+  const std::string line = "1234567890.123456\n", nine = "1\n1\n1\n1\n1\n1\n1\n1\n1\n";
+  const std::size_t n = std::size_t{1} << 20, start = (n - n / 8) * line.size();
+  std::string rewrite;
+  for (std::size_t i = 0; i < n / 8; ++i) rewrite += nine;
+  std::string before;
+  for (std::size_t i = 0; i < n; ++i) before += line;
+  for (int attempt = 0; attempt < 6; ++attempt) {
+    const bool cut = attempt % 2 == 1;
+    testsupport::write_file(path, before);
+    const int fd = ::open(path.c_str(), O_RDONLY);
+    const int wfd = ::open(path.c_str(), O_WRONLY);
+    korvalinde::detail::RawVector<double> got, state;
+    std::thread writer([&] {
+      if (cut) {
+        EXPECT_EQ(::ftruncate(wfd, static_cast<off_t>(start + 10)), 0);
+      } else {
+        EXPECT_EQ(::pwrite(wfd, rewrite.data(), rewrite.size(), static_cast<off_t>(start)),
+                  static_cast<ssize_t>(rewrite.size()));
+      }
+    });
+    const auto fault = korvalinde::read_values(fd, fields_, got, 2, 1 << 16);
+    writer.join();
+    ::close(wfd);
+    ::close(fd);
+    if (fault) {
+      EXPECT_EQ(fault->code, "changed") << fault->message;
+      continue;
+    }
+    // The state before, or the one after (read again, in one pass).
+    const int again = ::open(path.c_str(), O_RDONLY);
+    EXPECT_FALSE(korvalinde::read_values(again, fields_, state, 1));
+    ::close(again);
+    const bool first = got.size() == n && std::all_of(got.begin(), got.end(), [](double v) {
+      return v == 1234567890.123456;
+    });
+    const bool last = got.size() == state.size() &&
+                      std::memcmp(got.data(), state.data(), got.size() * sizeof(double)) == 0;
+    EXPECT_TRUE(first || last) << attempt << ": " << got.size() << " values";
+  }
+}
+
+// The dated reader in windows of a few hundred bytes, on 1 and 3 threads:
+// the series and the first fault of reading the whole text at once.
+TEST(DatedWindows, WindowsAndThreadsReadWhatTheWholeTextReads) {
+  testsupport::TempDir dir;
+  const std::string path = dir.path() + "/record.csv";
+  std::string rows = "time,value,station\n\n";
+  for (int i = 0; i < 3000; ++i) {
+    char line[96];
+    std::snprintf(line, sizeof line, "2001-%02d-%02dT%02d:00,%s,%s\n", 1 + i / 672 % 12,
+                  1 + i / 24 % 28, i % 24, i % 19 == 0 ? "NA" : std::to_string(i % 97 * 0.5).c_str(),
+                  i % 3 == 0 ? "a" : i % 5 == 0 ? "\"b, c\"" : "d");
+    rows += line;
+    if (i % 400 == 9) rows += "\n";
+  }
+  struct Case {
+    std::string text;
+    bool by;
+    korvalinde::DuplicateRule duplicates;
+  };
+  const std::string dup = "2001-01-01T05:00,7,a\n";
+  const std::vector<Case> cases = {
+      {rows, false, korvalinde::DuplicateRule::Error},
+      {rows, true, korvalinde::DuplicateRule::Error},
+      {rows + dup + rows, true, korvalinde::DuplicateRule::Max},
+      {rows + dup, true, korvalinde::DuplicateRule::Error},
+      {rows + dup + "2002-01-01T00:00,x1,a\n", true, korvalinde::DuplicateRule::Last},
+      {rows + "2002-01-01T00:00,x1\n" + rows, false, korvalinde::DuplicateRule::Error},
+  };
+  for (std::size_t c = 0; c < cases.size(); ++c) {
+    korvalinde::CsvOptions o;
+    o.value = korvalinde::column_ref("value");
+    o.time = {korvalinde::column_ref("time")};
+    if (cases[c].by) o.by = korvalinde::column_ref("station");
+    o.duplicates = cases[c].duplicates;
+    korvalinde::DatedRecord whole, windows;
+    const auto expected = korvalinde::read_dated(cases[c].text, path, o, whole);
+    testsupport::write_file(path, cases[c].text);
+    for (const std::size_t window : {std::size_t{200}, std::size_t{4096}}) {
+      for (const unsigned threads : {1u, 3u}) {
+        o.window = window;
+        o.threads = threads;
+        const auto fault = korvalinde::read_dated_file(path, o, windows);
+        const std::string at = "case " + std::to_string(c) + ", window " + std::to_string(window) +
+                               ", " + std::to_string(threads) + " threads";
+        ASSERT_EQ(fault.has_value(), expected.has_value()) << at << (fault ? fault->text() : "");
+        if (fault) {
+          EXPECT_EQ(fault->text(), expected->text()) << at;
+          continue;
+        }
+        ASSERT_EQ(windows.series.size(), whole.series.size()) << at;
+        for (std::size_t k = 0; k < whole.series.size(); ++k) {
+          const korvalinde::Series &a = whole.series[k], &b = windows.series[k];
+          EXPECT_EQ(b.group, a.group) << at;
+          EXPECT_TRUE(b.time == a.time) << at;
+          EXPECT_TRUE(b.value.size() == a.value.size() &&
+                      std::memcmp(b.value.data(), a.value.data(), a.value.size() * sizeof(double)) == 0)
+              << at;
+          EXPECT_EQ(b.n_missing, a.n_missing) << at;
+          EXPECT_EQ(b.n_merged, a.n_merged) << at;
+        }
+      }
+    }
+  }
+  // A line longer than a window is refused at its line.
+  korvalinde::CsvOptions o;
+  o.value = korvalinde::column_ref("value");
+  o.window = 200;
+  testsupport::write_file(path, "value\n1\n2\n" + std::string(300, '3') + "\n4\n");
+  korvalinde::DatedRecord r;
+  const auto fault = korvalinde::read_dated_file(path, o, r);
+  ASSERT_TRUE(fault);
+  EXPECT_EQ(fault->text(), path + ":4: line longer than 200 bytes");
 }
 
 }  // namespace

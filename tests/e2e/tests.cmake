@@ -55,6 +55,14 @@ if(NOT KORVALINDE_SANITIZE)  # memory limits
                    ${PROJECT_SOURCE_DIR} limits)
 endif()
 
+# Inputs that could make the reading unbounded, or change while they are read.
+foreach(check endless_line far_years stdin_offset truncated)
+  add_test(NAME e2e.limits.${check}
+           COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/limits.sh $<TARGET_FILE:korvalinde> ${check}
+                   $<$<BOOL:${KORVALINDE_SANITIZE}>:sanitized>)
+endforeach()
+set_tests_properties(e2e.limits.truncated PROPERTIES LABELS slow)
+
 # Every command the README shows.
 add_test(NAME e2e.readme_commands
          COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/readme_commands.sh $<TARGET_FILE:korvalinde>
