@@ -218,7 +218,8 @@ std::string idf_report(const IdfResult& r, const std::vector<double>& periods) {
     append(out, "  maxima multiplied by the fixed-interval factor ", format_number(r.fixed_interval_factor), "\n");
   append(out, "  intensities (depth per hour) of ", r.model, ", with ",
          r.model.ends_with(".mle") ? "profile-likelihood intervals" :
-         r.model.ends_with("scaling") ? "delta-method intervals from the robust errors" : "delta-method intervals",
+         r.model.ends_with("scaling") ? "profile-likelihood intervals (critical value scaled by the robust "
+                                         "to the model-based variance)" : "delta-method intervals",
          "\n");
   char cell[96];
   std::snprintf(cell, sizeof cell, "  %-9s %6s %8s", "duration", "years", "windows");

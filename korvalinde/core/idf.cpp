@@ -91,8 +91,11 @@ void finish(IdfResult& out, const IdfOptions& o) {
     const stats::ScalingFit& f = general ? general_fit : simple_fit;
     const double z = dist::normal_two_sided(o.fit.confidence);
     for (const IdfDuration& d : out.durations)
-      for (const double t : o.fit.periods)
-        out.intensities.push_back({d.hours, t, stats::scaling_intensity(f, o.reference_hours, d.hours, t, z)});
+      for (const double t : o.fit.periods) {
+        Estimate e = stats::scaling_intensity(f, o.reference_hours, d.hours, t, z);
+        if (o.fit.profiles) e.profile = stats::scaling_intensity_profile(f, data, d.hours, t, o.fit.confidence);
+        out.intensities.push_back({d.hours, t, e});
+      }
   } else {
     for (const IdfDuration& d : out.durations) {
       const std::vector<ReturnLevel>* levels = chosen_levels(d.fit, o.fit, out.model);
@@ -147,7 +150,8 @@ IdfResult idf_series(const Series& s, bool grouped, const IdfOptions& o, std::st
     return out;
   }
   std::vector<stats::DurationMaxima> maxima;
-  if (std::string why = stats::window_maxima(s.time, s.value, out.step, o.durations, o.block, maxima);
+  if (std::string why = stats::window_maxima(s.time, s.value, out.step, o.durations, o.block, maxima,
+                                            o.fit.threads);
       !why.empty()) {
     out.error = where + why;
     return out;

@@ -4,10 +4,13 @@
 #include <charconv>
 #include <cmath>
 #include <limits>
+#include <mutex>
 
 #include <boost/math/special_functions/gamma.hpp>
 
+#include "korvalinde/detail/parallel.hpp"
 #include "korvalinde/dist/gev.hpp"
+#include "korvalinde/dist/normal.hpp"
 #include "korvalinde/input/dated_csv.hpp"
 #include "korvalinde/stats/gev.hpp"
 #include "korvalinde/stats/gev_terms.hpp"
@@ -87,7 +90,7 @@ std::string duration_label(std::int64_t seconds) {
 
 std::string window_maxima(std::span<const std::int64_t> time, std::span<const double> depth,
                           std::int64_t step, std::span<const std::int64_t> durations,
-                          const BlockRule& rule, std::vector<DurationMaxima>& out) {
+                          const BlockRule& rule, std::vector<DurationMaxima>& out, unsigned threads) {
   out.clear();
   const std::size_t n = time.size();
   if (step <= 0) return "the record's step is unknown (give --step)";
@@ -103,8 +106,22 @@ std::string window_maxima(std::span<const std::int64_t> time, std::span<const do
       return "duration " + duration_label(d) + " is not a multiple of the record's step of " +
              duration_label(step);
   }
-  std::vector<double> sums(n);
-  for (const std::int64_t d : durations) {
+  // The durations on the threads, each with a buffer of sums from a pool:
+  // every duration's result is the same on any thread.
+  out.resize(durations.size());
+  std::vector<std::vector<double>> pool;
+  std::mutex pool_lock;
+  detail::parallel_for(durations.size(), threads, [&](std::size_t di) {
+    std::vector<double> sums;
+    {
+      const std::lock_guard<std::mutex> guard(pool_lock);
+      if (!pool.empty()) {
+        sums = std::move(pool.back());
+        pool.pop_back();
+      }
+    }
+    sums.resize(n);
+    const std::int64_t d = durations[di];
     const std::size_t k = static_cast<std::size_t>(d / step);
     // Windows end at j and start at j - k + 1; run counts the steps before and
     // at j that are present, not missing and consecutive. The sum runs in
@@ -136,7 +153,7 @@ std::string window_maxima(std::span<const std::int64_t> time, std::span<const do
       }
     }
     BlockMaxima bm = block_maxima(time, sums, rule);
-    DurationMaxima dm;
+    DurationMaxima& dm = out[di];
     dm.duration = d;
     dm.n_windows = valid;
     for (const BlockCount& c : bm.dropped) dm.n_windows -= c.present;
@@ -146,8 +163,9 @@ std::string window_maxima(std::span<const std::int64_t> time, std::span<const do
     }
     dm.maxima = std::move(bm.maxima);
     dm.dropped = std::move(bm.dropped);
-    out.push_back(std::move(dm));
-  }
+    const std::lock_guard<std::mutex> guard(pool_lock);
+    pool.push_back(std::move(sums));
+  });
   return "";
 }
 
@@ -299,6 +317,69 @@ struct SimpleLoglik {
   }
 };
 
+// The likelihood in theta' = (z, ln sigma0, xi, alpha, delta), z the T-year
+// intensity of duration d over `unit`: mu0 = z E - sigma0 y_T(xi) with
+// E = 1 / s(d) = e^(alpha L), L = ln(d + delta) - ln(d0 + delta). The
+// derivatives follow by the chain rule through mu0, the only parameter that
+// depends on theta' other than by identity.
+struct IntensityLoglik {
+  ScalingLoglik full;
+  double d, y0;
+
+  bool operator()(const Theta& t, Derivs<kScalingParams>& out, bool hessian = true) const {
+    const double z = t[0], lsg = t[1], xi = t[2], alpha = t[3], delta = t[4];
+    const double r = d + delta, r0 = full.data.reference_hours + delta;
+    if (!(r > 0 && r0 > 0)) return false;
+    const double L = std::log(r) - std::log(r0), L1 = 1 / r - 1 / r0, L2 = 1 / (r0 * r0) - 1 / (r * r);
+    const double E = std::exp(alpha * L), sg = std::exp(lsg);
+    double p = 0, dp = 0, ddp = 0;
+    gev_kernel::psi1(xi * y0, p, dp, ddp);
+    const double yt = y0 * p, yt1 = y0 * y0 * dp, yt2 = y0 * y0 * y0 * ddp;
+    const double mu = z * E - sg * yt;
+    Derivs<kScalingParams> f;
+    if (!full({mu, lsg, xi, alpha, delta}, f, hessian)) return false;
+    const double j0[5] = {E, -sg * yt, -sg * yt1, z * L * E, z * alpha * L1 * E};
+    out.l = f.l;
+    for (int a = 0; a < 5; ++a) out.g[a] = f.g[0] * j0[a] + (a > 0 ? f.g[a] : 0);
+    if (!hessian) return true;
+    double m2[5][5] = {};
+    m2[0][3] = m2[3][0] = L * E;
+    m2[0][4] = m2[4][0] = alpha * L1 * E;
+    m2[1][1] = -sg * yt;
+    m2[1][2] = m2[2][1] = -sg * yt1;
+    m2[2][2] = -sg * yt2;
+    m2[3][3] = z * L * L * E;
+    m2[3][4] = m2[4][3] = z * L1 * E * (1 + alpha * L);
+    m2[4][4] = z * alpha * E * (L2 + alpha * L1 * L1);
+    // J has row 0 = j0 and the identity below it, from column 1 on.
+    for (int a = 0; a < 5; ++a)
+      for (int b = 0; b < 5; ++b) {
+        const double ja[5] = {j0[a], a == 1 ? 1.0 : 0.0, a == 2 ? 1.0 : 0.0, a == 3 ? 1.0 : 0.0, a == 4 ? 1.0 : 0.0};
+        const double jb[5] = {j0[b], b == 1 ? 1.0 : 0.0, b == 2 ? 1.0 : 0.0, b == 3 ? 1.0 : 0.0, b == 4 ? 1.0 : 0.0};
+        double h = f.g[0] * m2[a][b];
+        for (int u = 0; u < 5; ++u)
+          for (int v = 0; v < 5; ++v) h += ja[u] * f.h[u][v] * jb[v];
+        out.h[a][b] = h;
+      }
+    return true;
+  }
+};
+
+// The same with delta held at 0.
+struct SimpleIntensityLoglik {
+  IntensityLoglik full;
+  bool operator()(const std::array<double, 4>& t, Derivs<4>& d, bool hessian = true) const {
+    Derivs<kScalingParams> f;
+    if (!full({t[0], t[1], t[2], t[3], 0.0}, f, hessian)) return false;
+    d.l = f.l;
+    for (int p = 0; p < 4; ++p) {
+      d.g[p] = f.g[p];
+      for (int q = 0; q < 4; ++q) d.h[p][q] = f.h[p][q];
+    }
+    return true;
+  }
+};
+
 ScalingFit scaling_failure(std::string why) {
   ScalingFit f;
   f.error = std::move(why);
@@ -425,10 +506,12 @@ ScalingFit fit_scaling(const ScalingData& data, bool general) {
   return out;
 }
 
-Estimate scaling_intensity(const ScalingFit& f, double reference_hours, double hours, double period,
-                           double z) {
-  Estimate e;
-  if (!f.ok) return e;
+namespace {
+
+// The T-year intensity of duration `hours` and its gradient in (mu0, sigma0,
+// xi, alpha, delta).
+double intensity_gradient(const ScalingFit& f, double reference_hours, double hours, double period,
+                          std::array<double, kScalingParams>& g) {
   const double mu0 = f.param[0], sigma0 = f.param[1], xi = f.param[2], alpha = f.param[3], delta = f.param[4];
   const double y0 = dist::gumbel_period_reduced(period);
   const double lrd = std::log(hours + delta) - std::log(reference_hours + delta);
@@ -437,17 +520,72 @@ Estimate scaling_intensity(const ScalingFit& f, double reference_hours, double h
   double p = 0, dp = 0, ddp = 0;
   gev_kernel::psi1(xi * y0, p, dp, ddp);
   const double i = s * (mu0 + sigma0 * yt);
-  // Gradient in (mu0, sigma0, xi, alpha, delta).
-  const double g[5] = {s, s * yt, s * sigma0 * y0 * y0 * dp, -lrd * i,
-                       -alpha * (1 / (hours + delta) - 1 / (reference_hours + delta)) * i};
-  double var = 0;
-  for (int a = 0; a < 5; ++a)
-    for (int b = 0; b < 5; ++b) var += g[a] * f.cov_robust[a][b] * g[b];
-  e.value = i;
-  e.se = std::sqrt(std::max(var, 0.0));
-  e.lower = i - z * e.se;
-  e.upper = i + z * e.se;
+  g = {s, s * yt, s * sigma0 * y0 * y0 * dp, -lrd * i,
+       -alpha * (1 / (hours + delta) - 1 / (reference_hours + delta)) * i};
+  return i;
+}
+
+double quadratic_form(const std::array<double, kScalingParams>& g, const Matrix5& c) {
+  double v = 0;
+  for (std::size_t a = 0; a < kScalingParams; ++a)
+    for (std::size_t b = 0; b < kScalingParams; ++b) v += g[a] * c[a][b] * g[b];
+  return std::max(v, 0.0);
+}
+
+double scaling_intensity_model_se(const ScalingFit& f, double reference_hours, double hours, double period) {
+  std::array<double, kScalingParams> g{};
+  intensity_gradient(f, reference_hours, hours, period, g);
+  return std::sqrt(quadratic_form(g, f.cov));
+}
+
+}  // namespace
+
+Estimate scaling_intensity(const ScalingFit& f, double reference_hours, double hours, double period,
+                           double z) {
+  Estimate e;
+  if (!f.ok) return e;
+  std::array<double, kScalingParams> g{};
+  e.value = intensity_gradient(f, reference_hours, hours, period, g);
+  e.se = std::sqrt(quadratic_form(g, f.cov_robust));
+  e.lower = e.value - z * e.se;
+  e.upper = e.value + z * e.se;
   return e;
+}
+
+ProfileInterval scaling_intensity_profile(const ScalingFit& f, const ScalingData& data, double hours,
+                                          double period, double confidence) {
+  ProfileInterval out;
+  if (!f.ok) return out;
+  const double z = dist::normal_two_sided(confidence);
+  const Estimate e = scaling_intensity(f, data.reference_hours, hours, period, z);
+  // The composite likelihood's curvature overstates the information: the
+  // critical value is scaled by the ratio of the robust to the model-based
+  // variance of the intensity.
+  const double model_se = scaling_intensity_model_se(f, data.reference_hours, hours, period);
+  const double ratio = model_se > 0 ? (e.se * e.se) / (model_se * model_se) : 1;
+  const double crit = dist::chi2_1_quantile(confidence) * ratio;
+  const ScalingLoglik full{data, f.unit};
+  const IntensityLoglik lik{full, hours, dist::gumbel_period_reduced(period)};
+  const double lhat = f.loglik + static_cast<double>(data.x.size()) * std::log(f.unit);
+  const double se = e.se / f.unit;
+  const auto limit = [](const ProfileLimit& l, double unit) {
+    ProfileLimit u = l;
+    u.value *= unit;
+    return u;
+  };
+  if (!f.general || f.delta_at_zero) {
+    const SimpleIntensityLoglik simple{lik};
+    const std::array<double, 4> hat{e.value / f.unit, f.theta[1], f.theta[2], f.theta[3]};
+    const auto repair = [](const std::array<double, 4>& t) { return t; };
+    out.lower = limit(profile_bound<4>(simple, repair, hat, lhat, se, crit, -1, 0.0), f.unit);
+    out.upper = limit(profile_bound<4>(simple, repair, hat, lhat, se, crit, +1), f.unit);
+  } else {
+    const Theta hat{e.value / f.unit, f.theta[1], f.theta[2], f.theta[3], f.theta[4]};
+    const auto repair = [](const Theta& t) { return t; };
+    out.lower = limit(profile_bound<5>(lik, repair, hat, lhat, se, crit, -1, 0.0), f.unit);
+    out.upper = limit(profile_bound<5>(lik, repair, hat, lhat, se, crit, +1), f.unit);
+  }
+  return out;
 }
 
 ScalingTest scaling_test(const ScalingFit& general, const ScalingFit& simple) {

@@ -36,10 +36,12 @@ struct DurationMaxima {
 // block (by the window's start) the largest, when the block has at least
 // min_coverage of its windows. `time` ascending, every time on the step from
 // the first. A maximum is the plain sum of its window's depths in time order.
+// The durations share out `threads`; the results do not depend on them.
 // Empty on success, else why (a time off the step, a negative depth).
 std::string window_maxima(std::span<const std::int64_t> time, std::span<const double> depth,
                           std::int64_t step, std::span<const std::int64_t> durations,
-                          const BlockRule& rule, std::vector<DurationMaxima>& out);
+                          const BlockRule& rule, std::vector<DurationMaxima>& out,
+                          unsigned threads = 1);
 
 // i = a / (d + b)^c fitted by least squares in logarithms to intensities i > 0
 // at durations d > 0 (hours): for a fixed b it is a straight line in
@@ -94,6 +96,12 @@ ScalingFit fit_scaling(const ScalingData& data, bool general);
 // error from the robust covariance and the interval value +- z se.
 Estimate scaling_intensity(const ScalingFit& fit, double reference_hours, double hours,
                            double period, double z);
+
+// Profile-likelihood interval of that intensity at `confidence`, with the
+// critical value scaled by the ratio of its robust to its model-based
+// variance (the composite likelihood's curvature overstates the information).
+ProfileInterval scaling_intensity_profile(const ScalingFit& fit, const ScalingData& data, double hours,
+                                          double period, double confidence);
 
 // Likelihood ratio of general against simple scaling on 1 degree of freedom,
 // and the p-value of the 50:50 mixture of chi-square(0) and chi-square(1)

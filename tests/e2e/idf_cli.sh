@@ -35,6 +35,9 @@ windows)
   "$bin" idf --time time --durations 10min,1h,6h,24h --periods 2,10 --maxima m.csv --csv t.csv \
     --json r.json rain.csv > out 2> err || fail "status $?: $(cat err)"
   grep -q "step 10min" out || fail "report: $(cat out)"
+  "$bin" idf --time time --durations 10min,1h,6h,24h --periods 2,10 --threads 1 --json r1.json rain.csv \
+    > /dev/null 2>&1 || fail "one thread"
+  cmp -s r.json r1.json || fail "the JSON depends on the threads"
   $py - rain.csv m.csv r.json t.csv <<'PY' || fail "maxima differ"
 import csv, json, sys
 import numpy as np
@@ -62,6 +65,7 @@ assert len(table) == 8 and len(j["intensities"]) == 8
 for row, i in zip(table, j["intensities"]):
     assert float(row["value"]) == i["value"] and float(row["duration_h"]) == i["duration_h"]
     assert i["lower"] < i["value"] < i["upper"]
+    assert i["profile_lower"] < i["value"] < i["profile_upper"], i
 # One curve per period: the longer the duration, the lower the intensity.
 for p in (2, 10):
     vals = [i["value"] for i in j["intensities"] if i["period"] == p]

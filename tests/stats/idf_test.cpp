@@ -178,6 +178,17 @@ TEST(Idf, ScalingModelsEqualTheirReferences) {
   const IdfFormula f = fit_idf_formula(h, v);
   EXPECT_NEAR(f.b, g.param[4], 1e-6);
   EXPECT_NEAR(f.c, g.param[3], 1e-6);
+  // Profile bounds of an intensity enclose it and lie on the heavy tail's side
+  // of the delta-method interval: farther up than down.
+  for (const bool general : {true, false}) {
+    const ScalingFit fit = fit_scaling(data, general);
+    const Estimate e = scaling_intensity(fit, 1, 6, 100, 1.959963984540054);
+    const ProfileInterval p = scaling_intensity_profile(fit, data, 6, 100, 0.95);
+    EXPECT_LT(p.lower.value, e.value);
+    EXPECT_GT(p.upper.value, e.value);
+    EXPECT_GT(p.upper.value - e.value, e.value - p.lower.value);
+    EXPECT_NEAR(p.upper.value - p.lower.value, e.upper - e.lower, 0.5 * (e.upper - e.lower));
+  }
   const ScalingTest t = scaling_test(g, fit_scaling(data, false));
   EXPECT_NEAR(t.statistic, 2 * (want["general"]["loglik"] - want["simple"]["loglik"]), 1e-8);
   EXPECT_NEAR(t.p_mixture, 0.5 * t.p, 1e-15);
