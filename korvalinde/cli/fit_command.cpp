@@ -6,6 +6,7 @@
 #include <CLI/CLI.hpp>
 #include <atomic>
 #include <charconv>
+#include <chrono>
 #include <climits>
 #include <cmath>
 #include <cstdint>
@@ -95,6 +96,7 @@ struct Pending {
   std::string json;
   std::vector<HtmlSection> sections;
   bool failed = false;
+  std::chrono::steady_clock::time_point written{};  // last written
 };
 
 // Everything one input produces.
@@ -569,8 +571,10 @@ void render(FitResult& r, std::string svg, bool report, bool json, bool html, Pe
   if (html) p.sections.push_back({r, std::move(svg)});
 }
 
-// Pending output of the input being written goes out once it has this much.
+// Pending output of the input being written goes out once it has this much,
+// or this long after it last went out (at once for its first series).
 constexpr std::size_t kFlushBytes = std::size_t{1} << 16;
+constexpr std::chrono::milliseconds kFlushAfter{200};
 
 // Fits every file, writing each one's reports and JSON lines in the order
 // given (a grouped file's series in order), as soon as they and all before
@@ -610,10 +614,15 @@ bool fit_all(const Settings& s, Sinks& sinks, std::vector<Outcome>& outcomes, bo
       std::string svg = html && first && r.ok ? picture(r, o.detail, s.picture) : std::string();
       render(r, std::move(svg), sinks.report, sinks.json != nullptr, html, o.pending);
       if (first && keep_detail) o.result = std::move(r);
-      const Pending& p = o.pending;
-      if (p.errors.size() + p.report.size() + p.json.size() >= kFlushBytes) {
+      Pending& p = o.pending;
+      const auto now = std::chrono::steady_clock::now();
+      if (p.errors.size() + p.report.size() + p.json.size() >= kFlushBytes ||
+          now - p.written >= kFlushAfter) {
         const std::lock_guard<std::mutex> guard(lock);
-        if (i == next_out) write(o.pending);
+        if (i == next_out) {
+          write(p);
+          p.written = now;
+        }
       }
       return !stop;
     };
