@@ -118,6 +118,11 @@ py::dict gev_dict(const GevMethodResult& g, double prob, bool mle) {
   d["quantile"] = with_estimate(with_key("p", prob), g.quantile);
   d["return_levels"] = levels(g.return_levels);
   d["shape_interval"] = with_estimate(py::dict(), g.shape_interval, false);
+  if (g.level) {
+    py::dict level = with_key("x", *g.level);
+    level["period"] = number(g.level_period);
+    d["level"] = level;
+  }
   d["gof"] = gof_dict(g.gof);
   if (g.boot) {
     const GevBoot& b = *g.boot;
@@ -201,8 +206,13 @@ py::dict record_dict(const FitResult& r) {
     if (!t.error.empty()) g["error"] = t.error;
     d["gumbel_test"] = g;
   }
-  if (const auto methods = cli::ranked_methods(r); !methods.empty())
-    d["headline"] = std::string(methods[0].name);
+  if (!r.headline.dist.empty()) {
+    py::dict h;
+    h["dist"] = r.headline.dist;
+    h["method"] = r.headline.method;
+    if (!r.headline.reason.empty()) h["reason"] = r.headline.reason;
+    d["headline"] = h;
+  }
   return d;
 }
 

@@ -309,6 +309,7 @@ std::string validate(Settings& s) {
   for (const Method m : s.methods) uses(s.fit, m) = true;
   s.fit.gumbel = std::find(s.dists.begin(), s.dists.end(), "gumbel") != s.dists.end();
   s.fit.gev = std::find(s.dists.begin(), s.dists.end(), "gev") != s.dists.end();
+  s.fit.order = s.dists;
   if (std::string why = check_options(s.fit); !why.empty()) return why;
   const char sep = s.sep.empty() ? '\0' : s.sep[0];
   if (wants_dated(s.dated, s.column_text)) {

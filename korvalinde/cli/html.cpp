@@ -17,33 +17,66 @@ std::string cell(std::string_view text, std::string_view cls = {}) {
   return concat(cls.empty() ? "<td>" : concat("<td class=\"", cls, "\">"), text, "</td>");
 }
 
-std::string with_se(double value, double se) {
-  if (!std::isfinite(value)) return "-";
-  return concat(num(value), " &plusmn; ", format_number(se, 3, "n/a"));
-}
-
-std::string with_interval(const Estimate& e) {
-  if (!std::isfinite(e.value)) return "-";
-  if (!std::isfinite(e.lower) || !std::isfinite(e.upper)) return num(e.value);
-  return concat(num(e.value), " [", num(e.lower), ", ", num(e.upper), "]");
-}
-
 // The picture inline: the SVG document without its XML declaration.
 std::string inline_svg(const std::string& svg) {
   const std::size_t start = svg.find("<svg");
   return start == std::string::npos ? std::string() : svg.substr(start);
 }
 
+// A value over its interval (which may wrap below it in a narrow column).
+std::string over(const std::string& value, const std::string& interval) {
+  return concat(value, "<br><span class=\"ci\">", interval, "</span>");
+}
+
 // The periods of the first successful file, for the summary's columns.
 std::vector<double> summary_periods(std::span<const HtmlSection> sections) {
   for (const HtmlSection& s : sections) {
-    const auto methods = ranked_methods(s.result);
-    if (!s.result.ok || methods.empty()) continue;
+    if (!s.result.ok) continue;
     std::vector<double> periods;
-    for (const ReturnLevel& rl : methods[0].fit->return_levels) periods.push_back(rl.period);
-    return periods;
+    if (const FitView h = headline_view(s.result); !h.name.empty()) {
+      for (const ReturnLevel& rl : h.levels()) periods.push_back(rl.period);
+    } else if (s.result.pot) {
+      for (const PotLevel& l : s.result.pot->mle.ok ? s.result.pot->mle.return_levels
+                                                   : s.result.pot->lmom.return_levels)
+        periods.push_back(l.period);
+    }
+    if (!periods.empty()) return periods;
   }
   return {};
+}
+
+// The fit's name in a cell: the family and the method.
+std::string fit_name(const FitView& h) {
+  return h.gev ? concat("GEV ", h.name.substr(4)) : concat("Gumbel ", h.name);
+}
+
+std::string parameters(const FitView& h) {
+  if (h.gumbel) return concat("a ", num(h.gumbel->a), "<br>b ", num(h.gumbel->b));
+  return concat("loc ", num(h.gev->loc), "<br>scale ", num(h.gev->scale), "<br>shape ",
+                format_number(h.gev->shape, 3));
+}
+
+// The summary's cells of a peaks-over-threshold fit: its first GPD method
+// with a result, its levels with their profile intervals where they exist.
+std::string pot_cells(const PotResult& p, const std::vector<double>& periods) {
+  const GpdResult& g = p.mle.ok ? p.mle : p.lmom;
+  std::string out = cell(concat("POT, GPD ", &g == &p.mle ? "mle" : "lmom", "<br>u ", num(p.threshold)));
+  if (!g.ok) return concat(out, "<td class=\"error\" colspan=\"", std::to_string(periods.size() + 6),
+                           "\">", escape_xml(g.error), "</td>");
+  append(out, cell(concat("scale ", num(g.scale), "<br>shape ", format_number(g.shape, 3)), "num"));
+  for (double t : periods) {
+    const auto l = std::find_if(g.return_levels.begin(), g.return_levels.end(),
+                                [&](const PotLevel& x) { return x.period == t; });
+    if (l == g.return_levels.end()) {
+      append(out, cell("-", "num"));
+      continue;
+    }
+    const bool profile = std::isfinite(l->profile.lower) || std::isfinite(l->profile.upper);
+    const Interval i = profile ? l->profile : Interval{l->level.lower, l->level.upper};
+    append(out, cell(over(num(l->level.value), concat("[", num(i.lower), ", ", num(i.upper), "]")), "num"));
+  }
+  for (int k = 0; k < 5; ++k) append(out, cell("-", "num"));  // no p-values, no GEV check
+  return out;
 }
 
 // The GEV shape and the likelihood-ratio p-value of the Gumbel check.
@@ -53,6 +86,22 @@ std::string gev_check(const GumbelTestResult& t) {
   return concat("shape ", format_number(t.shape.value, 3), ", p ", format_number(t.p, 2));
 }
 
+// The file's name, with its group's in brackets for a grouped record.
+std::string section_name(const FitResult& r) {
+  return r.dated && r.dated->grouped ? concat(r.file, " [", r.dated->group, "]") : r.file;
+}
+
+// Text of several lines made safe for HTML, its line ends kept.
+std::string escape_lines(std::string_view text) {
+  std::string out;
+  for (std::size_t at = 0; at < text.size();) {
+    const std::size_t end = std::min(text.find('\n', at), text.size());
+    append(out, escape_xml(text.substr(at, end - at)), end < text.size() ? "\n" : "");
+    at = end + 1;
+  }
+  return out;
+}
+
 std::string anchor(std::size_t i) { return "file-" + std::to_string(i + 1); }
 
 constexpr const char* kStyle = R"(
@@ -60,7 +109,9 @@ body{font-family:sans-serif;margin:1.5em;color:#222;max-width:1240px}
 table{border-collapse:collapse;margin:0.5em 0 1.5em}
 th,td{border:1px solid #ccc;padding:0.25em 0.5em;text-align:left;vertical-align:top}
 th{background:#eef1f5}
-td.num{text-align:right;white-space:nowrap}
+td.num{text-align:right}
+.scroll{max-width:100%;overflow-x:auto}
+.ci{font-size:0.85em;color:#555;white-space:nowrap}
 td.error{color:#b00}
 pre{background:#f7f7f7;padding:0.6em;overflow-x:auto;font-size:0.85em}
 svg{max-width:100%;height:auto;display:block}
@@ -103,40 +154,53 @@ std::string render_html(std::span<const HtmlSection> sections) {
   append(out, kStyle, "</style>\n</head>\n<body>\n<h1>Extreme-value fits</h1>\n");
 
   const std::vector<double> periods = summary_periods(sections);
-  append(out, "<section id=\"summary\">\n<h2>Summary</h2>\n<table>\n<tr><th>file</th><th>n</th>"
-              "<th>method</th><th>a</th><th>b</th>");
-  for (double t : periods) append(out, "<th>level T=", num(t), "</th>");
+  append(out, "<section id=\"summary\">\n<h2>Summary</h2>\n<div class=\"scroll\">\n<table>\n"
+              "<tr><th>file</th><th>n</th><th>headline</th><th>parameters</th>");
+  for (double t : periods) {
+    const std::string unit = sections.empty() ? "" : period_unit(sections[0].result);
+    append(out, "<th>level T=", num(t), unit.empty() ? "" : " ", unit, "</th>");
+  }
   append(out, "<th>KS p</th><th>CvM p</th><th>AD p</th><th>chi2 p</th><th>GEV check</th></tr>\n");
-  const std::size_t columns = 10 + periods.size();
+  const std::size_t columns = 9 + periods.size();
   for (std::size_t i = 0; i < sections.size(); ++i) {
     const FitResult& r = sections[i].result;
-    append(out, "<tr>", cell(concat("<a href=\"#", anchor(i), "\">", escape_xml(r.file), "</a>")));
-    const auto methods = ranked_methods(r);
-    if (!r.ok || methods.empty()) {
-      const std::string why = r.ok ? "no method ran" : escape_xml(r.error);
+    append(out, "<tr>", cell(concat("<a href=\"#", anchor(i), "\">", escape_xml(section_name(r)), "</a>")));
+    const FitView h = headline_view(r);
+    if (r.ok && h.name.empty() && r.pot) {
+      append(out, cell(std::to_string(r.n), "num"), pot_cells(*r.pot, periods), "</tr>\n");
+      continue;
+    }
+    if (!r.ok || h.name.empty()) {
+      const std::string why = r.ok ? "no distribution fitted" : escape_xml(r.error);
       append(out, "<td class=\"error\" colspan=\"", std::to_string(columns - 1), "\">", why,
              "</td></tr>\n");
       continue;
     }
-    const MethodResult& m = *methods[0].fit;
-    append(out, cell(std::to_string(r.n), "num"), cell(methods[0].name),
-           cell(with_se(m.a, m.se_a), "num"), cell(with_se(m.b, m.se_b), "num"));
+    append(out, cell(std::to_string(r.n), "num"), cell(fit_name(h)), cell(parameters(h), "num"));
+    const bool nonnegative = nonnegative_levels(r);
     for (double t : periods) {
-      const auto rl = std::find_if(m.return_levels.begin(), m.return_levels.end(),
+      const auto rl = std::find_if(h.levels().begin(), h.levels().end(),
                                    [&](const ReturnLevel& x) { return x.period == t; });
-      append(out, cell(rl == m.return_levels.end() ? "-" : with_interval(rl->level), "num"));
+      if (rl == h.levels().end() || !std::isfinite(rl->level.value)) {
+        append(out, cell("-", "num"));
+        continue;
+      }
+      append(out, cell(over(num(rl->level.value), escape_xml(headline_interval(rl->level, nonnegative))), "num"));
     }
-    for (double p : {m.gof.ks_p, m.gof.cvm_p, m.gof.ad_p, m.gof.chi2_p})
-      append(out, cell(format_number(p, 3), "num"));
+    const Gof& g = h.gof();
+    for (double p : {g.ks_p, g.cvm_p, g.ad_p, g.chi2_p}) append(out, cell(format_number(p, 3), "num"));
     append(out, cell(gev_check(r.gumbel_test), "num"), "</tr>\n");
   }
-  append(out, "</table>\n</section>\n");
+  append(out, "</table>\n</div>\n<p>Levels of the headline fit with their ", 
+         format_number(100 * (sections.empty() ? 0.95 : sections[0].result.confidence), 4),
+         "% intervals: profile likelihood where the fit has one, else from the standard errors "
+         "(a lower bound marked * is below zero: a normal approximation).</p>\n</section>\n");
 
   for (std::size_t i = 0; i < sections.size(); ++i) {
     const HtmlSection& s = sections[i];
-    append(out, "<section id=\"", anchor(i), "\">\n<h2>", escape_xml(s.result.file), "</h2>\n");
+    append(out, "<section id=\"", anchor(i), "\">\n<h2>", escape_xml(section_name(s.result)), "</h2>\n");
     if (s.result.ok) {
-      append(out, "<pre>", escape_xml(format_report(s.result)), "</pre>\n", inline_svg(s.svg));
+      append(out, "<pre>", escape_lines(format_report(s.result)), "</pre>\n", inline_svg(s.svg));
     } else {
       append(out, "<p class=\"error\">", escape_xml(s.result.error), "</p>\n");
     }

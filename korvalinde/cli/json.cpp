@@ -94,6 +94,7 @@ Json gev_json(const GevMethodResult& g, double prob, bool mle) {
     levels.push_back(with_estimate(Json{{"period", number(rl.period)}}, rl.level));
   j["return_levels"] = std::move(levels);
   j["shape_interval"] = shape_interval(g.shape_interval);
+  if (g.level) j["level"] = Json{{"x", number(*g.level)}, {"period", number(g.level_period)}};
   j["gof"] = gof_json(g.gof);
   if (g.boot) {
     const GevBoot& b = *g.boot;
@@ -187,7 +188,11 @@ Json to_json(const FitResult& r) {
     j["gumbel_test"] = std::move(g);
   }
   if (r.pot) j["pot"] = pot_json(*r.pot);
-  if (const auto methods = ranked_methods(r); !methods.empty()) j["headline"] = methods[0].name;
+  if (!r.headline.dist.empty()) {
+    Json h{{"dist", r.headline.dist}, {"method", r.headline.method}};
+    if (!r.headline.reason.empty()) h["reason"] = r.headline.reason;
+    j["headline"] = std::move(h);
+  }
   return j;
 }
 

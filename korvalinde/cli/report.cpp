@@ -28,12 +28,6 @@ std::string bounds(double lower, double upper) {
   return concat("[", num(lower), ", ", num(upper), "]");
 }
 
-std::string with_interval(const Estimate& e) {
-  if (std::isnan(e.value)) return "-";
-  if (std::isinf(e.value)) return num(e.value);
-  return num(e.value) + " " + bounds(e.lower, e.upper);
-}
-
 const ReturnLevel* find_period(const std::vector<ReturnLevel>& levels, double period) {
   for (const ReturnLevel& rl : levels) {
     if (rl.period == period) return &rl;
@@ -175,7 +169,10 @@ std::string gev_report(const FitResult& r) {
       if (t.shape.profile) out += " " + profile_bounds(*t.shape.profile, 2);
       out += ", likelihood ratio " + format_number(t.statistic, 3) + ", p = " +
              format_number(t.p, 2) + ": Gumbel is " + (t.p < 0.05 ? "rejected" : "not rejected") +
-             " at the 5% level\n";
+             " at the 5% level";
+      if (t.p < 0.05)
+        out += r.headline.dist == "gev" ? ": the GEV leads" : r.gev.mle.present ? "" : " (--dist gev fits the GEV)";
+      out += "\n";
     }
   }
   for (const auto& [name, g] : {std::pair{"mle", &r.gev.mle}, std::pair{"lmom", &r.gev.lmom}}) {
@@ -184,32 +181,55 @@ std::string gev_report(const FitResult& r) {
   return out;
 }
 
-// One column of the table: a Gumbel method or a GEV one.
-struct Column {
-  std::string name;
-  const MethodResult* gumbel = nullptr;
-  const GevMethodResult* gev = nullptr;
-  const Estimate& quantile() const { return gumbel ? gumbel->quantile : gev->quantile; }
-  const std::vector<ReturnLevel>& levels() const {
-    return gumbel ? gumbel->return_levels : gev->return_levels;
-  }
-  const Gof& gof() const { return gumbel ? gumbel->gof : gev->gof; }
-  // The part of the bootstrap every family shows; null without one.
-  const BootSummary* boot() const {
-    if (gumbel) return gumbel->boot ? &*gumbel->boot : nullptr;
-    return gev->boot ? &*gev->boot : nullptr;
-  }
-};
-
-// The table's columns: the Gumbel methods ranked, then the GEV ones that ran
-// and have a result.
-std::vector<Column> table_columns(const FitResult& r) {
-  std::vector<Column> v;
-  for (const MethodView& m : ranked_methods(r)) v.push_back({std::string(m.name), m.fit});
+std::vector<FitView> fit_views(const FitResult& r) {
+  std::vector<FitView> gumbel, gev;
+  for (const MethodView& m : ranked_methods(r)) gumbel.push_back({std::string(m.name), m.fit});
   for (const auto& [name, g] : {std::pair{"gev mle", &r.gev.mle}, std::pair{"gev lmom", &r.gev.lmom}}) {
-    if (g->present && g->error.empty()) v.push_back({name, nullptr, g});
+    if (g->present && g->error.empty()) gev.push_back({name, nullptr, g});
   }
+  const Headline& h = r.headline;
+  std::vector<FitView> v = h.dist == "gev" ? gev : gumbel;
+  const std::string head = h.dist == "gev" ? "gev " + h.method : h.method;
+  std::stable_partition(v.begin(), v.end(), [&](const FitView& f) { return f.name == head; });
+  for (const FitView& f : h.dist == "gev" ? gumbel : gev) v.push_back(f);
   return v;
+}
+
+FitView headline_view(const FitResult& r) {
+  if (r.headline.dist.empty()) return {};
+  const std::vector<FitView> v = fit_views(r);
+  return v.empty() ? FitView{} : v.front();
+}
+
+std::string headline_title(const FitResult& r) {
+  const Headline& h = r.headline;
+  if (h.dist.empty()) return {};
+  const std::string_view how = h.method == "mle"    ? "maximum likelihood"
+                               : h.method == "lmom" ? "L-moments"
+                                                    : "histogram least squares";
+  const std::string name = h.dist == "gev" ? "gev " + h.method : h.method;
+  return concat(h.dist == "gev" ? "GEV" : "Gumbel", ", ", how, " (", name, ")");
+}
+
+std::string period_unit(const FitResult& r) {
+  if (r.pot) return "years";
+  if (!r.dated || r.dated->blocks.empty()) return {};
+  return r.dated->blocks == "month" ? "months" : "years";
+}
+
+std::string period_label(double period, const FitResult& r) {
+  const std::string unit = period_unit(r);
+  return concat("T=", num(period), unit.empty() ? "" : " ", unit);
+}
+
+bool nonnegative_levels(const FitResult& r) { return r.n > 0 && r.min >= 0; }
+
+std::string headline_interval(const Estimate& e, bool nonnegative, int digits) {
+  if (e.profile) return profile_bounds(*e.profile, digits);
+  if (!std::isfinite(e.lower) && !std::isfinite(e.upper)) return "[n/a]";
+  const bool below = nonnegative && e.lower < 0;
+  return concat("[", format_number(e.lower, digits), below ? "*" : "", ", ",
+                format_number(e.upper, digits), "]");
 }
 
 std::string format_report(const FitResult& r) {
@@ -226,11 +246,34 @@ std::string format_report(const FitResult& r) {
   }
 
   const std::vector<MethodView> ranked = ranked_methods(r);
-  if (ranked.empty()) return out + pot_report(r);
-  append(out, "  headline: ", ranked[0].title, " (", ranked[0].name, ")\n");
+  if (ranked.empty() || r.headline.dist.empty()) return out + pot_report(r);
+  append(out, "  headline: ", headline_title(r),
+         r.headline.reason.empty() ? "" : ": " + r.headline.reason, "\n");
 
-  const std::vector<Column> columns = table_columns(r);
+  using Column = FitView;
+  const std::vector<Column> columns = fit_views(r);
   const bool gev = columns.size() > ranked.size();
+  const bool nonnegative = nonnegative_levels(r);
+  bool below_zero = false;  // a delta lower bound below zero was shown
+  // A value with its headline interval.
+  auto leading = [&](const Estimate& e) {
+    if (std::isnan(e.value)) return std::string("-");
+    if (std::isinf(e.value)) return num(e.value);
+    const std::string i = headline_interval(e, nonnegative);
+    below_zero |= !e.profile && nonnegative && e.lower < 0;
+    return num(e.value) + " " + i;
+  };
+  // The delta interval of an estimate that leads with its profile one.
+  auto delta = [&](const Estimate* e) {
+    if (e == nullptr || !e->profile) return std::string("-");
+    below_zero |= nonnegative && e->lower < 0;
+    return headline_interval(Estimate{e->value, e->se, e->lower, e->upper}, nonnegative);
+  };
+  bool any_profile = false;
+  for (const Column& c : columns) {
+    any_profile |= c.quantile().profile.has_value();
+    for (const ReturnLevel& rl : c.levels()) any_profile |= rl.level.profile.has_value();
+  }
   // A row of the Gumbel columns; the GEV ones show "-".
   auto cells = [&](auto cell) {
     std::vector<std::string> v;
@@ -266,7 +309,9 @@ std::string format_report(const FitResult& r) {
   for (const MethodView& c : ranked) {
     if (std::isfinite(c.fit->prob)) prob = c.fit->prob;
   }
-  t.add(dpa_cut_label(prob), all([](const Column& c) { return with_interval(c.quantile()); }));
+  t.add(dpa_cut_label(prob), all([&](const Column& c) { return leading(c.quantile()); }));
+  if (std::any_of(columns.begin(), columns.end(), [](const Column& c) { return c.quantile().profile.has_value(); }))
+    t.add("  delta", all([&](const Column& c) { return delta(&c.quantile()); }));
 
   // Every period of any method, in the order given, with its interval; with
   // the GEV, the maximum-likelihood profile intervals under it.
@@ -279,20 +324,20 @@ std::string format_report(const FitResult& r) {
   }
   for (double period : periods) {
     auto level = [&](const Column& c) { return find_period(c.levels(), period); };
-    t.add("level T=" + num(period), all([&](const Column& c) {
+    t.add("level " + period_label(period, r), all([&](const Column& c) {
             const ReturnLevel* rl = level(c);
-            return rl ? with_interval(rl->level) : std::string("-");
+            return rl ? leading(rl->level) : std::string("-");
           }));
-    if (!gev) continue;
-    t.add("  profile", all([&](const Column& c) {
+    if (!any_profile) continue;
+    t.add("  delta", all([&](const Column& c) {
             const ReturnLevel* rl = level(c);
-            return rl && rl->level.profile ? profile_bounds(*rl->level.profile) : std::string("-");
+            return delta(rl ? &rl->level : nullptr);
           }));
   }
   for (const MethodView& c : ranked) {
     if (c.fit->level) {
       t.add("period of x=" + num(*c.fit->level),
-            cells([](const MethodResult& m) { return num(m.level_period); }));
+            all([](const Column& c) { return num(c.level_period()); }));
       break;
     }
   }
@@ -361,8 +406,12 @@ std::string format_report(const FitResult& r) {
   std::vector<const Gof*> gofs;
   for (const Column& c : columns) names.push_back(c.name), gofs.push_back(&c.gof());
   out += t.render(names);
-  append(out, "  ", pct, " intervals from the standard errors", gev ? ", profile ones from the likelihood" : "",
-         "; p-values: ", gof_p_method(gofs), "\n");
+  append(out, "  ", pct, " intervals: ",
+         any_profile ? "profile likelihood where a method has one, else from the standard errors"
+                     : "from the standard errors",
+         any_profile ? " (the delta rows)" : "", "; p-values: ", gof_p_method(gofs), "\n");
+  if (below_zero)
+    out += "  * below zero: the delta interval is a normal approximation; the level can not be negative\n";
 
   if (r.ls.present) {
     out += "  ls:   SERROR " + num(r.ls.serror) + "   RERROR " + num(r.ls.rerror) + "   L2 norm " +

@@ -17,9 +17,53 @@ struct MethodView {
   const MethodResult* fit;
 };
 
-// The methods that ran, the headline first: maximum likelihood, then
-// L-moments, then the histogram least-squares fit.
+// The Gumbel methods that ran: maximum likelihood, then L-moments, then the
+// histogram least-squares fit.
 std::vector<MethodView> ranked_methods(const FitResult& result);
+
+// One fit of a family by one method: a Gumbel method or a GEV one.
+struct FitView {
+  std::string name;  // "mle", "lmom", "ls" (the Gumbel), "gev mle", "gev lmom"
+  const MethodResult* gumbel = nullptr;
+  const GevMethodResult* gev = nullptr;
+  const Estimate& quantile() const { return gumbel ? gumbel->quantile : gev->quantile; }
+  const std::vector<ReturnLevel>& levels() const {
+    return gumbel ? gumbel->return_levels : gev->return_levels;
+  }
+  const Gof& gof() const { return gumbel ? gumbel->gof : gev->gof; }
+  // The part of the bootstrap every family shows; null without one.
+  const BootSummary* boot() const {
+    if (gumbel) return gumbel->boot ? &*gumbel->boot : nullptr;
+    return gev->boot ? &*gev->boot : nullptr;
+  }
+  double level_period() const { return gumbel ? gumbel->level_period : gev->level_period; }
+};
+
+// The fits with a column of their own: the headline first, then the rest of
+// its family, then the other family's (the GEV's only when they have a
+// result).
+std::vector<FitView> fit_views(const FitResult& result);
+
+// The headline fit; null name when there is none.
+FitView headline_view(const FitResult& result);
+
+// The headline in words: "GEV, maximum likelihood (gev mle)"; empty without one.
+std::string headline_title(const FitResult& result);
+
+// The unit of the return periods: "years" for annual and water-year maxima
+// and peaks over a threshold, "months" for month blocks, else empty.
+std::string period_unit(const FitResult& result);
+
+// "T=100 years", "T=12 months", "T=100".
+std::string period_label(double period, const FitResult& result);
+
+// The interval as "[lower, upper]": the profile-likelihood one when there is
+// one, else the delta method's; `nonnegative` marks a delta lower bound
+// below zero with "*" (a normal approximation, said in a footnote).
+std::string headline_interval(const Estimate& e, bool nonnegative, int digits = 6);
+
+// Whether the sample's levels can not be negative (no value below zero).
+bool nonnegative_levels(const FitResult& result);
 
 // Below this many values per histogram bin on average, the ls fit depends
 // strongly on the number of bins, and the report says so.

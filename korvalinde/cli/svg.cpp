@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <boost/math/special_functions/beta.hpp>
 #include <cmath>
+#include <optional>
 #include <utility>
 
 #include "korvalinde/cli/report.hpp"
@@ -40,6 +41,8 @@ struct Method {
   const MethodResult* gumbel = nullptr;  // the Gumbel fit; null for the GEV
   const Estimate* quantile = nullptr;    // DPA_CUT
   const std::vector<ReturnLevel>* levels = nullptr;
+  std::optional<double> level;           // --level X
+  double level_period = kUndefined;      // its return period
 };
 
 Method gumbel_method(std::string_view name, const char* colour, const MethodResult& m,
@@ -53,6 +56,8 @@ Method gumbel_method(std::string_view name, const char* colour, const MethodResu
   me.gumbel = &m;
   me.quantile = &m.quantile;
   me.levels = &m.return_levels;
+  me.level = m.level;
+  me.level_period = m.level_period;
   return me;
 }
 
@@ -65,6 +70,8 @@ Method gev_method(std::string_view name, const char* colour, const GevMethodResu
   me.d = {g.loc, g.scale, g.shape};
   me.quantile = &g.quantile;
   me.levels = &g.return_levels;
+  me.level = g.level;
+  me.level_period = g.level_period;
   return me;
 }
 
@@ -594,7 +601,7 @@ void return_level_panel(Svg& s, double x0, const PlotData& data, const std::vect
   // The --level value, with each method's return period of it.
   double level = kUndefined;
   for (const Method& me : methods) {
-    if (me.gumbel && me.gumbel->level) level = *me.gumbel->level;
+    if (me.level) level = *me.level;
   }
   if (vr.empty()) vr.add(level);
   vr.extend(level, 0.5);
@@ -633,7 +640,7 @@ void return_level_panel(Svg& s, double x0, const PlotData& data, const std::vect
     band_polygon(s, lower, upper, head->colour);
   }
   for (const Method& me : methods) {
-    if (!me.gumbel && has_profile(me)) profile_band(s, p, me);
+    if (!me.gumbel && !me.headline && has_profile(me)) profile_band(s, p, me);
   }
   for (auto it = methods.rbegin(); it != methods.rend(); ++it) {
     const Method& me = *it;
@@ -655,8 +662,8 @@ void return_level_panel(Svg& s, double x0, const PlotData& data, const std::vect
     s.line(p.left(), ly, p.right(), ly, stroke("#666", 1, "stroke-dasharray=\"2 3\""));
     append(label, "level ", format_number(level), ": T =");
     for (const Method& me : methods) {
-      if (!me.gumbel || !me.gumbel->level) continue;
-      const double t = me.gumbel->level_period;
+      if (!me.level) continue;
+      const double t = me.level_period;
       append(label, " ", format_number(t), " (", me.name, ")");
       const auto [cx, cy] = p.at(reduced_of_period(t), level);
       if (std::isfinite(cx) && std::isfinite(cy)) {
@@ -820,11 +827,19 @@ std::string render_svg(const FitResult& r, const PlotData& data, const PictureOp
   double prob = kUndefined;
   for (const MethodView& v : ranked_methods(r)) {
     const char* colour = v.name == "mle" ? "#d62728" : v.name == "lmom" ? "#2ca02c" : "#1f77b4";
-    methods.push_back(gumbel_method(v.name, colour, *v.fit, methods.empty()));
+    methods.push_back(gumbel_method(v.name, colour, *v.fit, false));
     if (std::isfinite(v.fit->prob)) prob = v.fit->prob;
   }
   if (r.gev.mle.present) methods.push_back(gev_method("mle", "#9467bd", r.gev.mle));
   if (r.gev.lmom.present) methods.push_back(gev_method("lmom", "#8c564b", r.gev.lmom));
+  // The headline fit leads: drawn bold, on top, with the envelope and band.
+  const std::string head = headline_view(r).name;
+  const auto lead = std::find_if(methods.begin(), methods.end(),
+                                 [&](const Method& me) { return me.name == head; });
+  if (lead != methods.end()) {
+    lead->headline = true;
+    std::rotate(methods.begin(), lead, lead + 1);
+  }
 
   // Peaks over a threshold alone fit no distribution to the raw values
   // (bins 0): only their part is drawn, below the title.

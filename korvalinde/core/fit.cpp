@@ -15,6 +15,7 @@
 #include "korvalinde/stats/gof_null.hpp"
 #include "korvalinde/detail/reduce.hpp"
 #include "korvalinde/detail/sort.hpp"
+#include "korvalinde/dist/gev.hpp"
 #include "korvalinde/dist/normal.hpp"
 #include "korvalinde/stats/gev.hpp"
 #include "korvalinde/stats/gev_lmom.hpp"
@@ -76,7 +77,55 @@ void add_gev_bootstrap(GevMethodResult& m, const stats::GevRefit& refit, std::si
   m.boot = stats::bootstrap_gev({m.loc, m.scale, m.shape}, m.gof, refit, boot_plan(n, o));
 }
 
+std::string family_title(std::string_view dist) {
+  return dist == "gumbel" ? "Gumbel" : dist == "gev" ? "GEV" : std::string(dist);
+}
+
+// The first method of the family that has a result, or empty.
+std::string lead_method(const FitResult& r, std::string_view dist) {
+  auto ok = [](const auto& m) { return m.present && m.error.empty(); };
+  if (dist == "gev") return ok(r.gev.mle) ? "mle" : ok(r.gev.lmom) ? "lmom" : "";
+  return ok(r.mle) ? "mle" : ok(r.lmom) ? "lmom" : ok(r.ls) ? "ls" : "";
+}
+
+// The return period of `level` under each GEV fit that has a result.
+void add_gev_level(GevResult& g, double level) {
+  for (GevMethodResult* m : {&g.mle, &g.lmom}) {
+    if (!m->present || !m->error.empty()) continue;
+    m->level = level;
+    m->level_period = 1 / dist::sf({m->loc, m->scale, m->shape}, level);
+  }
+}
+
 }  // namespace
+
+Headline choose_headline(const FitResult& r, const FitOptions& o) {
+  std::vector<std::string> order = o.order;
+  if (order.empty()) {
+    if (o.gumbel) order.push_back("gumbel");
+    if (o.gev) order.push_back("gev");
+  }
+  Headline h;
+  const GumbelTestResult& t = r.gumbel_test;
+  const auto gumbel = std::find(order.begin(), order.end(), "gumbel");
+  const auto gev = std::find(order.begin(), order.end(), "gev");
+  if (t.present && t.error.empty() && t.p < 0.05 && gev != order.end() && gumbel < gev &&
+      !lead_method(r, "gev").empty()) {
+    std::rotate(gumbel, gev, gev + 1);
+    h.reason = "the Gumbel check rejects the Gumbel";
+  }
+  // A family asked for without a result gives way to the next, and at last
+  // to the Gumbel, which is fitted whenever the sample is.
+  order.push_back("gumbel");
+  for (const std::string& d : order) {
+    h.method = lead_method(r, d);
+    if (h.method.empty()) continue;
+    h.dist = d;
+    if (d != order.front()) h.reason = "the " + family_title(order.front()) + " has no result";
+    return h;
+  }
+  return {};
+}
 
 std::string check_options(const FitOptions& o) {
   if (o.bins < 1 || o.bins > kMaxBinsFit) return "bins must be 1 to " + std::to_string(kMaxBinsFit);
@@ -235,6 +284,8 @@ FitResult fit_sample_sorting(std::span<double> values, const FitOptions& options
       if (m->present) return failure(r, m->error);
     }
   }
+  if (options.level) add_gev_level(r.gev, *options.level);
+  r.headline = choose_headline(r, options);
   if (detail != nullptr) {
     detail->centres.assign(ls.x.begin(), ls.x.end());
     detail->densities.assign(ls.y.begin(), ls.y.end());

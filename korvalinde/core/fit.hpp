@@ -26,6 +26,10 @@ struct FitOptions {
   bool ls = true, mle = true, lmom = true;
   bool gumbel = true;         // the Gumbel in full; else fitted without its profile bounds
   bool gev = false;           // the GEV in full (mle and lmom)
+  // The families in full in the order asked for: the first with a result
+  // leads the summaries, unless the Gumbel check rejects the Gumbel and the
+  // GEV has one. Empty: the Gumbel, then the GEV.
+  std::vector<std::string> order;
   double confidence = 0.95;   // of every interval, in (0, 1)
   bool profiles = true;       // maximum likelihood's profile-likelihood bounds (the costly part)
   std::vector<double> periods{kDefaultPeriods.begin(), kDefaultPeriods.end()};
@@ -60,6 +64,9 @@ inline bool& uses(FitOptions& o, Method m) {
 inline const MethodResult& result_of(const FitResult& r, Method m) {
   return m == Method::ls ? r.ls : m == Method::mle ? r.mle : r.lmom;
 }
+
+// The headline of a finished fit under these options (see FitOptions::order).
+Headline choose_headline(const FitResult& result, const FitOptions& options);
 
 // Checks the options; an empty string when they are fine, else the reason.
 std::string check_options(const FitOptions& options);

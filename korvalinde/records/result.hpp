@@ -127,6 +127,8 @@ struct GevMethodResult {
   Estimate shape_interval;     // the shape with its delta and (mle) profile intervals
   Gof gof;
   std::optional<GevBoot> boot;
+  std::optional<double> level;        // --level X
+  double level_period = kUndefined;   // T = 1/(1 - G(X))
 };
 
 struct GevResult {
@@ -203,6 +205,14 @@ struct PotResult {
   std::vector<ThresholdPoint> diagnostics;
 };
 
+// The fit the summaries lead with: a family ("gumbel", "gev") and one of its
+// methods ("mle", "lmom", "ls"); both empty when no distribution was fitted
+// to the sample (peaks over a threshold alone).
+struct Headline {
+  std::string dist, method;
+  std::string reason;  // why this family leads when the order asked for did not decide it
+};
+
 struct FitResult {
   std::string file;
   bool ok = false;
@@ -219,6 +229,7 @@ struct FitResult {
   GevResult gev;              // with the GEV asked for
   GumbelTestResult gumbel_test;
   std::optional<PotResult> pot;
+  Headline headline;
 };
 
 }  // namespace korvalinde

@@ -113,6 +113,7 @@ class GevRecord(TypedDict, total=False):
     quantile: Quantile
     return_levels: List[ReturnLevel]
     shape_interval: Bounds
+    level: Level            # with level=
     gof: Gof
     boot: GevBoot           # with bootstrap=
 
@@ -130,6 +131,12 @@ class GumbelTest(TypedDict, total=False):
     error: str
 
 
+class Headline(TypedDict, total=False):
+    dist: str    # "gumbel" or "gev"
+    method: str  # "mle", "lmom" or "ls"
+    reason: str  # why this family leads, when the order asked for did not decide it
+
+
 class FitRecord(TypedDict, total=False):
     file: str
     ok: bool
@@ -144,7 +151,7 @@ class FitRecord(TypedDict, total=False):
     lmom: MethodRecord
     gev: GevRecords         # with dist="gev"
     gumbel_test: GumbelTest  # with mle
-    headline: str           # the method the headline numbers come from
+    headline: Headline      # the family and method the headline numbers come from
 
 
 # The arrays of fit_many: the sample's ("periods" ... "m") and, for each method m

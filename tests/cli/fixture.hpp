@@ -69,6 +69,7 @@ inline FitResult full_result(std::size_t n = 3000, bool boot = false) {
   fill(r.lmom, 10.0102, 2.00417);
   r.mle.level = 35.0;
   r.mle.level_period = 1523.4;
+  r.headline = {"gumbel", "mle", ""};
   return r;
 }
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "korvalinde/cli/html.hpp"
+#include "korvalinde/core/fit.hpp"
 #include "tests/cli/fixture.hpp"
 
 namespace {
@@ -25,7 +26,7 @@ TEST(Report, FullResultHasEveryPiece) {
                        "9.99745 +- 0.04",
                        "1.98876 +- 0.03",
                        "DPA_CUT (0.99 quantile)",
-                       "headline: maximum likelihood (mle)",
+                       "headline: Gumbel, maximum likelihood (mle)",
                        "level T=2 ",
                        "level T=1000 ",
                        "0.52 (p 0.3)",
@@ -76,14 +77,16 @@ TEST(Report, UndefinedValuesAndMissingMethods) {
 TEST(Report, HeadlineAndLsWarningFollowTheMethodsAndBins) {
   auto r = clitest::full_result(30);
   r.mle.present = false;
+  r.headline = korvalinde::choose_headline(r, {});
   std::string text = format_report(r);
-  expect_pieces(text, {"headline: L-moments (lmom)",
+  expect_pieces(text, {"headline: Gumbel, L-moments (lmom)",
                        "warning: 0.6 values per bin on average: the ls result depends strongly "
                        "on --bins"});
   r.lmom.present = false;
   r.bins = 6;  // exactly 5 values per bin
+  r.headline = korvalinde::choose_headline(r, {});
   text = format_report(r);
-  expect_pieces(text, {"headline: histogram least squares (ls)"});
+  expect_pieces(text, {"headline: Gumbel, histogram least squares (ls)"});
   EXPECT_EQ(text.find("warning"), std::string::npos);
 }
 
@@ -126,7 +129,8 @@ TEST(Html, SummaryRowsSectionsAndEscapedNames) {
   EXPECT_EQ(page.find("<script"), std::string::npos);
   EXPECT_EQ(page.find("<?xml"), std::string::npos);
   expect_pieces(page, {"a&lt;script&gt;.txt", "<svg id=\"picture\">", "<th>level T=1000</th>",
-                       "10.0213 &plusmn; 0.04", "bad.txt:3: &apos;x&apos; is not a number",
+                       "<td>Gumbel mle</td>", "a 10.0213<br>b 1.98876",
+                       "<pre>a&lt;script&gt;.txt\n  n 3000", "bad.txt:3: &apos;x&apos; is not a number",
                        "href=\"#file-2\"", "id=\"file-2\"", "What the numbers mean"});
 }
 
