@@ -138,6 +138,7 @@ void each_statistic(const FitResult& r, const FitOptions& o, std::span<const Met
       estimate(g, "quantile", Axis::none, one(fitted, e.quantile), true, profile);
       levels(g, fitted, e.return_levels, profile);
       estimate(g, "shape", Axis::none, one(fitted, e.shape_interval), false, profile);
+      if (o.level) scalar(g, "level_period", fitted, e.level_period);
       gof(g, fitted, e.gof, false);
     }
   }

@@ -55,7 +55,7 @@ constexpr std::string_view kStdoutLabel = "standard output";
 struct Settings {
   FitOptions fit;
   std::vector<std::string> files;
-  std::vector<Method> methods{kMethods.begin(), kMethods.end()};
+  std::vector<Method> methods;  // empty: mle and lmom, and ls for --result
   std::vector<std::string> dists{"gumbel"};
   std::string result, json, svg, sep;
   std::string png, pdf, html;
@@ -225,13 +225,13 @@ void add_options(CLI::App& fit, Settings& s) {
       ->transform(separator());
   fit.add_option("--threads", s.threads, "Threads (default: the machine's cores)")
       ->check(whole_number(1, INT_MAX));
-  add_list(fit, "--methods", s.methods, "Methods, comma separated: ls,mle,lmom",
+  add_list(fit, "--methods", s.methods, "Methods, comma separated, of ls,mle,lmom",
            [](const std::string& text, Method& m) -> std::string {
              const std::optional<Method> got = parse_method(text);
              if (got) m = *got;
              return got ? "" : "'" + text + "' is not ls, mle or lmom";
            })
-      ->default_str("ls,mle,lmom");
+      ->default_str("mle,lmom");
   add_list(fit, "--dist", s.dists, "Distributions in full, comma separated: gumbel,gev",
            [](const std::string& text, std::string& d) -> std::string {
              d = text;
@@ -305,6 +305,11 @@ std::string output_key(const std::string& given) {
 // for writing before this passes: an output that is an input, or two outputs
 // that are one file, would lose data.
 std::string validate(Settings& s) {
+  // The histogram least-squares fit runs on request, or for the per-bin table.
+  if (s.methods.empty()) {
+    s.methods = {Method::mle, Method::lmom};
+    if (!s.result.empty()) s.methods.push_back(Method::ls);
+  }
   s.fit.ls = s.fit.mle = s.fit.lmom = false;
   for (const Method m : s.methods) uses(s.fit, m) = true;
   s.fit.gumbel = std::find(s.dists.begin(), s.dists.end(), "gumbel") != s.dists.end();

@@ -240,7 +240,7 @@ std::string format_report(const FitResult& r) {
   out += "\n";
   out += "  n " + std::to_string(r.n) + "   min " + num(r.min) + "   max " + num(r.max) + "\n";
   out += dated_report_lines(r);
-  if (r.bins > 0) {
+  if (r.bins > 0 && r.ls.present) {
     out += "  bins " + std::to_string(r.bins) + "   width " + num(r.width) + "   cells " +
            std::to_string(r.m) + "\n";
   }

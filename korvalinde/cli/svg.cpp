@@ -852,7 +852,7 @@ std::string render_svg(const FitResult& r, const PlotData& data, const PictureOp
                                 : concat("level (", shorten(printable(options.units), 18), ")");
   const std::string counts =
       concat("   (n = ", std::to_string(r.n),
-             fitted ? concat(", bins = ", std::to_string(r.bins), ", cells = ", std::to_string(r.m)) : "", ")");
+             fitted && r.ls.present ? concat(", bins = ", std::to_string(r.bins), ", cells = ", std::to_string(r.m)) : "", ")");
   s.text(16, 24,
          concat(shorten(printable(title), chars_within(kWidth - 32, 15) - counts.size()), counts),
          "font-size=\"15\" font-weight=\"bold\"");

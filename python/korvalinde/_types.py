@@ -195,6 +195,7 @@ FitManyResult = TypedDict("FitManyResult", {
     "gev_mle_shape_profile_lower": np.ndarray, "gev_mle_shape_profile_upper": np.ndarray,
     "gev_mle_ks": np.ndarray, "gev_mle_cvm": np.ndarray, "gev_mle_ad": np.ndarray,
     "gev_mle_chi2": np.ndarray, "gev_mle_chi2_df": np.ndarray, "gev_mle_chi2_p": np.ndarray,
+    "gev_mle_level_period": np.ndarray,
     "lmom_a": np.ndarray, "lmom_b": np.ndarray, "lmom_se_a": np.ndarray, "lmom_se_b": np.ndarray,
     "lmom_corr_ab": np.ndarray, "lmom_quantile": np.ndarray, "lmom_quantile_se": np.ndarray,
     "lmom_quantile_lower": np.ndarray, "lmom_quantile_upper": np.ndarray, "lmom_rl": np.ndarray,
@@ -211,6 +212,7 @@ FitManyResult = TypedDict("FitManyResult", {
     "gev_lmom_shape_lower": np.ndarray, "gev_lmom_shape_upper": np.ndarray,
     "gev_lmom_ks": np.ndarray, "gev_lmom_cvm": np.ndarray, "gev_lmom_ad": np.ndarray,
     "gev_lmom_chi2": np.ndarray, "gev_lmom_chi2_df": np.ndarray, "gev_lmom_chi2_p": np.ndarray,
+    "gev_lmom_level_period": np.ndarray,
     "ls_loc": np.ndarray, "ls_scale": np.ndarray, "mle_loc": np.ndarray, "mle_scale": np.ndarray,
     "lmom_loc": np.ndarray, "lmom_scale": np.ndarray
 }, total=False)

@@ -88,6 +88,14 @@ TEST(Report, HeadlineAndLsWarningFollowTheMethodsAndBins) {
   text = format_report(r);
   expect_pieces(text, {"headline: Gumbel, histogram least squares (ls)"});
   EXPECT_EQ(text.find("warning"), std::string::npos);
+  // A family asked for first without a result gives way, and says why.
+  korvalinde::FitOptions gev_first;
+  gev_first.order = {"gev", "gumbel"};
+  r = clitest::full_result();
+  r.gev.mle.present = true;
+  r.gev.mle.error = "the likelihood has no maximum";
+  const korvalinde::Headline h = korvalinde::choose_headline(r, gev_first);
+  EXPECT_EQ(h.dist + " " + h.method + ": " + h.reason, "gumbel mle: the GEV has no result");
 }
 
 TEST(Report, SolverCodesInWords) {

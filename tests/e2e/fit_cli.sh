@@ -12,9 +12,13 @@ fail() { echo "FAIL: $*"; exit 1; }
 
 case $check in
 report)
+  # By default maximum likelihood and L-moments; the histogram fit on request.
   "$bin" fit s.txt > out 2> err || fail "status $?"
   [ -s err ] && fail "stderr: $(cat err)"
-  for want in "n 3000" "bins 50" "DPA_CUT (0.99 quantile)" "headline: maximum likelihood (mle)" "level T=1000 " "SERROR" "RERROR" "L2 norm" \
+  grep -Eq '^ +mle +lmom$' out || fail "default methods: $(cat out)"
+  grep -Eq 'bins|SERROR' out && fail "ls pieces without ls: $(cat out)"
+  "$bin" fit --methods ls,mle,lmom s.txt > out 2> err || fail "status $?"
+  for want in "n 3000" "bins 50" "DPA_CUT (0.99 quantile)" "headline: Gumbel, maximum likelihood (mle)" "level T=1000 " "SERROR" "RERROR" "L2 norm" \
               "INFO 1 (sum of squares converged)" "residual evaluations" "ls" "mle" "lmom"; do
     grep -qF "$want" out || fail "report lacks '$want': $(cat out)"
   done
@@ -30,7 +34,7 @@ report)
 json)
   head -200 s.txt > a.txt
   printf '1\n2\nabc\n' > bad.txt
-  "$bin" fit --json r.jsonl --quiet --level 20 a.txt missing.txt bad.txt s.txt > out 2> err
+  "$bin" fit --json r.jsonl --quiet --level 20 --methods ls,mle,lmom a.txt missing.txt bad.txt s.txt > out 2> err
   [ $? = 1 ] || fail "status for failed files"
   [ -s out ] && fail "--quiet printed $(cat out)"
   grep -qx "missing.txt: No such file or directory" err || fail "stderr: $(cat err)"
@@ -97,8 +101,8 @@ PY
   "$bin" fit --dist gumbel,gev --confidence 0.9 --bootstrap 49 --seed 3 --json b90.jsonl s.txt \
     > rep90 || fail "status $?"
   "$bin" fit --quiet --bootstrap 49 --seed 3 --json b95.jsonl s.txt || fail "status $?"
-  grep -Eq '^ +mle +lmom +ls +gev mle +gev lmom$' rep90 || fail "no GEV columns: $(head -5 rep90)"
-  for want in "^  shape +0 .*[+]- " "^    profile  .*\[.*\[" "^  90% intervals" "^    a 90% "; do
+  grep -Eq '^ +mle +lmom +gev mle +gev lmom$' rep90 || fail "no GEV columns: $(head -5 rep90)"
+  for want in "^  shape +0 .*[+]- " "^    delta  .*\[.*\[" "^  90% intervals" "^    a 90% "; do
     grep -Eq "$want" rep90 || fail "report lacks '$want'"
   done
   $py - b90.jsonl b95.jsonl <<'PY' || fail "bootstrap confidence"
@@ -106,6 +110,41 @@ import json, sys
 b90, b95 = (json.loads(open(f).readline())["mle"]["boot"] for f in sys.argv[1:])
 for k in ("a", "b", "quantile"):
     assert b95[k][0] < b90[k][0] < b90[k][1] < b95[k][1], (k, b90, b95)
+PY
+  ;;
+headline)
+  # The fit the evidence favours leads every summary: the families in the
+  # order asked for, the GEV when the Gumbel check rejects the Gumbel.
+  v="$src/examples/stations/sask_flood.txt"
+  "$bin" fit --dist gev --methods mle --periods 100 --level 200 --json g.jsonl --html g.html \
+    --svg g.svg "$v" > rep || fail "status $?"
+  grep -qx "  headline: GEV, maximum likelihood (gev mle)" rep || fail "report: $(cat rep)"
+  grep -Eq "^  level T=100 +243.86 \[133.99, 786.039\] +125.453 " rep || fail "level row: $(cat rep)"
+  sed -n '/id="summary"/,/<\/section>/p' g.html > summary
+  grep -q "<td>GEV mle</td>" summary && grep -q "243.86<br><span class=\"ci\">\[133.99, 786.039\]" summary ||
+    fail "HTML summary: $(cat summary)"
+  grep -q "125.453" summary && fail "the rejected Gumbel in the summary: $(cat summary)"
+  grep -q ">gev mle (headline): " g.svg || fail "picture's legend"
+  "$bin" fit --dist gumbel,gev --json gg.jsonl "$v" | grep -q "^  GEV check: .*rejected at the 5% level: the GEV leads$" ||
+    fail "no word of the GEV leading"
+  "$bin" fit "$v" | grep -q "rejected at the 5% level (--dist gev fits the GEV)$" || fail "no hint at --dist gev"
+  "$bin" fit --quiet --dist gev,gumbel --json o1.jsonl s.txt && "$bin" fit --quiet --dist gumbel,gev --json o2.jsonl s.txt ||
+    fail "status $?"
+  printf '1\n1.2\n1.5\n2\n3\n5\n10\n30\n100\n1.1\n1.3\n' > heavy.txt
+  "$bin" fit --dist gev --periods 1000 heavy.txt > hrep || fail "status $?"
+  grep -q "^  level T=1000 .*\[-[0-9.e+]*\*, " hrep && grep -q "^  \* below zero: .*normal approximation" hrep ||
+    fail "a negative delta bound of a positive level unmarked: $(cat hrep)"
+  $py - g.jsonl gg.jsonl o1.jsonl o2.jsonl <<'PY' || fail "JSON headline"
+import json, math, sys
+g, gg, o1, o2 = (json.loads(open(f).readline()) for f in sys.argv[1:])
+assert g["headline"] == {"dist": "gev", "method": "mle"}, g["headline"]
+assert gg["headline"] == {"dist": "gev", "method": "mle", "reason": "the Gumbel check rejects the Gumbel"}
+assert o1["headline"] == {"dist": "gev", "method": "mle"} and o2["headline"] == {"dist": "gumbel", "method": "mle"}
+# The --level answer of the GEV: T = 1/(1 - G(x)).
+m = g["gev"]["mle"]
+z = 1 + m["shape"] * (200 - m["loc"]) / m["scale"]
+t = 1 / -math.expm1(-z ** (-1 / m["shape"]))
+assert m["level"]["x"] == 200 and abs(m["level"]["period"] / t - 1) < 1e-12, (m["level"], t)
 PY
   ;;
 gev_uncertainty)
@@ -119,7 +158,7 @@ gev_uncertainty)
   cmp -s g1.jsonl g2.jsonl || fail "the bootstrap depends on the threads"
   "$bin" fit --dist gumbel,gev --bootstrap 99 "$v" > rep || fail "status $?"
   grep -q "(p -)" rep && fail "GEV p-values missing: $(cat rep)"
-  grep -Eq "^    shape 95% +- +- +- +\[.*\] +\[" rep || fail "no bootstrap shape row: $(cat rep)"
+  grep -Eq "^    shape 95% +- +- +\[.*\] +\[" rep || fail "no bootstrap shape row: $(cat rep)"
   $py - g1.jsonl <<'PY' || fail "GEV uncertainty JSON"
 import json, math, sys
 r = json.loads(open(sys.argv[1]).readline())
@@ -424,10 +463,10 @@ PY
 scales)
   # At any scale of the data a failing method fails alone, and the others'
   # scale-free numbers (correlations, standard errors over the scale) stay.
-  "$bin" fit --quiet --json - s.txt > base
+  "$bin" fit --quiet --methods ls,mle,lmom --json - s.txt > base
   for e in -100 -200 -310 300; do
     awk -v e=$e '{ printf "%se%d\n", $1, e }' s.txt > t.txt
-    "$bin" fit --quiet --json - t.txt > j 2> err; st=$?
+    "$bin" fit --quiet --methods ls,mle,lmom --json - t.txt > j 2> err; st=$?
     $py - base j $e "$st" err <<'PY' || fail "scale 1e$e: $(cat err)"
 import json, sys
 base, got = json.load(open(sys.argv[1])), json.load(open(sys.argv[2]))
