@@ -82,7 +82,7 @@ std::string pot_report(const FitResult& r) {
            "   shape ", num(g->shape), " +- ", format_number(g->se_shape, 3, "n/a"), "\n");
     for (const PotLevel& l : g->return_levels) {
       if (l.period != 100) continue;
-      append(out, "      level N=100 ", num(l.level.value));
+      append(out, "      level T=100 years ", num(l.level.value));
       if (std::isfinite(l.level.se))
         append(out, " [", num(l.level.lower), ", ", num(l.level.upper), "]");
       if (std::isfinite(l.profile.lower) || std::isfinite(l.profile.upper))

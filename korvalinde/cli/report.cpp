@@ -222,6 +222,18 @@ std::string period_label(double period, const FitResult& r) {
   return concat("T=", num(period), unit.empty() ? "" : " ", unit);
 }
 
+std::vector<std::string> small_sample_warnings(const FitResult& r) {
+  std::vector<std::string> w;
+  const char* why = ": return levels of periods much longer than the record are extrapolations";
+  if (r.ok && !r.headline.dist.empty() && r.n < kFewMaxima)
+    w.push_back(concat("only ", std::to_string(r.n), " maxima (fewer than ",
+                       std::to_string(kFewMaxima), ")", why));
+  if (r.ok && r.pot && r.pot->n_clusters < kFewClusters)
+    w.push_back(concat("only ", std::to_string(r.pot->n_clusters), " clusters over the threshold (fewer than ",
+                       std::to_string(kFewClusters), ")", why));
+  return w;
+}
+
 bool nonnegative_levels(const FitResult& r) { return r.n > 0 && r.min >= 0; }
 
 std::string headline_interval(const Estimate& e, bool nonnegative, int digits) {
@@ -240,6 +252,7 @@ std::string format_report(const FitResult& r) {
   out += "\n";
   out += "  n " + std::to_string(r.n) + "   min " + num(r.min) + "   max " + num(r.max) + "\n";
   out += dated_report_lines(r);
+  for (const std::string& w : small_sample_warnings(r)) append(out, "  warning: ", w, "\n");
   if (r.bins > 0 && r.ls.present) {
     out += "  bins " + std::to_string(r.bins) + "   width " + num(r.width) + "   cells " +
            std::to_string(r.m) + "\n";

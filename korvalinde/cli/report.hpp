@@ -62,6 +62,11 @@ std::string period_label(double period, const FitResult& result);
 // below zero with "*" (a normal approximation, said in a footnote).
 std::string headline_interval(const Estimate& e, bool nonnegative, int digits = 6);
 
+// Below this many maxima (or clusters of peaks over a threshold) the long
+// return periods are extrapolations, and the report and the JSON say so.
+inline constexpr std::size_t kFewMaxima = 20, kFewClusters = 10;
+std::vector<std::string> small_sample_warnings(const FitResult& result);
+
 // Whether the sample's levels can not be negative (no value below zero).
 bool nonnegative_levels(const FitResult& result);
 

@@ -134,6 +134,11 @@ headline)
   "$bin" fit --dist gev --periods 1000 heavy.txt > hrep || fail "status $?"
   grep -q "^  level T=1000 .*\[-[0-9.e+]*\*, " hrep && grep -q "^  \* below zero: .*normal approximation" hrep ||
     fail "a negative delta bound of a positive level unmarked: $(cat hrep)"
+  # Few maxima: the long periods are extrapolations, in the report and the JSON.
+  grep -qx "  warning: only 11 maxima (fewer than 20): return levels of periods much longer than the record are extrapolations" hrep ||
+    fail "no small-sample warning: $(cat hrep)"
+  "$bin" fit --quiet --json - heavy.txt | grep -q '"warnings":\["only 11 maxima (fewer than 20): ' || fail "no JSON warnings"
+  "$bin" fit --quiet --json - s.txt | grep -q '"warnings"' && fail "warnings for 3000 values"
   $py - g.jsonl gg.jsonl o1.jsonl o2.jsonl <<'PY' || fail "JSON headline"
 import json, math, sys
 g, gg, o1, o2 = (json.loads(open(f).readline()) for f in sys.argv[1:])
