@@ -2,7 +2,9 @@
 
 #include <fast_float/fast_float.h>
 
+#include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -17,6 +19,13 @@ const char* digits(const char* p, const char* last) {
   return p;
 }
 
+// A count of digits, saturated far above any count the conversion takes as
+// short, so that neither it nor the sum of two wraps around (a run of 2^31
+// digits would otherwise count as a short number).
+int digit_count(const char* from, const char* to) {
+  return static_cast<int>(std::min<std::ptrdiff_t>(to - from, std::ptrdiff_t{1} << 29));
+}
+
 // Digits from p on, added to m; returns the first non-digit.
 const char* mantissa_digits(const char* p, const char* last, std::uint64_t& m) {
   for (; p != last && is_digit(*p); ++p) m = m * 10 + static_cast<unsigned>(*p - '0');
@@ -29,12 +38,12 @@ DecimalScan scan_decimal(const char* p, const char* last) {
   DecimalScan s{p, nullptr, false};
   if (p != last && (*p == '+' || *p == '-')) ++p;
   const char* q = mantissa_digits(p, last, s.mantissa);
-  s.digits = static_cast<int>(q - p);
+  s.digits = digit_count(p, q);
   bool any = q != p;
   if (q != last && *q == '.') {
     const char* f = q + 1;
     q = mantissa_digits(f, last, s.mantissa);
-    s.fraction = static_cast<int>(q - f);
+    s.fraction = digit_count(f, q);
     s.digits += s.fraction;
     any = any || q != f;
   }
