@@ -251,6 +251,13 @@ void add_options(CLI::App& fit, Settings& s) {
       ->default_str(joined_periods());
   fit.add_option("--level", s.fit.level, "Also give the return period of this level")
       ->check(number_where([](double x) { return std::isfinite(x); }, "must be finite"));
+  fit.add_option_function<std::string>(
+         "--gof-p",
+         [&s](const std::string& how) { s.fit.gof_p = s.fit.gev_gof_p = how == "bootstrap"; },
+         "p-values of D, W^2 and A^2: bootstrap (simulated, beyond 1000 values from the "
+         "law at 1000) or none")
+      ->check(CLI::IsMember({"bootstrap", "none"}))
+      ->default_str("bootstrap");
   fit.add_option("--bootstrap", s.fit.bootstrap, "Parametric bootstrap replicates")
       ->check(whole_number(0, INT_MAX));
   fit.add_option("--seed", s.fit.seed, "Bootstrap seed")->check(seed_number());

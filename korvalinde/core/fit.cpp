@@ -266,7 +266,7 @@ FitResult fit_sample_sorting(std::span<double> values, const FitOptions& options
   }
   const stats::GofNullPlan gof_plan{sorted.size(), options.seed, options.threads,
                                     stats::kGofReplicates, options.gof_null_cache};
-  stats::gof_p_values(gof_methods, gof_plan);
+  if (options.gof_p) stats::gof_p_values(gof_methods, gof_plan);
   if (options.gev_gof_p) {
     std::vector<stats::GevGofMethod> gev_methods;
     for (const auto& [g, refit] : {std::pair{&r.gev.mle, &stats::refit_gev_mle},

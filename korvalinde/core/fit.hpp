@@ -46,6 +46,8 @@ struct FitOptions {
   // The GEV methods' p-values of D, W^2 and A^2 (simulated at each fit's
   // shape, so not shared between fits).
   bool gev_gof_p = true;
+  // The Gumbel methods' p-values of D, W^2 and A^2 (false: none, their cost spared).
+  bool gof_p = true;
 };
 
 // What a picture of the fit needs besides the result.

@@ -163,6 +163,9 @@ gev_uncertainty)
   cmp -s g1.jsonl g2.jsonl || fail "the bootstrap depends on the threads"
   "$bin" fit --dist gumbel,gev --bootstrap 99 "$v" > rep || fail "status $?"
   grep -q "(p -)" rep && fail "GEV p-values missing: $(cat rep)"
+  # --gof-p none spares the simulation: no p-values, and the report says so.
+  "$bin" fit --gof-p none --dist gumbel,gev --json n.jsonl "$v" | grep -q "; p-values: none$" || fail "--gof-p none"
+  grep -q ks_p n.jsonl && fail "--gof-p none gave p-values"
   grep -Eq "^    shape 95% +- +- +\[.*\] +\[" rep || fail "no bootstrap shape row: $(cat rep)"
   $py - g1.jsonl <<'PY' || fail "GEV uncertainty JSON"
 import json, math, sys
