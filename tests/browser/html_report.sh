@@ -48,7 +48,11 @@ for r in rows:
     if not r["ok"]:
         assert r["error"] in text, r["error"]
         continue
+    # The report keeps its lines (no newline turned into "?").
+    assert "\n  n %d   min " % r["n"] in text, r["file"]
     for m in ("mle", "lmom", "ls"):
+        if m not in r:
+            continue
         f = r[m]
         numbers = [f["a"], f["b"], f["quantile"]["value"], f["gof"]["ks"], f["gof"]["ad"]]
         numbers += [x["value"] for x in f["return_levels"]] + [x["lower"] for x in f["return_levels"]]
