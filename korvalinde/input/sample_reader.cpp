@@ -166,7 +166,7 @@ std::string SampleReader::field_after_value() {
 void SampleReader::show(std::string_view token) {
   shown_len_ = std::min(token.size(), kTokenShown);
   token_cut_ = token.size() > kTokenShown;
-  token_cr_ = std::memchr(token.data(), '\r', shown_len_) != nullptr;
+  token_cr_ = shown_len_ > 0 && std::memchr(token.data(), '\r', shown_len_) != nullptr;
   for (std::size_t k = 0; k < shown_len_; ++k) {
     const auto c = static_cast<unsigned char>(token[k]);
     shown_[k] = c < 0x20 || c == 0x7f ? '?' : static_cast<char>(c);
