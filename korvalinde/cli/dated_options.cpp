@@ -39,7 +39,7 @@ void add_dated_options(CLI::App& fit, DatedSettings& d) {
   fit.add_flag("--header", d.header, "The first line is a header");
   fit.add_flag("--no-header", d.no_header, "The first line is data");
   fit.add_option("--na", d.na, "More missing-value tokens, comma separated");
-  fit.add_option("--duplicates", d.duplicates, "Rows of the same time: max, first or last");
+  fit.add_option("--duplicates", d.duplicates, "Rows of the same time: max, first, last, sum or keep (every row)");
   fit.add_option("--block", d.block, "Fit block maxima: year, water-year[:MONTH] or month");
   fit.add_option("--min-coverage", d.min_coverage, "Share of a block's observations it needs")
       ->default_val(0.9)
@@ -52,7 +52,10 @@ void add_dated_options(CLI::App& fit, DatedSettings& d) {
       ->check(number_where([](double q) { return q >= 0 && q <= 1; }, "must be in [0, 1]"));
   fit.add_option("--run", d.run, "Steps without an exceedance that end a cluster (0: none)")
       ->check(whole_number(0, INT_MAX));
-  fit.add_option("--per-year", d.per_year, "Observations a year, without --time")
+  fit.add_option("--per-year", d.per_year, "Observations a year (with --time: instead of the times' count)")
+      ->check(number_where([](double f) { return f > 0 && std::isfinite(f); },
+                           "must be positive and finite"));
+  fit.add_option("--max-gap", d.max_gap, "Days without rows that --pot leaves out of the years (default: 10 steps)")
       ->check(number_where([](double f) { return f > 0 && std::isfinite(f); },
                            "must be positive and finite"));
   fit.add_option("--threshold-range", d.threshold_range, "Threshold aids over LO:HI:K");
@@ -90,8 +93,12 @@ std::string make_plan(const DatedSettings& d, const std::string& column, char se
     c.duplicates = DuplicateRule::First;
   } else if (d.duplicates == "last") {
     c.duplicates = DuplicateRule::Last;
+  } else if (d.duplicates == "sum") {
+    c.duplicates = DuplicateRule::Sum;
+  } else if (d.duplicates == "keep") {
+    c.duplicates = DuplicateRule::Keep;
   } else if (!d.duplicates.empty()) {
-    return "--duplicates: max, first or last expected";
+    return "--duplicates: max, first, last, sum or keep expected";
   }
   if (!d.duplicates.empty() && c.time.empty()) return "--duplicates needs --time";
   if (!d.block.empty()) {
@@ -106,8 +113,9 @@ std::string make_plan(const DatedSettings& d, const std::string& column, char se
   }
   if (!d.maxima.empty() && !plan.block) return "--maxima needs --block";
   const bool pot_option = d.threshold || d.threshold_quantile || d.run > 0 || d.per_year ||
-                          !d.threshold_range.empty();
-  if (pot_option && !d.pot) return "--threshold, --threshold-quantile, --run, --per-year and --threshold-range need --pot";
+                          d.max_gap || !d.threshold_range.empty();
+  if (pot_option && !d.pot)
+    return "--threshold, --threshold-quantile, --run, --per-year, --max-gap and --threshold-range need --pot";
   if (d.pot) {
     stats::PotOptions p;
     if (d.threshold.has_value() == d.threshold_quantile.has_value())
@@ -117,8 +125,9 @@ std::string make_plan(const DatedSettings& d, const std::string& column, char se
     p.threshold_quantile = d.threshold_quantile;
     p.run = d.run;
     if (c.time.empty() && !d.per_year) return "--pot without --time needs --per-year";
-    if (!c.time.empty() && d.per_year) return "--per-year is for records without --time";
+    if (c.time.empty() && d.max_gap) return "--max-gap needs --time";
     p.per_year = d.per_year.value_or(0);
+    p.max_gap = std::min(d.max_gap.value_or(0), 1e8) * 86400;
     p.mle = fit.mle;
     p.lmom = fit.lmom;
     p.periods = fit.periods;

@@ -17,7 +17,7 @@ struct DatedSettings {
   std::string time, by, na, duplicates, block, maxima, threshold_range;
   bool header = false, no_header = false, pot = false;
   double min_coverage = 0.9;
-  std::optional<double> threshold, threshold_quantile, per_year;
+  std::optional<double> threshold, threshold_quantile, per_year, max_gap;
   int run = 0;
 };
 

@@ -3,6 +3,7 @@
 #include <cmath>
 
 #include "korvalinde/cli/text.hpp"
+#include "korvalinde/input/dated_csv.hpp"
 
 namespace korvalinde::cli {
 namespace {
@@ -51,6 +52,12 @@ Json gpd_json(const GpdResult& g) {
 
 }  // namespace
 
+std::string dated_warning(const FitResult& r) {
+  if (!r.dated || r.dated->date_column.empty()) return "";
+  return concat(r.dated->date_column, " holds times, but without --time every row is a value of ",
+                "one sample");
+}
+
 std::string dated_report_lines(const FitResult& r) {
   if (!r.dated) return "";
   const DatedSummary& d = *r.dated;
@@ -62,6 +69,7 @@ std::string dated_report_lines(const FitResult& r) {
     append(out, "  blocks ", d.blocks, ": ", std::to_string(d.n_blocks), " kept, ",
            std::to_string(d.blocks_dropped.size()), " dropped\n");
   }
+  if (const std::string w = dated_warning(r); !w.empty()) append(out, "  warning: ", w, "\n");
   return out;
 }
 
@@ -71,6 +79,14 @@ std::string pot_report(const FitResult& r) {
   std::string out = concat("  peaks over ", num(p.threshold), ": ", std::to_string(p.n_exceed),
                            " exceedances, ", std::to_string(p.n_clusters), " clusters (run ",
                            std::to_string(p.run), "), ", num(p.rate_per_year), " a year\n");
+  append(out, "    observed ", num(p.years), " years: ");
+  if (std::isfinite(p.per_year)) {
+    append(out, std::to_string(r.n), " values at ", num(p.per_year), " a year\n");
+  } else {
+    append(out, format_time(p.first), " to ", format_time(p.last), " (", num(p.span_years),
+           " years) less ", std::to_string(p.gaps.size()), p.gaps.size() == 1 ? " gap" : " gaps",
+           " over ", num(static_cast<double>(p.max_gap) / 86400), " days\n");
+  }
   append(out, "    extremal index: runs ", num(p.ei_runs), ", intervals ", num(p.ei_intervals), "\n");
   for (const auto& [name, g] : {std::pair{"mle", &p.mle}, std::pair{"lmom", &p.lmom}}) {
     if (!g->present) continue;
@@ -114,6 +130,18 @@ Json pot_json(const PotResult& p) {
   j["n_exceed"] = p.n_exceed;
   j["n_clusters"] = p.n_clusters;
   j["extremal_index"] = Json{{"runs", number(p.ei_runs)}, {"intervals", number(p.ei_intervals)}};
+  if (p.step > 0) {
+    j["span"] = Json{{"first", format_time(p.first)}, {"last", format_time(p.last)},
+                     {"years", number(p.span_years)}};
+    j["max_gap_days"] = static_cast<double>(p.max_gap) / 86400;
+    Json gaps = Json::array();
+    for (const TimeGap& g : p.gaps) {
+      gaps.push_back(Json{{"from", format_time(g.from)}, {"to", format_time(g.to)},
+                          {"days", static_cast<double>(g.to - g.from - p.step) / 86400}});
+    }
+    j["gaps"] = std::move(gaps);
+  }
+  if (std::isfinite(p.per_year)) j["per_year"] = p.per_year;
   j["years"] = number(p.years);
   j["rate_per_year"] = number(p.rate_per_year);
   Json gpd;

@@ -13,6 +13,9 @@ namespace korvalinde::cli {
 // Report lines about the record, after the sample's size ("" without one).
 std::string dated_report_lines(const FitResult& result);
 
+// A warning about a dated record ("" without one): times left unused.
+std::string dated_warning(const FitResult& result);
+
 // The report's peaks-over-threshold section ("" without one).
 std::string pot_report(const FitResult& result);
 

@@ -25,6 +25,7 @@
 
 #include "dnls/io/format.hpp"
 #include "korvalinde/cli/dated_options.hpp"
+#include "korvalinde/cli/dated_render.hpp"
 #include "korvalinde/cli/html.hpp"
 #include "korvalinde/cli/idf_command.hpp"
 #include "korvalinde/cli/image_client.hpp"
@@ -578,6 +579,7 @@ void render(FitResult& r, std::string svg, bool report, bool json, bool html, Pe
     p.failed = true;  // the others report; the run still says it failed
     append(p.errors, r.file, ": ", method_name(m), ": ", result_of(r, m).error, "\n");
   }
+  if (const std::string w = dated_warning(r); !w.empty()) append(p.errors, r.file, ": warning: ", w, "\n");
   // A failed file's message goes to standard error only.
   if (report && r.ok) append(p.report, "\n", format_report(r));
   if (json) append(p.json, to_json_line(r), "\n");

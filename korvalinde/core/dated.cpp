@@ -125,6 +125,7 @@ void fit_dated_file(const std::string& name, const DatedPlan& plan, const FitOpt
                     FitDetail* detail, const std::function<bool(SeriesFit&&)>& take) {
   DatedRecord record;
   if (std::optional<InputError> e = read_dated_file(name, plan.csv, record)) {
+    if (e->code == "duplicate_time") e->message += " (--duplicates max, first, last, sum or keep)";
     SeriesFit f;
     f.result.file = name;
     f.result.error = e->text();
@@ -139,6 +140,7 @@ void fit_dated_file(const std::string& name, const DatedPlan& plan, const FitOpt
   if (series.size() > 1) one.threads = 1;
   auto make = [&](std::size_t i) {
     SeriesFit f = fit_alone(series[i], grouped, plan, one, name, i == 0 ? detail : nullptr);
+    if (f.result.dated) f.result.dated->date_column = record.date_column;
     series[i] = Series{};  // its memory goes once fitted
     return f;
   };

@@ -227,13 +227,16 @@ std::optional<InputError> first_duplicate(const std::vector<Group>& groups,
 }
 
 void merge_duplicates(Group& g, DuplicateRule rule, std::size_t& merged) {
+  if (rule == DuplicateRule::Keep) return;
   std::size_t out = 0;
   for (std::size_t i = 0; i < g.size();) {
     std::size_t j = i + 1;
     Row keep = g.at(i);
     for (; j < g.size() && g.time[j] == keep.time; ++j) {
       const Row r = g.at(j);
-      if (rule == DuplicateRule::Last ||
+      if (rule == DuplicateRule::Sum) {  // of the values present, in file order
+        if (!std::isnan(r.value)) keep.value = std::isnan(keep.value) ? r.value : keep.value + r.value;
+      } else if (rule == DuplicateRule::Last ||
           (rule == DuplicateRule::Max && (std::isnan(keep.value) || r.value > keep.value)))
         keep = r;
     }
@@ -835,6 +838,30 @@ std::optional<InputError> read_source(LineSource& src, const std::string& file,
   }
   cols.needed = std::max({cols.value, cols.by, cols.time.empty() ? 0 : *std::max_element(cols.time.begin(), cols.time.end())}) + 1;
   const int time_column = cols.time.empty() ? 0 : cols.time[0] + 1;
+
+  // Without times, a column whose first value is a time is named: the
+  // record is fitted as one sample all the same.
+  if (o.time.empty()) {
+    // From the window that holds the first line (at its end: none).
+    std::string_view row;
+    for (std::size_t a = (header ? at : first) - (base - window.size()); a < window.size() && trim(row).empty();) {
+      const std::size_t end = std::min(window.find('\n', a), window.size());
+      row = window.substr(a, end - a);
+      a = end + 1;
+    }
+    std::vector<std::string_view> values;
+    std::string buffer;
+    if (split(row, sep, values, buffer)) values.clear();
+    for (std::size_t i = 0; i < values.size() && out.date_column.empty(); ++i) {
+      std::int64_t t;
+      double v;
+      if (static_cast<int>(i) == cols.value || static_cast<int>(i) == cols.by ||
+          parse_sample(values[i], v) || !parse_time(values[i], t))
+        continue;
+      out.date_column = header && i < fields.size() ? "'" + shown(fields[i]) + "'"
+                                                   : "column " + std::to_string(i + 1);
+    }
+  }
 
   // The data, window by window in runs of lines parsed on the threads and
   // joined in file order: the rows and the first fault do not depend on the

@@ -25,7 +25,7 @@ struct ColumnRef {
 ColumnRef column_ref(std::string_view text);
 
 enum class HeaderRule { Detect, Present, Absent };
-enum class DuplicateRule { Error, Max, First, Last };
+enum class DuplicateRule { Error, Max, First, Last, Sum, Keep };  // Keep: every row
 
 struct CsvOptions {
   ColumnRef value{{}, 1};
@@ -55,6 +55,9 @@ struct Series {
 struct DatedRecord {
   bool has_time = false;
   std::vector<Series> series;  // groups in order of first appearance
+  // Without times: a column whose first value is a time (not a number), by
+  // its header name or as "column N"; empty when there is none.
+  std::string date_column;
 };
 
 // Parses the whole text of `file`. The first fault in file order is returned

@@ -163,6 +163,7 @@ struct DatedSummary {
   std::string blocks;          // "year", "water-year:MONTH", "month"; empty without
   std::size_t n_blocks = 0;    // blocks whose maxima are the sample
   std::vector<BlockCount> blocks_dropped;
+  std::string date_column;     // without times, a column that holds them (its name)
 };
 
 struct PotLevel {
@@ -194,12 +195,25 @@ struct ThresholdPoint {
   Estimate shape;
 };
 
+// Rows of a dated record further apart than its longest allowed gap.
+struct TimeGap {
+  std::int64_t from = 0, to = 0;  // the times on either side, seconds since 1970
+};
+
 struct PotResult {
   double threshold = kUndefined;
   int run = 0;
   std::size_t n_exceed = 0, n_clusters = 0;
   double ei_runs = kUndefined, ei_intervals = kUndefined;  // extremal index
   double years = kUndefined;                               // observed time
+  // With times: the span from the first time to a step past the last, less
+  // the gaps longer than max_gap (a gap: the time between two rows less a
+  // step) and a step for each missing value, gives `years`, unless per_year
+  // (observations a year) does.
+  std::int64_t first = 0, last = 0, step = 0, max_gap = 0;  // seconds
+  double span_years = kUndefined;
+  std::vector<TimeGap> gaps;
+  double per_year = kUndefined;
   double rate_per_year = kUndefined;                       // clusters a year
   GpdResult mle, lmom;
   std::vector<ThresholdPoint> diagnostics;

@@ -55,23 +55,31 @@ std::int64_t sampling_step(std::span<const std::int64_t> time) {
   // differences, unless there are many.
   // Runs of one step are counted at once.
   std::map<std::int64_t, std::size_t> counts;
+  std::size_t positive = 0;
   for (std::size_t i = 1; i < time.size() && counts.size() <= 4096;) {
     const std::int64_t step = time[i] - time[i - 1];
     std::size_t j = i + 1;
     while (j < time.size() && time[j] - time[j - 1] == step) ++j;
-    counts[step] += j - i;
+    if (step > 0) {
+      counts[step] += j - i;
+      positive += j - i;
+    }
     i = j;
   }
   if (counts.size() <= 4096) {
+    if (positive == 0) return 0;
     std::size_t below = 0;
-    const std::size_t rank = (time.size() - 2) / 2;  // of the lower median, 0-based
+    const std::size_t rank = (positive - 1) / 2;  // of the lower median, 0-based
     for (const auto& [step, n] : counts) {
       below += n;
       if (below > rank) return step;
     }
   }
-  std::vector<std::int64_t> diff(time.size() - 1);
-  for (std::size_t i = 1; i < time.size(); ++i) diff[i - 1] = time[i] - time[i - 1];
+  std::vector<std::int64_t> diff;
+  diff.reserve(time.size() - 1);
+  for (std::size_t i = 1; i < time.size(); ++i) {
+    if (time[i] > time[i - 1]) diff.push_back(time[i] - time[i - 1]);
+  }
   const auto mid = diff.begin() + static_cast<std::ptrdiff_t>((diff.size() - 1) / 2);
   std::nth_element(diff.begin(), mid, diff.end());
   return *mid;

@@ -33,7 +33,7 @@ struct BlockMaxima {
 };
 
 // The sampling step: the median (the lower one for an even count) of the
-// differences between consecutive times; 0 for fewer than two times.
+// differences between consecutive distinct times; 0 for fewer than two.
 std::int64_t sampling_step(std::span<const std::int64_t> time);
 
 // Parses "year", "month", "water-year" or "water-year:MONTH"; false otherwise.

@@ -73,6 +73,28 @@ std::vector<double> excesses(const std::vector<double>& maxima, double u) {
   return y;
 }
 
+// The observed years of a dated record (see PotResult): a regular record
+// without gaps has a step for each value that is not missing.
+void observed_time(std::span<const std::int64_t> time, std::int64_t step, std::size_t n_missing,
+                   double max_gap, PotResult& out) {
+  if (time.empty()) return;
+  out.first = time.front();
+  out.last = time.back();
+  out.step = step;
+  out.max_gap = max_gap > 0 ? static_cast<std::int64_t>(std::min(std::round(max_gap), 9e18))
+                            : 10 * step;
+  double unobserved = static_cast<double>(n_missing) * static_cast<double>(step);
+  // A gap is the time between two rows less the step the first stands for.
+  for (std::size_t i = 1; i < time.size(); ++i) {
+    if (time[i] - time[i - 1] - step <= out.max_gap) continue;
+    out.gaps.push_back({time[i - 1], time[i]});
+    unobserved += static_cast<double>(time[i] - time[i - 1] - step);
+  }
+  const double span = static_cast<double>(out.last - out.first) + static_cast<double>(step);
+  out.span_years = span / kSecondsPerYear;
+  out.years = (span - unobserved) / kSecondsPerYear;
+}
+
 }  // namespace
 
 bool parse_threshold_range(const std::string& text, ThresholdRange& r) {
@@ -157,8 +179,9 @@ Clusters decluster(std::span<const std::int64_t> time, std::span<const double> v
                      : std::llround(static_cast<double>(time[i] - time[0]) / static_cast<double>(step));
     const std::int64_t gap = at - last;
     if (c.n_exceed > 0) c.gaps.push_back(gap);
-    // R steps without an exceedance between the two end the cluster.
-    if (c.n_exceed == 0 || gap - 1 >= run) {
+    // R steps without an exceedance between the two end the cluster; with
+    // R = 0 each exceedance is one (even on a step shared by rounding).
+    if (c.n_exceed == 0 || run == 0 || gap - 1 >= run) {
       c.maxima.push_back(value[i]);
     } else {
       c.maxima.back() = std::max(c.maxima.back(), value[i]);
@@ -204,8 +227,18 @@ bool analyze_pot(std::span<const std::int64_t> time, std::span<const double> val
     return false;
   }
   const double u = out.threshold;
-  out.years = time.empty() ? static_cast<double>(n_obs) / o.per_year
-                           : static_cast<double>(n_obs) * static_cast<double>(step) / kSecondsPerYear;
+  observed_time(time, step, value.size() - n_obs, o.max_gap, out);
+  if (o.per_year > 0) {
+    out.per_year = o.per_year;
+    out.years = static_cast<double>(n_obs) / o.per_year;
+  }
+  if (!(out.years > 0)) {
+    error = "no observed time";
+    return false;
+  }
+  // The observations the rate is a share of: one a step of observed time.
+  const double n_steps = o.per_year > 0 ? static_cast<double>(n_obs)
+                                        : out.years * kSecondsPerYear / static_cast<double>(step);
 
   const Clusters c = decluster(time, value, step, u, o.run);
   out.n_exceed = c.n_exceed;
@@ -213,7 +246,7 @@ bool analyze_pot(std::span<const std::int64_t> time, std::span<const double> val
   if (c.n_exceed > 0) out.ei_runs = static_cast<double>(out.n_clusters) / static_cast<double>(c.n_exceed);
   out.ei_intervals = intervals_estimator(c.gaps);
   out.rate_per_year = static_cast<double>(out.n_clusters) / out.years;
-  const double zeta = static_cast<double>(out.n_clusters) / static_cast<double>(n_obs);
+  const double zeta = static_cast<double>(out.n_clusters) / n_steps;
 
   std::vector<double> y = excesses(c.maxima, u);
   std::vector<double> sorted = y;
@@ -227,7 +260,7 @@ bool analyze_pot(std::span<const std::int64_t> time, std::span<const double> val
   for (GpdResult* g : {&out.mle, &out.lmom}) {
     if (!g->present) continue;
     for (double period : o.periods)
-      g->return_levels.push_back(return_level(*g, u, out.rate_per_year, zeta, static_cast<double>(n_obs), period));
+      g->return_levels.push_back(return_level(*g, u, out.rate_per_year, zeta, n_steps, period));
   }
   // Each level's profile interval on its own thread.
   std::vector<PotLevel>& levels = out.mle.return_levels;

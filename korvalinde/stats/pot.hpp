@@ -22,7 +22,8 @@ struct PotOptions {
   std::optional<double> threshold;           // u
   std::optional<double> threshold_quantile;  // or u at this quantile of the values
   int run = 0;                               // steps without an exceedance that end a cluster
-  double per_year = 0;                       // observations a year, without times
+  double per_year = 0;                       // observations a year: the years' count
+  double max_gap = 0;                        // seconds a gap may last; 0: 10 steps
   bool mle = true, lmom = true;
   std::vector<double> periods;               // N in years
   std::optional<ThresholdRange> range;

@@ -50,7 +50,7 @@ reader_errors)
   [ $? = 1 ] && grep -qx "bad.csv:4:2: '1.5e' is not a number" err || fail "bad number: $(cat err)"
   { head -3 p.csv; sed -n 2p p.csv; } > dup.csv
   "$bin" fit --quiet --time date --column prcp dup.csv 2> err
-  grep -qx "dup.csv:4:1: time $(sed -n 2p p.csv | cut -d, -f1) on lines 2 and 4" err ||
+  grep -qx "dup.csv:4:1: time $(sed -n 2p p.csv | cut -d, -f1) on lines 2 and 4 (--duplicates max, first, last, sum or keep)" err ||
     fail "duplicate: $(cat err)"
   "$bin" fit --quiet --time date --column prcp --duplicates max dup.csv || fail "--duplicates max"
   printf 'date,prcp\n2013-02-30,1\n' > day.csv
@@ -111,13 +111,75 @@ for (d0, _), (d1, v) in zip(ex, ex[1:]):
     else: clusters[-1].append(v)
 p = json.load(open(sys.argv[2]))["pot"]
 assert p["n_exceed"] == len(ex) and p["n_clusters"] == len(clusters), (p, len(ex), len(clusters))
-assert abs(p["rate_per_year"] - len(clusters) / (len(rows) / 365.25)) < 1e-12
+# Observed days: first to last date and a day, less what lies beyond a day
+# in the gaps over 10 days, less the missing values.
+days = sorted({day(r["date"]) for r in csv.DictReader(open(sys.argv[1]))})
+beyond = [b - a - 1 for a, b in zip(days, days[1:]) if b - a - 1 > 10]
+observed = days[-1] - days[0] + 1 - sum(beyond) - (len(days) - len(rows))
+assert len(p["gaps"]) == len(beyond) == 1 and p["gaps"][0]["days"] == beyond[0], p["gaps"]
+assert abs(p["years"] - observed / 365.25) < 1e-12, (p["years"], observed)
+assert abs(p["rate_per_year"] - len(clusters) / p["years"]) < 1e-12
 mle = p["gpd"]["mle"]
 assert mle["ok"] and mle["se_scale"] > 0 and len(p["diagnostics"]) == 4
 for l in mle["return_levels"]:
     if l["value"] is not None and l["profile_lower"] is not None:
         assert l["profile_lower"] < l["value"] < l["profile_upper"], l
 PY
+  ;;
+irregular_record)
+  # Danish fire losses 1980-1990: only days with a large loss, several on some.
+  d=$src/examples/daily/danish_fire_losses.csv
+  pot="--time date --column loss --pot --threshold 10 --quiet --json -"
+  "$bin" fit $pot --duplicates keep "$d" > keep.json || fail "keep status"
+  "$bin" fit $pot --duplicates max "$d" > max.json || fail "max status"
+  "$bin" fit $pot --duplicates keep --max-gap 5 "$d" > gap5.json || fail "gap status"
+  "$bin" fit $pot --duplicates keep --per-year 200 "$d" > per.json || fail "per-year status"
+  "$bin" fit --time date --column loss --duplicates sum --block year --min-coverage 0 \
+    --maxima sum.csv --quiet "$d" || fail "sum status"
+  $py - "$d" keep.json max.json gap5.json per.json sum.csv <<'PY' || fail "irregular record"
+import csv, datetime, json, sys
+rows = [(r["date"], float(r["loss"])) for r in csv.DictReader(open(sys.argv[1]))]
+keep, top, gap5, per = (json.load(open(f)) for f in sys.argv[2:6])
+day = lambda d: datetime.date.fromisoformat(d).toordinal()
+days = sorted({day(d) for d, _ in rows})
+# The span of the record (a 2-day median step past the last day): 11.0 years;
+# no 20 days without a loss, whose gaps would not count.
+p = keep["pot"]
+assert p["span"] == {"first": "1980-01-03", "last": "1990-12-31", "years": 4017 / 365.25}, p
+assert p["gaps"] == [] and p["max_gap_days"] == 20 and p["years"] == 4017 / 365.25
+assert round(p["years"], 1) == 11.0
+# Every loss an event, each its own cluster with --run 0.
+ex = [v for _, v in rows if v > 10]
+assert keep["n"] == len(rows) and p["n_exceed"] == p["n_clusters"] == len(ex) == 109, p
+assert round(p["gpd"]["mle"]["return_levels"][5]["value"], 1) == 428.7
+m = top["pot"]
+assert m["n_exceed"] == m["n_clusters"] == len({d for d, v in rows if v > 10}) == 106, m
+# Gaps over 5 days beyond the step: all left out.
+beyond = [b - a - 2 for a, b in zip(days, days[1:]) if b - a - 2 > 5]
+g = gap5["pot"]
+assert [x["days"] for x in g["gaps"]] == beyond and len(beyond) > 10, g["gaps"]
+assert abs(g["years"] - (4017 - sum(beyond)) / 365.25) < 1e-12
+assert per["pot"]["per_year"] == 200 and per["pot"]["years"] == len(rows) / 200
+# --duplicates sum: each year's largest day total.
+total = {}
+for d, v in rows:
+    total[d] = total.get(d, 0) + v
+best = {}
+for d, v in sorted(total.items()):
+    if d[:4] not in best or v > best[d[:4]][1]:
+        best[d[:4]] = (d, v)
+got = [(b, t, float(v)) for b, t, v in list(csv.reader(open(sys.argv[6])))[1:]]
+assert [(b, t) for b, t, _ in got] == [(y, best[y][0]) for y in sorted(best)], got
+assert all(abs(v - best[b][1]) < 1e-9 for b, _, v in got)
+PY
+  # Without --time every row is a value of one sample: said on standard error
+  # and in the report.
+  "$bin" fit --column loss "$d" > out 2> err || fail "every row status"
+  grep -qx "$d: warning: 'date' holds times, but without --time every row is a value of one sample" err ||
+    fail "no warning: $(cat err)"
+  grep -q "  warning: 'date' holds times" out && grep -q "  n 2167 " out || fail "report: $(cat out)"
+  "$bin" fit --quiet --column loss --time date --duplicates max "$d" 2> err && [ ! -s err ] ||
+    fail "warning with --time: $(cat err)"
   ;;
 threads)
   # A record large enough to be parsed in runs on several threads: the same

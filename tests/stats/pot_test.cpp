@@ -4,6 +4,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "korvalinde/stats/blocks.hpp"
@@ -35,6 +36,47 @@ TEST(Pot, RunsDeclusteringCountsMissingStepsAsQuiet) {
   }
   EXPECT_EQ(sampling_step(t), 86400);
   EXPECT_EQ(decluster(t, w, 86400, 5, 2).maxima, (std::vector<double>{7, 9, 8}));
+}
+
+TEST(Pot, ObservedYearsAreTheSpanLessLongGapsAndMissingSteps) {
+  // 400 daily rows from day 0, row 10 missing, then 61 days without rows
+  // (60 beyond the step), and day 105 given twice: the step stays a day.
+  constexpr std::int64_t day = 86400;
+  std::vector<std::int64_t> t;
+  std::vector<double> v;
+  for (std::int64_t d = 0; d < 461; ++d) {
+    if (d > 200 && d <= 260) continue;
+    for (int k = 0; k < (d == 105 ? 2 : 1); ++k) {
+      t.push_back(d * day);
+      v.push_back(d == 10 ? NA : d % 7 == 0 ? 20.0 + static_cast<double>(d % 5) : 1.0);
+    }
+  }
+  EXPECT_EQ(sampling_step(t), day);
+  PotOptions o;
+  o.threshold = 10;
+  o.periods = {10};
+  PotResult r;
+  std::string error;
+  ASSERT_TRUE(analyze_pot(t, v, day, o, r, error)) << error;
+  ASSERT_EQ(r.gaps.size(), 1u);
+  EXPECT_EQ(r.gaps[0].from, 200 * day);
+  EXPECT_EQ(r.gaps[0].to, 261 * day);
+  EXPECT_EQ(r.max_gap, 10 * day);
+  EXPECT_DOUBLE_EQ(r.span_years, 461 / 365.25);
+  EXPECT_DOUBLE_EQ(r.years, (461.0 - 60 - 1) / 365.25);
+  // Run 0: every exceedance is a cluster, the two of day 105 too.
+  EXPECT_EQ(r.n_clusters, r.n_exceed);
+  EXPECT_EQ(r.n_exceed, 58u);
+  EXPECT_DOUBLE_EQ(r.rate_per_year, 58 / r.years);
+  // Gaps up to --max-gap (here 60 days) are observed time; observations a
+  // year, when given, count the years instead.
+  o.max_gap = 60.0 * day;
+  ASSERT_TRUE(analyze_pot(t, v, day, o, r, error)) << error;
+  EXPECT_TRUE(r.gaps.empty());
+  EXPECT_DOUBLE_EQ(r.years, (461.0 - 1) / 365.25);
+  o.per_year = 100;
+  ASSERT_TRUE(analyze_pot(t, v, day, o, r, error)) << error;
+  EXPECT_DOUBLE_EQ(r.years, (t.size() - 1) / 100.0);
 }
 
 TEST(Pot, IntervalsEstimator) {
