@@ -84,7 +84,7 @@ separators)
 duplicates)
   # An allowed duplicate is no fault: the bad line after it is reported.
   printf 'time,value\n2000-01-01,1\n2000-01-01,2\n2000-01-02,3\n2000-01-03,4\n2000-01-04,abc\n' > db.csv
-  for rule in max first last; do
+  for rule in max first last sum keep; do
     refused "db.csv:6:2: 'abc' is not a number" db.csv --time time --column value --duplicates $rule
   done
   ;;
