@@ -29,6 +29,7 @@
 #include "korvalinde/core/fit.hpp"
 #include "korvalinde/detail/parallel.hpp"
 #include "korvalinde/stats/gof_null.hpp"
+#include "idf_module.hpp"
 #include "record_dict.hpp"
 #include "statistics.hpp"
 
@@ -380,6 +381,7 @@ fit(x, ...) fits one sample and returns its full record as a dict;
 fit_many(a, axis=-1, ...) fits every 1-D slice of an array on several threads
 and returns NumPy arrays of every statistic of that record.)doc";
   m.attr("__version__") = KORVALINDE_VERSION;
+  korvalinde::python::add_idf(m);
 
   using namespace pybind11::literals;
   m.def("fit", &fit, "x"_a, "bins"_a = 50, "prob"_a = 0.99, "methods"_a = kAllMethods,

@@ -29,7 +29,7 @@ class InputError(ValueError):
 from . import _korvalinde  # noqa: E402  (raises InputError, defined above)
 
 __version__: str = _korvalinde.__version__
-__all__ = ["InputError", "FitManyResult", "FitRecord", "__version__", "fit", "fit_many"]
+__all__ = ["InputError", "FitManyResult", "FitRecord", "__version__", "fit", "fit_many", "idf"]
 
 METHODS = ("ls", "mle", "lmom")
 PERIODS = (2, 5, 10, 20, 50, 100, 200, 500, 1000)
@@ -148,3 +148,6 @@ def fit_many(a, axis: int = -1, bins: int = 50, prob: float = 0.99,
         if f"{m}_a" in result:
             result[f"{m}_loc"], result[f"{m}_scale"] = result[f"{m}_a"], result[f"{m}_b"]
     return result
+
+
+from ._idf import idf  # noqa: E402

@@ -58,3 +58,20 @@ def fit_many(
     and NaN numbers. Results equal fit() slice by slice, bit for bit.
     Releases the GIL.
     """
+
+def idf(
+    times: npt.ArrayLike,
+    depths: npt.ArrayLike,
+    durations: Sequence[str],
+    periods: Sequence[float],
+    block: str,
+    min_coverage: float,
+    step: str,
+    fixed_interval_factor: float,
+    reference_duration: str,
+    dist: Sequence[str],
+    methods: Sequence[str],
+    confidence: float,
+    threads: int,
+    profiles: bool,
+) -> dict[str, Any]: ...

@@ -314,3 +314,6 @@ def fit(data: Union[xr.DataArray, xr.Dataset], dim: str = "time", dist: str = "g
                           "shape = 0: the Gumbel"),
         version=__version__)
     return ds
+
+
+from ._idf import xarray_idf as idf  # noqa: E402,F401
