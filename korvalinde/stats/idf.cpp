@@ -301,10 +301,11 @@ struct ScalingLoglik {
   }
 };
 
-// Simple scaling: the same likelihood with delta held at 0, as a function of
-// the first four parameters.
-struct SimpleLoglik {
-  ScalingLoglik full;
+// Simple scaling: a likelihood of the five parameters with delta (the last)
+// held at 0, as a function of the first four.
+template <class Full>
+struct DeltaAtZero {
+  Full full;
   bool operator()(const std::array<double, 4>& t, Derivs<4>& d, bool hessian = true) const {
     Derivs<kScalingParams> f;
     if (!full({t[0], t[1], t[2], t[3], 0.0}, f, hessian)) return false;
@@ -365,21 +366,6 @@ struct IntensityLoglik {
   }
 };
 
-// The same with delta held at 0.
-struct SimpleIntensityLoglik {
-  IntensityLoglik full;
-  bool operator()(const std::array<double, 4>& t, Derivs<4>& d, bool hessian = true) const {
-    Derivs<kScalingParams> f;
-    if (!full({t[0], t[1], t[2], t[3], 0.0}, f, hessian)) return false;
-    d.l = f.l;
-    for (int p = 0; p < 4; ++p) {
-      d.g[p] = f.g[p];
-      for (int q = 0; q < 4; ++q) d.h[p][q] = f.h[p][q];
-    }
-    return true;
-  }
-};
-
 ScalingFit scaling_failure(std::string why) {
   ScalingFit f;
   f.error = std::move(why);
@@ -432,7 +418,7 @@ ScalingFit fit_scaling(const ScalingData& data, bool general) {
   // Simple scaling first; general scaling from its maximum with a small delta.
   std::array<double, 4> t4{theta[0], theta[1], theta[2], theta[3]};
   Derivs<4> d4;
-  const MaxResult r4 = maximize<4>(SimpleLoglik{full}, t4, d4, 0);
+  const MaxResult r4 = maximize<4>(DeltaAtZero<ScalingLoglik>{full}, t4, d4, 0);
   if (!r4.ok) return scaling_failure("maximum likelihood of the scaling model did not converge");
   for (int p = 0; p < 4; ++p) theta[p] = t4[p];
   theta[4] = 0;
@@ -574,7 +560,7 @@ ProfileInterval scaling_intensity_profile(const ScalingFit& f, const ScalingData
     return u;
   };
   if (!f.general || f.delta_at_zero) {
-    const SimpleIntensityLoglik simple{lik};
+    const DeltaAtZero<IntensityLoglik> simple{lik};
     const std::array<double, 4> hat{e.value / f.unit, f.theta[1], f.theta[2], f.theta[3]};
     const auto repair = [](const std::array<double, 4>& t) { return t; };
     out.lower = limit(profile_bound<4>(simple, repair, hat, lhat, se, crit, -1, 0.0), f.unit);
