@@ -30,6 +30,7 @@ constexpr double kLeft = 70, kRight = 20, kTop = 30, kBottom = 48;
 // A white outline drawn under a label keeps it readable over lines.
 constexpr const char* kHalo = " fill=\"none\" stroke=\"#fff\" stroke-width=\"3\"";
 constexpr double kCharWidth = 0.58;  // average advance of a character, in font sizes
+constexpr std::size_t kLevelLabelChars = 44;  // a line of the level label fits a panel
 
 // One fitted curve: a Gumbel method (shape 0) or a GEV one.
 struct Method {
@@ -657,14 +658,19 @@ void return_level_panel(Svg& s, double x0, const PlotData& data, const std::vect
   for (std::size_t i : kept) points.push_back(p.at(reduced(position(i, n)), data.sorted[i]));
   dots(s, points);
   const double ly = p.y.map(level);
-  std::string label;
+  // The label's lines: a new one before an entry would make a line too long
+  // for the panel.
+  std::vector<std::string> label;
   if (std::isfinite(level)) {
     s.line(p.left(), ly, p.right(), ly, stroke("#666", 1, "stroke-dasharray=\"2 3\""));
-    append(label, "level ", format_number(level), ": T =");
+    label.push_back(concat("level ", format_number(level), ": T ="));
     for (const Method& me : methods) {
       if (!me.level) continue;
       const double t = me.level_period;
-      append(label, " ", format_number(t), " (", me.name, ")");
+      const std::string entry = concat(" ", format_number(t), " (", me.name, ")");
+      if (label.back().size() + entry.size() > kLevelLabelChars && label.back().back() == ')')
+        label.push_back(" ");
+      label.back() += entry;
       const auto [cx, cy] = p.at(reduced_of_period(t), level);
       if (std::isfinite(cx) && std::isfinite(cy)) {
         append(s.out, "<circle cx=\"", px(cx), "\" cy=\"", px(cy), "\" r=\"4\" fill=\"", me.colour,
@@ -673,10 +679,15 @@ void return_level_panel(Svg& s, double x0, const PlotData& data, const std::vect
     }
   }
   Panel::end_clip(s);
-  if (std::isfinite(ly) && ly >= p.top() && ly <= p.bottom()) {
-    const double y = ly > p.top() + 14 ? ly - 5 : ly + 14;
-    s.text(p.left() + 6, y, label, concat("font-size=\"11\"", kHalo));
-    s.text(p.left() + 6, y, label, "font-size=\"11\"");
+  if (std::isfinite(ly) && ly >= p.top() && ly <= p.bottom() && !label.empty()) {
+    // Above the level's line where there is room for every line, else below it.
+    const double rows = static_cast<double>(label.size());
+    const bool above = ly > p.top() + 14 * rows;
+    for (std::size_t k = 0; k < label.size(); ++k) {
+      const double y = above ? ly - 5 - 13 * (rows - 1 - static_cast<double>(k)) : ly + 14 + 13 * static_cast<double>(k);
+      s.text(p.left() + 6, y, label[k], concat("font-size=\"11\"", kHalo));
+      s.text(p.left() + 6, y, label[k], "font-size=\"11\"");
+    }
   }
 }
 
