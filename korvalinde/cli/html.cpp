@@ -9,18 +9,28 @@
 
 namespace korvalinde::cli {
 
+std::string inline_svg(const std::string& svg) {
+  const std::size_t start = svg.find("<svg");
+  return start == std::string::npos ? std::string() : svg.substr(start);
+}
+
+// Text of several lines made safe for HTML, its line ends kept.
+std::string escape_lines(std::string_view text) {
+  std::string out;
+  for (std::size_t at = 0; at < text.size();) {
+    const std::size_t end = std::min(text.find('\n', at), text.size());
+    append(out, escape_xml(text.substr(at, end - at)), end < text.size() ? "\n" : "");
+    at = end + 1;
+  }
+  return out;
+}
+
 namespace {
 
 std::string num(double v) { return format_number(v, 6); }
 
 std::string cell(std::string_view text, std::string_view cls = {}) {
   return concat(cls.empty() ? "<td>" : concat("<td class=\"", cls, "\">"), text, "</td>");
-}
-
-// The picture inline: the SVG document without its XML declaration.
-std::string inline_svg(const std::string& svg) {
-  const std::size_t start = svg.find("<svg");
-  return start == std::string::npos ? std::string() : svg.substr(start);
 }
 
 // A value over its interval (which may wrap below it in a narrow column).
@@ -91,16 +101,6 @@ std::string section_name(const FitResult& r) {
   return r.dated && r.dated->grouped ? concat(r.file, " [", r.dated->group, "]") : r.file;
 }
 
-// Text of several lines made safe for HTML, its line ends kept.
-std::string escape_lines(std::string_view text) {
-  std::string out;
-  for (std::size_t at = 0; at < text.size();) {
-    const std::size_t end = std::min(text.find('\n', at), text.size());
-    append(out, escape_xml(text.substr(at, end - at)), end < text.size() ? "\n" : "");
-    at = end + 1;
-  }
-  return out;
-}
 
 std::string anchor(std::size_t i) { return "file-" + std::to_string(i + 1); }
 

@@ -5,6 +5,7 @@
 
 #include <span>
 #include <string>
+#include <string_view>
 
 #include "korvalinde/records/result.hpp"
 
@@ -16,5 +17,11 @@ struct HtmlSection {
 };
 
 std::string render_html(std::span<const HtmlSection> sections);
+
+// The SVG document without its XML declaration, to sit inside a page.
+std::string inline_svg(const std::string& svg);
+
+// Text of several lines made safe for HTML, its line ends kept.
+std::string escape_lines(std::string_view text);
 
 }  // namespace korvalinde::cli

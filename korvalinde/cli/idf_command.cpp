@@ -17,6 +17,8 @@
 #include <vector>
 
 #include "korvalinde/cli/idf_render.hpp"
+#include "korvalinde/cli/idf_svg.hpp"
+#include "korvalinde/cli/image_client.hpp"
 #include "korvalinde/cli/text.hpp"
 #include "korvalinde/core/idf.hpp"
 #include "korvalinde/detail/output_file.hpp"
@@ -34,6 +36,7 @@ struct IdfSettings {
   std::string file, time, column = "value", sep, na, duplicates, by, block = "year";
   std::string durations, periods = "2,5,10,20,50,100", dist = "gev", methods = "mle,lmom";
   std::string json, csv, maxima, maxima_table, step, reference_duration = "1h";
+  std::string svg, png, pdf, html, units = "depth/h";
   double min_coverage = 0.9, confidence = 0.95, factor = 1;
   bool header = false, no_header = false, quiet = false;
   unsigned threads = 0;
@@ -120,6 +123,8 @@ std::string make_options(const IdfSettings& s, IdfOptions& o, CsvOptions& csv) {
   csv.header = s.header ? HeaderRule::Present : s.no_header ? HeaderRule::Absent : HeaderRule::Detect;
   if (s.sep.size() > 1) return "--sep: one character expected";
   csv.sep = s.sep.empty() ? ',' : s.sep[0];
+  if (!s.by.empty() && !(s.svg.empty() && s.png.empty() && s.pdf.empty()))
+    return "--svg, --png and --pdf draw one series: with --by use --html, which draws every group";
   if (s.maxima_table.empty() && s.time.empty()) return "a rain record needs --time (or give --maxima-table)";
   if (!s.maxima_table.empty() && !s.time.empty()) return "--maxima-table takes no --time";
   return "";
@@ -159,7 +164,9 @@ int run_idf(const IdfSettings& s) {
   if (std::string why = make_options(s, options, csv); !why.empty()) return idf_usage(why);
   std::vector<std::unique_ptr<Output>> outputs;
   for (const auto& [option, name] : {std::pair{"--json", &s.json}, std::pair{"--csv", &s.csv},
-                                     std::pair{"--maxima", &s.maxima}}) {
+                                     std::pair{"--maxima", &s.maxima}, std::pair{"--svg", &s.svg},
+                                     std::pair{"--png", &s.png}, std::pair{"--pdf", &s.pdf},
+                                     std::pair{"--html", &s.html}}) {
     if (name->empty()) continue;
     if (*name == s.file || *name == s.maxima_table) return idf_usage(std::string(option) + ": the output is the input");
     for (const auto& o : outputs) {
@@ -222,16 +229,37 @@ int run_idf(const IdfSettings& s) {
   }
   if (!report.empty() && detail::write_all(STDOUT_FILENO, report) != 0) return 1;
   bool ok = true;
+  // The pictures: one of the single series, one per series in the page.
+  std::string svg;
+  std::vector<IdfSection> sections;
+  const bool drawn = !s.svg.empty() || !s.png.empty() || !s.pdf.empty();
+  if (drawn && !results.empty()) svg = render_idf_svg(results.front(), options.fit.periods, s.units);
+  if (!s.html.empty()) {
+    for (const IdfResult& r : results) {
+      IdfSection& sec = sections.emplace_back();
+      sec.name = r.grouped ? r.file + " [" + r.group + "]" : r.file;
+      if (!r.ok) sec.error = r.error;
+      else sec.report = idf_report(r, options.fit.periods), sec.svg = render_idf_svg(r, options.fit.periods, s.units);
+    }
+  }
   for (const auto& o : outputs) {
-    const std::string bytes = o->option == "--json" ? json
-                              : o->option == "--csv" ? idf_csv(results)
-                                                     : idf_maxima_csv(results);
+    std::string bytes;
+    if (o->option == "--json") bytes = json;
+    else if (o->option == "--csv") bytes = idf_csv(results);
+    else if (o->option == "--maxima") bytes = idf_maxima_csv(results);
+    else if (o->option == "--svg") bytes = svg;
+    else if (o->option == "--html") bytes = render_idf_html(sections);
+    else if (results.empty() || !results.front().ok) continue;  // keeps the old file
+    else if (!render_image(svg, o->option == "--png" ? "png" : "pdf", bytes)) {
+      ok = false;  // the renderer has said why
+      continue;
+    }
     if (o->name == "-") {
       if (detail::write_all(STDOUT_FILENO, bytes) != 0) ok = false;
       continue;
     }
     const bool any = std::any_of(results.begin(), results.end(), [](const IdfResult& r) { return r.ok; });
-    if (o->option != "--json" && !any) continue;  // keeps the old file
+    if (o->option != "--json" && o->option != "--html" && !any) continue;  // keeps the old file
     int err = o->file.write(bytes);
     err = o->file.commit(err);
     if (err != 0) {
@@ -275,6 +303,11 @@ int idf_main(int argc, char** argv) {
   app.add_option("--json", s.json, "Write the results as one JSON line per series (- is standard output)");
   app.add_option("--csv", s.csv, "Write the table of intensities as CSV");
   app.add_option("--maxima", s.maxima, "Write the annual maxima of every duration as CSV");
+  app.add_option("--svg", s.svg, "Draw the curves as SVG (one series)");
+  app.add_option("--png", s.png, "Draw the curves as PNG (one series)");
+  app.add_option("--pdf", s.pdf, "Draw the curves as PDF (one series)");
+  app.add_option("--html", s.html, "Write one HTML page: every series' report and picture");
+  app.add_option("--units", s.units, "Units of the intensities on the picture's axis (default depth/h)");
   app.add_option("--threads", s.threads, "Threads (default: the machine's cores)");
   app.add_flag("--quiet", s.quiet, "No human report");
   try {

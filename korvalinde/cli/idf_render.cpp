@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "korvalinde/cli/idf_svg.hpp"
 #include "korvalinde/cli/json.hpp"
 #include "korvalinde/cli/text.hpp"
 #include "korvalinde/input/dated_csv.hpp"
@@ -28,6 +29,8 @@ Json estimate_json(double hours, double period, const Estimate& e) {
          {"lower", number(e.lower)}, {"upper", number(e.upper)}};
   j["profile_lower"] = e.profile ? number(e.profile->lower.value) : Json(nullptr);
   j["profile_upper"] = e.profile ? number(e.profile->upper.value) : Json(nullptr);
+  if (e.profile && !e.profile->lower.reason.empty()) j["profile_lower_reason"] = e.profile->lower.reason;
+  if (e.profile && !e.profile->upper.reason.empty()) j["profile_upper_reason"] = e.profile->upper.reason;
   return j;
 }
 
@@ -128,12 +131,9 @@ std::string idf_report(const IdfResult& r, const std::vector<double>& periods) {
     out += cell;
     for (std::size_t p = 0; p < np; ++p) {
       const Estimate& e = r.intensities[k * np + p].value;
-      const bool profile = e.profile && std::isfinite(e.profile->lower.value);
-      const double lo = profile ? e.profile->lower.value : e.lower;
-      const double hi = profile && std::isfinite(e.profile->upper.value) ? e.profile->upper.value
-                        : profile ? kUndefined : e.upper;
-      const std::string text = format_number(e.value, 4) + " [" + format_number(lo, 4) + ", " +
-                               format_number(hi, 4) + "]";
+      const Interval b = idf_bounds(e);
+      const std::string text = format_number(e.value, 4) + " [" + format_number(b.lower, 4) + ", " +
+                               format_number(b.upper, 4) + "]";
       std::snprintf(cell, sizeof cell, " %28s", text.c_str());
       out += cell;
     }

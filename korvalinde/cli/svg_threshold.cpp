@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "korvalinde/cli/svg.hpp"
+#include "korvalinde/cli/svg_draw.hpp"
 #include "korvalinde/cli/text.hpp"
 
 namespace korvalinde::cli {
@@ -14,18 +15,9 @@ constexpr double kLine = 28, kPanelHeight = 300;
 constexpr double kLeft = 70, kRight = 20, kTop = 30, kBottom = 48;
 constexpr const char* kColour = "#9467bd";
 
-std::string px(double v) { return format_fixed(v, 1); }
-
-void text(std::string& out, double x, double y, std::string_view s, std::string_view attrs = {}) {
-  append(out, "<text x=\"", px(x), "\" y=\"", px(y), "\"", attrs.empty() ? "" : " ", attrs, ">",
-         escape_xml(s), "</text>\n");
-}
-
-void line(std::string& out, double x1, double y1, double x2, double y2, std::string_view attrs) {
-  if (!std::isfinite(x1) || !std::isfinite(y1) || !std::isfinite(x2) || !std::isfinite(y2)) return;
-  append(out, "<line x1=\"", px(x1), "\" y1=\"", px(y1), "\" x2=\"", px(x2), "\" y2=\"", px(y2),
-         "\" ", attrs, "/>\n");
-}
+using svg::line;
+using svg::px;
+using svg::text;
 
 // One panel of an estimate over the thresholds: its value with a band
 // (the mean residual life) or with interval bars.

@@ -559,17 +559,42 @@ ProfileInterval scaling_intensity_profile(const ScalingFit& f, const ScalingData
     u.value *= unit;
     return u;
   };
+  // The profile on the boundary delta = 0 (all of it for simple scaling).
+  const DeltaAtZero<IntensityLoglik> simple{lik};
+  const std::array<double, 4> hat4{e.value / f.unit, f.theta[1], f.theta[2], f.theta[3]};
+  // A trial intensity far from the estimate moves the location so far that
+  // some maxima fall outside the support: widen the scale (which also lowers
+  // the location at a fixed intensity), then try the Gumbel shape.
+  const auto widen = [](const auto& f, auto t) {
+    Derivs<std::tuple_size_v<decltype(t)>> d;
+    for (int k = 0; k < 60 && !f(t, d, false); ++k) {
+      t[1] += 0.25;
+      if (k == 30) t[2] = 0;
+    }
+    return t;
+  };
+  const auto repair4 = [&](const std::array<double, 4>& t) { return widen(simple, t); };
+  const auto boundary = [&](int dir) {
+    return limit(profile_bound<4>(simple, repair4, hat4, lhat, se, crit, dir, dir < 0 ? 0.0 : INFINITY),
+                 f.unit);
+  };
   if (!f.general || f.delta_at_zero) {
-    const DeltaAtZero<IntensityLoglik> simple{lik};
-    const std::array<double, 4> hat{e.value / f.unit, f.theta[1], f.theta[2], f.theta[3]};
-    const auto repair = [](const std::array<double, 4>& t) { return t; };
-    out.lower = limit(profile_bound<4>(simple, repair, hat, lhat, se, crit, -1, 0.0), f.unit);
-    out.upper = limit(profile_bound<4>(simple, repair, hat, lhat, se, crit, +1), f.unit);
-  } else {
-    const Theta hat{e.value / f.unit, f.theta[1], f.theta[2], f.theta[3], f.theta[4]};
-    const auto repair = [](const Theta& t) { return t; };
-    out.lower = limit(profile_bound<5>(lik, repair, hat, lhat, se, crit, -1, 0.0), f.unit);
-    out.upper = limit(profile_bound<5>(lik, repair, hat, lhat, se, crit, +1), f.unit);
+    out.lower = boundary(-1);
+    out.upper = boundary(+1);
+    return out;
+  }
+  // General scaling: delta >= 0. Where the nuisance parameters' maximum at
+  // an end point leaves that range, the maximum over delta >= 0 lies on the
+  // boundary, and so does the end point.
+  const Theta hat{e.value / f.unit, f.theta[1], f.theta[2], f.theta[3], f.theta[4]};
+  const auto repair = [&](const Theta& t) { return widen(lik, t); };
+  for (const int dir : {-1, +1}) {
+    Theta end{};
+    end[4] = NAN;
+    ProfileLimit b = profile_bound<5>(lik, repair, hat, lhat, se, crit, dir, dir < 0 ? 0.0 : INFINITY, 1e-12,
+                                      nullptr, &end);
+    b = !std::isnan(b.value) && !(end[4] >= 0) ? boundary(dir) : limit(b, f.unit);
+    (dir < 0 ? out.lower : out.upper) = b;
   }
   return out;
 }

@@ -121,6 +121,35 @@ errors)
   "$bin" idf --durations 1h rain.csv > out 2> err
   [ $? = 2 ] && grep -q "needs --time" err || fail "usage: $(cat err)"
   ;;
+picture)
+  # The picture draws one curve per period with its band, and the profile
+  # bounds behind the bands exist at every duration of the bundled table.
+  table=$2/examples/rain/intensity_maxima.csv
+  "$bin" idf --maxima-table "$table" --svg p.svg --png p.png --html p.html --json p.json --units mm/h \
+    --quiet 2> err || fail "status $?: $(cat err)"
+  $py - p.svg p.png p.json <<'PY' || fail "picture"
+import json, sys, xml.etree.ElementTree as ET
+svg = ET.parse(sys.argv[1]).getroot()
+ns = "{http://www.w3.org/2000/svg}"
+paths = svg.findall(f"{ns}path")
+assert sum(p.get("stroke-width") == "2" for p in paths) == 6, "curves"
+assert sum(p.get("fill-opacity") == "0.12" for p in paths) == 6, "bands"
+assert any("mm/h" in (t.text or "") for t in svg.iter(f"{ns}text"))
+assert open(sys.argv[2], "rb").read(8) == b"\x89PNG\r\n\x1a\n"
+j = json.loads(open(sys.argv[3]).read())
+missing = [(i["duration_h"], i["period"]) for i in j["intensities"]
+           if i["profile_lower"] is None or i["profile_upper"] is None]
+assert not missing, missing
+PY
+  grep -c "<svg" p.html | grep -qx 1 || fail "html"
+  # Several series: one picture each in the page; a picture file would hold one.
+  { echo "time,value,site"; tail -n +2 rain.csv | sed 's/$/,a/'; tail -n +2 rain.csv | sed 's/$/,b/'; } > two.csv
+  "$bin" idf --time time --by site --durations 1h,6h --html two.html --quiet two.csv 2> err ||
+    fail "by: $(cat err)"
+  [ "$(grep -c '<svg' two.html)" = 2 ] && grep -q "two.csv \[b\]" two.html || fail "two groups"
+  "$bin" idf --time time --by site --durations 1h --svg two.svg two.csv > out 2> err
+  [ $? = 2 ] && grep -q "with --by use --html" err && [ ! -e two.svg ] || fail "svg with --by: $(cat err)"
+  ;;
 *)
   echo "unknown check $check"
   exit 2

@@ -81,7 +81,7 @@ foreach(check header_numbers bom quotes separators duplicates columns line_ends 
 endforeach()
 
 # The idf command.
-foreach(check windows table errors)
+foreach(check windows table errors picture)
   add_test(NAME e2e.idf.${check}
            COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/idf_cli.sh $<TARGET_FILE:korvalinde>
                    ${PROJECT_SOURCE_DIR} ${check})
