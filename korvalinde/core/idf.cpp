@@ -76,8 +76,8 @@ void finish(IdfResult& out, const IdfOptions& o) {
       data.cluster.push_back(static_cast<std::size_t>(at - years.begin()));
     }
   }
-  const stats::ScalingFit general_fit = stats::fit_scaling(data, true);
-  const stats::ScalingFit simple_fit = stats::fit_scaling(data, false);
+  stats::ScalingFit simple_fit;
+  const stats::ScalingFit general_fit = stats::fit_scaling(data, true, &simple_fit);
   out.general = to_record(general_fit);
   out.simple = to_record(simple_fit);
   if (general_fit.ok && simple_fit.ok) {

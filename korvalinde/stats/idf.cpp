@@ -374,67 +374,14 @@ ScalingFit scaling_failure(std::string why) {
 
 }  // namespace
 
-ScalingFit fit_scaling(const ScalingData& data, bool general) {
+namespace {
+
+// The fit at its maximum theta: log-likelihood, covariances and the
+// parameters in the user's units.
+ScalingFit finish_scaling(const ScalingData& data, ScalingFit out, const Theta& theta) {
   const std::size_t n = data.x.size();
-  if (n < 10) return scaling_failure("too few maxima for the scaling model: " + std::to_string(n));
-  // The start: alpha from the slope of the durations' mean intensities
-  // against the duration on log-log axes, then the L-moment GEV of the
-  // intensities rescaled to the reference duration.
-  std::vector<double> dur, mean;
-  for (std::size_t i = 0; i < n; ++i) {
-    if (!(data.x[i] > 0) || !std::isfinite(data.x[i]))
-      return scaling_failure("the scaling model needs positive intensities");
-    const auto at = std::find(dur.begin(), dur.end(), data.hours[i]) - dur.begin();
-    if (at == static_cast<std::ptrdiff_t>(dur.size())) dur.push_back(data.hours[i]), mean.push_back(0);
-    mean[at] += data.x[i];
-  }
-  if (dur.size() < 2) return scaling_failure("the scaling model needs at least two durations");
-  std::vector<double> count(dur.size(), 0);
-  for (std::size_t i = 0; i < n; ++i) count[std::find(dur.begin(), dur.end(), data.hours[i]) - dur.begin()] += 1;
-  double mx = 0, my = 0;
-  for (std::size_t k = 0; k < dur.size(); ++k) {
-    mean[k] /= count[k];
-    mx += std::log(dur[k]) / dur.size();
-    my += std::log(mean[k]) / dur.size();
-  }
-  double sxx = 0, sxy = 0;
-  for (std::size_t k = 0; k < dur.size(); ++k) {
-    sxx += (std::log(dur[k]) - mx) * (std::log(dur[k]) - mx);
-    sxy += (std::log(dur[k]) - mx) * (std::log(mean[k]) - my);
-  }
-  const double alpha0 = std::clamp(-sxy / sxx, 0.05, 0.95);
-  std::vector<double> y(n);
-  for (std::size_t i = 0; i < n; ++i) y[i] = data.x[i] * std::pow(data.hours[i] / data.reference_hours, alpha0);
-  std::sort(y.begin(), y.end());
-  const GevEstimate lm = fit_gev_lmom(y);
-  if (!lm.ok) return scaling_failure("the scaling model has no start: " + lm.error);
-  ScalingFit out;
-  out.general = general;
-  out.unit = lm.d.loc;
-  if (!(out.unit > 0)) out.unit = y[n / 2];
-  const ScalingLoglik full{data, out.unit};
-  Theta theta{lm.d.loc / out.unit, std::log(lm.d.scale / out.unit), std::clamp(lm.d.shape, -0.4, 0.4),
-              alpha0, 0};
-  // Simple scaling first; general scaling from its maximum with a small delta.
-  std::array<double, 4> t4{theta[0], theta[1], theta[2], theta[3]};
-  Derivs<4> d4;
-  const MaxResult r4 = maximize<4>(DeltaAtZero<ScalingLoglik>{full}, t4, d4, 0);
-  if (!r4.ok) return scaling_failure("maximum likelihood of the scaling model did not converge");
-  for (int p = 0; p < 4; ++p) theta[p] = t4[p];
-  theta[4] = 0;
-  out.iterations = r4.iterations;
+  const bool general = out.general;
   Derivs<kScalingParams> d;
-  if (general) {
-    Theta tg = theta;
-    tg[4] = 0.05 * *std::min_element(dur.begin(), dur.end());
-    const MaxResult rg = maximize<kScalingParams>(full, tg, d, 0);
-    if (rg.ok && tg[4] > 0) {
-      theta = tg;
-      out.iterations += rg.iterations;
-    } else {
-      out.delta_at_zero = true;  // the maximum over delta >= 0 is at 0
-    }
-  }
   if (theta[2] < -0.999) return scaling_failure("the likelihood has no interior maximum: the shape runs to -1");
   std::vector<Theta> scores;
   ScalingLoglik with_scores{data, out.unit, &scores};
@@ -490,6 +437,88 @@ ScalingFit fit_scaling(const ScalingData& data, bool general) {
   }
   out.ok = true;
   return out;
+}
+
+ScalingFit fit_scaling_from_start(const ScalingData& data, bool general, ScalingFit* simple) {
+  const std::size_t n = data.x.size();
+  if (n < 10) return scaling_failure("too few maxima for the scaling model: " + std::to_string(n));
+  // The start: alpha from the slope of the durations' mean intensities
+  // against the duration on log-log axes, then the L-moment GEV of the
+  // intensities rescaled to the reference duration.
+  std::vector<double> dur, mean;
+  for (std::size_t i = 0; i < n; ++i) {
+    if (!(data.x[i] > 0) || !std::isfinite(data.x[i]))
+      return scaling_failure("the scaling model needs positive intensities");
+    const auto at = std::find(dur.begin(), dur.end(), data.hours[i]) - dur.begin();
+    if (at == static_cast<std::ptrdiff_t>(dur.size())) dur.push_back(data.hours[i]), mean.push_back(0);
+    mean[at] += data.x[i];
+  }
+  if (dur.size() < 2) return scaling_failure("the scaling model needs at least two durations");
+  std::vector<double> count(dur.size(), 0);
+  for (std::size_t i = 0; i < n; ++i) count[std::find(dur.begin(), dur.end(), data.hours[i]) - dur.begin()] += 1;
+  double mx = 0, my = 0;
+  for (std::size_t k = 0; k < dur.size(); ++k) {
+    mean[k] /= count[k];
+    mx += std::log(dur[k]) / dur.size();
+    my += std::log(mean[k]) / dur.size();
+  }
+  double sxx = 0, sxy = 0;
+  for (std::size_t k = 0; k < dur.size(); ++k) {
+    sxx += (std::log(dur[k]) - mx) * (std::log(dur[k]) - mx);
+    sxy += (std::log(dur[k]) - mx) * (std::log(mean[k]) - my);
+  }
+  const double alpha0 = std::clamp(-sxy / sxx, 0.05, 0.95);
+  std::vector<double> y(n);
+  for (std::size_t i = 0; i < n; ++i) y[i] = data.x[i] * std::pow(data.hours[i] / data.reference_hours, alpha0);
+  std::sort(y.begin(), y.end());
+  const GevEstimate lm = fit_gev_lmom(y);
+  if (!lm.ok) return scaling_failure("the scaling model has no start: " + lm.error);
+  ScalingFit out;
+  out.general = general;
+  out.unit = lm.d.loc;
+  if (!(out.unit > 0)) out.unit = y[n / 2];
+  const ScalingLoglik full{data, out.unit};
+  Theta theta{lm.d.loc / out.unit, std::log(lm.d.scale / out.unit), std::clamp(lm.d.shape, -0.4, 0.4),
+              alpha0, 0};
+  // Simple scaling first; general scaling from its maximum with a small delta.
+  std::array<double, 4> t4{theta[0], theta[1], theta[2], theta[3]};
+  Derivs<4> d4;
+  const MaxResult r4 = maximize<4>(DeltaAtZero<ScalingLoglik>{full}, t4, d4, 0);
+  if (!r4.ok) return scaling_failure("maximum likelihood of the scaling model did not converge");
+  for (int p = 0; p < 4; ++p) theta[p] = t4[p];
+  theta[4] = 0;
+  out.iterations = r4.iterations;
+  if (general && simple != nullptr) {
+    ScalingFit s = out;
+    s.general = false;
+    *simple = finish_scaling(data, std::move(s), theta);
+  }
+  Derivs<kScalingParams> d;
+  if (general) {
+    Theta tg = theta;
+    tg[4] = 0.05 * *std::min_element(dur.begin(), dur.end());
+    const MaxResult rg = maximize<kScalingParams>(full, tg, d, 0);
+    if (rg.ok && tg[4] > 0) {
+      theta = tg;
+      out.iterations += rg.iterations;
+    } else {
+      out.delta_at_zero = true;  // the maximum over delta >= 0 is at 0
+    }
+  }
+  return finish_scaling(data, std::move(out), theta);
+}
+
+}  // namespace
+
+ScalingFit fit_scaling(const ScalingData& data, bool general, ScalingFit* simple) {
+  if (simple != nullptr) *simple = ScalingFit{};
+  ScalingFit f = fit_scaling_from_start(data, general, simple);
+  // A failure before simple scaling had its maximum is its failure too.
+  if (simple != nullptr && !simple->ok && simple->error.empty()) {
+    *simple = f;
+    simple->general = false;
+  }
+  return f;
 }
 
 namespace {

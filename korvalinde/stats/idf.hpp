@@ -90,7 +90,9 @@ struct ScalingFit {
   std::array<double, kScalingParams> theta{};
 };
 
-ScalingFit fit_scaling(const ScalingData& data, bool general);
+// With general scaling, `simple` (when given) receives the simple-scaling
+// fit found on the way, the same as fit_scaling(data, false).
+ScalingFit fit_scaling(const ScalingData& data, bool general, ScalingFit* simple = nullptr);
 
 // The T-year intensity of duration `hours` with its delta-method standard
 // error from the robust covariance and the interval value +- z se.

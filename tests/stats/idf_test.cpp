@@ -189,7 +189,15 @@ TEST(Idf, ScalingModelsEqualTheirReferences) {
     EXPECT_GT(p.upper.value - e.value, e.value - p.lower.value);
     EXPECT_NEAR(p.upper.value - p.lower.value, e.upper - e.lower, 0.5 * (e.upper - e.lower));
   }
-  const ScalingTest t = scaling_test(g, fit_scaling(data, false));
+  // The simple-scaling fit found on the way to general scaling is the fit itself.
+  ScalingFit on_the_way;
+  const ScalingFit again = fit_scaling(data, true, &on_the_way);
+  const ScalingFit simple = fit_scaling(data, false);
+  EXPECT_EQ(again.param, g.param);
+  EXPECT_EQ(on_the_way.param, simple.param);
+  EXPECT_EQ(on_the_way.cov_robust, simple.cov_robust);
+  EXPECT_EQ(on_the_way.loglik, simple.loglik);
+  const ScalingTest t = scaling_test(g, simple);
   EXPECT_NEAR(t.statistic, 2 * (want["general"]["loglik"] - want["simple"]["loglik"]), 1e-8);
   EXPECT_NEAR(t.p_mixture, 0.5 * t.p, 1e-15);
 }
