@@ -32,6 +32,7 @@
 #include "korvalinde/cli/json.hpp"
 #include "korvalinde/cli/option_checks.hpp"
 #include "korvalinde/cli/report.hpp"
+#include "korvalinde/cli/run_meta.hpp"
 #include "korvalinde/cli/svg.hpp"
 #include "korvalinde/cli/text.hpp"
 #include "korvalinde/core/fit.hpp"
@@ -67,6 +68,7 @@ struct Settings {
   std::optional<DatedPlan> plan;  // a dated record
   unsigned threads = 0;
   bool quiet = false;
+  RunMeta meta;  // what every report says of the run
 };
 
 // A file the run writes, as named on the command line ("-" is standard
@@ -105,6 +107,7 @@ struct Outcome {
   FitResult result;  // the first series, kept for the outputs of one input
   FitDetail detail;  // the first series'
   std::string maxima;  // the --maxima text
+  InputMeta input;     // size and digest of the input
   Pending pending;
 };
 
@@ -568,8 +571,25 @@ std::string picture(const FitResult& r, const FitDetail& d, const PictureOptions
   return render_svg(r, plot, options);
 }
 
+// The picture's options with the run's footer line.
+PictureOptions signed_picture(const Settings& s, const InputMeta& input) {
+  PictureOptions options = s.picture;
+  options.footer = meta_footer(s.meta, &input);
+  return options;
+}
+
+// The report block of a series with its input's size and digest under the
+// file's line.
+std::string signed_report(const FitResult& r, const InputMeta& input) {
+  std::string block = format_report(r);
+  const std::size_t first = block.find('\n');
+  if (first != std::string::npos) block.insert(first + 1, concat("  ", input_text(input), "\n"));
+  return block;
+}
+
 // Renders one series' messages, report, JSON line and HTML section.
-void render(FitResult& r, std::string svg, bool report, bool json, bool html, Pending& p) {
+void render(FitResult& r, std::string svg, bool report, bool json, bool html, const Settings& s,
+            const InputMeta& input, Pending& p) {
   if (!r.ok) {
     p.failed = true;
     append(p.errors, r.error, "\n");
@@ -581,9 +601,13 @@ void render(FitResult& r, std::string svg, bool report, bool json, bool html, Pe
   }
   if (const std::string w = dated_warning(r); !w.empty()) append(p.errors, r.file, ": warning: ", w, "\n");
   // A failed file's message goes to standard error only.
-  if (report && r.ok) append(p.report, "\n", format_report(r));
-  if (json) append(p.json, to_json_line(r), "\n");
-  if (html) p.sections.push_back({r, std::move(svg)});
+  if (report && r.ok) append(p.report, "\n", signed_report(r, input));
+  if (json) {
+    nlohmann::ordered_json j = to_json(r);
+    j["meta"] = meta_json(s.meta, &input);
+    append(p.json, j.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace), "\n");
+  }
+  if (html) p.sections.push_back({r, std::move(svg), input});
 }
 
 // Pending output of the input being written goes out once it has this much,
@@ -608,7 +632,9 @@ bool fit_all(const Settings& s, Sinks& sinks, std::vector<Outcome>& outcomes, bo
   auto write = [&](Pending& p) {  // under the lock
     if (!p.errors.empty()) std::fputs(p.errors.c_str(), stderr);
     if (!p.report.empty()) {
-      sinks.out.write(std::string_view(p.report).substr(reported ? 0 : 1));
+      // The run's header block, then a blank line, before the first report.
+      if (!reported) sinks.out.write(meta_text(s.meta));
+      sinks.out.write(p.report);
       reported = true;
     }
     if (sinks.json != nullptr && !p.json.empty()) sinks.json->write(p.json);
@@ -625,9 +651,17 @@ bool fit_all(const Settings& s, Sinks& sinks, std::vector<Outcome>& outcomes, bo
     Outcome& o = outcomes[i];
     // Only this thread touches o until it is done, but for writing its
     // pending output under the lock while it is the next to be written.
+    InputDigest digest(s.files[i]);
+    bool described = false;
     const TakeSeries take = [&](FitResult&& r, bool first) {
-      std::string svg = html && first && r.ok ? picture(r, o.detail, s.picture) : std::string();
-      render(r, std::move(svg), sinks.report, sinks.json != nullptr, html, o.pending);
+      if (!std::exchange(described, true)) {
+        // An input not read through needs no digest.
+        if (!r.ok && (r.input_error || r.n == 0)) digest.cancel();
+        o.input = digest.get();
+      }
+      std::string svg =
+          html && first && r.ok ? picture(r, o.detail, signed_picture(s, o.input)) : std::string();
+      render(r, std::move(svg), sinks.report, sinks.json != nullptr, html, s, o.input, o.pending);
       if (first && keep_detail) o.result = std::move(r);
       Pending& p = o.pending;
       const auto now = std::chrono::steady_clock::now();
@@ -671,8 +705,7 @@ std::string result_table(const FitResult& r, const FitDetail& d) {
 
 // Writes the outputs of the one input (picture, table) and completes every
 // output file. An output of a failed fit is dropped, leaving its old file.
-bool write_outputs(Sinks& sinks, const std::vector<Outcome>& outcomes,
-                   const PictureOptions& options) {
+bool write_outputs(Sinks& sinks, const std::vector<Outcome>& outcomes, const Settings& s) {
   const bool fitted = outcomes.size() == 1 && outcomes[0].result.ok;
   // The block maxima are written even when their fit fails.
   const bool maxima = outcomes.size() == 1 && !outcomes[0].maxima.empty();
@@ -682,7 +715,8 @@ bool write_outputs(Sinks& sinks, const std::vector<Outcome>& outcomes,
     const Outcome& o = outcomes[0];
     if (sinks.result != nullptr) sinks.result->write(result_table(o.result, o.detail));
     const bool drawn = sinks.svg != nullptr || sinks.png != nullptr || sinks.pdf != nullptr;
-    const std::string svg = drawn ? picture(o.result, o.detail, options) : std::string();
+    const std::string svg =
+        drawn ? picture(o.result, o.detail, signed_picture(s, o.input)) : std::string();
     if (sinks.svg != nullptr) sinks.svg->write(svg);
     for (const auto& [sink, format] : {std::pair{sinks.png, "png"}, std::pair{sinks.pdf, "pdf"}}) {
       if (sink == nullptr) continue;
@@ -691,7 +725,7 @@ bool write_outputs(Sinks& sinks, const std::vector<Outcome>& outcomes,
       else sink->fail(EIO);  // the renderer has said why
     }
   }
-  if (sinks.html != nullptr && !sinks.failed()) sinks.html->write(render_html(sinks.sections));
+  if (sinks.html != nullptr && !sinks.failed()) sinks.html->write(render_html(sinks.sections, &s.meta));
   bool ok = !sinks.failed();
   for (const auto& f : sinks.files) {
     const bool per_input = f.get() == sinks.svg || f.get() == sinks.result ||
@@ -702,8 +736,35 @@ bool write_outputs(Sinks& sinks, const std::vector<Outcome>& outcomes,
   return ok;
 }
 
-int run_fit(Settings& s) {
+// The options in force: each one given, and the defaults of the others
+// that have one, by the names of the command line.
+std::vector<std::pair<std::string, std::string>> options_in_force(const CLI::App& fit,
+                                                                 const Settings& s) {
+  std::vector<std::pair<std::string, std::string>> out;
+  for (const CLI::Option* o : fit.get_options()) {
+    if (o->get_positional() || o->get_lnames().empty() || o->get_name() == "--help") continue;
+    std::string value;
+    if (o->count() > 0) {
+      // A flag has no value; the last use of a value option counts.
+      if (o->get_expected_max() > 0 && !o->results().empty()) value = o->results().back();
+    } else if (o->get_default_str().empty() || (o->get_name() == "--bins" && !s.fit.ls) ||
+               (o->get_name() == "--min-coverage" && s.dated.block.empty())) {
+      continue;  // no default, or one of a method that does not run
+    } else {
+      value = o->get_default_str();
+    }
+    if (o->get_name() == "--methods") {
+      value.clear();
+      for (const Method m : s.methods) append(value, value.empty() ? "" : ",", method_name(m));
+    }
+    out.emplace_back(o->get_name(), value);
+  }
+  return out;
+}
+
+int run_fit(Settings& s, const CLI::App& fit) {
   if (std::string why = validate(s); !why.empty()) return usage_error(why);
+  s.meta.options = options_in_force(fit, s);
   Sinks sinks;
   if (!open_outputs(s, sinks)) return 1;
   // One file uses the threads for its bootstrap; several share them out.
@@ -717,7 +778,7 @@ int run_fit(Settings& s) {
                            sinks.maxima != nullptr || sinks.png != nullptr || sinks.pdf != nullptr;
   std::vector<Outcome> outcomes;
   const bool fit_failed = fit_all(s, sinks, outcomes, keep_detail);
-  const bool written = write_outputs(sinks, outcomes, s.picture);
+  const bool written = write_outputs(sinks, outcomes, s);
   return fit_failed || !written ? 1 : 0;
 }
 
@@ -778,7 +839,11 @@ int main(int argc, char** argv) {
   } catch (const CLI::ParseError& e) {
     return usage_error(e.what());
   }
-  return run_fit(s);
+  s.meta.version = version_text();
+  s.meta.time = run_time();
+  s.meta.command = shell_command(std::vector<std::string>(argv, argv + argc));
+  s.meta.units = s.picture.units;
+  return run_fit(s, *fit);
 }
 
 }  // namespace korvalinde::cli

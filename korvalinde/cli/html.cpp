@@ -145,13 +145,29 @@ tail does not fit; &xi; &gt; 0 is a heavier tail, &xi; &lt; 0 a bounded one.</dd
 </section>
 )";
 
+// The run that made the page, in a table of its own.
+std::string run_block(const RunMeta& run) {
+  std::string options;
+  for (const auto& [name, value] : run.options)
+    append(options, options.empty() ? "" : " ", name, value.empty() ? "" : " ", value);
+  std::string out = "<section id=\"run\">\n<table>\n";
+  for (const auto& [key, value] :
+       {std::pair<const char*, std::string>{"program", run.version}, {"run (UTC)", run.time},
+        {"command", run.command}, {"options", options},
+        {"units", run.units.empty() ? std::string("not given (--units)") : run.units}})
+    append(out, "<tr><th>", key, "</th><td><code>", escape_xml(value), "</code></td></tr>\n");
+  append(out, "</table>\n</section>\n");
+  return out;
+}
+
 }  // namespace
 
-std::string render_html(std::span<const HtmlSection> sections) {
+std::string render_html(std::span<const HtmlSection> sections, const RunMeta* run) {
   std::string out =
       "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
       "<title>korvalinde report</title>\n<style>";
   append(out, kStyle, "</style>\n</head>\n<body>\n<h1>Extreme-value fits</h1>\n");
+  if (run != nullptr) append(out, run_block(*run));
 
   const std::vector<double> periods = summary_periods(sections);
   append(out, "<section id=\"summary\">\n<h2>Summary</h2>\n<div class=\"scroll\">\n<table>\n"
@@ -199,6 +215,7 @@ std::string render_html(std::span<const HtmlSection> sections) {
   for (std::size_t i = 0; i < sections.size(); ++i) {
     const HtmlSection& s = sections[i];
     append(out, "<section id=\"", anchor(i), "\">\n<h2>", escape_xml(section_name(s.result)), "</h2>\n");
+    if (run != nullptr) append(out, "<p class=\"input\">", escape_xml(input_text(s.input)), "</p>\n");
     if (s.result.ok) {
       append(out, "<pre>", escape_lines(format_report(s.result)), "</pre>\n", inline_svg(s.svg));
     } else {

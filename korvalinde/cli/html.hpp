@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "korvalinde/cli/run_meta.hpp"
 #include "korvalinde/records/result.hpp"
 
 namespace korvalinde::cli {
@@ -14,9 +15,12 @@ namespace korvalinde::cli {
 struct HtmlSection {
   FitResult result;
   std::string svg;  // the picture's SVG document; empty for none
+  InputMeta input;  // the input's size and digest
 };
 
-std::string render_html(std::span<const HtmlSection> sections);
+// With `run`, the page opens with what the run was and each file's section
+// names its input's size and digest.
+std::string render_html(std::span<const HtmlSection> sections, const RunMeta* run = nullptr);
 
 // The SVG document without its XML declaration, to sit inside a page.
 std::string inline_svg(const std::string& svg);

@@ -876,7 +876,13 @@ std::string render_svg(const FitResult& r, const PlotData& data, const PictureOp
     bottom = legend(s, methods, prob, r.confidence) + kLegendRow;
   }
   s.out += threshold_part_svg(r, bottom, kWidth);
-  return concat(header(bottom + threshold_part_height(r)), s.out, "</svg>\n");
+  double height = bottom + threshold_part_height(r);
+  if (!options.footer.empty()) {
+    s.text(16, height + 12, shorten(printable(options.footer), chars_within(kWidth - 32, 10)),
+           "font-size=\"10\" fill=\"#666\"");
+    height += 20;
+  }
+  return concat(header(height), s.out, "</svg>\n");
 }
 
 }  // namespace korvalinde::cli

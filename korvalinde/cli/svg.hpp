@@ -25,6 +25,7 @@ struct PlotData {
 struct PictureOptions {
   std::string title;  // default: the file's base name
   std::string units;  // of the values, shown on their axes
+  std::string footer; // a small line at the foot (the run that drew it); none when empty
 };
 
 // The document; small (well under 300 KB) for any sample size or cell count,

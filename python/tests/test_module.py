@@ -53,6 +53,7 @@ def test_fit_equals_command_line_json(tmp_path, station, options, argv):
     run = subprocess.run([os.environ["KORVALINDE_BIN"], "fit", "--quiet", "--json", "-", *argv,
                           str(sample)], capture_output=True, text=True, check=True)
     expected = json.loads(run.stdout)
+    assert expected.pop("meta")["input"]["file"] == str(sample)  # the run's record: CLI only
     got = korvalinde.fit(x, name=str(sample), **options)
     methods = [m for m in METHODS if m in options.get("methods", METHODS)]
     for m in methods:  # the aliases come right after a and b

@@ -41,7 +41,7 @@ TEST(Svg, DocumentIsValidAndComplete) {
   const clitest::Sample s(3000);
   auto r = clitest::full_result();
   r.file = "data/station/sample.txt";
-  const std::string svg = render_svg(r, s.plot(), {"", "mm"});
+  const std::string svg = render_svg(r, s.plot(), {"", "mm", ""});
   EXPECT_EQ(xml_errors(svg), "");
   // The base name as title, the units on the axes, the headline first and bold.
   for (const char* piece : {"xmlns=\"http://www.w3.org/2000/svg\"", "viewBox=\"0 0 1200 ",
@@ -79,7 +79,7 @@ TEST(Svg, UndefinedValuesAndHostileNames) {
   densities[3] = korvalinde::kUndefined;
   korvalinde::cli::PlotData plot = s.plot();
   plot.densities = densities;
-  std::string svg = render_svg(r, plot, {"a<b>&title", ""});
+  std::string svg = render_svg(r, plot, {"a<b>&title", "", ""});
   EXPECT_EQ(xml_errors(svg), "");
   EXPECT_EQ(svg.find("delta-method band"), std::string::npos);
   expect_no_non_finite(svg);

@@ -1,6 +1,7 @@
 find_program(XMLLINT xmllint)
 korvalinde_add_test(test_cli LIBS korvalinde_cli korvalinde_core SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/json_test.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/meta_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/report_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/svg_test.cpp)
 if(XMLLINT)

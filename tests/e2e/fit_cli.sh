@@ -9,6 +9,11 @@ trap 'rm -rf "$work"' EXIT
 cd "$work" || exit 1
 cp "$src/examples/sample.txt" s.txt
 fail() { echo "FAIL: $*"; exit 1; }
+# Each output names its run: the time (fixed here), the command line and the
+# options. Comparisons of outputs of different command lines leave out the
+# JSON "meta" (the last key) and the report's header block.
+export SOURCE_DATE_EPOCH=1700000000
+nometa() { sed -e 's/,"meta":{.*}$/}/' -e '/^run: /,/^$/d' "$@"; }
 
 case $check in
 report)
@@ -27,9 +32,9 @@ report)
     fail "--prob 1: $("$bin" fit --prob 1 --methods mle s.txt)"
   # A failed file is named once, on standard error.
   "$bin" fit missing.txt s.txt > out 2> err; [ $? = 1 ] || fail "status with a missing file"
-  grep -q missing out && fail "stdout names the failed file: $(cat out)"
+  nometa out | grep -q missing && fail "stdout names the failed file: $(cat out)"
   [ "$(grep -c missing err)" = 1 ] || fail "stderr: $(cat err)"
-  head -1 out | grep -qx s.txt || fail "report of s.txt: $(head -1 out)"
+  nometa out | head -1 | grep -qx s.txt || fail "report of s.txt: $(head -1 out)"
   ;;
 json)
   head -200 s.txt > a.txt
@@ -40,9 +45,25 @@ json)
   grep -qx "missing.txt: No such file or directory" err || fail "stderr: $(cat err)"
   grep -qx "bad.txt:3: 'abc' is not a number" err || fail "stderr: $(cat err)"
   $py - r.jsonl <<'PY' || fail "JSON check"
-import json, sys
+import hashlib, json, sys
 rows = [json.loads(l) for l in open(sys.argv[1])]
 assert [r["file"] for r in rows] == ["a.txt", "missing.txt", "bad.txt", "s.txt"], rows
+# Every line names its run and the bytes it read.
+for r in rows:
+    m = r.pop("meta")
+    assert m["version"].startswith("korvalinde ") and m["time"] == "2023-11-14T22:13:20Z", m
+    assert m["command"].endswith(" fit --json r.jsonl --quiet --level 20 --methods ls,mle,lmom "
+                                 "a.txt missing.txt bad.txt s.txt"), m
+    assert m["options"]["--level"] == "20" and m["options"]["--quiet"] == "", m
+    assert m["options"]["--methods"] == "ls,mle,lmom" and m["options"]["--bins"] == "50", m
+    assert m["options"]["--confidence"] == "0.95" and m["units"] is None, m
+    i = m["input"]
+    assert i["file"] == r["file"], i
+    if r["file"] == "missing.txt":
+        assert i["size"] is None and i["sha256"] is None and i["unknown"], i
+    else:
+        data = open(r["file"], "rb").read()
+        assert i["size"] == len(data) and i["sha256"] == hashlib.sha256(data).hexdigest(), i
 assert [r["ok"] for r in rows] == [True, False, False, True]
 assert rows[2]["error"] == "bad.txt:3: 'abc' is not a number", rows[2]
 keys = ["file", "ok", "n", "min", "max", "bins", "width", "m", "ls", "mle", "lmom", "gumbel_test",
@@ -160,7 +181,7 @@ gev_uncertainty)
     "$bin" fit --quiet --dist gumbel,gev --bootstrap 99 --seed 4 --threads $t --json g$t.jsonl "$v" ||
       fail "status $?"
   done
-  cmp -s g1.jsonl g2.jsonl || fail "the bootstrap depends on the threads"
+  cmp -s <(nometa g1.jsonl) <(nometa g2.jsonl) || fail "the bootstrap depends on the threads"
   "$bin" fit --dist gumbel,gev --bootstrap 99 "$v" > rep || fail "status $?"
   grep -q "(p -)" rep && fail "GEV p-values missing: $(cat rep)"
   # --gof-p none spares the simulation: no p-values, and the report says so.
@@ -218,6 +239,34 @@ images)
   ls | grep -q tmp && fail "temporary file left: $(ls)"
   "$bin" fit --quiet --pdf p.pdf s.txt s.txt 2> err; [ $? = 2 ] || fail "--pdf with two inputs"
   ;;
+meta)
+  # Every output names the run (program, time, command, options, units) and
+  # the size and SHA-256 of what it read; a large file is hashed on a thread
+  # of its own, standard input not at all.
+  sum=$(sha256sum s.txt | cut -c1-64)
+  "$bin" fit --units 'm3/s' --html p.html --svg p.svg --json p.jsonl s.txt > out || fail "status $?"
+  head -4 out > head
+  printf '%s
+' "command: $bin fit --units m3/s --html p.html --svg p.svg --json p.jsonl s.txt" \
+    "units: m3/s" | cmp -s - <(sed -n 2p head; sed -n 4p head) || fail "header: $(cat head)"
+  grep -q "^run: korvalinde [0-9].*, 2023-11-14T22:13:20Z$" head && grep -q "^options: .*--units m3/s" head ||
+    fail "header: $(cat head)"
+  grep -qx "  input: $(stat -c %s s.txt) bytes, SHA-256 $sum" out || fail "input line: $(cat out)"
+  grep -q "2023-11-14T22:13:20Z; $(stat -c %s s.txt) bytes, SHA-256 ${sum:0:16}...; units m3/s</text>" p.svg ||
+    fail "picture footer: $(grep 2023 p.svg)"
+  grep -q "<th>command</th><td><code>$bin fit --units m3/s" p.html && grep -q "SHA-256 $sum" p.html ||
+    fail "HTML page: $(grep -c 2023 p.html)"
+  cmp -s <(grep -o '"meta":.*' p.jsonl | grep -o '"sha256":"[0-9a-f]*"') <(echo "\"sha256\":\"$sum\"") ||
+    fail "JSON: $(cat p.jsonl)"
+  for i in $(seq 100); do cat s.txt; done > big.txt  # 2.9 MB
+  "$bin" fit --quiet --methods lmom --json - big.txt |
+    grep -q "\"size\":$(stat -c %s big.txt),\"sha256\":\"$(sha256sum big.txt | cut -c1-64)\"" ||
+    fail "large file digest"
+  "$bin" fit --quiet --json - - < s.txt | grep -q '"input":{"file":"-","size":null,"sha256":null,"unknown":"standard input"}' ||
+    fail "standard input"
+  # Without SOURCE_DATE_EPOCH, the clock's time.
+  SOURCE_DATE_EPOCH= "$bin" fit s.txt | head -1 | grep -q ", $(date -u +%Y-%m-%d)T" || fail "the clock"
+  ;;
 usage)
   "$bin" fit --bins 0 s.txt > out 2> err
   [ $? = 2 ] || fail "status for --bins 0"
@@ -236,10 +285,10 @@ usage)
   ;;
 columns)
   awk '{printf "%d;x;%s\n", NR, $1}' s.txt > c.txt
-  "$bin" fit --json - s.txt | sed 's/"file":"[^"]*"//' > want
-  "$bin" fit --json - --column 3 --sep ';' c.txt | sed 's/"file":"[^"]*"//' > got
+  "$bin" fit --json - s.txt | nometa | sed 's/"file":"[^"]*"//' > want
+  "$bin" fit --json - --column 3 --sep ';' c.txt | nometa | sed 's/"file":"[^"]*"//' > got
   cmp -s want got || fail "column 3 of ';' fields differs"
-  cat s.txt | "$bin" fit --json - - | sed 's/"file":"[^"]*"//' > got
+  cat s.txt | "$bin" fit --json - - | nometa | sed 's/"file":"[^"]*"//' > got
   cmp -s want got || fail "standard input differs"
   printf '1;x;2\n3;y\n' > short.txt
   "$bin" fit --quiet --column 3 --sep ';' short.txt 2> err
@@ -252,20 +301,22 @@ columns)
 threads)
   head -300 s.txt > a.txt
   for t in 1 2 5; do
-    "$bin" fit --json - --threads $t --bootstrap 99 --seed 7 a.txt s.txt a.txt > j$t || fail "status"
+    "$bin" fit --json - --threads $t --bootstrap 99 --seed 7 a.txt s.txt a.txt > r$t || fail "status"
+    nometa r$t > j$t
   done
   cmp -s j1 j2 && cmp -s j1 j5 || fail "results depend on --threads"
   # A file's numbers (p-values included) are the same alone as among others.
-  "$bin" fit --json - --bootstrap 99 --seed 7 a.txt > alone
+  "$bin" fit --json - --bootstrap 99 --seed 7 a.txt | nometa > alone
   cmp -s <(head -1 j1) alone && cmp -s <(sed -n 3p j1) alone || fail "a file's result depends on the others"
-  "$bin" fit --json - --bootstrap 99 --seed 8 a.txt > j8
+  "$bin" fit --json - --bootstrap 99 --seed 8 a.txt | nometa > j8
   cmp -s <(head -1 j1) j8 && fail "the seed changes nothing"
   # A file read in runs of lines on the threads (4 MB): the same numbers,
   # and the first bad line in file order named, whatever the thread count.
   awk 'BEGIN { for (i = 1; i <= 400000; i++) printf "%.6f\n", 10 - 2 * log(-log((i * 7919 % 400000 + 0.5) / 400000)) }' > long.txt
   sed -e '150000s/.*/abc/' -e '350000s/.*/x/' long.txt > bad.txt
   for t in 1 2 5; do
-    "$bin" fit --json - --methods lmom --threads $t long.txt > l$t || fail "long file, $t threads"
+    "$bin" fit --json - --methods lmom --threads $t long.txt > r$t || fail "long file, $t threads"
+    nometa r$t > l$t
     "$bin" fit --quiet --methods lmom --threads $t bad.txt 2> e$t && fail "bad file, $t threads"
   done
   cmp -s l1 l2 && cmp -s l1 l5 || fail "a long file's results depend on --threads"
@@ -434,7 +485,8 @@ os.execv(sys.argv[1], sys.argv[1:])' "$bin" fit --quiet --bootstrap 20000 --json
     "$bin" fit --quiet --json o.jsonl --svg o.svg --result o.dat a.txt &
     "$bin" fit --quiet --json o.jsonl --svg o.svg --result o.dat s.txt; wait
     for e in jsonl svg dat; do
-      cmp -s o.$e a.$e || cmp -s o.$e s.$e || fail "spliced o.$e in try $i"
+      cmp -s <(nometa o.$e) <(nometa a.$e) || cmp -s <(nometa o.$e) <(nometa s.$e) ||
+        fail "spliced o.$e in try $i"
     done
   done
   cp a.jsonl p.jsonl

@@ -26,7 +26,7 @@ endforeach()
 
 # The fit command.
 foreach(check report json svg images usage columns threads classic_equal outputs options
-              write_errors atomic endless scales gev_uncertainty headline)
+              write_errors atomic endless scales gev_uncertainty headline meta)
   add_test(NAME e2e.fit.${check}
            COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/fit_cli.sh $<TARGET_FILE:korvalinde>
                    ${PROJECT_SOURCE_DIR} ${check})
