@@ -19,7 +19,9 @@
 #include <mutex>
 #include <new>
 #include <optional>
+#include <set>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -69,6 +71,7 @@ struct Settings {
   unsigned threads = 0;
   bool quiet = false;
   RunMeta meta;  // what every report says of the run
+  bool per_group = false;  // --by: each group's picture and table in files of their own
 };
 
 // A file the run writes, as named on the command line ("-" is standard
@@ -108,6 +111,7 @@ struct Outcome {
   FitDetail detail;  // the first series'
   std::string maxima;  // the --maxima text
   InputMeta input;     // size and digest of the input
+  std::set<std::string> group_files;  // written for its groups
   Pending pending;
 };
 
@@ -335,6 +339,13 @@ std::string validate(Settings& s) {
   } else {
     s.column = column_ref(s.column_text).number;
   }
+  s.per_group = s.plan && s.plan->csv.by &&
+                !(s.svg.empty() && s.png.empty() && s.pdf.empty() && s.result.empty());
+  for (const auto& [option, name] : {std::pair{"--svg", &s.svg}, {"--png", &s.png},
+                                     {"--pdf", &s.pdf}, {"--result", &s.result}}) {
+    if (s.per_group && *name == "-")
+      return std::string(option) + ": with --by each group has a file of its own: name one, not -";
+  }
   if (s.threads == 0) s.threads = detail::default_threads();
 
   const std::vector<OutputSpec> outputs = named_outputs(s);
@@ -467,6 +478,9 @@ struct Sinks {
 bool open_outputs(const Settings& s, Sinks& sinks) {
   sinks.report = !s.quiet && s.json != "-";
   for (const OutputSpec& o : named_outputs(s)) {
+    // The groups' pictures and tables are files of their own, written as
+    // each group is fitted.
+    if (s.per_group && o.one_input && o.name != &s.dated.maxima) continue;
     Sink* sink = &sinks.out;
     if (*o.name != "-") {
       sinks.files.push_back(std::make_unique<Sink>(*o.name));
@@ -541,7 +555,8 @@ void fit_file(const std::string& name, const Settings& s, bool keep_detail, Outc
   }
   const bool grouped = plan->csv.by.has_value();
   bool first = true;
-  fit_dated_file(name, *plan, s.fit, keep_detail ? &o.detail : nullptr, [&](SeriesFit&& f) {
+  fit_dated_file(name, *plan, s.fit, keep_detail, [&](SeriesFit&& f) {
+    o.detail = std::move(f.detail);
     if (plain && f.result.input_error && f.result.input_error->line <= refused_at)
       f.result = std::move(refused);
     else if (!s.dated.maxima.empty())
@@ -571,12 +586,20 @@ std::string picture(const FitResult& r, const FitDetail& d, const PictureOptions
   return render_svg(r, plot, options);
 }
 
-// The picture's options with the run's footer line.
-PictureOptions signed_picture(const Settings& s, const InputMeta& input) {
+// The picture's options with the run's footer line, and a group's name
+// after the title.
+PictureOptions signed_picture(const Settings& s, const FitResult& r, const InputMeta& input) {
   PictureOptions options = s.picture;
   options.footer = meta_footer(s.meta, &input);
+  if (r.dated && r.dated->grouped) {
+    const std::string title = options.title.empty() ? r.file.substr(r.file.rfind('/') + 1) : options.title;
+    options.title = concat(title, " [", r.dated->group, "]");
+  }
   return options;
 }
+
+bool write_group_files(const Settings& s, const FitResult& r, const FitDetail& d,
+                       const InputMeta& input, std::set<std::string>& used);
 
 // The report block of a series with its input's size and digest under the
 // file's line.
@@ -659,9 +682,12 @@ bool fit_all(const Settings& s, Sinks& sinks, std::vector<Outcome>& outcomes, bo
         if (!r.ok && (r.input_error || r.n == 0)) digest.cancel();
         o.input = digest.get();
       }
+      // Each series has its picture, a grouped record's groups too.
       std::string svg =
-          html && first && r.ok ? picture(r, o.detail, signed_picture(s, o.input)) : std::string();
+          html && r.ok ? picture(r, o.detail, signed_picture(s, r, o.input)) : std::string();
       render(r, std::move(svg), sinks.report, sinks.json != nullptr, html, s, o.input, o.pending);
+      if (s.per_group && r.ok && !write_group_files(s, r, o.detail, o.input, o.group_files))
+        o.pending.failed = true;
       if (first && keep_detail) o.result = std::move(r);
       Pending& p = o.pending;
       const auto now = std::chrono::steady_clock::now();
@@ -703,6 +729,57 @@ std::string result_table(const FitResult& r, const FitDetail& d) {
   return out;
 }
 
+// The file of a group's output: FILE's stem, "-", the group's name with each
+// byte but ASCII letters, digits, '-', '_' and '.' made '_', and FILE's
+// extension ("g.svg" and "Oslo Blindern" give "g-Oslo_Blindern.svg").
+std::string group_file(const std::string& file, const std::string& group) {
+  const std::size_t slash = file.rfind('/'), dot = file.rfind('.');
+  const bool extension = dot != std::string::npos && (slash == std::string::npos || dot > slash + 1);
+  const std::size_t cut = extension ? dot : file.size();
+  std::string safe;
+  for (const char c : group) {
+    const bool kept = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
+                      c == '-' || c == '_' || c == '.';
+    safe += kept ? c : '_';
+  }
+  return concat(std::string_view(file).substr(0, cut), "-", safe, std::string_view(file).substr(cut));
+}
+
+// Writes a group's picture and table to files of their own; false after a
+// message. Two groups whose names come out alike do not share a file: the
+// later one's is refused.
+bool write_group_files(const Settings& s, const FitResult& r, const FitDetail& d,
+                       const InputMeta& input, std::set<std::string>& used) {
+  const bool drawn = !(s.svg.empty() && s.png.empty() && s.pdf.empty());
+  const std::string svg = drawn ? picture(r, d, signed_picture(s, r, input)) : std::string();
+  bool ok = true;
+  for (const auto& [option, given, format] :
+       {std::tuple{"--svg", &s.svg, "svg"}, {"--png", &s.png, "png"}, {"--pdf", &s.pdf, "pdf"},
+        {"--result", &s.result, "table"}}) {
+    if (given->empty()) continue;
+    const std::string name = group_file(*given, r.dated->group);
+    const char* clash = !used.insert(name).second ? "another group's file too"
+                        : same(name_id(name), name_id(s.files[0])) ? "the input file"
+                                                                    : nullptr;
+    if (clash != nullptr) {
+      std::fprintf(stderr, "korvalinde: %s: %s (group %s) is %s\n", option, printable(name).c_str(),
+                   printable(r.dated->group).c_str(), clash);
+      ok = false;
+      continue;
+    }
+    std::string bytes = format == std::string_view("svg")     ? svg
+                        : format == std::string_view("table") ? result_table(r, d)
+                                                              : std::string();
+    if (bytes.empty() && !render_image(svg, format, bytes)) {
+      ok = false;  // the renderer has said why
+      continue;
+    }
+    Sink sink(name);
+    ok = sink.open() && sink.write(bytes) && sink.commit(true) && ok;
+  }
+  return ok;
+}
+
 // Writes the outputs of the one input (picture, table) and completes every
 // output file. An output of a failed fit is dropped, leaving its old file.
 bool write_outputs(Sinks& sinks, const std::vector<Outcome>& outcomes, const Settings& s) {
@@ -716,7 +793,7 @@ bool write_outputs(Sinks& sinks, const std::vector<Outcome>& outcomes, const Set
     if (sinks.result != nullptr) sinks.result->write(result_table(o.result, o.detail));
     const bool drawn = sinks.svg != nullptr || sinks.png != nullptr || sinks.pdf != nullptr;
     const std::string svg =
-        drawn ? picture(o.result, o.detail, signed_picture(s, o.input)) : std::string();
+        drawn ? picture(o.result, o.detail, signed_picture(s, o.result, o.input)) : std::string();
     if (sinks.svg != nullptr) sinks.svg->write(svg);
     for (const auto& [sink, format] : {std::pair{sinks.png, "png"}, std::pair{sinks.pdf, "pdf"}}) {
       if (sink == nullptr) continue;
@@ -774,7 +851,7 @@ int run_fit(Settings& s, const CLI::App& fit) {
   // of the run has the same options, so the laws are the same bit for bit.
   stats::GofNullCache null_laws;
   s.fit.gof_null_cache = &null_laws;
-  const bool keep_detail = sinks.svg != nullptr || sinks.result != nullptr ||
+  const bool keep_detail = s.per_group || sinks.svg != nullptr || sinks.result != nullptr ||
                            sinks.maxima != nullptr || sinks.png != nullptr || sinks.pdf != nullptr;
   std::vector<Outcome> outcomes;
   const bool fit_failed = fit_all(s, sinks, outcomes, keep_detail);

@@ -122,7 +122,7 @@ SeriesFit fit_series(const Series& s, bool grouped, const DatedPlan& plan,
 }
 
 void fit_dated_file(const std::string& name, const DatedPlan& plan, const FitOptions& options,
-                    FitDetail* detail, const std::function<bool(SeriesFit&&)>& take) {
+                    bool keep_detail, const std::function<bool(SeriesFit&&)>& take) {
   DatedRecord record;
   if (std::optional<InputError> e = read_dated_file(name, plan.csv, record)) {
     if (e->code == "duplicate_time") e->message += " (--duplicates max, first, last, sum or keep)";
@@ -139,7 +139,9 @@ void fit_dated_file(const std::string& name, const DatedPlan& plan, const FitOpt
   FitOptions one = options;
   if (series.size() > 1) one.threads = 1;
   auto make = [&](std::size_t i) {
-    SeriesFit f = fit_alone(series[i], grouped, plan, one, name, i == 0 ? detail : nullptr);
+    FitDetail detail;
+    SeriesFit f = fit_alone(series[i], grouped, plan, one, name, keep_detail ? &detail : nullptr);
+    f.detail = std::move(detail);
     if (f.result.dated) f.result.dated->date_column = record.date_column;
     series[i] = Series{};  // its memory goes once fitted
     return f;

@@ -25,6 +25,7 @@ struct DatedPlan {
 struct SeriesFit {
   FitResult result;
   std::vector<stats::BlockMax> maxima;  // with a block rule
+  FitDetail detail;  // when asked for: the histogram and sorted sample of its fit
 };
 
 // Fits the series; `name` is the file. The sample of the fit is the kept
@@ -39,8 +40,9 @@ SeriesFit fit_series(const Series& series, bool grouped, const DatedPlan& plan,
 // options.threads threads (a file of one series uses them within its fit);
 // the fits do not depend on the thread count. A fault of the input gives one
 // failed result; a series whose fit throws fails alone. `take` returning
-// false stops the fitting. `detail` is the first series'.
+// false stops the fitting. With `keep_detail` each fit comes with its detail
+// (for its picture).
 void fit_dated_file(const std::string& name, const DatedPlan& plan, const FitOptions& options,
-                    FitDetail* detail, const std::function<bool(SeriesFit&&)>& take);
+                    bool keep_detail, const std::function<bool(SeriesFit&&)>& take);
 
 }  // namespace korvalinde

@@ -16,6 +16,28 @@ export SOURCE_DATE_EPOCH=1700000000
 nometa() { sed -e 's/,"meta":{.*}$/}/' -e '/^run: /,/^$/d' "$@"; }
 
 case $check in
+group_pictures)
+  # With --by every group has its picture and table, in files named after
+  # it, and its picture in the HTML page; two groups whose file names come
+  # out alike are not written over each other.
+  awk 'BEGIN { srand(3); print "g,time,v"
+    for (k = 0; k < 4; k++) for (y = 0; y < 30; y++)
+      printf "%s,%d,%.3f\n", (k == 0 ? "Oslo Blindern" : k == 1 ? "Bergen" : k == 2 ? "a/b" : "a b"),
+        1950 + y, 10 - 2 * log(-log(rand())) }' > g.csv
+  "$bin" fit --quiet --time time --column v --by g --methods ls,mle --svg p.svg --pdf p.pdf \
+    --result r.dat --html h.html g.csv 2> err
+  [ $? = 1 ] || fail "status with two groups of one file name: $(cat err)"
+  grep -qx "korvalinde: --svg: p-a_b.svg (group a b) is another group's file too" err || fail "clash: $(cat err)"
+  for f in p-Oslo_Blindern.svg p-Bergen.svg p-a_b.svg p-Oslo_Blindern.pdf p-Bergen.pdf r-Oslo_Blindern.dat r-Bergen.dat; do
+    [ -s $f ] || fail "no $f: $(ls)"
+  done
+  [ -e p.svg ] || [ -e r.dat ] && fail "the ungrouped names written: $(ls)"
+  grep -q ">g.csv \[a/b\]" p-a_b.svg && grep -q ">g.csv \[Bergen\]" p-Bergen.svg || fail "titles"
+  cmp -s r-Oslo_Blindern.dat r-Bergen.dat && fail "two groups, one table"
+  [ "$(grep -c '<svg' h.html)" = 4 ] || fail "pictures in the page: $(grep -c '<svg' h.html)"
+  "$bin" fit --quiet --time time --column v --by g --svg - g.csv > /dev/null 2> err
+  [ $? = 2 ] && grep -q -- "--svg: with --by each group has a file of its own" err || fail "--svg -: $(cat err)"
+  ;;
 annual_maxima)
   # Header, NA / empty / -9999 values, shuffled rows, gaps and a partial last
   # year: the maxima and the dropped blocks equal a plain computation's.

@@ -43,7 +43,7 @@ set_tests_properties(e2e.fit.threads e2e.fit.gev_uncertainty PROPERTIES LABELS t
 
 # The fit command on dated records.
 foreach(check annual_maxima reader_errors time_formats groups_and_pot threads plain_files
-              pot_picture groups_in_order outputs irregular_record)
+              pot_picture groups_in_order outputs irregular_record group_pictures)
   add_test(NAME e2e.dated.${check}
            COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/dated_cli.sh $<TARGET_FILE:korvalinde>
                    ${PROJECT_SOURCE_DIR} ${check})
