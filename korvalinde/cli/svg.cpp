@@ -487,15 +487,6 @@ void histogram_panel(Svg& s, double x0, const PlotData& data, const std::vector<
   }
 }
 
-// The i-th (0-based) of n sorted uniforms is Beta(i + 1, n - i): its p-quantile.
-double order_quantile(std::size_t i, std::size_t n, double p) {
-  using namespace boost::math::policies;
-  using Quiet = policy<domain_error<ignore_error>, overflow_error<ignore_error>,
-                       evaluation_error<ignore_error>, pole_error<ignore_error>,
-                       rounding_error<ignore_error>>;
-  return boost::math::ibeta_inv(static_cast<double>(i + 1), static_cast<double>(n - i), p,
-                                Quiet());
-}
 
 // Observed against fitted quantiles of the headline fit, with the pointwise
 // envelope of the order statistics under that fit at the fit's confidence
@@ -523,8 +514,8 @@ void qq_panel(Svg& s, double x0, const PlotData& data, const std::vector<Method>
     std::vector<std::pair<double, double>> lower, upper;
     for (std::size_t i : kept) {
       const double x = fitted(reduced(position(i, n)));
-      lower.push_back(p.at(x, fitted(reduced(order_quantile(i, n, (1 - confidence) / 2)))));
-      upper.push_back(p.at(x, fitted(reduced(order_quantile(i, n, (1 + confidence) / 2)))));
+      lower.push_back(p.at(x, fitted(reduced(uniform_order_quantile(i, n, (1 - confidence) / 2)))));
+      upper.push_back(p.at(x, fitted(reduced(uniform_order_quantile(i, n, (1 + confidence) / 2)))));
     }
     band_polygon(s, lower, upper, head->colour);
   }
@@ -822,6 +813,15 @@ std::vector<std::size_t> thin_indices(std::size_t n, std::size_t max_points, std
   }
   for (std::size_t i = to; i < n; ++i) kept.push_back(i);
   return kept;
+}
+
+double uniform_order_quantile(std::size_t i, std::size_t n, double p) {
+  using namespace boost::math::policies;
+  using Quiet = policy<domain_error<ignore_error>, overflow_error<ignore_error>,
+                       evaluation_error<ignore_error>, pole_error<ignore_error>,
+                       rounding_error<ignore_error>>;
+  return boost::math::ibeta_inv(static_cast<double>(i + 1), static_cast<double>(n - i), p,
+                                Quiet());
 }
 
 std::string render_svg(const FitResult& r, const PlotData& data, const PictureOptions& options) {

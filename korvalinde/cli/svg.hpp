@@ -43,6 +43,10 @@ struct Ticks {
 };
 Ticks nice_ticks(double lo, double hi, int target = 6);
 
+// The p-quantile of the i-th (0-based) of n sorted uniforms, Beta(i + 1, n - i):
+// the pointwise envelope of a Q-Q plot.
+double uniform_order_quantile(std::size_t i, std::size_t n, double p);
+
 // Indices of the points kept out of n sorted ones: all when n <= max_points,
 // else the `ends` lowest and highest and an even subsample of the rest.
 std::vector<std::size_t> thin_indices(std::size_t n, std::size_t max_points = 2000,

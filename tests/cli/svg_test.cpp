@@ -1,4 +1,5 @@
 #include "korvalinde/cli/svg.hpp"
+#include "korvalinde/cli/nonstationary_svg.hpp"
 
 #include <gtest/gtest.h>
 
@@ -7,6 +8,7 @@
 #include <cstdlib>
 #include <random>
 
+#include "korvalinde/dist/gumbel.hpp"
 #include "tests/cli/fixture.hpp"
 #include "tests/support/child.hpp"
 
@@ -132,6 +134,37 @@ TEST(Svg, ThinningKeepsTheExtremes) {
     EXPECT_EQ(kept[i], i);
     EXPECT_EQ(kept[kept.size() - 1 - i], n - 1 - i);
   }
+}
+
+// The part of a fit with covariates: a curve and band per period over the
+// maxima, and the residuals' Q-Q plot, in a document that parses.
+TEST(Svg, CovariatePartDrawsTheEffectiveLevelsAndTheResiduals) {
+  using namespace korvalinde::stats;
+  std::mt19937_64 gen(7);
+  std::uniform_real_distribution<double> u(0.0, 1.0);
+  std::vector<double> x, t;
+  for (int i = 0; i < 60; ++i) {
+    t.push_back(1950 + i);
+    x.push_back(100 + 0.5 * i + 15 * korvalinde::dist::gumbel_reduced(u(gen)));
+  }
+  const NsAnalysis a = analyze_nonstationary({x, {t}, {"time"}}, {}, {});
+  ASSERT_TRUE(a.fit.ok) << a.fit.error;
+  NsPicture p;
+  p.time = t, p.x = x, p.periods = {2, 10, 100}, p.units = "cm";
+  p.levels = ns_levels_per_observation(a.fit, p.periods, 0.95);
+  p.residuals = ns_residuals(a.fit);
+  ASSERT_GT(nonstationary_part_height(p), 0);
+  const std::string part = nonstationary_part_svg(p, 0, 1200);
+  const std::string doc = "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"1200\" height=\"400\">\n" + part + "</svg>\n";
+  EXPECT_EQ(xml_errors(doc), "");
+  std::size_t bands = 0;
+  for (std::size_t at = 0; (at = part.find("fill-opacity=\"0.15\"", at)) != std::string::npos; ++at) ++bands;
+  EXPECT_EQ(bands, 3u);
+  EXPECT_NE(part.find("standard Gumbel quantile"), std::string::npos);
+  EXPECT_NE(part.find("value (cm)"), std::string::npos);
+  p.levels.clear();  // nothing to draw: no part
+  EXPECT_EQ(nonstationary_part_height(p), 0);
+  EXPECT_EQ(nonstationary_part_svg(p, 0, 1200), "");
 }
 
 }  // namespace
