@@ -188,7 +188,9 @@ Json to_json(const FitResult& r) {
     j["gumbel_test"] = std::move(g);
   }
   if (r.pot) j["pot"] = pot_json(*r.pot);
-  if (const std::vector<std::string> w = small_sample_warnings(r); !w.empty()) j["warnings"] = w;
+  std::vector<std::string> warnings = small_sample_warnings(r);
+  if (std::string w = dated_warning(r); !w.empty()) warnings.push_back(std::move(w));
+  if (!warnings.empty()) j["warnings"] = std::move(warnings);
   if (!r.headline.dist.empty()) {
     Json h{{"dist", r.headline.dist}, {"method", r.headline.method}};
     if (!r.headline.reason.empty()) h["reason"] = r.headline.reason;

@@ -199,9 +199,11 @@ got = [(b, t, float(v)) for b, t, v in list(csv.reader(open(sys.argv[6])))[1:]]
 assert [(b, t) for b, t, _ in got] == [(y, best[y][0]) for y in sorted(best)], got
 assert all(abs(v - best[b][1]) < 1e-9 for b, _, v in got)
 PY
-  # Without --time every row is a value of one sample: said on standard error
-  # and in the report.
-  "$bin" fit --column loss "$d" > out 2> err || fail "every row status"
+  # Without --time every row is a value of one sample: said on standard error,
+  # in the report and in the JSON's warnings.
+  "$bin" fit --column loss --json j.json "$d" > out 2> err || fail "every row status"
+  grep -q "\"warnings\":\[\"'date' holds times, but without --time every row is a value of one sample\"\]" j.json ||
+    fail "JSON warnings: $(grep -o '"warnings":[^]]*' j.json)"
   grep -qx "$d: warning: 'date' holds times, but without --time every row is a value of one sample" err ||
     fail "no warning: $(cat err)"
   grep -q "  warning: 'date' holds times" out && grep -q "  n 2167 " out || fail "report: $(cat out)"
