@@ -1,5 +1,6 @@
 #include "korvalinde/cli/svg.hpp"
 #include "korvalinde/cli/nonstationary_svg.hpp"
+#include "korvalinde/cli/svg_lmoments.hpp"
 
 #include <gtest/gtest.h>
 
@@ -165,6 +166,26 @@ TEST(Svg, CovariatePartDrawsTheEffectiveLevelsAndTheResiduals) {
   p.levels.clear();  // nothing to draw: no part
   EXPECT_EQ(nonstationary_part_height(p), 0);
   EXPECT_EQ(nonstationary_part_svg(p, 0, 1200), "");
+}
+
+// The L-moment ratio diagram, whole and as a panel of a larger picture.
+TEST(Svg, LmomentRatioDiagramDrawsCurvesPointsAndWhatItLeftOut) {
+  const std::vector<RatioPoint> points{{0.21, 0.16, "site <1> & co", false},
+                                       {0.8, 0.7, "", false},
+                                       {NAN, 0.1, "short", false},
+                                       {0.2, 0.15, "regional average", true}};
+  const std::string svg = lmoment_ratio_diagram_svg(points, {.document = true});
+  EXPECT_EQ(xml_errors(svg), "");
+  for (const char* piece : {"<svg xmlns", ">GLO<", ">GEV<", ">GPA<", ">lower bound<", "L-skewness t3",
+                            "site &lt;1&gt; &amp; co", ">regional average<", "1 point without t3 and t4",
+                            ">0.8<"}) {  // the axis reaches the far point
+    EXPECT_NE(svg.find(piece), std::string::npos) << piece;
+  }
+  expect_no_non_finite(svg);
+  const std::string g = lmoment_ratio_diagram_svg(points, {.x = 400, .y = 36, .id = "pic-lmrd"});
+  EXPECT_EQ(g.rfind("<g transform=\"translate(400 36)\">", 0), 0u);
+  EXPECT_EQ(g.find("<svg"), std::string::npos);
+  EXPECT_NE(g.find("id=\"pic-lmrd-clip\""), std::string::npos);
 }
 
 }  // namespace

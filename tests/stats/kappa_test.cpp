@@ -14,6 +14,7 @@
 #include "korvalinde/dist/gev.hpp"
 #include "korvalinde/dist/kappa.hpp"
 #include "korvalinde/dist/wakeby.hpp"
+#include "korvalinde/stats/lmoment_diagram.hpp"
 #include "korvalinde/stats/lmoments.hpp"
 
 namespace korvalinde::stats {
@@ -245,6 +246,39 @@ TEST(KappaDistribution, ReducesToItsSpecialCasesContinuously) {
     }
     if (std::isfinite(s.upper)) {
       EXPECT_EQ(sf(d, s.upper + 1e-9), 0);
+    }
+  }
+}
+
+// The diagram's GEV curve against the reference, and the order of the curves:
+// for 0 < t3 < 0.6 the lower bound, GPA, GEV and GLO lie one above the other
+// (beyond about 0.67 the GEV rises above the GLO).
+TEST(LmomentDiagram, CurvesMatchReferencesAndKeepTheirOrder) {
+  int counted = 0;
+  for (const Record& r : reference()) {
+    if (r.kind != "gev_tau4") continue;
+    EXPECT_NEAR(tau4_gev(r.v[0]), r.v[1], 1e-14) << r.v[0];
+    ++counted;
+  }
+  EXPECT_EQ(counted, 7);
+  EXPECT_TRUE(std::isnan(tau4_gev(1.0)));
+  const auto curves = lmoment_ratio_curves(-0.4, 0.95, 140);
+  ASSERT_EQ(curves.size(), 4u);
+  for (const RatioCurve& c : curves) ASSERT_EQ(c.t4.size(), 140u) << c.name;
+  EXPECT_DOUBLE_EQ(curves[0].t3.back(), 0.95);
+  for (std::size_t i = 0; i < 140; ++i) {
+    const double t3 = curves[0].t3[i];
+    double glo = 0, gev = 0, gpa = 0, lb = 0;
+    for (const RatioCurve& c : curves) {
+      (c.name == "GLO" ? glo : c.name == "GEV" ? gev : c.name == "GPA" ? gpa : lb) = c.t4[i];
+    }
+    if (t3 > 0.01 && t3 < 0.6) {
+      EXPECT_LT(lb, gpa) << t3;
+      EXPECT_LT(gpa, gev) << t3;
+      EXPECT_LT(gev, glo) << t3;
+    }
+    if (std::fabs(t3 - 0.67) > 0.01) {
+      EXPECT_EQ(gev > glo, t3 > 0.67) << t3;
     }
   }
 }

@@ -11,6 +11,7 @@ data/kappa_reference.txt, one record per line:
   wakeby_quantile xi alpha beta gamma delta p quantile(p) quantile_complement(p)
   wakeby_lmom xi alpha beta gamma delta l1 l2 t3 t4 t5
   wakeby_fit l1 l2 t3 t4 t5 xi alpha beta gamma delta
+  gev_tau4 t3 tau4   (the GEV's curve in the L-moment ratio diagram)
 
 Inputs (x, p and the ratios of the fits) are written as doubles and every
 reference is computed at that double. The L-moments come from the gamma
@@ -262,6 +263,9 @@ def main():
         pass
     fit = wakeby_fit(*rat, w0[1:], xi_fixed=0)
     lines.append("wakeby_fit " + " ".join(r17(v) for v in rat) + " " + " ".join(s(v) for v in fit))
+    for t3 in (-0.3, 0.0, 0.1, 0.17, 0.3, 0.5, 0.8):
+        k = mp.findroot(lambda a: kappa_taus(a, 0)[0] - d(t3), mp.mpf(0.1))
+        lines.append(f"gev_tau4 {r17(t3)} {s(kappa_taus(k, 0)[1])}")
     with open(os.path.join(HERE, "kappa_reference.txt"), "w") as f:
         f.write("\n".join(lines) + "\n")
 
