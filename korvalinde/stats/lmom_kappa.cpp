@@ -5,6 +5,7 @@
 #include <initializer_list>
 #include <limits>
 
+#include "korvalinde/detail/bracket.hpp"
 #include "korvalinde/dist/kappa.hpp"
 #include "korvalinde/dist/wakeby.hpp"
 #include "korvalinde/stats/lmoments.hpp"
@@ -32,10 +33,9 @@ bool evaluate(double k, double h, double t3, double t4, Point& p) {
   return std::isfinite(p.r3) && std::isfinite(p.r4);
 }
 
-// The k with tau3(k, h) = t3 at fixed h, by regula falsi with the Illinois
-// modification on a bracket: tau3 falls from 1 at k = -1 towards -1 as k
-// grows (to -1/h for h < 0). NaN when no k up to the iteration's limit
-// brackets t3.
+// The k with tau3(k, h) = t3 at fixed h, by a root on a bracket: tau3 falls
+// from 1 at k = -1 towards -1 as k grows (to -1/h for h < 0). NaN when no k
+// up to the iteration's limit brackets t3.
 double solve_k(double t3, double h) {
   Point p{};
   auto f = [&](double k) { return evaluate(k, h, t3, 0, p) ? p.r3 : kNaN; };
@@ -48,22 +48,7 @@ double solve_k(double t3, double h) {
     fhi = f(hi);
   }
   if (!(flo > 0 && fhi < 0)) return kNaN;
-  int side = 0;
-  for (int i = 0; i < 100 && hi - lo > 1e-12 * (1 + std::fabs(lo)); ++i) {
-    const double k = (lo * fhi - hi * flo) / (fhi - flo);
-    const double fk = f(k);
-    if (std::isnan(fk)) return kNaN;
-    if (fk > 0) {
-      lo = k, flo = fk;
-      if (side == -1) fhi *= 0.5;
-      side = -1;
-    } else {
-      hi = k, fhi = fk;
-      if (side == 1) flo *= 0.5;
-      side = 1;
-    }
-  }
-  return 0.5 * (lo + hi);
+  return detail::illinois_root(f, lo, hi, flo, fhi, 1e-12);
 }
 
 // The h of a start: where t4 lies between the curves of the generalized

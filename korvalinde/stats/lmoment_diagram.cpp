@@ -3,6 +3,7 @@
 #include <cmath>
 #include <limits>
 
+#include "korvalinde/detail/bracket.hpp"
 #include "korvalinde/dist/kappa.hpp"
 
 namespace korvalinde::stats {
@@ -23,33 +24,16 @@ bool gev_taus(double k, double& t3, double& t4) {
 }  // namespace
 
 // tau3 falls from 1 at k = -1 to -1 + 2^(1-k) for large k: k in (-1, 60)
-// brackets every tau3 in (-1, 1) a double can tell from -1. Regula falsi
-// with the Illinois modification, to the last bits of k.
+// brackets every tau3 in (-1, 1) a double can tell from -1; the root is
+// found to the last bits of k.
 double tau4_gev(double t3) {
   if (!(t3 > -1 && t3 < 1)) return kNaN;
-  double lo = -1 + 1e-12, hi = 60, t4 = kNaN, s3 = 0;
-  if (!gev_taus(lo, s3, t4)) return kNaN;
-  double flo = s3 - t3;
-  if (!gev_taus(hi, s3, t4)) return kNaN;
-  double fhi = s3 - t3;
+  double s3 = 0, t4 = kNaN;
+  auto f = [&](double k) { return gev_taus(k, s3, t4) ? s3 - t3 : kNaN; };
+  const double lo = -1 + 1e-12, hi = 60, flo = f(lo), fhi = f(hi);
   if (!(flo > 0 && fhi < 0)) return kNaN;
-  int side = 0;
-  for (int i = 0; i < 200 && hi - lo > 4 * std::numeric_limits<double>::epsilon() * (1 + std::fabs(lo)); ++i) {
-    const double k = (lo * fhi - hi * flo) / (fhi - flo);
-    if (!gev_taus(k, s3, t4)) return kNaN;
-    const double f = s3 - t3;
-    if (f == 0) return t4;
-    if (f > 0) {
-      lo = k, flo = f;
-      if (side == -1) fhi *= 0.5;
-      side = -1;
-    } else {
-      hi = k, fhi = f;
-      if (side == 1) flo *= 0.5;
-      side = 1;
-    }
-  }
-  return gev_taus(0.5 * (lo + hi), s3, t4) ? t4 : kNaN;
+  const double k = detail::illinois_root(f, lo, hi, flo, fhi, 4 * std::numeric_limits<double>::epsilon());
+  return std::isnan(k) || std::isnan(f(k)) ? kNaN : t4;  // f sets t4
 }
 
 double tau4_gpa(double t3) {
