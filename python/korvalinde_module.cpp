@@ -41,7 +41,8 @@ using korvalinde::FitOptions;
 using korvalinde::FitResult;
 using korvalinde::python::Axis;
 
-const std::vector<std::string> kAllMethods{"ls", "mle", "lmom"};
+// As on the command line: the histogram least-squares fit on request.
+const std::vector<std::string> kDefaultMethods{"mle", "lmom"};
 const std::vector<double> kDefaultPeriods{2, 5, 10, 20, 50, 100, 200, 500, 1000};
 
 // The options shared by fit() and fit_many(), checked before any fit (with the
@@ -384,7 +385,7 @@ and returns NumPy arrays of every statistic of that record.)doc";
   korvalinde::python::add_idf(m);
 
   using namespace pybind11::literals;
-  m.def("fit", &fit, "x"_a, "bins"_a = 50, "prob"_a = 0.99, "methods"_a = kAllMethods,
+  m.def("fit", &fit, "x"_a, "bins"_a = 50, "prob"_a = 0.99, "methods"_a = kDefaultMethods,
         "periods"_a = kDefaultPeriods, "bootstrap"_a = 0, "seed"_a = 0, "level"_a = py::none(),
         "threads"_a = 0, "name"_a = "", "skipna"_a = false, "min_count"_a = 2, "gev"_a = false,
         "profiles"_a = true, "confidence"_a = 0.95, "gumbel"_a = true,
@@ -449,7 +450,7 @@ TypeError
 The GIL is released while the fit runs.)doc");
 
   m.def("fit_many", &fit_many, "a"_a, "axis"_a = -1, "bins"_a = 50, "prob"_a = 0.99,
-        "methods"_a = kAllMethods, "periods"_a = kDefaultPeriods, "threads"_a = 0,
+        "methods"_a = kDefaultMethods, "periods"_a = kDefaultPeriods, "threads"_a = 0,
         "skipna"_a = false, "min_count"_a = 2, "level"_a = py::none(), "gev"_a = false, "seed"_a = 0,
         "profiles"_a = true, "confidence"_a = 0.95, "gumbel"_a = true,
         R"doc(Fit the Gumbel distribution to every 1-D slice of an array along an axis.

@@ -32,6 +32,8 @@ __version__: str = _korvalinde.__version__
 __all__ = ["InputError", "FitManyResult", "FitRecord", "__version__", "fit", "fit_many", "idf"]
 
 METHODS = ("ls", "mle", "lmom")
+# As on the command line: the histogram least-squares fit (ls) on request.
+DEFAULT_METHODS = ("mle", "lmom")
 PERIODS = (2, 5, 10, 20, 50, 100, 200, 500, 1000)
 DISTRIBUTIONS = ("gumbel", "gev")
 
@@ -81,7 +83,7 @@ def _families(value: Any) -> tuple:
     return "gumbel" in names, "gev" in names
 
 
-def fit(x, bins: int = 50, prob: float = 0.99, methods: Sequence[str] = METHODS,
+def fit(x, bins: int = 50, prob: float = 0.99, methods: Sequence[str] = DEFAULT_METHODS,
         periods: Sequence[float] = PERIODS, bootstrap: int = 0, seed: int = 0,
         level: Optional[float] = None, threads: int = 0, name: str = "",
         skipna: bool = False, min_count: int = 2, dist: str = "gumbel",
@@ -115,7 +117,7 @@ def fit(x, bins: int = 50, prob: float = 0.99, methods: Sequence[str] = METHODS,
 
 
 def fit_many(a, axis: int = -1, bins: int = 50, prob: float = 0.99,
-             methods: Sequence[str] = METHODS, periods: Sequence[float] = PERIODS,
+             methods: Sequence[str] = DEFAULT_METHODS, periods: Sequence[float] = PERIODS,
              threads: int = 0, skipna: bool = False, min_count: int = 2,
              level: Optional[float] = None, dist: str = "gumbel", seed: int = 0,
              profiles: bool = True, confidence: float = 0.95) -> FitManyResult:
