@@ -32,6 +32,7 @@
 #include "korvalinde/cli/idf_command.hpp"
 #include "korvalinde/cli/image_client.hpp"
 #include "korvalinde/cli/json.hpp"
+#include "korvalinde/cli/man_page.hpp"
 #include "korvalinde/cli/option_checks.hpp"
 #include "korvalinde/cli/report.hpp"
 #include "korvalinde/cli/run_meta.hpp"
@@ -215,13 +216,13 @@ void add_options(CLI::App& fit, Settings& s) {
   fit.add_option("--prob", s.fit.prob, "DPA_CUT probability, in (0, 1]")
       ->check(number_where([](double p) { return p > 0 && p <= 1; }, "must be in (0, 1]"))
       ->default_str("0.99");
-  fit.add_option("--result", s.result, "Write the per-bin table (one input only)")
+  fit.add_option("--result", s.result, "Write the per-bin table (one input only; with --by one file per group)")
       ->check(file_name());
   fit.add_option("--json", s.json, "Write one JSON line per file (- is standard output)")
       ->check(file_name());
-  fit.add_option("--svg", s.svg, "Write the picture (one input only)")->check(file_name());
-  fit.add_option("--png", s.png, "Write the picture as PNG (one input only)")->check(file_name());
-  fit.add_option("--pdf", s.pdf, "Write the picture as PDF (one input only)")->check(file_name());
+  fit.add_option("--svg", s.svg, "Write the picture (one input only; with --by one file per group)")->check(file_name());
+  fit.add_option("--png", s.png, "Write the picture as PNG (one input; with --by one file per group)")->check(file_name());
+  fit.add_option("--pdf", s.pdf, "Write the picture as PDF (one input; with --by one file per group)")->check(file_name());
   fit.add_option("--html", s.html, "Write one self-contained HTML report of all files")
       ->check(file_name());
   fit.add_option("--title", s.picture.title, "Title of the picture (default: the file's name)");
@@ -900,6 +901,10 @@ int main(int argc, char** argv) {
     if (first != "fit" && first != "--help" && first != "-h" && first != "--version")
       return usage_error(first[0] == '-' ? first + ": unknown option"
                                          : first + ": unknown command");
+  }
+  if (argc == 3 && std::string_view(argv[1]) == "fit" && std::string_view(argv[2]) == "--man") {
+    std::fputs(man_options(*fit).c_str(), stdout);  // the manual page's list, hidden
+    return 0;
   }
   if (argc > 1 && std::string_view(argv[1]) == "fit") {
     if (std::string why = value_left_out(app, *fit, argc, argv); !why.empty())

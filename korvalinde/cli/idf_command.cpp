@@ -1,4 +1,5 @@
 #include "korvalinde/cli/idf_command.hpp"
+#include "korvalinde/cli/man_page.hpp"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -310,6 +311,10 @@ int idf_main(int argc, char** argv) {
   app.add_option("--units", s.units, "Units of the intensities on the picture's axis (default depth/h)");
   app.add_option("--threads", s.threads, "Threads (default: the machine's cores)");
   app.add_flag("--quiet", s.quiet, "No human report");
+  if (argc == 2 && std::string_view(argv[1]) == "--man") {  // the manual page's list, hidden
+    std::fputs(man_options(app).c_str(), stdout);
+    return 0;
+  }
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp& e) {

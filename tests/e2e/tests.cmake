@@ -18,6 +18,7 @@ set(fault_checks read_error fifo stdin_sample result_atomic result_write_fails b
 if(NOT KORVALINDE_SANITIZE)
   list(APPEND fault_checks long_names)
 endif()
+add_test(NAME e2e.man_page COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/man_page.sh $<TARGET_FILE:korvalinde> ${PROJECT_SOURCE_DIR})
 foreach(check IN LISTS fault_checks)
   add_test(NAME e2e.faults.${check}
            COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/classic_faults.sh $<TARGET_FILE:korvalinde>
