@@ -52,6 +52,7 @@ TEST(KappaReference, DistributionFunctionsMatchHighPrecisionValues) {
   int counted = 0;
   for (const Record& r : ref) {
     const auto& v = r.v;
+    if (v.size() < 7) continue;  // the diagram's records
     SCOPED_TRACE(testing::Message() << r.kind << " " << v[0] << " " << v[1] << " " << v[2] << " " << v[3]);
     if (r.kind == "kappa_cdf" || r.kind == "wakeby_cdf") {
       const bool kappa = r.kind == "kappa_cdf";
