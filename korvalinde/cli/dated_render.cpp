@@ -113,12 +113,17 @@ void add_dated_json(Json& j, const DatedSummary& d) {
   j["n_rows"] = d.n_rows;
   j["n_missing"] = d.n_missing;
   j["n_merged"] = d.n_merged;
-  if (d.blocks.empty()) return;
-  j["blocks"] = d.blocks;
-  j["n_blocks"] = d.n_blocks;
+  // Observations without covariates are dropped like blocks, with the reason.
+  if (d.blocks.empty() && d.blocks_dropped.empty()) return;
+  if (!d.blocks.empty()) {
+    j["blocks"] = d.blocks;
+    j["n_blocks"] = d.n_blocks;
+  }
   Json dropped = Json::array();
   for (const BlockCount& b : d.blocks_dropped) {
-    dropped.push_back(Json{{"block", b.block}, {"present", b.present}, {"expected", b.expected}});
+    Json one{{"block", b.block}, {"present", b.present}, {"expected", b.expected}};
+    if (!b.reason.empty()) one["reason"] = b.reason;
+    dropped.push_back(std::move(one));
   }
   j["blocks_dropped"] = std::move(dropped);
 }

@@ -26,6 +26,7 @@
 #include <vector>
 
 #include "dnls/io/format.hpp"
+#include "korvalinde/cli/covariate_options.hpp"
 #include "korvalinde/cli/dated_options.hpp"
 #include "korvalinde/cli/dated_render.hpp"
 #include "korvalinde/cli/html.hpp"
@@ -33,6 +34,7 @@
 #include "korvalinde/cli/image_client.hpp"
 #include "korvalinde/cli/json.hpp"
 #include "korvalinde/cli/man_page.hpp"
+#include "korvalinde/cli/nonstationary_render.hpp"
 #include "korvalinde/cli/option_checks.hpp"
 #include "korvalinde/cli/report.hpp"
 #include "korvalinde/cli/run_meta.hpp"
@@ -68,6 +70,7 @@ struct Settings {
   int column = 1;
   std::string column_text = "1";
   DatedSettings dated;
+  CovariateSettings covariates;
   std::optional<DatedPlan> plan;  // a dated record
   unsigned threads = 0;
   bool quiet = false;
@@ -90,7 +93,8 @@ std::vector<OutputSpec> named_outputs(const Settings& s) {
                               {"--maxima", &s.dated.maxima, true},
                               {"--png", &s.png, true},
                               {"--pdf", &s.pdf, true},
-                              {"--html", &s.html, false}};
+                              {"--html", &s.html, false},
+                              {"--effective-levels", &s.covariates.effective, true}};
   std::erase_if(all, [](const OutputSpec& o) { return o.name->empty(); });
   return all;
 }
@@ -113,6 +117,7 @@ struct Outcome {
   std::string maxima;  // the --maxima text
   InputMeta input;     // size and digest of the input
   std::set<std::string> group_files;  // written for its groups
+  std::string effective;  // the --effective-levels text
   Pending pending;
 };
 
@@ -272,6 +277,7 @@ void add_options(CLI::App& fit, Settings& s) {
   fit.add_option("--seed", s.fit.seed, "Bootstrap seed")->check(seed_number());
   fit.add_flag("--quiet", s.quiet, "No human report");
   add_dated_options(fit, s.dated);
+  add_covariate_options(fit, s.covariates);
 }
 
 // ------------------------------------------------------------- validation
@@ -330,13 +336,19 @@ std::string validate(Settings& s) {
   for (const Method m : s.methods) uses(s.fit, m) = true;
   s.fit.gumbel = std::find(s.dists.begin(), s.dists.end(), "gumbel") != s.dists.end();
   s.fit.gev = std::find(s.dists.begin(), s.dists.end(), "gev") != s.dists.end();
+  // A fit on covariates extends the stationary GEV, which it is tested against.
+  const bool covariates = wants_covariates(s.covariates);
+  if (covariates && !s.covariates.names.empty()) s.fit.gev = true;
   s.fit.order = s.dists;
   if (std::string why = check_options(s.fit); !why.empty()) return why;
   const char sep = s.sep.empty() ? '\0' : s.sep[0];
-  if (wants_dated(s.dated, s.column_text)) {
+  if (wants_dated(s.dated, s.column_text) || covariates) {
     s.plan.emplace();
     if (std::string why = make_plan(s.dated, s.column_text, sep, s.fit, *s.plan); !why.empty())
       return why;
+    if (covariates) {
+      if (std::string why = make_covariate_plan(s.covariates, s.fit, *s.plan); !why.empty()) return why;
+    }
   } else {
     s.column = column_ref(s.column_text).number;
   }
@@ -463,6 +475,7 @@ struct Sinks {
   Sink* png = nullptr;
   Sink* pdf = nullptr;
   Sink* html = nullptr;
+  Sink* effective = nullptr;
   std::vector<HtmlSection> sections;  // for the HTML report, in the order written
   bool report = false;
 
@@ -494,7 +507,8 @@ bool open_outputs(const Settings& s, Sinks& sinks) {
      : o.name == &s.png    ? sinks.png
      : o.name == &s.pdf    ? sinks.pdf
      : o.name == &s.html   ? sinks.html
-                           : sinks.maxima) = sink;
+     : o.name == &s.dated.maxima ? sinks.maxima
+                           : sinks.effective) = sink;
   }
   return true;
 }
@@ -562,6 +576,7 @@ void fit_file(const std::string& name, const Settings& s, bool keep_detail, Outc
       f.result = std::move(refused);
     else if (!s.dated.maxima.empty())
       append_maxima(o.maxima, f, grouped);
+    if (!s.covariates.effective.empty()) append_effective_levels(o.effective, f.result, grouped);
     const bool was_first = std::exchange(first, false);
     return take(std::move(f.result), was_first);
   });
@@ -623,9 +638,13 @@ void render(FitResult& r, std::string svg, bool report, bool json, bool html, co
     p.failed = true;  // the others report; the run still says it failed
     append(p.errors, r.file, ": ", method_name(m), ": ", result_of(r, m).error, "\n");
   }
+  if (const std::string e = nonstationary_error(r); r.ok && !e.empty()) {
+    p.failed = true;  // the stationary fits still report
+    append(p.errors, r.file, ": nonstationary: ", e, "\n");
+  }
   if (const std::string w = dated_warning(r); !w.empty()) append(p.errors, r.file, ": warning: ", w, "\n");
   // A failed file's message goes to standard error only.
-  if (report && r.ok) append(p.report, "\n", signed_report(r, input));
+  if (report && r.ok) append(p.report, "\n", signed_report(r, input), nonstationary_report(r));
   if (json) {
     nlohmann::ordered_json j = to_json(r);
     j["meta"] = meta_json(s.meta, &input);
@@ -789,6 +808,9 @@ bool write_outputs(Sinks& sinks, const std::vector<Outcome>& outcomes, const Set
   const bool maxima = outcomes.size() == 1 && !outcomes[0].maxima.empty();
   if (maxima && sinks.maxima != nullptr && !sinks.failed())
     sinks.maxima->write(outcomes[0].maxima);
+  const bool effective = outcomes.size() == 1 && !outcomes[0].effective.empty();
+  if (effective && sinks.effective != nullptr && !sinks.failed())
+    sinks.effective->write(outcomes[0].effective);
   if (fitted && !sinks.failed()) {
     const Outcome& o = outcomes[0];
     if (sinks.result != nullptr) sinks.result->write(result_table(o.result, o.detail));
@@ -808,7 +830,9 @@ bool write_outputs(Sinks& sinks, const std::vector<Outcome>& outcomes, const Set
   for (const auto& f : sinks.files) {
     const bool per_input = f.get() == sinks.svg || f.get() == sinks.result ||
                            f.get() == sinks.png || f.get() == sinks.pdf;
-    const bool written = f.get() == sinks.maxima ? maxima : fitted || !per_input;
+    const bool written = f.get() == sinks.maxima      ? maxima
+                         : f.get() == sinks.effective ? effective
+                                                      : fitted || !per_input;
     if (!f->commit(ok && written)) ok = false;
   }
   return ok;
@@ -843,6 +867,12 @@ std::vector<std::pair<std::string, std::string>> options_in_force(const CLI::App
 int run_fit(Settings& s, const CLI::App& fit) {
   if (std::string why = validate(s); !why.empty()) return usage_error(why);
   s.meta.options = options_in_force(fit, s);
+  if (s.plan) {
+    if (std::string why = load_covariate_table(s.covariates, *s.plan); !why.empty()) {
+      std::fprintf(stderr, "korvalinde: %s\n", why.c_str());
+      return 1;
+    }
+  }
   Sinks sinks;
   if (!open_outputs(s, sinks)) return 1;
   // One file uses the threads for its bootstrap; several share them out.
@@ -853,7 +883,8 @@ int run_fit(Settings& s, const CLI::App& fit) {
   stats::GofNullCache null_laws;
   s.fit.gof_null_cache = &null_laws;
   const bool keep_detail = s.per_group || sinks.svg != nullptr || sinks.result != nullptr ||
-                           sinks.maxima != nullptr || sinks.png != nullptr || sinks.pdf != nullptr;
+                           sinks.maxima != nullptr || sinks.png != nullptr || sinks.pdf != nullptr ||
+                           sinks.effective != nullptr;
   std::vector<Outcome> outcomes;
   const bool fit_failed = fit_all(s, sinks, outcomes, keep_detail);
   const bool written = write_outputs(sinks, outcomes, s);

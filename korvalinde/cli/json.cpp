@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "korvalinde/cli/dated_render.hpp"
+#include "korvalinde/cli/nonstationary_render.hpp"
 #include "korvalinde/cli/report.hpp"
 #include "korvalinde/detail/utf8.hpp"
 
@@ -188,6 +189,7 @@ Json to_json(const FitResult& r) {
     j["gumbel_test"] = std::move(g);
   }
   if (r.pot) j["pot"] = pot_json(*r.pot);
+  add_nonstationary_json(j, r);
   std::vector<std::string> warnings = small_sample_warnings(r);
   if (std::string w = dated_warning(r); !w.empty()) warnings.push_back(std::move(w));
   if (!warnings.empty()) j["warnings"] = std::move(warnings);

@@ -7,6 +7,7 @@
 #include <span>
 #include <string>
 
+#include "korvalinde/detail/civil.hpp"
 #include "korvalinde/detail/ordered.hpp"
 #include "korvalinde/detail/utf8.hpp"
 
@@ -60,6 +61,36 @@ SeriesFit fit_alone(const Series& s, bool grouped, const DatedPlan& plan,
   }
 }
 
+// The series' maxima (the blocks', else its values) with their times and
+// covariates; the sample loses the observations without covariates.
+std::shared_ptr<const NonstationaryResult> with_covariates(const Series& s, const DatedPlan& plan,
+                                                           const std::vector<stats::BlockMax>& maxima,
+                                                           double confidence, std::vector<double>& sample,
+                                                           DatedSummary& summary) {
+  std::vector<std::string> labels;
+  std::vector<double> time;
+  std::vector<std::int64_t> day;
+  if (plan.block) {
+    for (const stats::BlockMax& m : maxima) {
+      labels.push_back(m.block);
+      time.push_back(block_year(m.block));
+      day.push_back(detail::day_of(m.time));
+    }
+  } else {
+    for (std::size_t i = 0; i < s.value.size(); ++i) {
+      if (std::isnan(s.value[i])) continue;
+      labels.push_back(format_time(s.time[i]));
+      time.push_back(decimal_year(s.time[i]));
+      day.push_back(detail::day_of(s.time[i]));
+    }
+  }
+  const std::size_t before = summary.blocks_dropped.size();
+  auto ns = analyze_covariates(*plan.covariates, sample, labels, time, day, summary.blocks_dropped,
+                               confidence);
+  if (plan.block) summary.n_blocks -= summary.blocks_dropped.size() - before;
+  return ns;
+}
+
 }  // namespace
 
 SeriesFit fit_series(const Series& s, bool grouped, const DatedPlan& plan,
@@ -95,14 +126,22 @@ SeriesFit fit_series(const Series& s, bool grouped, const DatedPlan& plan,
         if (!std::isnan(v)) sample.push_back(v);
       }
     }
+    std::shared_ptr<const NonstationaryResult> ns;
+    if (plan.covariates && !s.time.empty()) {
+      ns = with_covariates(s, plan, out.maxima, options.confidence, sample, summary);
+    }
     out.result = fit_sample_sorting(sample, options, name, detail);
+    out.result.nonstationary = std::move(ns);
   }
   out.result.dated = std::move(summary);
   const std::string where = std::string(name) + group_label(grouped, s.group) + ": ";
   if (!out.result.ok) {
     out.result.error = where + out.result.error;
-    if (!out.result.dated->blocks_dropped.empty()) {
-      out.result.error += " (" + std::to_string(out.result.dated->blocks_dropped.size()) +
+    const auto& dropped = out.result.dated->blocks_dropped;
+    const auto thin = std::count_if(dropped.begin(), dropped.end(),
+                                    [](const BlockCount& b) { return b.reason.empty(); });
+    if (thin > 0) {
+      out.result.error += " (" + std::to_string(thin) +
                           " blocks dropped for too few observations)";
     }
     return out;

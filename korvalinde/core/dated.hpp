@@ -8,6 +8,7 @@
 #include <string_view>
 #include <vector>
 
+#include "korvalinde/core/covariates.hpp"
 #include "korvalinde/core/fit.hpp"
 #include "korvalinde/input/dated_csv.hpp"
 #include "korvalinde/stats/blocks.hpp"
@@ -20,6 +21,8 @@ struct DatedPlan {
   std::optional<stats::BlockRule> block;  // needs times
   std::string block_name;                 // as given, for the result
   std::optional<stats::PotOptions> pot;
+  // The fit on covariates and the trend tests of the maxima (needs times).
+  std::optional<CovariatePlan> covariates;
 };
 
 struct SeriesFit {

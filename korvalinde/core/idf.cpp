@@ -254,7 +254,7 @@ IdfResult idf_table(const MaximaTable& t, const IdfOptions& o, std::string_view 
     for (std::size_t y = 0; y < t.years.size(); ++y) {
       const double v = t.intensities[k][y];
       if (std::isnan(v)) {
-        d.blocks_dropped.push_back({t.years[y], 0, 1});
+        d.blocks_dropped.push_back({t.years[y], 0, 1, {}});
         continue;
       }
       d.blocks.push_back(t.years[y]);

@@ -6,6 +6,7 @@
 #include <array>
 #include <cstddef>
 #include <limits>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -151,6 +152,7 @@ struct BlockCount {
   std::string block;
   std::size_t present = 0;   // non-missing values
   std::size_t expected = 0;  // the block's length over the sampling step
+  std::string reason;        // empty: too few observations
 };
 
 // What reading a dated record (and taking its block maxima) left out.
@@ -227,6 +229,9 @@ struct Headline {
   std::string reason;  // why this family leads when the order asked for did not decide it
 };
 
+// The fit of a series on covariates, and its trend tests (core/covariates.hpp).
+struct NonstationaryResult;
+
 struct FitResult {
   std::string file;
   bool ok = false;
@@ -244,6 +249,7 @@ struct FitResult {
   GumbelTestResult gumbel_test;
   std::optional<PotResult> pot;
   Headline headline;
+  std::shared_ptr<const NonstationaryResult> nonstationary;  // with covariates or trend tests
 };
 
 }  // namespace korvalinde

@@ -133,7 +133,7 @@ BlockMaxima block_maxima(std::span<const std::int64_t> time, std::span<const dou
     if (present > 0 && static_cast<double>(present) >= rule.min_coverage * expected) {
       out.maxima.push_back({cal.label(b), time[at_max], value[at_max]});
     } else {
-      out.dropped.push_back({cal.label(b), present, static_cast<std::size_t>(expected)});
+      out.dropped.push_back({cal.label(b), present, static_cast<std::size_t>(expected), {}});
     }
   }
   return out;

@@ -95,3 +95,10 @@ foreach(check files signals options helper)
                    ${PROJECT_SOURCE_DIR} ${check})
   set_tests_properties(e2e.cli.${check} PROPERTIES SKIP_RETURN_CODE 77)
 endforeach()
+
+# The fit command with covariates.
+foreach(check venice unchanged table errors)
+  add_test(NAME e2e.covariates.${check}
+           COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/covariates_cli.sh $<TARGET_FILE:korvalinde>
+                   ${PROJECT_SOURCE_DIR} ${check})
+endforeach()

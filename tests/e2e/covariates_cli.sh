@@ -1,0 +1,152 @@
+#!/usr/bin/env bash
+# End-to-end runs of `korvalinde fit` with covariates, one behaviour per check.
+#   covariates_cli.sh <korvalinde binary> <source dir> <check>
+set -u
+bin=$1 src=$2 check=$3
+py=/usr/bin/python3
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+cd "$work" || exit 1
+venice="$src/examples/annual-maxima/venice_sealevel.csv"
+fail() { echo "FAIL: $*"; exit 1; }
+
+case $check in
+venice)
+  # The published location trend of Venice's annual maxima (t = year - 1930):
+  # b0 = 96.99, b1 = 0.564, sigma = 14.58, xi = -0.027, log-likelihood
+  # -216.06 against -222.71 stationary. The time of a block is its year.
+  "$bin" fit --time year --column value --block year --covariate time --json v.jsonl "$venice" > rep 2> err ||
+    fail "status $?: $(cat err)"
+  [ -s err ] && fail "stderr: $(cat err)"
+  for want in "non-stationary GEV, maximum likelihood: loc linear in time (51 maxima)" \
+              "LR test against stationary: 13.30" "effective levels at time=1931:" \
+              "change from time=1931 to time=1981:" "probability ratio of exceeding" "trend: Mann-Kendall"; do
+    grep -qF "$want" rep || fail "report lacks '$want': $(cat rep)"
+  done
+  $py - v.jsonl <<'PY' || fail "Venice JSON"
+import json, sys
+r = json.loads(open(sys.argv[1]).readline())
+ns = r["gev"]["mle"]["nonstationary"]
+c = ns["coef"]
+assert ns["vary"] == "loc" and ns["covariates"]["names"] == ["time"], ns["covariates"]
+assert ns["covariates"]["range"] == [[1931, 1981]], ns["covariates"]
+assert abs(c["mu0"] + 1930 * c["mu_time"] - 96.99) < 0.01, c
+assert abs(c["mu_time"] - 0.564) < 0.0005 and abs(c["sigma"] - 14.58) < 0.005 and abs(c["xi"] + 0.027) < 0.0005, c
+assert abs(ns["loglik"] + 216.06) < 0.005, ns["loglik"]
+stat = {t["against"]: t for t in ns["lr_tests"]}
+assert abs(stat["stationary"]["statistic"] - 2 * (222.71 - 216.06)) < 0.02 and stat["stationary"]["df"] == 1
+assert 2e-4 < stat["stationary"]["p"] < 4e-4, stat
+k = len(c)
+assert len(ns["cov"]) == k and all(len(row) == k for row in ns["cov"])
+assert ns["aic"] == 2 * k - 2 * ns["loglik"], ns["aic"]
+p = ns["coef_profile"]["mu_time"]
+assert p["profile_lower"] < c["mu_time"] < p["profile_upper"], p
+assert [a["covariates"]["time"] for a in ns["at"]] == [1931, 1981]
+for a in ns["at"]:
+    assert not a["extrapolated"]
+    for l in a["return_levels"]:
+        assert l["profile_lower"] < l["value"] < l["profile_upper"] and l["lower"] < l["value"] < l["upper"], l
+# With the location alone following time, every level changes by 50 slopes.
+for ch in ns["change"]:
+    assert abs(ch["value"] - 50 * c["mu_time"]) < 1e-9 and ch["profile_lower"] < ch["value"] < ch["profile_upper"]
+pr = ns["probability_ratio"]
+assert pr["pr"] > 1 and pr["lower"] < pr["pr"] < pr["upper"] and abs(pr["far"] - (1 - 1 / pr["pr"])) < 1e-12, pr
+t = r["trend"]
+assert t["n"] == 51 and t["mann_kendall"]["p"] < 0.01 and t["sen_slope"]["lower"] < t["sen_slope"]["slope"] < t["sen_slope"]["upper"]
+assert r["n"] == 51 and r["gev"]["mle"]["loc"] > 0  # the stationary fit is still there
+PY
+  ;;
+unchanged)
+  # Without covariates nothing in the output changes: no new keys, no new lines.
+  "$bin" fit --time year --column value --block year --dist gumbel,gev --json a.jsonl "$venice" > a.rep || fail "status $?"
+  grep -Eq "nonstationary|trend|non-stationary" a.jsonl a.rep && fail "covariate output without covariates"
+  # --trend alone adds the trend tests and leaves the rest as it was.
+  "$bin" fit --time year --column value --block year --dist gumbel,gev --trend --json b.jsonl "$venice" > b.rep ||
+    fail "status $?"
+  $py - a.jsonl b.jsonl <<'PY' || fail "--trend changed the fit"
+import json, sys
+a, b = (json.loads(open(f).readline()) for f in sys.argv[1:])
+assert "trend" in b and "nonstationary" not in b["gev"]["mle"]
+del b["trend"]
+assert a == b
+PY
+  diff <(cat a.rep) <(grep -v "^  trend: " b.rep) > /dev/null || fail "--trend changed the report"
+  ;;
+table)
+  # Covariates from a table by year; a year without a value drops its block,
+  # counted with the reason. Shifting and scaling the covariate changes the
+  # intercept alone.
+  $py - <<'PY'
+import math
+with open("cov.csv", "w") as f, open("shifted.csv", "w") as g:
+    f.write("year,gmst\n"); g.write("year,gmst\n")
+    for y in range(1920, 1990):
+        v = 0.012 * (y - 1930) + 0.1 * math.sin(y)
+        f.write("%d,%s\n" % (y, "NA" if y == 1940 else repr(v)))
+        g.write("%d,%s\n" % (y, "NA" if y == 1940 else repr(1e6 + 1000 * v)))
+PY
+  common=(--time year --column value --block year --covariate gmst --quiet --periods 10,100)
+  "$bin" fit "${common[@]}" --covariates cov.csv --json a.jsonl --effective-levels eff.csv "$venice" ||
+    fail "status $?"
+  "$bin" fit "${common[@]}" --covariates shifted.csv --json b.jsonl "$venice" || fail "status $?"
+  $py - a.jsonl b.jsonl eff.csv <<'PY' || fail "covariate table"
+import csv, json, sys
+a, b = (json.loads(open(f).readline()) for f in sys.argv[1:3])
+assert a["n"] == 50 and a["n_blocks"] == 50, a["n"]
+d = a["blocks_dropped"]
+assert len(d) == 1 and d[0]["block"] == "1940" and "gmst" in d[0]["reason"], d
+na, nb = a["gev"]["mle"]["nonstationary"], b["gev"]["mle"]["nonstationary"]
+rel = lambda x, y: abs(x - y) / abs(y)
+assert rel(1000 * nb["coef"]["mu_gmst"], na["coef"]["mu_gmst"]) < 1e-7, (na["coef"], nb["coef"])
+for k in ("sigma", "xi"):
+    assert rel(nb["coef"][k], na["coef"][k]) < 1e-7, k
+assert abs(nb["loglik"] - na["loglik"]) < 1e-9 * abs(na["loglik"])
+for x, y in zip(na["at"][1]["return_levels"], nb["at"][1]["return_levels"]):
+    assert rel(x["value"], y["value"]) < 1e-7 and rel(x["profile_upper"], y["profile_upper"]) < 1e-6, (x, y)
+rows = list(csv.DictReader(open(sys.argv[3])))
+assert len(rows) == 50 and rows[0]["observation"] == "1931" and "1940" not in [r["observation"] for r in rows]
+last = na["at"][1]["return_levels"]
+gmst_last = na["at"][1]["covariates"]["gmst"]
+r = [r for r in rows if float(r["gmst"]) == gmst_last][0]
+assert rel(float(r["level_100"]), last[1]["value"]) < 1e-12 and float(r["lower_100"]) < float(r["level_100"]) < float(r["upper_100"])
+PY
+  ;;
+errors)
+  # Bad input: a clear message, never numbers.
+  common=(--time year --column value --block year)
+  expect() {  # status, message, arguments...
+    local want=$1 msg=$2; shift 2
+    "$bin" fit "$@" > out 2> err; local got=$?
+    [ "$got" = "$want" ] || fail "status $got for $*: $(cat err)"
+    grep -qF -- "$msg" err || fail "message for $*: $(cat err)"
+  }
+  expect 2 "--covariate and --trend need --time" --column value --covariate time "$venice"
+  expect 2 "not time, and no --covariates file" "${common[@]}" --covariate gmst "$venice"
+  expect 2 "--vary: loc, scale or loc,scale expected" "${common[@]}" --covariate time --vary shape "$venice"
+  expect 2 "--at time: NAME=VALUE" "${common[@]}" --covariate time --at time "$venice"
+  expect 2 "need --covariate" "${common[@]}" --vary loc "$venice"
+  printf 'year,a,b\n1931,1,2\n1932,x,2\n' > bad.csv
+  expect 1 "bad.csv:3:2: 'x' is not a number" "${common[@]}" --covariate a --covariates bad.csv "$venice"
+  printf 'year,a\n1931,1\n1931,2\n' > twice.csv
+  expect 1 "twice.csv:3:1: year also on line 2" "${common[@]}" --covariate a --covariates twice.csv "$venice"
+  printf "year,a\n1931,1\n" > one.csv
+  expect 1 "one.csv: no column c (--covariate)" "${common[@]}" --covariate c --covariates one.csv "$venice"
+  # A constant covariate, collinear covariates: the series' error, and its
+  # stationary fits still report.
+  $py - <<'PY'
+with open("flat.csv", "w") as f:
+    f.write("year,one,a,twice_a\n")
+    for y in range(1931, 1982):
+        f.write("%d,2,%d,%d\n" % (y, (y * 7) % 11, 2 * ((y * 7) % 11)))
+PY
+  expect 1 "nonstationary: covariate one is constant" "${common[@]}" --covariate one --covariates flat.csv "$venice"
+  grep -q "non-stationary GEV" out && grep -q "error: covariate one is constant" out || fail "report: $(cat out)"
+  expect 1 "collinear" "${common[@]}" --covariate a,twice_a --covariates flat.csv --at a=1,twice_a=2 "$venice"
+  "$bin" fit "${common[@]}" --covariate one --covariates flat.csv --json - --quiet "$venice" 2> /dev/null | grep -q '"nonstationary":{"vary":"loc",.*"error":"covariate one is constant' ||
+    fail "JSON of a failed fit"
+  ;;
+*)
+  fail "unknown check $check"
+  ;;
+esac
+echo PASS
