@@ -31,15 +31,46 @@ double block_year(const std::string& block) {
   return y;
 }
 
-std::shared_ptr<const NonstationaryResult> analyze_covariates(
-    const CovariatePlan& plan, std::vector<double>& x, std::vector<std::string>& labels,
-    std::vector<double>& time, std::span<const std::int64_t> day, std::vector<BlockCount>& dropped,
-    double confidence) {
+std::shared_ptr<const NonstationaryResult> fit_on_covariates(const CovariatePlan& plan, std::vector<double> x,
+                                                             std::vector<std::vector<double>> c,
+                                                             std::vector<double> time,
+                                                             std::vector<std::string> labels, double confidence) {
   auto out = std::make_shared<NonstationaryResult>();
   NonstationaryResult& r = *out;
   r.vary = plan.vary;
   r.names = plan.names;
-  r.c.assign(plan.names.size(), {});
+  r.x = std::move(x);
+  r.c = std::move(c);
+  r.time = std::move(time);
+  r.labels = std::move(labels);
+  r.mann_kendall = stats::mann_kendall(r.time, r.x);
+  r.sen = stats::sen_slope(r.time, r.x, 0.95);
+  if (plan.names.empty()) return out;
+  r.fitted = true;
+  for (const std::vector<double>& v : r.c) {
+    r.lower.push_back(v.empty() ? kUndefined : *std::min_element(v.begin(), v.end()));
+    r.upper.push_back(v.empty() ? kUndefined : *std::max_element(v.begin(), v.end()));
+  }
+  stats::NsData data{r.x, {}, plan.names};
+  for (const std::vector<double>& v : r.c) data.c.emplace_back(v);
+  stats::NsRequest request = plan.request;
+  request.confidence = confidence;
+  r.periods = request.periods;
+  r.analysis = stats::analyze_nonstationary(data, plan.model, request);
+  if (!r.analysis.fit.ok) {
+    r.error = r.analysis.fit.error;
+    return out;
+  }
+  if (plan.effective_levels)
+    r.levels = stats::ns_levels_per_observation(r.analysis.fit, r.periods, confidence);
+  return out;
+}
+
+std::shared_ptr<const NonstationaryResult> analyze_covariates(
+    const CovariatePlan& plan, std::vector<double>& x, std::vector<std::string>& labels,
+    std::vector<double>& time, std::span<const std::int64_t> day, std::vector<BlockCount>& dropped,
+    double confidence) {
+  std::vector<std::vector<double>> c(plan.names.size());
   // Where each covariate comes from: the time, or the table's column.
   std::vector<int> column(plan.names.size(), -1);
   for (std::size_t j = 0; j < plan.names.size(); ++j) {
@@ -47,12 +78,13 @@ std::shared_ptr<const NonstationaryResult> analyze_covariates(
     const auto& names = plan.table->names;
     column[j] = static_cast<int>(std::find(names.begin(), names.end(), plan.names[j]) - names.begin());
   }
+  const bool joined = std::any_of(column.begin(), column.end(), [](int k) { return k >= 0; });
   std::size_t kept = 0;
   std::vector<double> row(plan.names.size());
   for (std::size_t i = 0; i < x.size(); ++i) {
     std::string why;
     const std::vector<double>* values = nullptr;
-    if (plan.table && std::any_of(column.begin(), column.end(), [](int c) { return c >= 0; })) {
+    if (joined) {
       const std::int64_t key = plan.table->by_day ? day[i] : static_cast<std::int64_t>(std::floor(time[i]));
       const auto it = plan.table->rows.find(key);
       if (it == plan.table->rows.end()) why = "no covariate row in " + plan.table->file;
@@ -66,7 +98,7 @@ std::shared_ptr<const NonstationaryResult> analyze_covariates(
       dropped.push_back(BlockCount{labels[i], 1, 1, why});
       continue;
     }
-    for (std::size_t j = 0; j < row.size(); ++j) r.c[j].push_back(row[j]);
+    for (std::size_t j = 0; j < row.size(); ++j) c[j].push_back(row[j]);
     x[kept] = x[i];
     if (kept != i) labels[kept] = std::move(labels[i]);
     time[kept] = time[i];
@@ -75,30 +107,7 @@ std::shared_ptr<const NonstationaryResult> analyze_covariates(
   x.resize(kept);
   labels.resize(kept);
   time.resize(kept);
-  r.x = x;
-  r.labels = labels;
-  r.time = time;
-  r.mann_kendall = stats::mann_kendall(time, x);
-  r.sen = stats::sen_slope(time, x, 0.95);
-  if (plan.names.empty()) return out;
-  r.fitted = true;
-  for (const std::vector<double>& c : r.c) {
-    r.lower.push_back(c.empty() ? kUndefined : *std::min_element(c.begin(), c.end()));
-    r.upper.push_back(c.empty() ? kUndefined : *std::max_element(c.begin(), c.end()));
-  }
-  stats::NsData data{x, {}, plan.names};
-  for (const std::vector<double>& c : r.c) data.c.emplace_back(c);
-  stats::NsRequest request = plan.request;
-  request.confidence = confidence;
-  r.periods = request.periods;
-  r.analysis = stats::analyze_nonstationary(data, plan.model, request);
-  if (!r.analysis.fit.ok) {
-    r.error = r.analysis.fit.error;
-    return out;
-  }
-  if (plan.effective_levels)
-    r.levels = stats::ns_levels_per_observation(r.analysis.fit, r.periods, confidence);
-  return out;
+  return fit_on_covariates(plan, x, std::move(c), time, labels, confidence);
 }
 
 }  // namespace korvalinde

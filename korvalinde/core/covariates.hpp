@@ -63,10 +63,18 @@ double decimal_year(std::int64_t seconds);
 // before it in twelfths).
 double block_year(const std::string& block);
 
+// Fits x on the covariates c (covariate j of observation i at c[j][i]) by the
+// plan and tests the trend of x over time: the result, or an error for the
+// series. Every value finite.
+std::shared_ptr<const NonstationaryResult> fit_on_covariates(const CovariatePlan& plan, std::vector<double> x,
+                                                             std::vector<std::vector<double>> c,
+                                                             std::vector<double> time,
+                                                             std::vector<std::string> labels, double confidence);
+
 // Takes the covariates of each observation (label, time in decimal years,
 // its day since 1970 or a value below INT64_MIN / 2 without one), dropping the
-// observations without a value into `dropped` and from x and the rest.
-// Then fits and tests: the result, or an error for the series.
+// observations without a value into `dropped` and from x and the rest;
+// then fit_on_covariates.
 std::shared_ptr<const NonstationaryResult> analyze_covariates(
     const CovariatePlan& plan, std::vector<double>& x, std::vector<std::string>& labels,
     std::vector<double>& time, std::span<const std::int64_t> day, std::vector<BlockCount>& dropped,

@@ -87,7 +87,8 @@ def fit(x, bins: int = 50, prob: float = 0.99, methods: Sequence[str] = DEFAULT_
         periods: Sequence[float] = PERIODS, bootstrap: int = 0, seed: int = 0,
         level: Optional[float] = None, threads: int = 0, name: str = "",
         skipna: bool = False, min_count: int = 2, dist: str = "gumbel",
-        profiles: bool = True, confidence: float = 0.95) -> FitRecord:
+        profiles: bool = True, confidence: float = 0.95, covariates=None,
+        vary: Sequence[str] = ("loc",), at=None) -> FitRecord:
     """Fit a distribution to one sample (1-D array-like of real numbers).
 
     Returns the record of `korvalinde fit --json` as a dict, key for key
@@ -102,10 +103,29 @@ def fit(x, bins: int = 50, prob: float = 0.99, methods: Sequence[str] = DEFAULT_
     masked) are left out; fewer than `min_count` values raise InputError, as
     does any sample that cannot be fitted. See the compiled module's fit for
     the rest.
+
+    `covariates` ({"time": years, "gmst": ...}, each as long as x) also fits
+    the GEV with its location (`vary=("loc",)`) or location and log-scale
+    (`("loc", "scale")`) linear in them, as `korvalinde fit --covariate`
+    does: the record then has gev.mle.nonstationary and trend (the trend
+    tests over covariates["time"], else over the position), and the GEV in
+    full. `at` lists the covariate points of the effective levels, each a
+    dict of every covariate's value (or a number with one covariate);
+    default the first and last values of a single covariate. Observations
+    with NaN in x or a covariate are left out of the covariate fit and
+    counted in nonstationary.n_dropped.
     """
     gumbel, gev = _families(dist)
     if not isinstance(name, str):
         raise TypeError(f"name must be a string, not {type(name).__name__}")
+    if covariates is not None:
+        record = fit(x, bins, prob, methods, periods, bootstrap, seed, level, threads, name, skipna,
+                     min_count, "gumbel,gev" if gumbel else "gev", profiles, confidence)
+        extra = _fit_covariates(x, covariates, vary, at, periods, level, confidence, profiles)
+        record["gev"]["mle"]["nonstationary"] = extra["nonstationary"]
+        record["gev"]["mle"]["nonstationary"]["n_dropped"] = extra["n_dropped"]
+        record["trend"] = extra["trend"]
+        return record
     return _korvalinde.fit(
         x, _integer("bins", bins), _real("prob", prob),
         _sequence("methods", methods, _method, "method names"),
@@ -150,6 +170,34 @@ def fit_many(a, axis: int = -1, bins: int = 50, prob: float = 0.99,
         if f"{m}_a" in result:
             result[f"{m}_loc"], result[f"{m}_scale"] = result[f"{m}_a"], result[f"{m}_b"]
     return result
+
+
+def _fit_covariates(x, covariates, vary, at, periods, level, confidence, profiles) -> dict:
+    import numpy as np
+    if not isinstance(covariates, dict) or not covariates:
+        raise TypeError("covariates must be a dict of names to arrays")
+    names = [str(k) for k in covariates]
+    arrays = [np.asarray(v, dtype=float) for v in covariates.values()]
+    if isinstance(vary, str):
+        vary = (vary,)
+    parts = list(vary)
+    wanted = {"loc": 0, "scale": 1}
+    if not parts or any(p not in wanted for p in parts) or len(set(parts)) != len(parts):
+        raise ValueError(f"vary must be ('loc',), ('scale',) or ('loc', 'scale'), not {vary!r}")
+    how = ",".join(sorted(parts, key=wanted.get))
+    points = []
+    for p in at or ():
+        if isinstance(p, dict):
+            if set(map(str, p)) != set(names):
+                raise ValueError(f"each point of at needs a value of every covariate {names}")
+            points.append([_real("at", p[n]) for n in names])
+        else:
+            points.append([_real("at", p)])
+    time = np.asarray(covariates["time"], dtype=float) if "time" in covariates else None
+    return _korvalinde._fit_covariates(
+        np.asarray(x, dtype=float), names, arrays, time, how, points,
+        _sequence("periods", periods, _real, "numbers"), None if level is None else _real("level", level),
+        _real("confidence", confidence), _flag("profiles", profiles))
 
 
 from ._idf import idf  # noqa: E402

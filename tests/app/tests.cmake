@@ -4,7 +4,8 @@ korvalinde_add_test(test_app LIBS korvalinde_classic SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/model_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/parse_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/fit_equal_test.cpp
-  ${CMAKE_CURRENT_LIST_DIR}/parallel_test.cpp)
+  ${CMAKE_CURRENT_LIST_DIR}/parallel_test.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/covariates_test.cpp)
 target_compile_definitions(test_app PRIVATE KORVALINDE_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
 
 # Allocation counting replaces malloc, and sanitizers change the memory
