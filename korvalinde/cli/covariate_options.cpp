@@ -84,8 +84,7 @@ void add_covariate_options(CLI::App& fit, CovariateSettings& c) {
                  "time (the record's own, in years) or columns of --covariates");
   fit.add_option("--covariates", c.table,
                  "CSV of covariates: a header, then a year or a date and the values");
-  fit.add_option("--vary", c.vary, "Parameters that follow the covariates: loc or loc,scale")
-      ->default_str("loc");
+  fit.add_option("--vary", c.vary, "Parameters that follow the covariates: loc (default) or loc,scale");
   fit.add_option("--at", c.at, "A covariate point NAME=V[,NAME=V] for the effective levels (repeatable; "
                                "default: the first and last observed values of one covariate)")
       ->allow_extra_args(false);
