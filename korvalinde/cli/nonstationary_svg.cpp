@@ -157,6 +157,20 @@ void qq_panel(std::string& out, const NsPicture& p, double x0, double y0, double
 
 }  // namespace
 
+NsPicture nonstationary_picture(const NonstationaryResult& r, double confidence, const std::string& units) {
+  NsPicture p;
+  if (!r.fitted || !r.analysis.fit.ok) return p;
+  p.time_name = "year";
+  p.time = r.time;
+  p.x = r.x;
+  p.periods = {2, 10, 100};
+  p.confidence = confidence;
+  p.units = units;
+  p.levels = stats::ns_levels_per_observation(r.analysis.fit, p.periods, confidence);
+  p.residuals = stats::ns_residuals(r.analysis.fit);
+  return p;
+}
+
 double nonstationary_part_height(const NsPicture& p) {
   const bool drawn = p.x.size() >= 2 && p.time.size() == p.x.size() &&
                      p.levels.size() == p.x.size() * p.periods.size();

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "korvalinde/core/covariates.hpp"
 #include "korvalinde/stats/nonstationary.hpp"
 
 namespace korvalinde::cli {
@@ -22,6 +23,11 @@ struct NsPicture {
   double confidence = 0.95;
   std::string units;                   // of the values
 };
+
+// The picture of a fit on covariates: the maxima over the years with the
+// effective 2-, 10- and 100-year levels at each one's covariates, and the
+// residuals. Nothing to draw (height 0) when the fit failed.
+NsPicture nonstationary_picture(const NonstationaryResult& r, double confidence, const std::string& units);
 
 // Its height in pixels (0 when there is nothing to draw).
 double nonstationary_part_height(const NsPicture& p);

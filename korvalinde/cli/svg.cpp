@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "korvalinde/cli/report.hpp"
+#include "korvalinde/cli/nonstationary_svg.hpp"
 #include "korvalinde/cli/svg_threshold.hpp"
 #include "korvalinde/cli/text.hpp"
 #include "korvalinde/dist/gev.hpp"
@@ -877,6 +878,11 @@ std::string render_svg(const FitResult& r, const PlotData& data, const PictureOp
   }
   s.out += threshold_part_svg(r, bottom, kWidth);
   double height = bottom + threshold_part_height(r);
+  if (r.nonstationary) {
+    const NsPicture ns = nonstationary_picture(*r.nonstationary, r.confidence, printable(options.units));
+    s.out += nonstationary_part_svg(ns, height, kWidth);
+    height += nonstationary_part_height(ns);
+  }
   if (!options.footer.empty()) {
     s.text(16, height + 12, shorten(printable(options.footer), chars_within(kWidth - 32, 10)),
            "font-size=\"10\" fill=\"#666\"");

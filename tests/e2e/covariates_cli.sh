@@ -15,8 +15,11 @@ venice)
   # The published location trend of Venice's annual maxima (t = year - 1930):
   # b0 = 96.99, b1 = 0.564, sigma = 14.58, xi = -0.027, log-likelihood
   # -216.06 against -222.71 stationary. The time of a block is its year.
-  "$bin" fit --time year --column value --block year --covariate time --json v.jsonl "$venice" > rep 2> err ||
-    fail "status $?: $(cat err)"
+  "$bin" fit --time year --column value --block year --covariate time --json v.jsonl --svg v.svg "$venice" \
+    > rep 2> err || fail "status $?: $(cat err)"
+  # The picture adds the effective levels over the years and the residuals.
+  grep -q "Effective return levels, 95% bands" v.svg && grep -q "standard Gumbel quantile" v.svg ||
+    fail "picture lacks the covariate panels"
   [ -s err ] && fail "stderr: $(cat err)"
   for want in "non-stationary GEV, maximum likelihood: loc linear in time (51 maxima)" \
               "LR test against stationary: 13.30" "effective levels at time=1931:" \
