@@ -102,3 +102,27 @@ inline double quantile_complement(const Gev& d, double q) {
 }
 
 }  // namespace korvalinde::dist
+
+// ---------------------------------------------------------------------------
+// Support and L-moments of the GEV and the Gumbel.
+
+#include "korvalinde/dist/lmoment_ratios.hpp"
+#include "korvalinde/dist/shape_variate.hpp"
+#include "korvalinde/dist/support.hpp"
+
+namespace korvalinde::dist {
+
+inline Support support(const Gev& d) { return shape_support(d.loc, d.scale, d.shape); }
+inline Support support(const Gumbel&) {
+  constexpr double inf = std::numeric_limits<double>::infinity();
+  return {-inf, inf};
+}
+
+// l1 = loc + scale (Gamma(1 - xi) - 1) / xi, and l_(r+1) = scale Gamma(1 - xi)
+// sum_j p*_(r,j) ln(j + 1) ((j + 1)^xi - 1) / (xi ln(j + 1)) / (j + 1) with the
+// shifted Legendre coefficients p*: exact at xi = 0 without a limit taken.
+// Finite for xi < 1 (lmoments.cpp).
+LmomentRatios lmoment_ratios(const Gev& d);
+LmomentRatios lmoment_ratios(const Gumbel& d);
+
+}  // namespace korvalinde::dist

@@ -74,3 +74,11 @@ inline double quantile_complement(const Gpd& d, double q) {
 }
 
 }  // namespace korvalinde::dist
+
+#include "korvalinde/dist/support.hpp"
+
+namespace korvalinde::dist {
+inline Support support(const Gpd& d) {
+  return {0, d.shape < 0 ? -d.scale / d.shape : std::numeric_limits<double>::infinity()};
+}
+}  // namespace korvalinde::dist

@@ -29,3 +29,41 @@ inline double chi2_1_quantile(double c) {
 }
 
 }  // namespace korvalinde::dist
+
+// ---------------------------------------------------------------------------
+// The normal distribution with mean and standard deviation sd > 0.
+
+#include "korvalinde/dist/lmoment_ratios.hpp"
+#include "korvalinde/dist/special.hpp"
+#include "korvalinde/dist/support.hpp"
+
+namespace korvalinde::dist {
+
+struct Normal {
+  double mean = 0, sd = 1;
+};
+
+namespace detail_normal {
+inline double z(const Normal& d, double x) { return (x - d.mean) / d.sd; }
+}  // namespace detail_normal
+
+inline double cdf(const Normal& d, double x) { return special::norm_cdf(detail_normal::z(d, x)); }
+inline double sf(const Normal& d, double x) { return special::norm_sf(detail_normal::z(d, x)); }
+inline double log_cdf(const Normal& d, double x) { return special::norm_log_cdf(detail_normal::z(d, x)); }
+inline double log_sf(const Normal& d, double x) { return special::norm_log_sf(detail_normal::z(d, x)); }
+inline double log_pdf(const Normal& d, double x) {
+  return special::norm_log_pdf(detail_normal::z(d, x)) - std::log(d.sd);
+}
+inline double pdf(const Normal& d, double x) { return std::exp(log_pdf(d, x)); }
+inline double quantile(const Normal& d, double p) { return d.mean + d.sd * special::norm_quantile(p); }
+inline double quantile_complement(const Normal& d, double q) {
+  return d.mean + d.sd * special::norm_quantile_complement(q);
+}
+inline Support support(const Normal&) { return {-special::kInf, special::kInf}; }
+
+// l2 = sd / sqrt(pi), tau3 = tau5 = 0, tau4 = 30 atan(sqrt 2) / pi - 9.
+inline LmomentRatios lmoment_ratios(const Normal& d) {
+  return {d.mean, d.sd / std::sqrt(std::numbers::pi), 0, 30 * std::atan(std::numbers::sqrt2) / std::numbers::pi - 9, 0};
+}
+
+}  // namespace korvalinde::dist

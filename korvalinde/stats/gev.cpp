@@ -231,6 +231,51 @@ bool gumbel_loglik(const GevSample& s, const std::array<double, 2>& theta, Deriv
   return std::isfinite(d.l) && std::isfinite(d.h[1][1]);
 }
 
+bool gev_from_lmoments(double l1, double l2, double tau3, dist::Gev& out, std::string* why) {
+  auto fail = [&](const char* m) {
+    if (why) *why = m;
+    return false;
+  };
+  if (!(l2 > 0) || !std::isfinite(l1) || !std::isfinite(l2) || std::isnan(tau3))
+    return fail("GEV L-moments: the ratios are out of range");
+  // tau3(xi) = 2 expm1(xi ln 3) / expm1(xi ln 2) - 3 rises from -1 (xi -> -inf)
+  // to 1 (xi = 1): one root, bracketed and polished by Newton.
+  const double a = std::log(3.0), b = std::numbers::ln2;
+  auto g = [&](double xi, double& dg) {
+    if (xi == 0) {
+      dg = (a / b) * (a - b);  // twice the ratio's derivative at 0
+      return 2 * a / b - 3 - tau3;
+    }
+    const double ea = std::expm1(xi * a), eb = std::expm1(xi * b);
+    dg = 2 * (a * (ea + 1) * eb - b * (eb + 1) * ea) / (eb * eb);
+    return 2 * ea / eb - 3 - tau3;
+  };
+  double lo = -1, hi = 1, dg = 0;
+  while (g(lo, dg) > 0) {
+    hi = lo;
+    lo *= 2;
+    if (lo < -1e6) return fail("GEV L-moments: the skewness is out of range");
+  }
+  double xi = 0.5 * (lo + hi);
+  for (int it = 0; it < 400; ++it) {
+    const double v = g(xi, dg);
+    if (v == 0) break;
+    if (v < 0) lo = xi; else hi = xi;
+    double next = xi - v / dg;
+    if (!(next > lo && next < hi)) next = 0.5 * (lo + hi);
+    const bool done = std::fabs(next - xi) <= 1e-16 * std::fabs(xi) || hi - lo <= 1e-300;
+    xi = next;
+    if (done || next == lo || next == hi) break;
+  }
+  const double gm1 = boost::math::tgamma1pm1(-xi);  // Gamma(1 - xi) - 1
+  const double sigma = l2 / (b * dist::expm1_ratio(xi * b) * (1 + gm1));
+  const double mu = l1 - sigma * (xi == 0 ? std::numbers::egamma : gm1 / xi);
+  if (!std::isfinite(sigma) || !(sigma > 0) || !std::isfinite(mu))
+    return fail("GEV L-moment estimates are out of range");
+  out = {mu, sigma, xi};
+  return true;
+}
+
 GevEstimate fit_gev_lmom(std::span<const double> sorted) {
   const std::size_t n = sorted.size();
   if (n < 3) return failure("GEV L-moments need at least 3 values");
@@ -256,45 +301,13 @@ GevEstimate fit_gev_lmom(std::span<const double> sorted) {
   const double l3 = s3.value() / (nd * (nd - 1) * (nd - 2));
   if (!(l2 > 0) || !std::isfinite(l1) || !std::isfinite(l2) || !std::isfinite(l3))
     return failure(lmom_fault(sorted, l2, "GEV L-moments"));
-  const double tau3 = l3 / l2;
-  // tau3(xi) = 2 expm1(xi ln 3) / expm1(xi ln 2) - 3 rises from -1 (xi -> -inf)
-  // to 1 (xi = 1): one root, bracketed and polished by Newton.
-  const double a = std::log(3.0), b = std::numbers::ln2;
-  auto g = [&](double xi, double& dg) {
-    if (xi == 0) {
-      dg = (a / b) * (a - b);  // twice the ratio's derivative at 0
-      return 2 * a / b - 3 - tau3;
-    }
-    const double ea = std::expm1(xi * a), eb = std::expm1(xi * b);
-    dg = 2 * (a * (ea + 1) * eb - b * (eb + 1) * ea) / (eb * eb);
-    return 2 * ea / eb - 3 - tau3;
-  };
-  double lo = -1, hi = 1, dg = 0;
-  while (g(lo, dg) > 0) {
-    hi = lo;
-    lo *= 2;
-    if (lo < -1e6) return failure("GEV L-moments: the skewness is out of range");
-  }
-  double xi = 0.5 * (lo + hi);
-  for (int it = 0; it < 400; ++it) {
-    const double v = g(xi, dg);
-    if (v == 0) break;
-    if (v < 0) lo = xi; else hi = xi;
-    double next = xi - v / dg;
-    if (!(next > lo && next < hi)) next = 0.5 * (lo + hi);
-    const bool done = std::fabs(next - xi) <= 1e-16 * std::fabs(xi) || hi - lo <= 1e-300;
-    xi = next;
-    if (done || next == lo || next == hi) break;
-  }
-  const double gm1 = boost::math::tgamma1pm1(-xi);  // Gamma(1 - xi) - 1
-  const double sigma = l2 / (b * dist::expm1_ratio(xi * b) * (1 + gm1));
-  const double mu = l1 - sigma * (xi == 0 ? std::numbers::egamma : gm1 / xi);
-  if (!std::isfinite(sigma) || !(sigma > 0) || !std::isfinite(mu))
-    return failure("GEV L-moment estimates are out of range");
+  dist::Gev d;
+  std::string why;
+  if (!gev_from_lmoments(l1, l2, l3 / l2, d, &why)) return failure(why);
   GevEstimate e = failure("");
   e.error.clear();
   e.ok = true;
-  e.d = {mu, sigma, xi};
+  e.d = d;
   return e;
 }
 

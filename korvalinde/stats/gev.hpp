@@ -55,6 +55,10 @@ struct GevEstimate {
 // (solved, not approximated). Needs 3 values and l2 > 0.
 GevEstimate fit_gev_lmom(std::span<const double> sorted);
 
+// The GEV with L-moments l1, l2 and ratio tau3, the shape that root; false
+// with the reason in `why` (when given) for ratios out of range.
+bool gev_from_lmoments(double l1, double l2, double tau3, dist::Gev& out, std::string* why = nullptr);
+
 // Maximum likelihood from the L-moment fit, on the ascending sample: damped
 // Newton over (mu, ln sigma, xi); the covariance is the inverse of the
 // observed information. A sample whose likelihood has no maximum (the shape

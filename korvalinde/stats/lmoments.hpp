@@ -9,8 +9,19 @@
 #include "korvalinde/dist/lmoment_ratios.hpp"
 
 namespace korvalinde::dist {
+struct Exponential;
+struct Gev;
+struct Glo;
+struct Gno;
+struct Gpa;
+struct Gumbel;
 struct Kappa;
+struct Lognormal;
+struct Lp3;
+struct Normal;
+struct Pe3;
 struct Wakeby;
+struct Weibull;
 }  // namespace korvalinde::dist
 
 namespace korvalinde::stats {
@@ -29,6 +40,24 @@ SampleLmoments sample_lmoments(std::span<const double> sorted);
 // feasible region, false (out untouched) otherwise. The Kappa uses l1, l2,
 // t3 and t4; the Wakeby l1 to t5.
 bool fit_lmom(const dist::LmomentRatios& r, dist::Kappa& out);
+// The three-parameter families use l1, l2 and t3 (the Lp3 those of the
+// log10 sample), the two-parameter ones l1 and l2 (the Lognormal with lower
+// bound 0 needs l1 > 0 and l2 < l1). The shape is a root of tau3 to full
+// precision where it has no closed form: GEV, GNO, PE3, Weibull.
+bool fit_lmom(const dist::LmomentRatios& r, dist::Gev& out);
+bool fit_lmom(const dist::LmomentRatios& r, dist::Gumbel& out);
+bool fit_lmom(const dist::LmomentRatios& r, dist::Gpa& out);
+bool fit_lmom(const dist::LmomentRatios& r, dist::Glo& out);
+bool fit_lmom(const dist::LmomentRatios& r, dist::Gno& out);
+bool fit_lmom(const dist::LmomentRatios& r, dist::Pe3& out);
+bool fit_lmom(const dist::LmomentRatios& r, dist::Lp3& out);
+bool fit_lmom(const dist::LmomentRatios& r, dist::Weibull& out);
+bool fit_lmom(const dist::LmomentRatios& r, dist::Exponential& out);
+bool fit_lmom(const dist::LmomentRatios& r, dist::Normal& out);
+bool fit_lmom(const dist::LmomentRatios& r, dist::Lognormal& out);
+
+// The ratios of a sample as the fits take them (t5 NaN when not computed).
+inline dist::LmomentRatios ratios(const SampleLmoments& s) { return {s.l1, s.l2, s.t3, s.t4, s.t5}; }
 bool fit_lmom(const dist::LmomentRatios& r, dist::Wakeby& out);
 
 }  // namespace korvalinde::stats

@@ -1,4 +1,5 @@
 korvalinde_add_test(test_stats LIBS korvalinde_stats LABELS threads SOURCES
+  ${CMAKE_CURRENT_LIST_DIR}/dist_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/gev_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/gev_errors_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/gpd_test.cpp
