@@ -3,7 +3,9 @@
 #include <cmath>
 #include <limits>
 
+#include "korvalinde/dist/gno.hpp"
 #include "korvalinde/dist/kappa.hpp"
+#include "korvalinde/dist/pe3.hpp"
 
 namespace korvalinde::stats {
 
@@ -26,13 +28,19 @@ double tau4_gpa(double t3) {
 }
 
 std::vector<RatioCurve> lmoment_ratio_curves(double t3_lo, double t3_hi, std::size_t n) {
-  std::vector<RatioCurve> curves{{"GLO", {}, {}}, {"GEV", {}, {}}, {"GPA", {}, {}}, {"lower bound", {}, {}}};
+  std::vector<RatioCurve> curves{{"GLO", {}, {}}, {"GEV", {}, {}}, {"GNO", {}, {}},
+                                 {"PE3", {}, {}}, {"GPA", {}, {}}, {"lower bound", {}, {}}};
+  // The shapes over which the generalized normal and Pearson III reach
+  // |tau3| of about 0.9 and 0.95.
+  auto gno = [](double s) { return dist::lmoment_ratios(dist::Gno{0, 1, s}); };
+  auto pe3 = [](double g) { return dist::lmoment_ratios(dist::Pe3{0, 1, g}); };
   if (n < 2 || !(t3_lo < t3_hi)) return curves;
   for (std::size_t i = 0; i < n; ++i) {
     const double t3 = t3_lo + (t3_hi - t3_lo) * static_cast<double>(i) / static_cast<double>(n - 1);
     const bool inside = t3 > -1 && t3 < 1;
-    const double t4[] = {inside ? dist::tau4_glo(t3) : kNaN, tau4_gev(t3), tau4_gpa(t3),
-                         inside ? dist::tau4_lower_bound(t3) : kNaN};
+    const double t4[] = {inside ? dist::tau4_glo(t3) : kNaN,        tau4_gev(t3),
+                         inside ? tau4_by_shape(gno, -3, 3, t3) : kNaN, inside ? tau4_by_shape(pe3, -6, 6, t3) : kNaN,
+                         tau4_gpa(t3),                                inside ? dist::tau4_lower_bound(t3) : kNaN};
     for (std::size_t c = 0; c < curves.size(); ++c) {
       curves[c].t3.push_back(t3);
       curves[c].t4.push_back(t4[c]);

@@ -176,7 +176,7 @@ TEST(Svg, LmomentRatioDiagramDrawsCurvesPointsAndWhatItLeftOut) {
                                        {0.2, 0.15, "regional average", true}};
   const std::string svg = lmoment_ratio_diagram_svg(points, {.document = true});
   EXPECT_EQ(xml_errors(svg), "");
-  for (const char* piece : {"<svg xmlns", ">GLO<", ">GEV<", ">GPA<", ">lower bound<", "L-skewness t3",
+  for (const char* piece : {"<svg xmlns", ">GLO<", ">GEV<", ">GNO<", ">PE3<", ">GPA<", ">lower bound<", "L-skewness t3",
                             "site &lt;1&gt; &amp; co", ">regional average<", "1 point without t3 and t4",
                             ">0.8<"}) {  // the axis reaches the far point
     EXPECT_NE(svg.find(piece), std::string::npos) << piece;

@@ -252,7 +252,8 @@ TEST(KappaDistribution, ReducesToItsSpecialCasesContinuously) {
 }
 
 // The diagram's GEV curve against the reference, and the order of the curves:
-// for 0 < t3 < 0.6 the lower bound, GPA, GEV and GLO lie one above the other
+// for 0 < t3 < 0.3 the lower bound, GPA, PE3, GNO and GLO lie one above the
+// other, and GEV below GLO up to 0.6
 // (beyond about 0.67 the GEV rises above the GLO).
 TEST(LmomentDiagram, CurvesMatchReferencesAndKeepTheirOrder) {
   int counted = 0;
@@ -264,19 +265,28 @@ TEST(LmomentDiagram, CurvesMatchReferencesAndKeepTheirOrder) {
   EXPECT_EQ(counted, 7);
   EXPECT_TRUE(std::isnan(tau4_gev(1.0)));
   const auto curves = lmoment_ratio_curves(-0.4, 0.95, 140);
-  ASSERT_EQ(curves.size(), 4u);
+  ASSERT_EQ(curves.size(), 6u);
   for (const RatioCurve& c : curves) ASSERT_EQ(c.t4.size(), 140u) << c.name;
   EXPECT_DOUBLE_EQ(curves[0].t3.back(), 0.95);
   for (std::size_t i = 0; i < 140; ++i) {
     const double t3 = curves[0].t3[i];
-    double glo = 0, gev = 0, gpa = 0, lb = 0;
+    double glo = 0, gev = 0, gno = 0, pe3 = 0, gpa = 0, lb = 0;
     for (const RatioCurve& c : curves) {
-      (c.name == "GLO" ? glo : c.name == "GEV" ? gev : c.name == "GPA" ? gpa : lb) = c.t4[i];
+      (c.name == "GLO"   ? glo
+       : c.name == "GEV" ? gev
+       : c.name == "GNO" ? gno
+       : c.name == "PE3" ? pe3
+       : c.name == "GPA" ? gpa
+                         : lb) = c.t4[i];
     }
     if (t3 > 0.01 && t3 < 0.6) {
       EXPECT_LT(lb, gpa) << t3;
-      EXPECT_LT(gpa, gev) << t3;
+      if (t3 < 0.3) {
+        EXPECT_LT(gpa, pe3) << t3;  // PE3 crosses below GPA near 0.33
+      }
+      EXPECT_LT(pe3, gno) << t3;
       EXPECT_LT(gev, glo) << t3;
+      EXPECT_LT(gno, glo) << t3;
     }
     if (std::fabs(t3 - 0.67) > 0.01) {
       EXPECT_EQ(gev > glo, t3 > 0.67) << t3;
