@@ -88,6 +88,10 @@ std::string pot_report(const FitResult& r) {
            " over ", num(static_cast<double>(p.max_gap) / 86400), " days\n");
   }
   append(out, "    extremal index: runs ", num(p.ei_runs), ", intervals ", num(p.ei_intervals), "\n");
+  append(out, "    the GPD fits the excesses of the cluster maxima",
+         p.diagnostics.empty() ? "" : "; threshold aids: mean residual life of all exceedances, "
+                                      "modified scale and shape of the cluster maxima",
+         "\n");
   for (const auto& [name, g] : {std::pair{"mle", &p.mle}, std::pair{"lmom", &p.lmom}}) {
     if (!g->present) continue;
     if (!g->ok) {
@@ -134,6 +138,7 @@ Json pot_json(const PotResult& p) {
   j["run"] = p.run;
   j["n_exceed"] = p.n_exceed;
   j["n_clusters"] = p.n_clusters;
+  j["gpd_of"] = "cluster maxima";
   j["extremal_index"] = Json{{"runs", number(p.ei_runs)}, {"intervals", number(p.ei_intervals)}};
   if (p.step > 0) {
     j["span"] = Json{{"first", format_time(p.first)}, {"last", format_time(p.last)},
@@ -158,11 +163,15 @@ Json pot_json(const PotResult& p) {
     for (const ThresholdPoint& t : p.diagnostics) {
       d.push_back(Json{{"threshold", number(t.threshold)},
                        {"n_exceed", t.n_exceed},
+                       {"n_clusters", t.n_clusters},
                        {"mean_excess", estimate(t.mean_excess)},
                        {"modified_scale", estimate(t.modified_scale)},
                        {"shape", estimate(t.shape)}});
     }
     j["diagnostics"] = std::move(d);
+    j["diagnostics_of"] = Json{{"mean_excess", "all exceedances"},
+                               {"modified_scale", "cluster maxima"},
+                               {"shape", "cluster maxima"}};
   }
   return j;
 }

@@ -876,7 +876,7 @@ std::string render_svg(const FitResult& r, const PlotData& data, const PictureOp
     return_level_panel(s, 2 * kPanelWidth, data, methods, kept, value, r.confidence);
     bottom = legend(s, methods, prob, r.confidence) + kLegendRow;
   }
-  s.out += threshold_part_svg(r, bottom, kWidth);
+  s.out += threshold_part_svg(r, bottom, kWidth, options.units);
   double height = bottom + threshold_part_height(r);
   if (r.nonstationary) {
     const NsPicture ns = nonstationary_picture(*r.nonstationary, r.confidence, printable(options.units));

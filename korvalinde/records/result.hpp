@@ -191,8 +191,8 @@ struct GpdResult {
 // One threshold of the threshold-choice aids.
 struct ThresholdPoint {
   double threshold = kUndefined;
-  std::size_t n_exceed = 0;
-  Estimate mean_excess;     // mean residual life with its 95% band
+  std::size_t n_exceed = 0, n_clusters = 0;
+  Estimate mean_excess;     // mean residual life of all exceedances, with its 95% band
   Estimate modified_scale;  // sigma - xi u of the clusters' fit
   Estimate shape;
 };
@@ -218,6 +218,7 @@ struct PotResult {
   double per_year = kUndefined;
   double rate_per_year = kUndefined;                       // clusters a year
   GpdResult mle, lmom;
+  std::vector<double> excesses;  // of the cluster maxima over the threshold, ascending
   std::vector<ThresholdPoint> diagnostics;
 };
 

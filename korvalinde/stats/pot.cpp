@@ -257,6 +257,7 @@ bool analyze_pot(std::span<const std::int64_t> time, std::span<const double> val
     fill_gpd(mle, sorted, out.mle);
   }
   if (o.lmom) fill_gpd(fit_gpd_lmom(sorted), sorted, out.lmom);
+  out.excesses = sorted;
   for (GpdResult* g : {&out.mle, &out.lmom}) {
     if (!g->present) continue;
     for (double period : o.periods)
@@ -295,6 +296,7 @@ bool analyze_pot(std::span<const std::int64_t> time, std::span<const double> val
         t.mean_excess = normal(mean, t.n_exceed > 1 ? std::sqrt(s2.value() / (n - 1) / n) : kUndefined);
       }
       const Clusters ct = decluster(time, value, step, t.threshold, o.run);
+      t.n_clusters = ct.maxima.size();
       const GpdEstimate f = fit_gpd_mle(excesses(ct.maxima, t.threshold));
       if (f.ok) {
         // sigma* = sigma - xi u does not change with u above a valid threshold.

@@ -276,7 +276,7 @@ pot_picture)
   # Peaks over a threshold alone: no fit of the raw values in the JSON, and
   # the threshold aids drawn as panels.
   "$bin" fit --json r.json --svg r.svg --quiet --time date --column prcp --na -9999 --pot \
-    --threshold 20 --threshold-range 10:25:4 p.csv || fail "status $?"
+    --threshold 20 --threshold-range 10:25:4 --units mm p.csv || fail "status $?"
   $py - r.json r.svg <<'PY' || fail "pot only"
 import json, sys, xml.dom.minidom
 j = json.load(open(sys.argv[1]))
@@ -284,8 +284,19 @@ assert not {"bins", "width", "m", "ls", "mle", "lmom", "gumbel_test", "headline"
 assert j["pot"]["gpd"]["mle"]["ok"]
 svg = open(sys.argv[2]).read()
 xml.dom.minidom.parseString(svg)
-for title in ("Mean residual life", "Modified scale", "Shape", "peaks over 20"):
+for title in ("Mean residual life (all exceedances)", "Modified scale (clusters)", "Shape (clusters)",
+              "GPD Q-Q plot", "GPD return levels", "peaks over 20 (mm): "):
     assert title in svg, title
+p = j["pot"]
+assert list(p)[2:5] == ["n_exceed", "n_clusters", "gpd_of"] and p["gpd_of"] == "cluster maxima", list(p)
+assert f'{p["n_exceed"]} exceedances, {p["n_clusters"]} clusters' in svg
+assert p["diagnostics_of"]["mean_excess"] == "all exceedances", p["diagnostics_of"]
+d = p["diagnostics"]
+assert all(t["n_clusters"] <= t["n_exceed"] for t in d) and d[0]["n_clusters"] >= d[-1]["n_clusters"], d
+# The threshold marked on each of the three threshold panels, and every
+# cluster maximum a point of the Q-Q and the return-level plots.
+assert svg.count('stroke-dasharray="2 3"') == 3
+assert svg.count("<circle") == 2 * p["n_clusters"], (svg.count("<circle"), p["n_clusters"])
 PY
   ;;
 limits)
