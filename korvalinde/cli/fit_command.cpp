@@ -31,6 +31,7 @@
 #include "korvalinde/cli/dated_render.hpp"
 #include "korvalinde/cli/html.hpp"
 #include "korvalinde/cli/idf_command.hpp"
+#include "korvalinde/cli/region_command.hpp"
 #include "korvalinde/cli/image_client.hpp"
 #include "korvalinde/cli/json.hpp"
 #include "korvalinde/cli/man_page.hpp"
@@ -929,6 +930,7 @@ int main(int argc, char** argv) {
   if (argc > 1) {
     const std::string first = argv[1];
     if (first == "idf") return idf_main(argc - 1, argv + 1);
+    if (first == "region") return region_main(argc - 1, argv + 1);
     if (first != "fit" && first != "--help" && first != "-h" && first != "--version")
       return usage_error(first[0] == '-' ? first + ": unknown option"
                                          : first + ": unknown command");

@@ -102,3 +102,10 @@ foreach(check venice unchanged table errors)
            COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/covariates_cli.sh $<TARGET_FILE:korvalinde>
                    ${PROJECT_SOURCE_DIR} ${check})
 endforeach()
+
+# The region command.
+foreach(check files summary dated errors)
+  add_test(NAME e2e.region.${check}
+           COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/region_cli.sh $<TARGET_FILE:korvalinde>
+                   ${PROJECT_SOURCE_DIR} ${check})
+endforeach()

@@ -8,6 +8,7 @@ korvalinde_add_test(test_stats LIBS korvalinde_stats LABELS threads SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/kappa_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/pot_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/reference_test.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/region_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/stats_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/vmath_test.cpp)
 target_compile_definitions(test_stats PRIVATE

@@ -1,0 +1,24 @@
+// Renderers of a regional frequency analysis: its JSON object and the human
+// report.
+#pragma once
+
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "korvalinde/records/region_result.hpp"
+#include "korvalinde/stats/region.hpp"
+
+namespace korvalinde::cli {
+
+nlohmann::ordered_json region_json(const RegionResult& result);
+
+// The report, ending with a newline.
+std::string region_report(const RegionResult& result);
+
+// One self-contained page: the site table, the L-moment ratio diagram (the
+// sites' t3 and t4, the families' curves, the regional average) and the
+// growth curves with the chosen curve's bounds.
+std::string region_html(const RegionResult& result, const std::vector<stats::RatioCurve>& curves);
+
+}  // namespace korvalinde::cli
