@@ -416,7 +416,7 @@ RegionStatus analyze_region(std::span<const RegionSiteInput> input, const Region
     out.kappa_k = kappa.k;
     out.kappa_h = kappa.h;
     if (simulate) heterogeneity_and_goodness(kappa, n, o, out);
-  } else if (fit_lmom(r, glo) && reg.t4 > lmoment_ratios(glo).t4) {
+  } else if (reg.t4 >= dist::tau4_glo(reg.t3) && fit_lmom(r, glo)) {
     out.kappa_fallback = "glo";
     out.warnings.push_back("the regional ratios lie above the GLO line: the regions are simulated from the GLO");
     if (simulate) heterogeneity_and_goodness(glo, n, o, out);
