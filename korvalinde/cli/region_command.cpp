@@ -240,7 +240,7 @@ int run_region(RegionSettings& s) {
       region_json(result).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
   if (!s.quiet && s.json != "-" && detail::write_all(STDOUT_FILENO, region_report(result)) != 0) return 1;
   if (!s.html.empty()) {
-    const std::string page = region_html(result, stats::ratio_curves(-0.3, 0.9, 121));
+    const std::string page = region_html(result);
     if (const int err = html_file.commit(html_file.write(page)); err != 0) {
       std::fprintf(stderr, "korvalinde: %s: %s\n", s.html.c_str(), std::strerror(err));
       return 1;

@@ -6,6 +6,7 @@
 #include <cstdio>
 
 #include "korvalinde/cli/svg.hpp"
+#include "korvalinde/cli/svg_lmoments.hpp"
 #include "korvalinde/cli/text.hpp"
 
 namespace korvalinde::cli {
@@ -235,29 +236,6 @@ std::string polyline(const Chart& c, const std::vector<double>& xs, const std::v
 
 constexpr const char* kColours[] = {"#1f77b4", "#ff7f0e", "#2ca02c", "#9467bd", "#8c564b", "#7f7f7f"};
 
-std::string ratio_diagram(const RegionResult& r, const std::vector<stats::RatioCurve>& curves) {
-  double lo3 = r.t3, hi3 = r.t3, lo4 = r.t4, hi4 = r.t4;
-  for (const RegionSite& s : r.sites) {
-    lo3 = std::min(lo3, s.t3), hi3 = std::max(hi3, s.t3);
-    lo4 = std::min(lo4, s.t4), hi4 = std::max(hi4, s.t4);
-  }
-  Chart c{nice_ticks(lo3 - 0.05, hi3 + 0.05), nice_ticks(std::min(lo4 - 0.05, 0.0), hi4 + 0.05)};
-  std::string s = chart_open(c, "L-skewness t3", "L-kurtosis t4");
-  for (std::size_t i = 0; i < curves.size(); ++i) {
-    append(s, polyline(c, curves[i].t3, curves[i].t4, concat("stroke=\"", kColours[i], "\"")));
-    append(s, "<text x=\"", f1(480 + 60 - 40), "\" y=\"", f1(35 + 14 * static_cast<double>(i)), "\" fill=\"",
-           kColours[i], "\">", upper_name(curves[i].family), "</text>\n");
-  }
-  for (const RegionSite& site : r.sites) {
-    if (!c.inside(site.t3, site.t4)) continue;
-    append(s, "<circle cx=\"", f1(c.px(site.t3)), "\" cy=\"", f1(c.py(site.t4)), "\" r=\"3\" fill=\"",
-           site.discordant ? "#d62728" : "#222", "\"><title>", escape_xml(site.name), "</title></circle>\n");
-  }
-  append(s, "<rect x=\"", f1(c.px(r.t3) - 5), "\" y=\"", f1(c.py(r.t4) - 5),
-         "\" width=\"10\" height=\"10\" fill=\"none\" stroke=\"#d62728\" stroke-width=\"2\"><title>regional average</title></rect>\n");
-  return s + "</svg>\n";
-}
-
 // Growth against the Gumbel reduced variate -ln(-ln(1 - 1/T)).
 std::string growth_chart(const RegionResult& r) {
   double lo = 1e300, hi = -1e300, ylo = 1e300, yhi = -1e300;
@@ -295,13 +273,19 @@ std::string growth_chart(const RegionResult& r) {
 
 }  // namespace
 
-std::string region_html(const RegionResult& r, const std::vector<stats::RatioCurve>& curves) {
+std::string region_html(const RegionResult& r) {
   std::string s =
       "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\"><title>Regional frequency "
       "analysis</title>\n<style>body{font-family:sans-serif;margin:2em}table{border-collapse:collapse}"
       "td,th{padding:2px 8px;text-align:right}th{border-bottom:1px solid #444}.bad{color:#d62728}"
       "pre{background:#f6f6f6;padding:1em}</style></head><body>\n<h1>Regional frequency analysis</h1>\n";
-  append(s, "<h2>L-moment ratio diagram</h2>\n", ratio_diagram(r, curves));
+  std::vector<RatioPoint> points;
+  for (const RegionSite& site : r.sites) points.push_back({site.t3, site.t4, site.name, false});
+  points.push_back({r.t3, r.t4, "regional average", true});
+  RatioDiagramOptions diagram;
+  diagram.document = true;
+  const std::string svg = lmoment_ratio_diagram_svg(points, diagram);
+  append(s, "<h2>L-moment ratio diagram</h2>\n", svg.substr(std::min(svg.find("<svg"), svg.size())));
   append(s, "<h2>Growth curves</h2>\n", growth_chart(r));
   append(s, "<h2>Report</h2>\n<pre>", escape_xml(region_report(r)), "</pre>\n</body></html>\n");
   return s;

@@ -4,10 +4,8 @@
 
 #include <nlohmann/json.hpp>
 #include <string>
-#include <vector>
 
 #include "korvalinde/records/region_result.hpp"
-#include "korvalinde/stats/region.hpp"
 
 namespace korvalinde::cli {
 
@@ -19,6 +17,6 @@ std::string region_report(const RegionResult& result);
 // One self-contained page: the site table, the L-moment ratio diagram (the
 // sites' t3 and t4, the families' curves, the regional average) and the
 // growth curves with the chosen curve's bounds.
-std::string region_html(const RegionResult& result, const std::vector<stats::RatioCurve>& curves);
+std::string region_html(const RegionResult& result);
 
 }  // namespace korvalinde::cli

@@ -331,25 +331,6 @@ RegionSiteInput region_site(std::string name, std::vector<double> values) {
   return {std::move(name), sample_lmoments(values)};
 }
 
-std::vector<RatioCurve> ratio_curves(double lo, double hi, std::size_t points) {
-  std::vector<RatioCurve> out;
-  for (Family f : kJudged) {
-    RatioCurve c;
-    c.family = family_name(f);
-    for (std::size_t i = 0; i < points; ++i) {
-      const double t3 = lo + (hi - lo) * static_cast<double>(i) / static_cast<double>(std::max<std::size_t>(points - 1, 1));
-      double t4 = std::nan("");
-      with_family(f, [&](auto d) {
-        if (fit_lmom(LmomentRatios{1, 0.2, t3, std::nan(""), std::nan("")}, d)) t4 = lmoment_ratios(d).t4;
-      });
-      c.t3.push_back(t3);
-      c.t4.push_back(t4);
-    }
-    out.push_back(std::move(c));
-  }
-  return out;
-}
-
 double discordancy_critical(std::size_t n) {
   static constexpr double kTable[] = {1.333, 1.648, 1.917, 2.140, 2.329,
                                       2.491, 2.632, 2.757, 2.869, 2.971};

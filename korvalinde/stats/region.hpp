@@ -42,15 +42,6 @@ RegionSiteInput region_site(std::string name, std::vector<double> values);
 RegionStatus analyze_region(std::span<const RegionSiteInput> sites, const RegionOptions& options,
                             RegionResult& out, std::string& why);
 
-// tau4 against t3 of each judged family (GLO, GEV, GNO, PE3, GPA) at
-// `points` values of t3 from lo to hi, for the L-moment ratio diagram; NaN
-// where the family has no such t3.
-struct RatioCurve {
-  std::string family;
-  std::vector<double> t3, t4;
-};
-std::vector<RatioCurve> ratio_curves(double lo, double hi, std::size_t points);
-
 // The critical value of the discordancy for n sites; NaN below 4 sites.
 double discordancy_critical(std::size_t n);
 
