@@ -219,12 +219,12 @@ if [ $fit = 1 ]; then
   awk 'BEGIN { srand(19); print "site,year,value"
     for (s = 1; s <= 19; s++) { n = 60 + int(21 * rand())
       for (y = 1; y <= n; y++) printf "s%02d,%d,%.3f\n", s, 1900 + y, 100 * (4 - 3 * (1 - (-log(rand())) ^ -0.1)) } }' > region.csv
-  "$runner" 3 /dev/null "$bin" region --quiet --threads 2 --by site --time year region.csv > t9.txt
+  "$runner" 3 /dev/null "$bin" region --quiet --threads 2 --by site --time year --column value region.csv > t9.txt
   echo "region, nsim 500      median $(value wall_median_us t9.txt) us (target 0.1 s)"
-  "$runner" 3 /dev/null "$bin" region --quiet --threads 2 --nsim 10000 --by site --time year region.csv > t9.txt
+  "$runner" 3 /dev/null "$bin" region --quiet --threads 2 --nsim 10000 --by site --time year --column value region.csv > t9.txt
   echo "region, nsim 10^4     median $(value wall_median_us t9.txt) us (target 1 s)"
   "$runner" 3 /dev/null "$bin" region --quiet --threads 2 --accuracy 10000 --correlation 0.3 \
-    --by site --time year region.csv > t9.txt
+    --by site --time year --column value region.csv > t9.txt
   echo "region, accuracy 10^4 median $(value wall_median_us t9.txt) us (target 2 s)"
   rm -f region.csv
 fi

@@ -72,7 +72,7 @@ PY
   ;;
 dated)
   # One dated CSV with --by: a site a group, annual maxima by year.
-  "$bin" region --by site --time year --nsim 50 --json - "$src/examples/region/annual_maxima.csv" > r.json 2> err ||
+  "$bin" region --by site --time year --column value --nsim 50 --json - "$src/examples/region/annual_maxima.csv" > r.json 2> err ||
     fail "status $?: $(cat err)"
   $py -c "
 import json; r = json.load(open('r.json'))
