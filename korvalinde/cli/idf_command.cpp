@@ -24,6 +24,7 @@
 #include "korvalinde/core/idf.hpp"
 #include "korvalinde/detail/output_file.hpp"
 #include "korvalinde/input/dated_csv.hpp"
+#include "korvalinde/input/file_bytes.hpp"
 #include "korvalinde/stats/idf.hpp"
 
 namespace korvalinde::cli {
@@ -131,26 +132,18 @@ std::string make_options(const IdfSettings& s, IdfOptions& o, CsvOptions& csv) {
   return "";
 }
 
-bool read_text(const std::string& name, std::string& text, std::string& why) {
+// The whole table, read as the reader reads a pipe; a line longer than
+// 1 MB is no table's.
+bool read_table(const std::string& name, TextRead& got, std::string& why) {
   const int fd = name == "-" ? STDIN_FILENO : ::open(name.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
     why = name + ": " + std::strerror(errno);
     return false;
   }
-  char buf[65536];
-  for (;;) {
-    const ssize_t got = ::read(fd, buf, sizeof buf);
-    if (got < 0 && errno == EINTR) continue;
-    if (got < 0) {
-      why = name + ": " + std::strerror(errno);
-      if (fd != STDIN_FILENO) ::close(fd);
-      return false;
-    }
-    if (got == 0) break;
-    text.append(buf, static_cast<std::size_t>(got));
-  }
+  got = read_text(fd, std::size_t{1} << 20);
   if (fd != STDIN_FILENO) ::close(fd);
-  return true;
+  if (got.error != 0 || got.cut) why = name + ": " + (got.cut ? "a line longer than 1 MB" : std::strerror(got.error));
+  return why.empty();
 }
 
 // The named outputs, each replaced whole once everything is written.
@@ -190,14 +183,15 @@ int run_idf(const IdfSettings& s) {
   csv.threads = options.fit.threads;
   std::vector<IdfResult> results;
   if (!s.maxima_table.empty()) {
-    std::string text, why;
+    TextRead text;
+    std::string why;
     MaximaTable table;
-    if (!read_text(input, text, why)) {
+    if (!read_table(input, text, why)) {
       IdfResult r;
       r.file = input;
       r.error = why;
       results.push_back(std::move(r));
-    } else if (std::string fault = parse_maxima_table(text, csv.sep, table); !fault.empty()) {
+    } else if (std::string fault = parse_maxima_table(std::string_view(text.text.data(), text.text.size()), csv.sep, table); !fault.empty()) {
       IdfResult r;
       r.file = input;
       r.error = input + ":" + fault;
