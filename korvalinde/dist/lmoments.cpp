@@ -154,8 +154,11 @@ double pe3_lr(double g, int r) {
     const double f = v.p * v.q * w_r(r, v.p, v.q);
     return std::isfinite(f) ? f : 0.0;
   };
+  // The negative half as [0, -lo] in -t: with the interval's left end at 0
+  // the quadrature never places an abscissa that rounds onto an end point.
   const double lo = std::max(-2 / g, -40.0);
-  return interval().integrate(f, lo, 0.0, kTol) + half_line().integrate(f, 0.0, special::kInf, kTol);
+  const auto reflected = [&](double u) { return f(-u); };
+  return interval().integrate(reflected, 0.0, -lo, kTol) + half_line().integrate(f, 0.0, special::kInf, kTol);
 }
 
 // l2 / sd = Gamma(a + 1/2) / (sqrt(pi a) Gamma(a)).
