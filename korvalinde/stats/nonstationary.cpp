@@ -617,17 +617,19 @@ NsLevel level_of(const NsFit& f, const Quantity& q, double z, double offset, boo
 }
 
 // ln of the probability of exceeding x (standardised) at standardised point
-// cs, with its gradient in theta; false where x is beyond the upper end.
-bool log_survival(const NsFit& f, const std::vector<double>& cs, double x, double& ls, std::vector<double>& g) {
+// cs under theta, with its gradient in theta; false where x is beyond the
+// upper end.
+bool log_survival(const NsFit& f, const double* theta, const std::vector<double>& cs, double x, double& ls,
+                  std::vector<double>& g) {
   const Layout lay = layout(f.model, f.p);
   const std::size_t k = lay.k;
   g.assign(k, 0.0);
-  const double xi = f.theta[0];
-  double mu = 0, s = f.theta[lay.sc0];
-  if (lay.nloc > 0) mu = f.theta[lay.loc0];
+  const double xi = theta[0];
+  double mu = 0, s = theta[lay.sc0];
+  if (lay.nloc > 0) mu = theta[lay.loc0];
   for (std::size_t a = 0; a < f.p; ++a) {
-    if (lay.nloc > 1) mu += f.theta[lay.loc0 + 1 + a] * cs[a];
-    if (lay.nsc > 1) s += f.theta[lay.sc0 + 1 + a] * cs[a];
+    if (lay.nloc > 1) mu += theta[lay.loc0 + 1 + a] * cs[a];
+    if (lay.nsc > 1) s += theta[lay.sc0 + 1 + a] * cs[a];
   }
   const double isg = std::exp(-s), z = (x - mu) * isg, u = xi * z;
   if (!(u > -1)) {
@@ -660,6 +662,121 @@ bool log_survival(const NsFit& f, const std::vector<double>& cs, double x, doubl
     for (std::size_t a = 0; a < f.p; ++a) g[lay.sc0 + 1 + a] = gs * cs[a];
   if (f.model.family == NsFamily::gumbel) g[0] = 0;
   return std::isfinite(ls);
+}
+
+// Solves the n x n system A x = b (row-major A, overwritten) by Gaussian
+// elimination with partial pivoting; false when A is singular.
+bool solve_dense(std::vector<double>& a, std::vector<double>& b, std::size_t n) {
+  for (std::size_t c = 0; c < n; ++c) {
+    std::size_t piv = c;
+    for (std::size_t r = c + 1; r < n; ++r)
+      if (std::fabs(a[r * n + c]) > std::fabs(a[piv * n + c])) piv = r;
+    if (!(std::fabs(a[piv * n + c]) > 0)) return false;
+    if (piv != c) {
+      for (std::size_t j = 0; j < n; ++j) std::swap(a[c * n + j], a[piv * n + j]);
+      std::swap(b[c], b[piv]);
+    }
+    for (std::size_t r = c + 1; r < n; ++r) {
+      const double m = a[r * n + c] / a[c * n + c];
+      for (std::size_t j = c; j < n; ++j) a[r * n + j] -= m * a[c * n + j];
+      b[r] -= m * b[c];
+    }
+  }
+  for (std::size_t r = n; r-- > 0;) {
+    double s = b[r];
+    for (std::size_t j = r + 1; j < n; ++j) s -= a[r * n + j] * b[j];
+    b[r] = s / a[r * n + r];
+  }
+  return std::all_of(b.begin(), b.end(), [](double v) { return std::isfinite(v); });
+}
+
+// The profile-likelihood interval of a smooth function q(theta) that is not
+// a coordinate of any convenient parametrisation (ln PR): each end is the
+// extreme of q on the contour l = l_max - crit / 2, the root of
+// grad l = lambda grad q, l = l_max - crit / 2. Newton on that system from
+// the quadratic approximation's end point, the Hessian of q by differences of
+// its gradient (the Jacobian only steers the steps; the root is exact).
+template <class Q>
+ProfileInterval constrained_profile(const NsFit& f, Q&& q, double crit) {
+  const std::size_t k = f.theta.size(), m = k + 1;
+  std::vector<double> gq;
+  const double q0 = q(f.theta.data(), gq);
+  const double var = quadratic_form(gq, f.theta_cov);
+  if (!std::isfinite(q0) || !(var > 0)) return no_profile("the quantity has no gradient at the estimate");
+  double lhat;
+  std::vector<double> g0(k);
+  if (!ns_loglik(f, f.theta.data(), lhat, g0.data(), nullptr)) return no_profile("no maximum-likelihood fit");
+  const double target = lhat - crit / 2, c = std::sqrt(crit / var);
+  std::vector<double> sg(k, 0.0);
+  for (std::size_t i = 0; i < k; ++i)
+    for (std::size_t j = 0; j < k; ++j) sg[i] += f.theta_cov[i * k + j] * gq[j];
+  // F(theta, lambda): the k stationarity equations and the contour, scaled by
+  // the estimate's spread so one tolerance serves every coordinate.
+  auto residual = [&](const std::vector<double>& x, std::vector<double>& r, std::vector<double>* jac) {
+    double l;
+    std::vector<double> g(k), h(k * k), gqx;
+    if (!ns_loglik(f, x.data(), l, g.data(), jac ? h.data() : nullptr)) return false;
+    if (!std::isfinite(q(x.data(), gqx))) return false;
+    const double lambda = x[k];
+    r.assign(m, 0.0);
+    for (std::size_t i = 0; i < k; ++i) r[i] = g[i] - lambda * gqx[i];
+    r[k] = l - target;
+    if (jac == nullptr) return true;
+    jac->assign(m * m, 0.0);
+    for (std::size_t j = 0; j < k; ++j) {
+      const double step = 1e-6 * std::sqrt(f.theta_cov[j * k + j]);
+      std::vector<double> xp(x.begin(), x.begin() + static_cast<std::ptrdiff_t>(k)), gp;
+      xp[j] += step;
+      if (!std::isfinite(q(xp.data(), gp))) return false;
+      for (std::size_t i = 0; i < k; ++i)
+        (*jac)[i * m + j] = h[i * k + j] - lambda * (gp[i] - gqx[i]) / step;
+      (*jac)[k * m + j] = g[j];
+    }
+    for (std::size_t i = 0; i < k; ++i) (*jac)[i * m + k] = -gqx[i];
+    return true;
+  };
+  auto size = [&](const std::vector<double>& r) {
+    double s = 0;
+    for (std::size_t i = 0; i < k; ++i) s += r[i] * r[i] * f.theta_cov[i * k + i];
+    return std::sqrt(s + r[k] * r[k]);
+  };
+  auto end = [&](double side) {
+    ProfileLimit out;
+    std::vector<double> x(m), r, jac;
+    for (std::size_t i = 0; i < k; ++i) x[i] = f.theta[i] + side * c * sg[i];
+    x[k] = -side * c;
+    if (!residual(x, r, &jac)) {
+      out.reason = "the contour leaves the support";
+      return out;
+    }
+    for (int it = 0; it < 60; ++it) {
+      const double now = size(r);
+      if (now < 1e-11) {
+        std::vector<double> g;
+        const double v = q(x.data(), g);
+        if (side * (v - q0) > 0) out.value = v;
+        else out.reason = "the profile did not reach the critical level on this side";
+        return out;
+      }
+      std::vector<double> dx = r;
+      if (!solve_dense(jac, dx, m)) break;
+      // Halve the step until the residual shrinks (or stays in the support).
+      bool moved = false;
+      for (double t = 1; t > 1e-4; t /= 2) {
+        std::vector<double> y(m), ry, jy;
+        for (std::size_t i = 0; i < m; ++i) y[i] = x[i] - t * dx[i];
+        if (residual(y, ry, &jy) && size(ry) < now) {
+          x = std::move(y), r = std::move(ry), jac = std::move(jy);
+          moved = true;
+          break;
+        }
+      }
+      if (!moved) break;
+    }
+    out.reason = "the profile search did not converge";
+    return out;
+  };
+  return {end(-1), end(+1)};
 }
 
 }  // namespace
@@ -838,7 +955,8 @@ NsAnalysis analyze_nonstationary(const NsData& data, const NsModel& model, const
     const double xs = (pr.level - offset) / f.unit;
     double l0, l1;
     std::vector<double> g0, g1;
-    if (!log_survival(f, c0, xs, l0, g0) || !log_survival(f, c1, xs, l1, g1) || !std::isfinite(l0) ||
+    const double* th = f.theta.data();
+    if (!log_survival(f, th, c0, xs, l0, g0) || !log_survival(f, th, c1, xs, l1, g1) || !std::isfinite(l0) ||
         !std::isfinite(l1)) {
       pr.error = "the level is beyond the upper end of the distribution at a point";
     } else {
@@ -849,7 +967,18 @@ NsAnalysis analyze_nonstationary(const NsData& data, const NsModel& model, const
       pr.se_ln_pr = std::sqrt(std::max(0.0, quadratic_form(g1, f.theta_cov)));
       pr.lower = pr.ln_pr - z * pr.se_ln_pr;
       pr.upper = pr.ln_pr + z * pr.se_ln_pr;
-      pr.profile = no_profile("not computed");
+      if (req.profiles && f.model.family == NsFamily::gev) {
+        auto ln_pr = [&](const double* theta, std::vector<double>& g) {
+          double a0, a1;
+          std::vector<double> h0;
+          if (!log_survival(f, theta, c0, xs, a0, h0) || !log_survival(f, theta, c1, xs, a1, g)) return kNaN;
+          for (std::size_t i = 0; i < g.size(); ++i) g[i] -= h0[i];
+          return a1 - a0;
+        };
+        pr.profile = constrained_profile(f, ln_pr, crit);
+      } else {
+        pr.profile = no_profile(req.profiles ? "profiled for the GEV only" : "not computed");
+      }
     }
   }
   // Residual diagnostics.

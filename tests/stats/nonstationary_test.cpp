@@ -1,6 +1,6 @@
-// The GEV and GPD with covariates: the published Venice trend fit, 30-digit
-// references (make_nonstationary_reference.py), invariance to the
-// covariate's origin and unit, the stationary fit as the zero-slope case,
+// The GEV and GPD with covariates: the published Venice trend fit (the
+// 30-digit references are nonstationary_reference_test.cpp's), invariance to
+// the covariate's origin and unit, the stationary fit as the zero-slope case,
 // the analytic derivatives, bad input, and the trend tests.
 #include <gtest/gtest.h>
 

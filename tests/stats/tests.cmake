@@ -4,6 +4,7 @@ korvalinde_add_test(test_stats LIBS korvalinde_stats LABELS threads SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/gev_errors_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/gpd_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/nonstationary_test.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/nonstationary_reference_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/idf_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/kappa_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/pot_test.cpp
