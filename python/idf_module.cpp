@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "json_object.hpp"
 #include "korvalinde/cli/idf_render.hpp"
 #include "korvalinde/core/idf.hpp"
 #include "korvalinde/stats/idf.hpp"
@@ -20,28 +21,6 @@ namespace py = pybind11;
 
 namespace korvalinde::python {
 namespace {
-
-// A JSON value as the Python object json.loads would give for it.
-py::object to_python(const nlohmann::ordered_json& j) {
-  switch (j.type()) {
-    case nlohmann::ordered_json::value_t::object: {
-      py::dict d;
-      for (const auto& [k, v] : j.items()) d[py::str(k)] = to_python(v);
-      return d;
-    }
-    case nlohmann::ordered_json::value_t::array: {
-      py::list l;
-      for (const auto& v : j) l.append(to_python(v));
-      return l;
-    }
-    case nlohmann::ordered_json::value_t::string: return py::str(j.get<std::string>());
-    case nlohmann::ordered_json::value_t::boolean: return py::bool_(j.get<bool>());
-    case nlohmann::ordered_json::value_t::number_integer: return py::int_(j.get<std::int64_t>());
-    case nlohmann::ordered_json::value_t::number_unsigned: return py::int_(j.get<std::uint64_t>());
-    case nlohmann::ordered_json::value_t::number_float: return py::float_(j.get<double>());
-    default: return py::none();
-  }
-}
 
 std::int64_t duration_of(const std::string& text, const char* what) {
   std::int64_t s = 0;
@@ -117,7 +96,7 @@ py::dict idf(py::array_t<std::int64_t, py::array::c_style | py::array::forcecast
   }
   nlohmann::ordered_json j = cli::idf_json(r);
   j.erase("file");
-  return to_python(j).cast<py::dict>();
+  return json_object(j).cast<py::dict>();
 }
 
 }  // namespace

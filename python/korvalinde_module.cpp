@@ -30,6 +30,7 @@
 #include "korvalinde/detail/parallel.hpp"
 #include "korvalinde/stats/gof_null.hpp"
 #include "idf_module.hpp"
+#include "region_module.hpp"
 #include "nonstationary_module.hpp"
 #include "record_dict.hpp"
 #include "statistics.hpp"
@@ -384,6 +385,7 @@ fit_many(a, axis=-1, ...) fits every 1-D slice of an array on several threads
 and returns NumPy arrays of every statistic of that record.)doc";
   m.attr("__version__") = KORVALINDE_VERSION;
   korvalinde::python::add_idf(m);
+  korvalinde::python::add_region(m);
   korvalinde::python::add_nonstationary(m);
 
   using namespace pybind11::literals;

@@ -29,7 +29,7 @@ class InputError(ValueError):
 from . import _korvalinde  # noqa: E402  (raises InputError, defined above)
 
 __version__: str = _korvalinde.__version__
-__all__ = ["InputError", "FitManyResult", "FitRecord", "__version__", "fit", "fit_many", "idf"]
+__all__ = ["InputError", "FitManyResult", "FitRecord", "__version__", "fit", "fit_many", "idf", "region"]
 
 METHODS = ("ls", "mle", "lmom")
 # As on the command line: the histogram least-squares fit (ls) on request.
@@ -201,3 +201,4 @@ def _fit_covariates(x, covariates, vary, at, periods, level, confidence, profile
 
 
 from ._idf import idf  # noqa: E402
+from ._region import region  # noqa: E402

@@ -75,3 +75,17 @@ def idf(
     threads: int,
     profiles: bool,
 ) -> dict[str, Any]: ...
+
+def region(
+    names: Sequence[str],
+    samples: Sequence[npt.NDArray[np.float64]],
+    summary: Optional[npt.NDArray[np.float64]],
+    nsim: int,
+    seed: int,
+    periods: Sequence[float],
+    accuracy: int,
+    correlation: float,
+    min_years: int,
+    threads: int,
+    all_curves: bool,
+) -> dict[str, Any]: ...

@@ -283,7 +283,7 @@ def test_stubs_match_the_module():
 
     stub = pathlib.Path(korvalinde.__file__).with_name("_korvalinde.pyi")
     shown = "\n".join(f"def {getattr(korvalinde._korvalinde, name).__doc__.splitlines()[0]}: pass"
-                      for name in ("fit", "fit_many", "idf"))
+                      for name in ("fit", "fit_many", "idf", "region"))
     assert signature(ast.parse(stub.read_text())) == signature(ast.parse(shown))
 
 
