@@ -125,14 +125,6 @@ struct Outcome {
 // The series an input hands over, in order; false stops the input.
 using TakeSeries = std::function<bool(FitResult&&, bool first)>;
 
-std::string version_text() {
-  std::string v = "korvalinde " KORVALINDE_VERSION;
-#ifdef KORVALINDE_GIT_COMMIT
-  v += " (" KORVALINDE_GIT_COMMIT ")";
-#endif
-  return v;
-}
-
 int usage_error(const std::string& what) {
   std::fprintf(stderr, "korvalinde: %s\n%s\n", what.c_str(), kUsage);
   return 2;
@@ -839,35 +831,24 @@ bool write_outputs(Sinks& sinks, const std::vector<Outcome>& outcomes, const Set
   return ok;
 }
 
-// The options in force: each one given, and the defaults of the others
-// that have one, by the names of the command line.
-std::vector<std::pair<std::string, std::string>> options_in_force(const CLI::App& fit,
-                                                                 const Settings& s) {
-  std::vector<std::pair<std::string, std::string>> out;
-  for (const CLI::Option* o : fit.get_options()) {
-    if (o->get_positional() || o->get_lnames().empty() || o->get_name() == "--help") continue;
-    std::string value;
-    if (o->count() > 0) {
-      // A flag has no value; the last use of a value option counts.
-      if (o->get_expected_max() > 0 && !o->results().empty()) value = o->results().back();
-    } else if (o->get_default_str().empty() || (o->get_name() == "--bins" && !s.fit.ls) ||
-               (o->get_name() == "--min-coverage" && s.dated.block.empty())) {
-      continue;  // no default, or one of a method that does not run
-    } else {
-      value = o->get_default_str();
-    }
-    if (o->get_name() == "--methods") {
-      value.clear();
-      for (const Method m : s.methods) append(value, value.empty() ? "" : ",", method_name(m));
-    }
-    out.emplace_back(o->get_name(), value);
+// The options in force, with the methods by their names and without the
+// defaults of a method that does not run.
+std::vector<std::pair<std::string, std::string>> fit_options_in_force(const CLI::App& fit,
+                                                                     const Settings& s) {
+  auto out = options_in_force(fit, [&](const CLI::Option& o) {
+    return (o.get_name() == "--bins" && !s.fit.ls) || (o.get_name() == "--min-coverage" && s.dated.block.empty());
+  });
+  for (auto& [name, value] : out) {
+    if (name != "--methods") continue;
+    value.clear();
+    for (const Method m : s.methods) append(value, value.empty() ? "" : ",", method_name(m));
   }
   return out;
 }
 
 int run_fit(Settings& s, const CLI::App& fit) {
   if (std::string why = validate(s); !why.empty()) return usage_error(why);
-  s.meta.options = options_in_force(fit, s);
+  s.meta.options = fit_options_in_force(fit, s);
   if (s.plan) {
     if (std::string why = load_covariate_table(s.covariates, *s.plan); !why.empty()) {
       std::fprintf(stderr, "korvalinde: %s\n", why.c_str());
@@ -916,6 +897,14 @@ std::string value_left_out(const CLI::App& app, const CLI::App& fit, int argc, c
 }
 
 }  // namespace
+
+std::string version_text() {
+  std::string v = "korvalinde " KORVALINDE_VERSION;
+#ifdef KORVALINDE_GIT_COMMIT
+  v += " (" KORVALINDE_GIT_COMMIT ")";
+#endif
+  return v;
+}
 
 int main(int argc, char** argv) {
   CLI::App app{

@@ -12,13 +12,17 @@
 #include <cstring>
 #include <set>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <tuple>
 #include <vector>
 
 #include "korvalinde/cli/dated_options.hpp"
+#include "korvalinde/cli/fit_command.hpp"
+#include "korvalinde/cli/man_page.hpp"
 #include "korvalinde/cli/option_checks.hpp"
 #include "korvalinde/cli/region_render.hpp"
+#include "korvalinde/cli/run_meta.hpp"
 #include "korvalinde/cli/text.hpp"
 #include "korvalinde/core/dated.hpp"
 #include "korvalinde/detail/output_file.hpp"
@@ -34,13 +38,14 @@ constexpr const char* kRegionUsage = "Usage: korvalinde region [OPTIONS] FILE...
 
 struct RegionSettings {
   std::vector<std::string> files;
-  std::string summary, column = "1", sep, periods = "2,5,10,20,50,100", json, html;
+  std::string summary, column = "1", sep, periods = "2,5,10,20,50,100", json, html, units;
   DatedSettings dated;
   std::size_t nsim = 500, min_years = 10, accuracy = 0;
   std::uint64_t seed = 0;
   double correlation = 0;
   unsigned threads = 0;
   bool quiet = false, all_curves = false;
+  RunMeta meta;
 };
 
 int region_usage(const std::string& what) {
@@ -236,11 +241,17 @@ int run_region(RegionSettings& s) {
     std::fprintf(stderr, "korvalinde: %s\n", printable(why).c_str());
     return 1;
   }
-  const std::string json =
-      region_json(result).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
-  if (!s.quiet && s.json != "-" && detail::write_all(STDOUT_FILENO, region_report(result)) != 0) return 1;
+  std::vector<InputMeta> inputs;
+  for (const std::string& file : s.summary.empty() ? s.files : std::vector<std::string>{s.summary})
+    inputs.push_back(describe_input(file));
+  nlohmann::ordered_json record = region_json(result);
+  record["meta"] = meta_json(s.meta, inputs);
+  const std::string json = record.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
+  if (!s.quiet && s.json != "-" &&
+      detail::write_all(STDOUT_FILENO, region_report(result, &s.meta, inputs)) != 0)
+    return 1;
   if (!s.html.empty()) {
-    const std::string page = region_html(result);
+    const std::string page = region_html(result, &s.meta, inputs);
     if (const int err = html_file.commit(html_file.write(page)); err != 0) {
       std::fprintf(stderr, "korvalinde: %s: %s\n", s.html.c_str(), std::strerror(err));
       return 1;
@@ -263,24 +274,33 @@ int region_main(int argc, char** argv) {
   RegionSettings s;
   app.add_option("FILE", s.files, "A site's annual maxima (one value a line, or a dated CSV with --time)");
   app.add_option("--summary", s.summary, "Read the sites' L-moments: CSV of site,n,mean,t,t3,t4,t5");
-  app.add_option("--column", s.column, "The value column (name or number; default 1)");
+  app.add_option("--column", s.column, "The value column (name or number)")->default_str("1");
   app.add_option("--sep", s.sep, "Field separator (default: a comma, a tab or blanks as the first line has them)");
   add_dated_options(app, s.dated);
-  app.add_option("--periods", s.periods, "Return periods in years, comma separated (default 2,5,10,20,50,100)");
-  app.add_option("--nsim", s.nsim, "Simulated regions of the heterogeneity and goodness measures (default 500)")
-      ->check(whole_number(0, 1000000));
-  app.add_option("--seed", s.seed, "Seed of the simulations (default 0)");
+  app.add_option("--periods", s.periods, "Return periods in years, comma separated")->default_str(s.periods);
+  app.add_option("--nsim", s.nsim, "Simulated regions of the heterogeneity and goodness measures")
+      ->check(whole_number(0, 1000000))
+      ->default_str("500");
+  app.add_option("--seed", s.seed, "Seed of the simulations")->default_str("0");
   app.add_option("--threads", s.threads, "Threads (default: the machine's cores)")->check(whole_number(0, 1024));
-  app.add_option("--min-years", s.min_years, "Sites with fewer values are left out (default 10)")
-      ->check(whole_number(5, INT_MAX));
-  app.add_option("--accuracy", s.accuracy, "Simulated regions of the quantiles' accuracy (default 0: none)")
-      ->check(whole_number(0, 100000));
+  app.add_option("--min-years", s.min_years, "Sites with fewer values are left out")
+      ->check(whole_number(5, INT_MAX))
+      ->default_str("10");
+  app.add_option("--accuracy", s.accuracy, "Simulated regions of the quantiles' accuracy (0: none)")
+      ->check(whole_number(0, 100000))
+      ->default_str("0");
   app.add_option("--correlation", s.correlation, "Correlation between the sites in the accuracy's regions")
-      ->check(number_where([](double r) { return r >= 0 && r < 1; }, "must be in [0, 1)"));
+      ->check(number_where([](double r) { return r >= 0 && r < 1; }, "must be in [0, 1)"))
+      ->default_str("0");
   app.add_option("--json", s.json, "Write the region as one JSON object (- is standard output)");
   app.add_option("--html", s.html, "Write a page with the L-moment ratio diagram and the growth curves");
+  app.add_option("--units", s.units, "The units of the values, for the run record");
   app.add_flag("--all-curves", s.all_curves, "Growth curves of all five families, not only the accepted");
   app.add_flag("--quiet", s.quiet, "No human report");
+  if (argc == 2 && std::string_view(argv[1]) == "--man") {  // the manual page's list, hidden
+    std::fputs(man_options(app).c_str(), stdout);
+    return 0;
+  }
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp& e) {
@@ -288,6 +308,14 @@ int region_main(int argc, char** argv) {
   } catch (const CLI::ParseError& e) {
     return region_usage(e.what());
   }
+  s.meta.version = version_text();
+  s.meta.time = run_time();
+  s.meta.command = shell_command(std::vector<std::string>(argv - 1, argv + argc));
+  // Block options apply to dated files only.
+  s.meta.options = options_in_force(app, [&](const CLI::Option& o) {
+    return o.get_name() == "--min-coverage" && s.dated.time.empty() && s.dated.block.empty();
+  });
+  s.meta.units = s.units;
   return run_region(s);
 }
 

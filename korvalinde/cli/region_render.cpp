@@ -106,8 +106,9 @@ Json region_json(const RegionResult& r) {
   return j;
 }
 
-std::string region_report(const RegionResult& r) {
+std::string region_report(const RegionResult& r, const RunMeta* run, std::span<const InputMeta> inputs) {
   std::string out;
+  if (run != nullptr) append(out, meta_text(*run), inputs_text(inputs), "\n");
   std::size_t wname = 4;
   for (const RegionSite& s : r.sites) wname = std::max(wname, printable(s.name).size());
   append(out, "Regional frequency analysis of ", std::to_string(r.sites.size()), " site",
@@ -273,7 +274,7 @@ std::string growth_chart(const RegionResult& r) {
 
 }  // namespace
 
-std::string region_html(const RegionResult& r) {
+std::string region_html(const RegionResult& r, const RunMeta* run, std::span<const InputMeta> inputs) {
   std::string s =
       "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\"><title>Regional frequency "
       "analysis</title>\n<style>body{font-family:sans-serif;margin:2em}table{border-collapse:collapse}"
@@ -287,7 +288,7 @@ std::string region_html(const RegionResult& r) {
   const std::string svg = lmoment_ratio_diagram_svg(points, diagram);
   append(s, "<h2>L-moment ratio diagram</h2>\n", svg.substr(std::min(svg.find("<svg"), svg.size())));
   append(s, "<h2>Growth curves</h2>\n", growth_chart(r));
-  append(s, "<h2>Report</h2>\n<pre>", escape_xml(region_report(r)), "</pre>\n</body></html>\n");
+  append(s, "<h2>Report</h2>\n<pre>", escape_xml(region_report(r, run, inputs)), "</pre>\n</body></html>\n");
   return s;
 }
 

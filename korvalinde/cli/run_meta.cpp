@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <CLI/CLI.hpp>
 #include <cerrno>
 #include <charconv>
 #include <cstdlib>
@@ -137,6 +138,53 @@ const InputMeta& InputDigest::get() {
   return meta_;
 }
 
+std::vector<std::pair<std::string, std::string>> options_in_force(
+    const CLI::App& app, const std::function<bool(const CLI::Option&)>& unused) {
+  std::vector<std::pair<std::string, std::string>> out;
+  for (const CLI::Option* o : app.get_options()) {
+    if (o->get_positional() || o->get_lnames().empty() || o->get_name() == "--help") continue;
+    std::string value;
+    if (o->count() > 0) {
+      if (o->get_expected_max() > 0 && !o->results().empty()) value = o->results().back();
+    } else if (o->get_default_str().empty() || (unused && unused(*o))) {
+      continue;
+    } else {
+      value = o->get_default_str();
+    }
+    out.emplace_back(o->get_name(), value);
+  }
+  return out;
+}
+
+namespace {
+
+nlohmann::ordered_json input_json(const InputMeta& input) {
+  using Json = nlohmann::ordered_json;
+  Json in{{"file", detail::escape_bytes(input.file, false)}};
+  in["size"] = input.size ? Json(*input.size) : Json(nullptr);
+  in["sha256"] = input.sha256.empty() ? Json(nullptr) : Json(input.sha256);
+  if (!input.why.empty()) in["unknown"] = input.why;
+  return in;
+}
+
+}  // namespace
+
+nlohmann::ordered_json meta_json(const RunMeta& run, std::span<const InputMeta> inputs) {
+  nlohmann::ordered_json j = meta_json(run, nullptr), list = nlohmann::ordered_json::array();
+  for (const InputMeta& in : inputs) list.push_back(input_json(in));
+  j["inputs"] = std::move(list);
+  return j;
+}
+
+std::string inputs_text(std::span<const InputMeta> inputs) {
+  std::string out;
+  for (const InputMeta& in : inputs) {
+    const std::string line = input_text(in);  // "input: ..."
+    append(out, "input ", printable(in.file), line.substr(5), "\n");
+  }
+  return out;
+}
+
 nlohmann::ordered_json meta_json(const RunMeta& run, const InputMeta* input) {
   using Json = nlohmann::ordered_json;
   Json options = Json::object();
@@ -144,13 +192,7 @@ nlohmann::ordered_json meta_json(const RunMeta& run, const InputMeta* input) {
   Json j{{"version", run.version}, {"time", run.time}, {"command", run.command},
          {"options", std::move(options)}};
   j["units"] = run.units.empty() ? Json(nullptr) : Json(run.units);
-  if (input != nullptr) {
-    Json in{{"file", detail::escape_bytes(input->file, false)}};
-    in["size"] = input->size ? Json(*input->size) : Json(nullptr);
-    in["sha256"] = input->sha256.empty() ? Json(nullptr) : Json(input->sha256);
-    if (!input->why.empty()) in["unknown"] = input->why;
-    j["input"] = std::move(in);
-  }
+  if (input != nullptr) j["input"] = input_json(*input);
   return j;
 }
 

@@ -5,11 +5,18 @@
 #include <atomic>
 #include <cstdint>
 #include <nlohmann/json.hpp>
+#include <functional>
 #include <optional>
+#include <span>
 #include <string>
 #include <thread>
 #include <utility>
 #include <vector>
+
+namespace CLI {
+class App;
+class Option;
+}  // namespace CLI
 
 namespace korvalinde::cli {
 
@@ -65,15 +72,27 @@ class InputDigest {
   InputMeta meta_;
 };
 
+// The options of `app` in force, by their long names: each one given (its
+// last value; a flag has none), and the defaults of the others that have
+// one, unless `unused` says the option does not apply to the run.
+std::vector<std::pair<std::string, std::string>> options_in_force(
+    const CLI::App& app, const std::function<bool(const CLI::Option&)>& unused = {});
+
 // {"version","time","command","options":{...},"units","input":{"file","size","sha256"}};
 // without "input" when `input` is null.
 nlohmann::ordered_json meta_json(const RunMeta& run, const InputMeta* input);
+
+// The same with "inputs": [{"file","size","sha256"}, ...] for a run of several inputs.
+nlohmann::ordered_json meta_json(const RunMeta& run, std::span<const InputMeta> inputs);
 
 // The header block of the text report, each line ending with a newline.
 std::string meta_text(const RunMeta& run);
 
 // "input: 1234 bytes, SHA-256 ab12..." (or why neither is known).
 std::string input_text(const InputMeta& input);
+
+// One line "input FILE: 1234 bytes, SHA-256 ab12..." an input.
+std::string inputs_text(std::span<const InputMeta> inputs);
 
 // One short line for the foot of a picture.
 std::string meta_footer(const RunMeta& run, const InputMeta* input);

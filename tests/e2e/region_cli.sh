@@ -33,7 +33,11 @@ files)
   grep -q "At-site quantiles" out || fail "report: $(cat out)"
   "$bin" region --nsim 100 --accuracy 50 --json r1.json --threads 1 site*.txt tiny.txt > /dev/null 2>&1 ||
     fail "one thread"
-  cmp -s r1.json r2.json || fail "the JSON depends on the threads"
+  $py -c "
+import json
+a, b = (json.load(open(f)) for f in ('r1.json', 'r2.json'))
+del a['meta'], b['meta']
+assert a == b" || fail "the JSON depends on the threads"
   $py - <<'PY' || fail "JSON"
 import json
 r = json.load(open("r2.json"))
@@ -95,6 +99,25 @@ errors)
   [ $st = 2 ] || fail "--summary with files: status $st"
   "$bin" region --correlation 1 site0.txt > out 2> err; st=$?
   [ $st = 2 ] || fail "--correlation 1: status $st"
+  ;;
+meta)
+  # The run record: fixed time, the command, the options in force and each
+  # input's size and SHA-256, in the report, the JSON and the page.
+  SOURCE_DATE_EPOCH=86400 "$bin" region --nsim 20 --seed 4 --json r.json --html r.html site0.txt site1.txt \
+    site2.txt site3.txt > out 2> err || fail "status $?: $(cat err)"
+  head -1 out | grep -q "^run: korvalinde .*, 1970-01-02T00:00:00Z$" || fail "run line: $(head -1 out)"
+  grep -q "^command: .* region --nsim 20 --seed 4 --json r.json --html r.html site0.txt" out || fail "command: $(cat out)"
+  grep -q "^options: .*--nsim 20 --seed 4 .*--min-years 10" out || fail "options: $(grep options out)"
+  sum=$(sha256sum site2.txt | cut -d' ' -f1) size=$(wc -c < site2.txt)
+  grep -q "^input site2.txt: $size bytes, SHA-256 $sum$" out || fail "input: $(grep input out)"
+  grep -q "input site2.txt: $size bytes, SHA-256 $sum" r.html || fail "the page has no run record"
+  SUM=$sum SIZE=$size $py -c "
+import json, os
+m = json.load(open('r.json'))['meta']
+assert m['time'] == '1970-01-02T00:00:00Z' and m['options']['--nsim'] == '20', m
+assert [i['file'] for i in m['inputs']] == ['site0.txt', 'site1.txt', 'site2.txt', 'site3.txt'], m
+assert m['inputs'][2]['sha256'] == os.environ['SUM'] and m['inputs'][2]['size'] == int(os.environ['SIZE'])
+assert '--threshold' not in m['options'], m" || fail "JSON meta: $(head -c 600 r.json)"
   ;;
 *) fail "unknown check $check" ;;
 esac

@@ -104,7 +104,7 @@ foreach(check venice unchanged table errors)
 endforeach()
 
 # The region command.
-foreach(check files summary dated errors)
+foreach(check files summary dated errors meta)
   add_test(NAME e2e.region.${check}
            COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/region_cli.sh $<TARGET_FILE:korvalinde>
                    ${PROJECT_SOURCE_DIR} ${check})
