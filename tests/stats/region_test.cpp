@@ -143,11 +143,15 @@ TEST(Region, HeterogeneityTellsHomogeneousFromHeterogeneousRegions) {
   EXPECT_LT(std::abs(homogeneous.H[0]), 2.0);
   EXPECT_LT(std::abs(homogeneous.H[1]), 2.0);
   EXPECT_GT(mixed.H[0], 5.0);
-  // The GEV region's Z of the GEV stays within sampling error, and the
-  // simulated t4 has a small spread.
+  // The GEV region's Z of the GEV within its two-sided 0.1% point. This
+  // sample's t4 lies over 2 standard deviations above its expectation
+  // (above the GLO line, so the GLO simulates it), and Z is -2.58 (-2.65
+  // with 2 x 10^4 simulated regions): a rare draw, not a bias, as the
+  // distribution of Z over many GEV regions shows (region_sim_test.cpp).
+  // The simulated t4 has a small spread.
   for (const RegionGoodness& g : homogeneous.goodness)
     if (g.family == "gev") {
-      EXPECT_LT(std::abs(g.Z), 3.0);
+      EXPECT_LT(std::abs(g.Z), 3.29);
     }
   EXPECT_GT(homogeneous.sigma4, 0.003);
   EXPECT_LT(homogeneous.sigma4, 0.03);

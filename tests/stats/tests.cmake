@@ -14,3 +14,6 @@ korvalinde_add_test(test_stats LIBS korvalinde_stats LABELS threads SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/vmath_test.cpp)
 target_compile_definitions(test_stats PRIVATE
   KORVALINDE_STATS_DATA="${CMAKE_CURRENT_LIST_DIR}/data")
+# Long simulations of the regional measures (seconds).
+korvalinde_add_test(test_region_simulation LIBS korvalinde_stats LABELS slow SOURCES
+  ${CMAKE_CURRENT_LIST_DIR}/region_sim_test.cpp)
