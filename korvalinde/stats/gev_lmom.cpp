@@ -8,6 +8,7 @@
 
 #include "korvalinde/detail/sum.hpp"
 #include "korvalinde/dist/ratios.hpp"
+#include "korvalinde/stats/lmoment_influence.hpp"
 
 namespace korvalinde::stats {
 
@@ -50,24 +51,7 @@ GevEstimate fit_gev_lmom_with_errors(std::span<const double> sorted) {
   const double xi = e.d.shape, sigma = e.d.scale;
   const auto nd = static_cast<double>(n);
 
-  // Empirical influence of b_r = int x F^r dF at x_(j), F(x_(j)) = p_j =
-  // (j - 1) / (n - 1):
-  //   x_j p_j^r + r / n sum_{k >= j} x_k p_k^(r-1) - (r + 1) b_r,
-  // the term k = j counted half so that ties weigh alike; the constant drops
-  // out of the covariance. Values shifted to the median keep the sums small.
-  const double shift = sorted[n / 2];
-  std::vector<std::array<double, 3>> inf(n);  // of (l1, l2, l3)
-  double tail1 = 0, tail2 = 0;                // sum_{k > j} x_k and x_k p_k, over n
-  for (std::size_t j = n; j-- > 0;) {
-    const double x = sorted[j] - shift;
-    const double p = static_cast<double>(j) / (nd - 1);
-    const double i0 = x;
-    const double i1 = x * p + tail1 + 0.5 * x / nd;
-    const double i2 = x * p * p + 2 * (tail2 + 0.5 * x * p / nd);
-    inf[j] = {i0, 2 * i1 - i0, 6 * i2 - 6 * i1 + i0};
-    tail1 += x / nd;
-    tail2 += x * p / nd;
-  }
+  std::vector<std::array<double, 3>> inf = lmoment_influence(sorted);  // of (l1, l2, l3)
 
   // Jacobian of (mu, sigma, xi) in (l1, l2, l3), by implicit
   // differentiation of the relations above.

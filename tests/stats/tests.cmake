@@ -1,5 +1,6 @@
 korvalinde_add_test(test_stats LIBS korvalinde_stats LABELS threads SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/dist_test.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/family_mle_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/gev_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/gev_errors_test.cpp
   ${CMAKE_CURRENT_LIST_DIR}/gpd_test.cpp
@@ -17,3 +18,8 @@ target_compile_definitions(test_stats PRIVATE
 # Long simulations of the regional measures (seconds).
 korvalinde_add_test(test_region_simulation LIBS korvalinde_stats LABELS slow SOURCES
   ${CMAKE_CURRENT_LIST_DIR}/region_sim_test.cpp)
+# The maximum-likelihood sweep on 10^6 values.
+korvalinde_add_test(test_family_mle_slow LIBS korvalinde_stats LABELS slow SOURCES
+  ${CMAKE_CURRENT_LIST_DIR}/family_mle_test.cpp)
+target_compile_definitions(test_family_mle_slow PRIVATE KORVALINDE_SLOW_TESTS
+  KORVALINDE_STATS_DATA="${CMAKE_CURRENT_LIST_DIR}/data")
