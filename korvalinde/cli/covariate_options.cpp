@@ -84,7 +84,8 @@ void add_covariate_options(CLI::App& fit, CovariateSettings& c) {
                  "time (the record's own, in years) or columns of --covariates");
   fit.add_option("--covariates", c.table,
                  "CSV of covariates: a header, then a year or a date and the values");
-  fit.add_option("--vary", c.vary, "Parameters that follow the covariates: loc (default) or loc,scale");
+  fit.add_option("--vary", c.vary, "Parameters that follow the covariates: loc (default), loc,scale, or "
+                 "dispersion (mu and sigma both times exp(a c / mu0))");
   fit.add_option("--at", c.at, "A covariate point NAME=V[,NAME=V] for the effective levels (repeatable; "
                                "default: the first and last observed values of one covariate)")
       ->allow_extra_args(false);
@@ -128,8 +129,11 @@ std::string make_covariate_plan(const CovariateSettings& c, const FitOptions& fi
   } else if (c.vary == "scale") {
     p.model = {stats::NsFamily::gev, false, true};
     p.vary = "scale";
+  } else if (c.vary == "dispersion") {
+    p.model = {stats::NsFamily::gev, true, false, true};
+    p.vary = "dispersion";
   } else {
-    return "--vary: loc, scale or loc,scale expected, not '" + c.vary + "'";
+    return "--vary: loc, scale, loc,scale or dispersion expected, not '" + c.vary + "'";
   }
   for (const std::string& text : c.at) {
     std::vector<double> point(p.names.size(), kUndefined);

@@ -176,8 +176,12 @@ std::string nonstationary_report(const FitResult& r) {
   if (ns.fitted) {
     std::string names;
     for (const std::string& n : ns.names) append(names, names.empty() ? "" : ", ", printable(n));
-    append(out, "  non-stationary GEV, maximum likelihood: ", ns.vary, " linear in ", names, " (",
-           std::to_string(ns.x.size()), " maxima)\n");
+    if (ns.vary == "dispersion")
+      append(out, "  non-stationary GEV, maximum likelihood: fixed dispersion, mu and sigma times exp(a ",
+             names, " / mu0) (", std::to_string(ns.x.size()), " maxima)\n");
+    else
+      append(out, "  non-stationary GEV, maximum likelihood: ", ns.vary, " linear in ", names, " (",
+             std::to_string(ns.x.size()), " maxima)\n");
     if (!ns.error.empty()) return out + "    error: " + ns.error + "\n";
     const stats::NsAnalysis& a = ns.analysis;
     const stats::NsFit& f = a.fit;

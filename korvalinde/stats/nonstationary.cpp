@@ -34,8 +34,9 @@ struct Layout {
 
 Layout layout(const NsModel& m, std::size_t p) {
   Layout l;
-  l.nloc = m.family == NsFamily::gpd ? 0 : (m.loc ? 1 + p : 1);
-  l.nsc = m.scale ? 1 + p : 1;
+  const bool disp = m.dispersion && m.family != NsFamily::gpd;
+  l.nloc = m.family == NsFamily::gpd ? 0 : (m.loc || disp ? 1 + p : 1);
+  l.nsc = m.scale && !disp ? 1 + p : 1;
   l.loc0 = 1;
   l.sc0 = 1 + l.nloc;
   l.k = 1 + l.nloc + l.nsc;
@@ -78,8 +79,10 @@ bool ns_loglik(const NsFit& fit, const double* theta, double& l, double* g, doub
     if (!std::isfinite(theta[i])) return false;
   if (!(xi > -1)) return false;
   const bool gpd = fit.model.family == NsFamily::gpd;
-  const bool loc_trend = lay.nloc > 1, scale_trend = lay.nsc > 1;
+  const bool disp = fit.model.dispersion && !gpd && p > 0;
+  const bool loc_trend = lay.nloc > 1 && !disp, scale_trend = lay.nsc > 1;
   const bool hessian = h != nullptr;
+  double es[kChunk];  // the dispersion model: exp(b'c)
   double sl = 0;
   std::array<double, kMaxK> sg{};
   std::array<std::array<double, kMaxK>, kMaxK> sh{};
@@ -97,6 +100,13 @@ bool ns_loglik(const NsFit& fit, const double* theta, double& l, double* g, doub
         const double ca = c[a * n + b + j];
         if (loc_trend) mu += theta[lay.loc0 + 1 + a] * ca;
         if (scale_trend) s += theta[lay.sc0 + 1 + a] * ca;
+      }
+      if (disp) {
+        double eb = 0;
+        for (std::size_t a = 0; a < p; ++a) eb += theta[lay.loc0 + 1 + a] * c[a * n + b + j];
+        es[j] = std::exp(eb);
+        mu *= es[j];
+        s += eb;
       }
       ls[j] = s;
       const double zj = (y[b + j] - mu) * std::exp(-s);
@@ -145,6 +155,37 @@ bool ns_loglik(const NsFit& fit, const double* theta, double& l, double* g, doub
       const double isg = std::exp(-ls[j]);
       sl += t[0][j] - ls[j];
       const double gm = -t[1][j] * isg, gs = -t[2][j] - 1, gx = t[3][j];
+      if (disp) {
+        // mu = m0 E, ln sigma = ln s0 + b'c with E = exp(b'c): the chain
+        // rule over d mu and d ln sigma of each parameter, and mu's own
+        // second derivatives (E c_a in m0 and b_a, mu c_a c_b in b_a, b_b).
+        const double e = es[j], muj = theta[lay.loc0] * e;
+        std::array<double, kMaxK> dm{}, dsg{};
+        dm[lay.loc0] = e;
+        for (std::size_t a = 0; a < p; ++a) {
+          const double ca = c[a * n + b + j];
+          dm[lay.loc0 + 1 + a] = muj * ca;
+          dsg[lay.loc0 + 1 + a] = ca;
+        }
+        dsg[lay.sc0] = 1;
+        sg[0] += gx;
+        for (std::size_t r = 1; r < k; ++r) sg[r] += gm * dm[r] + gs * dsg[r];
+        if (!hessian) continue;
+        const double hmm = t[4][j] * isg * isg, hms = t[5][j] * isg, hmx = t[6][j] * isg, hss = t[7][j],
+                     hsx = t[8][j], hxx = t[9][j];
+        sh[0][0] += hxx;
+        for (std::size_t r = 1; r < k; ++r) {
+          sh[0][r] += hmx * dm[r] + hsx * dsg[r];
+          for (std::size_t q = r; q < k; ++q)
+            sh[r][q] += hmm * dm[r] * dm[q] + hms * (dm[r] * dsg[q] + dsg[r] * dm[q]) + hss * dsg[r] * dsg[q];
+        }
+        for (std::size_t a = 0; a < p; ++a) {
+          const double ca = c[a * n + b + j];
+          sh[lay.loc0][lay.loc0 + 1 + a] += gm * e * ca;
+          for (std::size_t q = a; q < p; ++q) sh[lay.loc0 + 1 + a][lay.loc0 + 1 + q] += gm * muj * ca * c[q * n + b + j];
+        }
+        continue;
+      }
       sg[0] += gx;
       row[0] = 1;
       for (std::size_t a = 0; a < p; ++a) row[1 + a] = c[a * n + b + j];
@@ -231,6 +272,43 @@ NsFit maximize_fit(NsFit f, const std::vector<double>& start) {
   return f;
 }
 
+// The dispersion model's coefficients mu0, a_j (per covariate), sigma0 at
+// covariate 0 and xi, with the Jacobian of theta's map to them: beta_j =
+// b_j / spread_j, mu0 = unit m0 exp(-beta'mean), a_j = mu0 beta_j, sigma0 =
+// unit s0 exp(-beta'mean).
+void dispersion_user_units(NsFit& f, const std::vector<std::string>& cnames, std::vector<double>& jac) {
+  const Layout lay = layout(f.model, f.p);
+  const std::size_t k = lay.k, p = f.p;
+  const std::size_t ku = f.coef.size();
+  const auto& th = f.theta;
+  double shift = 0;
+  for (std::size_t a = 0; a < p; ++a) shift += th[lay.loc0 + 1 + a] * f.mean[a] / f.spread[a];
+  const double e = std::exp(-shift);
+  const double mu0 = f.unit * th[lay.loc0] * e, sigma0 = f.unit * std::exp(th[lay.sc0]) * e;
+  f.coef[0] = mu0;
+  f.names.push_back("mu0");
+  jac[0 * k + lay.loc0] = f.unit * e;
+  for (std::size_t a = 0; a < p; ++a) jac[0 * k + lay.loc0 + 1 + a] = -mu0 * f.mean[a] / f.spread[a];
+  for (std::size_t a = 0; a < p; ++a) {
+    const std::size_t i = 1 + a;
+    const double beta = th[lay.loc0 + 1 + a] / f.spread[a];
+    f.coef[i] = mu0 * beta;
+    f.names.push_back("a_" + cnames[a]);
+    // d a_j = beta_j d mu0 + mu0 d beta_j.
+    for (std::size_t m = 0; m < k; ++m) jac[i * k + m] = beta * jac[0 * k + m];
+    jac[i * k + lay.loc0 + 1 + a] += mu0 / f.spread[a];
+  }
+  f.coef[1 + p] = sigma0;
+  f.names.push_back("sigma0");
+  jac[(1 + p) * k + lay.sc0] = sigma0;
+  for (std::size_t a = 0; a < p; ++a) jac[(1 + p) * k + lay.loc0 + 1 + a] = -sigma0 * f.mean[a] / f.spread[a];
+  if (ku == k) {
+    f.coef[2 + p] = th[0];
+    f.names.push_back("xi");
+    jac[(2 + p) * k] = 1;
+  }
+}
+
 // The coefficients in the user's units from theta (see NsFit), with the
 // Jacobian of that map: user index i, theta index (i + 1) % k (xi last), or
 // for the Gumbel without xi.
@@ -244,7 +322,9 @@ void to_user_units(NsFit& f, const std::vector<std::string>& cnames) {
   f.names.clear();
   std::size_t i = 0;
   const auto& th = f.theta;
-  if (lay.nloc > 0) {
+  if (f.model.dispersion) {
+    dispersion_user_units(f, cnames, jac);
+  } else if (lay.nloc > 0) {
     if (lay.nloc > 1) {
       double b0 = th[lay.loc0];
       jac[i * k + lay.loc0] = f.unit;
@@ -267,7 +347,8 @@ void to_user_units(NsFit& f, const std::vector<std::string>& cnames) {
       ++i;
     }
   }
-  if (lay.nsc > 1) {
+  if (f.model.dispersion) {
+  } else if (lay.nsc > 1) {
     double s0 = std::log(f.unit) + th[lay.sc0];
     jac[i * k + lay.sc0] = 1;
     for (std::size_t a = 0; a < p; ++a) {
@@ -288,7 +369,7 @@ void to_user_units(NsFit& f, const std::vector<std::string>& cnames) {
     f.names.push_back("sigma");
     ++i;
   }
-  if (!gumbel) {
+  if (!gumbel && !f.model.dispersion) {
     f.coef[i] = th[0];
     jac[i * k] = 1;
     f.names.push_back("xi");
@@ -318,7 +399,12 @@ NsFit fit_nonstationary(const NsData& data, const NsModel& model, const NsFit* s
   const std::size_t n = f.n, p = f.p;
   if (p > kMaxCovariates) return failure(std::move(f), "at most 3 covariates are supported");
   if (p == 0 && (model.scale || (model.loc && model.family != NsFamily::gpd))) f.model.loc = f.model.scale = false;
-  if (model.family == NsFamily::gpd) f.model.loc = false;
+  if (model.family == NsFamily::gpd) f.model.loc = f.model.dispersion = false;
+  if (p == 0) f.model.dispersion = false;
+  if (f.model.dispersion) {
+    f.model.loc = true;
+    f.model.scale = false;
+  }
   const Layout lay = layout(f.model, p);
   const std::size_t ku = lay.k - (model.family == NsFamily::gumbel ? 1 : 0);
   if (n < ku + 2)
@@ -382,6 +468,11 @@ NsFit fit_nonstationary(const NsData& data, const NsModel& model, const NsFit* s
     f.centre = g.d.loc;
     f.unit = g.d.scale;
     theta0[0] = std::max(g.d.shape, -0.9);
+    if (f.model.dispersion) {
+      // Multiplicative: the values are scaled, never shifted.
+      f.centre = 0;
+      theta0[lay.loc0] = g.d.loc / g.d.scale;
+    }
   }
   f.y.resize(n);
   for (std::size_t i = 0; i < n; ++i) f.y[i] = (data.x[i] - f.centre) / f.unit;
@@ -576,6 +667,81 @@ std::vector<double> standardised(const NsFit& f, const std::vector<double>& c) {
   return s;
 }
 
+// mu and ln sigma at standardised point cs (standardised units), with their
+// gradients in theta when gm is not null.
+void params_at(const NsFit& f, const double* th, const double* cs, double& mu, double& s, double* gm = nullptr,
+               double* gs = nullptr) {
+  const Layout lay = layout(f.model, f.p);
+  if (gm != nullptr) {
+    std::fill(gm, gm + lay.k, 0.0);
+    std::fill(gs, gs + lay.k, 0.0);
+  }
+  s = th[lay.sc0];
+  if (gm != nullptr) gs[lay.sc0] = 1;
+  if (f.model.dispersion) {
+    double eb = 0;
+    for (std::size_t a = 0; a < f.p; ++a) eb += th[lay.loc0 + 1 + a] * cs[a];
+    const double e = std::exp(eb);
+    mu = th[lay.loc0] * e;
+    s += eb;
+    if (gm != nullptr) {
+      gm[lay.loc0] = e;
+      for (std::size_t a = 0; a < f.p; ++a) {
+        gm[lay.loc0 + 1 + a] = mu * cs[a];
+        gs[lay.loc0 + 1 + a] = cs[a];
+      }
+    }
+    return;
+  }
+  mu = lay.nloc > 0 ? th[lay.loc0] : 0;
+  if (gm != nullptr && lay.nloc > 0) gm[lay.loc0] = 1;
+  for (std::size_t a = 0; a < f.p; ++a) {
+    if (lay.nloc > 1) {
+      mu += th[lay.loc0 + 1 + a] * cs[a];
+      if (gm != nullptr) gm[lay.loc0 + 1 + a] = cs[a];
+    }
+    if (lay.nsc > 1) {
+      s += th[lay.sc0 + 1 + a] * cs[a];
+      if (gm != nullptr) gs[lay.sc0 + 1 + a] = cs[a];
+    }
+  }
+}
+
+// The dispersion model's T-year level at standardised point c1, less the
+// level at c0 when given: (E1 - E0) (m0 + s0 y(xi)) with E = exp(b'c), with
+// delta-method bounds; its profile is not computed.
+NsLevel dispersion_level(const NsFit& f, const std::vector<double>& c1, const std::vector<double>* c0, double y0,
+                         double z, double offset) {
+  const Layout lay = layout(f.model, f.p);
+  const auto& th = f.theta;
+  double p, dp, ddp;
+  psi1(th[0] * y0, p, dp, ddp);
+  const double y = y0 * p, y1 = y0 * y0 * dp;
+  const double s0 = std::exp(th[lay.sc0]), amp = th[lay.loc0] + s0 * y;
+  double e1 = 0, e0 = 0;
+  for (std::size_t a = 0; a < f.p; ++a) {
+    e1 += th[lay.loc0 + 1 + a] * c1[a];
+    if (c0 != nullptr) e0 += th[lay.loc0 + 1 + a] * (*c0)[a];
+  }
+  e1 = std::exp(e1);
+  e0 = c0 != nullptr ? std::exp(e0) : 0;
+  const double d = e1 - e0;
+  std::vector<double> g(lay.k, 0.0);
+  g[0] = d * s0 * y1;
+  g[lay.loc0] = d;
+  for (std::size_t a = 0; a < f.p; ++a)
+    g[lay.loc0 + 1 + a] = (e1 * c1[a] - (c0 != nullptr ? e0 * (*c0)[a] : 0)) * amp;
+  g[lay.sc0] = d * s0 * y;
+  if (f.model.family == NsFamily::gumbel) g[0] = 0;
+  NsLevel out;
+  out.value = offset + f.unit * d * amp;
+  out.se = f.unit * std::sqrt(std::max(0.0, quadratic_form(g, f.theta_cov)));
+  out.lower = out.value - z * out.se;
+  out.upper = out.value + z * out.se;
+  out.profile = no_profile("not computed for the dispersion model");
+  return out;
+}
+
 // The reduced variate of the T-year level: annual maxima -ln(-ln(1 - 1/T)),
 // excesses ln(rate T).
 double reduced_variate(const NsFit& f, double period, double rate) {
@@ -625,12 +791,9 @@ bool log_survival(const NsFit& f, const double* theta, const std::vector<double>
   const std::size_t k = lay.k;
   g.assign(k, 0.0);
   const double xi = theta[0];
-  double mu = 0, s = theta[lay.sc0];
-  if (lay.nloc > 0) mu = theta[lay.loc0];
-  for (std::size_t a = 0; a < f.p; ++a) {
-    if (lay.nloc > 1) mu += theta[lay.loc0 + 1 + a] * cs[a];
-    if (lay.nsc > 1) s += theta[lay.sc0 + 1 + a] * cs[a];
-  }
+  double mu = 0, s = 0;
+  std::vector<double> dmu(k), ds(k);
+  params_at(f, theta, cs.data(), mu, s, dmu.data(), ds.data());
   const double isg = std::exp(-s), z = (x - mu) * isg, u = xi * z;
   if (!(u > -1)) {
     if (xi < 0) return false;
@@ -652,14 +815,7 @@ bool log_survival(const NsFit& f, const double* theta, const std::vector<double>
   }
   g[0] = -factor * z * z * f2;
   const double gm = factor * iw * isg, gs = factor * z * iw;
-  if (lay.nloc > 0) {
-    g[lay.loc0] = gm;
-    if (lay.nloc > 1)
-      for (std::size_t a = 0; a < f.p; ++a) g[lay.loc0 + 1 + a] = gm * cs[a];
-  }
-  g[lay.sc0] = gs;
-  if (lay.nsc > 1)
-    for (std::size_t a = 0; a < f.p; ++a) g[lay.sc0 + 1 + a] = gs * cs[a];
+  for (std::size_t i = 1; i < k; ++i) g[i] = gm * dmu[i] + gs * ds[i];
   if (f.model.family == NsFamily::gumbel) g[0] = 0;
   return std::isfinite(ls);
 }
@@ -784,14 +940,12 @@ ProfileInterval constrained_profile(const NsFit& f, Q&& q, double crit) {
 std::vector<double> ns_residuals(const NsFit& f) {
   std::vector<double> r(f.n, kNaN);
   if (!f.ok) return r;
-  const Layout lay = layout(f.model, f.p);
   const double xi = f.theta[0];
+  std::array<double, kMaxCovariates> cs{};
   for (std::size_t i = 0; i < f.n; ++i) {
-    double mu = lay.nloc > 0 ? f.theta[lay.loc0] : 0, s = f.theta[lay.sc0];
-    for (std::size_t a = 0; a < f.p; ++a) {
-      if (lay.nloc > 1) mu += f.theta[lay.loc0 + 1 + a] * f.cs[a * f.n + i];
-      if (lay.nsc > 1) s += f.theta[lay.sc0 + 1 + a] * f.cs[a * f.n + i];
-    }
+    for (std::size_t a = 0; a < f.p; ++a) cs[a] = f.cs[a * f.n + i];
+    double mu, s;
+    params_at(f, f.theta.data(), cs.data(), mu, s);
     const double z = (f.y[i] - mu) * std::exp(-s), u = xi * z;
     double lr, f2, df2;
     log_ratio<kBoth, false>(u, 1 / (1 + u), lr, f2, df2);
@@ -814,7 +968,8 @@ std::vector<NsLevel> ns_levels_per_observation(const NsFit& f, std::span<const d
       Quantity q;
       q.y0 = reduced_variate(f, T, rate);
       add_level(f, cs, 1, q);
-      NsLevel l = level_of(f, q, z, offset, false, 0);
+      NsLevel l = f.model.dispersion ? dispersion_level(f, cs, nullptr, q.y0, z, offset)
+                                     : level_of(f, q, z, offset, false, 0);
       l.period = T;
       l.profile = ProfileInterval{};
       out.push_back(l);
@@ -846,9 +1001,9 @@ NsAnalysis analyze_nonstationary(const NsData& data, const NsModel& model, const
     a.lr_tests.push_back(t);
   };
   NsModel stationary = f.model;
-  stationary.loc = stationary.scale = false;
+  stationary.loc = stationary.scale = stationary.dispersion = false;
   if (f.p > 0 && (f.model.loc || f.model.scale)) test("stationary", stationary);
-  if (f.model.family == NsFamily::gev && f.model.loc && f.model.scale) {
+  if (f.model.family == NsFamily::gev && f.model.loc && f.model.scale && !f.model.dispersion) {
     NsModel loc = f.model;
     loc.scale = false;
     test("loc", loc);
@@ -866,7 +1021,8 @@ NsAnalysis analyze_nonstationary(const NsData& data, const NsModel& model, const
     for (std::size_t i = 0; i < f.coef.size(); ++i) {
       const std::size_t ti = (i + 1) % k;  // theta index
       const bool slope = (ti > lay.loc0 && ti < lay.loc0 + lay.nloc) || (ti > lay.sc0 && ti < lay.sc0 + lay.nsc);
-      if (!slope && ti != 0) continue;
+      // The dispersion model's a = mu0 b is not a coordinate: its shape alone.
+      if ((!slope || f.model.dispersion) && ti != 0) continue;
       Quantity q;
       q.lin.assign(k, 0.0);
       q.lin[ti] = 1;
@@ -882,7 +1038,20 @@ NsAnalysis analyze_nonstationary(const NsData& data, const NsModel& model, const
     a.reference.assign(f.p, 0);
     for (std::size_t j = 0; j < f.p; ++j) a.reference[j] = data.c[j].back();
   }
-  {
+  if (f.model.dispersion) {
+    const auto cs = standardised(f, a.reference);
+    double mu, s;
+    std::vector<double> gm(lay.k), gs(lay.k);
+    params_at(f, f.theta.data(), cs.data(), mu, s, gm.data(), gs.data());
+    a.mu_ref.value = offset + f.unit * mu;
+    a.mu_ref.se = f.unit * std::sqrt(std::max(0.0, quadratic_form(gm, f.theta_cov)));
+    a.sigma_ref.value = f.unit * std::exp(s);
+    a.sigma_ref.se = a.sigma_ref.value * std::sqrt(std::max(0.0, quadratic_form(gs, f.theta_cov)));
+    for (Estimate* e : {&a.mu_ref, &a.sigma_ref}) {
+      e->lower = e->value - z * e->se;
+      e->upper = e->value + z * e->se;
+    }
+  } else {
     const auto cs = standardised(f, a.reference);
     Quantity q;
     add_level(f, cs, 1, q);
@@ -923,7 +1092,8 @@ NsAnalysis analyze_nonstationary(const NsData& data, const NsModel& model, const
       Quantity q;
       q.y0 = reduced_variate(f, T, req.rate);
       add_level(f, cs, 1, q);
-      NsLevel l = level_of(f, q, z, offset, req.profiles, crit);
+      NsLevel l = f.model.dispersion ? dispersion_level(f, cs, nullptr, q.y0, z, offset)
+                                     : level_of(f, q, z, offset, req.profiles, crit);
       l.period = T;
       out.levels.push_back(std::move(l));
     }
@@ -937,7 +1107,8 @@ NsAnalysis analyze_nonstationary(const NsData& data, const NsModel& model, const
       add_level(f, c1, 1, q);
       add_level(f, c0, -1, q);
       if (lay.nsc == 1) q.terms.clear();  // the scale terms cancel
-      NsLevel l = level_of(f, q, z, 0, req.profiles, crit);
+      NsLevel l = f.model.dispersion ? dispersion_level(f, c1, &c0, q.y0, z, 0)
+                                     : level_of(f, q, z, 0, req.profiles, crit);
       l.period = req.periods[j];
       l.percent = 100 * l.value / a.at[0].levels[j].value;
       a.change.push_back(std::move(l));
@@ -950,7 +1121,8 @@ NsAnalysis analyze_nonstationary(const NsData& data, const NsModel& model, const
       q.y0 = reduced_variate(f, 100, req.rate);
       add_level(f, c0, 1, q);
       std::vector<double> g;
-      pr.level = offset + f.unit * quantity_value(q, f.theta.data(), lay.k, g);
+      pr.level = f.model.dispersion ? dispersion_level(f, c0, nullptr, q.y0, z, offset).value
+                                    : offset + f.unit * quantity_value(q, f.theta.data(), lay.k, g);
     }
     const double xs = (pr.level - offset) / f.unit;
     double l0, l1;

@@ -24,6 +24,10 @@ struct NsModel {
   NsFamily family = NsFamily::gev;
   bool loc = true;     // GEV, Gumbel: mu(c) linear
   bool scale = false;  // ln sigma(c) linear
+  // GEV, Gumbel: the fixed-dispersion model mu(c) = mu0 exp(a'c / mu0),
+  // sigma(c) = sigma0 exp(a'c / mu0), so that sigma / mu stays constant
+  // (loc and scale are then ignored).
+  bool dispersion = false;
 };
 
 inline constexpr std::size_t kMaxCovariates = 3;
@@ -49,9 +53,11 @@ struct NsFit {
   std::vector<double> coef, se, cov;
   double loglik = kUndefined, aic = kUndefined, bic = kUndefined;
   int iterations = 0;
-  // The fit in standardised units: y = (x - centre) / unit (GPD: x / unit),
+  // The fit in standardised units: y = (x - centre) / unit (GPD and the
+  // dispersion model: x / unit),
   // covariates (c - mean) / spread, theta = (xi, location block, scale
-  // block), with its inverse observed information.
+  // block), with its inverse observed information. The dispersion model's
+  // theta is (xi, m0, b, ln s0): mu = m0 exp(b'c), ln sigma = ln s0 + b'c.
   double centre = 0, unit = 1;
   std::vector<double> mean, spread;
   std::vector<double> theta, theta_cov;

@@ -117,6 +117,26 @@ r = [r for r in rows if float(r["gmst"]) == gmst_last][0]
 assert rel(float(r["level_100"]), last[1]["value"]) < 1e-12 and float(r["lower_100"]) < float(r["level_100"]) < float(r["upper_100"])
 PY
   ;;
+dispersion)
+  # The fixed-dispersion fit of a rain series: sigma / mu the same every
+  # year, the likelihood-ratio test against the stationary GEV (df 1).
+  "$bin" fit --time year --column value --block year --covariate time --vary dispersion --periods 100 \
+    --json d.jsonl "$src/examples/annual-maxima/uccle_dayrain.csv" > rep 2> err || fail "status $?: $(cat err)"
+  grep -qF "fixed dispersion, mu and sigma times exp(a time / mu0) (35 maxima)" rep || fail "report: $(cat rep)"
+  $py - d.jsonl <<'PY' || fail "dispersion JSON"
+import json, sys
+ns = json.loads(open(sys.argv[1]).readline())["gev"]["mle"]["nonstationary"]
+c = ns["coef"]
+assert ns["vary"] == "dispersion" and list(c) == ["mu0", "a_time", "sigma0", "xi"], c
+assert abs(c["a_time"] / c["mu0"] - 4.3304219e-4) < 1e-10, c
+ref = ns["reference"]
+assert abs(ref["sigma"]["value"] / ref["mu"]["value"] - c["sigma0"] / c["mu0"]) < 1e-12, ref
+t = ns["lr_tests"][0]
+assert t["against"] == "stationary" and t["df"] == 1 and abs(t["statistic"] - 0.0058990) < 1e-6, t
+lo, hi = (a["return_levels"][0] for a in ns["at"])
+assert lo["lower"] < lo["value"] < lo["upper"] and "profile_lower_reason" in hi, hi
+PY
+  ;;
 errors)
   # Bad input: a clear message, never numbers.
   common=(--time year --column value --block year)
@@ -128,7 +148,7 @@ errors)
   }
   expect 2 "--covariate and --trend need --time" --column value --covariate time "$venice"
   expect 2 "not time, and no --covariates file" "${common[@]}" --covariate gmst "$venice"
-  expect 2 "--vary: loc, scale or loc,scale expected" "${common[@]}" --covariate time --vary shape "$venice"
+  expect 2 "--vary: loc, scale, loc,scale or dispersion expected" "${common[@]}" --covariate time --vary shape "$venice"
   expect 2 "--at time: NAME=VALUE" "${common[@]}" --covariate time --at time "$venice"
   expect 2 "need --covariate" "${common[@]}" --vary loc "$venice"
   printf 'year,a,b\n1931,1,2\n1932,x,2\n' > bad.csv

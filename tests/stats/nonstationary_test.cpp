@@ -70,6 +70,53 @@ TEST(Nonstationary, VeniceLocationTrendMatchesThePublishedFit) {
   EXPECT_GT(a.probability_ratio.pr, 1);
 }
 
+// The fixed-dispersion fit of the Uccle rain maxima on the year against the
+// 60-digit references of make_dispersion_reference.py; the same fit for
+// another origin and unit of the year (the ratio a / mu0 per unit, xi and
+// the levels unchanged).
+TEST(Nonstationary, DispersionModelMatchesTheReferences) {
+  const auto x = read("uccle_dayrain");
+  const auto t = years(x.size(), 1938);
+  const NsModel model{NsFamily::gev, true, false, true};
+  const NsAnalysis a = analyze_nonstationary({x, {t}, {"time"}}, model, {{100}, {}, {}});
+  ASSERT_TRUE(a.fit.ok) << a.fit.error;
+  ASSERT_EQ(a.fit.names, (std::vector<std::string>{"mu0", "a_time", "sigma0", "xi"}));
+  const double coef[] = {12.17160728328217057997602568884, 5.270819446057718919077838068468e-3,
+                         3.871057013558924518255459853268, 0.2321287015087137022697842088304};
+  const double se[] = {134.1070988796839557656735866533, 1.052224207995407494519364418833e-2,
+                       42.66322821576656374180867268210, 0.2132638172528227510193354078585};
+  for (std::size_t i = 0; i < 4; ++i) {
+    EXPECT_LT(rel(a.fit.coef[i], coef[i]), 1e-8) << a.fit.names[i];
+    EXPECT_LT(rel(a.fit.se[i], se[i]), 1e-6) << a.fit.names[i];
+  }
+  EXPECT_LT(rel(a.fit.loglik, -136.9041826350083115923472380589), 1e-12);
+  ASSERT_EQ(a.lr_tests.size(), 2u);
+  EXPECT_EQ(a.lr_tests[0].against, "stationary");
+  EXPECT_EQ(a.lr_tests[0].df, 1);
+  EXPECT_NEAR(a.lr_tests[0].statistic, 0.0058989654421915738939238822, 1e-9);
+  ASSERT_EQ(a.at.size(), 2u);
+  const double rl[] = {101.8598249503537256165612613200, 103.3706463462451763419735426075};
+  const double rl_se[] = {40.14877808810059348117305757800, 41.22412084636462347959461270564};
+  for (std::size_t j = 0; j < 2; ++j) {
+    EXPECT_LT(rel(a.at[j].levels[0].value, rl[j]), 1e-8);
+    EXPECT_LT(rel(a.at[j].levels[0].se, rl_se[j]), 1e-6);
+  }
+  EXPECT_LT(rel(a.change[0].value, rl[1] - rl[0]), 1e-7);
+  // sigma / mu is the same at every year.
+  EXPECT_LT(rel(a.sigma_ref.value / a.mu_ref.value, coef[2] / coef[0]), 1e-9);
+  for (const auto& [shift, scale] : std::vector<std::pair<double, double>>{{-1938, 1}, {-1900, 0.01}}) {
+    std::vector<double> u(t);
+    for (double& v : u) v = (v + shift) * scale;
+    const NsAnalysis b = analyze_nonstationary({x, {u}, {"time"}}, model, {{100}, {}, {}});
+    ASSERT_TRUE(b.fit.ok) << b.fit.error;
+    EXPECT_LT(rel(b.fit.loglik, a.fit.loglik), 1e-12);
+    EXPECT_LT(rel(b.fit.coef[1] / b.fit.coef[0] * scale, coef[1] / coef[0]), 1e-7);
+    EXPECT_LT(rel(b.fit.coef[3], coef[3]), 1e-7);
+    EXPECT_LT(rel(b.at[1].levels[0].value, rl[1]), 1e-8);
+    EXPECT_LT(rel(b.at[1].levels[0].se, rl_se[1]), 1e-6);
+  }
+}
+
 // Everything but the intercept at covariate 0 is the same whatever the
 // covariate's origin and unit: years, years from 1930, centuries, 1e6 offsets.
 TEST(Nonstationary, InvariantToTheCovariatesOriginAndUnit) {
@@ -143,7 +190,8 @@ TEST(Nonstationary, StationaryIsTheZeroSlopeCase) {
 // The analytic gradient and Hessian against central differences, for each
 // family and a point away from the maximum.
 TEST(Nonstationary, DerivativesMatchDifferences) {
-  for (const NsModel model : {NsModel{NsFamily::gev, true, true}, NsModel{NsFamily::gpd, false, true}}) {
+  for (const NsModel model : {NsModel{NsFamily::gev, true, true}, NsModel{NsFamily::gpd, false, true},
+                              NsModel{NsFamily::gev, true, false, true}}) {
     const auto y = read(model.family == NsFamily::gpd ? "gpd_heavy" : "portpirie_sealevel");
     const auto t = years(y.size(), 1923);
     std::vector<double> t2(t.size());
