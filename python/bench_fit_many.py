@@ -57,6 +57,32 @@ def xarray_on_cluster(n, years, profiles):
           + ", ".join(f"{v / 2**20:.0f} MB" for v in rss.values()))
 
 
+def covariate_fits(series, values, threads, repeat):
+    """fit_many of the GEV with a location trend on one shared covariate (a
+    global-mean temperature): likelihood-ratio tests, profile bounds of the
+    100-year level at the first and last years and of its change; then one
+    series of 10^6 values."""
+    rng = np.random.default_rng(2)
+    years = np.arange(values, dtype=float)
+    gmst = 0.02 * years + 0.1 * np.sin(years)
+    u = rng.uniform(size=(series, values))
+    a = 30 + 2 * gmst - 5 * np.log(-np.log(u)) + rng.uniform(0, 10, (series, 1))
+    for trend in (False, True):
+        for t in sorted({1, threads}):
+            wall, cpu = best_of(repeat, lambda: korvalinde.fit_many(
+                a, methods=(), periods=(100,), covariates={"gmst": gmst}, threads=t, trend=trend))
+            print(f"fit_many on a covariate, {series} series of {values} values, GEV location trend, "
+                  f"LR tests, profile bounds of the 100-year level at 2 points and of its change"
+                  f"{', trend tests' if trend else ''}, {t} thread(s): {wall:.3f} s ({cpu:.3f} s CPU), "
+                  f"{series / wall:,.0f} series/s")
+    n = 10 ** 6
+    c = np.linspace(0, 1, n)
+    x = 30 + 2 * c - 5 * np.log(-np.log(rng.uniform(size=n)))
+    wall, cpu = best_of(repeat, lambda: korvalinde.fit_many(
+        x, methods=(), periods=(100,), covariates={"c": c}, threads=threads, trend=False))
+    print(f"fit_many on a covariate, one series of 10^6 values, the same: {wall:.3f} s ({cpu:.3f} s CPU)")
+
+
 def main(argv=None):
     p = argparse.ArgumentParser(description=__doc__.split("\n\n")[0])
     p.add_argument("--series", type=int, default=100_000)
@@ -69,7 +95,14 @@ def main(argv=None):
                    help="grid side of the korvalinde.xarray.fit run (0: skip)")
     p.add_argument("--xarray-profiles", action="store_true",
                    help="the korvalinde.xarray.fit run with the profile bounds (slow)")
+    p.add_argument("--covariates", type=int, default=20_000,
+                   help="series of the fits on a covariate (0: skip)")
+    p.add_argument("--covariates-only", action="store_true", help="only the fits on a covariate")
     args = p.parse_args(argv)
+    if args.covariates > 0:
+        covariate_fits(args.covariates, 60, args.threads, args.repeat)
+    if args.covariates_only:
+        return 0
 
     rng = np.random.default_rng(1)
     a = rng.gumbel(rng.uniform(10, 30, (args.series, 1)), rng.uniform(1, 5, (args.series, 1)),

@@ -43,8 +43,10 @@ std::shared_ptr<const NonstationaryResult> fit_on_covariates(const CovariatePlan
   r.c = std::move(c);
   r.time = std::move(time);
   r.labels = std::move(labels);
-  r.mann_kendall = stats::mann_kendall(r.time, r.x);
-  r.sen = stats::sen_slope(r.time, r.x, 0.95);
+  if (plan.trend) {
+    r.mann_kendall = stats::mann_kendall(r.time, r.x);
+    r.sen = stats::sen_slope(r.time, r.x, 0.95);
+  }
   if (plan.names.empty()) return out;
   r.fitted = true;
   for (const std::vector<double>& v : r.c) {

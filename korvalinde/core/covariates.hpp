@@ -36,6 +36,7 @@ struct CovariatePlan {
   std::string vary = "loc";  // as reported: "loc", "loc,scale"
   stats::NsRequest request;  // at: in the order of names
   bool effective_levels = false;  // keep every observation's levels
+  bool trend = true;              // the Mann-Kendall test and Sen's slope
 };
 
 // What the covariates gave one series.

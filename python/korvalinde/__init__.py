@@ -106,7 +106,8 @@ def fit(x, bins: int = 50, prob: float = 0.99, methods: Sequence[str] = DEFAULT_
 
     `covariates` ({"time": years, "gmst": ...}, each as long as x) also fits
     the GEV with its location (`vary=("loc",)`) or location and log-scale
-    (`("loc", "scale")`) linear in them, as `korvalinde fit --covariate`
+    (`("loc", "scale")`) linear in them, or both multiplied by exp(a c / mu0)
+    (`"dispersion"`: sigma / mu constant), as `korvalinde fit --covariate`
     does: the record then has gev.mle.nonstationary and trend (the trend
     tests over covariates["time"], else over the position), and the GEV in
     full. `at` lists the covariate points of the effective levels, each a
@@ -140,7 +141,8 @@ def fit_many(a, axis: int = -1, bins: int = 50, prob: float = 0.99,
              methods: Sequence[str] = DEFAULT_METHODS, periods: Sequence[float] = PERIODS,
              threads: int = 0, skipna: bool = False, min_count: int = 2,
              level: Optional[float] = None, dist: str = "gumbel", seed: int = 0,
-             profiles: bool = True, confidence: float = 0.95) -> FitManyResult:
+             profiles: bool = True, confidence: float = 0.95, covariates=None,
+             vary: Sequence[str] = ("loc",), at=None, trend: bool = True) -> FitManyResult:
     """Fit every 1-D slice of `a` along `axis`, on `threads` worker threads
     (0: all cores; the results do not depend on them).
 
@@ -156,8 +158,33 @@ def fit_many(a, axis: int = -1, bins: int = 50, prob: float = 0.99,
     without "gumbel", no m_..._profile_... of the Gumbel). The other
     arguments are fit()'s. A slice that cannot be fitted has ok False and NaN
     numbers. Each slice's numbers equal fit() on it, bit for bit.
+
+    `covariates` ({"gmst": g, ...}) also fits every slice's GEV on them, as
+    fit() does (`vary`, `at` as there): each covariate is one series shared
+    by every slice (1-D, as long as `axis`) or an array that broadcasts
+    against `a` (one series per slice). Its arrays are prefixed "ns_":
+    ns_coef, ns_se, ns_coef_profile_lower/_upper (trailing axis over
+    ns_coef_names), ns_cov, ns_loglik, ns_aic, ns_bic, ns_lr_statistic,
+    ns_lr_df, ns_lr_p (over ns_lr_against), ns_at and ns_extrapolated (over
+    the points), ns_rl, ns_rl_se, ns_rl_lower, _upper, _profile_lower,
+    _profile_upper (points, periods), with two points or more ns_change with
+    its _percent, _se and bounds (periods) and the probability ratio ns_pr,
+    ns_pr_lower, _upper, ns_ln_pr, ns_se_ln_pr, ns_far, ns_pr_level; the
+    residuals' ns_residual_ks, _cvm, _ad; ns_ok, ns_n and ns_n_dropped
+    (observations with NaN). With `trend`, the trend tests trend_mann_kendall_s,
+    _var_s, _z, _p, _tau and trend_sen_slope with _lower, _upper (their cost
+    grows as the square of the length). With `methods=()` only these are
+    computed. Each slice's numbers equal fit()'s record on it, bit for bit.
     """
     gumbel, gev = _families(dist)
+    if covariates is not None:
+        result = _fit_many_covariates(a, axis, covariates, vary, at, periods, level, confidence,
+                                      profiles, threads, trend)
+        if methods is not None and not isinstance(methods, str) and len(list(methods)) == 0:
+            return result
+        result.update(fit_many(a, axis, bins, prob, methods, periods, threads, skipna, min_count,
+                               level, dist, seed, profiles, confidence))
+        return result
     result = _korvalinde.fit_many(
         a, _integer("axis", axis), _integer("bins", bins), _real("prob", prob),
         _sequence("methods", methods, _method, "method names"),
@@ -172,7 +199,8 @@ def fit_many(a, axis: int = -1, bins: int = 50, prob: float = 0.99,
     return result
 
 
-def _fit_covariates(x, covariates, vary, at, periods, level, confidence, profiles) -> dict:
+def _covariate_args(covariates, vary, at):
+    """The covariates' names and float arrays, the vary string and the points."""
     import numpy as np
     if not isinstance(covariates, dict) or not covariates:
         raise TypeError("covariates must be a dict of names to arrays")
@@ -182,9 +210,13 @@ def _fit_covariates(x, covariates, vary, at, periods, level, confidence, profile
         vary = (vary,)
     parts = list(vary)
     wanted = {"loc": 0, "scale": 1}
-    if not parts or any(p not in wanted for p in parts) or len(set(parts)) != len(parts):
-        raise ValueError(f"vary must be ('loc',), ('scale',) or ('loc', 'scale'), not {vary!r}")
-    how = ",".join(sorted(parts, key=wanted.get))
+    if parts == ["dispersion"]:
+        how = "dispersion"
+    elif not parts or any(p not in wanted for p in parts) or len(set(parts)) != len(parts):
+        raise ValueError(f"vary must be ('loc',), ('scale',), ('loc', 'scale') or 'dispersion', "
+                         f"not {vary!r}")
+    else:
+        how = ",".join(sorted(parts, key=wanted.get))
     points = []
     for p in at or ():
         if isinstance(p, dict):
@@ -193,11 +225,51 @@ def _fit_covariates(x, covariates, vary, at, periods, level, confidence, profile
             points.append([_real("at", p[n]) for n in names])
         else:
             points.append([_real("at", p)])
-    time = np.asarray(covariates["time"], dtype=float) if "time" in covariates else None
+    return names, arrays, how, points
+
+
+def _fit_covariates(x, covariates, vary, at, periods, level, confidence, profiles) -> dict:
+    import numpy as np
+    names, arrays, how, points = _covariate_args(covariates, vary, at)
+    time = arrays[names.index("time")] if "time" in names else None
     return _korvalinde._fit_covariates(
         np.asarray(x, dtype=float), names, arrays, time, how, points,
         _sequence("periods", periods, _real, "numbers"), None if level is None else _real("level", level),
         _real("confidence", confidence), _flag("profiles", profiles))
+
+
+def _fit_many_covariates(a, axis, covariates, vary, at, periods, level, confidence, profiles,
+                         threads, trend) -> dict:
+    import numpy as np
+    names, arrays, how, points = _covariate_args(covariates, vary, at)
+    if np.ma.isMaskedArray(a):
+        a = np.ma.filled(a.astype(float), np.nan)
+    a = np.asarray(a)
+    if a.dtype.kind not in "fiub":
+        raise TypeError(f"a must be an array of real numbers, not of dtype {a.dtype}")
+    if a.ndim == 0:
+        raise ValueError("a must have at least one dimension")
+    axis = _integer("axis", axis)
+    block = np.ascontiguousarray(np.moveaxis(a.astype(float, copy=False), axis, -1))
+    length = block.shape[-1]
+    laid = []
+    for name, c in zip(names, arrays):
+        if c.ndim == 1:  # one series along the axis, shared by every slice
+            if c.shape[0] != length:
+                raise ValueError(f"covariate {name} has {c.shape[0]} values, not {length} (a's axis {axis})")
+            laid.append(np.broadcast_to(c, block.shape))
+            continue
+        try:
+            c = np.broadcast_to(c, a.shape)
+        except ValueError:
+            raise ValueError(f"covariate {name} of shape {c.shape} does not broadcast against a of "
+                             f"shape {a.shape}") from None
+        laid.append(np.moveaxis(c, axis, -1))
+    time = laid[names.index("time")] if "time" in names else None
+    return _korvalinde._fit_many_covariates(
+        block, names, laid, time, how, points, _sequence("periods", periods, _real, "numbers"),
+        None if level is None else _real("level", level), _real("confidence", confidence),
+        _flag("profiles", profiles), _integer("threads", threads), _flag("trend", trend))
 
 
 from ._idf import idf  # noqa: E402

@@ -34,7 +34,7 @@ _PARAMS = {"gumbel": ("loc", "scale"), "gev": ("loc", "scale", "shape")}
 _KEYS = {"gumbel": ("a", "b"), "gev": _PARAMS["gev"]}  # their keys in fit_many
 # The output's dimensions; an input dimension of one of these names (or "method",
 # which .sel() takes for its fill method) would clash with them.
-_DIMS = ("dist", "estimator", "param", "period")
+_DIMS = ("dist", "estimator", "param", "period", "at", "coef", "coef_", "lr_test", "covariate")
 _RESERVED = _DIMS + ("method",)
 _STAT, _SAMPLE = "_korvalinde_stat", "_korvalinde_sample"
 
@@ -94,6 +94,124 @@ def _block(values, methods, periods, confidence, skipna, min_count, threads, pro
     sample = [r["n"].astype(np.float64), r["ok"].astype(np.float64)]
     sample += [r.get(f"gumbel_test_{k}", missing) for k in _CHECK]
     return np.stack(per_dist, axis=-3), np.stack(sample, axis=-1)
+
+
+# The fits on covariates: fit_many's ns_ arrays grouped by their trailing axes,
+# each group one output of the block: (name in fit_many, trailing dims).
+_NS_GROUPS = (
+    ("scalar", ("loglik", "aic", "bic", "mu_ref", "mu_ref_se", "sigma_ref", "sigma_ref_se",
+                "residual_ks", "residual_cvm", "residual_ad", "n", "n_dropped", "ok"), ()),
+    ("coef", ("coef", "se", "coef_profile_lower", "coef_profile_upper"), ("coef",)),
+    ("cov", ("cov",), ("coef", "coef_")),
+    ("lr", ("lr_statistic", "lr_df", "lr_p"), ("lr_test",)),
+    ("point", ("at",), ("at", "covariate")),
+    ("extrapolated", ("extrapolated",), ("at",)),
+    ("level", ("rl", "rl_se", "rl_lower", "rl_upper", "rl_profile_lower", "rl_profile_upper"),
+     ("at", "period")),
+    ("change", ("change", "change_percent", "change_se", "change_lower", "change_upper",
+                "change_profile_lower", "change_profile_upper"), ("period",)),
+    ("pr", ("pr_level", "pr", "pr_lower", "pr_upper", "far", "ln_pr", "se_ln_pr"), ()),
+    ("trend", ("mann_kendall_s", "mann_kendall_var_s", "mann_kendall_z", "mann_kendall_p",
+               "mann_kendall_tau", "sen_slope", "sen_slope_lower", "sen_slope_upper"), ()),
+)
+# Their names in the Dataset.
+_NS_RENAME = {"rl": "return_level", "coef": "coef", "se": "coef_se"}
+_NS_LONG = {
+    "ns_coef": "coefficients of the fit on covariates (user units)",
+    "ns_coef_se": "standard errors of the coefficients",
+    "ns_cov": "covariance of the coefficients",
+    "ns_loglik": "maximum of the log-likelihood on covariates",
+    "ns_lr_statistic": "likelihood-ratio statistic against the nested model",
+    "ns_lr_p": "p-value of the likelihood-ratio test",
+    "ns_at": "covariate values of the points",
+    "ns_return_level": "effective return level at the covariate point",
+    "ns_change": "change of the return level from the first point to the second",
+    "ns_pr": "probability ratio of the level at the second point to the first",
+}
+
+
+def _ns_block(values, *covs, names, vary, at, periods, confidence, profiles, threads, trend,
+              widths):
+    """The fits on covariates of one block (last axis): one array per group of _NS_GROUPS."""
+    shape = values.shape[:-1]
+    r = fit_many(values, axis=-1, methods=(), periods=periods, threads=threads,
+                 profiles=profiles, confidence=confidence, covariates=dict(zip(names, covs)),
+                 vary=vary, at=at, trend=trend)
+    out = []
+    for group, keys, dims in _NS_GROUPS:
+        tail = tuple(widths[d] for d in dims)
+        parts = []
+        for k in keys:
+            v = r.get(("trend_" if group == "trend" else "ns_") + k)
+            parts.append(np.full(shape + tail, np.nan) if v is None
+                         else np.asarray(v, dtype=np.float64).reshape(shape + tail))
+        out.append(np.stack(parts, axis=-1))
+    return tuple(out)
+
+
+def _fit_covariates(da: xr.DataArray, dim: str, covariates: dict, vary, at, periods: list,
+                    confidence: float, profiles: bool, threads, trend: bool) -> dict:
+    """The ns_ and trend_ variables of the fits of `da` along `dim` on the covariates."""
+    names = [str(k) for k in covariates]
+    covs = []
+    for n, c in covariates.items():
+        if not isinstance(c, xr.DataArray):
+            c = np.asarray(c, dtype=float)
+            if c.ndim != 1 or c.shape[0] != da.sizes[dim]:
+                raise ValueError(f"covariate {n!r}: a DataArray, or a 1-D array as long as {dim!r}")
+            c = xr.DataArray(c, dims=(dim,))
+        if dim not in c.dims:
+            raise ValueError(f"covariate {n!r} has no dimension {dim!r}")
+        if dim in c.coords and dim in da.coords:
+            c = c.reindex({dim: da[dim]})  # joined on dim's labels; missing: NaN, dropped
+        elif c.sizes[dim] != da.sizes[dim]:
+            raise ValueError(f"covariate {n!r} has {c.sizes[dim]} values along {dim!r}, "
+                             f"not {da.sizes[dim]}")
+        _check_names(c, dim, f"covariate {n!r}")
+        covs.append(c.astype(np.float64).drop_vars([v for v in c.coords if v not in c.dims]))
+    if isinstance(vary, str):
+        vary = (vary,)
+    points = list(at) if at is not None else []
+    npoints = len(points) if points else 2
+    lazy = da.chunks is not None or any(c.chunks is not None for c in covs)
+    if lazy:
+        da = da.chunk({dim: -1})
+        covs = [c.chunk({dim: -1}) for c in covs]
+    # The arguments checked on no series (errors raise here, not in a block);
+    # the names of the coefficients and tests.
+    probe = fit_many(np.zeros((0, 3)), methods=(), periods=periods, confidence=confidence,
+                     covariates={n: np.arange(3.0) for n in names}, vary=vary, at=points or None,
+                     profiles=profiles, trend=trend)
+    coef_names, tests = list(probe["ns_coef_names"]), list(probe["ns_lr_against"])
+    widths = {"coef": len(coef_names), "coef_": len(coef_names), "lr_test": len(tests),
+              "at": npoints, "covariate": len(names), "period": len(periods)}
+    stat = "_korvalinde_ns_stat"
+    cores = [[*dims, f"{stat}{g}"] for g, _, dims in _NS_GROUPS]
+    sizes = dict(widths, **{f"{stat}{g}": len(keys) for g, keys, _ in _NS_GROUPS})
+    if threads is None:
+        threads = 1 if lazy else 0
+    outs = xr.apply_ufunc(
+        _ns_block, da, *covs, input_core_dims=[[dim]] * (1 + len(covs)), output_core_dims=cores,
+        kwargs=dict(names=names, vary=vary, at=points or None, periods=periods,
+                    confidence=confidence, profiles=profiles, threads=threads, trend=trend,
+                    widths=widths),
+        dask="parallelized", output_dtypes=[np.float64] * len(cores),
+        dask_gufunc_kwargs={"output_sizes": sizes})
+    data = {}
+    for (group, keys, _), out in zip(_NS_GROUPS, outs):
+        for j, k in enumerate(keys):
+            prefix = "trend_" if group == "trend" else "ns_"
+            v = out.isel({f"{stat}{group}": j}, drop=True)
+            name = prefix + _NS_RENAME.get(k, k).replace("rl_", "return_level_")
+            if k == "ok" or k == "extrapolated":
+                v = v.astype(bool)
+            elif k in ("n", "n_dropped"):
+                v = v.astype(np.int64)
+            data[name] = v.assign_attrs(long_name=_NS_LONG.get(name, name.replace("_", " ")))
+    coords = {"coef": coef_names, "coef_": coef_names, "lr_test": tests, "covariate": names,
+              "at": np.arange(npoints), "period": periods}
+    ds = xr.Dataset(data)
+    return ds.assign_coords({k: v for k, v in coords.items() if k in ds.dims})
 
 
 def _dists(dist) -> list:
@@ -222,7 +340,8 @@ def fit(data: Union[xr.DataArray, xr.Dataset], dim: str = "time", dist: str = "g
         methods: Sequence[str] = ("mle", "lmom"), periods: Sequence[float] = PERIODS,
         confidence: float = 0.95, skipna: bool = True, min_count: int = 10,
         prob: float = 0.99, bins: int = 50, threads: Optional[int] = None,
-        profiles: bool = True) -> xr.Dataset:
+        profiles: bool = True, covariates: Optional[dict] = None, vary=("loc",), at=None,
+        trend: bool = True) -> xr.Dataset:
     """Fit `dist` ("gumbel", "gev" or "gumbel,gev") along `dim` of every series of `data`.
 
     Returns a Dataset with `data`'s other dimensions and coordinates and the
@@ -241,6 +360,19 @@ def fit(data: Union[xr.DataArray, xr.Dataset], dim: str = "time", dist: str = "g
     `skipna` missing values are left out; a series with fewer than
     `min_count` values has ok False and NaN statistics. `profiles=False`
     leaves out the profile bounds, the costly part of maximum likelihood.
+
+    `covariates` ({"gmst": gmst}: DataArrays along `dim`, with or without the
+    other dimensions, or 1-D arrays as long as `dim`) also fits the GEV of a
+    DataArray on them, as korvalinde.fit does (`vary`, `at` as there): the
+    variables ns_coef, ns_coef_se, ns_coef_profile_lower/_upper (coef),
+    ns_cov (coef, coef_), ns_loglik, ns_aic, ns_bic, ns_lr_statistic, ns_lr_df,
+    ns_lr_p (lr_test), ns_at (at, covariate), ns_extrapolated (at),
+    ns_return_level with _se, _lower, _upper, _profile_lower, _profile_upper
+    (at, period), ns_change with _percent, _se and bounds (period), ns_pr,
+    ns_pr_lower, _upper, ns_ln_pr, ns_far, ns_pr_level, the residuals'
+    ns_residual_ks, _cvm, _ad, ns_ok, ns_n, ns_n_dropped and, with `trend`,
+    trend_mann_kendall_... and trend_sen_slope...: the covariate points are the
+    dimension `at`. Covariates with a coordinate on `dim` are joined on it.
 
     Every variable has a long_name; the levels, quantiles and (Gumbel)
     parameters have the input's units and, the levels and quantiles, its
@@ -278,8 +410,15 @@ def fit(data: Union[xr.DataArray, xr.Dataset], dim: str = "time", dist: str = "g
     _block(np.empty((0, 2)), **dict(options, threads=threads or 0), methods=methods,
            periods=periods, dists=dists)
 
+    if covariates is not None and not isinstance(data, xr.DataArray):
+        raise TypeError("covariates are fitted on a DataArray, not a Dataset")
     if isinstance(data, xr.DataArray):
         ds = _fit_array(data, dim, dists, methods, periods, options, "da")
+        if covariates is not None:
+            if not isinstance(covariates, dict) or not covariates:
+                raise TypeError("covariates must be a dict of names to arrays")
+            ds = ds.merge(_fit_covariates(data, dim, covariates, vary, at, periods, confidence,
+                                          profiles, threads, trend))
         fitted = None
     else:
         parts, fitted, passed = [], [], []

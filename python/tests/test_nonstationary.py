@@ -51,3 +51,101 @@ def test_points_missing_values_and_bad_covariates():
         korvalinde.fit(x, covariates={"time": years}, vary=("shape",))
     with pytest.raises(ValueError, match="every covariate"):
         korvalinde.fit(x, covariates={"time": years, "g": gmst}, at=[{"time": 1950}])
+
+
+def grid(shape, years, seed=3):
+    """GEV maxima with a location trend over `years` on a grid of `shape`."""
+    rng = np.random.default_rng(seed)
+    u = rng.uniform(size=shape + (len(years),))
+    xi = -0.1
+    return 100 + 0.4 * (years - years[0]) + 15 * ((-np.log(u)) ** -xi - 1) / xi
+
+
+def same(a, b):
+    return np.array_equal(np.asarray(a, dtype=float), np.asarray(b, dtype=float), equal_nan=True)
+
+
+def as_float(v):
+    return np.nan if v is None else v
+
+
+def test_fit_many_equals_fit_on_each_slice():
+    years = np.arange(1950.0, 1990.0)
+    a = grid((3, 2), years)
+    a[0, 1, 4] = np.nan  # dropped and counted
+    a[2, 0] = 100.0       # constant: that slice alone fails
+    r = korvalinde.fit_many(a, methods=(), periods=(10, 100), covariates={"time": years})
+    assert r["ns_rl"].shape == (3, 2, 2, 2) and r["ns_coef"].shape == (3, 2, 4)
+    assert list(r["ns_coef_names"]) == ["mu0", "mu_time", "sigma", "xi"]
+    assert r["ns_n_dropped"][0, 1] == 1 and not r["ns_ok"][2, 0] and np.isnan(r["ns_coef"][2, 0]).all()
+    for i, j in np.ndindex(3, 2):
+        if (i, j) == (2, 0):
+            continue
+        one = korvalinde.fit(a[i, j], methods=("mle",), periods=(10, 100), covariates={"time": years},
+                             skipna=True)
+        ns, trend = one["gev"]["mle"]["nonstationary"], one["trend"]
+        assert trend["mann_kendall"]["s"] == r["trend_mann_kendall_s"][i, j]
+        assert trend["sen_slope"]["slope"] == r["trend_sen_slope"][i, j]
+        assert r["ns_ok"][i, j] == ("error" not in ns)
+        if "error" in ns:
+            continue
+        assert same([ns["coef"][k] for k in r["ns_coef_names"]], r["ns_coef"][i, j])
+        assert same([ns["se"][k] for k in r["ns_coef_names"]], r["ns_se"][i, j])
+        assert same([[as_float(v) for v in row] for row in ns["cov"]], r["ns_cov"][i, j])
+        assert ns["loglik"] == r["ns_loglik"][i, j] and ns["bic"] == r["ns_bic"][i, j]
+        assert same([t["statistic"] for t in ns["lr_tests"]], r["ns_lr_statistic"][i, j])
+        assert same([t["p"] for t in ns["lr_tests"]], r["ns_lr_p"][i, j])
+        for key in ("value", "se", "lower", "profile_lower", "profile_upper"):
+            assert same([[as_float(l[key]) for l in p["return_levels"]] for p in ns["at"]],
+                        r["ns_rl" + ("" if key == "value" else "_" + key)][i, j])
+            assert same([as_float(l[key]) for l in ns["change"]],
+                        r["ns_change" + ("" if key == "value" else "_" + key)][i, j])
+        assert same([p["covariates"]["time"] for p in ns["at"]], r["ns_at"][i, j, :, 0])
+        pr = ns["probability_ratio"]
+        assert pr["pr"] == r["ns_pr"][i, j] and pr["upper"] == r["ns_pr_upper"][i, j]
+        assert ns["residual_gof"]["ad"] == r["ns_residual_ad"][i, j]
+    # The threads change nothing.
+    two = korvalinde.fit_many(a, methods=(), periods=(10, 100), covariates={"time": years}, threads=2)
+    one = korvalinde.fit_many(a, methods=(), periods=(10, 100), covariates={"time": years}, threads=1)
+    assert all(same(one[k], two[k]) for k in one if k.startswith(("ns_", "trend_")) and "names" not in k
+               and k != "ns_lr_against")
+
+
+def test_fit_many_covariates_per_cell_and_shared():
+    years = np.arange(1960.0, 2000.0)
+    a = np.moveaxis(grid((2, 3), years, seed=5), -1, 0)  # the series along axis 0
+    g = 0.02 * (years - 1960)[:, None, None] + 0.1 * np.arange(3)[None, None, :]  # per column
+    r = korvalinde.fit_many(a, axis=0, methods=(), periods=(100,), covariates={"g": g},
+                            at=[0.0, 1.0], trend=False)
+    assert "trend_sen_slope" not in r and r["ns_rl"].shape == (2, 3, 2, 1)
+    for i, j in np.ndindex(2, 3):
+        ns = korvalinde.fit(a[:, i, j], methods=("mle",), periods=(100,), covariates={"g": g[:, 0, j]},
+                            at=[0.0, 1.0])["gev"]["mle"]["nonstationary"]
+        assert same([p["return_levels"][0]["profile_upper"] for p in ns["at"]], r["ns_rl_profile_upper"][i, j, :, 0])
+    with_methods = korvalinde.fit_many(a, axis=0, methods=("lmom",), periods=(100,), covariates={"g": g},
+                                       at=[0.0, 1.0], trend=False)
+    assert same(with_methods["ns_rl"], r["ns_rl"]) and "lmom_rl" in with_methods
+    with pytest.raises(ValueError, match="broadcast"):
+        korvalinde.fit_many(a, axis=0, methods=(), covariates={"g": g[:, :, :2]}, at=[0.0])
+    with pytest.raises(ValueError, match="not 40"):
+        korvalinde.fit_many(a, axis=0, methods=(), covariates={"g": years[1:]})
+
+
+def test_xarray_fit_on_covariates_lazy_equals_eager():
+    xr = pytest.importorskip("xarray")
+    pytest.importorskip("dask")
+    import korvalinde.xarray
+    years = np.arange(1950, 1990)
+    a = grid((4, 3), years.astype(float), seed=7)
+    da = xr.DataArray(a, dims=("y", "x", "time"), coords={"time": years})
+    gmst = xr.DataArray(0.015 * (years - 1950.0), dims=("time",), coords={"time": years})
+    kw = dict(dim="time", methods=("mle",), periods=(10, 100), covariates={"gmst": gmst})
+    eager = korvalinde.xarray.fit(da, **kw)
+    lazy = korvalinde.xarray.fit(da.chunk({"y": 2, "x": 2}), **kw)
+    assert lazy["ns_return_level"].chunks is not None
+    xr.testing.assert_identical(eager, lazy.compute())
+    rl = eager["ns_return_level"]
+    assert rl.dims == ("y", "x", "at", "period") and eager["return_level"].dims[-1] == "period"
+    many = korvalinde.fit_many(a, methods=(), periods=(10, 100), covariates={"gmst": gmst.values})
+    assert same(rl, many["ns_rl"]) and same(eager["ns_coef"].sel(coef="mu_gmst"), many["ns_coef"][..., 1])
+    assert same(eager["ns_lr_p"].sel(lr_test="stationary"), many["ns_lr_p"][..., 0])
