@@ -83,6 +83,10 @@ bool ns_loglik(const NsFit& fit, const double* theta, double& l, double* g, doub
   const bool loc_trend = lay.nloc > 1 && !disp, scale_trend = lay.nsc > 1;
   const bool hessian = h != nullptr;
   double es[kChunk];  // the dispersion model: exp(b'c)
+  double is[kChunk];  // 1 / sigma of each value
+  // Without a scale trend 1 / sigma is one number.
+  const bool one_scale = !scale_trend && !disp;
+  const double is0 = std::exp(-theta[lay.sc0]);
   double sl = 0;
   std::array<double, kMaxK> sg{};
   std::array<std::array<double, kMaxK>, kMaxK> sh{};
@@ -109,7 +113,8 @@ bool ns_loglik(const NsFit& fit, const double* theta, double& l, double* g, doub
         s += eb;
       }
       ls[j] = s;
-      const double zj = (y[b + j] - mu) * std::exp(-s);
+      is[j] = one_scale ? is0 : std::exp(-s);
+      const double zj = (y[b + j] - mu) * is[j];
       z[j] = zj;
       u[j] = xi * zj;
       outside += !(u[j] > -1) || !std::isfinite(zj);
@@ -152,7 +157,7 @@ bool ns_loglik(const NsFit& fit, const double* theta, double& l, double* g, doub
       }
     }
     for (std::size_t j = 0; j < m; ++j) {
-      const double isg = std::exp(-ls[j]);
+      const double isg = is[j];
       sl += t[0][j] - ls[j];
       const double gm = -t[1][j] * isg, gs = -t[2][j] - 1, gx = t[3][j];
       if (disp) {
