@@ -248,6 +248,8 @@ std::vector<Column> columns_of(const CovariatePlan& plan, std::size_t points, bo
     add("far", {}, pr([](Pr q) { return q.far; }));
     add("ln_pr", {}, pr([](Pr q) { return q.ln_pr; }));
     add("se_ln_pr", {}, pr([](Pr q) { return q.se_ln_pr; }));
+    add("ln_pr_profile_lower", {}, pr([](Pr q) { return q.profile.lower.value; }));
+    add("ln_pr_profile_upper", {}, pr([](Pr q) { return q.profile.upper.value; }));
   }
   add("residual_ks", {}, [](R r, std::size_t) { return r.analysis.residual_gof.ks; });
   add("residual_cvm", {}, [](R r, std::size_t) { return r.analysis.residual_gof.cvm; });

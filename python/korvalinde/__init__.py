@@ -169,7 +169,8 @@ def fit_many(a, axis: int = -1, bins: int = 50, prob: float = 0.99,
     the points), ns_rl, ns_rl_se, ns_rl_lower, _upper, _profile_lower,
     _profile_upper (points, periods), with two points or more ns_change with
     its _percent, _se and bounds (periods) and the probability ratio ns_pr,
-    ns_pr_lower, _upper, ns_ln_pr, ns_se_ln_pr, ns_far, ns_pr_level; the
+    ns_pr_lower, _upper, ns_ln_pr with ns_se_ln_pr and ns_ln_pr_profile_lower,
+    _upper, ns_far, ns_pr_level; the
     residuals' ns_residual_ks, _cvm, _ad; ns_ok, ns_n and ns_n_dropped
     (observations with NaN). With `trend`, the trend tests trend_mann_kendall_s,
     _var_s, _z, _p, _tau and trend_sen_slope with _lower, _upper (their cost

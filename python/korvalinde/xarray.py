@@ -110,7 +110,8 @@ _NS_GROUPS = (
      ("at", "period")),
     ("change", ("change", "change_percent", "change_se", "change_lower", "change_upper",
                 "change_profile_lower", "change_profile_upper"), ("period",)),
-    ("pr", ("pr_level", "pr", "pr_lower", "pr_upper", "far", "ln_pr", "se_ln_pr"), ()),
+    ("pr", ("pr_level", "pr", "pr_lower", "pr_upper", "far", "ln_pr", "se_ln_pr",
+            "ln_pr_profile_lower", "ln_pr_profile_upper"), ()),
     ("trend", ("mann_kendall_s", "mann_kendall_var_s", "mann_kendall_z", "mann_kendall_p",
                "mann_kendall_tau", "sen_slope", "sen_slope_lower", "sen_slope_upper"), ()),
 )

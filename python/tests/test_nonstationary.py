@@ -102,7 +102,8 @@ def test_fit_many_equals_fit_on_each_slice():
                         r["ns_change" + ("" if key == "value" else "_" + key)][i, j])
         assert same([p["covariates"]["time"] for p in ns["at"]], r["ns_at"][i, j, :, 0])
         pr = ns["probability_ratio"]
-        assert pr["pr"] == r["ns_pr"][i, j] and pr["upper"] == r["ns_pr_upper"][i, j]
+        assert pr["pr"] == r["ns_pr"][i, j] and same([as_float(pr["upper"])], [r["ns_pr_upper"][i, j]])
+        assert same([as_float(pr["profile_lower"])], [r["ns_ln_pr_profile_lower"][i, j]])
         assert ns["residual_gof"]["ad"] == r["ns_residual_ad"][i, j]
     # The threads change nothing.
     two = korvalinde.fit_many(a, methods=(), periods=(10, 100), covariates={"time": years}, threads=2)
@@ -125,6 +126,12 @@ def test_fit_many_covariates_per_cell_and_shared():
     with_methods = korvalinde.fit_many(a, axis=0, methods=("lmom",), periods=(100,), covariates={"g": g},
                                        at=[0.0, 1.0], trend=False)
     assert same(with_methods["ns_rl"], r["ns_rl"]) and "lmom_rl" in with_methods
+    disp = korvalinde.fit_many(a[:, 0, :2], axis=0, methods=(), periods=(100,), covariates={"time": years},
+                               vary="dispersion")
+    assert list(disp["ns_coef_names"]) == ["mu0", "a_time", "sigma0", "xi"]
+    one = korvalinde.fit(a[:, 0, 1], methods=("mle",), periods=(100,), covariates={"time": years},
+                         vary="dispersion")["gev"]["mle"]["nonstationary"]
+    assert one["vary"] == "dispersion" and same(list(one["coef"].values()), disp["ns_coef"][1])
     with pytest.raises(ValueError, match="broadcast"):
         korvalinde.fit_many(a, axis=0, methods=(), covariates={"g": g[:, :, :2]}, at=[0.0])
     with pytest.raises(ValueError, match="not 40"):
