@@ -315,6 +315,7 @@ py::dict fit_many_covariates(const Doubles& a, const std::vector<std::string>& n
   std::int64_t* n_out = n.mutable_data();
   std::int64_t* dropped_out = dropped.mutable_data();
   const std::size_t p = names.size();
+  if (threads < 0) throw py::value_error("threads must be 0 (all cores) or more");
   const unsigned workers = threads <= 0 ? detail::default_threads()
                                         : std::min(static_cast<unsigned>(threads), 4 * detail::default_threads());
   std::atomic<bool> stop{false};

@@ -134,6 +134,8 @@ def test_fit_many_covariates_per_cell_and_shared():
     assert one["vary"] == "dispersion" and same(list(one["coef"].values()), disp["ns_coef"][1])
     with pytest.raises(ValueError, match="broadcast"):
         korvalinde.fit_many(a, axis=0, methods=(), covariates={"g": g[:, :, :2]}, at=[0.0])
+    with pytest.raises(ValueError, match="threads"):
+        korvalinde.fit_many(a, axis=0, methods=(), covariates={"g": g}, at=[0.0], threads=-1)
     with pytest.raises(ValueError, match="not 40"):
         korvalinde.fit_many(a, axis=0, methods=(), covariates={"g": years[1:]})
 
