@@ -260,10 +260,14 @@ void add_options(CLI::App& fit, Settings& s) {
       ->check(number_where([](double x) { return std::isfinite(x); }, "must be finite"));
   fit.add_option_function<std::string>(
          "--gof-p",
-         [&s](const std::string& how) { s.fit.gof_p = s.fit.gev_gof_p = how == "bootstrap"; },
+         [&s](const std::string& how) {
+           s.fit.gof_p = s.fit.gev_gof_p = how != "none";
+           s.fit.gof_p_limit = how == "asymptotic";
+         },
          "p-values of D, W^2 and A^2: bootstrap (simulated, beyond 1000 values from the "
-         "law at 1000) or none")
-      ->check(CLI::IsMember({"bootstrap", "none"}))
+         "law at 1000), asymptotic (the limit laws of known parameters: fast, approximate "
+         "and high) or none")
+      ->check(CLI::IsMember({"bootstrap", "asymptotic", "none"}))
       ->default_str("bootstrap");
   fit.add_option("--bootstrap", s.fit.bootstrap, "Parametric bootstrap replicates")
       ->check(whole_number(0, INT_MAX));

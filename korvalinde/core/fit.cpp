@@ -12,6 +12,7 @@
 #include "korvalinde/stats/analyze.hpp"
 #include "korvalinde/stats/bootstrap.hpp"
 #include "korvalinde/stats/estimate.hpp"
+#include "korvalinde/stats/gof_limit.hpp"
 #include "korvalinde/stats/gof_null.hpp"
 #include "korvalinde/detail/reduce.hpp"
 #include "korvalinde/detail/sort.hpp"
@@ -266,8 +267,16 @@ FitResult fit_sample_sorting(std::span<double> values, const FitOptions& options
   }
   const stats::GofNullPlan gof_plan{sorted.size(), options.seed, options.threads,
                                     stats::kGofReplicates, options.gof_null_cache};
-  if (options.gof_p) stats::gof_p_values(gof_methods, gof_plan);
-  if (options.gev_gof_p) {
+  if (options.gof_p && options.gof_p_limit) {
+    for (const stats::GofMethod& m : gof_methods) stats::limit_gof_p_values(sorted.size(), *m.gof);
+  } else if (options.gof_p) {
+    stats::gof_p_values(gof_methods, gof_plan);
+  }
+  if (options.gev_gof_p && options.gof_p_limit) {
+    for (GevMethodResult* g : {&r.gev.mle, &r.gev.lmom}) {
+      if (g->present && g->error.empty()) stats::limit_gof_p_values(sorted.size(), g->gof);
+    }
+  } else if (options.gev_gof_p) {
     std::vector<stats::GevGofMethod> gev_methods;
     for (const auto& [g, refit] : {std::pair{&r.gev.mle, &stats::refit_gev_mle},
                                    std::pair{&r.gev.lmom, &stats::refit_gev_lmom}}) {

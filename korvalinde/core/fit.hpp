@@ -48,6 +48,9 @@ struct FitOptions {
   bool gev_gof_p = true;
   // The Gumbel methods' p-values of D, W^2 and A^2 (false: none, their cost spared).
   bool gof_p = true;
+  // Those p-values (of either family) from the limit laws of known
+  // parameters instead of simulated: fast, approximate and high.
+  bool gof_p_limit = false;
 };
 
 // What a picture of the fit needs besides the result.

@@ -187,6 +187,19 @@ gev_uncertainty)
   # --gof-p none spares the simulation: no p-values, and the report says so.
   "$bin" fit --gof-p none --dist gumbel,gev --json n.jsonl "$v" | grep -q "; p-values: none$" || fail "--gof-p none"
   grep -q ks_p n.jsonl && fail "--gof-p none gave p-values"
+  # --gof-p asymptotic: every method's p-values from the limit laws, which
+  # the report and the JSON call approximate; the statistics are unchanged.
+  "$bin" fit --gof-p asymptotic --dist gumbel,gev --json a.jsonl "$v" |
+    grep -q "; p-values: asymptotic laws of known parameters, approximate (high) for fitted ones$" ||
+    fail "--gof-p asymptotic report"
+  $py - a.jsonl n.jsonl <<'PY' || fail "--gof-p asymptotic JSON"
+import json, sys
+a, n = (json.loads(open(p).readline()) for p in sys.argv[1:])
+for fit, none in ((a["mle"], n["mle"]), (a["lmom"], n["lmom"]), (a["gev"]["mle"], n["gev"]["mle"])):
+    g = fit["gof"]
+    assert "approximate" in g["p_method"] and 0 < g["ks_p"] <= 1 and 0 < g["ad_p"] <= 1, g
+    assert g["ad"] == none["gof"]["ad"], (g, none["gof"])
+PY
   grep -Eq "^    shape 95% +- +- +\[.*\] +\[" rep || fail "no bootstrap shape row: $(cat rep)"
   $py - g1.jsonl <<'PY' || fail "GEV uncertainty JSON"
 import json, math, sys

@@ -13,6 +13,7 @@
 
 #include "korvalinde/stats/analyze.hpp"
 #include "korvalinde/stats/bootstrap.hpp"
+#include "korvalinde/stats/gof_limit.hpp"
 #include "korvalinde/stats/gof_null.hpp"
 #include "korvalinde/detail/random.hpp"
 #include "korvalinde/detail/sort.hpp"
@@ -339,6 +340,62 @@ TEST(StatsGofNull, DependsOnTheSeedOnly) {
   }
   const auto other = null_p_values(x, 8, 1);
   EXPECT_TRUE(other[0].ad_p != one[0].ad_p || other[1].ks_p != one[1].ks_p);
+}
+
+
+// Limit laws of the statistics for known parameters, against mpmath at 30
+// digits from other series (make_gof_limit_reference.py).
+TEST(StatsGofLimit, TailsMatchTheReferenceSeries) {
+  struct Case {
+    double (*upper)(double);
+    double x, p;
+  };
+  const Case cases[] = {
+      {kolmogorov_upper, 0.3, 0.99999069419866543337},
+      {kolmogorov_upper, 0.6, 0.86428277905060430481},
+      {kolmogorov_upper, 0.9, 0.39273070794065437393},
+      {kolmogorov_upper, 1.0, 0.2699996716773545212},
+      {kolmogorov_upper, 1.36, 0.049485876755377909939},
+      {kolmogorov_upper, 2.5, 7.4533063441573416001e-6},
+      {cramer_von_mises_upper, 0.004, 0.99999999999995746562},
+      {cramer_von_mises_upper, 0.05, 0.8762809310413489904},
+      {cramer_von_mises_upper, 0.461, 0.050107127201756976594},
+      {cramer_von_mises_upper, 1.0, 0.0024604521801339638697},
+      {cramer_von_mises_upper, 2.5, 9.7421002020215855548e-7},
+      {anderson_darling_upper, 0.1, 0.99997192189487363703},
+      {anderson_darling_upper, 0.5, 0.74681437353034448443},
+      {anderson_darling_upper, 2.492, 0.050022186359607865726},
+      {anderson_darling_upper, 6.0, 0.00096745194152092292209},
+      {anderson_darling_upper, 15.0, 7.6332231802342022868e-8},
+  };
+  for (const Case& c : cases) EXPECT_NEAR(c.upper(c.x), c.p, 1e-13 * c.p) << c.x;
+  for (auto upper : {kolmogorov_upper, cramer_von_mises_upper, anderson_darling_upper}) {
+    EXPECT_EQ(upper(0), 1);
+    EXPECT_TRUE(std::isnan(upper(std::numeric_limits<double>::quiet_NaN())));
+    double last = 1;  // decreasing across every branch
+    for (double x = 0.001; x < 20; x *= 1.05) {
+      EXPECT_LE(upper(x), last + 1e-15) << x;
+      last = upper(x);
+    }
+    EXPECT_GE(last, 0);
+  }
+}
+
+// With fitted parameters the statistics run smaller than the laws of known
+// ones: the limit p-values of Gumbel samples are high on average, and say so.
+TEST(StatsGofLimit, FittedSamplesGiveHighApproximatePValues) {
+  double sum = 0;
+  for (int k = 0; k < 40; ++k) {
+    std::vector<double> x = gumbel_sample(200, 5, 2, 50 + k);
+    std::sort(x.begin(), x.end());
+    const Estimation mle = fit_mle(x);
+    Gof g;
+    edf_statistics(x, mle.a, mle.b, g);
+    limit_gof_p_values(x.size(), g);
+    sum += g.ad_p + g.cvm_p + g.ks_p;
+    EXPECT_NE(g.p_method.find("approximate"), std::string::npos);
+  }
+  EXPECT_GT(sum / 120, 0.7);  // 0.5 if the law were exact
 }
 
 }  // namespace
