@@ -922,7 +922,7 @@ int main(int argc, char** argv) {
   add_options(*fit, s);
   if (argc > 1) {
     const std::string first = argv[1];
-    if (first == "idf") return idf_main(argc - 1, argv + 1);
+    if (first == "idf") return idf_main(argc, argv);
     if (first == "region") return region_main(argc - 1, argv + 1);
     if (first != "fit" && first != "--help" && first != "-h" && first != "--version")
       return usage_error(first[0] == '-' ? first + ": unknown option"

@@ -121,32 +121,46 @@ dt{font-weight:bold;margin-top:0.4em}
 constexpr const char* kExplanation = R"(<section id="quantities">
 <h2>What the numbers mean</h2>
 <dl>
-<dt>a, b</dt><dd>Location and scale of the fitted Gumbel distribution,
-F(x) = exp(-exp(-(x - a)/b)), with their standard errors (&plusmn;).</dd>
-<dt>Headline method</dt><dd>The method whose numbers lead: maximum likelihood (mle) when it ran,
-else L-moments (lmom), else the histogram least-squares fit (ls), which depends on the number of
-bins.</dd>
-<dt>Return level, T</dt><dd>The level exceeded on average once in T periods (years for annual
-maxima): x<sub>T</sub> = a - b ln(-ln(1 - 1/T)), with its interval from the standard errors at
-the chosen confidence (--confidence, 95% by default); "profile" rows give the profile-likelihood
-interval of maximum likelihood.</dd>
+<dt>file</dt><dd>The input, with its group in brackets for a record read by groups (--by).</dd>
+<dt>n</dt><dd>The number of values fitted from the file.</dd>
+<dt>Gumbel</dt><dd>The extreme-value distribution of type I, F(x) = exp(-exp(-(x - a)/b)).</dd>
+<dt>GEV</dt><dd>The generalized extreme-value distribution, F(x) = exp(-(1 + &xi; (x -
+&mu;)/&sigma;)<sup>-1/&xi;</sup>), the Gumbel at &xi; = 0.</dd>
+<dt>POT, GPD, u</dt><dd>Peaks over threshold: the exceedances of the threshold u (declustered
+into clusters, --run) follow the generalized Pareto distribution (GPD) of the excess over u,
+its scale and shape as the GEV's; their rate per year turns its quantiles into return
+levels.</dd>
+<dt>a, b</dt><dd>Location and scale of the fitted Gumbel distribution, with their standard
+errors (&plusmn;).</dd>
+<dt>loc, scale, shape</dt><dd>Location &mu;, scale &sigma; and shape &xi; of the fitted GEV (scale
+and shape also of the GPD): &xi; &gt; 0 is a heavier tail, &xi; &lt; 0 a bounded one.</dd>
+<dt>mle, lmom, ls</dt><dd>The methods: maximum likelihood, L-moments, and the least-squares
+fit of the histogram (on request, --methods ls), which depends on the number of bins.</dd>
+<dt>headline, parameters</dt><dd>The family and method whose numbers lead, and their
+parameters: the families in the order --dist gives them (the GEV first when the Gumbel check
+rejects the Gumbel), maximum likelihood when it ran, else L-moments, else ls.</dd>
+<dt>level T, return level</dt><dd>The level exceeded on average once in T periods (years for
+annual maxima), with its interval at the chosen confidence (--confidence, 95% by default):
+profile likelihood where maximum likelihood has one, else from the standard errors
+(delta).</dd>
 <dt>DPA_CUT</dt><dd>The quantile of the chosen probability p (0.99 by default): the level not
 exceeded with probability p.</dd>
-<dt>KS, CvM, AD p</dt><dd>p-values of the Kolmogorov-Smirnov, Cram&eacute;r-von Mises and
-Anderson-Darling statistics that allow for the estimated parameters (parametric bootstrap); a
-small p-value (below 0.05, say) speaks against the Gumbel distribution.</dd>
+<dt>KS p, CvM p, AD p</dt><dd>p-values of the Kolmogorov-Smirnov (D), Cram&eacute;r-von Mises
+(W&sup2;) and Anderson-Darling (A&sup2;) statistics: by parametric bootstrap, which allows for
+the estimated parameters, or (--gof-p asymptotic) from the limit laws of known parameters,
+which run high; a small p-value (below 0.05, say) speaks against the fitted family.</dd>
 <dt>chi2 p</dt><dd>p-value of the binned chi-square test on the histogram cells.</dd>
-<dt>GEV check</dt><dd>The shape &xi; of the generalized extreme-value distribution fitted by
-maximum likelihood, with its profile-likelihood interval, and the p-value of the likelihood-ratio
-test of &xi; = 0 (the Gumbel distribution, 1 degree of freedom): a small p-value says the Gumbel
-tail does not fit; &xi; &gt; 0 is a heavier tail, &xi; &lt; 0 a bounded one.</dd>
-<dt>n</dt><dd>The number of values in the file.</dd>
+<dt>GEV check, p</dt><dd>The shape &xi; of the generalized extreme-value distribution fitted by
+maximum likelihood, with its profile-likelihood interval, and the p-value p of the
+likelihood-ratio test of &xi; = 0 (the Gumbel distribution, 1 degree of freedom): a small
+p-value says the Gumbel tail does not fit.</dd>
 </dl>
 </section>
 )";
 
-// The run that made the page, in a table of its own.
-std::string run_block(const RunMeta& run) {
+}  // namespace
+
+std::string html_run_block(const RunMeta& run) {
   std::string options;
   for (const auto& [name, value] : run.options)
     append(options, options.empty() ? "" : " ", name, value.empty() ? "" : " ", value);
@@ -160,14 +174,12 @@ std::string run_block(const RunMeta& run) {
   return out;
 }
 
-}  // namespace
-
 std::string render_html(std::span<const HtmlSection> sections, const RunMeta* run) {
   std::string out =
       "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
       "<title>korvalinde report</title>\n<style>";
   append(out, kStyle, "</style>\n</head>\n<body>\n<h1>Extreme-value fits</h1>\n");
-  if (run != nullptr) append(out, run_block(*run));
+  if (run != nullptr) append(out, html_run_block(*run));
 
   const std::vector<double> periods = summary_periods(sections);
   append(out, "<section id=\"summary\">\n<h2>Summary</h2>\n<div class=\"scroll\">\n<table>\n"

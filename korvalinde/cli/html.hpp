@@ -22,6 +22,10 @@ struct HtmlSection {
 // names its input's size and digest.
 std::string render_html(std::span<const HtmlSection> sections, const RunMeta* run = nullptr);
 
+// What the run was, in a section and table of its own (shared by every
+// command's page).
+std::string html_run_block(const RunMeta& run);
+
 // The SVG document without its XML declaration, to sit inside a page.
 std::string inline_svg(const std::string& svg);
 

@@ -18,8 +18,11 @@
 #include <vector>
 
 #include "korvalinde/cli/idf_render.hpp"
+#include "korvalinde/cli/html.hpp"
 #include "korvalinde/cli/idf_svg.hpp"
 #include "korvalinde/cli/image_client.hpp"
+#include "korvalinde/cli/fit_command.hpp"
+#include "korvalinde/cli/run_meta.hpp"
 #include "korvalinde/cli/text.hpp"
 #include "korvalinde/core/idf.hpp"
 #include "korvalinde/detail/output_file.hpp"
@@ -146,13 +149,21 @@ bool read_table(const std::string& name, TextRead& got, std::string& why) {
   return why.empty();
 }
 
+// The report of a series with its input's size and digest under its first line.
+std::string signed_idf_report(const IdfResult& r, const std::vector<double>& periods, const InputMeta& in) {
+  std::string block = idf_report(r, periods);
+  const std::size_t first = block.find('\n');
+  if (first != std::string::npos) block.insert(first + 1, concat("  ", input_text(in), "\n"));
+  return block;
+}
+
 // The named outputs, each replaced whole once everything is written.
 struct Output {
   std::string option, name;
   detail::OutputFile file;
 };
 
-int run_idf(const IdfSettings& s) {
+int run_idf(const IdfSettings& s, const RunMeta& meta) {
   IdfOptions options;
   CsvOptions csv;
   if (std::string why = make_options(s, options, csv); !why.empty()) return idf_usage(why);
@@ -211,6 +222,9 @@ int run_idf(const IdfSettings& s) {
         results.push_back(idf_series(series, csv.by.has_value(), options, input));
     }
   }
+  // The record of the run and of its input, for every report. A stream
+  // read through has no digest.
+  const InputMeta in = describe_input(input);
   bool failed = false;
   std::string report, json;
   for (const IdfResult& r : results) {
@@ -218,9 +232,11 @@ int run_idf(const IdfSettings& s) {
       failed = true;
       std::fprintf(stderr, "%s\n", printable(r.error).c_str());
     } else if (!s.quiet && s.json != "-") {
-      report += (report.empty() ? "" : "\n") + idf_report(r, options.fit.periods);
+      report += (report.empty() ? meta_text(meta) : "") + "\n" + signed_idf_report(r, options.fit.periods, in);
     }
-    json += idf_json(r).dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
+    Json j = idf_json(r);
+    j["meta"] = meta_json(meta, &in);
+    json += j.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
   }
   if (!report.empty() && detail::write_all(STDOUT_FILENO, report) != 0) return 1;
   bool ok = true;
@@ -243,7 +259,7 @@ int run_idf(const IdfSettings& s) {
     else if (o->option == "--csv") bytes = idf_csv(results);
     else if (o->option == "--maxima") bytes = idf_maxima_csv(results);
     else if (o->option == "--svg") bytes = svg;
-    else if (o->option == "--html") bytes = render_idf_html(sections);
+    else if (o->option == "--html") bytes = render_idf_html(sections, &meta, &in);
     else if (results.empty() || !results.front().ok) continue;  // keeps the old file
     else if (!render_image(svg, o->option == "--png" ? "png" : "pdf", bytes)) {
       ok = false;  // the renderer has said why
@@ -268,33 +284,35 @@ int run_idf(const IdfSettings& s) {
 }  // namespace
 
 int idf_main(int argc, char** argv) {
+  // argv[1] is "idf": the command's arguments follow it.
   CLI::App app{"Intensity-duration-frequency curves of a dated rain record (or of a table of "
                "annual maximum intensities)", "korvalinde idf"};
   IdfSettings s;
   app.add_option("FILE", s.file, "A dated record of rain depths at a regular step");
   app.add_option("--time", s.time, "Time column (name or number), or YEAR,MONTH,DAY columns");
-  app.add_option("--column", s.column, "The depth column (name or number; default value)");
+  app.add_option("--column", s.column, "The depth column, by name or number")->default_str("value");
   app.add_option("--sep", s.sep, "Field separator (default: a comma)");
   app.add_option("--na", s.na, "More missing-value tokens, comma separated");
   app.add_option("--duplicates", s.duplicates, "Rows of the same time: max, first or last");
   app.add_option("--by", s.by, "Analyse each value of this column as its own series");
   app.add_flag("--header", s.header, "The first line is a header");
   app.add_flag("--no-header", s.no_header, "The first line is data");
-  app.add_option("--durations", s.durations,
-                 "Durations, comma separated, each a multiple of the step (default "
-                 "5min,10min,15min,30min,1h,2h,3h,6h,12h,24h,48h,72h)");
-  app.add_option("--periods", s.periods, "Return periods in years, comma separated (default 2,5,10,20,50,100)");
-  app.add_option("--block", s.block, "Blocks of the maxima: year or water-year[:MONTH] (default year)");
-  app.add_option("--min-coverage", s.min_coverage, "Share of a block's windows it needs (default 0.9)");
+  app.add_option("--durations", s.durations, "Durations, comma separated, each a multiple of the step")
+      ->default_str("5min,10min,15min,30min,1h,2h,3h,6h,12h,24h,48h,72h");
+  app.add_option("--periods", s.periods, "Return periods in years, comma separated")->default_str(s.periods);
+  app.add_option("--block", s.block, "Blocks of the maxima: year or water-year[:MONTH]")->default_str(s.block);
+  app.add_option("--min-coverage", s.min_coverage, "Share of a block's windows it needs")->default_str("0.9");
   app.add_option("--step", s.step, "The record's step, when the times do not show it (5min, 1h)");
   app.add_option("--maxima-table", s.maxima_table,
                  "Read annual maximum intensities: a year column and one column per duration");
   app.add_option("--fixed-interval-factor", s.factor,
-                 "Multiply maxima of fixed clock intervals by this factor (default 1: off)");
-  app.add_option("--reference-duration", s.reference_duration, "Reference duration of the scaling model (default 1h)");
-  app.add_option("--dist", s.dist, "Distributions of each duration: gumbel,gev (default gev)");
-  app.add_option("--methods", s.methods, "Methods of each duration: mle,lmom (default both)");
-  app.add_option("--confidence", s.confidence, "Confidence of every interval (default 0.95)");
+                 "Multiply maxima of fixed clock intervals by this factor, 1 for none")
+      ->default_str("1");
+  app.add_option("--reference-duration", s.reference_duration, "Reference duration of the scaling model")
+      ->default_str(s.reference_duration);
+  app.add_option("--dist", s.dist, "Distributions of each duration: gumbel,gev")->default_str(s.dist);
+  app.add_option("--methods", s.methods, "Methods of each duration: mle,lmom")->default_str(s.methods);
+  app.add_option("--confidence", s.confidence, "Confidence of every interval")->default_str("0.95");
   app.add_option("--json", s.json, "Write the results as one JSON line per series (- is standard output)");
   app.add_option("--csv", s.csv, "Write the table of intensities as CSV");
   app.add_option("--maxima", s.maxima, "Write the annual maxima of every duration as CSV");
@@ -302,15 +320,15 @@ int idf_main(int argc, char** argv) {
   app.add_option("--png", s.png, "Draw the curves as PNG (one series)");
   app.add_option("--pdf", s.pdf, "Draw the curves as PDF (one series)");
   app.add_option("--html", s.html, "Write one HTML page: every series' report and picture");
-  app.add_option("--units", s.units, "Units of the intensities on the picture's axis (default depth/h)");
+  app.add_option("--units", s.units, "Units of the intensities on the picture's axis")->default_str(s.units);
   app.add_option("--threads", s.threads, "Threads (default: the machine's cores)");
   app.add_flag("--quiet", s.quiet, "No human report");
-  if (argc == 2 && std::string_view(argv[1]) == "--man") {  // the manual page's list, hidden
+  if (argc == 3 && std::string_view(argv[2]) == "--man") {  // the manual page's list, hidden
     std::fputs(man_options(app).c_str(), stdout);
     return 0;
   }
   try {
-    app.parse(argc, argv);
+    app.parse(argc - 1, argv + 1);
   } catch (const CLI::CallForHelp& e) {
     return app.exit(e);
   } catch (const CLI::ParseError& e) {
@@ -319,7 +337,18 @@ int idf_main(int argc, char** argv) {
   if (s.file.empty() == s.maxima_table.empty())
     return idf_usage(s.file.empty() ? "a rain record FILE or --maxima-table FILE is needed"
                                     : "give a rain record FILE or --maxima-table FILE, not both");
-  return run_idf(s);
+  // Defaults that a table of maxima does not use are not in force.
+  RunMeta meta;
+  meta.version = version_text();
+  meta.time = run_time();
+  meta.command = shell_command(std::vector<std::string>(argv, argv + argc));
+  meta.options = options_in_force(app, [&s](const CLI::Option& o) {
+    const std::string n = o.get_name();
+    return !s.maxima_table.empty() && (n == "--durations" || n == "--block" || n == "--column" ||
+                                       n == "--min-coverage" || n == "--fixed-interval-factor");
+  });
+  meta.units = s.units;
+  return run_idf(s, meta);
 }
 
 }  // namespace korvalinde::cli

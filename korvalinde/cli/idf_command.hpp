@@ -4,7 +4,7 @@
 
 namespace korvalinde::cli {
 
-// argv[0] is "idf". Returns the exit status: 0 when every series was
+// main's arguments: argv[1] is "idf". Returns the exit status: 0 when every series was
 // analysed, 1 when one failed or an output could not be written, 2 for a
 // usage error.
 int idf_main(int argc, char** argv);

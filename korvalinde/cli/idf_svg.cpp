@@ -202,12 +202,15 @@ std::string render_idf_svg(const IdfResult& r, const std::vector<double>& period
   return out;
 }
 
-std::string render_idf_html(const std::vector<IdfSection>& sections) {
+std::string render_idf_html(const std::vector<IdfSection>& sections, const RunMeta* run,
+                            const InputMeta* input) {
   std::string out =
       "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\">\n"
       "<title>korvalinde intensity-duration-frequency</title>\n<style>body{font-family:sans-serif;"
       "margin:1.5em;max-width:1200px}pre{overflow-x:auto;font-size:12px}svg{max-width:100%;height:auto}"
       ".error{color:#b00}</style>\n</head>\n<body>\n<h1>Intensity-duration-frequency curves</h1>\n";
+  if (run != nullptr) append(out, html_run_block(*run));
+  if (input != nullptr) append(out, "<p class=\"input\">", escape_xml(input_text(*input)), "</p>\n");
   for (const IdfSection& s : sections) {
     append(out, "<section>\n<h2>", escape_xml(s.name), "</h2>\n");
     if (!s.error.empty()) append(out, "<p class=\"error\">", escape_xml(s.error), "</p>\n");

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "korvalinde/cli/run_meta.hpp"
 #include "korvalinde/records/idf_result.hpp"
 
 namespace korvalinde::cli {
@@ -24,6 +25,8 @@ struct IdfSection {
   std::string name, report, svg;  // an empty report: the error is in `name`'s series
   std::string error;
 };
-std::string render_idf_html(const std::vector<IdfSection>& sections);
+// With `run` and `input`, the page opens with what the run was and what it read.
+std::string render_idf_html(const std::vector<IdfSection>& sections, const RunMeta* run = nullptr,
+                            const InputMeta* input = nullptr);
 
 }  // namespace korvalinde::cli

@@ -280,6 +280,39 @@ meta)
   # Without SOURCE_DATE_EPOCH, the clock's time.
   SOURCE_DATE_EPOCH= "$bin" fit s.txt | head -1 | grep -q ", $(date -u +%Y-%m-%d)T" || fail "the clock"
   ;;
+glossary)
+  # Every family, method, parameter and statistic the HTML summary can show
+  # has an entry in the page's own glossary: Gumbel and GEV fits by every
+  # method, a failed file, and a peaks-over-threshold fit.
+  cp "$src/examples/stations/sask_flood.txt" sask.txt
+  printf '1\n2\nx\n' > bad.txt
+  "$bin" fit --quiet --methods ls,mle,lmom --dist gumbel,gev --level 100 --html a.html s.txt sask.txt bad.txt
+  "$bin" fit --quiet --time date --column loss --pot --threshold 10 --duplicates keep --html b.html \
+    "$src/examples/daily/danish_fire_losses.csv" || fail "pot page status"
+  $py - a.html b.html <<'PY' || fail "glossary"
+import html, re, sys
+number = r"[-+]?(\d+\.?\d*|\.\d+)(e[-+]?\d+)?\*?"
+seen = {}
+for page in sys.argv[1:]:
+    doc = open(page).read()
+    gloss = doc.split('id="quantities"')[1]
+    defined = {t.strip() for dt in re.findall(r"<dt>(.*?)</dt>", gloss) for t in dt.split(",")}
+    summary = doc.split('id="summary"')[1].split("</table>")[0]
+    terms = [re.sub(r"=.*", "", html.unescape(h)).strip() for h in re.findall(r"<th>(.*?)</th>", summary)]
+    for row in summary.split("<tr>")[2:]:
+        cells = re.findall(r"<td( class=\"[a-z]+\")?( colspan=\"\d+\")?>(.*?)</td>", row)
+        for cls, _, text in cells[1:]:  # the file's name and error cells are free text
+            if "error" in cls:
+                continue
+            text = re.sub(number, " ", html.unescape(re.sub(r"<[^>]+>", " ", text)))
+            terms += [w for w in re.findall(r"[A-Za-z][A-Za-z0-9_]*", text) if w not in ("none", "Infinity", "NaN")]
+    missing = sorted(set(terms) - defined)
+    assert not missing, (page, missing)
+    seen.update(dict.fromkeys(terms))
+for want in ("Gumbel", "GEV", "POT", "GPD", "u", "a", "loc", "shape", "mle", "KS p", "level T"):
+    assert want in seen, want
+PY
+  ;;
 usage)
   "$bin" fit --bins 0 s.txt > out 2> err
   [ $? = 2 ] || fail "status for --bins 0"

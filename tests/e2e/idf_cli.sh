@@ -37,7 +37,9 @@ windows)
   grep -q "step 10min" out || fail "report: $(cat out)"
   "$bin" idf --time time --durations 10min,1h,6h,24h --periods 2,10 --threads 1 --json r1.json rain.csv \
     > /dev/null 2>&1 || fail "one thread"
-  cmp -s r.json r1.json || fail "the JSON depends on the threads"
+  # The same but for the run's record, which names its command line.
+  cmp -s <(sed 's/,"meta":{.*}$/}/' r.json) <(sed 's/,"meta":{.*}$/}/' r1.json) ||
+    fail "the JSON depends on the threads"
   $py - rain.csv m.csv r.json t.csv <<'PY' || fail "maxima differ"
 import csv, json, sys
 import numpy as np
@@ -75,6 +77,33 @@ sc = j["scaling"]
 assert sc["reference_duration_h"] == 1 and sc["lr_test"]["p_mixture"] <= sc["lr_test"]["p"]
 assert all(sc[m]["se_robust"]["alpha"] > 0 for m in ("general", "simple"))
 PY
+  ;;
+meta)
+  # The report, the JSON and the page name the run (program, time, command,
+  # options in force, units) and the input's size and SHA-256.
+  export SOURCE_DATE_EPOCH=1700000000
+  sum=$(sha256sum rain.csv | cut -c1-64) size=$(stat -c %s rain.csv)
+  "$bin" idf --time time --durations 1h,6h --periods 10 --json r.json --html r.html rain.csv > out 2> err ||
+    fail "status $?: $(cat err)"
+  printf '%s\n' "command: $bin idf --time time --durations 1h,6h --periods 10 --json r.json --html r.html rain.csv" \
+    "options: --time time --column value --durations 1h,6h --periods 10 --block year --min-coverage 0.9 --fixed-interval-factor 1 --reference-duration 1h --dist gev --methods mle,lmom --confidence 0.95 --json r.json --html r.html --units depth/h" \
+    "units: depth/h" | cmp -s - <(sed -n 2,4p out) || fail "header: $(head -5 out)"
+  grep -q "^run: korvalinde [0-9].*, 2023-11-14T22:13:20Z$" out || fail "run line: $(head -1 out)"
+  grep -qx "  input: $size bytes, SHA-256 $sum" out || fail "input line: $(cat out)"
+  $py - r.json "$sum" "$size" <<'PY' || fail "JSON meta"
+import json, sys
+m = json.loads(open(sys.argv[1]).read())["meta"]
+assert m["time"] == "2023-11-14T22:13:20Z" and m["units"] == "depth/h", m
+assert m["options"]["--durations"] == "1h,6h" and m["options"]["--dist"] == "gev", m["options"]
+assert m["input"] == {"file": "rain.csv", "size": int(sys.argv[3]), "sha256": sys.argv[2]}, m["input"]
+PY
+  grep -q "<th>command</th><td><code>$bin idf --time time" r.html && grep -q "$size bytes, SHA-256 $sum" r.html ||
+    fail "HTML page"
+  # A table of maxima: the record's options are not in force.
+  printf 'year,1h,6h\n2001,10,3\n2002,12,4\n2003,9,2.5\n2004,15,5\n2005,11,3.5\n2006,13,3.9\n' > t.csv
+  "$bin" idf --maxima-table t.csv --json - --quiet | grep -o '"options":{[^}]*}' > opts
+  grep -q '"--periods":"2,5,10,20,50,100","--maxima-table":"t.csv","--reference-duration":"1h"' opts &&
+    ! grep -Eq 'durations|block|coverage|column' opts || fail "table options: $(cat opts)"
   ;;
 table)
   # A table of annual maximum intensities gives the fits of its columns; the

@@ -27,7 +27,7 @@ endforeach()
 
 # The fit command.
 foreach(check report json svg images usage columns threads classic_equal outputs options
-              write_errors atomic endless scales gev_uncertainty headline meta)
+              write_errors atomic endless scales gev_uncertainty headline meta glossary)
   add_test(NAME e2e.fit.${check}
            COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/fit_cli.sh $<TARGET_FILE:korvalinde>
                    ${PROJECT_SOURCE_DIR} ${check})
@@ -82,7 +82,7 @@ foreach(check header_numbers bom quotes separators duplicates columns line_ends 
 endforeach()
 
 # The idf command.
-foreach(check windows table errors picture)
+foreach(check windows table errors picture meta)
   add_test(NAME e2e.idf.${check}
            COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/idf_cli.sh $<TARGET_FILE:korvalinde>
                    ${PROJECT_SOURCE_DIR} ${check})
