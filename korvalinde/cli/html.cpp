@@ -106,12 +106,13 @@ std::string anchor(std::size_t i) { return "file-" + std::to_string(i + 1); }
 
 constexpr const char* kStyle = R"(
 body{font-family:sans-serif;margin:1.5em;color:#222;max-width:1240px}
-table{border-collapse:collapse;margin:0.5em 0 1.5em}
-th,td{border:1px solid #ccc;padding:0.25em 0.5em;text-align:left;vertical-align:top}
+table{border-collapse:collapse;margin:0.5em 0 1.5em;font-size:0.85em}
+th,td{border:1px solid #ccc;padding:0.2em 0.35em;text-align:left;vertical-align:top}
 th{background:#eef1f5}
+td:first-child{overflow-wrap:anywhere;min-width:7em}
 td.num{text-align:right}
 .scroll{max-width:100%;overflow-x:auto}
-.ci{font-size:0.85em;color:#555;white-space:nowrap}
+.ci{font-size:0.85em;color:#555}
 td.error{color:#b00}
 pre{background:#f7f7f7;padding:0.6em;overflow-x:auto;font-size:0.85em}
 svg{max-width:100%;height:auto;display:block}

@@ -101,4 +101,44 @@ dark = sum(1 for row in rows_[::7] for i in range(0, stride, bpp * 7) if row[i] 
 assert dark > 100, "no text or lines drawn: %d dark pixels" % dark
 print("checked", checked, "numbers,", len(pixels), "colours")
 PY
+# The page's width at a 1280 px window: a page of GEV fits at the default
+# periods fits, its summary table with it; one of twenty periods still fits,
+# its table scrolling inside its box. A script added to a copy measures the
+# laid-out page into the dumped DOM.
+measure='<script>const d=document.documentElement,t=document.querySelector("#summary table");document.body.dataset.widths=[innerWidth,d.scrollWidth,t.parentElement.clientWidth,t.scrollWidth].join(" ")</script></body>'
+"$bin" fit --quiet --dist gumbel,gev --json g.jsonl --html g.html "$src"/examples/stations/sask_flood.txt \
+  "$src"/examples/stations/venice_sealevel.txt s.txt || fail "gev page status"
+"$bin" fit --quiet --gof-p none --periods 2,3,4,5,6,7,8,9,10,15,20,25,30,40,50,75,100,200,500,1000 \
+  --dist gumbel,gev --html wide.html s.txt || fail "wide page status"
+for page in g wide; do
+  sed "s|</body>|$measure|" $page.html > m$page.html
+  browse m$page.html --dump-dom > m$page.dom || fail "chromium status $?"
+done
+$py - g.jsonl g.html mg.dom mwide.dom <<'PY' || fail "page width or summary"
+import html, json, re, sys
+def widths(dom):
+    w = re.search(r'data-widths="([0-9 ]+)"', open(dom).read())
+    assert w, "no measure in " + dom
+    return [int(x) for x in w.group(1).split()]
+win, page, box, table = widths(sys.argv[3])
+assert win == 1280 and page <= 1280 and table <= box <= 1280, ("default periods", win, page, box, table)
+win, page, box, table = widths(sys.argv[4])
+assert page <= 1280 and box <= 1280 and table > box, ("twenty periods", page, box, table)
+# The summary shows each file's headline family and its levels with the
+# headline interval: the profile one where it exists.
+rows = [json.loads(l) for l in open(sys.argv[1])]
+summary = open(sys.argv[2]).read().split('id="summary"')[1].split("</table>")[0]
+cells = [html.unescape(re.sub(r"<[^>]+>", " ", row)).split() for row in summary.split("<tr>")[2:]]
+for r, row in zip(rows, cells):
+    h = r["headline"]
+    fit = r["gev"][h["method"]] if h["dist"] == "gev" else r[h["method"]]
+    assert ("GEV" if h["dist"] == "gev" else "Gumbel") in row and h["method"] in row, (r["file"], row)
+    for l in fit["return_levels"]:
+        lo, hi = (l["profile_lower"], l["profile_upper"]) if "profile_lower" in l else (l["lower"], l["upper"])
+        want = ["%.6g" % l["value"], "[%s," % ("none" if lo is None else "%.6g" % lo),
+                "%s]" % ("none" if hi is None else "%.6g" % hi)]
+        assert " ".join(want) in " ".join(row), (r["file"], want, row)
+assert rows[0]["headline"]["dist"] == "gev", "the Gumbel check's rejection leads with the GEV"
+print("widths and summary ok")
+PY
 echo "ok html_report"
