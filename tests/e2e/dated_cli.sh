@@ -35,6 +35,9 @@ group_pictures)
   grep -q ">g.csv \[a/b\]" p-a_b.svg && grep -q ">g.csv \[Bergen\]" p-Bergen.svg || fail "titles"
   cmp -s r-Oslo_Blindern.dat r-Bergen.dat && fail "two groups, one table"
   [ "$(grep -c '<svg' h.html)" = 4 ] || fail "pictures in the page: $(grep -c '<svg' h.html)"
+  for g in "Oslo Blindern" Bergen a/b "a b"; do
+    grep -q "<td><a href=\"#file-[0-9]\">g.csv \[$g\]</a></td>" h.html || fail "summary row of $g"
+  done
   "$bin" fit --quiet --time time --column v --by g --svg - g.csv > /dev/null 2> err
   [ $? = 2 ] && grep -q -- "--svg: with --by each group has a file of its own" err || fail "--svg -: $(cat err)"
   ;;
@@ -70,6 +73,14 @@ PY
   "$bin" fit --quiet --time date --column 2 --na -9999 --block year --maxima m2.csv sorted.csv ||
     fail "sorted status"
   cmp -s m.csv m2.csv || fail "row order changes the maxima"
+  # Return periods carry their unit: years of year blocks, months of month
+  # blocks, years of a POT fit (without the count of observations).
+  grep -Eq "^  level T=100 years " out || fail "no unit in years: $(cat out)"
+  "$bin" fit --time date --column prcp --na -9999 --block month --min-coverage 0 --periods 12 p.csv > month ||
+    fail "month status"
+  grep -Eq "^  level T=12 months " month || fail "no unit in months: $(cat month)"
+  "$bin" fit --time date --column prcp --na -9999 --pot --threshold 20 p.csv > pot || fail "pot status"
+  grep -q "  level T=100 years " pot && ! grep -q "N=" pot || fail "POT periods: $(cat pot)"
   ;;
 reader_errors)
   { head -3 p.csv; echo "2020-01-01,1.5e,3"; tail -n +4 p.csv; } > bad.csv

@@ -238,6 +238,10 @@ svg)
     "gev mle 80%: profile"; do
     grep -q "$want" g.svg || fail "SVG lacks '$want'"
   done
+  # The title names the bins and cells only when the histogram fit runs.
+  grep -q "bins = " p.svg && fail "bins in the title without ls"
+  "$bin" fit --quiet --methods ls,mle --svg l.svg s.txt && grep -q ", bins = 50, cells = 51)" l.svg ||
+    fail "no bins in the title with ls"
   ;;
 images)
   "$bin" fit --quiet --png p.png --pdf p.pdf --title "Station X" --units mm s.txt || fail "status $?"
