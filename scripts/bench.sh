@@ -17,7 +17,8 @@
 # one series of 10^6 values (target 1 s).
 #
 # The fit command is measured on 10^7 values (a 96 MB file; least squares
-# alone, mle and lmom, then all three methods), on 1000 files of 200 values, with a
+# alone, mle and lmom, then all three methods), on 1000 files of 200 values (also
+# with the GEV, its p-values by each --gof-p), with a
 # bootstrap of 999 replicates of 1000 values, and on a dated record of 10^7
 # hourly rows (annual maxima; peaks over a threshold), and the idf command on
 # 10^7 rows of 5-minute depths, and the region command on 19 sites of about
@@ -191,6 +192,12 @@ if [ $fit = 1 ]; then
   "$runner" 5 /dev/null "$bin" fit --quiet --json /dev/null --threads 2 files/* > t3.txt
   us=$(value wall_median_us t3.txt)
   echo "1000 files    of 200 values: median $us us, $((1000000000 / us)) files/s"
+  # The GEV's goodness-of-fit p-values: simulated, from the limit laws, none.
+  for how in bootstrap asymptotic none; do
+    "$runner" 3 /dev/null "$bin" fit --quiet --json /dev/null --threads 2 --dist gev --gof-p $how \
+      files/* > t3g.txt
+    echo "1000 files    --dist gev --gof-p $how: median $(value wall_median_us t3g.txt) us"
+  done
   gumbel 1000 > boot.txt
   "$runner" 3 /dev/null "$bin" fit --quiet --json /dev/null --threads 2 --bootstrap 999 \
     boot.txt > t4.txt
