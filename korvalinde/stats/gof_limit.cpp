@@ -38,7 +38,7 @@ template <class Term, class Bound>
 double alternating(const Term& term, const Bound& bound) {
   double sum = 0;
   for (int k = 1; k <= 2000; ++k) {
-    if (bound(k) < 1e-17 * std::fabs(sum)) break;
+    if (bound(k) <= 1e-17 * std::fabs(sum)) break;  // at once where every term underflows
     sum += (k % 2 == 1 ? 1 : -1) * term(k);
   }
   return sum;

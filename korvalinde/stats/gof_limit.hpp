@@ -12,7 +12,7 @@
 namespace korvalinde::stats {
 
 // Upper tails P(K > x), P(W^2 > x) and P(A^2 > x) of the limit laws, to
-// about 1e-13 relative (1 at and below 0, NaN for NaN).
+// about 1e-13 relative (1 at and below 0, 0 at infinity, NaN for NaN).
 double kolmogorov_upper(double x);
 double cramer_von_mises_upper(double x);
 double anderson_darling_upper(double x);

@@ -35,6 +35,7 @@ def test_idf_is_the_command_lines_record(tmp_path):
                          check=True, capture_output=True, text=True).stdout
     cli = json.loads(out)
     del cli["file"]
+    assert cli.pop("meta")["input"]["file"] == str(path)  # the run's record: CLI only
     for d in cli["durations"]:
         d["fits"]["file"] = ""
     for d in r["durations"]:

@@ -371,6 +371,8 @@ TEST(StatsGofLimit, TailsMatchTheReferenceSeries) {
   for (const Case& c : cases) EXPECT_NEAR(c.upper(c.x), c.p, 1e-13 * c.p) << c.x;
   for (auto upper : {kolmogorov_upper, cramer_von_mises_upper, anderson_darling_upper}) {
     EXPECT_EQ(upper(0), 1);
+    EXPECT_EQ(upper(1e6), 0);
+    EXPECT_EQ(upper(std::numeric_limits<double>::infinity()), 0);
     EXPECT_TRUE(std::isnan(upper(std::numeric_limits<double>::quiet_NaN())));
     double last = 1;  // decreasing across every branch
     for (double x = 0.001; x < 20; x *= 1.05) {
