@@ -81,6 +81,12 @@ PY
   grep -Eq "^  level T=12 months " month || fail "no unit in months: $(cat month)"
   "$bin" fit --time date --column prcp --na -9999 --pot --threshold 20 p.csv > pot || fail "pot status"
   grep -q "  level T=100 years " pot && ! grep -q "N=" pot || fail "POT periods: $(cat pot)"
+  # Few clusters: a warning in the report and the JSON; none with more.
+  grep -q "warning: only" pot && fail "warning with 35 clusters: $(cat pot)"
+  "$bin" fit --time date --column prcp --na -9999 --pot --threshold 40 --json few.json p.csv > few ||
+    fail "few clusters status"
+  grep -Eq "^  warning: only [0-9] clusters over the threshold \(fewer than 10\): return levels" few &&
+    grep -q '"warnings":\["only [0-9] clusters over the threshold' few.json || fail "few clusters: $(cat few)"
   ;;
 reader_errors)
   { head -3 p.csv; echo "2020-01-01,1.5e,3"; tail -n +4 p.csv; } > bad.csv
