@@ -268,13 +268,15 @@ def test_fit_many_shapes_and_options():
 
 
 def test_fit_many_stops_on_ctrl_c():
-    a = gumbel(400_000 * 50).reshape(400_000, 50)  # several seconds of work
+    # Half a minute of work or more: stopping well inside it shows the
+    # interruption, with room for a loaded machine.
+    a = gumbel(400_000 * 50).reshape(400_000, 50)
     timer = threading.Timer(0.3, signal.raise_signal, (signal.SIGINT,))
     t = time.perf_counter()
     timer.start()
     with pytest.raises(KeyboardInterrupt):
-        korvalinde.fit_many(a, threads=2)
-    assert time.perf_counter() - t < 2.0
+        korvalinde.fit_many(a, threads=2, dist="gev")
+    assert time.perf_counter() - t < 10.0
 
 
 def test_stubs_match_the_module():
@@ -329,8 +331,8 @@ def test_fit_stops_on_ctrl_c():
     t = time.perf_counter()
     timer.start()
     with pytest.raises(KeyboardInterrupt):
-        korvalinde.fit(x, methods=("mle",), bootstrap=2_000_000, threads=2)
-    assert time.perf_counter() - t < 2.0
+        korvalinde.fit(x, methods=("mle",), bootstrap=2_000_000, threads=2)  # minutes of work
+    assert time.perf_counter() - t < 10.0
 
 
 def test_threads_the_system_refuses_are_done_without():
