@@ -193,6 +193,9 @@ int run_idf(const IdfSettings& s, const RunMeta& meta) {
   options.fit.threads = s.threads == 0 ? std::max(1u, std::thread::hardware_concurrency()) : s.threads;
   csv.threads = options.fit.threads;
   std::vector<IdfResult> results;
+  // The input's size and digest, hashed beside the reading (a stream read
+  // through has none).
+  InputDigest digest(input);
   if (!s.maxima_table.empty()) {
     TextRead text;
     std::string why;
@@ -222,9 +225,8 @@ int run_idf(const IdfSettings& s, const RunMeta& meta) {
         results.push_back(idf_series(series, csv.by.has_value(), options, input));
     }
   }
-  // The record of the run and of its input, for every report. A stream
-  // read through has no digest.
-  const InputMeta in = describe_input(input);
+  // The record of the run and of its input, for every report.
+  const InputMeta& in = digest.get();
   bool failed = false;
   std::string report, json;
   for (const IdfResult& r : results) {
