@@ -711,14 +711,32 @@ ProfileInterval profile_quantile(const FamilyFit& mle, std::span<const double> x
   };
   const double crit = dist::chi2_1_quantile(conf);
   if (!std::isfinite(crit)) return fail("the confidence must lie strictly between 0 and 1");
-  const auto back = [&](ProfileLimit b) {
-    if (std::isnan(b.value)) return b;
+  // An end point is valid only inside the regular region of the shape;
+  // beyond it the likelihood grows without bound and the profile with it.
+  const auto regular = [&](double shape) {
+    if (f == Family::Weibull) return shape > 1;
+    if (f == Family::Glo) return std::fabs(shape) < 1;
+    if (f == Family::Pe3 || f == Family::Lp3) return std::fabs(shape) < 2;
+    return true;
+  };
+  const auto bound = [&](int dir) {
+    std::array<double, 3> end{kNaN, kNaN, kNaN};
+    ProfileLimit b = profile_bound<3>(reparam, repair, theta_hat, lhat, se, crit, dir, INFINITY, 1e-12,
+                                      nullptr, &end);
+    if (std::isnan(b.value) && !search_failed(b)) return b;
+    if (std::isnan(b.value) || !regular(end[2])) {
+      b.value = kNaN;
+      b.reason = f == Family::Gno ? std::string(kNoMaximumNearBound)
+                                  : "the profile likelihood has no regular maximum before the critical level: "
+                                    "the shape runs into the region where the likelihood grows without bound";
+      return b;
+    }
     b.value = s.centre + s.spread * b.value;
     if (f == Family::Lp3) b.value = std::pow(10.0, b.value);
     return b;
   };
-  out.lower = back(profile_bound<3>(reparam, repair, theta_hat, lhat, se, crit, -1));
-  out.upper = back(profile_bound<3>(reparam, repair, theta_hat, lhat, se, crit, +1));
+  out.lower = bound(-1);
+  out.upper = bound(+1);
   return out;
 }
 
