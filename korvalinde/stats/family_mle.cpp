@@ -362,6 +362,61 @@ class Likelihood {
   std::span<const double> u_;
 };
 
+// Newton's method with Levenberg-Marquardt damping where -H is not positive
+// definite, converged when the undamped step is below tol in every
+// coordinate (that step is taken). A step that leaves a value outside the
+// support is halved until it does not: the maximum often lies near an end
+// point, where the damping alone would zig-zag along it.
+MaxResult newton(const Likelihood& like, std::array<double, 3>& t, Derivs<3>& d, double tol, int max_iterations) {
+  MaxResult r;
+  if (!like(t, d)) return r;
+  double lambda = 0;
+  while (r.iterations < max_iterations) {
+    ++r.iterations;
+    std::array<std::array<double, 3>, 3> a{};
+    for (std::size_t i = 0; i < 3; ++i)
+      for (std::size_t j = 0; j < 3; ++j) a[i][j] = -d.h[i][j];
+    std::array<double, 3> step{};
+    const bool definite = solve_spd<3>(a, d.g, 0, step);
+    if (definite && std::max({std::fabs(step[0]), std::fabs(step[1]), std::fabs(step[2])}) <= tol) {
+      for (std::size_t i = 0; i < 3; ++i) t[i] += step[i];
+      r.ok = true;
+      return r;
+    }
+    if (!definite || lambda > 0) {
+      bool solved = false;
+      if (lambda == 0) lambda = 1e-6;
+      for (int tries = 0; tries < 60 && !solved; ++tries) {
+        auto damped = a;
+        for (std::size_t i = 0; i < 3; ++i) damped[i][i] += lambda * std::max(std::fabs(a[i][i]), 1e-12);
+        solved = solve_spd<3>(damped, d.g, 0, step);
+        if (!solved) lambda *= 10;
+      }
+      if (!solved) return r;
+    }
+    Derivs<3> dn;
+    std::array<double, 3> next{};
+    double alpha = 1;
+    bool defined = false;
+    for (int h = 0; h < 60 && !defined; ++h, alpha *= 0.5) {
+      for (std::size_t i = 0; i < 3; ++i) next[i] = t[i] + alpha * step[i];
+      defined = like(next, dn);
+    }
+    alpha *= 2;
+    const double predicted = alpha * (d.g[0] * step[0] + d.g[1] * step[1] + d.g[2] * step[2]);
+    const double noise = 1e-13 * (std::fabs(d.l) + 1);
+    if (defined && (dn.l - d.l >= 0.125 * predicted || (predicted < noise && dn.l >= d.l - noise))) {
+      t = next;
+      d = dn;
+      lambda = lambda < 1e-7 ? 0 : lambda / 10;
+    } else {
+      lambda = lambda == 0 ? 1e-4 : lambda * 10;
+      if (lambda > 1e30) return r;
+    }
+  }
+  return r;
+}
+
 // The family's value type from standardised or original parameters.
 template <class Fn>
 auto with_dist(Family f, const std::array<double, 3>& p, Fn&& fn) {
@@ -527,7 +582,7 @@ FamilyFit fit_mle(Family f, std::span<const double> x) {
   Derivs<3> d;
   const std::string none = "the likelihood has no regular local maximum";
   if (!like(t, d)) return refused(f, x.size(), "no starting point holds every value inside the support");
-  const MaxResult m = maximize<3>(like, t, d, 0, 1e-11, 300);
+  const MaxResult m = newton(like, t, d, 1e-11, 300);
   FamilyFit r;
   r.family = f;
   r.n = x.size();
