@@ -19,7 +19,8 @@ constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 // brackets every tau3 in (-1, 1) a double can tell from -1.
 double tau4_gev(double t3) {
   if (!(t3 > -1 && t3 < 1)) return kNaN;
-  return tau4_by_shape([](double k) { return dist::lmoment_ratios(dist::Kappa{0, 1, k, 0}); }, -1 + 1e-12, 60, t3);
+  auto r = [](double k) { return dist::lmoment_ratios(dist::Kappa{0, 1, k, 0}); };
+  return tau4_by_shape([&](double k) { return r(k).t3; }, r, -1 + 1e-12, 60, t3);
 }
 
 double tau4_gpa(double t3) {
@@ -39,7 +40,8 @@ std::vector<RatioCurve> lmoment_ratio_curves(double t3_lo, double t3_hi, std::si
     const double t3 = t3_lo + (t3_hi - t3_lo) * static_cast<double>(i) / static_cast<double>(n - 1);
     const bool inside = t3 > -1 && t3 < 1;
     const double t4[] = {inside ? dist::tau4_glo(t3) : kNaN,        tau4_gev(t3),
-                         inside ? tau4_by_shape(gno, -3, 3, t3) : kNaN, inside ? tau4_by_shape(pe3, -6, 6, t3) : kNaN,
+                         inside ? tau4_by_shape(dist::gno_tau3, gno, -3, 3, t3) : kNaN,
+                         inside ? tau4_by_shape(dist::pe3_tau3, pe3, -6, 6, t3) : kNaN,
                          tau4_gpa(t3),                                inside ? dist::tau4_lower_bound(t3) : kNaN};
     for (std::size_t c = 0; c < curves.size(); ++c) {
       curves[c].t3.push_back(t3);

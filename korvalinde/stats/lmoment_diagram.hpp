@@ -21,28 +21,29 @@ struct RatioCurve {
   std::vector<double> t3, t4;
 };
 
-// tau4 of the member of a one-shape family whose tau3 is t3: `ratios(s)` is
-// the L-moment ratios at shape s, and tau3 is monotone in s over [lo, hi];
-// the shape is found to the last bits. NaN where t3 lies outside the tau3 of
-// [lo, hi] or a ratio is not finite. E.g. for the GEV in Hosking's k,
-// tau4_by_shape([](double k) { return lmoment_ratios(Kappa{0, 1, k, 0}); }, -1 + 1e-12, 60, t3).
-template <class Ratios>
-double tau4_by_shape(Ratios&& ratios, double lo, double hi, double t3) {
+// tau4 of the member of a one-shape family whose tau3 is t3: `tau3(s)` is
+// its L-skewness at shape s, monotone in s over [lo, hi], and `ratios(s)` its
+// L-moment ratios; the shape is found to the last bits from tau3 alone (the
+// families whose tau4 needs a quadrature pay for it once). NaN where t3 lies
+// outside the tau3 of [lo, hi] or a ratio is not finite. E.g. for the GEV in
+// Hosking's k, with r(k) = lmoment_ratios(Kappa{0, 1, k, 0}):
+// tau4_by_shape([&](double k) { return r(k).t3; }, r, -1 + 1e-12, 60, t3).
+template <class Tau3, class Ratios>
+double tau4_by_shape(Tau3&& tau3, Ratios&& ratios, double lo, double hi, double t3) {
   const double nan = std::numeric_limits<double>::quiet_NaN();
-  double t4 = nan;
   auto f = [&](double s) {
-    const dist::LmomentRatios r = ratios(s);
-    t4 = r.t4;
-    return std::isfinite(r.t3) && std::isfinite(r.t4) ? r.t3 - t3 : nan;
+    const double v = tau3(s);
+    return std::isfinite(v) ? v - t3 : nan;
+  };
+  auto t4_at = [&](double s) {
+    const double t4 = ratios(s).t4;
+    return std::isfinite(t4) ? t4 : nan;
   };
   const double flo = f(lo), fhi = f(hi);
-  if (flo == 0 || fhi == 0) {
-    f(flo == 0 ? lo : hi);
-    return t4;
-  }
+  if (flo == 0 || fhi == 0) return t4_at(flo == 0 ? lo : hi);
   if (!(flo * fhi < 0)) return nan;
   const double s = detail::illinois_root(f, lo, hi, flo, fhi, 4 * std::numeric_limits<double>::epsilon());
-  return std::isnan(s) || std::isnan(f(s)) ? nan : t4;  // f sets t4
+  return std::isnan(s) || std::isnan(f(s)) ? nan : t4_at(s);
 }
 
 // tau4 of the GEV whose tau3 is t3 (its shape found to full precision);
