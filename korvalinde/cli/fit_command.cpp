@@ -41,6 +41,7 @@
 #include "korvalinde/cli/run_meta.hpp"
 #include "korvalinde/cli/svg.hpp"
 #include "korvalinde/cli/text.hpp"
+#include "korvalinde/core/family_fit.hpp"
 #include "korvalinde/core/fit.hpp"
 #include "korvalinde/core/model.hpp"
 #include "korvalinde/core/options.hpp"
@@ -239,10 +240,12 @@ void add_options(CLI::App& fit, Settings& s) {
              return got ? "" : "'" + text + "' is not ls, mle or lmom";
            })
       ->default_str("mle,lmom");
-  add_list(fit, "--dist", s.dists, "Distributions in full, comma separated: gumbel,gev",
+  add_list(fit, "--dist", s.dists,
+           "Distributions in full, comma separated: gumbel,gev,glo,gno,pe3,lp3,gpa,weibull,kappa,"
+           "wakeby,exp,normal,lognormal",
            [](const std::string& text, std::string& d) -> std::string {
              d = text;
-             return text == "gumbel" || text == "gev" ? "" : "'" + text + "' is not gumbel or gev";
+             return text == "gumbel" || text == "gev" || is_family(text) ? "" : "'" + text + "' is not a distribution";
            })
       ->default_str("gumbel");
   fit.add_option("--confidence", s.fit.confidence, "Confidence of every interval, in (0, 1)")
@@ -634,6 +637,15 @@ void render(FitResult& r, std::string svg, bool report, bool json, bool html, co
     if (!r.ok || result_of(r, m).error.empty()) continue;
     p.failed = true;  // the others report; the run still says it failed
     append(p.errors, r.file, ": ", method_name(m), ": ", result_of(r, m).error, "\n");
+  }
+  if (r.ok && r.families) {
+    for (const FamilyResult& f : r.families->fits) {
+      for (const auto& [name, m] : {std::pair{"mle", &f.mle}, std::pair{"lmom", &f.lmom}}) {
+        if (!m->present || m->error.empty()) continue;
+        p.failed = true;  // the other fits report
+        append(p.errors, r.file, ": ", f.dist, " ", name, ": ", m->error, "\n");
+      }
+    }
   }
   if (const std::string e = nonstationary_error(r); r.ok && !e.empty()) {
     p.failed = true;  // the stationary fits still report

@@ -57,11 +57,21 @@ std::vector<double> summary_periods(std::span<const HtmlSection> sections) {
 
 // The fit's name in a cell: the family and the method.
 std::string fit_name(const FitView& h) {
+  if (h.family) {
+    const std::size_t space = h.name.find(' ');
+    return concat(family_name(h.name.substr(0, space)), " ", h.name.substr(space + 1));
+  }
   return h.gev ? concat("GEV ", h.name.substr(4)) : concat("Gumbel ", h.name);
 }
 
 std::string parameters(const FitView& h) {
   if (h.gumbel) return concat("a ", num(h.gumbel->a), "<br>b ", num(h.gumbel->b));
+  if (h.family) {
+    std::string out;
+    for (const FamilyParameter& p : h.family->params)
+      append(out, out.empty() ? "" : "<br>", p.name, " ", num(p.value));
+    return out;
+  }
   return concat("loc ", num(h.gev->loc), "<br>scale ", num(h.gev->scale), "<br>shape ",
                 format_number(h.gev->shape, 3));
 }

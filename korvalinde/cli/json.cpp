@@ -8,6 +8,7 @@
 #include "korvalinde/cli/nonstationary_render.hpp"
 #include "korvalinde/cli/report.hpp"
 #include "korvalinde/detail/utf8.hpp"
+#include "korvalinde/records/family_result.hpp"
 
 namespace korvalinde::cli {
 
@@ -108,6 +109,60 @@ Json gev_json(const GevMethodResult& g, double prob, bool mle) {
   return j;
 }
 
+// A further family by one method: every name of its parameters, their
+// errors, the covariance of the free ones, and the statistics.
+Json family_json(const FamilyMethodResult& m, bool mle) {
+  if (!m.error.empty()) return Json{{"error", m.error}};
+  Json j;
+  for (const FamilyParameter& p : m.params) j[p.name] = number(p.value);
+  for (const FamilyParameter& p : m.params) j["se_" + p.name] = number(p.se);
+  if (m.cov.empty()) {
+    j["cov"] = nullptr;
+  } else {
+    Json cov = Json::array();
+    for (const auto& row : m.cov) {
+      Json r = Json::array();
+      for (const double v : row) r.push_back(number(v));
+      cov.push_back(std::move(r));
+    }
+    j["cov"] = std::move(cov);
+  }
+  j["cov_params"] = m.free;
+  if (mle) {
+    j["loglik"] = number(m.loglik);
+    j["iterations"] = m.iterations;
+  }
+  j["quantile"] = with_estimate(Json{{"p", number(m.prob)}}, m.quantile);
+  Json levels = Json::array();
+  for (const ReturnLevel& rl : m.return_levels)
+    levels.push_back(with_estimate(Json{{"period", number(rl.period)}}, rl.level));
+  j["return_levels"] = std::move(levels);
+  j["gof"] = gof_json(m.gof);
+  return j;
+}
+
+void add_families_json(Json& j, const FamiliesResult& f) {
+  for (const FamilyResult& fam : f.fits) {
+    Json g = Json::object();
+    if (fam.mle.present) g["mle"] = family_json(fam.mle, true);
+    if (fam.lmom.present) g["lmom"] = family_json(fam.lmom, false);
+    j[fam.dist] = std::move(g);
+  }
+  const LmomentsRecord& l = f.lmoments;
+  j["lmoments"] = Json{{"l1", number(l.l1)}, {"l2", number(l.l2)}, {"t", number(l.t)},
+                       {"t3", number(l.t3)}, {"t4", number(l.t4)}, {"t5", number(l.t5)}};
+  Json rows = Json::array();
+  for (const ComparisonRow& c : f.comparison.rows) {
+    rows.push_back(Json{{"dist", c.dist}, {"method", c.method}, {"aic", number(c.aic)},
+                        {"lmom_distance", number(c.lmom_distance)}, {"ad", number(c.ad)},
+                        {"ad_p", number(c.ad_p)}});
+  }
+  j["comparison"] = std::move(rows);
+  auto name_or_null = [](const std::string& s) { return s.empty() ? Json(nullptr) : Json(s); };
+  j["best_aic"] = name_or_null(f.comparison.best_aic);
+  j["best_lmom"] = name_or_null(f.comparison.best_lmom);
+}
+
 Json method(const MethodResult& r, bool ls, bool mle) {
   if (!r.error.empty()) return Json{{"error", r.error}};
   Json j;
@@ -188,6 +243,7 @@ Json to_json(const FitResult& r) {
     if (!t.error.empty()) g["error"] = t.error;
     j["gumbel_test"] = std::move(g);
   }
+  if (r.families) add_families_json(j, *r.families);
   if (r.pot) j["pot"] = pot_json(*r.pot);
   add_nonstationary_json(j, r);
   std::vector<std::string> warnings = small_sample_warnings(r);

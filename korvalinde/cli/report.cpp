@@ -181,6 +181,105 @@ std::string gev_report(const FitResult& r) {
   return out;
 }
 
+const FamilyMethodResult* family_method(const FitResult& r, std::string_view dist, std::string_view method) {
+  if (!r.families) return nullptr;
+  for (const FamilyResult& f : r.families->fits) {
+    if (f.dist == dist) return method == "mle" ? &f.mle : method == "lmom" ? &f.lmom : nullptr;
+  }
+  return nullptr;
+}
+
+std::string family_name(std::string_view dist) {
+  static constexpr std::pair<std::string_view, std::string_view> kTitles[] = {
+      {"glo", "GLO"},     {"gno", "GNO"},         {"pe3", "Pearson III"},  {"lp3", "log-Pearson III"},
+      {"gpa", "GPA"},     {"weibull", "Weibull"}, {"kappa", "Kappa"},      {"wakeby", "Wakeby"},
+      {"exp", "exponential"}, {"normal", "normal"}, {"lognormal", "lognormal"},
+      {"gumbel", "Gumbel"}, {"gev", "GEV"}};
+  for (const auto& [key, title] : kTitles) {
+    if (key == dist) return std::string(title);
+  }
+  return std::string(dist);
+}
+
+// The further families: a column per fit with a result, the sample's
+// L-moments and the comparison of every family fitted.
+static std::string families_report(const FitResult& r) {
+  if (!r.families) return {};
+  const FamiliesResult& f = *r.families;
+  std::string out;
+  struct Column {
+    std::string name;
+    const FamilyMethodResult* m;
+  };
+  std::vector<Column> columns;
+  for (const FamilyResult& fam : f.fits) {
+    for (const auto& [method, m] : {std::pair{"mle", &fam.mle}, std::pair{"lmom", &fam.lmom}}) {
+      if (!m->present) continue;
+      if (m->error.empty())
+        columns.push_back({concat(fam.dist, " ", method), m});
+      else
+        append(out, "  ", fam.dist, " ", method, ": ", m->error, "\n");
+    }
+  }
+  if (!columns.empty()) {
+    std::vector<std::string> names;  // every free parameter's name, in order
+    for (const Column& c : columns) {
+      for (const std::string& n : c.m->free) {
+        if (std::find(names.begin(), names.end(), n) == names.end()) names.push_back(n);
+      }
+    }
+    auto all = [&](auto cell) {
+      std::vector<std::string> v;
+      for (const Column& c : columns) v.push_back(cell(*c.m));
+      return v;
+    };
+    Table t;
+    for (const std::string& n : names) {
+      t.add(n, all([&](const FamilyMethodResult& m) {
+              if (std::find(m.free.begin(), m.free.end(), n) == m.free.end()) return std::string("-");
+              for (const FamilyParameter& p : m.params) {
+                if (p.name == n) return std::isfinite(p.se) ? plus_minus(p.value, p.se) : num(p.value);
+              }
+              return std::string("-");
+            }));
+    }
+    t.add(dpa_cut_label(columns.front().m->prob), all([](const FamilyMethodResult& m) { return num(m.quantile.value); }));
+    for (std::size_t i = 0; i < columns.front().m->return_levels.size(); ++i) {
+      const double period = columns.front().m->return_levels[i].period;
+      t.add("level " + period_label(period, r), all([&](const FamilyMethodResult& m) {
+              const ReturnLevel* rl = find_period(m.return_levels, period);
+              return rl ? num(rl->level.value) : std::string("-");
+            }));
+    }
+    t.add("log-likelihood", all([](const FamilyMethodResult& m) { return num(m.loglik); }));
+    t.add("KS D", all([](const FamilyMethodResult& m) { return num(m.gof.ks); }));
+    t.add("CvM W^2", all([](const FamilyMethodResult& m) { return num(m.gof.cvm); }));
+    t.add("AD A^2", all([](const FamilyMethodResult& m) {
+            return std::isfinite(m.gof.ad_p) ? concat(num(m.gof.ad), " (p ", format_number(m.gof.ad_p, 3), ")")
+                                             : num(m.gof.ad);
+          }));
+    std::vector<std::string_view> heads;
+    for (const Column& c : columns) heads.push_back(c.name);
+    out += t.render(heads);
+  }
+  const LmomentsRecord& l = f.lmoments;
+  append(out, "  sample L-moments: l1 ", num(l.l1), "   l2 ", num(l.l2), "   t ", num(l.t), "   t3 ",
+         num(l.t3), "   t4 ", num(l.t4), "   t5 ", num(l.t5), "\n");
+  if (!f.comparison.rows.empty()) {
+    Table t;
+    for (const ComparisonRow& c : f.comparison.rows) {
+      t.add(concat(c.dist, " ", c.method),
+            {num(c.aic), num(c.lmom_distance),
+             std::isfinite(c.ad_p) ? concat(num(c.ad), " (p ", format_number(c.ad_p, 3), ")") : num(c.ad)});
+    }
+    out += t.render({"AIC", "L-moment distance", "AD A^2"});
+  }
+  auto best = [](const std::string& d) { return d.empty() ? std::string("none") : concat(family_name(d), " (", d, ")"); };
+  append(out, "  best by AIC: ", best(f.comparison.best_aic), "; best by L-moment distance: ",
+         best(f.comparison.best_lmom), "\n");
+  return out;
+}
+
 std::vector<FitView> fit_views(const FitResult& r) {
   std::vector<FitView> gumbel, gev;
   for (const MethodView& m : ranked_methods(r)) gumbel.push_back({std::string(m.name), m.fit});
@@ -189,7 +288,7 @@ std::vector<FitView> fit_views(const FitResult& r) {
   }
   const Headline& h = r.headline;
   std::vector<FitView> v = h.dist == "gev" ? gev : gumbel;
-  const std::string head = h.dist == "gev" ? "gev " + h.method : h.method;
+  const std::string head = h.dist == "gev" ? "gev " + h.method : h.dist == "gumbel" ? h.method : "";
   std::stable_partition(v.begin(), v.end(), [&](const FitView& f) { return f.name == head; });
   for (const FitView& f : h.dist == "gev" ? gumbel : gev) v.push_back(f);
   return v;
@@ -197,6 +296,8 @@ std::vector<FitView> fit_views(const FitResult& r) {
 
 FitView headline_view(const FitResult& r) {
   if (r.headline.dist.empty()) return {};
+  if (const FamilyMethodResult* m = family_method(r, r.headline.dist, r.headline.method))
+    return {concat(r.headline.dist, " ", r.headline.method), nullptr, nullptr, m};
   const std::vector<FitView> v = fit_views(r);
   return v.empty() ? FitView{} : v.front();
 }
@@ -207,8 +308,9 @@ std::string headline_title(const FitResult& r) {
   const std::string_view how = h.method == "mle"    ? "maximum likelihood"
                                : h.method == "lmom" ? "L-moments"
                                                     : "histogram least squares";
-  const std::string name = h.dist == "gev" ? "gev " + h.method : h.method;
-  return concat(h.dist == "gev" ? "GEV" : "Gumbel", ", ", how, " (", name, ")");
+  const std::string name = h.dist == "gumbel" ? h.method : h.dist + " " + h.method;
+  const std::string family = h.dist == "gumbel" ? "Gumbel" : h.dist == "gev" ? "GEV" : family_name(h.dist);
+  return concat(family, ", ", how, " (", name, ")");
 }
 
 std::string period_unit(const FitResult& r) {
@@ -443,6 +545,7 @@ std::string format_report(const FitResult& r) {
            " iterations\n";
   }
   out += gev_report(r);
+  out += families_report(r);
   return out + pot_report(r);
 }
 

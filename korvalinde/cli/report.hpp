@@ -6,6 +6,7 @@
 #include <string_view>
 #include <vector>
 
+#include "korvalinde/records/family_result.hpp"
 #include "korvalinde/records/result.hpp"
 
 namespace korvalinde::cli {
@@ -21,28 +22,42 @@ struct MethodView {
 // histogram least-squares fit.
 std::vector<MethodView> ranked_methods(const FitResult& result);
 
-// One fit of a family by one method: a Gumbel method or a GEV one.
+// One fit of a family by one method: a Gumbel method, a GEV one or one of a
+// further family (the headline only).
 struct FitView {
-  std::string name;  // "mle", "lmom", "ls" (the Gumbel), "gev mle", "gev lmom"
+  std::string name;  // "mle", "lmom", "ls" (the Gumbel), "gev mle", "gev lmom", "glo lmom", ...
   const MethodResult* gumbel = nullptr;
   const GevMethodResult* gev = nullptr;
-  const Estimate& quantile() const { return gumbel ? gumbel->quantile : gev->quantile; }
-  const std::vector<ReturnLevel>& levels() const {
-    return gumbel ? gumbel->return_levels : gev->return_levels;
+  const FamilyMethodResult* family = nullptr;
+  const Estimate& quantile() const {
+    return gumbel ? gumbel->quantile : gev ? gev->quantile : family->quantile;
   }
-  const Gof& gof() const { return gumbel ? gumbel->gof : gev->gof; }
+  const std::vector<ReturnLevel>& levels() const {
+    return gumbel ? gumbel->return_levels : gev ? gev->return_levels : family->return_levels;
+  }
+  const Gof& gof() const { return gumbel ? gumbel->gof : gev ? gev->gof : family->gof; }
   // The part of the bootstrap every family shows; null without one.
   const BootSummary* boot() const {
     if (gumbel) return gumbel->boot ? &*gumbel->boot : nullptr;
-    return gev->boot ? &*gev->boot : nullptr;
+    if (gev) return gev->boot ? &*gev->boot : nullptr;
+    return nullptr;
   }
-  double level_period() const { return gumbel ? gumbel->level_period : gev->level_period; }
+  double level_period() const {
+    return gumbel ? gumbel->level_period : gev ? gev->level_period : kUndefined;
+  }
 };
 
 // The fits with a column of their own: the headline first, then the rest of
 // its family, then the other family's (the GEV's only when they have a
 // result).
 std::vector<FitView> fit_views(const FitResult& result);
+
+// A further family's method ("mle", "lmom") in the result; null without it.
+const FamilyMethodResult* family_method(const FitResult& result, std::string_view dist,
+                                        std::string_view method);
+
+// The family in words: "GLO", "Pearson III", "Gumbel", ...
+std::string family_name(std::string_view dist);
 
 // The headline fit; null name when there is none.
 FitView headline_view(const FitResult& result);

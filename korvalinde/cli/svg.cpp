@@ -8,11 +8,13 @@
 
 #include "korvalinde/cli/report.hpp"
 #include "korvalinde/cli/nonstationary_svg.hpp"
+#include "korvalinde/cli/svg_lmoments.hpp"
 #include "korvalinde/cli/svg_threshold.hpp"
 #include "korvalinde/cli/text.hpp"
 #include "korvalinde/dist/gev.hpp"
 #include "korvalinde/dist/gumbel.hpp"
 #include "korvalinde/dist/normal.hpp"
+#include "korvalinde/records/family_result.hpp"
 
 namespace korvalinde::cli {
 
@@ -875,6 +877,16 @@ std::string render_svg(const FitResult& r, const PlotData& data, const PictureOp
     qq_panel(s, kPanelWidth, data, methods, kept, value, r.confidence);
     return_level_panel(s, 2 * kPanelWidth, data, methods, kept, value, r.confidence);
     bottom = legend(s, methods, prob, r.confidence) + kLegendRow;
+  }
+  if (r.families && fitted) {
+    // The sample's (t3, t4) on the L-moment ratio diagram, below the legend.
+    const LmomentsRecord& l = r.families->lmoments;
+    RatioDiagramOptions diagram;
+    diagram.x = (kWidth - diagram.width) / 2;
+    diagram.y = bottom;
+    diagram.id = "fit-lmrd";
+    s.out += lmoment_ratio_diagram_svg({{l.t3, l.t4, "sample", true}}, diagram);
+    bottom += diagram.height + kLegendRow;
   }
   s.out += threshold_part_svg(r, bottom, kWidth, options.units);
   double height = bottom + threshold_part_height(r);

@@ -6,6 +6,7 @@
 #include <limits>
 #include <string>
 
+#include "korvalinde/core/family_fit.hpp"
 #include "korvalinde/core/histogram.hpp"
 #include "korvalinde/core/lsfit.hpp"
 #include "korvalinde/core/model.hpp"
@@ -78,14 +79,17 @@ void add_gev_bootstrap(GevMethodResult& m, const stats::GevRefit& refit, std::si
   m.boot = stats::bootstrap_gev({m.loc, m.scale, m.shape}, m.gof, refit, boot_plan(n, o));
 }
 
-std::string family_title(std::string_view dist) {
-  return dist == "gumbel" ? "Gumbel" : dist == "gev" ? "GEV" : std::string(dist);
-}
-
 // The first method of the family that has a result, or empty.
 std::string lead_method(const FitResult& r, std::string_view dist) {
   auto ok = [](const auto& m) { return m.present && m.error.empty(); };
   if (dist == "gev") return ok(r.gev.mle) ? "mle" : ok(r.gev.lmom) ? "lmom" : "";
+  if (is_family(dist)) {
+    if (!r.families) return "";
+    for (const FamilyResult& f : r.families->fits) {
+      if (f.dist == dist) return ok(f.mle) ? "mle" : ok(f.lmom) ? "lmom" : "";
+    }
+    return "";
+  }
   return ok(r.mle) ? "mle" : ok(r.lmom) ? "lmom" : ok(r.ls) ? "ls" : "";
 }
 
@@ -138,7 +142,8 @@ std::string check_options(const FitOptions& o) {
   if (o.bootstrap < 0) return "bootstrap replicates must not be negative";
   if (!(o.confidence > 0 && o.confidence < 1)) return "the confidence must be in (0, 1)";
   if (!o.ls && !o.mle && !o.lmom) return "no method chosen";
-  if (!o.gumbel && !o.gev) return "no distribution chosen";
+  if (!o.gumbel && !o.gev && std::none_of(o.order.begin(), o.order.end(), [](const std::string& d) { return is_family(d); }))
+    return "no distribution chosen";
   return {};
 }
 
@@ -294,6 +299,19 @@ FitResult fit_sample_sorting(std::span<double> values, const FitOptions& options
     }
   }
   if (options.level) add_gev_level(r.gev, *options.level);
+  std::vector<std::string> further;
+  for (const std::string& d : options.order) {
+    if (is_family(d) && std::find(further.begin(), further.end(), d) == further.end()) further.push_back(d);
+  }
+  if (!further.empty()) {
+    FamilyFitOptions fo{options.mle, options.lmom, options.prob, options.periods, options.level,
+                        in.z, options.threads};
+    fo.gof_p = options.gof_p && options.gev_gof_p;  // simulated at each fit, as the GEV's
+    fo.seed = options.seed;
+    auto families = std::make_shared<FamiliesResult>(fit_families(sorted, further, fo));
+    compare_families(r, options.order, *families);
+    r.families = std::move(families);
+  }
   r.headline = choose_headline(r, options);
   if (detail != nullptr) {
     detail->centres.assign(ls.x.begin(), ls.x.end());

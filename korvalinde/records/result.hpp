@@ -233,6 +233,9 @@ struct Headline {
 // The fit of a series on covariates, and its trend tests (core/covariates.hpp).
 struct NonstationaryResult;
 
+// The further families, the sample's L-moments and the comparison (family_result.hpp).
+struct FamiliesResult;
+
 struct FitResult {
   std::string file;
   bool ok = false;
@@ -251,6 +254,7 @@ struct FitResult {
   std::optional<PotResult> pot;
   Headline headline;
   std::shared_ptr<const NonstationaryResult> nonstationary;  // with covariates or trend tests
+  std::shared_ptr<const FamiliesResult> families;            // with a further family asked for
 };
 
 }  // namespace korvalinde

@@ -42,6 +42,13 @@ endif()
 # ThreadSanitizer too).
 set_tests_properties(e2e.fit.threads e2e.fit.gev_uncertainty PROPERTIES LABELS threads)
 
+# The fit command with the further families.
+foreach(check json order errors)
+  add_test(NAME e2e.families.${check}
+           COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/families_cli.sh $<TARGET_FILE:korvalinde>
+                   ${PROJECT_SOURCE_DIR} ${check})
+endforeach()
+
 # The fit command on dated records.
 foreach(check annual_maxima reader_errors time_formats groups_and_pot threads plain_files
               pot_picture groups_in_order outputs irregular_record group_pictures)
