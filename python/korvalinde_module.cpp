@@ -26,9 +26,11 @@
 #include <utility>
 #include <vector>
 
+#include "korvalinde/core/family_fit.hpp"
 #include "korvalinde/core/fit.hpp"
 #include "korvalinde/detail/parallel.hpp"
 #include "korvalinde/stats/gof_null.hpp"
+#include "korvalinde/stats/lmoments.hpp"
 #include "idf_module.hpp"
 #include "region_module.hpp"
 #include "nonstationary_module.hpp"
@@ -52,8 +54,14 @@ const std::vector<double> kDefaultPeriods{2, 5, 10, 20, 50, 100, 200, 500, 1000}
 // instead of failing every slice.
 FitOptions make_options(std::int64_t bins, double prob, const std::vector<std::string>& methods,
                         std::vector<double> periods, std::optional<double> level,
-                        double confidence, int bootstrap = 0) {
+                        double confidence, int bootstrap = 0,
+                        const std::vector<std::string>& dists = {}) {
   FitOptions o;
+  for (const std::string& d : dists) {
+    if (d != "gumbel" && d != "gev" && !korvalinde::is_family(d))
+      throw py::value_error("dist: '" + d + "' is not a distribution");
+  }
+  o.order = dists;
   // Beyond int, bins are out of range all the same: 0 gets the same message.
   o.bins = bins < 1 || bins > std::numeric_limits<int>::max() ? 0 : static_cast<int>(bins);
   o.prob = prob;
@@ -159,6 +167,23 @@ DoubleArray as_doubles(py::handle x, const std::string& what) {
   return a;
 }
 
+// The sample L-moments of x (NaN left out with skipna) up to order nmom.
+py::dict lmoments(const py::object& x, int nmom, bool skipna) {
+  if (nmom < 1 || nmom > 5) throw py::value_error("nmom must be 1 to 5");
+  const DoubleArray a = as_doubles(as_real_array(x, "x"), "x");
+  if (a.ndim() != 1) throw py::value_error("x must be one-dimensional");
+  std::vector<double> v;
+  for (py::ssize_t i = 0; i < a.shape(0); ++i) {
+    const double value = a.data()[i];
+    if (skipna && std::isnan(value)) continue;
+    if (!std::isfinite(value)) throw py::value_error("value " + std::to_string(i + 1) + " is not finite");
+    v.push_back(value);
+  }
+  std::sort(v.begin(), v.end());
+  const korvalinde::stats::SampleLmoments s = korvalinde::stats::sample_lmoments(v);
+  return korvalinde::python::lmoments_dict({true, s.l1, s.l2, s.t, s.t3, s.t4, s.t5}, nmom);
+}
+
 // The values of one sample to fit: with skipna its NaNs are left out; fewer
 // than min_count values fail the sample.
 FitResult fit_values(std::span<const double> values, const FitOptions& o, bool skipna,
@@ -207,9 +232,9 @@ py::dict fit(const py::object& x, std::int64_t bins, double prob,
              const std::vector<std::string>& methods, std::vector<double> periods, int bootstrap,
              std::uint64_t seed, std::optional<double> level, int threads,
              const std::string& name, bool skipna, std::int64_t min_count, bool gev,
-             bool profiles, double confidence, bool gumbel) {
+             bool profiles, double confidence, bool gumbel, const std::vector<std::string>& dists) {
   FitOptions o =
-      make_options(bins, prob, methods, std::move(periods), level, confidence, bootstrap);
+      make_options(bins, prob, methods, std::move(periods), level, confidence, bootstrap, dists);
   o.gumbel = gumbel;
   o.gev = gev;
   o.profiles = profiles;
@@ -289,8 +314,8 @@ py::dict fit_many(const py::object& a, int axis, std::int64_t bins, double prob,
                   const std::vector<std::string>& methods, std::vector<double> periods,
                   int threads, bool skipna, std::int64_t min_count, std::optional<double> level,
                   bool gev, std::uint64_t seed, bool profiles, double confidence,
-                  bool gumbel) {
-  FitOptions o = make_options(bins, prob, methods, std::move(periods), level, confidence);
+                  bool gumbel, const std::vector<std::string>& dists) {
+  FitOptions o = make_options(bins, prob, methods, std::move(periods), level, confidence, 0, dists);
   o.gumbel = gumbel;
   o.gev = gev;
   o.profiles = profiles;
@@ -393,6 +418,7 @@ and returns NumPy arrays of every statistic of that record.)doc";
         "periods"_a = kDefaultPeriods, "bootstrap"_a = 0, "seed"_a = 0, "level"_a = py::none(),
         "threads"_a = 0, "name"_a = "", "skipna"_a = false, "min_count"_a = 2, "gev"_a = false,
         "profiles"_a = true, "confidence"_a = 0.95, "gumbel"_a = true,
+        "dists"_a = std::vector<std::string>{},
         R"doc(Fit the Gumbel distribution to one sample.
 
 Parameters
@@ -434,6 +460,11 @@ confidence : float
 gumbel : bool
     Give the Gumbel in full. False (with gev) leaves out its profile-likelihood
     bounds: it is still fitted, for the Gumbel check.
+dists : sequence of str
+    The families in full in the order asked for, as --dist lists them (the
+    first with a result leads); with any of glo, gno, pe3, lp3, gpa,
+    weibull, kappa, wakeby, exp, normal, lognormal the record has each one's
+    object, "lmoments", "comparison", "best_aic" and "best_lmom".
 
 Returns
 -------
@@ -453,10 +484,16 @@ TypeError
 
 The GIL is released while the fit runs.)doc");
 
+  m.def("lmoments", &lmoments, "x"_a, "nmom"_a = 5, "skipna"_a = false,
+        R"doc(The sample L-moments of x from the unbiased probability-weighted moments:
+a dict of l1, and up to order nmom (1 to 5) l2 and t = l2 / l1, t3, t4, t5.
+A ratio needs as many values as its order (None otherwise).)doc");
+
   m.def("fit_many", &fit_many, "a"_a, "axis"_a = -1, "bins"_a = 50, "prob"_a = 0.99,
         "methods"_a = kDefaultMethods, "periods"_a = kDefaultPeriods, "threads"_a = 0,
         "skipna"_a = false, "min_count"_a = 2, "level"_a = py::none(), "gev"_a = false, "seed"_a = 0,
         "profiles"_a = true, "confidence"_a = 0.95, "gumbel"_a = true,
+        "dists"_a = std::vector<std::string>{},
         R"doc(Fit the Gumbel distribution to every 1-D slice of an array along an axis.
 
 Each slice is fitted exactly as fit() would fit it: the numbers are the same

@@ -7,10 +7,14 @@
 
 #include <pybind11/pybind11.h>
 
+#include "korvalinde/records/family_result.hpp"
 #include "korvalinde/records/result.hpp"
 
 namespace korvalinde::python {
 
 pybind11::dict record_dict(const FitResult& result);
+
+// The sample L-moments' dict: l1, then l2 and t, t3, t4, t5 up to order nmom.
+pybind11::dict lmoments_dict(const LmomentsRecord& l, int nmom);
 
 }  // namespace korvalinde::python

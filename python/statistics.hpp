@@ -8,9 +8,11 @@
 
 #include <cstddef>
 #include <span>
+#include <string>
 #include <string_view>
 #include <vector>
 
+#include "korvalinde/core/family_fit.hpp"
 #include "korvalinde/core/fit.hpp"
 #include "korvalinde/records/result.hpp"
 
@@ -141,6 +143,50 @@ void each_statistic(const FitResult& r, const FitOptions& o, std::span<const Met
       if (o.level) scalar(g, "level_period", fitted, e.level_period);
       gof(g, fitted, e.gof, false);
     }
+  }
+  // The further families in the order asked for: {dist}_{method}_{name} of
+  // every parameter name, its se_, the quantile, levels and EDF statistics;
+  // {dist}_lmom_distance; and the sample's lmoments_l1 ... lmoments_t5.
+  bool further = false;
+  for (const std::string& d : o.order) {
+    if (!is_family(d)) continue;
+    further = true;
+    const FamilyResult* f = nullptr;
+    if (r.ok && r.families) {
+      for (const FamilyResult& x : r.families->fits) {
+        if (x.dist == d) f = &x;
+      }
+    }
+    const std::vector<std::string> names = family_parameter_names(d);
+    for (const Method method : methods) {
+      if (method == Method::ls) continue;
+      const bool mle = method == Method::mle;
+      const std::string p = d + (mle ? "_mle_" : "_lmom_");
+      static const FamilyMethodResult kNone;
+      const FamilyMethodResult& m = f ? (mle ? f->mle : f->lmom) : kNone;
+      const bool have = f && m.present && m.error.empty() && m.params.size() == names.size();
+      for (std::size_t k = 0; k < names.size(); ++k) scalar(p, names[k], have, have ? m.params[k].value : kUndefined);
+      for (std::size_t k = 0; k < names.size(); ++k)
+        scalar(p, "se_" + names[k], have, have ? m.params[k].se : kUndefined);
+      if (mle) scalar(p, "loglik", have, m.loglik);
+      estimate(p, "quantile", Axis::none, one(have, m.quantile), true, false);
+      levels(p, have, m.return_levels, false);
+      scalar(p, "ks", have, m.gof.ks);
+      scalar(p, "cvm", have, m.gof.cvm);
+      scalar(p, "ad", have, m.gof.ad);
+      scalar(p, "ad_p", have, m.gof.ad_p);
+    }
+    scalar(d + "_", "lmom_distance", f != nullptr, f ? f->lmom_distance : kUndefined);
+  }
+  if (further) {
+    const bool have = r.ok && r.families;
+    const LmomentsRecord& l = have ? r.families->lmoments : LmomentsRecord{};
+    scalar("lmoments_", "l1", have, l.l1);
+    scalar("lmoments_", "l2", have, l.l2);
+    scalar("lmoments_", "t", have, l.t);
+    scalar("lmoments_", "t3", have, l.t3);
+    scalar("lmoments_", "t4", have, l.t4);
+    scalar("lmoments_", "t5", have, l.t5);
   }
 }
 

@@ -29,13 +29,30 @@ class InputError(ValueError):
 from . import _korvalinde  # noqa: E402  (raises InputError, defined above)
 
 __version__: str = _korvalinde.__version__
-__all__ = ["InputError", "FitManyResult", "FitRecord", "__version__", "fit", "fit_many", "idf", "region"]
+__all__ = ["InputError", "FitManyResult", "FitRecord", "__version__", "fit", "fit_many", "idf",
+           "lmoments", "region"]
 
 METHODS = ("ls", "mle", "lmom")
 # As on the command line: the histogram least-squares fit (ls) on request.
 DEFAULT_METHODS = ("mle", "lmom")
 PERIODS = (2, 5, 10, 20, 50, 100, 200, 500, 1000)
 DISTRIBUTIONS = ("gumbel", "gev")
+# The further families --dist takes, fitted by L-moments (and maximum likelihood
+# where it is available): their records have one object each, and the record
+# the sample's "lmoments" and the "comparison" of the families.
+FAMILIES = ("glo", "gno", "pe3", "lp3", "gpa", "weibull", "kappa", "wakeby", "exp", "normal",
+            "lognormal")
+# Their parameters' names in the records and in fit_many's keys.
+PARAMETERS = {
+    "gumbel": ("loc", "scale"), "gev": ("loc", "scale", "shape"),
+    **{f: ("loc", "scale", "shape") for f in ("glo", "gno", "gpa", "weibull")},
+    "pe3": ("loc", "scale", "shape", "mean", "sd", "skew"),
+    "lp3": ("loc", "scale", "shape", "mean", "sd", "skew"),
+    "kappa": ("loc", "scale", "shape", "k", "h"),
+    "wakeby": ("loc", "xi", "alpha", "beta", "gamma", "delta"),
+    "exp": ("loc", "scale"), "normal": ("loc", "scale", "mean", "sd"),
+    "lognormal": ("meanlog", "sdlog"),
+}
 
 
 def _integer(name: str, value: Any) -> int:
@@ -75,12 +92,24 @@ def _dist(value: Any) -> str:
 
 
 def _families(value: Any) -> tuple:
-    """(gumbel, gev): whether each is in the comma-separated list `value`."""
+    """(gumbel, gev, order): whether each is in the comma-separated list
+    `value`, and with a further family every name in the order given."""
     names = value.split(",") if isinstance(value, str) else [value]
-    if not names or any(n not in DISTRIBUTIONS for n in names):
-        raise ValueError(f"dist must be a comma-separated list of {', '.join(DISTRIBUTIONS)}, "
-                         f"not {value!r}")
-    return "gumbel" in names, "gev" in names
+    if not names or any(n not in DISTRIBUTIONS + FAMILIES for n in names):
+        raise ValueError(f"dist must be a comma-separated list of "
+                         f"{', '.join(DISTRIBUTIONS + FAMILIES)}, not {value!r}")
+    order = list(dict.fromkeys(names)) if any(n in FAMILIES for n in names) else []
+    return "gumbel" in names, "gev" in names, order
+
+
+def lmoments(x, nmom: int = 5, skipna: bool = False) -> dict:
+    """The sample L-moments of x (1-D array-like of real numbers) from the
+    unbiased probability-weighted moments: a dict of l1, and up to order
+    `nmom` (1 to 5) l2 and t = l2 / l1, t3, t4 and t5, as the record's
+    "lmoments" of `fit(x, dist=...)` with a further family. A ratio needs as
+    many values as its order (None otherwise). With `skipna` NaNs are left out.
+    """
+    return _korvalinde.lmoments(x, _integer("nmom", nmom), _flag("skipna", skipna))
 
 
 def fit(x, bins: int = 50, prob: float = 0.99, methods: Sequence[str] = DEFAULT_METHODS,
@@ -96,7 +125,10 @@ def fit(x, bins: int = 50, prob: float = 0.99, methods: Sequence[str] = DEFAULT_
     `dist` lists the distributions fitted in full, as `--dist` does:
     "gumbel", "gev" or "gumbel,gev". With "gev" the record has the GEV fits
     (the "gev" object); without "gumbel" the Gumbel is still fitted (for the
-    Gumbel check) but without its profile-likelihood bounds. `profiles=False`
+    Gumbel check) but without its profile-likelihood bounds. The further
+    families (FAMILIES: "glo,pe3", ...) add an object each, "lmoments",
+    "comparison", "best_aic" and "best_lmom"; the first family named with a
+    result leads. `profiles=False`
     leaves out maximum likelihood's profile-likelihood bounds, its costly
     part. `threads` are the worker threads of the call (0: all cores); the
     results do not depend on them. With `skipna`, missing values (NaN,
@@ -116,10 +148,12 @@ def fit(x, bins: int = 50, prob: float = 0.99, methods: Sequence[str] = DEFAULT_
     with NaN in x or a covariate are left out of the covariate fit and
     counted in nonstationary.n_dropped.
     """
-    gumbel, gev = _families(dist)
+    gumbel, gev, order = _families(dist)
     if not isinstance(name, str):
         raise TypeError(f"name must be a string, not {type(name).__name__}")
     if covariates is not None:
+        if order:
+            raise ValueError("covariates fit the GEV: dist must be gumbel, gev or gumbel,gev")
         record = fit(x, bins, prob, methods, periods, bootstrap, seed, level, threads, name, skipna,
                      min_count, "gumbel,gev" if gumbel else "gev", profiles, confidence)
         extra = _fit_covariates(x, covariates, vary, at, periods, level, confidence, profiles)
@@ -134,7 +168,7 @@ def fit(x, bins: int = 50, prob: float = 0.99, methods: Sequence[str] = DEFAULT_
         _integer("seed", seed), None if level is None else _real("level", level),
         _integer("threads", threads), name, _flag("skipna", skipna),
         _integer("min_count", min_count), gev, _flag("profiles", profiles),
-        _real("confidence", confidence), gumbel)
+        _real("confidence", confidence), gumbel, order)
 
 
 def fit_many(a, axis: int = -1, bins: int = 50, prob: float = 0.99,
@@ -155,7 +189,11 @@ def fit_many(a, axis: int = -1, bins: int = 50, prob: float = 0.99,
     "periods"; with `level`, m_level_period is the return period of that
     level. With mle, the Gumbel check gumbel_test_statistic, _p, _shape, ...;
     with "gev" in dist, the GEV's gev_m_loc, ..., gev_m_rl, ... (and
-    without "gumbel", no m_..._profile_... of the Gumbel). The other
+    without "gumbel", no m_..._profile_... of the Gumbel). With a further
+    family f (FAMILIES), f_m_NAME and f_m_se_NAME for every NAME of
+    PARAMETERS[f], f_m_quantile, f_m_rl, ..., f_m_ks, f_m_cvm, f_m_ad,
+    f_m_ad_p, f_lmom_distance, and the sample's lmoments_l1, ...,
+    lmoments_t5. The other
     arguments are fit()'s. A slice that cannot be fitted has ok False and NaN
     numbers. Each slice's numbers equal fit() on it, bit for bit.
 
@@ -177,7 +215,9 @@ def fit_many(a, axis: int = -1, bins: int = 50, prob: float = 0.99,
     grows as the square of the length). With `methods=()` only these are
     computed. Each slice's numbers equal fit()'s record on it, bit for bit.
     """
-    gumbel, gev = _families(dist)
+    gumbel, gev, order = _families(dist)
+    if covariates is not None and order:
+        raise ValueError("covariates fit the GEV: dist must be gumbel, gev or gumbel,gev")
     if covariates is not None:
         result = _fit_many_covariates(a, axis, covariates, vary, at, periods, level, confidence,
                                       profiles, threads, trend)
@@ -193,7 +233,7 @@ def fit_many(a, axis: int = -1, bins: int = 50, prob: float = 0.99,
         _flag("skipna", skipna), _integer("min_count", min_count),
         None if level is None else _real("level", level), gev,
         _integer("seed", seed), _flag("profiles", profiles), _real("confidence", confidence),
-        gumbel)
+        gumbel, order)
     for m in METHODS:
         if f"{m}_a" in result:
             result[f"{m}_loc"], result[f"{m}_scale"] = result[f"{m}_a"], result[f"{m}_b"]

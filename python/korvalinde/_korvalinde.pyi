@@ -24,6 +24,7 @@ def fit(
     profiles: bool = True,
     confidence: float = 0.95,
     gumbel: bool = True,
+    dists: Sequence[str] = (),
 ) -> dict[str, Any]:
     """Fit the Gumbel distribution (and with gev the GEV) to one sample (1-D).
 
@@ -31,6 +32,9 @@ def fit(
     None); raises ValueError with the command line's message when the sample
     cannot be fitted or an option is out of range. Releases the GIL.
     """
+
+def lmoments(x: npt.ArrayLike, nmom: int = 5, skipna: bool = False) -> dict[str, Optional[float]]:
+    """The sample L-moments l1, and up to order nmom l2, t, t3, t4, t5."""
 
 def fit_many(
     a: npt.ArrayLike,
@@ -48,6 +52,7 @@ def fit_many(
     profiles: bool = True,
     confidence: float = 0.95,
     gumbel: bool = True,
+    dists: Sequence[str] = (),
 ) -> dict[str, np.ndarray]:
     """Fit every 1-D slice of `a` along `axis`, on `threads` threads (0: all cores).
 

@@ -18,7 +18,7 @@ from typing import Optional, Sequence, Union
 import numpy as np
 import xarray as xr
 
-from . import DISTRIBUTIONS, METHODS, PERIODS, __version__, fit_many
+from . import DISTRIBUTIONS, FAMILIES, METHODS, PARAMETERS, PERIODS, __version__, fit_many
 
 # Per method: the variables with no dimension of their own, and their keys in
 # fit_many after the method's prefix ("mle_", or "gev_mle_" for the GEV).
@@ -30,8 +30,8 @@ _LEVELS = ("", "_lower", "_upper", "_profile_lower", "_profile_upper")
 # The Gumbel check (with mle), one value a series.
 _CHECK = ("statistic", "p", "shape", "shape_se", "shape_lower", "shape_upper",
           "shape_profile_lower", "shape_profile_upper")
-_PARAMS = {"gumbel": ("loc", "scale"), "gev": ("loc", "scale", "shape")}
-_KEYS = {"gumbel": ("a", "b"), "gev": _PARAMS["gev"]}  # their keys in fit_many
+_PARAMS = PARAMETERS
+_KEYS = dict(PARAMETERS, gumbel=("a", "b"))  # their keys in fit_many
 # The output's dimensions; an input dimension of one of these names (or "method",
 # which .sel() takes for its fill method) would clash with them.
 _DIMS = ("dist", "estimator", "param", "period", "at", "coef", "coef_", "lr_test", "covariate")
@@ -75,17 +75,22 @@ def _block(values, methods, periods, confidence, skipna, min_count, threads, pro
                  profiles=profiles, confidence=confidence)
     shape = values.shape[:-1]
     missing = np.full(shape, np.nan)
-    nparam = max(len(_PARAMS[d]) for d in dists)
+    names = _param_names(dists)
     per_dist = []
     for d in dists:
         per_method = []
         for m in methods:
-            p = f"gev_{m}_" if d == "gev" else f"{m}_"
-            columns = [r[p + k] for k in _KEYS[d]]
-            se = [r[f"{p}se_{k}"] for k in _KEYS[d]]
-            if len(columns) < nparam:
-                columns.append(np.where(r["ok"], 0.0, np.nan))
-                se.append(missing)
+            p = f"{m}_" if d == "gumbel" else f"{d}_{m}_"
+            key = dict(zip(_PARAMS[d], _KEYS[d]))
+            columns, se = [], []
+            for k in names:
+                if k in key:
+                    columns.append(r[p + key[k]])
+                    se.append(r[f"{p}se_{key[k]}"])
+                else:  # the Gumbel's shape beside the others' is 0
+                    columns.append(np.where(r["ok"], 0.0, np.nan) if d == "gumbel" and k == "shape"
+                                   else missing)
+                    se.append(missing)
             columns += se + [r.get(p + k, missing) for k in _SCALARS]
             levels = [r.get(f"{p}rl{k}", np.full(shape + (len(periods),), np.nan))
                       for k in _LEVELS]
@@ -218,10 +223,15 @@ def _fit_covariates(da: xr.DataArray, dim: str, covariates: dict, vary, at, peri
 def _dists(dist) -> list:
     """The families of `dist` ("gumbel", "gev" or a comma-separated list), in its order."""
     names = dist.split(",") if isinstance(dist, str) else [dist]
-    if not names or any(n not in DISTRIBUTIONS for n in names):
-        raise ValueError(f"dist must be a comma-separated list of {', '.join(DISTRIBUTIONS)}, "
-                         f"not {dist!r}")
+    if not names or any(n not in DISTRIBUTIONS + FAMILIES for n in names):
+        raise ValueError(f"dist must be a comma-separated list of "
+                         f"{', '.join(DISTRIBUTIONS + FAMILIES)}, not {dist!r}")
     return list(dict.fromkeys(names))
+
+
+def _param_names(dists: list) -> list:
+    """The `param` coordinate: every family's parameter names, in order of appearance."""
+    return list(dict.fromkeys(k for d in dists for k in _PARAMS[d]))
 
 
 def _period_units(da: xr.DataArray, dim: str) -> Optional[str]:
@@ -264,7 +274,8 @@ def _fit_array(da: xr.DataArray, dim: str, dists: list, methods: list, periods: 
     if options["threads"] is None:
         options = dict(options, threads=1 if lazy else 0)
 
-    nparam, nper = max(len(_PARAMS[d]) for d in dists), len(periods)
+    params, nper = _param_names(dists), len(periods)
+    nparam = len(params)
     width = 2 * nparam + len(_SCALARS) + len(_LEVELS) * nper
     per_method, sample = xr.apply_ufunc(
         _block, da, input_core_dims=[[dim]],
@@ -281,7 +292,6 @@ def _fit_array(da: xr.DataArray, dim: str, dists: list, methods: list, periods: 
         return (per_method.isel({_STAT: slice(start, stop)}).rename({_STAT: name})
                 .assign_coords({name: coords}))
 
-    params = list(_PARAMS["gev" if nparam == 3 else "gumbel"])
     data = {"params": part(0, nparam, "param", params),
             "params_se": part(nparam, 2 * nparam, "param", params)}
     start = 2 * nparam
@@ -404,6 +414,8 @@ def fit(data: Union[xr.DataArray, xr.Dataset], dim: str = "time", dist: str = "g
     dists = _dists(dist)
     if "gev" in dists and "ls" in methods:
         raise ValueError("the GEV is fitted by mle and lmom only, not ls")
+    if any(d in FAMILIES for d in dists) and "ls" in methods:
+        raise ValueError("the further families are fitted by mle and lmom only, not ls")
     periods = [float(t) for t in periods]
     # Bad arguments raise here, not later inside a block.
     options = dict(confidence=confidence, skipna=skipna, min_count=min_count,
@@ -438,7 +450,8 @@ def fit(data: Union[xr.DataArray, xr.Dataset], dim: str = "time", dist: str = "g
             ds.attrs["not_fitted"] = "; ".join(passed)
 
     cdf = {"gumbel": "exp(-exp(-(x - loc) / scale))",
-           "gev": "exp(-(1 + shape (x - loc) / scale)^(-1/shape))"}
+           "gev": "exp(-(1 + shape (x - loc) / scale)^(-1/shape))",
+           **{f: f"the {f} law (see doc/distributions.md)" for f in FAMILIES}}
     of = f" of {', '.join(fitted)}" if fitted else ""
     ds.attrs.update(
         method=(f"korvalinde.xarray.fit{of}: {' and '.join(dists)} along {dim!r} "

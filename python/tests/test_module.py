@@ -96,7 +96,8 @@ def test_fit_rejects_bad_input(x, options, message):
     ({"prob": "high"}, TypeError, "^prob must be a number, not str$"),
     ({"periods": 100}, TypeError, "^periods must be a sequence of numbers, not int$"),
     ({"bnis": 20}, TypeError, "unexpected keyword argument 'bnis'$"),
-    ({"dist": "weibull"}, ValueError, "^dist must be a comma-separated list of gumbel, gev, not 'weibull'$"),
+    ({"dist": "frechet"}, ValueError, "^dist must be a comma-separated list of gumbel, gev, glo, .*, "
+                                      "lognormal, not 'frechet'$"),
 ])
 def test_bad_arguments_are_named_without_the_data(options, error, message):
     x = gumbel(1000)
@@ -289,7 +290,7 @@ def test_stubs_match_the_module():
 
     stub = pathlib.Path(korvalinde.__file__).with_name("_korvalinde.pyi")
     shown = "\n".join(f"def {getattr(korvalinde._korvalinde, name).__doc__.splitlines()[0]}: pass"
-                      for name in ("fit", "fit_many", "idf", "region"))
+                      for name in ("fit", "lmoments", "fit_many", "idf", "region"))
     assert signature(ast.parse(stub.read_text())) == signature(ast.parse(shown))
 
 
@@ -434,3 +435,33 @@ def test_reference_example_runs(monkeypatch):
     end = next(i for i in range(start, len(lines)) if lines[i] and not lines[i].startswith("    "))
     monkeypatch.chdir(root)
     exec("\n".join(line[4:] for line in lines[start:end]), {})
+
+
+def test_further_families_equal_the_command_line_and_fit_many():
+    sample = STATIONS / "portpirie_sealevel.txt"
+    x = np.loadtxt(sample)
+    run = subprocess.run([os.environ["KORVALINDE_BIN"], "fit", "--quiet", "--json", "-", "--dist",
+                          "pe3,glo,kappa", str(sample)], capture_output=True, text=True, check=True)
+    expected = json.loads(run.stdout)
+    got = korvalinde.fit(x, name=str(sample), dist="pe3,glo,kappa")
+    for k in ("pe3", "glo", "kappa", "lmoments", "comparison", "best_aic", "best_lmom", "headline"):
+        assert got[k] == expected[k], k
+    assert got["headline"]["dist"] == "pe3"
+    assert korvalinde.lmoments(x) == got["lmoments"]
+    assert list(korvalinde.lmoments(x, nmom=3)) == ["l1", "l2", "t", "t3"]
+    with pytest.raises(ValueError, match="nmom"):
+        korvalinde.lmoments(x, nmom=6)
+    with pytest.raises(ValueError, match="dist must be"):
+        korvalinde.fit(x, dist="glo,pareto")
+
+    a = np.stack([x[:20], 2 * x[20:40], x[40:60]])
+    many = korvalinde.fit_many(a, dist="glo,pe3", periods=(10, 100))
+    for i in range(a.shape[0]):
+        one = korvalinde.fit(a[i], dist="glo,pe3", periods=(10, 100))
+        for name in korvalinde.PARAMETERS["pe3"]:
+            assert many[f"pe3_lmom_{name}"][i] == one["pe3"]["lmom"][name]
+        assert many["glo_lmom_rl"][i].tolist() == [r["value"] for r in one["glo"]["lmom"]["return_levels"]]
+        assert many["glo_lmom_ad"][i] == one["glo"]["lmom"]["gof"]["ad"]
+        assert many["lmoments_t3"][i] == one["lmoments"]["t3"]
+        assert many["glo_lmom_distance"][i] == [c["lmom_distance"] for c in one["comparison"]
+                                                if c["dist"] == "glo"][0]

@@ -144,7 +144,7 @@ def test_both_families_along_a_dimension_dist():
     assert np.isnan(both.params_se.sel(dist="gumbel", param="shape")).all()
     assert np.isnan(both.ks_p.sel(dist="gev")).all() and "units" not in both.params.attrs
     with pytest.raises(ValueError, match="comma-separated list"):
-        kx.fit(da, dist="gumbel,weibull")
+        kx.fit(da, dist="gumbel,frechet")
 
 
 def test_a_dataset_fits_each_variable_and_float32_stays_float32():
@@ -188,3 +188,18 @@ def test_cf_attributes():
     month = xr.DataArray(np.random.default_rng(2).gumbel(5, 1, 36), dims="time", coords={
         "time": np.arange("2000-01", "2003-01", dtype="datetime64[M]").astype("datetime64[ns]")})
     assert kx.fit(month, periods=PERIODS).period.attrs["units"] == "months"
+
+
+def test_further_families_share_the_param_coordinate():
+    da = maxima()
+    ds = kx.fit(da, dist="glo,pe3,gumbel", methods=("lmom",), periods=PERIODS)
+    assert ds.dist.values.tolist() == ["glo", "pe3", "gumbel"]
+    assert ds.param.values.tolist() == ["loc", "scale", "shape", "mean", "sd", "skew"]
+    one = korvalinde.fit(da.values[2, 1], dist="glo,pe3,gumbel", methods=("lmom",), periods=PERIODS)
+    got = ds.params.isel(lat=2, lon=1).sel(estimator="lmom")
+    assert got.sel(dist="glo", param="shape").item() == one["glo"]["lmom"]["shape"]
+    assert got.sel(dist="pe3", param="skew").item() == one["pe3"]["lmom"]["skew"]
+    assert np.isnan(got.sel(dist="glo", param="skew").item())
+    assert got.sel(dist="gumbel", param="shape").item() == 0
+    level = ds.return_level.isel(lat=2, lon=1).sel(estimator="lmom", dist="pe3", period=100).item()
+    assert level == one["pe3"]["lmom"]["return_levels"][1]["value"]
