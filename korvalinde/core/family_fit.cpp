@@ -25,6 +25,7 @@
 #include "korvalinde/dist/pe3.hpp"
 #include "korvalinde/dist/wakeby.hpp"
 #include "korvalinde/dist/weibull.hpp"
+#include "korvalinde/stats/family_mle.hpp"
 #include "korvalinde/stats/lmoment_diagram.hpp"
 #include "korvalinde/stats/lmoments.hpp"
 
@@ -234,6 +235,40 @@ struct Samples {
   std::optional<stats::SampleLmoments> logs;  // of log10 x, when every value is positive
 };
 
+// The covariance of a fit's free parameters, empty when it has none.
+std::vector<std::vector<double>> covariance(const stats::FamilyFit& e) {
+  const std::size_t k = stats::parameter_count(e.family);
+  std::vector<std::vector<double>> cov(k, std::vector<double>(k));
+  for (std::size_t i = 0; i < k; ++i) {
+    if (!std::isfinite(e.cov[i][i])) return {};
+    for (std::size_t j = 0; j < k; ++j) cov[i][j] = e.cov[i][j];
+  }
+  return cov;
+}
+
+// Maximum likelihood, with profile-likelihood intervals of the levels for
+// the three-parameter families.
+template <class D>
+void fit_family_mle(stats::Family f, std::span<const double> sorted, const FamilyFitOptions& o,
+                    FamilyMethodResult& m) {
+  m.present = true;
+  const stats::FamilyFit e = stats::fit_mle(f, sorted);
+  if (!e.ok) {
+    m.error = e.error;
+    return;
+  }
+  std::array<double, kFields<D>> v{};
+  for (std::size_t i = 0; i < v.size(); ++i) v[i] = e.params[i];
+  const D d = from_fields<D>(v);
+  describe(d, covariance(e), sorted, o, m);
+  m.loglik = e.loglik;
+  m.iterations = e.iterations;
+  if (!o.profiles || stats::parameter_count(f) != 3) return;
+  if (o.prob > 0 && o.prob < 1) m.quantile.profile = stats::profile_quantile(e, sorted, o.prob, o.confidence);
+  for (ReturnLevel& rl : m.return_levels)
+    rl.level.profile = stats::profile_quantile(e, sorted, 1 - 1 / rl.period, o.confidence);
+}
+
 std::string text(double v) {
   if (std::isnan(v)) return "undefined";
   char buf[32];
@@ -262,6 +297,20 @@ void fit_family(const Samples& s, const std::string& name, const FamilyFitOption
     }
   } else if (lm != nullptr) {
     ok = stats::fit_lmom(stats::ratios(*lm), d);
+  }
+  if (const std::optional<stats::Family> f = stats::family_from_name(name)) {
+    if (out.lmom.present && out.lmom.error.empty()) {
+      // The influence-function errors of the L-moment fit.
+      const stats::FamilyFit e = stats::fit_lmom_with_errors(*f, s.sorted);
+      if (e.ok) {
+        out.lmom = {};
+        out.lmom.present = true;
+        describe(d, covariance(e), s.sorted, o, out.lmom);
+        if (o.gof_p && o.replicates > 0 && std::isfinite(out.lmom.gof.ad))
+          lmom_p_values(d, s.sorted.size(), name, o, out.lmom.gof);
+      }
+    }
+    if (o.mle) fit_family_mle<D>(*f, s.sorted, o, out.mle);
   }
   // The L-moment distance: the fit matches t3 for a shaped family, so its
   // tau4 is the family's tau4(t3).

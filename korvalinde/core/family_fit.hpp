@@ -48,6 +48,8 @@ struct FamilyFitOptions {
   // 1000 values are compared through the law at 1000 (sqrt(n) D).
   bool gof_p = true;
   int replicates = 199;
+  bool profiles = true;      // profile-likelihood intervals of maximum likelihood's levels
+  double confidence = 0.95;  // of those intervals
   std::uint64_t seed = 0;
 };
 

@@ -308,6 +308,8 @@ FitResult fit_sample_sorting(std::span<double> values, const FitOptions& options
                         in.z, options.threads};
     fo.gof_p = options.gof_p && options.gev_gof_p;  // simulated at each fit, as the GEV's
     fo.seed = options.seed;
+    fo.profiles = options.profiles;
+    fo.confidence = options.confidence;
     auto families = std::make_shared<FamiliesResult>(fit_families(sorted, further, fo));
     compare_families(r, options.order, *families);
     r.families = std::move(families);

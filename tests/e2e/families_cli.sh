@@ -48,6 +48,15 @@ assert rows[("kappa", "lmom")]["lmom_distance"] is None  # matches t4 by constru
 d = [c["lmom_distance"] for c in r["comparison"] if c["lmom_distance"] is not None]
 assert rows[(r["best_lmom"], "lmom")]["lmom_distance"] == min(d)
 assert r["headline"]["dist"] == "glo", r["headline"]
+# Maximum likelihood where the likelihood is regular, never for the GPA, Kappa, Wakeby.
+m = r["glo"]["mle"]
+assert m["loglik"] is not None and len(m["cov"]) == 3 and m["se_shape"] > 0, m
+assert rows[("glo", "mle")]["aic"] == 6 - 2 * m["loglik"]
+assert all(c["aic"] is None for c in r["comparison"] if c["method"] == "lmom")
+best = min((c for c in r["comparison"] if c["aic"] is not None), key=lambda c: c["aic"])
+assert r["best_aic"] == best["dist"]
+assert "mle" not in r["kappa"] and "mle" not in r["wakeby"] and "mle" not in r["gpa"]
+assert r["glo"]["lmom"]["se_loc"] > 0  # influence-function errors
 PY
   # Without a further family nothing of theirs appears.
   "$bin" fit --dist gumbel,gev --json plain.json --quiet "$pp" || fail "gumbel,gev"
