@@ -306,7 +306,8 @@ FitResult fit_sample_sorting(std::span<double> values, const FitOptions& options
   if (!further.empty()) {
     FamilyFitOptions fo{options.mle, options.lmom, options.prob, options.periods, options.level,
                         in.z, options.threads};
-    fo.gof_p = options.gof_p && options.gev_gof_p;  // simulated at each fit, as the GEV's
+    // Simulated at each fit, as the GEV's; none from the limit laws.
+    fo.gof_p = options.gof_p && options.gev_gof_p && !options.gof_p_limit;
     fo.seed = options.seed;
     fo.profiles = options.profiles;
     fo.confidence = options.confidence;
