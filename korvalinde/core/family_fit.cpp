@@ -417,7 +417,8 @@ void compare_families(const FitResult& r, const std::vector<std::string>& order,
     } else {
       const auto it = std::find_if(f.fits.begin(), f.fits.end(), [&](const FamilyResult& x) { return x.dist == name; });
       if (it == f.fits.end()) continue;
-      distances.emplace_back(name, it->lmom_distance);
+      // The LP3's distance is of the log10 sample, not comparable with the others'.
+      if (name != "lp3") distances.emplace_back(name, it->lmom_distance);
       if (ok(it->mle)) row(name, "mle", it->mle.loglik, static_cast<int>(it->mle.free.size()), it->mle.gof,
                            it->lmom_distance);
       if (ok(it->lmom)) row(name, "lmom", kUndefined, 0, it->lmom.gof, it->lmom_distance);
