@@ -465,3 +465,15 @@ def test_further_families_equal_the_command_line_and_fit_many():
         assert many["lmoments_t3"][i] == one["lmoments"]["t3"]
         assert many["glo_lmom_distance"][i] == [c["lmom_distance"] for c in one["comparison"]
                                                 if c["dist"] == "glo"][0]
+
+
+def test_further_families_by_maximum_likelihood_equal_the_command_line():
+    sample = STATIONS / "portpirie_sealevel.txt"
+    dist = "gno,lp3,weibull,exp,normal,lognormal,gpa"
+    run = subprocess.run([os.environ["KORVALINDE_BIN"], "fit", "--quiet", "--json", "-",
+                          "--dist", dist, str(sample)], capture_output=True, text=True, check=True)
+    expected = json.loads(run.stdout)
+    got = korvalinde.fit(np.loadtxt(sample), name=str(sample), dist=dist)
+    for k in dist.split(",") + ["comparison", "best_aic", "best_lmom"]:
+        assert got[k] == expected[k], k
+    assert got["gno"]["mle"]["loglik"] is not None and "mle" not in got["gpa"]
