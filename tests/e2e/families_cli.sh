@@ -259,6 +259,11 @@ for d in ("glo", "gno", "pe3", "lp3", "gpa", "weibull", "kappa", "wakeby", "exp"
             # Each density value is divided by 1e6.
             assert abs(q["loglik"] - (p["loglik"] - a["n"] * math.log(1e6))) < 1e-8 * a["n"] * 14, (d, m)
 assert compared > 80, compared
+for k, v in a["lmoments"].items():
+    want = v * 1e6 if k in ("l1", "l2") else v
+    assert abs(b["lmoments"][k] - want) <= 1e-12 * abs(want), (k, v, b["lmoments"][k])
+assert [c["dist"] for c in a["comparison"]] == [c["dist"] for c in b["comparison"]]
+assert (a["best_aic"], a["best_lmom"]) == (b["best_aic"], b["best_lmom"])
 PY
   ;;
 *)
