@@ -23,3 +23,6 @@ korvalinde_add_test(test_family_mle_slow LIBS korvalinde_stats LABELS slow SOURC
   ${CMAKE_CURRENT_LIST_DIR}/family_mle_test.cpp)
 target_compile_definitions(test_family_mle_slow PRIVATE KORVALINDE_SLOW_TESTS
   KORVALINDE_STATS_DATA="${CMAKE_CURRENT_LIST_DIR}/data")
+# The robustness sweep of the fits with covariates on 10^5 values.
+korvalinde_add_test(test_nonstationary_slow LIBS korvalinde_stats LABELS slow SOURCES
+  ${CMAKE_CURRENT_LIST_DIR}/nonstationary_sweep_test.cpp)
