@@ -84,13 +84,14 @@ inline double log_cdf(const Gev& d, double x) {
   return -std::exp(-l);
 }
 
-// ln(1 - G), with the series -L - t/2 where t = e^-L is below 1e-8.
+// ln(1 - G), with the series -L - t/2 where t = e^-L is below 1e-8, and
+// relative where G is small (log1m_exp).
 inline double log_sf(const Gev& d, double x) {
   const double l = detail_gev::big_l(d, x);
   if (std::isnan(l))
     return std::isnan(x) ? l : detail_gev::below(d) ? 0.0 : -std::numeric_limits<double>::infinity();
   const double t = std::exp(-l);
-  return t < 1e-8 ? -l - 0.5 * t : std::log(-std::expm1(-t));
+  return t < 1e-8 ? -l - 0.5 * t : log1m_exp(t);
 }
 
 inline double quantile(const Gev& d, double p) {

@@ -37,10 +37,17 @@ inline double gumbel_pdf(double x, double a, double b) {
 inline double gumbel_log_cdf_t(double t) { return -t < kLogTiny ? kLogTiny : -t; }
 inline double gumbel_log_cdf(double z) { return gumbel_log_cdf_t(std::exp(-z)); }
 
-// ln(1 - F) = ln(-expm1(-t)) with t = exp(-z). For small t the series
+// ln(1 - e^-t) for t > 0 without cancellation: ln(-expm1(-t)) while 1 - e^-t
+// is at most 1/2, log1p(-e^-t) beyond, where 1 - e^-t is close to 1 and its
+// logarithm is the small -e^-t.
+inline double log1m_exp(double t) {
+  return t <= std::numbers::ln2 ? std::log(-std::expm1(-t)) : std::log1p(-std::exp(-t));
+}
+
+// ln(1 - F) = ln(1 - e^-t) with t = exp(-z). For small t the series
 // ln(t) - t/2 + O(t^2) keeps it exact when t underflows; floored at kLogTiny.
 inline double gumbel_log_sf_t(double z, double t) {
-  const double l = t < 1e-8 ? -z - 0.5 * t : std::log(-std::expm1(-t));
+  const double l = t < 1e-8 ? -z - 0.5 * t : log1m_exp(t);
   return l < kLogTiny ? kLogTiny : l;
 }
 inline double gumbel_log_sf(double z) { return gumbel_log_sf_t(z, std::exp(-z)); }
@@ -88,12 +95,13 @@ inline double pdf(const Gumbel& d, double x) {
 
 inline double log_cdf(const Gumbel& d, double x) { return -detail_gumbel::t_of(d, x); }
 
-// ln(1 - F) = ln(-expm1(-t)); for t below 1e-8 the series -z - t/2 keeps the
-// value exact where t underflows (F rounds to 1 there).
+// ln(1 - F) = ln(1 - e^-t); for t below 1e-8 the series -z - t/2 keeps the
+// value exact where t underflows (F rounds to 1 there), and far below the
+// mode (F small) log1m_exp keeps the small ln(1 - F) = -F relative.
 inline double log_sf(const Gumbel& d, double x) {
   const double z = (x - d.loc) / d.scale;
   const double t = std::exp(-z);
-  return t < 1e-8 ? -z - 0.5 * t : std::log(-std::expm1(-t));
+  return t < 1e-8 ? -z - 0.5 * t : log1m_exp(t);
 }
 
 // Reduced variate -ln(-ln p) for p in [0, 1]: -inf at 0, +inf at 1, NaN outside.
