@@ -9,6 +9,7 @@
 #include <numeric>
 #include <utility>
 
+#include "korvalinde/detail/parallel.hpp"
 #include "korvalinde/dist/normal.hpp"
 #include "korvalinde/stats/gev.hpp"
 #include "korvalinde/stats/gev_terms.hpp"
@@ -64,6 +65,18 @@ NsFit failure(NsFit f, std::string message) {
   return f;
 }
 
+// The log-likelihood's sums over a stretch of the values.
+struct Sums {
+  double l = 0;
+  std::array<double, kMaxK> g{};
+  std::array<std::array<double, kMaxK>, kMaxK> h{};
+};
+
+// The values summed apart (fixed, whatever the thread count) in long series,
+// and the length from which their blocks run on several threads.
+constexpr std::size_t kBlock = 4096;
+constexpr std::size_t kParallelValues = 65536;
+
 double chi2_upper(double statistic, int df) {
   if (!std::isfinite(statistic) || df < 1) return kNaN;
   return boost::math::gamma_q(0.5 * df, 0.5 * std::max(0.0, statistic));
@@ -82,135 +95,167 @@ bool ns_loglik(const NsFit& fit, const double* theta, double& l, double* g, doub
   const bool disp = fit.model.dispersion && !gpd && p > 0;
   const bool loc_trend = lay.nloc > 1 && !disp, scale_trend = lay.nsc > 1;
   const bool hessian = h != nullptr;
-  double es[kChunk];  // the dispersion model: exp(b'c)
-  double is[kChunk];  // 1 / sigma of each value
   // Without a scale trend 1 / sigma is one number.
   const bool one_scale = !scale_trend && !disp;
   const double is0 = std::exp(-theta[lay.sc0]);
-  double sl = 0;
-  std::array<double, kMaxK> sg{};
-  std::array<std::array<double, kMaxK>, kMaxK> sh{};
-  alignas(64) double z[kChunk], u[kChunk], ls[kChunk], t[10][kChunk];
   const double* y = fit.y.data();
   const double* c = fit.cs.data();
-  // The design rows of value j: (1, c_j) for a block with a trend, (1) else.
-  std::array<double, 1 + kMaxCovariates> row{};
-  for (std::size_t b = 0; b < n; b += kChunk) {
-    const std::size_t m = std::min(kChunk, n - b);
-    int outside = 0, small = 0;
-    for (std::size_t j = 0; j < m; ++j) {
-      double mu = gpd ? 0 : theta[lay.loc0], s = theta[lay.sc0];
-      for (std::size_t a = 0; a < p; ++a) {
-        const double ca = c[a * n + b + j];
-        if (loc_trend) mu += theta[lay.loc0 + 1 + a] * ca;
-        if (scale_trend) s += theta[lay.sc0 + 1 + a] * ca;
-      }
-      if (disp) {
-        double eb = 0;
-        for (std::size_t a = 0; a < p; ++a) eb += theta[lay.loc0 + 1 + a] * c[a * n + b + j];
-        es[j] = std::exp(eb);
-        mu *= es[j];
-        s += eb;
-      }
-      ls[j] = s;
-      is[j] = one_scale ? is0 : std::exp(-s);
-      const double zj = (y[b + j] - mu) * is[j];
-      z[j] = zj;
-      u[j] = xi * zj;
-      outside += !(u[j] > -1) || !std::isfinite(zj);
-      small += std::fabs(u[j]) < kSmallU;
-    }
-    if (outside > 0) return false;
-    const std::size_t m8 = std::min(kChunk, (m + 7) / 8 * 8);
-    for (std::size_t j = m; j < m8; ++j) {
-      z[j] = z[m - 1];
-      u[j] = u[m - 1];
-    }
-    if (!gpd) {
-      const auto ms = static_cast<std::size_t>(small);
-      if (hessian) {
-        if (ms == 0) gev_terms<kLogOnly, true>(z, u, 0, m8, xi, t);
-        else if (ms == m) gev_terms<kSeriesOnly, true>(z, u, 0, m8, xi, t);
-        else gev_terms<kBoth, true>(z, u, 0, m8, xi, t);
-      } else {
-        if (ms == 0) gev_terms<kLogOnly, false>(z, u, 0, m8, xi, t);
-        else if (ms == m) gev_terms<kSeriesOnly, false>(z, u, 0, m8, xi, t);
-        else gev_terms<kBoth, false>(z, u, 0, m8, xi, t);
-      }
-    } else {
-      // The GPD's terms in the same layout, with z = y / sigma and
-      // ln f = -ln sigma - (1 + xi) z lr(u), lr(u) = ln(1 + u) / u (its
-      // derivative phi2): t3 = d/dxi = -z lr - (1 + xi) z^2 phi2, d/d ln sigma
-      // = -1 + (1 + xi) z / (1 + u), held as -t2 - 1; the second derivatives
-      // t7 (ln sigma twice), t8 (ln sigma, xi) and t9 (xi twice).
+  // The sums over the values [from, to), added to acc; false outside the support.
+  auto sums = [&](std::size_t from, std::size_t to, Sums& acc) {
+    double es[kChunk];  // the dispersion model: exp(b'c)
+    double is[kChunk];  // 1 / sigma of each value
+    double& sl = acc.l;
+    auto& sg = acc.g;
+    auto& sh = acc.h;
+    alignas(64) double z[kChunk], u[kChunk], ls[kChunk], t[10][kChunk];
+    // The design rows of value j: (1, c_j) for a block with a trend, (1) else.
+    std::array<double, 1 + kMaxCovariates> row{};
+    for (std::size_t b = from; b < to; b += kChunk) {
+      const std::size_t m = std::min(kChunk, to - b);
+      int outside = 0, small = 0;
       for (std::size_t j = 0; j < m; ++j) {
-        const double zj = z[j], uj = u[j], iw = 1 / (1 + uj), iw2 = iw * iw;
-        double lr, f2, df2;
-        log_ratio<kBoth, true>(uj, iw, lr, f2, df2);
-        t[0][j] = -(1 + xi) * zj * lr;
-        t[1][j] = 0;
-        t[2][j] = -(1 + xi) * zj * iw;
-        t[3][j] = -zj * lr - (1 + xi) * zj * zj * f2;
-        t[7][j] = -(1 + xi) * zj * iw2;
-        t[8][j] = zj * iw2 * (1 - zj);
-        t[9][j] = -(2 * zj * zj * f2 + (1 + xi) * zj * zj * zj * df2);
+        double mu = gpd ? 0 : theta[lay.loc0], s = theta[lay.sc0];
+        for (std::size_t a = 0; a < p; ++a) {
+          const double ca = c[a * n + b + j];
+          if (loc_trend) mu += theta[lay.loc0 + 1 + a] * ca;
+          if (scale_trend) s += theta[lay.sc0 + 1 + a] * ca;
+        }
+        if (disp) {
+          double eb = 0;
+          for (std::size_t a = 0; a < p; ++a) eb += theta[lay.loc0 + 1 + a] * c[a * n + b + j];
+          es[j] = std::exp(eb);
+          mu *= es[j];
+          s += eb;
+        }
+        ls[j] = s;
+        is[j] = one_scale ? is0 : std::exp(-s);
+        const double zj = (y[b + j] - mu) * is[j];
+        z[j] = zj;
+        u[j] = xi * zj;
+        outside += !(u[j] > -1) || !std::isfinite(zj);
+        small += std::fabs(u[j]) < kSmallU;
+      }
+      if (outside > 0) return false;
+      const std::size_t m8 = std::min(kChunk, (m + 7) / 8 * 8);
+      for (std::size_t j = m; j < m8; ++j) {
+        z[j] = z[m - 1];
+        u[j] = u[m - 1];
+      }
+      if (!gpd) {
+        const auto ms = static_cast<std::size_t>(small);
+        if (hessian) {
+          if (ms == 0) gev_terms<kLogOnly, true>(z, u, 0, m8, xi, t);
+          else if (ms == m) gev_terms<kSeriesOnly, true>(z, u, 0, m8, xi, t);
+          else gev_terms<kBoth, true>(z, u, 0, m8, xi, t);
+        } else {
+          if (ms == 0) gev_terms<kLogOnly, false>(z, u, 0, m8, xi, t);
+          else if (ms == m) gev_terms<kSeriesOnly, false>(z, u, 0, m8, xi, t);
+          else gev_terms<kBoth, false>(z, u, 0, m8, xi, t);
+        }
+      } else {
+        // The GPD's terms in the same layout, with z = y / sigma and
+        // ln f = -ln sigma - (1 + xi) z lr(u), lr(u) = ln(1 + u) / u (its
+        // derivative phi2): t3 = d/dxi = -z lr - (1 + xi) z^2 phi2, d/d ln sigma
+        // = -1 + (1 + xi) z / (1 + u), held as -t2 - 1; the second derivatives
+        // t7 (ln sigma twice), t8 (ln sigma, xi) and t9 (xi twice).
+        for (std::size_t j = 0; j < m; ++j) {
+          const double zj = z[j], uj = u[j], iw = 1 / (1 + uj), iw2 = iw * iw;
+          double lr, f2, df2;
+          log_ratio<kBoth, true>(uj, iw, lr, f2, df2);
+          t[0][j] = -(1 + xi) * zj * lr;
+          t[1][j] = 0;
+          t[2][j] = -(1 + xi) * zj * iw;
+          t[3][j] = -zj * lr - (1 + xi) * zj * zj * f2;
+          t[7][j] = -(1 + xi) * zj * iw2;
+          t[8][j] = zj * iw2 * (1 - zj);
+          t[9][j] = -(2 * zj * zj * f2 + (1 + xi) * zj * zj * zj * df2);
+        }
+      }
+      for (std::size_t j = 0; j < m; ++j) {
+        const double isg = is[j];
+        sl += t[0][j] - ls[j];
+        const double gm = -t[1][j] * isg, gs = -t[2][j] - 1, gx = t[3][j];
+        if (disp) {
+          // mu = m0 E, ln sigma = ln s0 + b'c with E = exp(b'c): the chain
+          // rule over d mu and d ln sigma of each parameter, and mu's own
+          // second derivatives (E c_a in m0 and b_a, mu c_a c_b in b_a, b_b).
+          const double e = es[j], muj = theta[lay.loc0] * e;
+          std::array<double, kMaxK> dm{}, dsg{};
+          dm[lay.loc0] = e;
+          for (std::size_t a = 0; a < p; ++a) {
+            const double ca = c[a * n + b + j];
+            dm[lay.loc0 + 1 + a] = muj * ca;
+            dsg[lay.loc0 + 1 + a] = ca;
+          }
+          dsg[lay.sc0] = 1;
+          sg[0] += gx;
+          for (std::size_t r = 1; r < k; ++r) sg[r] += gm * dm[r] + gs * dsg[r];
+          if (!hessian) continue;
+          const double hmm = t[4][j] * isg * isg, hms = t[5][j] * isg, hmx = t[6][j] * isg, hss = t[7][j],
+                       hsx = t[8][j], hxx = t[9][j];
+          sh[0][0] += hxx;
+          for (std::size_t r = 1; r < k; ++r) {
+            sh[0][r] += hmx * dm[r] + hsx * dsg[r];
+            for (std::size_t q = r; q < k; ++q)
+              sh[r][q] += hmm * dm[r] * dm[q] + hms * (dm[r] * dsg[q] + dsg[r] * dm[q]) + hss * dsg[r] * dsg[q];
+          }
+          for (std::size_t a = 0; a < p; ++a) {
+            const double ca = c[a * n + b + j];
+            sh[lay.loc0][lay.loc0 + 1 + a] += gm * e * ca;
+            for (std::size_t q = a; q < p; ++q) sh[lay.loc0 + 1 + a][lay.loc0 + 1 + q] += gm * muj * ca * c[q * n + b + j];
+          }
+          continue;
+        }
+        sg[0] += gx;
+        row[0] = 1;
+        for (std::size_t a = 0; a < p; ++a) row[1 + a] = c[a * n + b + j];
+        for (std::size_t r = 0; r < lay.nloc; ++r) sg[lay.loc0 + r] += gm * row[r];
+        for (std::size_t r = 0; r < lay.nsc; ++r) sg[lay.sc0 + r] += gs * row[r];
+        if (!hessian) continue;
+        const double hmm = gpd ? 0 : t[4][j] * isg * isg, hms = gpd ? 0 : t[5][j] * isg,
+                     hmx = gpd ? 0 : t[6][j] * isg, hss = t[7][j], hsx = t[8][j], hxx = t[9][j];
+        sh[0][0] += hxx;
+        for (std::size_t r = 0; r < lay.nloc; ++r) {
+          sh[0][lay.loc0 + r] += hmx * row[r];
+          for (std::size_t q = r; q < lay.nloc; ++q) sh[lay.loc0 + r][lay.loc0 + q] += hmm * row[r] * row[q];
+          for (std::size_t q = 0; q < lay.nsc; ++q) sh[lay.loc0 + r][lay.sc0 + q] += hms * row[r] * row[q];
+        }
+        for (std::size_t r = 0; r < lay.nsc; ++r) {
+          sh[0][lay.sc0 + r] += hsx * row[r];
+          for (std::size_t q = r; q < lay.nsc; ++q) sh[lay.sc0 + r][lay.sc0 + q] += hss * row[r] * row[q];
+        }
       }
     }
-    for (std::size_t j = 0; j < m; ++j) {
-      const double isg = is[j];
-      sl += t[0][j] - ls[j];
-      const double gm = -t[1][j] * isg, gs = -t[2][j] - 1, gx = t[3][j];
-      if (disp) {
-        // mu = m0 E, ln sigma = ln s0 + b'c with E = exp(b'c): the chain
-        // rule over d mu and d ln sigma of each parameter, and mu's own
-        // second derivatives (E c_a in m0 and b_a, mu c_a c_b in b_a, b_b).
-        const double e = es[j], muj = theta[lay.loc0] * e;
-        std::array<double, kMaxK> dm{}, dsg{};
-        dm[lay.loc0] = e;
-        for (std::size_t a = 0; a < p; ++a) {
-          const double ca = c[a * n + b + j];
-          dm[lay.loc0 + 1 + a] = muj * ca;
-          dsg[lay.loc0 + 1 + a] = ca;
-        }
-        dsg[lay.sc0] = 1;
-        sg[0] += gx;
-        for (std::size_t r = 1; r < k; ++r) sg[r] += gm * dm[r] + gs * dsg[r];
-        if (!hessian) continue;
-        const double hmm = t[4][j] * isg * isg, hms = t[5][j] * isg, hmx = t[6][j] * isg, hss = t[7][j],
-                     hsx = t[8][j], hxx = t[9][j];
-        sh[0][0] += hxx;
-        for (std::size_t r = 1; r < k; ++r) {
-          sh[0][r] += hmx * dm[r] + hsx * dsg[r];
-          for (std::size_t q = r; q < k; ++q)
-            sh[r][q] += hmm * dm[r] * dm[q] + hms * (dm[r] * dsg[q] + dsg[r] * dm[q]) + hss * dsg[r] * dsg[q];
-        }
-        for (std::size_t a = 0; a < p; ++a) {
-          const double ca = c[a * n + b + j];
-          sh[lay.loc0][lay.loc0 + 1 + a] += gm * e * ca;
-          for (std::size_t q = a; q < p; ++q) sh[lay.loc0 + 1 + a][lay.loc0 + 1 + q] += gm * muj * ca * c[q * n + b + j];
-        }
-        continue;
-      }
-      sg[0] += gx;
-      row[0] = 1;
-      for (std::size_t a = 0; a < p; ++a) row[1 + a] = c[a * n + b + j];
-      for (std::size_t r = 0; r < lay.nloc; ++r) sg[lay.loc0 + r] += gm * row[r];
-      for (std::size_t r = 0; r < lay.nsc; ++r) sg[lay.sc0 + r] += gs * row[r];
-      if (!hessian) continue;
-      const double hmm = gpd ? 0 : t[4][j] * isg * isg, hms = gpd ? 0 : t[5][j] * isg,
-                   hmx = gpd ? 0 : t[6][j] * isg, hss = t[7][j], hsx = t[8][j], hxx = t[9][j];
-      sh[0][0] += hxx;
-      for (std::size_t r = 0; r < lay.nloc; ++r) {
-        sh[0][lay.loc0 + r] += hmx * row[r];
-        for (std::size_t q = r; q < lay.nloc; ++q) sh[lay.loc0 + r][lay.loc0 + q] += hmm * row[r] * row[q];
-        for (std::size_t q = 0; q < lay.nsc; ++q) sh[lay.loc0 + r][lay.sc0 + q] += hms * row[r] * row[q];
-      }
-      for (std::size_t r = 0; r < lay.nsc; ++r) {
-        sh[0][lay.sc0 + r] += hsx * row[r];
-        for (std::size_t q = r; q < lay.nsc; ++q) sh[lay.sc0 + r][lay.sc0 + q] += hss * row[r] * row[q];
+    return true;
+  };
+  // Long series: fixed blocks of kBlock values, each summed on its own and
+  // the blocks' sums added in their order, on as many threads as there are
+  // cores; the result does not depend on the thread count. Shorter series
+  // are one block.
+  Sums total;
+  if (n < 2 * kBlock) {
+    if (!sums(0, n, total)) return false;
+  } else {
+    const std::size_t blocks = (n + kBlock - 1) / kBlock;
+    std::vector<Sums> part(blocks);
+    std::vector<char> inside(blocks, 0);
+    const unsigned threads = n >= kParallelValues ? detail::default_threads() : 1;
+    detail::parallel_for(blocks, threads, [&](std::size_t i) {
+      inside[i] = sums(i * kBlock, std::min(n, (i + 1) * kBlock), part[i]) ? 1 : 0;
+    });
+    for (std::size_t i = 0; i < blocks; ++i) {
+      if (inside[i] == 0) return false;
+      total.l += part[i].l;
+      for (std::size_t r = 0; r < k; ++r) {
+        total.g[r] += part[i].g[r];
+        if (hessian)
+          for (std::size_t q = r; q < k; ++q) total.h[r][q] += part[i].h[r][q];
       }
     }
   }
+  const double sl = total.l;
+  const auto& sg = total.g;
+  const auto& sh = total.h;
   l = sl;
   if (!std::isfinite(l)) return false;
   for (std::size_t i = 0; i < k; ++i) {
@@ -629,9 +674,27 @@ ProfileInterval quantity_profile(const NsFit& fit, const Quantity& q, double cri
   std::vector<double> grad;
   hat[0] = quantity_value(q, fit.theta.data(), K, grad);
   for (std::size_t j = 1; j < K; ++j) hat[j] = fit.theta[idx[j]];
-  const double se = std::sqrt(quadratic_form(grad, fit.theta_cov));
+  const double var = quadratic_form(grad, fit.theta_cov), se = std::sqrt(var);
   Derivs<K> d0;
-  if (!f(hat, d0)) return no_profile("no maximum-likelihood fit");
+  if (!f(hat, d0, false)) return no_profile("no maximum-likelihood fit");
+  // The quadratic approximation's end points from the fit's covariance: t
+  // moves along cov(t, psi) = (C grad psi) until l has dropped by crit / 2.
+  // (The same start the search would take from the Hessian at the maximum,
+  // without evaluating it again.)
+  std::array<double, K> toward{};
+  for (std::size_t i = 0; i < K; ++i)
+    for (std::size_t j = 0; j < K; ++j) toward[i] += fit.theta_cov[i * K + j] * grad[j];
+  std::array<double, K> cov0{};
+  cov0[0] = var;
+  for (std::size_t j = 1; j < K; ++j) cov0[j] = toward[idx[j]];
+  auto start_at = [&](double dir) {
+    std::array<double, K> s = hat;
+    const double step = dir * std::sqrt(crit / var);
+    for (std::size_t j = 0; j < K; ++j) s[j] += step * cov0[j];
+    return s;
+  };
+  const std::array<double, K> below = start_at(-1), above = start_at(+1);
+  const bool quadratic = var > 0 && std::isfinite(var);
   // A larger scale brings the values inside the support; failing that, the
   // Gumbel shape.
   std::size_t js = 0, jx = 0;
@@ -651,8 +714,9 @@ ProfileInterval quantity_profile(const NsFit& fit, const Quantity& q, double cri
   const bool gumbel = fit.model.family == NsFamily::gumbel;
   if (gumbel) return no_profile("not profiled for the Gumbel");
   ProfileInterval out;
-  out.lower = profile_bound<K>(f, repair, hat, d0.l, se, crit, -1, kk == 0 ? -1.0 : INFINITY);
-  out.upper = profile_bound<K>(f, repair, hat, d0.l, se, crit, +1);
+  out.lower = profile_bound<K>(f, repair, hat, d0.l, se, crit, -1, kk == 0 ? -1.0 : INFINITY, 1e-12,
+                               quadratic ? &below : nullptr);
+  out.upper = profile_bound<K>(f, repair, hat, d0.l, se, crit, +1, INFINITY, 1e-12, quadratic ? &above : nullptr);
   return out;
 }
 
@@ -995,7 +1059,9 @@ NsAnalysis analyze_nonstationary(const NsData& data, const NsModel& model, const
   const double offset = gpd ? req.threshold : f.centre;
   // Likelihood-ratio tests against the nested models.
   auto test = [&](const char* name, const NsModel& nested) {
-    const NsFit g = fit_nonstationary(data, nested);
+    // From the full fit's estimates (its extra slopes 0): close to the
+    // nested maximum, a few Newton steps from it.
+    const NsFit g = fit_nonstationary(data, nested, &f);
     NsLrTest t;
     t.against = name;
     t.df = static_cast<int>(f.coef.size()) - static_cast<int>(g.coef.size());

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <fstream>
 #include <map>
+#include <span>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -269,6 +270,63 @@ TEST(Nonstationary, RobustnessSweep) {
           EXPECT_NEAR(f.coef.back(), xi, 8 / std::sqrt(static_cast<double>(n)) + 0.1);
         }
   EXPECT_GE(converged, total * 9 / 10);
+}
+
+// A long series is summed in blocks (on several threads): its
+// log-likelihood, gradient and Hessian are the sums of its pieces' and the
+// same bit for bit on every call.
+TEST(Nonstationary, LongSeriesSumsAreThoseOfItsPieces) {
+  detail::Xoshiro256ss rng(7);
+  const std::size_t n = 70001, cut = 12289;
+  std::vector<double> x(n), t(n), w(n);
+  for (std::size_t i = 0; i < n; ++i) {
+    t[i] = static_cast<double>(i) / static_cast<double>(n);
+    w[i] = std::sin(0.01 * static_cast<double>(i));
+    x[i] = 30 + 2 * t[i] - 5 * std::log(-std::log(rng.uniform()));
+  }
+  for (const NsModel model : {NsModel{NsFamily::gev, true, true}, NsModel{NsFamily::gpd, false, true}}) {
+    std::vector<double> y = x;
+    if (model.family == NsFamily::gpd)
+      for (double& v : y) v = std::exp(v / 20);
+    // Fitted to the first 2000 values (quickly), then given the whole series.
+    const std::span<const double> t0(t.data(), 2000), w0(w.data(), 2000);
+    NsFit f = fit_nonstationary({std::span<const double>(y.data(), 2000), {t0, w0}, {"t", "w"}}, model);
+    ASSERT_TRUE(f.ok) << f.error;
+    f.n = n;
+    f.y.resize(n);
+    f.cs.resize(2 * n);
+    for (std::size_t i = 0; i < n; ++i) {
+      f.y[i] = (y[i] - f.centre) / f.unit;
+      f.cs[i] = (t[i] - f.mean[0]) / f.spread[0];
+      f.cs[n + i] = (w[i] - f.mean[1]) / f.spread[1];
+    }
+    const std::size_t k = f.theta.size();
+    std::vector<double> th(f.theta);
+    for (std::size_t i = 1; i < k; ++i) th[i] += 0.01;
+    th[0] = 0;  // the extrapolated fit's support is everything
+    double l, l2, la, lb;
+    std::vector<double> g(k), h(k * k), g2(k), h2(k * k), ga(k), ha(k * k), gb(k), hb(k * k);
+    ASSERT_TRUE(ns_loglik(f, th.data(), l, g.data(), h.data()));
+    ASSERT_TRUE(ns_loglik(f, th.data(), l2, g2.data(), h2.data()));
+    EXPECT_EQ(l, l2);
+    EXPECT_EQ(g, g2);
+    EXPECT_EQ(h, h2);
+    auto piece = [&](std::size_t from, std::size_t to) {
+      NsFit p = f;
+      p.n = to - from;
+      p.y.assign(f.y.begin() + static_cast<std::ptrdiff_t>(from), f.y.begin() + static_cast<std::ptrdiff_t>(to));
+      p.cs.clear();
+      for (std::size_t a = 0; a < f.p; ++a)
+        p.cs.insert(p.cs.end(), f.cs.begin() + static_cast<std::ptrdiff_t>(a * n + from),
+                    f.cs.begin() + static_cast<std::ptrdiff_t>(a * n + to));
+      return p;
+    };
+    ASSERT_TRUE(ns_loglik(piece(0, cut), th.data(), la, ga.data(), ha.data()));
+    ASSERT_TRUE(ns_loglik(piece(cut, n), th.data(), lb, gb.data(), hb.data()));
+    EXPECT_NEAR(l, la + lb, 1e-12 * std::fabs(l));
+    for (std::size_t i = 0; i < k; ++i) EXPECT_NEAR(g[i], ga[i] + gb[i], 1e-9 * (1 + std::fabs(g[i]))) << i;
+    for (std::size_t i = 0; i < k * k; ++i) EXPECT_NEAR(h[i], ha[i] + hb[i], 1e-9 * (1 + std::fabs(h[i]))) << i;
+  }
 }
 
 // Mann-Kendall and Sen's slope on a hand-checked series with ties.
