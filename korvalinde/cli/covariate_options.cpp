@@ -85,7 +85,7 @@ void add_covariate_options(CLI::App& fit, CovariateSettings& c) {
   fit.add_option("--covariates", c.table,
                  "CSV of covariates: a header, then a year or a date and the values");
   fit.add_option("--vary", c.vary, "Parameters that follow the covariates: loc (default), loc,scale, or "
-                 "dispersion (mu and sigma both times exp(a c / mu0))");
+                 "dispersion (mu and sigma both times exp(a c / mu0)); with --pot the GPD's scale alone");
   fit.add_option("--at", c.at, "A covariate point NAME=V[,NAME=V] for the effective levels (repeatable; "
                                "default: the first and last observed values of one covariate)")
       ->allow_extra_args(false);
@@ -119,8 +119,14 @@ std::string make_covariate_plan(const CovariateSettings& c, const FitOptions& fi
       return "--covariate " + n + ": not time, and no --covariates file is given";
   }
   if (plan.csv.time.empty()) return "--covariate and --trend need --time";
-  if (plan.pot && !plan.block) return "--covariate and --trend fit block maxima or a dated series, not --pot";
-  if (c.vary.empty() || c.vary == "loc") {
+  if (plan.pot && !plan.block) {
+    // Peaks over a threshold: the GPD's log-scale follows the covariates,
+    // its shape and the cluster rate stay constant.
+    if (!c.vary.empty() && c.vary != "scale")
+      return "--vary: with --pot only scale, not '" + c.vary + "'";
+    p.model = {stats::NsFamily::gpd, false, true};
+    p.vary = "scale";
+  } else if (c.vary.empty() || c.vary == "loc") {
     p.model = {stats::NsFamily::gev, true, false};
     p.vary = "loc";
   } else if (c.vary == "loc,scale" || c.vary == "scale,loc") {

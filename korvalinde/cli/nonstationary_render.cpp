@@ -165,7 +165,16 @@ std::string nonstationary_error(const FitResult& r) {
 void add_nonstationary_json(Json& j, const FitResult& r) {
   if (!r.nonstationary) return;
   const NonstationaryResult& ns = *r.nonstationary;
-  if (ns.fitted) j["gev"]["mle"]["nonstationary"] = fit_json(ns);
+  if (ns.fitted && ns.analysis.fit.model.family == stats::NsFamily::gpd) {
+    Json g = fit_json(ns);
+    // The cluster rate is not modelled: the levels use the observed one.
+    g["rate_per_year"] = number(ns.rate);
+    g["rate_constant"] = true;
+    g["threshold"] = number(ns.threshold);
+    j["gpd"]["mle"]["nonstationary"] = std::move(g);
+  } else if (ns.fitted) {
+    j["gev"]["mle"]["nonstationary"] = fit_json(ns);
+  }
   j["trend"] = trend_json(ns);
 }
 
@@ -179,6 +188,10 @@ std::string nonstationary_report(const FitResult& r) {
     if (ns.vary == "dispersion")
       append(out, "  non-stationary GEV, maximum likelihood: fixed dispersion, mu and sigma times exp(a ",
              names, " / mu0) (", std::to_string(ns.x.size()), " maxima)\n");
+    else if (ns.analysis.fit.model.family == stats::NsFamily::gpd)
+      append(out, "  non-stationary GPD, maximum likelihood: log-scale linear in ", names, " (",
+             std::to_string(ns.x.size()), " peaks over ", num(ns.threshold), ", the rate ", num(ns.rate),
+             " a year held constant)\n");
     else
       append(out, "  non-stationary GEV, maximum likelihood: ", ns.vary, " linear in ", names, " (",
              std::to_string(ns.x.size()), " maxima)\n");
@@ -192,6 +205,10 @@ std::string nonstationary_report(const FitResult& r) {
         append(out, "   profile ", profile_text(a.coef_profiles[i]));
       out += "\n";
     }
+    if (f.model.family == stats::NsFamily::gpd)
+      append(out, "    at ", point_text(ns, a.reference), ": scale ", num(a.sigma_ref.value), " +- ",
+             format_number(a.sigma_ref.se, 3), "\n");
+    else
     append(out, "    at ", point_text(ns, a.reference), ": loc ", num(a.mu_ref.value), " +- ",
            format_number(a.mu_ref.se, 3), "   scale ", num(a.sigma_ref.value), " +- ",
            format_number(a.sigma_ref.se, 3), "\n");
@@ -223,7 +240,8 @@ std::string nonstationary_report(const FitResult& r) {
         append(out, "    probability ratio: ", pr.error, "\n");
     }
     const Gof& g = a.residual_gof;
-    append(out, "    residuals on the standard Gumbel: KS D ", num(g.ks), "   AD A^2 ", num(g.ad), "\n");
+    append(out, "    residuals on the standard ",
+           a.fit.model.family == stats::NsFamily::gpd ? "exponential" : "Gumbel", ": KS D ", num(g.ks), "   AD A^2 ", num(g.ad), "\n");
   }
   const stats::MannKendall& m = ns.mann_kendall;
   const stats::SenSlope& s = ns.sen;

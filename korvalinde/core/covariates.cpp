@@ -58,13 +58,16 @@ std::shared_ptr<const NonstationaryResult> fit_on_covariates(const CovariatePlan
   stats::NsRequest request = plan.request;
   request.confidence = confidence;
   r.periods = request.periods;
+  r.threshold = request.threshold;
+  r.rate = request.rate;
   r.analysis = stats::analyze_nonstationary(data, plan.model, request);
   if (!r.analysis.fit.ok) {
     r.error = r.analysis.fit.error;
     return out;
   }
   if (plan.effective_levels)
-    r.levels = stats::ns_levels_per_observation(r.analysis.fit, r.periods, confidence);
+    r.levels = stats::ns_levels_per_observation(r.analysis.fit, r.periods, confidence, request.threshold,
+                                                request.rate);
   return out;
 }
 

@@ -46,7 +46,8 @@ struct NonstationaryResult {
   std::vector<std::string> labels;       // of the observations: block or time
   std::vector<double> time;              // decimal years
   std::vector<std::vector<double>> c;    // covariate j of observation i at c[j][i]
-  std::vector<double> x;                 // the maxima, in time order
+  std::vector<double> x;                 // the maxima (peaks: excesses), in time order
+  double threshold = 0, rate = 1;        // peaks: the threshold, clusters a year
   std::vector<double> lower, upper;      // each covariate's observed range
   bool fitted = false;                   // names were given
   std::string error;                     // of the fit, one line

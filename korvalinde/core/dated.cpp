@@ -5,6 +5,7 @@
 #include <exception>
 #include <new>
 #include <span>
+#include <stdexcept>
 #include <string>
 
 #include "korvalinde/detail/civil.hpp"
@@ -91,6 +92,46 @@ std::shared_ptr<const NonstationaryResult> with_covariates(const Series& s, cons
   return ns;
 }
 
+// The cluster maxima over u with the time of each (its first row at the
+// maximum), declustered as the peaks-over-threshold fit does; then fits
+// their excesses on the covariates, the cluster rate held constant.
+std::shared_ptr<const NonstationaryResult> peaks_with_covariates(const Series& s, const DatedPlan& plan,
+                                                                 const PotResult& pot, std::int64_t step,
+                                                                 double confidence, DatedSummary& summary) {
+  const stats::Clusters clusters = stats::decluster(s.time, s.value, step, pot.threshold, pot.run);
+  std::vector<double> x;
+  std::vector<std::string> labels;
+  std::vector<double> time;
+  std::vector<std::int64_t> day;
+  std::int64_t last = 0, at_max = 0;
+  bool any = false;
+  auto close = [&] {
+    labels.push_back(format_time(at_max));
+    time.push_back(decimal_year(at_max));
+    day.push_back(detail::day_of(at_max));
+  };
+  for (std::size_t i = 0; i < s.value.size(); ++i) {
+    if (!(s.value[i] > pot.threshold)) continue;
+    const std::int64_t at = std::llround(static_cast<double>(s.time[i] - s.time[0]) / static_cast<double>(step));
+    if (!any || pot.run == 0 || at - last - 1 >= pot.run) {
+      if (any) close();
+      x.push_back(s.value[i] - pot.threshold);
+      at_max = s.time[i];
+    } else if (s.value[i] - pot.threshold > x.back()) {
+      x.back() = s.value[i] - pot.threshold;
+      at_max = s.time[i];
+    }
+    any = true;
+    last = at;
+  }
+  if (any) close();
+  if (x.size() != clusters.maxima.size()) throw std::logic_error("peaks and clusters disagree");
+  CovariatePlan p = *plan.covariates;
+  p.request.threshold = pot.threshold;
+  p.request.rate = pot.rate_per_year;
+  return analyze_covariates(p, x, labels, time, day, summary.blocks_dropped, confidence);
+}
+
 }  // namespace
 
 SeriesFit fit_series(const Series& s, bool grouped, const DatedPlan& plan,
@@ -154,6 +195,9 @@ SeriesFit fit_series(const Series& s, bool grouped, const DatedPlan& plan,
     if (!stats::analyze_pot(s.time, s.value, step, po, pot, why)) {
       out.result.ok = false;
       out.result.error = where + why;
+    } else if (plan.covariates && !plan.block && !s.time.empty()) {
+      out.result.nonstationary =
+          peaks_with_covariates(s, plan, pot, step, options.confidence, *out.result.dated);
     }
     out.result.pot = std::move(pot);
   }

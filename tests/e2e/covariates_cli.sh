@@ -137,6 +137,62 @@ lo, hi = (a["return_levels"][0] for a in ns["at"])
 assert lo["lower"] < lo["value"] < lo["upper"] and "profile_lower_reason" in hi, hi
 PY
   ;;
+pot)
+  # Peaks over a threshold: the GPD's log-scale linear in the peak's decimal
+  # year, the cluster rate constant. Its likelihood-ratio statistic is twice
+  # the gain over the stationary GPD of the same peaks; its effective levels
+  # are the POT levels of the scale at the point. A table by date joins the
+  # peaks by day, a day without a value drops its peak.
+  danish="$src/examples/daily/danish_fire_losses.csv"
+  common=(--time date --column loss --duplicates max --pot --threshold 10 --per-year 365.25 --periods 10,100)
+  "$bin" fit "${common[@]}" --covariate time --json p.jsonl "$danish" > rep 2> err || fail "status $?: $(cat err)"
+  grep -qF "non-stationary GPD, maximum likelihood: log-scale linear in time (106 peaks over 10, the rate 23.5359 a year held constant)" rep ||
+    fail "report: $(cat rep)"
+  grep -qF "residuals on the standard exponential" rep || fail "report: $(cat rep)"
+  $py - p.jsonl <<'PY' || fail "POT JSON"
+import json, sys
+from datetime import date
+d = json.loads(open(sys.argv[1]).readline())
+ns, st = d["gpd"]["mle"]["nonstationary"], d["pot"]["gpd"]["mle"]
+assert "gev" not in d and ns["vary"] == "scale" and ns["rate_constant"] is True, ns["vary"]
+assert list(ns["coef"]) == ["log_sigma0", "log_sigma_time", "xi"], ns["coef"]
+assert ns["threshold"] == 10 and abs(ns["rate_per_year"] - d["pot"]["rate_per_year"]) < 1e-12
+t = ns["lr_tests"][0]
+assert t["against"] == "stationary" and t["df"] == 1, t
+assert abs(t["statistic"] - 2 * (ns["loglik"] - st["loglik"])) < 1e-9, (t, ns["loglik"], st["loglik"])
+# The first peak over 10 is on 1980-01-26 (day 26 of a leap year).
+lo, hi = ns["covariates"]["range"][0]
+assert abs(lo - (1980 + 25 / 366)) < 1e-12 and abs(hi - (1990 + 343 / 365)) < 1e-12, (lo, hi)
+sigma, xi, rate = ns["reference"]["sigma"]["value"], ns["coef"]["xi"], ns["rate_per_year"]
+assert ns["reference"]["at"]["time"] == hi
+for l in ns["at"][1]["return_levels"]:
+    want = 10 + sigma / xi * ((rate * l["period"]) ** xi - 1)
+    assert abs(l["value"] - want) < 1e-9 * want and l["lower"] < l["value"] < l["upper"], (l, want)
+assert ns["residual_gof"]["residuals"] == "exponential"
+PY
+  # Every day of the record, the covariate 2 time + 5, one peak's day missing.
+  $py - <<'PY'
+from datetime import date, timedelta
+with open("days.csv", "w") as f:
+    f.write("date,g\n")
+    d = date(1980, 1, 1)
+    while d.year < 1991:
+        n = 366 if d.year % 4 == 0 else 365
+        t = d.year + (d.timetuple().tm_yday - 1) / n
+        f.write("%s,%s\n" % (d.isoformat(), "NA" if d == date(1980, 1, 26) else repr(2 * t + 5)))
+        d += timedelta(days=1)
+PY
+  "$bin" fit "${common[@]}" --covariate g --covariates days.csv --quiet --json q.jsonl "$danish" || fail "status $?"
+  $py - p.jsonl q.jsonl <<'PY' || fail "POT table by date"
+import json, sys
+p, q = (json.loads(open(f).readline()) for f in sys.argv[1:3])
+nq = q["gpd"]["mle"]["nonstationary"]
+assert nq["n"] == 105 and len(q["blocks_dropped"]) == 1, (nq["n"], q.get("blocks_dropped"))
+assert q["blocks_dropped"][0]["block"].startswith("1980-01-26") and "g" in q["blocks_dropped"][0]["reason"]
+PY
+  expect_status() { "$bin" fit "$@" > out 2> err; [ $? = 2 ] && grep -qF -- "--vary: with --pot only scale" err; }
+  expect_status "${common[@]}" --covariate time --vary loc "$danish" || fail "--vary loc with --pot: $(cat err)"
+  ;;
 errors)
   # Bad input: a clear message, never numbers.
   common=(--time year --column value --block year)

@@ -104,7 +104,7 @@ foreach(check files signals options helper)
 endforeach()
 
 # The fit command with covariates.
-foreach(check venice unchanged table dispersion errors)
+foreach(check venice unchanged table dispersion pot errors)
   add_test(NAME e2e.covariates.${check}
            COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/covariates_cli.sh $<TARGET_FILE:korvalinde>
                    ${PROJECT_SOURCE_DIR} ${check})
