@@ -136,10 +136,13 @@ struct MaxResult {
 // that last step is taken, without evaluating f there, unless `last_step` is
 // false (where l matters more than the point). d holds the derivatives at
 // the last point evaluated, within tol of the returned theta: l there is
-// below the maximum by about g.step / 2, of order tol^2.
+// below the maximum by about g.step / 2, of order tol^2. A step to a point
+// where f is undefined is halved up to `halvings` times before it counts as
+// rejected: where the maximum lies near an end of the support, the damping
+// alone would zig-zag along it.
 template <std::size_t K, class F>
 MaxResult maximize(const F& f, std::array<double, K>& theta, Derivs<K>& d, std::size_t first,
-                   double tol = 1e-11, int max_iterations = 200, bool last_step = true) {
+                   double tol = 1e-11, int max_iterations = 200, bool last_step = true, int halvings = 0) {
   MaxResult r;
   if (!f(theta, d)) return r;
   double lambda = 0;
@@ -169,12 +172,19 @@ MaxResult maximize(const F& f, std::array<double, K>& theta, Derivs<K>& d, std::
       if (!solved) lambda = lambda == 0 ? 1e-6 : lambda * 10;
     }
     if (!solved) return r;
-    double predicted = 0;
-    for (std::size_t i = first; i < K; ++i) predicted += d.g[i] * step[i];
     auto next = theta;
     for (std::size_t i = first; i < K; ++i) next[i] += step[i];
     Derivs<K> dn;
-    const bool defined = f(next, dn);
+    bool defined = f(next, dn);
+    double alpha = 1;
+    for (int h = 0; h < halvings && !defined; ++h) {
+      alpha *= 0.5;
+      for (std::size_t i = first; i < K; ++i) next[i] = theta[i] + alpha * step[i];
+      defined = f(next, dn);
+    }
+    double predicted = 0;
+    for (std::size_t i = first; i < K; ++i) predicted += d.g[i] * step[i];
+    predicted *= alpha;
     // Below this the change of l is rounding: accept an undamped step that
     // keeps l within it.
     const double noise = 1e-13 * (std::fabs(d.l) + 1);
