@@ -176,6 +176,14 @@ void describe(const D& d, const std::vector<std::vector<double>>& cov, std::span
   edf_gof(d, sorted, m.gof);
 }
 
+// The family's tau4, without the quadrature of tau5 where it has one.
+template <class D>
+double tau4(const D& d) {
+  if constexpr (std::is_same_v<D, dist::Gno>) return dist::gno_tau4(d.shape);
+  else if constexpr (std::is_same_v<D, dist::Pe3> || std::is_same_v<D, dist::Lp3>) return dist::pe3_tau4(d.skew);
+  else return lmoment_ratios(d).t4;
+}
+
 // The L-moment fit of family D to an ascending sample; false outside its region.
 template <class D>
 bool refit_lmom(std::vector<double>& x, D& d) {
@@ -279,6 +287,7 @@ std::string text(double v) {
 template <class D>
 void fit_family(const Samples& s, const std::string& name, const FamilyFitOptions& o, FamilyResult& out) {
   D d{};
+  const std::optional<stats::Family> family = stats::family_from_name(name);
   const stats::SampleLmoments* lm = sample_for<D>(s.raw, s.logs ? &*s.logs : nullptr);
   bool ok = false;
   if (o.lmom) {
@@ -291,36 +300,30 @@ void fit_family(const Samples& s, const std::string& name, const FamilyFitOption
                 (std::is_same_v<D, dist::Wakeby> ? ", t5 " + text(lm->t5) : std::string()) +
                 ") lie outside the " + family_title(name) + "'s feasible region";
     } else {
-      describe(d, {}, s.sorted, o, m);
+      // The influence-function errors of the L-moment fit, where the family has them.
+      std::vector<std::vector<double>> cov;
+      if (family) {
+        const stats::FamilyFit e = stats::fit_lmom_with_errors(*family, s.sorted);
+        if (e.ok) cov = covariance(e);
+      }
+      describe(d, cov, s.sorted, o, m);
       if (o.gof_p && o.replicates > 0 && std::isfinite(m.gof.ad))
         lmom_p_values(d, s.sorted.size(), name, o, m.gof);
     }
   } else if (lm != nullptr) {
     ok = stats::fit_lmom(stats::ratios(*lm), d);
   }
-  if (const std::optional<stats::Family> f = stats::family_from_name(name)) {
-    if (out.lmom.present && out.lmom.error.empty()) {
-      // The influence-function errors of the L-moment fit.
-      const stats::FamilyFit e = stats::fit_lmom_with_errors(*f, s.sorted);
-      if (e.ok) {
-        out.lmom = {};
-        out.lmom.present = true;
-        describe(d, covariance(e), s.sorted, o, out.lmom);
-        if (o.gof_p && o.replicates > 0 && std::isfinite(out.lmom.gof.ad))
-          lmom_p_values(d, s.sorted.size(), name, o, out.lmom.gof);
-      }
-    }
-    if (o.mle) fit_family_mle<D>(*f, s.sorted, o, out.mle);
-  }
+  if (family && o.mle) fit_family_mle<D>(*family, s.sorted, o, out.mle);
   // The L-moment distance: the fit matches t3 for a shaped family, so its
   // tau4 is the family's tau4(t3).
   if (ok) {
-    const dist::LmomentRatios r = lmoment_ratios(d);
     const Layout& l = layout(d);
-    if (l.free.size() == 2)
+    if (l.free.size() == 2) {
+      const dist::LmomentRatios r = lmoment_ratios(d);
       out.lmom_distance = std::hypot(lm->t3 - r.t3, lm->t4 - r.t4);
-    else if (l.shaped)
-      out.lmom_distance = std::fabs(lm->t4 - r.t4);
+    } else if (l.shaped) {
+      out.lmom_distance = std::fabs(lm->t4 - tau4(d));
+    }
   }
 }
 

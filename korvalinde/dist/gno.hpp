@@ -55,5 +55,7 @@ inline Support support(const Gno& d) { return shape_support(d.loc, d.scale, d.sh
 LmomentRatios lmoment_ratios(const Gno& d);
 // tau3 of the shape alone, odd in it.
 double gno_tau3(double shape);
+// tau4 alone, as lmoment_ratios gives it (without the costly tau5).
+double gno_tau4(double shape);
 
 }  // namespace korvalinde::dist

@@ -107,34 +107,50 @@ double gno_tau3(double shape) {
   return std::copysign(t, shape);
 }
 
-// l2 = scale e^(s^2/2) erf(s/2) / s; tau4 and tau5 by quadrature over the
-// normal variate y >= 0, folding y and -y (x = (e^(s y) - 1) / s, dx = e^(s y) dy):
+namespace {
+
+// l2 / scale = e^(s^2/2) erf(s/2) / s.
+double gno_l2(double s) {
+  const double as = std::fabs(s);
+  const double erf_ratio = s == 0 ? 1 / std::sqrt(std::numbers::pi) : std::erf(as / 2) / as;
+  return erf_ratio * std::exp(s * s / 2);
+}
+
+// l_(r+1) / scale by quadrature over the normal variate y >= 0, folding y and
+// -y (x = (e^(s y) - 1) / s, dx = e^(s y) dy):
 //   l_(r+1) / scale = int_0^inf Phi(y) Phi(-y) w_r(Phi(y)) (e^(s y) +- e^(-s y)) dy,
 // the sum for even w_r, the difference for odd, in logs so that nothing
 // overflows far out.
+double gno_lr(double s, int r) {
+  const double as = std::fabs(s);
+  const bool odd = r % 2 == 0;  // w_2, w_4 change sign with y
+  if (odd && s == 0) return 0.0;
+  auto f = [&](double y) {
+    const double lf = special::norm_log_cdf(y), ls = special::norm_log_sf(y);
+    const double base = std::exp(lf + ls + as * y);
+    if (!(base > 0) || !std::isfinite(base)) return 0.0;  // far out, where ls + as y is -inf + inf
+    const double fold = odd ? -std::expm1(-2 * as * y) : 1 + std::exp(-2 * as * y);
+    return base * fold * w_r(r, std::exp(lf), std::exp(ls));
+  };
+  const double v = half_line().integrate(f, 0.0, special::kInf, kTol);
+  return odd ? std::copysign(v, s) : v;
+}
+
+}  // namespace
+
+double gno_tau4(double shape) {
+  if (!std::isfinite(shape)) return kNaN;
+  return gno_lr(shape, 3) / gno_l2(shape);
+}
+
+// tau4 and tau5 by quadrature (see gno_lr).
 LmomentRatios lmoment_ratios(const Gno& d) {
   const double s = d.shape;
   if (!std::isfinite(s)) return {kNaN, kNaN, kNaN, kNaN, kNaN};
-  const double as = std::fabs(s);
-  const double erf_ratio = s == 0 ? 1 / std::sqrt(std::numbers::pi) : std::erf(as / 2) / as;
-  const double e2 = std::exp(s * s / 2);
-  const double l2 = erf_ratio * e2;
+  const double l2 = gno_l2(s);
   // l1 = loc + scale expm1(s^2/2) / s
   const double l1 = d.loc + d.scale * (s == 0 ? 0 : std::expm1(s * s / 2) / s);
-  auto lr = [&](int r) {
-    const bool odd = r % 2 == 0;  // w_2, w_4 change sign with y
-    if (odd && s == 0) return 0.0;
-    auto f = [&](double y) {
-      const double lf = special::norm_log_cdf(y), ls = special::norm_log_sf(y);
-      const double base = std::exp(lf + ls + as * y);
-      if (!(base > 0) || !std::isfinite(base)) return 0.0;  // far out, where ls + as y is -inf + inf
-      const double fold = odd ? -std::expm1(-2 * as * y) : 1 + std::exp(-2 * as * y);
-      return base * fold * w_r(r, std::exp(lf), std::exp(ls));
-    };
-    const double v = half_line().integrate(f, 0.0, special::kInf, kTol);
-    return odd ? std::copysign(v, s) : v;
-  };
-  return {l1, d.scale * l2, gno_tau3(s), lr(3) / l2, lr(4) / l2};
+  return {l1, d.scale * l2, gno_tau3(s), gno_lr(s, 3) / l2, gno_lr(s, 4) / l2};
 }
 
 LmomentRatios lmoment_ratios(const Lognormal& d) {
@@ -177,6 +193,12 @@ double pe3_tau3(double skew) {
   if (a > 1e4) return std::copysign(pe3_lr(std::fabs(skew), 2) / pe3_l2(a), skew);
   const double t = 6 * boost::math::ibeta(a, 2 * a, 1.0 / 3, special::Policy()) - 3;
   return std::copysign(t, skew);
+}
+
+double pe3_tau4(double skew) {
+  if (!std::isfinite(skew)) return kNaN;
+  if (std::fabs(skew) < detail_pe3::kNormalSkew) return lmoment_ratios(Normal{0, 1}).t4;
+  return pe3_lr(std::fabs(skew), 3) / pe3_l2(4 / (skew * skew));
 }
 
 // tau4 and tau5 by quadrature; a negative skew reflects the positive one.

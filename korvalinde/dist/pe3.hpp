@@ -160,5 +160,7 @@ inline Support support(const Pe3& d) {
 LmomentRatios lmoment_ratios(const Pe3& d);
 // tau3 of the skew alone, odd in it.
 double pe3_tau3(double skew);
+// tau4 alone, as lmoment_ratios gives it (without the costly tau5).
+double pe3_tau4(double skew);
 
 }  // namespace korvalinde::dist

@@ -208,6 +208,15 @@ TEST(DistProperties, ContinuousAtShapeZero) {
   EXPECT_LE(rel(cdf(Lp3{1, 0.2, 0.3}, 50.0), cdf(Pe3{1, 0.2, 0.3}, std::log10(50.0))), 1e-15);
 }
 
+// The tau4 taken alone (the comparison's L-moment distance) is the one the
+// full ratios give, to the bit, on both sides of the near-normal PE3 switch.
+TEST(DistProperties, Tau4AloneIsTheFullRatiosTau4) {
+  for (const double s : {-2.5, -0.7, -1e-9, 0.0, 1e-9, 0.3, 1.8, 4.0}) {
+    EXPECT_EQ(gno_tau4(s), lmoment_ratios(Gno{1, 2, s}).t4) << s;
+    EXPECT_EQ(pe3_tau4(s), lmoment_ratios(Pe3{1, 2, s}).t4) << s;
+  }
+}
+
 TEST(DistProperties, InfeasibleRatiosAreRefused) {
   const double nan = std::numeric_limits<double>::quiet_NaN();
   const LmomentRatios bad[] = {{10, 2, 1.0, nan, nan}, {10, 2, -1.0, nan, nan}, {10, 0, 0.1, nan, nan},
