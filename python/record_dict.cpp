@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "json_object.hpp"
+#include "korvalinde/cli/json.hpp"
 #include "korvalinde/cli/report.hpp"
 #include "korvalinde/core/fit.hpp"
 #include "korvalinde/records/family_result.hpp"
@@ -170,58 +172,11 @@ py::dict method_dict(const MethodResult& r, Method which) {
   return d;
 }
 
-py::dict family_dict(const FamilyMethodResult& m, bool mle) {
-  if (!m.error.empty()) return error_dict(m.error);
-  py::dict d;
-  for (const FamilyParameter& p : m.params) d[py::str(p.name)] = number(p.value);
-  for (const FamilyParameter& p : m.params) d[py::str("se_" + p.name)] = number(p.se);
-  if (m.cov.empty()) {
-    d["cov"] = py::none();
-  } else {
-    py::list cov;
-    for (const auto& row : m.cov) {
-      py::list r;
-      for (const double v : row) r.append(number(v));
-      cov.append(r);
-    }
-    d["cov"] = cov;
-  }
-  py::list free;
-  for (const std::string& name : m.free) free.append(name);
-  d["cov_params"] = free;
-  if (mle) {
-    d["loglik"] = number(m.loglik);
-    d["iterations"] = m.iterations;
-  }
-  d["quantile"] = with_estimate(with_key("p", m.prob), m.quantile);
-  d["return_levels"] = levels(m.return_levels);
-  d["gof"] = gof_dict(m.gof);
-  return d;
-}
-
+// The further families as the command line's JSON has them, converted once.
 void add_families(py::dict& d, const FamiliesResult& f) {
-  for (const FamilyResult& fam : f.fits) {
-    py::dict g;
-    if (fam.mle.present) g["mle"] = family_dict(fam.mle, true);
-    if (fam.lmom.present) g["lmom"] = family_dict(fam.lmom, false);
-    d[py::str(fam.dist)] = g;
-  }
-  d["lmoments"] = lmoments_dict(f.lmoments, 5);
-  py::list rows;
-  for (const ComparisonRow& c : f.comparison.rows) {
-    py::dict row;
-    row["dist"] = c.dist;
-    row["method"] = c.method;
-    row["aic"] = number(c.aic);
-    row["lmom_distance"] = number(c.lmom_distance);
-    row["ad"] = number(c.ad);
-    row["ad_p"] = number(c.ad_p);
-    rows.append(row);
-  }
-  d["comparison"] = rows;
-  auto name = [](const std::string& s) { return s.empty() ? py::object(py::none()) : py::object(py::str(s)); };
-  d["best_aic"] = name(f.comparison.best_aic);
-  d["best_lmom"] = name(f.comparison.best_lmom);
+  nlohmann::ordered_json j = nlohmann::ordered_json::object();
+  cli::add_families_json(j, f);
+  for (const auto& [k, v] : j.items()) d[py::str(k)] = json_object(v);
 }
 
 }  // namespace

@@ -141,6 +141,8 @@ Json family_json(const FamilyMethodResult& m, bool mle) {
   return j;
 }
 
+}  // namespace
+
 void add_families_json(Json& j, const FamiliesResult& f) {
   for (const FamilyResult& fam : f.fits) {
     Json g = Json::object();
@@ -162,6 +164,8 @@ void add_families_json(Json& j, const FamiliesResult& f) {
   j["best_aic"] = name_or_null(f.comparison.best_aic);
   j["best_lmom"] = name_or_null(f.comparison.best_lmom);
 }
+
+namespace {
 
 Json method(const MethodResult& r, bool ls, bool mle) {
   if (!r.error.empty()) return Json{{"error", r.error}};

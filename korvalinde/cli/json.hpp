@@ -20,4 +20,8 @@ nlohmann::ordered_json to_json(const FitResult& result);
 // are not valid UTF-8 become U+FFFD.
 std::string to_json_line(const FitResult& result);
 
+// The further families' objects, "lmoments", "comparison", "best_aic" and
+// "best_lmom", added to j as to_json writes them.
+void add_families_json(nlohmann::ordered_json& j, const FamiliesResult& f);
+
 }  // namespace korvalinde::cli
