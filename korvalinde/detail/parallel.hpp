@@ -14,6 +14,11 @@
 
 namespace korvalinde::detail {
 
+// True on a thread while it runs the indices of a parallel_for on several
+// threads: a parallel_for nested inside then runs serially rather than
+// starting threads of its own on cores already busy.
+inline thread_local bool in_parallel_for = false;
+
 // The machine's cores (at least 1).
 inline unsigned default_threads() { return std::max(1u, std::thread::hardware_concurrency()); }
 
@@ -24,7 +29,7 @@ inline unsigned default_threads() { return std::max(1u, std::thread::hardware_co
 template <class F>
 void parallel_for(std::size_t n, unsigned threads, F&& f) {
   const std::size_t workers = std::min<std::size_t>(std::max(1u, threads), n);
-  if (workers <= 1) {
+  if (workers <= 1 || in_parallel_for) {
     for (std::size_t i = 0; i < n; ++i) f(i);
     return;
   }
@@ -32,6 +37,8 @@ void parallel_for(std::size_t n, unsigned threads, F&& f) {
   std::exception_ptr failure;
   std::mutex failure_lock;
   auto work = [&]() noexcept {
+    const bool outer = in_parallel_for;
+    in_parallel_for = true;
     try {
       for (std::size_t i; (i = next.fetch_add(1, std::memory_order_relaxed)) < n;) f(i);
     } catch (...) {
@@ -39,6 +46,7 @@ void parallel_for(std::size_t n, unsigned threads, F&& f) {
       if (!failure) failure = std::current_exception();
       next.store(n, std::memory_order_relaxed);
     }
+    in_parallel_for = outer;
   };
   {
     std::vector<std::jthread> pool;

@@ -49,6 +49,22 @@ TEST(ParallelFor, ThreadsThatCanNotBeCreatedLeaveTheirShareToTheOthers) {
   EXPECT_EQ(run.status, 0) << run.err;
 }
 
+// A parallel_for inside another's workers runs on the worker's own thread:
+// no threads on top of cores already busy, and every index still runs once.
+TEST(ParallelFor, NestedLoopsRunOnTheirWorkersThread) {
+  std::vector<std::vector<int>> hits(8, std::vector<int>(1000, 0));
+  std::atomic<int> elsewhere{0};
+  parallel_for(hits.size(), 4, [&](std::size_t i) {
+    const auto self = std::this_thread::get_id();
+    parallel_for(hits[i].size(), 4, [&](std::size_t j) {
+      if (std::this_thread::get_id() != self) ++elsewhere;
+      ++hits[i][j];
+    });
+  });
+  EXPECT_EQ(elsewhere.load(), 0);
+  for (const auto& h : hits) EXPECT_TRUE(std::all_of(h.begin(), h.end(), [](int v) { return v == 1; }));
+}
+
 
 // Results come out in order, each once, whatever finishes first, and no more
 // than the window are ever held.
