@@ -20,37 +20,12 @@ namespace korvalinde::dist {
 // a probability that underflows counts as that smallest double, never as 0.
 inline constexpr double kLogTiny = -1074 * std::numbers::ln2;  // denorm_min = 2^-1074
 
-inline double gumbel_cdf(double x, double a, double b) { return std::exp(-std::exp(-(x - a) / b)); }
-
-// 1 - F(x), accurate in the upper tail.
-inline double gumbel_sf(double x, double a, double b) {
-  return -std::expm1(-std::exp(-(x - a) / b));
-}
-
-inline double gumbel_pdf(double x, double a, double b) {
-  const double t = std::exp(-(x - a) / b);
-  return t * std::exp(-t) / b;
-}
-
-// ln F = -exp(-z) exactly; floored at kLogTiny where exp(-z) overflows or F
-// is below the smallest double. t = exp(-z).
-inline double gumbel_log_cdf_t(double t) { return -t < kLogTiny ? kLogTiny : -t; }
-inline double gumbel_log_cdf(double z) { return gumbel_log_cdf_t(std::exp(-z)); }
-
 // ln(1 - e^-t) for t > 0 without cancellation: ln(-expm1(-t)) while 1 - e^-t
 // is at most 1/2, log1p(-e^-t) beyond, where 1 - e^-t is close to 1 and its
 // logarithm is the small -e^-t.
 inline double log1m_exp(double t) {
   return t <= std::numbers::ln2 ? std::log(-std::expm1(-t)) : std::log1p(-std::exp(-t));
 }
-
-// ln(1 - F) = ln(1 - e^-t) with t = exp(-z). For small t the series
-// ln(t) - t/2 + O(t^2) keeps it exact when t underflows; floored at kLogTiny.
-inline double gumbel_log_sf_t(double z, double t) {
-  const double l = t < 1e-8 ? -z - 0.5 * t : log1m_exp(t);
-  return l < kLogTiny ? kLogTiny : l;
-}
-inline double gumbel_log_sf(double z) { return gumbel_log_sf_t(z, std::exp(-z)); }
 
 // -ln(-ln p), the reduced variate of probability p in (0, 1); NaN outside.
 inline double gumbel_reduced(double p) {
@@ -59,8 +34,6 @@ inline double gumbel_reduced(double p) {
   const double minus_log_p = p >= 0.5 ? -std::log1p(p - 1.0) : -std::log(p);
   return -std::log(minus_log_p);
 }
-
-inline double gumbel_quantile(double p, double a, double b) { return a + b * gumbel_reduced(p); }
 
 // Reduced variate of the return level of period T: p = 1 - 1/T, so
 // -ln p = -log1p(-1/T) without rounding p first. NaN unless T > 1.

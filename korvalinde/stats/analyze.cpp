@@ -21,7 +21,7 @@ Estimate reduced_estimate(double a, double b, double y, const Covariance& cov, d
 
 double return_period(double level, double a, double b) {
   if (std::isnan(level) || !(b > 0)) return kUndefined;
-  return 1 / dist::gumbel_sf(level, a, b);
+  return 1 / dist::sf(dist::Gumbel{a, b}, level);
 }
 
 namespace {
