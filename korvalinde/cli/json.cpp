@@ -138,6 +138,11 @@ Json family_json(const FamilyMethodResult& m, bool mle) {
     levels.push_back(with_estimate(Json{{"period", number(rl.period)}}, rl.level));
   j["return_levels"] = std::move(levels);
   j["gof"] = gof_json(m.gof);
+  if (m.outside_support > 0) {
+    for (const char* k : {"ks_p", "cvm_p", "ad_p"}) j["gof"][k] = nullptr;
+    j["outside_support"] = m.outside_support;
+    j["gof_note"] = outside_support_note(m.outside_support);
+  }
   return j;
 }
 

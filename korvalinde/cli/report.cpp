@@ -201,6 +201,10 @@ std::string family_name(std::string_view dist) {
   return std::string(dist);
 }
 
+std::string outside_support_note(int n) {
+  return concat(std::to_string(n), n == 1 ? " observation" : " observations", " outside the fitted support");
+}
+
 // The further families: a column per fit with a result, the sample's
 // L-moments and the comparison of every family fitted.
 static std::string families_report(const FitResult& r) {
@@ -215,9 +219,12 @@ static std::string families_report(const FitResult& r) {
   for (const FamilyResult& fam : f.fits) {
     for (const auto& [method, m] : {std::pair{"mle", &fam.mle}, std::pair{"lmom", &fam.lmom}}) {
       if (!m->present) continue;
-      if (m->error.empty())
+      if (m->error.empty()) {
         columns.push_back({concat(fam.dist, " ", method), m});
-      else
+        if (m->outside_support > 0)
+          append(out, "  ", fam.dist, " ", method, ": ", outside_support_note(m->outside_support),
+                 ": no goodness of fit\n");
+      } else
         append(out, "  ", fam.dist, " ", method, ": ", m->error, "\n");
     }
   }

@@ -59,6 +59,9 @@ const FamilyMethodResult* family_method(const FitResult& result, std::string_vie
 // The family in words: "GLO", "Pearson III", "Gumbel", ...
 std::string family_name(std::string_view dist);
 
+// Why a fit has no goodness of fit: "N observation(s) outside the fitted support".
+std::string outside_support_note(int n);
+
 // The headline fit; null name when there is none.
 FitView headline_view(const FitResult& result);
 

@@ -173,7 +173,12 @@ void describe(const D& d, const std::vector<std::vector<double>>& cov, std::span
     m.return_levels.push_back(
         {t, delta_estimate(d, cov, o.z, [&](const D& e) { return quantile_complement(e, 1 / t); })});
   }
-  edf_gof(d, sorted, m.gof);
+  const dist::Support sup = support(d);
+  m.outside_support = static_cast<int>(std::count_if(
+      sorted.begin(), sorted.end(), [&](double x) { return x < sup.lower || x > sup.upper; }));
+  // A fit that puts observations outside its support has no meaningful
+  // goodness of fit: F is 0 or 1 there and A^2 only measures the floor.
+  if (m.outside_support == 0) edf_gof(d, sorted, m.gof);
 }
 
 // The family's tau4, without the quadrature of tau5 where it has one.

@@ -35,6 +35,9 @@ struct FamilyMethodResult {
   Estimate quantile;                                          // DPA_CUT = q(prob)
   std::vector<ReturnLevel> return_levels;
   Gof gof;  // ks, cvm, ad (with their p-values when simulated)
+  // Observations outside the fitted support; when there are any the
+  // goodness-of-fit statistics are undefined (NaN) rather than huge.
+  int outside_support = 0;
 };
 
 // One family ("glo", ...) by each method asked for.

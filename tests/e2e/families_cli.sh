@@ -266,6 +266,27 @@ assert [c["dist"] for c in a["comparison"]] == [c["dist"] for c in b["comparison
 assert (a["best_aic"], a["best_lmom"]) == (b["best_aic"], b["best_lmom"])
 PY
   ;;
+support)
+  # The GPA's L-moment fit bounds this sample on both sides inside its range
+  # (upper bound 7.34): its goodness of fit is null with the reason, not a
+  # huge A^2; the GLO, whose support holds every value, keeps its own.
+  printf '%s\n' 1.0 5.0 5.1 5.2 5.3 5.5 5.8 6.2 6.9 8.0 > s.txt
+  "$bin" fit --dist gpa,glo --json s.json s.txt > out 2> err || fail "status $?: $(cat err)"
+  grep -q "gpa lmom: 2 observations outside the fitted support" out || fail "report: $(cat out)"
+  grep -q "glo lmom: .*outside" out && fail "glo flagged: $(cat out)"
+  $py - <<'PY' || fail "JSON"
+import json
+r = json.load(open("s.json"))
+g = r["gpa"]["lmom"]
+assert g["outside_support"] == 2 and g["gof_note"] == "2 observations outside the fitted support", g
+assert all(g["gof"][k] is None for k in ("ks", "cvm", "ad", "ks_p", "cvm_p", "ad_p")), g["gof"]
+assert abs(g["shape"] + 1.84043) < 1e-5 and g["return_levels"][0]["value"] is not None
+rows = {(c["dist"], c["method"]): c for c in r["comparison"]}
+assert rows[("gpa", "lmom")]["ad"] is None and rows[("gpa", "lmom")]["ad_p"] is None
+assert "outside_support" not in r["glo"]["lmom"] and r["glo"]["lmom"]["gof"]["ad"] > 0
+assert rows[("glo", "lmom")]["ad"] > 0
+PY
+  ;;
 *)
   fail "unknown check $check"
   ;;
