@@ -5,7 +5,6 @@
 #include <exception>
 #include <new>
 #include <span>
-#include <stdexcept>
 #include <string>
 
 #include "korvalinde/detail/civil.hpp"
@@ -103,29 +102,13 @@ std::shared_ptr<const NonstationaryResult> peaks_with_covariates(const Series& s
   std::vector<std::string> labels;
   std::vector<double> time;
   std::vector<std::int64_t> day;
-  std::int64_t last = 0, at_max = 0;
-  bool any = false;
-  auto close = [&] {
-    labels.push_back(format_time(at_max));
-    time.push_back(decimal_year(at_max));
-    day.push_back(detail::day_of(at_max));
-  };
-  for (std::size_t i = 0; i < s.value.size(); ++i) {
-    if (!(s.value[i] > pot.threshold)) continue;
-    const std::int64_t at = std::llround(static_cast<double>(s.time[i] - s.time[0]) / static_cast<double>(step));
-    if (!any || pot.run == 0 || at - last - 1 >= pot.run) {
-      if (any) close();
-      x.push_back(s.value[i] - pot.threshold);
-      at_max = s.time[i];
-    } else if (s.value[i] - pot.threshold > x.back()) {
-      x.back() = s.value[i] - pot.threshold;
-      at_max = s.time[i];
-    }
-    any = true;
-    last = at;
+  for (std::size_t j = 0; j < clusters.maxima.size(); ++j) {
+    const std::int64_t at = s.time[clusters.at[j]];
+    x.push_back(clusters.maxima[j] - pot.threshold);
+    labels.push_back(format_time(at));
+    time.push_back(decimal_year(at));
+    day.push_back(detail::day_of(at));
   }
-  if (any) close();
-  if (x.size() != clusters.maxima.size()) throw std::logic_error("peaks and clusters disagree");
   CovariatePlan p = *plan.covariates;
   p.request.threshold = pot.threshold;
   p.request.rate = pot.rate_per_year;

@@ -183,8 +183,10 @@ Clusters decluster(std::span<const std::int64_t> time, std::span<const double> v
     // R = 0 each exceedance is one (even on a step shared by rounding).
     if (c.n_exceed == 0 || run == 0 || gap - 1 >= run) {
       c.maxima.push_back(value[i]);
-    } else {
-      c.maxima.back() = std::max(c.maxima.back(), value[i]);
+      c.at.push_back(i);
+    } else if (value[i] > c.maxima.back()) {
+      c.maxima.back() = value[i];
+      c.at.back() = i;
     }
     ++c.n_exceed;
     last = at;

@@ -44,6 +44,7 @@ double sample_quantile(std::span<const double> values, double q, unsigned thread
 struct Clusters {
   std::size_t n_exceed = 0;
   std::vector<double> maxima;      // cluster maxima, in time order
+  std::vector<std::size_t> at;     // the row of each maximum (its first)
   std::vector<std::int64_t> gaps;  // steps between consecutive exceedances
 };
 Clusters decluster(std::span<const std::int64_t> time, std::span<const double> value,

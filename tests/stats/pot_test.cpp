@@ -23,7 +23,12 @@ TEST(Pot, RunsDeclusteringCountsMissingStepsAsQuiet) {
   EXPECT_EQ(none.n_exceed, 5u);
   EXPECT_EQ(none.maxima, (std::vector<double>{6, 7, 9, 8, 6}));
   EXPECT_EQ(none.gaps, (std::vector<std::int64_t>{1, 3, 4, 1}));
-  EXPECT_EQ(decluster({}, v, 1, 5, 2).maxima, (std::vector<double>{7, 9, 8}));
+  EXPECT_EQ(none.at, (std::vector<std::size_t>{1, 2, 5, 9, 10}));
+  const Clusters two = decluster({}, v, 1, 5, 2);
+  EXPECT_EQ(two.maxima, (std::vector<double>{7, 9, 8}));
+  EXPECT_EQ(two.at, (std::vector<std::size_t>{2, 5, 9}));
+  // A tied maximum is timed by its first row.
+  EXPECT_EQ(decluster({}, std::vector<double>{6, 8, 7, 8, 1}, 1, 5, 1).at, (std::vector<std::size_t>{1}));
   EXPECT_EQ(decluster({}, v, 1, 5, 3).maxima, (std::vector<double>{9, 8}));
   EXPECT_EQ(decluster({}, v, 1, 5, 4).maxima, (std::vector<double>{9}));
   // The same record with times a day apart and the missing row left out.
