@@ -720,14 +720,22 @@ ProfileInterval quantity_profile(const NsFit& fit, const Quantity& q, double cri
   return out;
 }
 
-ProfileInterval profile_of(const NsFit& fit, const Quantity& q, double crit, double offset, double factor) {
-  ProfileInterval out = with_k(fit.theta.size(), [&](auto kc) {
-    return quantity_profile<decltype(kc)::value>(fit, q, crit);
-  });
+// Bounds found in the standardised units, in the user's: offset + factor b.
+ProfileInterval in_user_units(ProfileInterval out, double offset, double factor) {
   for (ProfileLimit* b : {&out.lower, &out.upper})
     if (b->reason.empty()) b->value = offset + factor * b->value;
   return out;
 }
+
+ProfileInterval profile_of(const NsFit& fit, const Quantity& q, double crit, double offset, double factor) {
+  return in_user_units(with_k(fit.theta.size(), [&](auto kc) {
+    return quantity_profile<decltype(kc)::value>(fit, q, crit);
+  }), offset, factor);
+}
+
+// The extremes of q(theta, grad) on the likelihood contour (defined below).
+template <class Q>
+ProfileInterval constrained_profile(const NsFit& f, Q&& q, double crit);
 
 // The standardised covariates of a point.
 std::vector<double> standardised(const NsFit& f, const std::vector<double>& c) {
@@ -776,13 +784,12 @@ void params_at(const NsFit& f, const double* th, const double* cs, double& mu, d
   }
 }
 
-// The dispersion model's T-year level at standardised point c1, less the
-// level at c0 when given: (E1 - E0) (m0 + s0 y(xi)) with E = exp(b'c), with
-// delta-method bounds; its profile is not computed.
-NsLevel dispersion_level(const NsFit& f, const std::vector<double>& c1, const std::vector<double>* c0, double y0,
-                         double z, double offset) {
+// The dispersion model's T-year level at standardised point c1 under theta,
+// less the level at c0 when given: (E1 - E0) (m0 + s0 y(xi)) with
+// E = exp(b'c), and its gradient in theta.
+double dispersion_value(const NsFit& f, const double* th, const std::vector<double>& c1,
+                        const std::vector<double>* c0, double y0, std::vector<double>& g) {
   const Layout lay = layout(f.model, f.p);
-  const auto& th = f.theta;
   double p, dp, ddp;
   psi1(th[0] * y0, p, dp, ddp);
   const double y = y0 * p, y1 = y0 * y0 * dp;
@@ -795,19 +802,33 @@ NsLevel dispersion_level(const NsFit& f, const std::vector<double>& c1, const st
   e1 = std::exp(e1);
   e0 = c0 != nullptr ? std::exp(e0) : 0;
   const double d = e1 - e0;
-  std::vector<double> g(lay.k, 0.0);
+  g.assign(lay.k, 0.0);
   g[0] = d * s0 * y1;
   g[lay.loc0] = d;
   for (std::size_t a = 0; a < f.p; ++a)
     g[lay.loc0 + 1 + a] = (e1 * c1[a] - (c0 != nullptr ? e0 * (*c0)[a] : 0)) * amp;
   g[lay.sc0] = d * s0 * y;
   if (f.model.family == NsFamily::gumbel) g[0] = 0;
+  return d * amp;
+}
+
+// The dispersion model's level or change (see dispersion_value) with delta
+// bounds and, when asked, the extremes on the likelihood contour (no
+// coordinate of theta trades for it one to one).
+NsLevel dispersion_level(const NsFit& f, const std::vector<double>& c1, const std::vector<double>* c0, double y0,
+                         double z, double offset, bool profile, double crit) {
+  std::vector<double> g;
   NsLevel out;
-  out.value = offset + f.unit * d * amp;
+  out.value = offset + f.unit * dispersion_value(f, f.theta.data(), c1, c0, y0, g);
   out.se = f.unit * std::sqrt(std::max(0.0, quadratic_form(g, f.theta_cov)));
   out.lower = out.value - z * out.se;
   out.upper = out.value + z * out.se;
-  out.profile = no_profile("not computed for the dispersion model");
+  if (profile && f.model.family == NsFamily::gev) {
+    auto q = [&](const double* th, std::vector<double>& gq) { return dispersion_value(f, th, c1, c0, y0, gq); };
+    out.profile = in_user_units(constrained_profile(f, q, crit), offset, f.unit);
+  } else {
+    out.profile = no_profile(profile ? "not profiled for the Gumbel" : "not computed");
+  }
   return out;
 }
 
@@ -845,8 +866,14 @@ NsLevel level_of(const NsFit& f, const Quantity& q, double z, double offset, boo
   out.upper = out.value + z * out.se;
   if (profile && f.model.family == NsFamily::gev) {
     out.profile = profile_of(f, q, crit, offset, f.unit);
+  } else if (profile && f.model.family == NsFamily::gpd) {
+    // The GPD's level has no location coordinate to trade for it: its
+    // extremes on the likelihood contour.
+    const std::size_t k = f.theta.size();
+    auto value = [&](const double* th, std::vector<double>& g) { return quantity_value(q, th, k, g); };
+    out.profile = in_user_units(constrained_profile(f, value, crit), offset, f.unit);
   } else {
-    out.profile = no_profile(profile ? "profiled for the GEV only" : "not computed");
+    out.profile = no_profile(profile ? "not profiled for the Gumbel" : "not computed");
   }
   return out;
 }
@@ -968,11 +995,17 @@ ProfileInterval constrained_profile(const NsFit& f, Q&& q, double crit) {
   auto end = [&](double side) {
     ProfileLimit out;
     std::vector<double> x(m), r, jac;
-    for (std::size_t i = 0; i < k; ++i) x[i] = f.theta[i] + side * c * sg[i];
-    x[k] = -side * c;
-    if (!residual(x, r, &jac)) {
-      out.reason = "the contour leaves the support";
-      return out;
+    // The quadratic approximation's end, drawn toward the estimate while it
+    // lies outside the support (a bounded GPD's upper end near the largest
+    // value); Newton then walks out to the contour inside it.
+    for (double t = 1;; t /= 2) {
+      for (std::size_t i = 0; i < k; ++i) x[i] = f.theta[i] + side * t * c * sg[i];
+      x[k] = -side * t * c;
+      if (residual(x, r, &jac)) break;
+      if (t < 1e-3) {
+        out.reason = "the contour leaves the support";
+        return out;
+      }
     }
     for (int it = 0; it < 60; ++it) {
       const double now = size(r);
@@ -1037,7 +1070,7 @@ std::vector<NsLevel> ns_levels_per_observation(const NsFit& f, std::span<const d
       Quantity q;
       q.y0 = reduced_variate(f, T, rate);
       add_level(f, cs, 1, q);
-      NsLevel l = f.model.dispersion ? dispersion_level(f, cs, nullptr, q.y0, z, offset)
+      NsLevel l = f.model.dispersion ? dispersion_level(f, cs, nullptr, q.y0, z, offset, false, 0)
                                      : level_of(f, q, z, offset, false, 0);
       l.period = T;
       l.profile = ProfileInterval{};
@@ -1163,7 +1196,7 @@ NsAnalysis analyze_nonstationary(const NsData& data, const NsModel& model, const
       Quantity q;
       q.y0 = reduced_variate(f, T, req.rate);
       add_level(f, cs, 1, q);
-      NsLevel l = f.model.dispersion ? dispersion_level(f, cs, nullptr, q.y0, z, offset)
+      NsLevel l = f.model.dispersion ? dispersion_level(f, cs, nullptr, q.y0, z, offset, req.profiles, crit)
                                      : level_of(f, q, z, offset, req.profiles, crit);
       l.period = T;
       out.levels.push_back(std::move(l));
@@ -1178,7 +1211,7 @@ NsAnalysis analyze_nonstationary(const NsData& data, const NsModel& model, const
       add_level(f, c1, 1, q);
       add_level(f, c0, -1, q);
       if (lay.nsc == 1) q.terms.clear();  // the scale terms cancel
-      NsLevel l = f.model.dispersion ? dispersion_level(f, c1, &c0, q.y0, z, 0)
+      NsLevel l = f.model.dispersion ? dispersion_level(f, c1, &c0, q.y0, z, 0, req.profiles, crit)
                                      : level_of(f, q, z, 0, req.profiles, crit);
       l.period = req.periods[j];
       l.percent = 100 * l.value / a.at[0].levels[j].value;
@@ -1192,7 +1225,7 @@ NsAnalysis analyze_nonstationary(const NsData& data, const NsModel& model, const
       q.y0 = reduced_variate(f, 100, req.rate);
       add_level(f, c0, 1, q);
       std::vector<double> g;
-      pr.level = f.model.dispersion ? dispersion_level(f, c0, nullptr, q.y0, z, offset).value
+      pr.level = f.model.dispersion ? dispersion_level(f, c0, nullptr, q.y0, z, offset, false, 0).value
                                     : offset + f.unit * quantity_value(q, f.theta.data(), lay.k, g);
     }
     const double xs = (pr.level - offset) / f.unit;
@@ -1210,7 +1243,7 @@ NsAnalysis analyze_nonstationary(const NsData& data, const NsModel& model, const
       pr.se_ln_pr = std::sqrt(std::max(0.0, quadratic_form(g1, f.theta_cov)));
       pr.lower = pr.ln_pr - z * pr.se_ln_pr;
       pr.upper = pr.ln_pr + z * pr.se_ln_pr;
-      if (req.profiles && f.model.family == NsFamily::gev) {
+      if (req.profiles && f.model.family != NsFamily::gumbel) {
         auto ln_pr = [&](const double* theta, std::vector<double>& g) {
           double a0, a1;
           std::vector<double> h0;
@@ -1220,7 +1253,7 @@ NsAnalysis analyze_nonstationary(const NsData& data, const NsModel& model, const
         };
         pr.profile = constrained_profile(f, ln_pr, crit);
       } else {
-        pr.profile = no_profile(req.profiles ? "profiled for the GEV only" : "not computed");
+        pr.profile = no_profile(req.profiles ? "not profiled for the Gumbel" : "not computed");
       }
     }
   }

@@ -329,6 +329,153 @@ TEST(Nonstationary, LongSeriesSumsAreThoseOfItsPieces) {
   }
 }
 
+// The largest f over R^m from x by Nelder and Mead, restarted from its
+// best point until it stops gaining; f is -inf outside its domain. x ends
+// at the best point.
+template <class F>
+double nelder_mead(F&& f, std::vector<double>& x, std::vector<double> step) {
+  const std::size_t m = x.size();
+  double best = f(x);
+  for (int restart = 0; restart < 6; ++restart) {
+    std::vector<std::vector<double>> p(m + 1, x);
+    std::vector<double> v(m + 1);
+    for (std::size_t i = 0; i < m; ++i) p[i + 1][i] += step[i];
+    for (std::size_t i = 0; i <= m; ++i) v[i] = f(p[i]);
+    for (int it = 0; it < 4000; ++it) {
+      std::vector<std::size_t> o(m + 1);
+      for (std::size_t i = 0; i <= m; ++i) o[i] = i;
+      std::sort(o.begin(), o.end(), [&](std::size_t a, std::size_t b) { return v[a] > v[b]; });
+      if (v[o[0]] - v[o[m]] < 1e-13) break;
+      std::vector<double> c(m, 0.0);
+      for (std::size_t i = 0; i < m; ++i)
+        for (std::size_t j = 0; j < m; ++j) c[j] += p[o[i]][j] / static_cast<double>(m);
+      auto along = [&](double t) {
+        std::vector<double> y(m);
+        for (std::size_t j = 0; j < m; ++j) y[j] = c[j] + t * (p[o[m]][j] - c[j]);
+        return y;
+      };
+      const std::size_t w = o[m];
+      auto r = along(-1);
+      const double vr = f(r);
+      if (vr > v[o[0]]) {
+        auto e = along(-2);
+        const double ve = f(e);
+        if (ve > vr) p[w] = e, v[w] = ve;
+        else p[w] = r, v[w] = vr;
+      } else if (vr > v[o[m - 1]]) {
+        p[w] = r, v[w] = vr;
+      } else {
+        auto k = along(0.5);
+        const double vk = f(k);
+        if (vk > v[w]) {
+          p[w] = k, v[w] = vk;
+        } else {
+          for (std::size_t i = 1; i <= m; ++i) {
+            for (std::size_t j = 0; j < m; ++j) p[o[i]][j] = 0.5 * (p[o[i]][j] + p[o[0]][j]);
+            v[o[i]] = f(p[o[i]]);
+          }
+        }
+      }
+    }
+    const std::size_t top = static_cast<std::size_t>(std::max_element(v.begin(), v.end()) - v.begin());
+    const bool gained = v[top] > best + 1e-13;
+    if (v[top] >= best) best = v[top], x = p[top];
+    if (!gained && restart > 0) break;
+    for (double& d : step) d *= 0.1;
+  }
+  return best;
+}
+
+// At each profile bound of the GPD's and the dispersion model's effective
+// levels and changes, the largest log-likelihood with the quantity held
+// there (one intercept solved from it, the other parameters maximised
+// without derivatives) lies crit / 2 below the maximum.
+TEST(Nonstationary, ProfileDevianceAtTheBoundsIsTheChiSquareQuantile) {
+  const double crit = 3.841458820694124;  // chi-square(1) at 0.95
+  struct Case {
+    std::string series;
+    NsModel model;
+  };
+  for (const Case& c : {Case{"gpd_heavy", {NsFamily::gpd, false, true}}, Case{"gpd_bounded", {NsFamily::gpd, false, true}},
+                        Case{"uccle_dayrain", {NsFamily::gev, true, false, true}}}) {
+    SCOPED_TRACE(c.series);
+    const auto x = read(c.series);
+    const auto t = years(x.size(), 1938);
+    const bool gpd = c.model.family == NsFamily::gpd;
+    NsRequest req;
+    req.periods = {100};
+    req.threshold = gpd ? 2 : 0;  // the excesses over a threshold of 2
+    req.rate = 3;
+    const NsAnalysis a = analyze_nonstationary({x, {t}, {"time"}}, c.model, req);
+    ASSERT_TRUE(a.fit.ok) << a.fit.error;
+    const NsFit& f = a.fit;
+    double lhat;
+    std::vector<double> g(f.theta.size());
+    ASSERT_TRUE(ns_loglik(f, f.theta.data(), lhat, g.data(), nullptr));
+    const double y0 = gpd ? std::log(req.rate * 100) : -std::log(-std::log1p(-0.01));
+    const double c0 = (t.front() - f.mean[0]) / f.spread[0], c1 = (t.back() - f.mean[0]) / f.spread[0];
+    // theta from the free coordinates with the level at c (or its change
+    // from c0 to c) at q, standardised. A level solves for the scale (GPD:
+    // s0 from xi, s1; dispersion: ln s0 from xi, m0, b), a change for the
+    // slope b (GPD: from xi, s0; dispersion: from xi, m0, ln s0) by bisection
+    // of exp(b c) - exp(b c0), which increases with b as c0 < 0 < c.
+    auto theta = [&](const std::vector<double>& v, double q, double c, bool change, std::vector<double>& th) {
+      const double xi = v[0], y = std::fabs(xi) < 1e-12 ? y0 : std::expm1(xi * y0) / xi;
+      if (!change) {
+        const double e = std::exp(v[gpd ? 1 : 2] * c), s = (gpd ? q / e : q / e - v[1]) / y;
+        if (!(s > 0)) return false;
+        th = gpd ? std::vector<double>{xi, std::log(s), v[1]} : std::vector<double>{xi, v[1], v[2], std::log(s)};
+        return true;
+      }
+      const double amp = gpd ? y * std::exp(v[1]) : v[1] + std::exp(v[2]) * y, r = q / amp;
+      double lo = -60, hi = 60;
+      for (int i = 0; i < 200; ++i) {
+        const double mid = 0.5 * (lo + hi);
+        (std::exp(mid * c) - std::exp(mid * c0) < r ? lo : hi) = mid;
+      }
+      th = gpd ? std::vector<double>{xi, v[1], lo} : std::vector<double>{xi, v[1], lo, v[2]};
+      return std::isfinite(r);
+    };
+    // Continued from the estimate to the bound in steps, each maximisation
+    // starting from the last one's point.
+    auto deviance = [&](double bound, double estimate, double offset, double c, bool change) {
+      std::vector<double> v;
+      if (gpd) v = {f.theta[0], f.theta[change ? 1 : 2]};
+      else v = change ? std::vector<double>{f.theta[0], f.theta[1], f.theta[3]}
+                      : std::vector<double>{f.theta[0], f.theta[1], f.theta[2]};
+      double best = -HUGE_VAL;
+      for (int j = 1; j <= 5; ++j) {
+        const double q = (estimate + (bound - estimate) * j / 5 - offset) / f.unit;
+        auto l = [&](const std::vector<double>& u) {
+          std::vector<double> th, gr(f.theta.size());
+          double value;
+          if (!theta(u, q, c, change, th) || !ns_loglik(f, th.data(), value, gr.data(), nullptr)) return -HUGE_VAL;
+          return value;
+        };
+        best = nelder_mead(l, v, std::vector<double>(v.size(), 0.05));
+      }
+      return 2 * (lhat - best);
+    };
+    for (int p = 0; p < 2; ++p) {
+      const ProfileInterval& b = a.at[p].levels[0].profile;
+      ASSERT_TRUE(b.lower.reason.empty() && b.upper.reason.empty()) << b.lower.reason << b.upper.reason;
+      const double value = a.at[p].levels[0].value;
+      for (double v : {b.lower.value, b.upper.value})
+        EXPECT_NEAR(deviance(v, value, req.threshold, p == 0 ? c0 : c1, false), crit, 1e-6) << "level " << p << " " << v;
+    }
+    const ProfileInterval& b = a.change[0].profile;
+    ASSERT_TRUE(b.lower.reason.empty() && b.upper.reason.empty()) << b.lower.reason << b.upper.reason;
+    for (double v : {b.lower.value, b.upper.value})
+      EXPECT_NEAR(deviance(v, a.change[0].value, 0, c1, true), crit, 1e-6) << "change " << v;
+    // The GPD's ln PR is profiled too (unless the level is beyond an end).
+    const NsProbabilityRatio& pr = a.probability_ratio;
+    if (gpd && pr.error.empty()) {
+      EXPECT_TRUE(pr.profile.lower.value < pr.ln_pr && pr.ln_pr < pr.profile.upper.value)
+          << pr.profile.lower.reason << "; " << pr.profile.upper.reason;
+    }
+  }
+}
+
 // Mann-Kendall and Sen's slope on a hand-checked series with ties.
 TEST(Trend, MannKendallAndSensSlope) {
   const std::vector<double> t{1, 2, 3, 4, 5, 6}, x{1, 3, 2, 3, 5, 4};
