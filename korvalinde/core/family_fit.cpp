@@ -19,6 +19,7 @@
 #include "korvalinde/dist/gpa.hpp"
 #include "korvalinde/dist/gumbel.hpp"
 #include "korvalinde/dist/kappa.hpp"
+#include "korvalinde/dist/lmoment_curves.hpp"
 #include "korvalinde/dist/lognormal.hpp"
 #include "korvalinde/dist/lp3.hpp"
 #include "korvalinde/dist/normal.hpp"
@@ -100,6 +101,13 @@ double log_likelihood(const D& d, std::span<const double> sorted) {
   return s.value();
 }
 
+// {ln F, ln(1 - F)}: in one go where the family computes both at once.
+template <class D>
+dist::special::LogPQ log_cdf_sf(const D& d, double x) {
+  if constexpr (requires { dist::log_cdf_sf(d, x); }) return dist::log_cdf_sf(d, x);
+  else return {log_cdf(d, x), log_sf(d, x)};
+}
+
 // Kolmogorov-Smirnov D, Cramer-von Mises W^2 and Anderson-Darling A^2 from
 // ln F and ln(1 - F) of each value, floored at the log of the smallest double.
 template <class D>
@@ -109,8 +117,8 @@ void edf_gof(const D& d, std::span<const double> sorted, Gof& gof) {
   detail::Sum w2, ad;
   for (std::size_t i = 0; i < sorted.size(); ++i) {
     const double id = static_cast<double>(i + 1);
-    const double lf = std::max(log_cdf(d, sorted[i]), dist::kLogTiny);
-    const double ls = std::max(log_sf(d, sorted[i]), dist::kLogTiny);
+    const dist::special::LogPQ l = log_cdf_sf(d, sorted[i]);
+    const double lf = std::max(l.p, dist::kLogTiny), ls = std::max(l.q, dist::kLogTiny);
     const double f = std::exp(lf);
     dmax = std::max({dmax, id / n - f, f - (id - 1) / n});
     const double e = f - (2 * id - 1) / (2 * n);
@@ -181,12 +189,19 @@ void describe(const D& d, const std::vector<std::vector<double>>& cov, std::span
   if (m.outside_support == 0) edf_gof(d, sorted, m.gof);
 }
 
-// The family's tau4, without the quadrature of tau5 where it has one.
+// The family's tau4 at the shape fitted to t3: from the tabled curves where
+// they reach, otherwise without the quadrature of tau5 where it has one.
 template <class D>
-double tau4(const D& d) {
-  if constexpr (std::is_same_v<D, dist::Gno>) return dist::gno_tau4(d.shape);
-  else if constexpr (std::is_same_v<D, dist::Pe3> || std::is_same_v<D, dist::Lp3>) return dist::pe3_tau4(d.skew);
-  else return lmoment_ratios(d).t4;
+double tau4(const D& d, double t3) {
+  if constexpr (std::is_same_v<D, dist::Gno>) {
+    const dist::CurvePoint c = dist::gno_curve(t3);
+    return c.ok ? c.tau4 : dist::gno_tau4(d.shape);
+  } else if constexpr (std::is_same_v<D, dist::Pe3> || std::is_same_v<D, dist::Lp3>) {
+    const dist::CurvePoint c = dist::pe3_curve(t3);
+    return c.ok ? c.tau4 : dist::pe3_tau4(d.skew);
+  } else {
+    return lmoment_ratios(d).t4;
+  }
 }
 
 // The L-moment fit of family D to an ascending sample; false outside its region.
@@ -327,7 +342,7 @@ void fit_family(const Samples& s, const std::string& name, const FamilyFitOption
       const dist::LmomentRatios r = lmoment_ratios(d);
       out.lmom_distance = std::hypot(lm->t3 - r.t3, lm->t4 - r.t4);
     } else if (l.shaped) {
-      out.lmom_distance = std::fabs(lm->t4 - tau4(d));
+      out.lmom_distance = std::fabs(lm->t4 - tau4(d, lm->t3));
     }
   }
 }

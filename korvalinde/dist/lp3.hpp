@@ -26,6 +26,9 @@ inline double cdf(const Lp3& d, double x) { return cdf(detail_lp3::logs(d), deta
 inline double sf(const Lp3& d, double x) { return sf(detail_lp3::logs(d), detail_lp3::lg(x)); }
 inline double log_cdf(const Lp3& d, double x) { return log_cdf(detail_lp3::logs(d), detail_lp3::lg(x)); }
 inline double log_sf(const Lp3& d, double x) { return log_sf(detail_lp3::logs(d), detail_lp3::lg(x)); }
+inline special::LogPQ log_cdf_sf(const Lp3& d, double x) {
+  return log_cdf_sf(detail_lp3::logs(d), detail_lp3::lg(x));
+}
 inline double log_pdf(const Lp3& d, double x) {
   if (!(x > 0)) return std::isnan(x) ? x : -special::kInf;
   return log_pdf(detail_lp3::logs(d), std::log10(x)) - std::log(x * std::numbers::ln10);

@@ -43,7 +43,7 @@ inline special::LogPQ log_fs(const Pe3& d, double x) {
   } else {
     const double gv = g(d, x);
     if (std::isnan(gv)) return {gv, gv};
-    r = {special::log_gamma_p(av, gv), special::log_gamma_q(av, gv)};
+    r = special::log_gamma_pq(av, gv);
   }
   if (std::isnan(r.p)) {  // beyond the end point
     if (std::isnan(x)) return r;
@@ -87,6 +87,15 @@ inline double log_cdf(const Pe3& d, double x) {
 inline double log_sf(const Pe3& d, double x) {
   if (detail_pe3::normal(d)) return special::norm_log_sf(detail_pe3::z(d, x));
   return detail_pe3::log_fs(d, x).q;
+}
+
+// {ln F, ln(1 - F)} together, at the cost of one of them.
+inline special::LogPQ log_cdf_sf(const Pe3& d, double x) {
+  if (detail_pe3::normal(d)) {
+    const double z = detail_pe3::z(d, x);
+    return {special::norm_log_cdf(z), special::norm_log_sf(z)};
+  }
+  return detail_pe3::log_fs(d, x);
 }
 
 // The gamma density of g times |dg/dx| = 2 / (sd |skew|); its logarithm from

@@ -64,6 +64,11 @@ inline double norm_quantile_complement(double q) {
   return -y;
 }
 
+// A pair {ln P, ln Q} (or {ln F, ln(1 - F)}).
+struct LogPQ {
+  double p, q;
+};
+
 // ln P(a, x), the regularised lower incomplete gamma function. Where P is
 // below 1e-290 its series x^a e^-x / Gamma(a + 1) sum x^n / ((a+1)...(a+n))
 // (then x is well below a, and the series converges fast) in logs; above 1/2
@@ -112,6 +117,20 @@ inline double log_gamma_q(double a, double x) {
   return a * std::log(x) - x - boost::math::lgamma(a, Policy()) + std::log(h);
 }
 
+// {ln P(a, x), ln Q(a, x)} as log_gamma_p and log_gamma_q give them, from
+// one evaluation of the smaller of P and Q: the larger is log1p of it.
+inline LogPQ log_gamma_pq(double a, double x) {
+  if (std::isnan(x)) return {x, x};
+  if (!(x > 0)) return {-kInf, 0};
+  if (x == kInf) return {0, -kInf};
+  const double p = boost::math::gamma_p(a, x, Policy());
+  if (p > 0.5) {
+    const double q = boost::math::gamma_q(a, x, Policy());
+    return {std::log1p(-q), q > 1e-290 ? std::log(q) : log_gamma_q(a, x)};
+  }
+  return {p > 1e-290 ? std::log(p) : log_gamma_p(a, x), std::log1p(-p)};
+}
+
 // P(a, x) and Q(a, x) for a large shape a, given mu = x / a - 1, by Temme's
 // uniform expansion: with eta = sign(mu) sqrt(2 (mu - ln(1 + mu))) and
 // s = eta sqrt(a / 2),
@@ -121,9 +140,6 @@ inline double log_gamma_q(double a, double x) {
 // The terms left out are below 1e-16 relative for a >= 1e6, where Boost's
 // own incomplete gamma functions (and ibeta) lose digits: at a = 4e12 they
 // are wrong in the first digit. Returns {ln P, ln Q}; NaN for mu <= -1.
-struct LogPQ {
-  double p, q;
-};
 inline LogPQ log_gamma_pq_large(double a, double mu) {
   if (std::isnan(mu) || !(mu > -1)) return {kNaN, kNaN};
   if (mu == kInf) return {0, -kInf};

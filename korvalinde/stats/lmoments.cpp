@@ -14,6 +14,7 @@
 #include "korvalinde/dist/glo.hpp"
 #include "korvalinde/dist/gno.hpp"
 #include "korvalinde/dist/gpa.hpp"
+#include "korvalinde/dist/lmoment_curves.hpp"
 #include "korvalinde/dist/lognormal.hpp"
 #include "korvalinde/dist/lp3.hpp"
 #include "korvalinde/dist/normal.hpp"
@@ -136,7 +137,8 @@ bool fit_lmom(const dist::LmomentRatios& r, dist::Glo& out) {
 
 bool fit_lmom(const dist::LmomentRatios& r, dist::Gno& out) {
   if (!skew_ok(r)) return false;
-  const double s = odd_root(dist::gno_tau3, r.t3);
+  const dist::CurvePoint c = dist::gno_curve(r.t3);
+  const double s = c.ok ? c.shape : odd_root(dist::gno_tau3, r.t3);
   if (!std::isfinite(s)) return false;
   // l2 = scale e^(s^2/2) erf(s/2) / s, l1 = loc + scale expm1(s^2/2) / s.
   const double as = std::fabs(s);
@@ -152,7 +154,8 @@ bool fit_lmom(const dist::LmomentRatios& r, dist::Gno& out) {
 // sd = l2 sqrt(pi a) Gamma(a) / Gamma(a + 1/2).
 bool fit_lmom(const dist::LmomentRatios& r, dist::Pe3& out) {
   if (!skew_ok(r)) return false;
-  const double g = odd_root(dist::pe3_tau3, r.t3);
+  const dist::CurvePoint c = dist::pe3_curve(r.t3);
+  const double g = c.ok ? c.shape : odd_root(dist::pe3_tau3, r.t3);
   if (!std::isfinite(g)) return false;
   double sd = r.l2 * std::sqrt(std::numbers::pi);
   if (std::fabs(g) >= dist::detail_pe3::kNormalSkew) {

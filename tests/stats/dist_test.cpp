@@ -15,6 +15,7 @@
 #include "korvalinde/dist/exponential.hpp"
 #include "korvalinde/dist/gev.hpp"
 #include "korvalinde/dist/glo.hpp"
+#include "korvalinde/dist/lmoment_curves.hpp"
 #include "korvalinde/dist/gno.hpp"
 #include "korvalinde/dist/gpa.hpp"
 #include "korvalinde/dist/lognormal.hpp"
@@ -206,6 +207,47 @@ TEST(DistProperties, ContinuousAtShapeZero) {
   const Gno g{std::exp(1.0), 0.5 * std::exp(1.0), 0.5};
   for (double x : {0.5, 2.0, 9.0}) EXPECT_LE(rel(cdf(ln, x), cdf(g, x)), 1e-14);
   EXPECT_LE(rel(cdf(Lp3{1, 0.2, 0.3}, 50.0), cdf(Pe3{1, 0.2, 0.3}, std::log10(50.0))), 1e-15);
+}
+
+// The GNO and Pearson III L-moment fits' shape and tau4 over t3 against the
+// 30-digit roots of make_lmoment_curves.py (tabled curves for |t3| <= 0.9,
+// the exact root and quadrature beyond), and the
+// curves' slope against 1 / tau3'(shape) of the exact tau3.
+TEST(DistReference, LmomentCurves) {
+  std::ifstream in(std::string(KORVALINDE_STATS_DATA) + "/lmoment_curves_reference.txt");
+  int tabled = 0, outside = 0;
+  for (std::string line; std::getline(in, line);) {
+    if (line.empty() || line[0] == '#') continue;
+    std::istringstream f(line);
+    std::string family;
+    double t3 = 0, shape = 0, t4 = 0;
+    f >> family >> t3 >> shape >> t4;
+    const bool gno = family == "gno";
+    const CurvePoint c = gno ? gno_curve(t3) : pe3_curve(t3);
+    double got = 0;
+    if (gno) {
+      Gno d;
+      ASSERT_TRUE(fit_lmom({5, 2, t3, 0, 0}, d));
+      got = d.shape;
+    } else {
+      Pe3 d;
+      ASSERT_TRUE(fit_lmom({5, 2, t3, 0, 0}, d));
+      got = d.skew;
+    }
+    EXPECT_LE(rel(got, shape), 1e-14) << line;
+    if (!c.ok) {
+      ++outside;
+      continue;
+    }
+    ++tabled;
+    EXPECT_LE(rel(c.shape, shape), 1e-14) << line;
+    EXPECT_LE(rel(c.tau4, t4), 1e-14) << line;
+    const double h = 1e-5 * std::max(1.0, std::fabs(shape));
+    auto tau3 = [&](double s) { return gno ? gno_tau3(s) : pe3_tau3(s); };
+    EXPECT_LE(rel(c.dshape, 2 * h / (tau3(shape + h) - tau3(shape - h))), 1e-8) << line;
+  }
+  EXPECT_GT(tabled, 90);
+  EXPECT_EQ(outside, 2);
 }
 
 // The tau4 taken alone (the comparison's L-moment distance) is the one the
