@@ -269,10 +269,11 @@ double bound_newton(const F& f, const std::array<double, K>& theta_hat, double l
   const double target = lhat - 0.5 * crit;
   const double psi0 = theta_hat[0];
   const double room = std::isfinite(psi_limit) ? std::fabs(psi_limit - psi0) : INFINITY;
-  // Where f is undefined, go back halfway towards the last point (or the
-  // maximum) where it was defined.
+  // Where f is undefined, or l far below the target (where its quadratic
+  // model is poor), go back halfway towards the last point (or the maximum)
+  // where it was neither.
   auto last = theta_hat;
-  int halvings = 0, pullbacks = 0;
+  int halvings = 0, pullbacks = 0, drops = 0;
   double rho_before = 0;  // the scaled size of the last step, when it was taken in full
   bool full_before = false;
   // The Cholesky factor of -H and the first column of (-H)^-1 at the last
@@ -291,6 +292,12 @@ double bound_newton(const F& f, const std::array<double, K>& theta_hat, double l
     else defined = f(theta, d);
     if (!defined) {
       if (hasty || ++halvings > 30) return NAN;
+      for (std::size_t i = 0; i < K; ++i) theta[i] = 0.5 * (theta[i] + last[i]);
+      full_before = false;
+      continue;
+    }
+    if (!hasty && d.l < target - crit) {
+      if (++drops > 30) return NAN;
       for (std::size_t i = 0; i < K; ++i) theta[i] = 0.5 * (theta[i] + last[i]);
       full_before = false;
       continue;
