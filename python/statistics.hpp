@@ -171,6 +171,7 @@ void each_statistic(const FitResult& r, const FitOptions& o, std::span<const Met
       if (mle) scalar(p, "loglik", have, m.loglik);
       estimate(p, "quantile", Axis::none, one(have, m.quantile), true, false);
       levels(p, have, m.return_levels, false);
+      if (o.level) scalar(p, "level_period", have, m.level_period);
       scalar(p, "ks", have, m.gof.ks);
       scalar(p, "cvm", have, m.gof.cvm);
       scalar(p, "ad", have, m.gof.ad);

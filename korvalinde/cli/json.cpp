@@ -1,8 +1,10 @@
 #include "korvalinde/cli/json.hpp"
 
+#include <algorithm>
 #include <cmath>
-#include <initializer_list>
+#include <string>
 #include <utility>
+#include <vector>
 
 #include "korvalinde/cli/dated_render.hpp"
 #include "korvalinde/cli/nonstationary_render.hpp"
@@ -22,7 +24,7 @@ Json number(double v) { return std::isfinite(v) ? Json(v) : Json(nullptr); }
 Json pair(const Interval& i) { return Json::array({number(i.lower), number(i.upper)}); }
 
 // A bootstrap's record: its parameters' intervals, named, after the counts.
-Json boot_json(const BootSummary& b, std::initializer_list<std::pair<const char*, Interval>> params) {
+Json boot_json(const BootSummary& b, const std::vector<std::pair<std::string, Interval>>& params) {
   Json j{{"replicates", b.replicates}, {"failed", b.failed}};
   for (const auto& [name, interval] : params) j[name] = pair(interval);
   Json intervals = Json::array();
@@ -137,11 +139,23 @@ Json family_json(const FamilyMethodResult& m, bool mle) {
   for (const ReturnLevel& rl : m.return_levels)
     levels.push_back(with_estimate(Json{{"period", number(rl.period)}}, rl.level));
   j["return_levels"] = std::move(levels);
+  if (m.level) j["level"] = Json{{"x", number(*m.level)}, {"period", number(m.level_period)}};
   j["gof"] = gof_json(m.gof);
   if (m.outside_support > 0) {
     for (const char* k : {"ks_p", "cvm_p", "ad_p"}) j["gof"][k] = nullptr;
     j["outside_support"] = m.outside_support;
     j["gof_note"] = outside_support_note(m.outside_support);
+  }
+  if (m.boot) {
+    const FamilyBoot& b = *m.boot;
+    // As the GEV's: the free parameters' intervals after the counts, their
+    // standard deviations last.
+    const std::size_t k = std::min(m.free.size(), b.params.size());
+    std::vector<std::pair<std::string, Interval>> params;
+    for (std::size_t i = 0; i < k; ++i) params.emplace_back(m.free[i], b.params[i]);
+    Json boot = boot_json(b, params);
+    for (std::size_t i = 0; i < k; ++i) boot["se_" + m.free[i]] = number(b.se[i]);
+    j["boot"] = std::move(boot);
   }
   return j;
 }

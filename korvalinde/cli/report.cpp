@@ -258,6 +258,9 @@ static std::string families_report(const FitResult& r) {
               return rl ? num(rl->level.value) : std::string("-");
             }));
     }
+    if (columns.front().m->level)
+      t.add("period of x=" + num(*columns.front().m->level),
+            all([](const FamilyMethodResult& m) { return num(m.level_period); }));
     t.add("log-likelihood", all([](const FamilyMethodResult& m) { return num(m.loglik); }));
     t.add("KS D", all([](const FamilyMethodResult& m) { return num(m.gof.ks); }));
     t.add("CvM W^2", all([](const FamilyMethodResult& m) { return num(m.gof.cvm); }));
@@ -265,6 +268,39 @@ static std::string families_report(const FitResult& r) {
             return std::isfinite(m.gof.ad_p) ? concat(num(m.gof.ad), " (p ", format_number(m.gof.ad_p, 3), ")")
                                              : num(m.gof.ad);
           }));
+    if (std::any_of(columns.begin(), columns.end(), [](const Column& c) { return c.m->boot.has_value(); })) {
+      const std::string pct = format_number(100 * r.confidence, 4) + "%";
+      auto boot = [&](auto cell) {
+        return all([&](const FamilyMethodResult& m) { return m.boot ? cell(m, *m.boot) : std::string("-"); });
+      };
+      t.add("bootstrap", boot([](const FamilyMethodResult&, const FamilyBoot& b) {
+              return concat(std::to_string(b.replicates), " (", std::to_string(b.failed), " failed)");
+            }));
+      for (const std::string& n : names) {
+        t.add(concat("  ", n, " ", pct), boot([&](const FamilyMethodResult& m, const FamilyBoot& b) {
+                for (std::size_t i = 0; i < m.free.size() && i < b.params.size(); ++i) {
+                  if (m.free[i] == n) return bounds(b.params[i].lower, b.params[i].upper);
+                }
+                return std::string("-");
+              }));
+      }
+      t.add("  DPA_CUT " + pct, boot([](const FamilyMethodResult&, const FamilyBoot& b) {
+              return bounds(b.quantile.lower, b.quantile.upper);
+            }));
+      for (std::size_t i = 0; i < columns.front().m->return_levels.size(); ++i) {
+        const double period = columns.front().m->return_levels[i].period;
+        t.add(concat("  level T=", num(period), " ", pct), boot([&](const FamilyMethodResult& m, const FamilyBoot& b) {
+                for (std::size_t j = 0; j < m.return_levels.size() && j < b.return_levels.size(); ++j) {
+                  if (m.return_levels[j].period == period)
+                    return bounds(b.return_levels[j].lower, b.return_levels[j].upper);
+                }
+                return std::string("-");
+              }));
+      }
+      t.add("  KS p", boot([](const FamilyMethodResult&, const FamilyBoot& b) { return format_number(b.ks_p, 4); }));
+      t.add("  CvM p", boot([](const FamilyMethodResult&, const FamilyBoot& b) { return format_number(b.cvm_p, 4); }));
+      t.add("  AD p", boot([](const FamilyMethodResult&, const FamilyBoot& b) { return format_number(b.ad_p, 4); }));
+    }
     std::vector<std::string_view> heads;
     for (const Column& c : columns) heads.push_back(c.name);
     out += t.render(heads);

@@ -26,6 +26,7 @@
 #include "korvalinde/dist/pe3.hpp"
 #include "korvalinde/dist/wakeby.hpp"
 #include "korvalinde/dist/weibull.hpp"
+#include "korvalinde/stats/bootstrap.hpp"
 #include "korvalinde/stats/family_mle.hpp"
 #include "korvalinde/stats/lmoment_diagram.hpp"
 #include "korvalinde/stats/lmoments.hpp"
@@ -181,6 +182,10 @@ void describe(const D& d, const std::vector<std::vector<double>>& cov, std::span
     m.return_levels.push_back(
         {t, delta_estimate(d, cov, o.z, [&](const D& e) { return quantile_complement(e, 1 / t); })});
   }
+  if (o.level) {
+    m.level = *o.level;
+    m.level_period = 1 / sf(d, *o.level);
+  }
   const dist::Support sup = support(d);
   m.outside_support = static_cast<int>(std::count_if(
       sorted.begin(), sorted.end(), [&](double x) { return x < sup.lower || x > sup.upper; }));
@@ -257,6 +262,76 @@ void lmom_p_values(const D& fitted, std::size_t n, const std::string& name, cons
     gof.p_method += ", asymptotic: samples of " + std::to_string(kLargestSimulated) + ", sqrt(n) D";
 }
 
+// The parametric bootstrap of a fit d of family D: replicates drawn from d
+// and refitted by maximum likelihood of `mle` when given, else by L-moments.
+template <class D>
+void add_bootstrap(const D& d, std::optional<stats::Family> mle, std::size_t n, const FamilyFitOptions& o,
+                   FamilyMethodResult& m) {
+  constexpr std::size_t k = kFields<D>;
+  using stats::BootParams;
+  const auto dist_of = [](const BootParams& p) {
+    std::array<double, k> v{};
+    std::copy_n(p.begin(), k, v.begin());
+    return from_fields<D>(v);
+  };
+  stats::BootModel model;
+  model.draw = [&](const BootParams& p, std::span<double> x) {
+    const D e = dist_of(p);
+    for (double& v : x) v = quantile(e, v);
+  };
+  model.refit = [&](std::span<const double> sorted, BootParams& p) {
+    if (mle) {
+      const stats::FamilyFit e = stats::fit_mle(*mle, sorted);
+      std::copy_n(e.params.begin(), k, p.begin());
+      return e.ok;
+    }
+    std::vector<double> x(sorted.begin(), sorted.end());
+    D e{};
+    if (!refit_lmom(x, e)) return false;
+    const auto v = fields(e);
+    std::copy(v.begin(), v.end(), p.begin());
+    return true;
+  };
+  model.valid = [](const BootParams& p) {
+    if (!std::all_of(p.begin(), p.begin() + k, [](double v) { return std::isfinite(v); })) return false;
+    return std::is_same_v<D, dist::Wakeby> || p[1] > 0;  // the Wakeby's alpha may be 0
+  };
+  model.statistics = [&](std::span<const double> sorted, const BootParams& p, Gof& g) {
+    const D e = dist_of(p);
+    const dist::Support sup = support(e);
+    // A refit that leaves its own sample outside the support fits it worse
+    // than any statistic can say.
+    if (sorted.front() < sup.lower || sorted.back() > sup.upper) {
+      g.ks = g.cvm = g.ad = INFINITY;
+      return;
+    }
+    edf_gof(e, sorted, g);
+  };
+  stats::BootstrapSpec plan;
+  plan.n = n;
+  plan.replicates = o.bootstrap;
+  plan.seed = o.seed;
+  plan.threads = o.threads;
+  plan.prob = o.prob;
+  plan.periods = o.periods;
+  plan.interrupted = o.interrupted;
+  plan.confidence = o.confidence;
+  BootParams fitted{};
+  const auto v = fields(d);
+  std::copy(v.begin(), v.end(), fitted.begin());
+  const stats::ModelBoot b = stats::bootstrap_model(
+      fitted, static_cast<int>(k), m.gof, model,
+      [&](const BootParams& p, const stats::LevelAt& at) {
+        return at.p < 0.5 ? quantile(dist_of(p), at.p) : quantile_complement(dist_of(p), at.q);
+      },
+      plan);
+  FamilyBoot fb;
+  static_cast<BootSummary&>(fb) = b;
+  fb.params = b.params;
+  fb.se = b.se;
+  m.boot = std::move(fb);
+}
+
 struct Samples {
   std::span<const double> sorted;
   stats::SampleLmoments raw;
@@ -291,6 +366,7 @@ void fit_family_mle(stats::Family f, std::span<const double> sorted, const Famil
   describe(d, covariance(e), sorted, o, m);
   m.loglik = e.loglik;
   m.iterations = e.iterations;
+  if (o.bootstrap > 0) add_bootstrap(d, f, sorted.size(), o, m);
   if (!o.profiles || stats::parameter_count(f) != 3) return;
   if (o.prob > 0 && o.prob < 1) m.quantile.profile = stats::profile_quantile(e, sorted, o.prob, o.confidence);
   for (ReturnLevel& rl : m.return_levels)
@@ -329,6 +405,7 @@ void fit_family(const Samples& s, const std::string& name, const FamilyFitOption
       describe(d, cov, s.sorted, o, m);
       if (o.gof_p && o.replicates > 0 && std::isfinite(m.gof.ad))
         lmom_p_values(d, s.sorted.size(), name, o, m.gof);
+      if (o.bootstrap > 0) add_bootstrap(d, std::nullopt, s.sorted.size(), o, m);
     }
   } else if (lm != nullptr) {
     ok = stats::fit_lmom(stats::ratios(*lm), d);

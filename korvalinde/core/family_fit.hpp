@@ -7,6 +7,7 @@
 
 #include <array>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -51,6 +52,11 @@ struct FamilyFitOptions {
   bool profiles = true;      // profile-likelihood intervals of maximum likelihood's levels
   double confidence = 0.95;  // of those intervals
   std::uint64_t seed = 0;
+  // Parametric bootstrap replicates of each fit (0: none): replicate k draws
+  // from stream k of the seed, as the Gumbel's and the GEV's do, and is
+  // refitted by the fit's method. Polls `interrupted` as they do.
+  int bootstrap = 0;
+  std::function<bool()> interrupted;
 };
 
 // Fits each family named (kFamilyNames; others are ignored) to the ascending

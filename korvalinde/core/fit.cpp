@@ -304,13 +304,21 @@ FitResult fit_sample_sorting(std::span<double> values, const FitOptions& options
     if (is_family(d) && std::find(further.begin(), further.end(), d) == further.end()) further.push_back(d);
   }
   if (!further.empty()) {
-    FamilyFitOptions fo{options.mle, options.lmom, options.prob, options.periods, options.level,
-                        in.z, options.threads};
+    FamilyFitOptions fo;
+    fo.mle = options.mle;
+    fo.lmom = options.lmom;
+    fo.prob = options.prob;
+    fo.periods = options.periods;
+    fo.level = options.level;
+    fo.z = in.z;
+    fo.threads = options.threads;
     // Simulated at each fit, as the GEV's; none from the limit laws.
     fo.gof_p = options.gof_p && options.gev_gof_p && !options.gof_p_limit;
     fo.seed = options.seed;
     fo.profiles = options.profiles;
     fo.confidence = options.confidence;
+    fo.bootstrap = options.bootstrap;
+    fo.interrupted = options.interrupted;
     auto families = std::make_shared<FamiliesResult>(fit_families(sorted, further, fo));
     compare_families(r, options.order, *families);
     r.families = std::move(families);

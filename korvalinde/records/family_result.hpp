@@ -4,6 +4,7 @@
 // like result.hpp; a value that is undefined is NaN.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,14 @@ struct FamilyParameter {
   std::string name;  // "loc", "scale", "shape", "mean", "sd", "skew", "k", "h", "xi", ...
   double value = kUndefined;
   double se = kUndefined;
+};
+
+// Parametric bootstrap of one family's method: replicates drawn from the
+// fitted family and refitted by the method; percentile intervals and
+// standard deviations of the free parameters (FamilyMethodResult::free).
+struct FamilyBoot : BootSummary {
+  std::vector<Interval> params;
+  std::vector<double> se;
 };
 
 // The family fitted by one method, "mle" or "lmom". A fit without a result
@@ -34,10 +43,13 @@ struct FamilyMethodResult {
   double prob = kUndefined;                                   // DPA_CUT probability
   Estimate quantile;                                          // DPA_CUT = q(prob)
   std::vector<ReturnLevel> return_levels;
+  std::optional<double> level;       // --level X
+  double level_period = kUndefined;  // T = 1/(1 - F(X))
   Gof gof;  // ks, cvm, ad (with their p-values when simulated)
   // Observations outside the fitted support; when there are any the
   // goodness-of-fit statistics are undefined (NaN) rather than huge.
   int outside_support = 0;
+  std::optional<FamilyBoot> boot;
 };
 
 // One family ("glo", ...) by each method asked for.

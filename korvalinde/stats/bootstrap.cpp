@@ -46,15 +46,15 @@ double share_at_least(const std::vector<BootReplicate>& reps, double BootReplica
 // The bootstrap of a model of `dims` parameters: what every family shows,
 // and the parameters' intervals and standard deviations.
 struct Summary : BootSummary {
-  std::array<Interval, 3> params;
-  std::array<double, 3> se{kUndefined, kUndefined, kUndefined};
+  std::array<Interval, 5> params;
+  std::array<double, 5> se{kUndefined, kUndefined, kUndefined, kUndefined, kUndefined};
 };
 
 // Copies the part that every family shows.
 void summarise(const Summary& s, BootSummary& boot) { boot = s; }
 
-// Runs the replicates and summarises them; `level(p, y0)` is the quantile
-// of parameters p at the Gumbel reduced variate y0.
+// Runs the replicates and summarises them; `level(p, at)` is the quantile
+// of parameters p at `at`.
 template <class Level>
 Summary run(const BootParams& fitted, int dims, const Gof& observed, const BootModel& model,
             const Level& level, const BootstrapSpec& plan) {
@@ -74,7 +74,7 @@ Summary run(const BootParams& fitted, int dims, const Gof& observed, const BootM
     return out;
   }
 
-  std::array<std::vector<double>, 3> v;
+  std::array<std::vector<double>, 5> v;
   for (const BootReplicate& r : reps) {
     if (!r.ok) continue;
     for (int i = 0; i < dims; ++i) v[i].push_back(r.p[i]);
@@ -87,14 +87,16 @@ Summary run(const BootParams& fitted, int dims, const Gof& observed, const BootM
   for (int i = 0; i < dims; ++i) out.se[i] = standard_deviation(v[i]);
 
   std::vector<double> lv(good);
-  auto level_interval = [&](double y) {
-    if (std::isnan(y)) return Interval{};
-    for (std::size_t i = 0; i < good; ++i) lv[i] = level(good_params[i], y);
+  auto level_interval = [&](const LevelAt& at) {
+    if (std::isnan(at.y)) return Interval{};
+    for (std::size_t i = 0; i < good; ++i) lv[i] = level(good_params[i], at);
     return central_interval(lv, plan.confidence);
   };
-  out.quantile = level_interval(dist::gumbel_reduced(plan.prob));
-  for (std::size_t j = 0; j < plan.periods.size(); ++j)
-    out.return_levels[j] = level_interval(dist::gumbel_period_reduced(plan.periods[j]));
+  out.quantile = level_interval({plan.prob, 1 - plan.prob, dist::gumbel_reduced(plan.prob)});
+  for (std::size_t j = 0; j < plan.periods.size(); ++j) {
+    const double t = plan.periods[j];
+    out.return_levels[j] = level_interval({1 - 1 / t, 1 / t, dist::gumbel_period_reduced(t)});
+  }
   for (int i = 0; i < dims; ++i) out.params[i] = central_interval(v[i], plan.confidence);
 
   out.ks_p = share_at_least(reps, &BootReplicate::ks, observed.ks, good);
@@ -160,7 +162,7 @@ Boot bootstrap(double a, double b, const Gof& observed, const Refit& refit,
     edf_statistics(s, p[0], p[1], g);
   };
   const Summary s = run({a, b, 0}, 2, observed, model,
-                        [](const BootParams& p, double y) { return p[0] + p[1] * y; }, plan);
+                        [](const BootParams& p, const LevelAt& at) { return p[0] + p[1] * at.y; }, plan);
   Boot boot;
   summarise(s, boot);
   boot.a = s.params[0];
@@ -193,8 +195,8 @@ BootModel gev_boot_model(const GevRefit& refit) {
 GevBoot bootstrap_gev(const dist::Gev& d, const Gof& observed, const GevRefit& refit,
                       const BootstrapSpec& plan) {
   const Summary s = run({d.loc, d.scale, d.shape}, 3, observed, gev_boot_model(refit),
-                        [](const BootParams& p, double y) {
-                          return p[0] + p[1] * dist::gev_reduced(p[2], y);
+                        [](const BootParams& p, const LevelAt& at) {
+                          return p[0] + p[1] * dist::gev_reduced(p[2], at.y);
                         },
                         plan);
   GevBoot boot;
@@ -205,6 +207,17 @@ GevBoot bootstrap_gev(const dist::Gev& d, const Gof& observed, const GevRefit& r
   boot.se_loc = s.se[0];
   boot.se_scale = s.se[1];
   boot.se_shape = s.se[2];
+  return boot;
+}
+
+ModelBoot bootstrap_model(const BootParams& fitted, int dims, const Gof& observed, const BootModel& model,
+                          const std::function<double(const BootParams&, const LevelAt&)>& level,
+                          const BootstrapSpec& plan) {
+  const Summary s = run(fitted, dims, observed, model, level, plan);
+  ModelBoot boot;
+  summarise(s, boot);
+  boot.params.assign(s.params.begin(), s.params.begin() + dims);
+  boot.se.assign(s.se.begin(), s.se.begin() + dims);
   return boot;
 }
 

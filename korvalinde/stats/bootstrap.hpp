@@ -58,9 +58,9 @@ Boot bootstrap(double a, double b, const Gof& observed, const Refit& refit,
 GevBoot bootstrap_gev(const dist::Gev& d, const Gof& observed, const GevRefit& refit,
                       const BootstrapSpec& plan);
 
-// One replicate of a model with up to 3 parameters: its refit and the
+// One replicate of a model with up to 5 parameters: its refit and the
 // statistics D, W^2, A^2 of the replicate against that refit.
-using BootParams = std::array<double, 3>;
+using BootParams = std::array<double, 5>;
 struct BootReplicate {
   bool ok = false;
   BootParams p{};
@@ -88,6 +88,24 @@ std::vector<BootReplicate> bootstrap_replicates(const BootParams& fitted, const 
                                                 std::size_t size, std::size_t count,
                                                 std::uint64_t seed, unsigned threads,
                                                 const std::function<bool()>& interrupted = nullptr);
+
+// Where a level is taken: non-exceedance probability p, exceedance q = 1 - p
+// (exact for a return period T: q = 1/T) and the Gumbel reduced variate y.
+struct LevelAt {
+  double p, q, y;
+};
+
+// The bootstrap of any model of `dims` (1..5) parameters, replicates as
+// bootstrap_replicates draws them: what every family shows, and the
+// parameters' percentile intervals and standard deviations (dims of each).
+// `level` is the model's level at a LevelAt.
+struct ModelBoot : BootSummary {
+  std::vector<Interval> params;
+  std::vector<double> se;
+};
+ModelBoot bootstrap_model(const BootParams& fitted, int dims, const Gof& observed, const BootModel& model,
+                          const std::function<double(const BootParams&, const LevelAt&)>& level,
+                          const BootstrapSpec& plan);
 
 // The percentile p of ascending values, as defined above; NaN when empty.
 double percentile(std::span<const double> sorted, double p);

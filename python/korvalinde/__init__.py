@@ -192,7 +192,8 @@ def fit_many(a, axis: int = -1, bins: int = 50, prob: float = 0.99,
     without "gumbel", no m_..._profile_... of the Gumbel). With a further
     family f (FAMILIES), f_m_NAME and f_m_se_NAME for every NAME of
     PARAMETERS[f], f_m_quantile, f_m_rl, ..., f_m_ks, f_m_cvm, f_m_ad,
-    f_m_ad_p, f_lmom_distance, and the sample's lmoments_l1, ...,
+    f_m_ad_p (with `level`, f_m_level_period), f_lmom_distance, and the
+    sample's lmoments_l1, ...,
     lmoments_t5. The other
     arguments are fit()'s. A slice that cannot be fitted has ok False and NaN
     numbers. Each slice's numbers equal fit() on it, bit for bit.

@@ -467,6 +467,21 @@ def test_further_families_equal_the_command_line_and_fit_many():
                                                 if c["dist"] == "glo"][0]
 
 
+def test_further_families_level_and_bootstrap_equal_the_command_line():
+    sample = STATIONS / "portpirie_sealevel.txt"
+    x = np.loadtxt(sample)
+    run = subprocess.run([os.environ["KORVALINDE_BIN"], "fit", "--quiet", "--json", "-", "--dist", "glo,gno",
+                          "--bootstrap", "20", "--seed", "2", "--level", "4.5", "--threads", "1", str(sample)],
+                         capture_output=True, text=True, check=True)
+    expected = json.loads(run.stdout)
+    got = korvalinde.fit(x, name=str(sample), dist="glo,gno", bootstrap=20, seed=2, level=4.5, threads=2)
+    for k in ("glo", "gno"):
+        assert got[k] == expected[k], k
+    assert got["gno"]["mle"]["boot"]["replicates"] == 20 and got["glo"]["lmom"]["level"]["x"] == 4.5
+    many = korvalinde.fit_many(x[None, :], dist="glo", level=4.5)
+    assert many["glo_mle_level_period"][0] == got["glo"]["mle"]["level"]["period"]
+
+
 def test_further_families_by_maximum_likelihood_equal_the_command_line():
     sample = STATIONS / "portpirie_sealevel.txt"
     dist = "gno,lp3,weibull,exp,normal,lognormal,gpa"

@@ -287,6 +287,41 @@ assert "outside_support" not in r["glo"]["lmom"] and r["glo"]["lmom"]["gof"]["ad
 assert rows[("glo", "lmom")]["ad"] > 0
 PY
   ;;
+boot)
+  # --level and --bootstrap for the further families: the period of the
+  # fit's own 50-year level is 50; the bootstrap gives intervals of every
+  # free parameter and level, the same on any thread count and for the same
+  # seed, others for another seed.
+  "$bin" fit --dist glo,pe3,kappa,exp --gof-p none --json plain.json --quiet "$pp" || fail "status $?"
+  x=$($py -c 'import json; print(repr([l["value"] for l in json.load(open("plain.json"))["pe3"]["mle"]["return_levels"] if l["period"] == 50][0]))')
+  "$bin" fit --dist glo,pe3,kappa,exp --bootstrap 40 --level "$x" --seed 3 --threads 1 --gof-p none \
+    --json one.json "$pp" > out || fail "status $?"
+  "$bin" fit --dist glo,pe3,kappa,exp --bootstrap 40 --level "$x" --seed 3 --threads 2 --gof-p none \
+    --json two.json --quiet "$pp" || fail "status $?"
+  "$bin" fit --dist glo,pe3,kappa,exp --bootstrap 40 --level "$x" --seed 4 --threads 2 --gof-p none \
+    --json other.json --quiet "$pp" || fail "status $?"
+  grep -q "^  period of x=.* 50 " out && grep -q "^    skew 95% " out && grep -q "^    h 95% " out ||
+    fail "report: $(cat out)"
+  $py - <<'PY' || fail "boot"
+import json
+one, two, other = (json.load(open(f)) for f in ("one.json", "two.json", "other.json"))
+for r in (one, two, other):
+    del r["meta"]
+assert one == two, "the thread count changes the results"
+assert one["pe3"]["mle"]["boot"] != other["pe3"]["mle"]["boot"], "the seed changes nothing"
+assert abs(one["pe3"]["mle"]["level"]["period"] - 50) < 1e-9, one["pe3"]["mle"]["level"]
+for d in ("glo", "pe3", "kappa", "exp"):
+    for m, f in one[d].items():
+        b = f["boot"]
+        assert b["replicates"] == 40 and 0 <= b["failed"] < 10, (d, m, b)
+        for k in f["cov_params"] or []:
+            lo, hi = b[k]
+            # (The exponential's location, the least value, lies below every replicate's.)
+            assert (lo <= f[k] <= hi or (d, k) == ("exp", "loc")) and b["se_" + k] > 0, (d, m, k, f[k], b[k])
+        assert len(b["return_levels"]) == 9 and all(lo < hi for lo, hi in b["return_levels"]), (d, m)
+        assert f["level"]["x"] == one["pe3"]["mle"]["level"]["x"] and f["level"]["period"] > 1, (d, m)
+PY
+  ;;
 *)
   fail "unknown check $check"
   ;;

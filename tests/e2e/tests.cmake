@@ -43,7 +43,7 @@ endif()
 set_tests_properties(e2e.fit.threads e2e.fit.gev_uncertainty PROPERTIES LABELS threads)
 
 # The fit command with the further families.
-foreach(check json order errors mle properties scale support)
+foreach(check json order errors mle properties scale support boot)
   add_test(NAME e2e.families.${check}
            COMMAND bash ${CMAKE_CURRENT_LIST_DIR}/families_cli.sh $<TARGET_FILE:korvalinde>
                    ${PROJECT_SOURCE_DIR} ${check})
