@@ -307,15 +307,7 @@ void add_bootstrap(const D& d, std::optional<stats::Family> mle, std::size_t n, 
     }
     edf_gof(e, sorted, g);
   };
-  stats::BootstrapSpec plan;
-  plan.n = n;
-  plan.replicates = o.bootstrap;
-  plan.seed = o.seed;
-  plan.threads = o.threads;
-  plan.prob = o.prob;
-  plan.periods = o.periods;
-  plan.interrupted = o.interrupted;
-  plan.confidence = o.confidence;
+  const stats::BootstrapSpec plan = stats::bootstrap_plan(n, o);
   BootParams fitted{};
   const auto v = fields(d);
   std::copy(v.begin(), v.end(), fitted.begin());

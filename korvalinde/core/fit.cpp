@@ -52,31 +52,17 @@ FitResult failure(FitResult r, std::string message) {
   return r;
 }
 
-// The bootstrap's settings for a sample of n values.
-stats::BootstrapSpec boot_plan(std::size_t n, const FitOptions& o) {
-  stats::BootstrapSpec plan;
-  plan.n = n;
-  plan.replicates = o.bootstrap;
-  plan.seed = o.seed;
-  plan.threads = o.threads;
-  plan.prob = o.prob;
-  plan.confidence = o.confidence;
-  plan.periods = o.periods;
-  plan.interrupted = o.interrupted;
-  return plan;
-}
-
 // Runs the bootstrap of one method with the given refit.
 void add_bootstrap(MethodResult& m, const stats::Refit& refit, std::size_t n,
                    const FitOptions& o) {
-  m.boot = stats::bootstrap(m.a, m.b, m.gof, refit, boot_plan(n, o));
+  m.boot = stats::bootstrap(m.a, m.b, m.gof, refit, stats::bootstrap_plan(n, o));
 }
 
 // The same for a GEV method that has a result.
 void add_gev_bootstrap(GevMethodResult& m, const stats::GevRefit& refit, std::size_t n,
                        const FitOptions& o) {
   if (!m.error.empty()) return;
-  m.boot = stats::bootstrap_gev({m.loc, m.scale, m.shape}, m.gof, refit, boot_plan(n, o));
+  m.boot = stats::bootstrap_gev({m.loc, m.scale, m.shape}, m.gof, refit, stats::bootstrap_plan(n, o));
 }
 
 // The first method of the family that has a result, or empty.

@@ -38,6 +38,22 @@ struct BootstrapSpec {
   double confidence = 0.95;  // of the percentile intervals
 };
 
+// The plan for samples of n values from fit options that name the same
+// settings (bootstrap, seed, threads, prob, periods, interrupted, confidence).
+template <class Options>
+BootstrapSpec bootstrap_plan(std::size_t n, const Options& o) {
+  BootstrapSpec plan;
+  plan.n = n;
+  plan.replicates = o.bootstrap;
+  plan.seed = o.seed;
+  plan.threads = o.threads;
+  plan.prob = o.prob;
+  plan.periods = o.periods;
+  plan.interrupted = o.interrupted;
+  plan.confidence = o.confidence;
+  return plan;
+}
+
 // Draws B samples of size n from the Gumbel distribution (a, b) -- replicate
 // k from its own stream Xoshiro256ss::stream(S, k), x = a - b ln(-ln u) --,
 // sorts and refits each, and returns central percentile intervals (of the
