@@ -958,7 +958,8 @@ ProfileInterval constrained_profile(const NsFit& f, Q&& q, double crit) {
   double lhat;
   std::vector<double> g0(k);
   if (!ns_loglik(f, f.theta.data(), lhat, g0.data(), nullptr)) return no_profile("no maximum-likelihood fit");
-  const double target = lhat - crit / 2, c = std::sqrt(crit / var);
+  double target = lhat - crit / 2;
+  const double c = std::sqrt(crit / var);
   std::vector<double> sg(k, 0.0);
   for (std::size_t i = 0; i < k; ++i)
     for (std::size_t j = 0; j < k; ++j) sg[i] += f.theta_cov[i * k + j] * gq[j];
@@ -992,33 +993,14 @@ ProfileInterval constrained_profile(const NsFit& f, Q&& q, double crit) {
     for (std::size_t i = 0; i < k; ++i) s += r[i] * r[i] * f.theta_cov[i * k + i];
     return std::sqrt(s + r[k] * r[k]);
   };
-  auto end = [&](double side) {
-    ProfileLimit out;
-    std::vector<double> x(m), r, jac;
-    // The quadratic approximation's end, drawn toward the estimate while it
-    // lies outside the support (a bounded GPD's upper end near the largest
-    // value); Newton then walks out to the contour inside it.
-    for (double t = 1;; t /= 2) {
-      for (std::size_t i = 0; i < k; ++i) x[i] = f.theta[i] + side * t * c * sg[i];
-      x[k] = -side * t * c;
-      if (residual(x, r, &jac)) break;
-      if (t < 1e-3) {
-        out.reason = "the contour leaves the support";
-        return out;
-      }
-    }
+  // Newton from x to the root, halving each step until the residual shrinks
+  // (or stays in the support); false when it stalls.
+  auto newton = [&](std::vector<double>& x, std::vector<double>& r, std::vector<double>& jac) {
     for (int it = 0; it < 60; ++it) {
       const double now = size(r);
-      if (now < 1e-11) {
-        std::vector<double> g;
-        const double v = q(x.data(), g);
-        if (side * (v - q0) > 0) out.value = v;
-        else out.reason = "the profile did not reach the critical level on this side";
-        return out;
-      }
+      if (now < 1e-11) return true;
       std::vector<double> dx = r;
-      if (!solve_dense(jac, dx, m)) break;
-      // Halve the step until the residual shrinks (or stays in the support).
+      if (!solve_dense(jac, dx, m)) return false;
       bool moved = false;
       for (double t = 1; t > 1e-4; t /= 2) {
         std::vector<double> y(m), ry, jy;
@@ -1029,9 +1011,50 @@ ProfileInterval constrained_profile(const NsFit& f, Q&& q, double crit) {
           break;
         }
       }
-      if (!moved) break;
+      if (!moved) return false;
     }
-    out.reason = "the profile search did not converge";
+    return false;
+  };
+  // The quadratic approximation's end on the contour of share `share` of
+  // crit, drawn toward the estimate while it lies outside the support (a
+  // bounded GPD's upper end near the largest value).
+  auto start = [&](double side, double share, std::vector<double>& x, std::vector<double>& r,
+                   std::vector<double>& jac) {
+    target = lhat - share * crit / 2;
+    const double cs = c * std::sqrt(share);
+    for (double t = 1;; t /= 2) {
+      for (std::size_t i = 0; i < k; ++i) x[i] = f.theta[i] + side * t * cs * sg[i];
+      x[k] = -side * t * cs;
+      if (residual(x, r, &jac)) return true;
+      if (t < 1e-3) return false;
+    }
+  };
+  auto end = [&](double side) {
+    ProfileLimit out;
+    std::vector<double> x(m), r, jac;
+    if (!start(side, 1, x, r, jac)) {
+      out.reason = "the contour leaves the support";
+      return out;
+    }
+    bool found = newton(x, r, jac);
+    // Where the quadratic model is poor far out (a skewed ln PR), reach the
+    // contour through nearer ones, each solved from the last one's end.
+    if (!found && start(side, 0.25, x, r, jac)) {
+      found = newton(x, r, jac);
+      for (double share : {0.5, 0.75, 1.0}) {
+        if (!found) break;
+        target = lhat - share * crit / 2;
+        found = residual(x, r, &jac) && newton(x, r, jac);
+      }
+    }
+    if (!found) {
+      out.reason = "the profile search did not converge";
+      return out;
+    }
+    std::vector<double> g;
+    const double v = q(x.data(), g);
+    if (side * (v - q0) > 0) out.value = v;
+    else out.reason = "the profile did not reach the critical level on this side";
     return out;
   };
   return {end(-1), end(+1)};

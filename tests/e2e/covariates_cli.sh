@@ -138,6 +138,9 @@ assert lo["lower"] < lo["value"] < lo["upper"], lo
 # Its levels and their change have profile bounds, the extremes on the contour.
 for l in (lo, hi, ns["change"][0]):
     assert l["profile_lower"] < l["value"] < l["profile_upper"], l
+# So has ln PR, the lower bound far in the likelihood's skewed tail.
+pr = ns["probability_ratio"]
+assert pr["profile_lower"] < pr["ln_pr"] < pr["profile_upper"] and abs(pr["profile_lower"] + 8.89918) < 1e-4, pr
 PY
   ;;
 pot)

@@ -105,6 +105,19 @@ TEST(Nonstationary, DispersionModelMatchesTheReferences) {
   EXPECT_LT(rel(a.change[0].value, rl[1] - rl[0]), 1e-7);
   // sigma / mu is the same at every year.
   EXPECT_LT(rel(a.sigma_ref.value / a.mu_ref.value, coef[2] / coef[0]), 1e-9);
+  // Both profile bounds of ln PR exist, however the year is written; the
+  // lower one is reached only through nearer contours.
+  auto ln_pr_bounds = [](const NsAnalysis& r) {
+    const NsProbabilityRatio& pr = r.probability_ratio;
+    ASSERT_TRUE(pr.error.empty()) << pr.error;
+    ASSERT_TRUE(pr.profile.lower.reason.empty() && pr.profile.upper.reason.empty())
+        << pr.profile.lower.reason << "; " << pr.profile.upper.reason;
+    EXPECT_TRUE(std::isfinite(pr.profile.lower.value) && std::isfinite(pr.profile.upper.value));
+    EXPECT_LT(pr.profile.lower.value, pr.ln_pr);
+    EXPECT_GT(pr.profile.upper.value, pr.ln_pr);
+  };
+  ln_pr_bounds(a);
+  EXPECT_NEAR(a.probability_ratio.profile.lower.value, -8.89918, 1e-4);
   for (const auto& [shift, scale] : std::vector<std::pair<double, double>>{{-1938, 1}, {-1900, 0.01}}) {
     std::vector<double> u(t);
     for (double& v : u) v = (v + shift) * scale;
@@ -115,6 +128,8 @@ TEST(Nonstationary, DispersionModelMatchesTheReferences) {
     EXPECT_LT(rel(b.fit.coef[3], coef[3]), 1e-7);
     EXPECT_LT(rel(b.at[1].levels[0].value, rl[1]), 1e-8);
     EXPECT_LT(rel(b.at[1].levels[0].se, rl_se[1]), 1e-6);
+    ln_pr_bounds(b);
+    EXPECT_LT(rel(b.probability_ratio.profile.lower.value, a.probability_ratio.profile.lower.value), 1e-6);
   }
 }
 
@@ -387,8 +402,8 @@ double nelder_mead(F&& f, std::vector<double>& x, std::vector<double> step) {
 }
 
 // At each profile bound of the GPD's and the dispersion model's effective
-// levels and changes, the largest log-likelihood with the quantity held
-// there (one intercept solved from it, the other parameters maximised
+// levels, changes and ln PR, the largest log-likelihood with the quantity
+// held there (one coordinate solved from it, the other parameters maximised
 // without derivatives) lies crit / 2 below the maximum.
 TEST(Nonstationary, ProfileDevianceAtTheBoundsIsTheChiSquareQuantile) {
   const double crit = 3.841458820694124;  // chi-square(1) at 0.95
@@ -414,14 +429,35 @@ TEST(Nonstationary, ProfileDevianceAtTheBoundsIsTheChiSquareQuantile) {
     ASSERT_TRUE(ns_loglik(f, f.theta.data(), lhat, g.data(), nullptr));
     const double y0 = gpd ? std::log(req.rate * 100) : -std::log(-std::log1p(-0.01));
     const double c0 = (t.front() - f.mean[0]) / f.spread[0], c1 = (t.back() - f.mean[0]) / f.spread[0];
+    // ln P(X > x) at standardised point c under th (standardised x).
+    auto log_survival = [&](const std::vector<double>& th, double x, double c) {
+      const double xi = th[0], e = gpd ? 0 : th[2] * c;
+      const double mu = gpd ? 0 : th[1] * std::exp(e), ls = gpd ? th[1] + th[2] * c : th[3] + e;
+      const double z = (x - mu) * std::exp(-ls), w = std::fabs(xi) < 1e-12 ? z : std::log1p(xi * z) / xi;
+      if (!(1 + xi * z > 0)) return xi > 0 ? 0.0 : -HUGE_VAL;
+      return gpd ? -w : std::log(-std::expm1(-std::exp(-w)));
+    };
+    const double xs = (a.probability_ratio.level - (gpd ? req.threshold : f.centre)) / f.unit;
     // theta from the free coordinates with the level at c (or its change
-    // from c0 to c) at q, standardised. A level solves for the scale (GPD:
-    // s0 from xi, s1; dispersion: ln s0 from xi, m0, b), a change for the
-    // slope b (GPD: from xi, s0; dispersion: from xi, m0, ln s0) by bisection
-    // of exp(b c) - exp(b c0), which increases with b as c0 < 0 < c.
-    auto theta = [&](const std::vector<double>& v, double q, double c, bool change, std::vector<double>& th) {
+    // from c0 to c, or ln PR of xs from c0 to c1) at q, standardised. A level
+    // solves for the scale (GPD: s0 from xi, s1; dispersion: ln s0 from xi,
+    // m0, b), a change and ln PR for the slope b (GPD: from xi, s0;
+    // dispersion: from xi, m0, ln s0) by bisection: exp(b c) - exp(b c0) and
+    // ln PR increase with b as c0 < 0 < c.
+    enum What { level, change, ln_pr };
+    auto theta = [&](const std::vector<double>& v, double q, double c, What what, std::vector<double>& th) {
       const double xi = v[0], y = std::fabs(xi) < 1e-12 ? y0 : std::expm1(xi * y0) / xi;
-      if (!change) {
+      if (what == ln_pr) {
+        double lo = -60, hi = 60;
+        for (int i = 0; i < 200; ++i) {
+          const double mid = 0.5 * (lo + hi);
+          th = gpd ? std::vector<double>{xi, v[1], mid} : std::vector<double>{xi, v[1], mid, v[2]};
+          (log_survival(th, xs, c1) - log_survival(th, xs, c0) < q ? lo : hi) = mid;
+        }
+        th = gpd ? std::vector<double>{xi, v[1], lo} : std::vector<double>{xi, v[1], lo, v[2]};
+        return true;
+      }
+      if (what == level) {
         const double e = std::exp(v[gpd ? 1 : 2] * c), s = (gpd ? q / e : q / e - v[1]) / y;
         if (!(s > 0)) return false;
         th = gpd ? std::vector<double>{xi, std::log(s), v[1]} : std::vector<double>{xi, v[1], v[2], std::log(s)};
@@ -438,18 +474,19 @@ TEST(Nonstationary, ProfileDevianceAtTheBoundsIsTheChiSquareQuantile) {
     };
     // Continued from the estimate to the bound in steps, each maximisation
     // starting from the last one's point.
-    auto deviance = [&](double bound, double estimate, double offset, double c, bool change) {
+    auto deviance = [&](double bound, double estimate, double offset, double c, What what) {
       std::vector<double> v;
-      if (gpd) v = {f.theta[0], f.theta[change ? 1 : 2]};
-      else v = change ? std::vector<double>{f.theta[0], f.theta[1], f.theta[3]}
-                      : std::vector<double>{f.theta[0], f.theta[1], f.theta[2]};
+      if (gpd) v = {f.theta[0], f.theta[what != level ? 1 : 2]};
+      else v = what != level ? std::vector<double>{f.theta[0], f.theta[1], f.theta[3]}
+                             : std::vector<double>{f.theta[0], f.theta[1], f.theta[2]};
       double best = -HUGE_VAL;
       for (int j = 1; j <= 5; ++j) {
-        const double q = (estimate + (bound - estimate) * j / 5 - offset) / f.unit;
+        const double at = estimate + (bound - estimate) * j / 5;
+        const double q = what == ln_pr ? at : (at - offset) / f.unit;
         auto l = [&](const std::vector<double>& u) {
           std::vector<double> th, gr(f.theta.size());
           double value;
-          if (!theta(u, q, c, change, th) || !ns_loglik(f, th.data(), value, gr.data(), nullptr)) return -HUGE_VAL;
+          if (!theta(u, q, c, what, th) || !ns_loglik(f, th.data(), value, gr.data(), nullptr)) return -HUGE_VAL;
           return value;
         };
         best = nelder_mead(l, v, std::vector<double>(v.size(), 0.05));
@@ -461,17 +498,21 @@ TEST(Nonstationary, ProfileDevianceAtTheBoundsIsTheChiSquareQuantile) {
       ASSERT_TRUE(b.lower.reason.empty() && b.upper.reason.empty()) << b.lower.reason << b.upper.reason;
       const double value = a.at[p].levels[0].value;
       for (double v : {b.lower.value, b.upper.value})
-        EXPECT_NEAR(deviance(v, value, req.threshold, p == 0 ? c0 : c1, false), crit, 1e-6) << "level " << p << " " << v;
+        EXPECT_NEAR(deviance(v, value, req.threshold, p == 0 ? c0 : c1, level), crit, 1e-6) << "level " << p << " " << v;
     }
     const ProfileInterval& b = a.change[0].profile;
     ASSERT_TRUE(b.lower.reason.empty() && b.upper.reason.empty()) << b.lower.reason << b.upper.reason;
     for (double v : {b.lower.value, b.upper.value})
-      EXPECT_NEAR(deviance(v, a.change[0].value, 0, c1, true), crit, 1e-6) << "change " << v;
-    // The GPD's ln PR is profiled too (unless the level is beyond an end).
+      EXPECT_NEAR(deviance(v, a.change[0].value, 0, c1, change), crit, 1e-6) << "change " << v;
+    // ln PR is profiled too (unless the level is beyond an end).
     const NsProbabilityRatio& pr = a.probability_ratio;
-    if (gpd && pr.error.empty()) {
-      EXPECT_TRUE(pr.profile.lower.value < pr.ln_pr && pr.ln_pr < pr.profile.upper.value)
+    if (pr.error.empty()) {
+      ASSERT_TRUE(pr.profile.lower.value < pr.ln_pr && pr.ln_pr < pr.profile.upper.value)
           << pr.profile.lower.reason << "; " << pr.profile.upper.reason;
+      for (double v : {pr.profile.lower.value, pr.profile.upper.value})
+        EXPECT_NEAR(deviance(v, pr.ln_pr, 0, c1, ln_pr), crit, 1e-6) << "ln PR " << v;
+    } else {
+      EXPECT_TRUE(gpd) << pr.error;
     }
   }
 }
