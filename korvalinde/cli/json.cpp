@@ -100,6 +100,10 @@ Json gev_json(const GevMethodResult& g, double prob, bool mle) {
   j["shape_interval"] = shape_interval(g.shape_interval);
   if (g.level) j["level"] = Json{{"x", number(*g.level)}, {"period", number(g.level_period)}};
   j["gof"] = gof_json(g.gof);
+  if (g.outside_support > 0) {
+    j["outside_support"] = g.outside_support;
+    j["gof_note"] = outside_support_note(g.outside_support);
+  }
   if (g.boot) {
     const GevBoot& b = *g.boot;
     Json boot = boot_json(b, {{"loc", b.loc}, {"scale", b.scale}, {"shape", b.shape}});

@@ -177,6 +177,8 @@ std::string gev_report(const FitResult& r) {
   }
   for (const auto& [name, g] : {std::pair{"mle", &r.gev.mle}, std::pair{"lmom", &r.gev.lmom}}) {
     if (g->present && !g->error.empty()) append(out, "  gev ", name, ": ", g->error, "\n");
+    if (g->present && g->error.empty() && g->outside_support > 0)
+      append(out, "  gev ", name, ": ", outside_support_note(g->outside_support), ": it neither leads nor ranks\n");
   }
   return out;
 }
@@ -223,7 +225,7 @@ static std::string families_report(const FitResult& r) {
         columns.push_back({concat(fam.dist, " ", method), m});
         if (m->outside_support > 0)
           append(out, "  ", fam.dist, " ", method, ": ", outside_support_note(m->outside_support),
-                 ": no goodness of fit\n");
+                 ": no goodness of fit; it neither leads nor ranks\n");
       } else
         append(out, "  ", fam.dist, " ", method, ": ", m->error, "\n");
     }

@@ -503,14 +503,16 @@ void compare_families(const FitResult& r, const std::vector<std::string>& order,
       if (ok(r.lmom)) row(name, "lmom", kUndefined, 2, r.lmom.gof, d);
     } else if (name == "gev") {
       const double d = std::fabs(lm.t4 - stats::tau4_gev(lm.t3));
-      distances.emplace_back(name, d);
+      if (r.gev.lmom.outside_support == 0) distances.emplace_back(name, d);
       if (ok(r.gev.mle)) row(name, "mle", r.gev.mle.loglik, 3, r.gev.mle.gof, d);
       if (ok(r.gev.lmom)) row(name, "lmom", kUndefined, 3, r.gev.lmom.gof, d);
     } else {
       const auto it = std::find_if(f.fits.begin(), f.fits.end(), [&](const FamilyResult& x) { return x.dist == name; });
       if (it == f.fits.end()) continue;
-      // The LP3's distance is of the log10 sample, not comparable with the others'.
-      if (name != "lp3") distances.emplace_back(name, it->lmom_distance);
+      // The LP3's distance is of the log10 sample, not comparable with the
+      // others'. A family whose L-moment fit leaves observations outside its
+      // support does not match the sample, however near its (t3, t4).
+      if (name != "lp3" && it->lmom.outside_support == 0) distances.emplace_back(name, it->lmom_distance);
       if (ok(it->mle)) row(name, "mle", it->mle.loglik, static_cast<int>(it->mle.free.size()), it->mle.gof,
                            it->lmom_distance);
       if (ok(it->lmom)) row(name, "lmom", kUndefined, 0, it->lmom.gof, it->lmom_distance);

@@ -65,18 +65,43 @@ void add_gev_bootstrap(GevMethodResult& m, const stats::GevRefit& refit, std::si
   m.boot = stats::bootstrap_gev({m.loc, m.scale, m.shape}, m.gof, refit, stats::bootstrap_plan(n, o));
 }
 
-// The first method of the family that has a result, or empty.
+// A method's fit that can lead: it has a result and its support holds
+// every observation (an L-moment fit can bound the sample inside its range).
+template <class M>
+bool can_lead(const M& m) {
+  if (!m.present || !m.error.empty()) return false;
+  if constexpr (requires { m.outside_support; }) return m.outside_support == 0;
+  return true;
+}
+
+// The first method of the family whose fit can lead, or empty.
 std::string lead_method(const FitResult& r, std::string_view dist) {
-  auto ok = [](const auto& m) { return m.present && m.error.empty(); };
-  if (dist == "gev") return ok(r.gev.mle) ? "mle" : ok(r.gev.lmom) ? "lmom" : "";
+  auto pick = [](const auto& mle, const auto& lmom) -> std::string {
+    return can_lead(mle) ? "mle" : can_lead(lmom) ? "lmom" : "";
+  };
+  if (dist == "gev") return pick(r.gev.mle, r.gev.lmom);
   if (is_family(dist)) {
     if (!r.families) return "";
     for (const FamilyResult& f : r.families->fits) {
-      if (f.dist == dist) return ok(f.mle) ? "mle" : ok(f.lmom) ? "lmom" : "";
+      if (f.dist == dist) return pick(f.mle, f.lmom);
     }
     return "";
   }
-  return ok(r.mle) ? "mle" : ok(r.lmom) ? "lmom" : ok(r.ls) ? "ls" : "";
+  return can_lead(r.mle) ? "mle" : can_lead(r.lmom) ? "lmom" : can_lead(r.ls) ? "ls" : "";
+}
+
+// Why family `dist` cannot lead: no result, or fits that leave observations
+// outside their support.
+std::string no_lead_reason(const FitResult& r, const std::string& dist) {
+  auto bounded = [](const auto& m) { return m.present && m.error.empty() && m.outside_support > 0; };
+  bool outside = false;
+  if (dist == "gev") outside = bounded(r.gev.mle) || bounded(r.gev.lmom);
+  if (is_family(dist) && r.families) {
+    for (const FamilyResult& f : r.families->fits) {
+      if (f.dist == dist) outside = bounded(f.mle) || bounded(f.lmom);
+    }
+  }
+  return "the " + family_title(dist) + (outside ? "'s fit leaves observations outside its support" : " has no result");
 }
 
 // The return period of `level` under each GEV fit that has a result.
@@ -112,7 +137,7 @@ Headline choose_headline(const FitResult& r, const FitOptions& o) {
     h.method = lead_method(r, d);
     if (h.method.empty()) continue;
     h.dist = d;
-    if (d != order.front()) h.reason = "the " + family_title(order.front()) + " has no result";
+    if (d != order.front()) h.reason = no_lead_reason(r, order.front());
     return h;
   }
   return {};

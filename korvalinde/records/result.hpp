@@ -130,6 +130,9 @@ struct GevMethodResult {
   std::optional<GevBoot> boot;
   std::optional<double> level;        // --level X
   double level_period = kUndefined;   // T = 1/(1 - G(X))
+  // Observations outside the fitted support (an L-moment fit can bound the
+  // sample inside its range); such a fit never leads the report.
+  int outside_support = 0;
 };
 
 struct GevResult {

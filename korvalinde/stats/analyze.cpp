@@ -1,8 +1,10 @@
 #include "korvalinde/stats/analyze.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <vector>
 
+#include "korvalinde/dist/gev.hpp"
 #include "korvalinde/dist/gumbel.hpp"
 
 namespace korvalinde::stats {
@@ -116,6 +118,9 @@ void analyze_gev(const Analysis& in, const GevEstimate& e, double crit, GevMetho
     out.shape_interval.upper = out.shape + in.z * out.se_shape;
   }
   if (profiles) out.shape_interval.profile = gev_shape_profile(e, crit);
+  const dist::Support sup = support(e.d);
+  out.outside_support = static_cast<int>(std::count_if(
+      in.sorted.begin(), in.sorted.end(), [&](double x) { return x < sup.lower || x > sup.upper; }));
   edf_statistics(in.sorted, e.d, out.gof, in.threads);
   chi_square(in.cells, in.sorted.size(), e.d, out.gof);
 }

@@ -285,6 +285,22 @@ rows = {(c["dist"], c["method"]): c for c in r["comparison"]}
 assert rows[("gpa", "lmom")]["ad"] is None and rows[("gpa", "lmom")]["ad_p"] is None
 assert "outside_support" not in r["glo"]["lmom"] and r["glo"]["lmom"]["gof"]["ad"] > 0
 assert rows[("glo", "lmom")]["ad"] > 0
+# A fit that excludes observations neither leads nor is the best match.
+assert r["headline"] == {"dist": "glo", "method": "mle",
+                         "reason": "the GPA's fit leaves observations outside its support"}, r["headline"]
+assert r["best_lmom"] != "gpa", r["best_lmom"]
+PY
+  # The same for the GEV's L-moment fit, whose lower bound lies above 1.
+  printf '%s\n' 1 5 5.1 5.2 5.3 5.4 5.45 5.5 5.6 5.7 5.8 5.9 6 30 > g.txt
+  "$bin" fit --dist gev,glo --methods lmom --gof-p none --json g.json g.txt > out || fail "status $?"
+  grep -q "gev lmom: 1 observation outside the fitted support: it neither leads nor ranks" out || fail "gev: $(cat out)"
+  $py - <<'PY' || fail "JSON of the GEV outside its support"
+import json
+r = json.load(open("g.json"))
+assert r["gev"]["lmom"]["outside_support"] == 1, r["gev"]["lmom"]
+assert r["headline"] == {"dist": "gumbel", "method": "lmom",
+                         "reason": "the GEV's fit leaves observations outside its support"}, r["headline"]
+assert r["best_lmom"] is None, r["best_lmom"]
 PY
   ;;
 boot)
