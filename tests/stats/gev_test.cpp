@@ -18,6 +18,7 @@
 #include "korvalinde/dist/normal.hpp"
 #include "korvalinde/stats/estimate.hpp"
 #include "korvalinde/stats/gev.hpp"
+#include "korvalinde/stats/profile.hpp"
 
 namespace korvalinde::stats {
 namespace {
@@ -207,6 +208,52 @@ TEST(GevProfile, EndPointsOfManyLevelsAreTheFirstCrossings) {
         }
       }
     }
+}
+
+// A level's profile bound searched by Newton from starts far beyond it,
+// where l lies far below the target and the quadratic model is poor: the
+// search draws back towards the estimate and lands on the bound found from
+// the quadratic start, where the deviance is the critical value (the
+// Gumbel's 100-year level of Port Pirie, theta = (level, ln sigma)).
+TEST(GevProfile, LevelBoundFromStartsFarBelowTheTarget) {
+  const auto x = read_sorted("portpirie_sealevel");
+  const Estimation g = fit_mle(x);
+  const double y = dist::gumbel_period_reduced(100), crit = dist::chi2_1_quantile(0.95);
+  auto f = [&](const std::array<double, 2>& t, Derivs<2>& d) {
+    const double sigma = std::exp(t[1]);
+    d = {};
+    for (double v : x) {
+      const double z = (v - t[0]) / sigma + y, e = std::exp(-z), w = 1 - e;
+      d.l += -t[1] - z - e;
+      d.g[0] += w / sigma;
+      d.g[1] += w * (z - y) - 1;
+      d.h[0][0] -= e / (sigma * sigma);
+      d.h[0][1] -= (e * (z - y) + w) / sigma;
+      d.h[1][1] -= (z - y) * (e * (z - y) + w);
+    }
+    d.h[1][0] = d.h[0][1];
+    return std::isfinite(d.l);
+  };
+  const std::array<double, 2> hat{g.a + g.b * y, std::log(g.b)};
+  Derivs<2> d;
+  ASSERT_TRUE(f(hat, d));
+  const double lhat = d.l, se = std::sqrt(-d.h[1][1] / (d.h[0][0] * d.h[1][1] - d.h[0][1] * d.h[0][1]));
+  for (const int dir : {-1, +1}) {
+    const double near = bound_newton<2>(f, hat, lhat, se, crit, dir, INFINITY, 1e-12);
+    ASSERT_TRUE(std::isfinite(near));
+    // ln sigma maximised with the level held at the bound.
+    std::array<double, 2> t{near, hat[1]};
+    for (int i = 0; i < 50 && f(t, d); ++i) t[1] -= d.g[1] / d.h[1][1];
+    ASSERT_TRUE(f(t, d));
+    EXPECT_NEAR(2 * (lhat - d.l), crit, 1e-8) << dir;
+    for (const double k : {10.0, 40.0})
+      for (const double ds : {0.0, 1.0}) {
+        const std::array<double, 2> far{hat[0] + dir * k * se, hat[1] + ds};
+        ASSERT_TRUE(f(far, d));
+        ASSERT_LT(d.l, lhat - 10 * crit);
+        expect_rel(bound_newton<2>(f, hat, lhat, se, crit, dir, INFINITY, 1e-12, &far), near, 1e-10, "from far");
+      }
+  }
 }
 
 // The vectorised log-likelihood against a long double sum of the density
