@@ -132,23 +132,13 @@ void edf_gof(const D& d, std::span<const double> sorted, Gof& gof) {
   gof.ad = -n - ad.value() / n;
 }
 
-// q(d) with its delta-method error from the covariance of the free
-// parameters (central differences of q); only the value without one.
-template <class D, class Q>
-Estimate delta_estimate(const D& d, const std::vector<std::vector<double>>& cov, double z, Q&& q) {
+// A value with its delta-method error from the covariance of the free
+// parameters and its gradient in them.
+template <std::size_t k>
+Estimate gradient_estimate(double value, const std::array<double, k>& grad,
+                           const std::vector<std::vector<double>>& cov, double z) {
   Estimate e;
-  e.value = q(d);
-  constexpr std::size_t k = kFields<D>;
-  if (cov.size() != k || !std::isfinite(e.value)) return e;
-  const std::array<double, k> theta = fields(d);
-  std::array<double, k> grad{};
-  for (std::size_t i = 0; i < k; ++i) {
-    const double h = 1e-6 * std::max(1.0, std::fabs(theta[i]));
-    std::array<double, k> up = theta, down = theta;
-    up[i] += h;
-    down[i] -= h;
-    grad[i] = (q(from_fields<D>(up)) - q(from_fields<D>(down))) / (2 * h);
-  }
+  e.value = value;
   double var = 0;
   for (std::size_t i = 0; i < k; ++i) {
     for (std::size_t j = 0; j < k; ++j) var += grad[i] * cov[i][j] * grad[j];
@@ -158,6 +148,40 @@ Estimate delta_estimate(const D& d, const std::vector<std::vector<double>>& cov,
   e.lower = e.value - z * e.se;
   e.upper = e.value + z * e.se;
   return e;
+}
+
+// The quantile at lower probability p (upper with `upper`) with its error:
+// from the family's analytic gradient where it has one, else by central
+// differences of the quantile; only the value without a covariance.
+template <class D>
+Estimate level_estimate(const D& d, const std::vector<std::vector<double>>& cov, double z, double p,
+                        bool upper) {
+  const auto q = [&](const D& e) { return upper ? quantile_complement(e, p) : quantile(e, p); };
+  constexpr std::size_t k = kFields<D>;
+  Estimate only;
+  if (cov.size() != k) {
+    only.value = q(d);
+    return only;
+  }
+  if constexpr (requires { dist::quantile_gradient(d, p, upper); }) {
+    const auto g = dist::quantile_gradient(d, p, upper);
+    if (g.ok) return gradient_estimate(g.x, g.grad, cov, z);
+  }
+  const double value = q(d);
+  if (!std::isfinite(value)) {
+    only.value = value;
+    return only;
+  }
+  const std::array<double, k> theta = fields(d);
+  std::array<double, k> grad{};
+  for (std::size_t i = 0; i < k; ++i) {
+    const double h = 1e-6 * std::max(1.0, std::fabs(theta[i]));
+    std::array<double, k> up = theta, down = theta;
+    up[i] += h;
+    down[i] -= h;
+    grad[i] = (q(from_fields<D>(up)) - q(from_fields<D>(down))) / (2 * h);
+  }
+  return gradient_estimate(value, grad, cov, z);
 }
 
 // Fills a method's record from the fitted distribution: named parameters,
@@ -177,10 +201,9 @@ void describe(const D& d, const std::vector<std::vector<double>>& cov, std::span
   m.cov = cov;
   m.loglik = log_likelihood(d, sorted);
   m.prob = o.prob;
-  m.quantile = delta_estimate(d, cov, o.z, [&](const D& e) { return quantile(e, o.prob); });
+  m.quantile = level_estimate(d, cov, o.z, o.prob, false);
   for (const double t : o.periods) {
-    m.return_levels.push_back(
-        {t, delta_estimate(d, cov, o.z, [&](const D& e) { return quantile_complement(e, 1 / t); })});
+    m.return_levels.push_back({t, level_estimate(d, cov, o.z, 1 / t, true)});
   }
   if (o.level) {
     m.level = *o.level;
