@@ -7,6 +7,7 @@
 #include <cmath>
 #include <limits>
 #include <numeric>
+#include <type_traits>
 #include <utility>
 
 #include "korvalinde/detail/parallel.hpp"
@@ -77,6 +78,121 @@ struct Sums {
 constexpr std::size_t kBlock = 4096;
 constexpr std::size_t kParallelValues = 65536;
 
+// The sums of ns_loglik over the values [from, to) where mu is linear in the
+// first Q covariates and the scale is constant (the GEV and the Gumbel with
+// a location trend, and their stationary versions): straight loops over
+// chunks that vectorise, the terms of stats/gev_terms.hpp, each sum added in
+// four fixed lanes (the same bits at every vector width). s[0] = sum t0;
+// s[1 + r] = sum t1 row_r (row = (1, c_1 .. c_Q)); then sum t2, sum t3; with
+// Hessian sum t4 row_r row_q (r <= q), sum t5 row_r, sum t6 row_r, sum t7,
+// sum t8, sum t9. False when a value is outside the support.
+template <std::size_t Q>
+constexpr std::size_t kTrendSums = 1 + (Q + 1) + 2 + (Q + 1) * (Q + 2) / 2 + 2 * (Q + 1) + 3;
+
+// acc[l] += v[j] (times w[j], times x[j]) over j = l mod 4 in [0, m4).
+[[gnu::always_inline]] inline void add_lanes(double (&acc)[4], std::size_t m4, const double* v) {
+  for (std::size_t j = 0; j < m4; j += 4)
+    for (std::size_t l = 0; l < 4; ++l) acc[l] += v[j + l];
+}
+[[gnu::always_inline]] inline void add_lanes(double (&acc)[4], std::size_t m4, const double* v, const double* w) {
+  for (std::size_t j = 0; j < m4; j += 4)
+    for (std::size_t l = 0; l < 4; ++l) acc[l] += v[j + l] * w[j + l];
+}
+[[gnu::always_inline]] inline void add_lanes(double (&acc)[4], std::size_t m4, const double* v, const double* w,
+                                             const double* x) {
+  for (std::size_t j = 0; j < m4; j += 4)
+    for (std::size_t l = 0; l < 4; ++l) acc[l] += v[j + l] * w[j + l] * x[j + l];
+}
+// sum v row_r for r = 0 .. Q into acc[k ..], row 0 being 1.
+template <std::size_t Q>
+[[gnu::always_inline]] inline void add_rows(double (*acc)[4], std::size_t& k, std::size_t m4, const double* v,
+                                            const double (*row)[kChunk]) {
+  add_lanes(acc[k++], m4, v);
+  for (std::size_t a = 1; a <= Q; ++a) add_lanes(acc[k++], m4, v, row[a]);
+}
+
+template <std::size_t Q, bool Hessian>
+[[gnu::always_inline]] inline bool trend_block(const double* y, const double* c, std::size_t n, std::size_t from,
+                                               std::size_t to, const double* beta, double is, double xi,
+                                               double* s) {
+  constexpr std::size_t kSums = Hessian ? kTrendSums<Q> : 4 + Q;
+  alignas(64) double z[kChunk], u[kChunk], t[10][kChunk], row[Q + 1][kChunk];
+  double acc[kTrendSums<Q>][4] = {};
+  for (std::size_t b = from; b < to; b += kChunk) {
+    const std::size_t m = std::min(kChunk, to - b);
+    int outside = 0, small = 0;
+    for (std::size_t a = 0; a < Q; ++a)
+      for (std::size_t j = 0; j < m; ++j) row[1 + a][j] = c[a * n + b + j];
+    for (std::size_t j = 0; j < m; ++j) {
+      double mu = beta[0];
+      for (std::size_t a = 0; a < Q; ++a) mu += beta[1 + a] * row[1 + a][j];
+      const double zj = (y[b + j] - mu) * is;
+      z[j] = zj;
+      u[j] = xi * zj;
+      outside += !(u[j] > -1) || !std::isfinite(zj);
+      small += std::fabs(u[j]) < kSmallU;
+    }
+    if (outside > 0) return false;
+    const std::size_t m8 = std::min(kChunk, (m + 7) / 8 * 8);
+    for (std::size_t j = m; j < m8; ++j) {
+      z[j] = z[m - 1];
+      u[j] = u[m - 1];
+    }
+    const auto ms = static_cast<std::size_t>(small);
+    if (ms == 0) gev_terms<kLogOnly, Hessian>(z, u, 0, m8, xi, t);
+    else if (ms == m) gev_terms<kSeriesOnly, Hessian>(z, u, 0, m8, xi, t);
+    else gev_terms<kBoth, Hessian>(z, u, 0, m8, xi, t);
+    // The copies past m weigh nothing: their terms and rows are 0.
+    const std::size_t m4 = (m + 3) / 4 * 4;
+    for (std::size_t j = m; j < m4; ++j) {
+      for (auto& tk : t) tk[j] = 0;
+      for (std::size_t a = 0; a < Q; ++a) row[1 + a][j] = 0;
+    }
+    std::size_t k = 0;
+    add_lanes(acc[k++], m4, t[0]);
+    add_rows<Q>(acc, k, m4, t[1], row);
+    add_lanes(acc[k++], m4, t[2]);
+    add_lanes(acc[k++], m4, t[3]);
+    if constexpr (Hessian) {
+      for (std::size_t r = 0; r <= Q; ++r)
+        for (std::size_t q = r; q <= Q; ++q) {
+          if (r == 0 && q == 0) add_lanes(acc[k++], m4, t[4]);
+          else if (r == 0) add_lanes(acc[k++], m4, t[4], row[q]);
+          else add_lanes(acc[k++], m4, t[4], row[r], row[q]);
+        }
+      add_rows<Q>(acc, k, m4, t[5], row);
+      add_rows<Q>(acc, k, m4, t[6], row);
+      add_lanes(acc[k++], m4, t[7]);
+      add_lanes(acc[k++], m4, t[8]);
+      add_lanes(acc[k++], m4, t[9]);
+    }
+  }
+  for (std::size_t k = 0; k < kSums; ++k) s[k] = (acc[k][0] + acc[k][1]) + (acc[k][2] + acc[k][3]);
+  return true;
+}
+
+// trend_block for the Q and the Hessian at run time, built for each vector
+// width (clones cannot be templates).
+KORVALINDE_HOT_CLONES bool trend_sums(std::size_t q, bool hessian, const double* y, const double* c, std::size_t n,
+                                      std::size_t from, std::size_t to, const double* beta, double is, double xi,
+                                      double* s) {
+  // Direct calls: a lambda here would be built for the baseline alone.
+  if (hessian) {
+    switch (q) {
+      case 0: return trend_block<0, true>(y, c, n, from, to, beta, is, xi, s);
+      case 1: return trend_block<1, true>(y, c, n, from, to, beta, is, xi, s);
+      case 2: return trend_block<2, true>(y, c, n, from, to, beta, is, xi, s);
+      default: return trend_block<3, true>(y, c, n, from, to, beta, is, xi, s);
+    }
+  }
+  switch (q) {
+    case 0: return trend_block<0, false>(y, c, n, from, to, beta, is, xi, s);
+    case 1: return trend_block<1, false>(y, c, n, from, to, beta, is, xi, s);
+    case 2: return trend_block<2, false>(y, c, n, from, to, beta, is, xi, s);
+    default: return trend_block<3, false>(y, c, n, from, to, beta, is, xi, s);
+  }
+}
+
 double chi2_upper(double statistic, int df) {
   if (!std::isfinite(statistic) || df < 1) return kNaN;
   return boost::math::gamma_q(0.5 * df, 0.5 * std::max(0.0, statistic));
@@ -101,7 +217,31 @@ bool ns_loglik(const NsFit& fit, const double* theta, double& l, double* g, doub
   const double* y = fit.y.data();
   const double* c = fit.cs.data();
   // The sums over the values [from, to), added to acc; false outside the support.
+  // mu linear in the covariates (or constant) and one scale: the fast sums.
+  const std::size_t q = loc_trend ? p : 0;
+  const bool straight = !gpd && !disp && !scale_trend && q <= kMaxCovariates;
+  auto trend = [&](std::size_t from, std::size_t to, Sums& acc) {
+    std::array<double, kTrendSums<kMaxCovariates>> s{};
+    if (!trend_sums(q, hessian, y, c, n, from, to, theta + lay.loc0, is0, xi, s.data())) return false;
+    const std::size_t rows = q + 1, sc = lay.sc0;
+    acc.l += s[0] - static_cast<double>(to - from) * theta[sc];
+    acc.g[0] += s[q + 3];
+    for (std::size_t r = 0; r < rows; ++r) acc.g[lay.loc0 + r] += -s[1 + r] * is0;
+    acc.g[sc] += -s[q + 2] - static_cast<double>(to - from);
+    if (!hessian) return true;
+    auto& h = acc.h;
+    std::size_t i = q + 4;
+    for (std::size_t r = 0; r < rows; ++r)
+      for (std::size_t m = r; m < rows; ++m) h[lay.loc0 + r][lay.loc0 + m] += s[i++] * is0 * is0;
+    for (std::size_t r = 0; r < rows; ++r) h[lay.loc0 + r][sc] += s[i++] * is0;
+    for (std::size_t r = 0; r < rows; ++r) h[0][lay.loc0 + r] += s[i++] * is0;
+    h[sc][sc] += s[i++];
+    h[0][sc] += s[i++];
+    h[0][0] += s[i];
+    return true;
+  };
   auto sums = [&](std::size_t from, std::size_t to, Sums& acc) {
+    if (straight) return trend(from, to, acc);
     double es[kChunk];  // the dispersion model: exp(b'c)
     double is[kChunk];  // 1 / sigma of each value
     double& sl = acc.l;
@@ -439,6 +579,80 @@ void to_user_units(NsFit& f, const std::vector<std::string>& cnames) {
   f.bic = -2 * f.loglik + kf * std::log(nf);
 }
 
+// The series standardised for the fit: the covariates centred and scaled,
+// the response by the stationary L-moment fit, which also starts theta0;
+// the error, or empty.
+std::string standardise(NsFit& f, const NsData& data, const NsModel& model, const Layout& lay,
+                        std::vector<double>& theta0) {
+  const std::size_t n = f.n, p = f.p;
+  for (double v : data.x)
+    if (!std::isfinite(v)) return "a value is not finite";
+  // Covariates centred and scaled, so that the coefficients are of order 1.
+  f.mean.assign(p, 0);
+  f.spread.assign(p, 0);
+  f.cs.assign(p * n, 0);
+  for (std::size_t a = 0; a < p; ++a) {
+    const auto& ca = data.c[a];
+    const std::string name = a < data.names.size() ? data.names[a] : std::to_string(a);
+    if (ca.size() != n) return "covariate " + name + " has not one value per observation";
+    double mean = 0;
+    for (double v : ca) {
+      if (!std::isfinite(v)) return "covariate " + name + " has a value that is not finite";
+      mean += v;
+    }
+    mean /= static_cast<double>(n);
+    double ss = 0;
+    for (double v : ca) ss += (v - mean) * (v - mean);
+    const double spread = std::sqrt(ss / static_cast<double>(n));
+    if (!(spread > 1e-13 * std::fabs(mean)) || !(spread > 0))
+      return "covariate " + name + " is constant over the series";
+    f.mean[a] = mean;
+    f.spread[a] = spread;
+    for (std::size_t i = 0; i < n; ++i) f.cs[a * n + i] = (ca[i] - mean) / spread;
+  }
+  // Collinear covariates: their correlation matrix is singular.
+  if (p > 1) {
+    std::array<std::array<double, kMaxCovariates>, kMaxCovariates> r{};
+    for (std::size_t a = 0; a < kMaxCovariates; ++a) r[a][a] = 1;
+    for (std::size_t a = 0; a < p; ++a)
+      for (std::size_t b = 0; b < p; ++b) {
+        double s = 0;
+        for (std::size_t i = 0; i < n; ++i) s += f.cs[a * n + i] * f.cs[b * n + i];
+        r[a][b] = s / static_cast<double>(n);
+      }
+    for (std::size_t a = 0; a < p; ++a) r[a][a] -= 1e-9;  // near-collinear counts as collinear
+    if (!cholesky<kMaxCovariates>(r, 0)) return "the covariates are collinear";
+  }
+  // The response standardised by the stationary L-moment fit.
+  std::vector<double> sorted(data.x.begin(), data.x.end());
+  std::sort(sorted.begin(), sorted.end());
+    if (model.family == NsFamily::gpd) {
+    if (sorted.front() < 0) return "an excess over the threshold is negative";
+    const GpdEstimate g = fit_gpd_lmom(sorted);
+    double mean = 0;
+    for (double v : sorted) mean += v;
+    mean /= static_cast<double>(n);
+    f.centre = 0;
+    f.unit = g.ok && g.scale > 0 ? g.scale : mean;
+    if (!(f.unit > 0) || !std::isfinite(f.unit)) return "the excesses are all 0";
+    theta0[0] = g.ok ? std::max(g.shape, -0.9) : 0;
+  } else {
+    const GevEstimate g = fit_gev_lmom(sorted);
+    if (!g.ok) return g.error;
+    f.centre = g.d.loc;
+    f.unit = g.d.scale;
+    theta0[0] = std::max(g.d.shape, -0.9);
+    if (f.model.dispersion) {
+      // Multiplicative: the values are scaled, never shifted.
+      f.centre = 0;
+      theta0[lay.loc0] = g.d.loc / g.d.scale;
+    }
+  }
+  f.y.resize(n);
+  for (std::size_t i = 0; i < n; ++i) f.y[i] = (data.x[i] - f.centre) / f.unit;
+  return {};
+}
+
 }  // namespace
 
 NsFit fit_nonstationary(const NsData& data, const NsModel& model, const NsFit* start) {
@@ -460,72 +674,21 @@ NsFit fit_nonstationary(const NsData& data, const NsModel& model, const NsFit* s
   if (n < ku + 2)
     return failure(std::move(f), "too few values: " + std::to_string(n) + " for " + std::to_string(ku) +
                                      " parameters (at least parameters + 2 are needed)");
-  for (double v : data.x)
-    if (!std::isfinite(v)) return failure(std::move(f), "a value is not finite");
-  // Covariates centred and scaled, so that the coefficients are of order 1.
-  f.mean.assign(p, 0);
-  f.spread.assign(p, 0);
-  f.cs.assign(p * n, 0);
-  for (std::size_t a = 0; a < p; ++a) {
-    const auto& ca = data.c[a];
-    const std::string name = a < data.names.size() ? data.names[a] : std::to_string(a);
-    if (ca.size() != n) return failure(std::move(f), "covariate " + name + " has not one value per observation");
-    double mean = 0;
-    for (double v : ca) {
-      if (!std::isfinite(v)) return failure(std::move(f), "covariate " + name + " has a value that is not finite");
-      mean += v;
-    }
-    mean /= static_cast<double>(n);
-    double ss = 0;
-    for (double v : ca) ss += (v - mean) * (v - mean);
-    const double spread = std::sqrt(ss / static_cast<double>(n));
-    if (!(spread > 1e-13 * std::fabs(mean)) || !(spread > 0))
-      return failure(std::move(f), "covariate " + name + " is constant over the series");
-    f.mean[a] = mean;
-    f.spread[a] = spread;
-    for (std::size_t i = 0; i < n; ++i) f.cs[a * n + i] = (ca[i] - mean) / spread;
-  }
-  // Collinear covariates: their correlation matrix is singular.
-  if (p > 1) {
-    std::array<std::array<double, kMaxCovariates>, kMaxCovariates> r{};
-    for (std::size_t a = 0; a < kMaxCovariates; ++a) r[a][a] = 1;
-    for (std::size_t a = 0; a < p; ++a)
-      for (std::size_t b = 0; b < p; ++b) {
-        double s = 0;
-        for (std::size_t i = 0; i < n; ++i) s += f.cs[a * n + i] * f.cs[b * n + i];
-        r[a][b] = s / static_cast<double>(n);
-      }
-    for (std::size_t a = 0; a < p; ++a) r[a][a] -= 1e-9;  // near-collinear counts as collinear
-    if (!cholesky<kMaxCovariates>(r, 0)) return failure(std::move(f), "the covariates are collinear");
-  }
-  // The response standardised by the stationary L-moment fit.
-  std::vector<double> sorted(data.x.begin(), data.x.end());
-  std::sort(sorted.begin(), sorted.end());
   std::vector<double> theta0(lay.k, 0.0);
-  if (model.family == NsFamily::gpd) {
-    if (sorted.front() < 0) return failure(std::move(f), "an excess over the threshold is negative");
-    const GpdEstimate g = fit_gpd_lmom(sorted);
-    double mean = 0;
-    for (double v : sorted) mean += v;
-    mean /= static_cast<double>(n);
-    f.centre = 0;
-    f.unit = g.ok && g.scale > 0 ? g.scale : mean;
-    if (!(f.unit > 0) || !std::isfinite(f.unit)) return failure(std::move(f), "the excesses are all 0");
-    theta0[0] = g.ok ? std::max(g.shape, -0.9) : 0;
-  } else {
-    const GevEstimate g = fit_gev_lmom(sorted);
-    if (!g.ok) return failure(std::move(f), g.error);
-    f.centre = g.d.loc;
-    f.unit = g.d.scale;
-    theta0[0] = std::max(g.d.shape, -0.9);
-    if (f.model.dispersion) {
-      // Multiplicative: the values are scaled, never shifted.
-      f.centre = 0;
-      theta0[lay.loc0] = g.d.loc / g.d.scale;
-    }
+  // A nested fit of the same data standardises it as its start did.
+  const bool same = start != nullptr && start->ok && start->n == n && start->p == p &&
+                    (start->model.family == NsFamily::gpd) == (model.family == NsFamily::gpd) &&
+                    start->model.dispersion == f.model.dispersion;
+  if (same) {
+    f.centre = start->centre;
+    f.unit = start->unit;
+    f.mean = start->mean;
+    f.spread = start->spread;
+    f.cs = start->cs;
+    f.y = start->y;
+  } else if (std::string e = standardise(f, data, model, lay, theta0); !e.empty()) {
+    return failure(std::move(f), std::move(e));
   }
-  f.y.resize(n);
-  for (std::size_t i = 0; i < n; ++i) f.y[i] = (data.x[i] - f.centre) / f.unit;
   if (start != nullptr && start->ok && start->p == p) {
     // The nested fit's estimates, its missing slopes 0.
     const Layout sl = layout(start->model, p);
@@ -888,7 +1051,7 @@ bool log_survival(const NsFit& f, const double* theta, const std::vector<double>
   g.assign(k, 0.0);
   const double xi = theta[0];
   double mu = 0, s = 0;
-  std::vector<double> dmu(k), ds(k);
+  std::array<double, kMaxK> dmu{}, ds{};
   params_at(f, theta, cs.data(), mu, s, dmu.data(), ds.data());
   const double isg = std::exp(-s), z = (x - mu) * isg, u = xi * z;
   if (!(u > -1)) {
@@ -916,99 +1079,81 @@ bool log_survival(const NsFit& f, const double* theta, const std::vector<double>
   return std::isfinite(ls);
 }
 
-// Solves the n x n system A x = b (row-major A, overwritten) by Gaussian
-// elimination with partial pivoting; false when A is singular.
-bool solve_dense(std::vector<double>& a, std::vector<double>& b, std::size_t n) {
-  for (std::size_t c = 0; c < n; ++c) {
-    std::size_t piv = c;
-    for (std::size_t r = c + 1; r < n; ++r)
-      if (std::fabs(a[r * n + c]) > std::fabs(a[piv * n + c])) piv = r;
-    if (!(std::fabs(a[piv * n + c]) > 0)) return false;
-    if (piv != c) {
-      for (std::size_t j = 0; j < n; ++j) std::swap(a[c * n + j], a[piv * n + j]);
-      std::swap(b[c], b[piv]);
-    }
-    for (std::size_t r = c + 1; r < n; ++r) {
-      const double m = a[r * n + c] / a[c * n + c];
-      for (std::size_t j = c; j < n; ++j) a[r * n + j] -= m * a[c * n + j];
-      b[r] -= m * b[c];
-    }
-  }
-  for (std::size_t r = n; r-- > 0;) {
-    double s = b[r];
-    for (std::size_t j = r + 1; j < n; ++j) s -= a[r * n + j] * b[j];
-    b[r] = s / a[r * n + r];
-  }
-  return std::all_of(b.begin(), b.end(), [](double v) { return std::isfinite(v); });
-}
-
 // The profile-likelihood interval of a smooth function q(theta) that is not
 // a coordinate of any convenient parametrisation (ln PR): each end is the
 // extreme of q on the contour l = l_max - crit / 2, the root of
 // grad l = lambda grad q, l = l_max - crit / 2. Newton on that system from
 // the quadratic approximation's end point, the Hessian of q by differences of
-// its gradient (the Jacobian only steers the steps; the root is exact).
-template <class Q>
-ProfileInterval constrained_profile(const NsFit& f, Q&& q, double crit) {
-  const std::size_t k = f.theta.size(), m = k + 1;
-  std::vector<double> gq;
+// its gradient (the Jacobian only steers the steps; the root is exact). Near
+// the root the last Jacobian serves: l and its gradient alone are evaluated.
+template <std::size_t K, class Q>
+ProfileInterval contour_extremes(const NsFit& f, Q& q, double crit) {
+  constexpr std::size_t M = K + 1;
+  using Vec = std::array<double, M>;
+  using Mat = std::array<Vec, M>;
+  const double* cov = f.theta_cov.data();
+  std::vector<double> gq, gp;  // q's gradients, reused
   const double q0 = q(f.theta.data(), gq);
   const double var = quadratic_form(gq, f.theta_cov);
   if (!std::isfinite(q0) || !(var > 0)) return no_profile("the quantity has no gradient at the estimate");
   double lhat;
-  std::vector<double> g0(k);
-  if (!ns_loglik(f, f.theta.data(), lhat, g0.data(), nullptr)) return no_profile("no maximum-likelihood fit");
+  std::array<double, K> g{}, xp{};
+  std::array<double, K * K> h{};
+  if (!ns_loglik(f, f.theta.data(), lhat, g.data(), nullptr)) return no_profile("no maximum-likelihood fit");
   double target = lhat - crit / 2;
   const double c = std::sqrt(crit / var);
-  std::vector<double> sg(k, 0.0);
-  for (std::size_t i = 0; i < k; ++i)
-    for (std::size_t j = 0; j < k; ++j) sg[i] += f.theta_cov[i * k + j] * gq[j];
+  std::array<double, K> sg{};
+  for (std::size_t i = 0; i < K; ++i)
+    for (std::size_t j = 0; j < K; ++j) sg[i] += cov[i * K + j] * gq[j];
   // F(theta, lambda): the k stationarity equations and the contour, scaled by
   // the estimate's spread so one tolerance serves every coordinate.
-  auto residual = [&](const std::vector<double>& x, std::vector<double>& r, std::vector<double>* jac) {
+  auto residual = [&](const Vec& x, Vec& r, Mat* jac) {
     double l;
-    std::vector<double> g(k), h(k * k), gqx;
-    if (!ns_loglik(f, x.data(), l, g.data(), jac ? h.data() : nullptr)) return false;
-    if (!std::isfinite(q(x.data(), gqx))) return false;
-    const double lambda = x[k];
-    r.assign(m, 0.0);
-    for (std::size_t i = 0; i < k; ++i) r[i] = g[i] - lambda * gqx[i];
-    r[k] = l - target;
+    if (!ns_loglik(f, x.data(), l, g.data(), jac != nullptr ? h.data() : nullptr)) return false;
+    if (!std::isfinite(q(x.data(), gq))) return false;
+    const double lambda = x[K];
+    for (std::size_t i = 0; i < K; ++i) r[i] = g[i] - lambda * gq[i];
+    r[K] = l - target;
     if (jac == nullptr) return true;
-    jac->assign(m * m, 0.0);
-    for (std::size_t j = 0; j < k; ++j) {
-      const double step = 1e-6 * std::sqrt(f.theta_cov[j * k + j]);
-      std::vector<double> xp(x.begin(), x.begin() + static_cast<std::ptrdiff_t>(k)), gp;
+    for (std::size_t j = 0; j < K; ++j) {
+      const double step = 1e-6 * std::sqrt(cov[j * K + j]);
+      std::copy_n(x.begin(), K, xp.begin());
       xp[j] += step;
       if (!std::isfinite(q(xp.data(), gp))) return false;
-      for (std::size_t i = 0; i < k; ++i)
-        (*jac)[i * m + j] = h[i * k + j] - lambda * (gp[i] - gqx[i]) / step;
-      (*jac)[k * m + j] = g[j];
+      for (std::size_t i = 0; i < K; ++i) (*jac)[i][j] = h[i * K + j] - lambda * (gp[i] - gq[i]) / step;
+      (*jac)[K][j] = g[j];
     }
-    for (std::size_t i = 0; i < k; ++i) (*jac)[i * m + k] = -gqx[i];
+    for (std::size_t i = 0; i < K; ++i) (*jac)[i][K] = -gq[i];
+    (*jac)[K][K] = 0;
     return true;
   };
-  auto size = [&](const std::vector<double>& r) {
+  auto size = [&](const Vec& r) {
     double s = 0;
-    for (std::size_t i = 0; i < k; ++i) s += r[i] * r[i] * f.theta_cov[i * k + i];
-    return std::sqrt(s + r[k] * r[k]);
+    for (std::size_t i = 0; i < K; ++i) s += r[i] * r[i] * cov[i * K + i];
+    return std::sqrt(s + r[K] * r[K]);
   };
   // Newton from x to the root, halving each step until the residual shrinks
-  // (or stays in the support); false when it stalls.
-  auto newton = [&](std::vector<double>& x, std::vector<double>& r, std::vector<double>& jac) {
+  // (or stays in the support), close to the root first with the last
+  // Jacobian; false when it stalls.
+  auto newton = [&](Vec& x, Vec& r, Mat& jac) {
     for (int it = 0; it < 60; ++it) {
       const double now = size(r);
       if (now < 1e-11) return true;
-      std::vector<double> dx = r;
-      if (!solve_dense(jac, dx, m)) return false;
+      Vec dx{};
+      if (!solve_general<M>(jac, r, dx)) return false;
       bool moved = false;
-      for (double t = 1; t > 1e-4; t /= 2) {
-        std::vector<double> y(m), ry, jy;
-        for (std::size_t i = 0; i < m; ++i) y[i] = x[i] - t * dx[i];
-        if (residual(y, ry, &jy) && size(ry) < now) {
-          x = std::move(y), r = std::move(ry), jac = std::move(jy);
+      for (double t = 1; t > 1e-4 && !moved; t /= 2) {
+        Vec y{}, ry{};
+        for (std::size_t i = 0; i < M; ++i) y[i] = x[i] - t * dx[i];
+        if (now < 1e-6 && residual(y, ry, nullptr) && size(ry) < now) {
+          x = y, r = ry;
           moved = true;
           break;
+        }
+        Mat jy{};
+        if (residual(y, ry, &jy) && size(ry) < now) {
+          x = y, r = ry, jac = jy;
+          moved = true;
         }
       }
       if (!moved) return false;
@@ -1018,20 +1163,20 @@ ProfileInterval constrained_profile(const NsFit& f, Q&& q, double crit) {
   // The quadratic approximation's end on the contour of share `share` of
   // crit, drawn toward the estimate while it lies outside the support (a
   // bounded GPD's upper end near the largest value).
-  auto start = [&](double side, double share, std::vector<double>& x, std::vector<double>& r,
-                   std::vector<double>& jac) {
+  auto start = [&](double side, double share, Vec& x, Vec& r, Mat& jac) {
     target = lhat - share * crit / 2;
     const double cs = c * std::sqrt(share);
     for (double t = 1;; t /= 2) {
-      for (std::size_t i = 0; i < k; ++i) x[i] = f.theta[i] + side * t * cs * sg[i];
-      x[k] = -side * t * cs;
+      for (std::size_t i = 0; i < K; ++i) x[i] = f.theta[i] + side * t * cs * sg[i];
+      x[K] = -side * t * cs;
       if (residual(x, r, &jac)) return true;
       if (t < 1e-3) return false;
     }
   };
   auto end = [&](double side) {
     ProfileLimit out;
-    std::vector<double> x(m), r, jac;
+    Vec x{}, r{};
+    Mat jac{};
     if (!start(side, 1, x, r, jac)) {
       out.reason = "the contour leaves the support";
       return out;
@@ -1051,13 +1196,17 @@ ProfileInterval constrained_profile(const NsFit& f, Q&& q, double crit) {
       out.reason = "the profile search did not converge";
       return out;
     }
-    std::vector<double> g;
-    const double v = q(x.data(), g);
+    const double v = q(x.data(), gq);
     if (side * (v - q0) > 0) out.value = v;
     else out.reason = "the profile did not reach the critical level on this side";
     return out;
   };
   return {end(-1), end(+1)};
+}
+
+template <class Q>
+ProfileInterval constrained_profile(const NsFit& f, Q&& q, double crit) {
+  return with_k(f.theta.size(), [&](auto kc) { return contour_extremes<decltype(kc)::value>(f, q, crit); });
 }
 
 }  // namespace
@@ -1267,9 +1416,9 @@ NsAnalysis analyze_nonstationary(const NsData& data, const NsModel& model, const
       pr.lower = pr.ln_pr - z * pr.se_ln_pr;
       pr.upper = pr.ln_pr + z * pr.se_ln_pr;
       if (req.profiles && f.model.family != NsFamily::gumbel) {
+        std::vector<double> h0;
         auto ln_pr = [&](const double* theta, std::vector<double>& g) {
           double a0, a1;
-          std::vector<double> h0;
           if (!log_survival(f, theta, c0, xs, a0, h0) || !log_survival(f, theta, c1, xs, a1, g)) return kNaN;
           for (std::size_t i = 0; i < g.size(); ++i) g[i] -= h0[i];
           return a1 - a0;
