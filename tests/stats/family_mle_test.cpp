@@ -4,6 +4,7 @@
 // profile intervals of quantiles, and the errors of the L-moment fits.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <fstream>
 #include <sstream>
@@ -297,6 +298,114 @@ TEST(FamilyMle, ProfileQuantileEndsLieOnTheCriticalLevel) {
   EXPECT_NE(open.upper.reason.find("grows without bound"), std::string::npos) << open.upper.reason;
   const FamilyFit bad = fit_mle(Family::Normal, x);
   EXPECT_FALSE(profile_quantile(bad, x, 0.99).lower.reason.empty());
+}
+
+// The profile log-likelihood of the p quantile at q, found apart from the
+// library's search: the layer's log-densities summed with the location (the
+// Lp3's mean of log10 x) solved from q, maximised over (ln scale, shape) by
+// Nelder and Mead's simplex.
+double profile_at(const FamilyFit& fit, const std::vector<double>& x, double p, double q) {
+  const bool lp3 = fit.family == Family::Lp3;
+  const auto y = [&](double v) { return lp3 ? std::log10(v) : v; };
+  const auto l = [&](const std::array<double, 2>& v) {
+    FamilyFit t = fit;
+    t.family = lp3 ? Family::Pe3 : fit.family;
+    t.params = {0, 1, v[1]};
+    const double w = quantile(t, p);  // the standard member's quantile
+    t.family = fit.family;
+    t.params = {y(q) - std::exp(v[0]) * w, std::exp(v[0]), v[1]};
+    double s = 0;
+    for (const double xi : x) s += log_pdf_of(t, xi);
+    return std::isfinite(s) ? s : -INFINITY;
+  };
+  std::array<std::array<double, 2>, 3> pt{};
+  // The start keeps the fit's location and shape: the scale alone moves the
+  // quantile to q.
+  pt[0] = {std::log(fit.params[1] * (y(q) - fit.params[0]) / (y(quantile(fit, p)) - fit.params[0])), fit.params[2]};
+  pt[1] = {pt[0][0] + 0.05, pt[0][1]};
+  pt[2] = {pt[0][0], pt[0][1] + 0.05};
+  std::array<double, 3> f{l(pt[0]), l(pt[1]), l(pt[2])};
+  for (int it = 0; it < 2000; ++it) {
+    std::array<int, 3> o{0, 1, 2};
+    std::sort(o.begin(), o.end(), [&](int a, int b) { return f[a] > f[b]; });
+    const auto [best, mid, worst] = o;
+    if (f[best] - f[worst] < 1e-14 && std::fabs(pt[best][0] - pt[worst][0]) + std::fabs(pt[best][1] - pt[worst][1]) < 1e-10) break;
+    const auto at = [&](double t) {
+      std::array<double, 2> r{};
+      for (int i = 0; i < 2; ++i) r[i] = 0.5 * (pt[best][i] + pt[mid][i]) * (1 - t) + t * pt[worst][i];
+      return r;
+    };
+    const auto take = [&](const std::array<double, 2>& r, double fr) { pt[worst] = r, f[worst] = fr; };
+    const auto refl = at(-1);
+    const double fr = l(refl);
+    if (fr > f[best]) {
+      const auto e = at(-2);
+      const double fe = l(e);
+      fe > fr ? take(e, fe) : take(refl, fr);
+    } else if (fr > f[mid]) {
+      take(refl, fr);
+    } else if (const auto c = at(0.5); l(c) > f[worst]) {
+      take(c, l(c));
+    } else {
+      for (const int i : {mid, worst}) {
+        for (int k = 0; k < 2; ++k) pt[i][k] = 0.5 * (pt[i][k] + pt[best][k]);
+        f[i] = l(pt[i]);
+      }
+    }
+  }
+  return *std::max_element(f.begin(), f.end());
+}
+
+// At each end of the 95% interval of the 100-year level, the deviance of
+// the profile maximised apart from the library is chi2_1(0.95), for every
+// three-parameter family on Port Pirie's sea levels.
+TEST(FamilyMle, ProfileEndsHaveTheCriticalDeviance) {
+  const std::vector<double> x = read("portpirie_sealevel");
+  const double crit = dist::chi2_1_quantile(0.95);
+  for (const Family f : kThree) {
+    const FamilyFit r = fit_mle(f, x);
+    ASSERT_TRUE(r.ok) << r.error;
+    const ProfileInterval pi = profile_quantile(r, x, 0.99, 0.95);
+    for (const ProfileLimit* b : {&pi.lower, &pi.upper}) {
+      ASSERT_TRUE(b->reason.empty()) << family_name(f) << ": " << b->reason;
+      EXPECT_NEAR(2 * (r.loglik - profile_at(r, x, 0.99, b->value)), crit, 1e-9) << family_name(f);
+    }
+  }
+}
+
+// Fitting a x + b (a from 1e-100 to 1e100; b = 0 for the families of log x)
+// maps the parameters exactly, lowers the log-likelihood by n ln a and maps
+// the profile ends of the 100-year level.
+TEST(FamilyMle, EquivariantUnderAffineMaps) {
+  const std::vector<double> x = read("venice_sealevel");
+  const auto n = static_cast<double>(x.size());
+  for (const Family f : kAll) {
+    const FamilyFit base = fit_mle(f, x);
+    ASSERT_TRUE(base.ok) << base.error;
+    const bool three = parameter_count(f) == 3, logs = f == Family::Lp3 || f == Family::Lognormal;
+    const ProfileInterval bp = three ? profile_quantile(base, x, 0.99) : ProfileInterval{};
+    for (const double a : {3.7e-100, 0.013, 2.9e100}) {
+      const double b = logs ? 0 : -250 * a;
+      std::vector<double> y = x;
+      for (double& v : y) v = a * v + b;
+      const FamilyFit r = fit_mle(f, y);
+      const std::string what = std::string(family_name(f)) + " a " + std::to_string(std::log10(a));
+      ASSERT_TRUE(r.ok) << what << ": " << r.error;
+      const double shift = f == Family::Lp3 ? std::log10(a) : f == Family::Lognormal ? std::log(a) : 0;
+      const double loc = logs ? base.params[0] + shift : a * base.params[0] + b;
+      const double scale = logs ? base.params[1] : a * base.params[1];
+      EXPECT_NEAR(r.params[0], loc, 1e-9 * (std::fabs(loc) + scale)) << what;
+      EXPECT_NEAR(r.params[1], scale, 1e-9 * scale) << what;
+      if (three) {
+        EXPECT_NEAR(r.params[2], base.params[2], 1e-9) << what;
+      }
+      EXPECT_NEAR(r.loglik, base.loglik - n * std::log(a), 1e-9 * (std::fabs(r.loglik) + n)) << what;
+      if (!three) continue;
+      const ProfileInterval pi = profile_quantile(r, y, 0.99);
+      EXPECT_NEAR(pi.lower.value, a * bp.lower.value + b, 1e-9 * a * std::fabs(bp.lower.value)) << what;
+      EXPECT_NEAR(pi.upper.value, a * bp.upper.value + b, 1e-9 * a * std::fabs(bp.upper.value)) << what;
+    }
+  }
 }
 
 // The L-moment errors against the spread of the estimates over simulated
