@@ -261,15 +261,7 @@ py::dict fit(const py::object& x, std::int64_t bins, double prob,
     r = fit_values(values, o, skipna, least, name);
   }
   watch.rethrow();
-  if (!r.ok) {
-    // korvalinde.InputError(message, file, line, column): the sample cannot
-    // be fitted. Arrays have no lines or columns.
-    const py::object error = py::module_::import("korvalinde").attr("InputError");
-    const py::object instance =
-        error(r.error, name.empty() ? py::object(py::none()) : py::str(name));
-    PyErr_SetObject(error.ptr(), instance.ptr());
-    throw py::error_already_set();
-  }
+  if (!r.ok) korvalinde::python::raise_input_error(r.error, name);
   return korvalinde::python::record_dict(r);
 }
 

@@ -3,6 +3,9 @@
 // `korvalinde fit --covariate` for one series, as json.loads of the command
 // line's JSON gives them. Observations with a missing value (NaN) in x or a
 // covariate are dropped and counted.
+// _fit_pot(x, ...): the record of `korvalinde fit --pot` for the values x in
+// order (rows without times; NaN: missing), with covariates the GPD's
+// log-scale linear in them at each cluster's maximum.
 #include "nonstationary_module.hpp"
 
 #include <pybind11/numpy.h>
@@ -19,9 +22,12 @@
 #include <string>
 #include <vector>
 
+#include "korvalinde/cli/json.hpp"
 #include "korvalinde/cli/nonstationary_render.hpp"
 #include "korvalinde/core/covariates.hpp"
+#include "korvalinde/core/dated.hpp"
 #include "korvalinde/detail/parallel.hpp"
+#include "record_dict.hpp"
 
 namespace py = pybind11;
 
@@ -132,6 +138,78 @@ py::dict fit_covariates(const Doubles& x, const std::vector<std::string>& names,
   out["nonstationary"] = loads(j["gev"]["mle"]["nonstationary"].dump());
   out["trend"] = loads(j["trend"].dump());
   out["n_dropped"] = dropped;
+  return out;
+}
+
+py::dict fit_pot(const Doubles& x, const std::string& name, std::optional<double> threshold,
+                 std::optional<double> quantile, int run, double per_year, bool mle, bool lmom,
+                 std::vector<double> periods, std::optional<double> level, double confidence, bool profiles,
+                 const std::vector<std::string>& names, const std::vector<Doubles>& covariates,
+                 std::optional<Doubles> time, const std::vector<std::vector<double>>& at) {
+  if (x.ndim() != 1) throw py::value_error("x must be one-dimensional");
+  if (threshold.has_value() == quantile.has_value())
+    throw py::value_error("peaks over a threshold need one of threshold and threshold_quantile");
+  if (threshold && !std::isfinite(*threshold)) throw py::value_error("threshold must be finite");
+  if (quantile && !(*quantile >= 0 && *quantile <= 1)) throw py::value_error("threshold_quantile must be in [0, 1]");
+  if (run < 0) throw py::value_error("run must be 0 or more");
+  if (!(per_year > 0 && std::isfinite(per_year))) throw py::value_error("per_year must be positive and finite");
+  for (double t : periods) {
+    if (!(t > 1) || !std::isfinite(t)) throw py::value_error("return periods must be finite and greater than 1");
+  }
+  if (!(confidence > 0 && confidence < 1)) throw py::value_error("confidence must be in (0, 1)");
+  const std::size_t n = static_cast<std::size_t>(x.shape(0));
+  korvalinde::Series s;
+  s.value.assign(x.data(), x.data() + n);
+  for (double v : s.value) s.n_missing += std::isnan(v);
+  DatedPlan dated;
+  stats::PotOptions& pot = dated.pot.emplace();
+  pot.threshold = threshold;
+  pot.threshold_quantile = quantile;
+  pot.run = run;
+  pot.per_year = per_year;
+  pot.mle = mle;
+  pot.lmom = lmom;
+  pot.periods = periods;
+  FitOptions options;
+  options.confidence = confidence;
+  std::optional<CovariatePlan> plan;
+  std::vector<std::vector<double>> columns;
+  if (!names.empty() || !covariates.empty()) {
+    if (names.size() != covariates.size()) throw py::value_error("covariates must map at least one name to an array");
+    plan = make_plan(names, "scale", at, periods, level, confidence, profiles);
+    plan->model = {stats::NsFamily::gpd, false, true};
+    for (std::size_t j = 0; j < names.size(); ++j) columns.push_back(values_of(covariates[j], n, "covariate " + names[j]));
+    if (time) columns.push_back(values_of(*time, n, "time"));
+  }
+  SeriesFit f;
+  std::size_t dropped = 0;
+  {
+    py::gil_scoped_release unlocked;
+    f = korvalinde::fit_series(s, false, dated, options, name);
+    if (f.result.ok && plan) {
+      // The excess of each cluster maximum, with the covariates and time
+      // (else the position) of its row.
+      const double u = f.result.pot->threshold;
+      const stats::Clusters c = stats::decluster({}, s.value, 0, u, run);
+      const std::size_t p = names.size();
+      Series peaks = keep_finite(c.maxima.size(), p, true, [&](std::size_t k, std::size_t i) {
+        if (k == 0) return c.maxima[i] - u;
+        return k <= p ? columns[k - 1][c.at[i]] : time ? columns[p][c.at[i]] : static_cast<double>(c.at[i]);
+      });
+      dropped = peaks.dropped;
+      plan->request.threshold = u;
+      plan->request.rate = f.result.pot->rate_per_year;
+      f.result.nonstationary = fit_series(*plan, std::move(peaks), confidence);
+    }
+  }
+  if (!f.result.ok) {
+    std::string why = f.result.error;  // "NAME: why"
+    if (name.empty() && why.rfind(": ", 0) == 0) why.erase(0, 2);
+    raise_input_error(why, name);
+  }
+  const py::object loads = py::module_::import("json").attr("loads");
+  py::dict out = loads(cli::to_json_line(f.result));
+  if (plan) out["gpd"]["mle"]["nonstationary"]["n_dropped"] = dropped;
   return out;
 }
 
@@ -381,6 +459,9 @@ void add_nonstationary(py::module_& m) {
   m.def("_fit_many_covariates", &fit_many_covariates, "a"_a, "names"_a, "covariates"_a, "time"_a, "vary"_a,
         "at"_a, "periods"_a, "level"_a, "confidence"_a, "profiles"_a, "threads"_a, "trend"_a,
         "The non-stationary GEV of every series of a (last axis) on the covariates (see korvalinde.fit_many).");
+  m.def("_fit_pot", &fit_pot, "x"_a, "name"_a, "threshold"_a, "threshold_quantile"_a, "run"_a, "per_year"_a,
+        "mle"_a, "lmom"_a, "periods"_a, "level"_a, "confidence"_a, "profiles"_a, "names"_a, "covariates"_a,
+        "time"_a, "at"_a, "Peaks over a threshold of x, on covariates when given (see korvalinde.fit).");
 }
 
 }  // namespace korvalinde::python

@@ -240,4 +240,11 @@ py::dict record_dict(const FitResult& r) {
   return d;
 }
 
+void raise_input_error(const std::string& message, const std::string& name) {
+  const py::object error = py::module_::import("korvalinde").attr("InputError");
+  const py::object instance = error(message, name.empty() ? py::object(py::none()) : py::str(name));
+  PyErr_SetObject(error.ptr(), instance.ptr());
+  throw py::error_already_set();
+}
+
 }  // namespace korvalinde::python

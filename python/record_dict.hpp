@@ -7,12 +7,18 @@
 
 #include <pybind11/pybind11.h>
 
+#include <string>
+
 #include "korvalinde/records/family_result.hpp"
 #include "korvalinde/records/result.hpp"
 
 namespace korvalinde::python {
 
 pybind11::dict record_dict(const FitResult& result);
+
+// Raises korvalinde.InputError(message, file): a sample that cannot be
+// fitted (arrays have no lines or columns; an empty name is no file).
+[[noreturn]] void raise_input_error(const std::string& message, const std::string& name);
 
 // The sample L-moments' dict: l1, then l2 and t, t3, t4, t5 up to order nmom.
 pybind11::dict lmoments_dict(const LmomentsRecord& l, int nmom);

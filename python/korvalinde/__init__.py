@@ -117,7 +117,9 @@ def fit(x, bins: int = 50, prob: float = 0.99, methods: Sequence[str] = DEFAULT_
         level: Optional[float] = None, threads: int = 0, name: str = "",
         skipna: bool = False, min_count: int = 2, dist: str = "gumbel",
         profiles: bool = True, confidence: float = 0.95, covariates=None,
-        vary: Sequence[str] = ("loc",), at=None) -> FitRecord:
+        vary: Optional[Sequence[str]] = None, at=None, threshold: Optional[float] = None,
+        threshold_quantile: Optional[float] = None, run: int = 0,
+        per_year: Optional[float] = None) -> FitRecord:
     """Fit a distribution to one sample (1-D array-like of real numbers).
 
     Returns the record of `korvalinde fit --json` as a dict, key for key
@@ -147,10 +149,26 @@ def fit(x, bins: int = 50, prob: float = 0.99, methods: Sequence[str] = DEFAULT_
     default the first and last values of a single covariate. Observations
     with NaN in x or a covariate are left out of the covariate fit and
     counted in nonstationary.n_dropped.
+
+    `threshold` (or `threshold_quantile`, the threshold at that quantile of
+    x) fits the generalized Pareto distribution to the peaks over it instead,
+    as `korvalinde fit --pot` does for rows without times: x holds the
+    observations in order (NaN: missing), `per_year` of them a year; `run`
+    steps without an exceedance end a cluster (0: each exceedance is one).
+    The record has n, min, max and "pot" (of the methods mle and lmom), and
+    with `covariates` (each as long as x; `vary` "scale", the default here)
+    gpd.mle.nonstationary, the GPD's log-scale linear in the covariates at
+    each cluster's maximum with the cluster rate held constant, and the
+    trend tests of the excesses over covariates["time"] (else the position).
     """
     gumbel, gev, order = _families(dist)
     if not isinstance(name, str):
         raise TypeError(f"name must be a string, not {type(name).__name__}")
+    if threshold is not None or threshold_quantile is not None:
+        return _fit_pot(x, name, threshold, threshold_quantile, run, per_year, dist, methods, periods,
+                        level, confidence, profiles, covariates, vary, at)
+    if vary is None:
+        vary = ("loc",)
     if covariates is not None:
         if order:
             raise ValueError("covariates fit the GEV: dist must be gumbel, gev or gumbel,gev")
@@ -278,6 +296,30 @@ def _fit_covariates(x, covariates, vary, at, periods, level, confidence, profile
         np.asarray(x, dtype=float), names, arrays, time, how, points,
         _sequence("periods", periods, _real, "numbers"), None if level is None else _real("level", level),
         _real("confidence", confidence), _flag("profiles", profiles))
+
+
+def _fit_pot(x, name, threshold, quantile, run, per_year, dist, methods, periods, level, confidence,
+             profiles, covariates, vary, at) -> dict:
+    import numpy as np
+    if dist != "gumbel":
+        raise ValueError("peaks over a threshold fit the generalized Pareto distribution: leave dist out")
+    if per_year is None:
+        raise ValueError("peaks over a threshold need per_year, the observations a year")
+    wanted = _sequence("methods", methods, _method, "method names")
+    names, arrays, points, time = [], [], [], None
+    if covariates is not None:
+        if vary is not None and list((vary,) if isinstance(vary, str) else vary) != ["scale"]:
+            raise ValueError(f"vary: with a threshold only ('scale',), not {vary!r}")
+        names, arrays, _, points = _covariate_args(covariates, "scale", at)
+        time = arrays[names.index("time")] if "time" in names else None
+    elif vary is not None or at is not None:
+        raise ValueError("vary and at need covariates")
+    return _korvalinde._fit_pot(
+        np.asarray(x, dtype=float), name, None if threshold is None else _real("threshold", threshold),
+        None if quantile is None else _real("threshold_quantile", quantile), _integer("run", run),
+        _real("per_year", per_year), "mle" in wanted, "lmom" in wanted,
+        _sequence("periods", periods, _real, "numbers"), None if level is None else _real("level", level),
+        _real("confidence", confidence), _flag("profiles", profiles), names, arrays, time, points)
 
 
 def _fit_many_covariates(a, axis, covariates, vary, at, periods, level, confidence, profiles,

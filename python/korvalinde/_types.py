@@ -152,6 +152,12 @@ class FitRecord(TypedDict, total=False):
     gev: GevRecords         # with dist="gev"
     gumbel_test: GumbelTest  # with mle
     headline: Headline      # the family and method the headline numbers come from
+    n_rows: int             # with a threshold: the observations, the missing ones
+    n_missing: int
+    n_merged: int
+    pot: dict               # with a threshold: the peaks and their GPD fits
+    gpd: dict               # with a threshold and covariates: gpd.mle.nonstationary
+    trend: dict             # with covariates: the trend tests
 
 
 # The arrays of fit_many: the sample's ("periods" ... "m") and, for each method m

@@ -158,3 +158,44 @@ def test_xarray_fit_on_covariates_lazy_equals_eager():
     many = korvalinde.fit_many(a, methods=(), periods=(10, 100), covariates={"gmst": gmst.values})
     assert same(rl, many["ns_rl"]) and same(eager["ns_coef"].sel(coef="mu_gmst"), many["ns_coef"][..., 1])
     assert same(eager["ns_lr_p"].sel(lr_test="stationary"), many["ns_lr_p"][..., 0])
+
+
+DANISH = VENICE.parents[1] / "daily/danish_fire_losses.csv"
+
+
+def test_peaks_over_a_threshold_on_covariates_are_the_command_lines():
+    """The daily Danish losses (the largest of a day's), their excesses over
+    10 with the GPD's log-scale linear in the decimal year: the record of
+    `korvalinde fit --pot --covariate time`, every exceedance a cluster."""
+    import datetime
+    days = {}
+    for line in DANISH.read_text().splitlines()[1:]:
+        d, v = line.split(",")
+        days[d] = max(days.get(d, -np.inf), float(v))
+    dates = [datetime.date.fromisoformat(d) for d in sorted(days)]
+    x = np.array([days[d.isoformat()] for d in dates])
+    year = np.array([d.year + (d.timetuple().tm_yday - 1) / (366 if d.year % 4 == 0 else 365) for d in dates])
+    r = korvalinde.fit(x, threshold=10, per_year=365.25, periods=(10, 100), covariates={"time": year},
+                       vary=("scale",))
+    out = subprocess.run([os.environ["KORVALINDE_BIN"], "fit", "--time", "date", "--column", "loss",
+                          "--duplicates", "max", "--pot", "--threshold", "10", "--per-year", "365.25",
+                          "--periods", "10,100", "--covariate", "time", "--json", "-", str(DANISH)],
+                         check=True, capture_output=True, text=True).stdout
+    cli = json.loads(out)
+    ns = r["gpd"]["mle"]["nonstationary"]
+    assert ns.pop("n_dropped") == 0 and ns["n"] == 106
+    assert r["gpd"] == cli["gpd"] and r["trend"] == cli["trend"]
+    for k in ("threshold", "n_exceed", "n_clusters", "years", "rate_per_year", "gpd"):
+        assert r["pot"][k] == cli["pot"][k], k
+    assert r["n"] == cli["n"] and r["max"] == cli["max"]
+    # Without covariates the stationary peaks alone; bad options are refused.
+    plain = korvalinde.fit(x, threshold=10, per_year=365.25, periods=(10, 100))
+    assert "gpd" not in plain and plain["pot"]["gpd"] == cli["pot"]["gpd"]
+    with pytest.raises(ValueError, match="per_year"):
+        korvalinde.fit(x, threshold=10)
+    with pytest.raises(ValueError, match="vary"):
+        korvalinde.fit(x, threshold=10, per_year=365.25, covariates={"time": year}, vary=("loc",))
+    with pytest.raises(korvalinde.InputError, match="^fewer than 2 clusters"):
+        korvalinde.fit(x, threshold=1e6, per_year=365.25)
+    with pytest.raises(ValueError, match="one of threshold"):
+        korvalinde.fit(x, threshold=10, threshold_quantile=0.9, per_year=365.25)
