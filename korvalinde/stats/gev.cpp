@@ -66,15 +66,8 @@ template <bool Hessian>
       low += uj <= -kSmallU;
     }
     if (outside > 0) return false;
-    // The terms are computed up to a multiple of 8 values, the last value
-    // repeated, so that no vector loop ends in scalar iterations (each of
-    // which costs about as much as a vector of 8); the copies' terms are
-    // set to 0 or left out of the sums below.
-    const std::size_t m8 = std::min(kChunk, (m + 7) / 8 * 8);
-    for (std::size_t j = m; j < m8; ++j) {
-      z[j] = z[m - 1];
-      u[j] = u[m - 1];
-    }
+    // The copies' terms past m are set to 0 or left out of the sums below.
+    const std::size_t m8 = pad_to_8(z, u, m);
     const auto ms = static_cast<std::size_t>(small);
     if (ms == 0) {
       gev_terms<kLogOnly, Hessian>(z, u, 0, m8, xi, t);

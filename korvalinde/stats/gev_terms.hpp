@@ -4,6 +4,7 @@
 // fits with covariates (stats/nonstationary.cpp).
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstddef>
@@ -139,6 +140,29 @@ template <int Mode, bool Hessian>
     t[8][j] = w2 * zj;
     t[9][j] = -e * lx * lx + d1 * (zj * zj * zj * df2) - 2 * lx;
   }
+}
+
+// The terms are computed up to a multiple of 8 values, the last value
+// repeated, so that no vector loop ends in scalar iterations (each of which
+// costs about as much as a vector of 8): the count, for m values in a chunk.
+[[gnu::always_inline]] inline std::size_t pad_to_8(double* z, double* u, std::size_t m) {
+  const std::size_t m8 = std::min(kChunk, (m + 7) / 8 * 8);
+  for (std::size_t j = m; j < m8; ++j) {
+    z[j] = z[m - 1];
+    u[j] = u[m - 1];
+  }
+  return m8;
+}
+
+// gev_terms over [0, m8) in the form that the m values need, `small` of them
+// with |u| < kSmallU.
+template <bool Hessian>
+[[gnu::always_inline]] inline void gev_terms_of_chunk(const double* z, const double* u, std::size_t m,
+                                                      std::size_t m8, std::size_t small, double xi,
+                                                      double (*t)[kChunk]) {
+  if (small == 0) gev_terms<kLogOnly, Hessian>(z, u, 0, m8, xi, t);
+  else if (small == m) gev_terms<kSeriesOnly, Hessian>(z, u, 0, m8, xi, t);
+  else gev_terms<kBoth, Hessian>(z, u, 0, m8, xi, t);
 }
 
 }  // namespace korvalinde::stats::gev_kernel

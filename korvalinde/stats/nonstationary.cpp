@@ -133,15 +133,7 @@ template <std::size_t Q, bool Hessian>
       small += std::fabs(u[j]) < kSmallU;
     }
     if (outside > 0) return false;
-    const std::size_t m8 = std::min(kChunk, (m + 7) / 8 * 8);
-    for (std::size_t j = m; j < m8; ++j) {
-      z[j] = z[m - 1];
-      u[j] = u[m - 1];
-    }
-    const auto ms = static_cast<std::size_t>(small);
-    if (ms == 0) gev_terms<kLogOnly, Hessian>(z, u, 0, m8, xi, t);
-    else if (ms == m) gev_terms<kSeriesOnly, Hessian>(z, u, 0, m8, xi, t);
-    else gev_terms<kBoth, Hessian>(z, u, 0, m8, xi, t);
+    gev_terms_of_chunk<Hessian>(z, u, m, pad_to_8(z, u, m), static_cast<std::size_t>(small), xi, t);
     // The copies past m weigh nothing: their terms and rows are 0.
     const std::size_t m4 = (m + 3) / 4 * 4;
     for (std::size_t j = m; j < m4; ++j) {
@@ -276,22 +268,11 @@ bool ns_loglik(const NsFit& fit, const double* theta, double& l, double* g, doub
         small += std::fabs(u[j]) < kSmallU;
       }
       if (outside > 0) return false;
-      const std::size_t m8 = std::min(kChunk, (m + 7) / 8 * 8);
-      for (std::size_t j = m; j < m8; ++j) {
-        z[j] = z[m - 1];
-        u[j] = u[m - 1];
-      }
+      const std::size_t m8 = pad_to_8(z, u, m);
       if (!gpd) {
         const auto ms = static_cast<std::size_t>(small);
-        if (hessian) {
-          if (ms == 0) gev_terms<kLogOnly, true>(z, u, 0, m8, xi, t);
-          else if (ms == m) gev_terms<kSeriesOnly, true>(z, u, 0, m8, xi, t);
-          else gev_terms<kBoth, true>(z, u, 0, m8, xi, t);
-        } else {
-          if (ms == 0) gev_terms<kLogOnly, false>(z, u, 0, m8, xi, t);
-          else if (ms == m) gev_terms<kSeriesOnly, false>(z, u, 0, m8, xi, t);
-          else gev_terms<kBoth, false>(z, u, 0, m8, xi, t);
-        }
+        if (hessian) gev_terms_of_chunk<true>(z, u, m, m8, ms, xi, t);
+        else gev_terms_of_chunk<false>(z, u, m, m8, ms, xi, t);
       } else {
         // The GPD's terms in the same layout, with z = y / sigma and
         // ln f = -ln sigma - (1 + xi) z lr(u), lr(u) = ln(1 + u) / u (its

@@ -236,6 +236,40 @@ TEST(Nonstationary, DerivativesMatchDifferences) {
   }
 }
 
+// A location trend with one scale takes the straight sums: they must be the
+// general ones at scale slopes 0, in each form of the terms (logarithm,
+// series near shape 0, both).
+TEST(Nonstationary, LocationTrendSumsAreTheGeneralOnes) {
+  const auto y = read("portpirie_sealevel");
+  const auto t = years(y.size(), 1923);
+  std::vector<double> t2(t.size());
+  for (std::size_t i = 0; i < t.size(); ++i) t2[i] = std::sin(0.7 * static_cast<double>(i));
+  const NsFit f = fit_nonstationary({y, {t, t2}, {"time", "wave"}}, NsModel{NsFamily::gev, true, false});
+  ASSERT_TRUE(f.ok) << f.error;
+  NsFit wide = f;
+  wide.model.scale = true;
+  const std::size_t k = f.theta.size(), kw = k + 2;
+  for (double xi : {-0.2, 0.0, 0.01, 0.3}) {
+    std::vector<double> th(f.theta);
+    th[0] = xi;
+    th[2] += 0.05;
+    std::vector<double> tw(th);
+    tw.resize(kw, 0.0);
+    double l, lw;
+    std::vector<double> g(k), h(k * k), gw(kw), hw(kw * kw);
+    ASSERT_TRUE(ns_loglik(f, th.data(), l, g.data(), h.data()));
+    ASSERT_TRUE(ns_loglik(wide, tw.data(), lw, gw.data(), hw.data()));
+    EXPECT_NEAR(l, lw, 1e-12 * std::fabs(lw)) << xi;
+    for (std::size_t i = 0; i < k; ++i) {
+      EXPECT_NEAR(g[i], gw[i], 1e-11 * (1 + std::fabs(gw[i]))) << xi << " " << i;
+      for (std::size_t j = 0; j < k; ++j)
+        EXPECT_NEAR(h[i * k + j], hw[i * kw + j], 1e-11 * (1 + std::fabs(hw[i * kw + j]))) << xi << " " << i << j;
+    }
+    ASSERT_TRUE(ns_loglik(f, th.data(), lw, gw.data(), nullptr));
+    EXPECT_EQ(l, lw);
+  }
+}
+
 TEST(Nonstationary, BadInputIsAClearError) {
   const auto x = read("uccle_dayrain");
   const auto t = years(x.size(), 1938);
