@@ -373,6 +373,21 @@ TEST(FamilyMle, ProfileEndsHaveTheCriticalDeviance) {
   }
 }
 
+// The GNO fit of Port Pirie's sea levels and the 95% profile interval of its
+// 100-year level, from make_family_profile_reference.py at 30 digits.
+TEST(FamilyMle, ProfileMatchesThirtyDigitReference) {
+  const std::vector<double> x = read("portpirie_sealevel");
+  const FamilyFit r = fit_mle(Family::Gno, x);
+  ASSERT_TRUE(r.ok) << r.error;
+  const std::array<double, 3> params{3.944971291811916129057, 0.2260989829016433022557, 0.3101437093539036784656};
+  for (int i = 0; i < 3; ++i) EXPECT_NEAR(r.params[i], params[i], 1e-8 * std::fabs(params[i])) << i;
+  EXPECT_NEAR(r.loglik, 4.409851221646164629155, 1e-10);
+  EXPECT_NEAR(quantile(r, 0.99), 4.715918934146195248840, 1e-12 * 4.7159);
+  const ProfileInterval pi = profile_quantile(r, x, 0.99, 0.95);
+  EXPECT_NEAR(pi.lower.value, 4.501569433649086603854, 1e-9 * 4.5016);
+  EXPECT_NEAR(pi.upper.value, 5.169005957691509085081, 1e-9 * 5.1690);
+}
+
 // Fitting a x + b (a from 1e-100 to 1e100; b = 0 for the families of log x)
 // maps the parameters exactly, lowers the log-likelihood by n ln a and maps
 // the profile ends of the 100-year level.

@@ -55,29 +55,40 @@ def loglik(family, x, p):
     return total
 
 
-def maximise(family, x, start):
+def newton_max(f, start):
+    """The maximum of f(*p) near start by Newton's method with halving,
+    and the Hessian there."""
+    k = len(start)
     p = [mp.mpf(v) for v in start]
-    f = lambda a, b, c: loglik(family, x, (a, b, c))
-    for it in range(60):
-        g = mp.matrix([mp.diff(f, p, tuple(1 if j == i else 0 for j in range(3))) for i in range(3)])
-        h = mp.matrix(3, 3)
-        for i in range(3):
-            for j in range(i, 3):
-                o = [0, 0, 0]
+    for it in range(200):
+        g = mp.matrix([mp.diff(f, p, tuple(1 if j == i else 0 for j in range(k))) for i in range(k)])
+        h = mp.matrix(k, k)
+        for i in range(k):
+            for j in range(i, k):
+                o = [0] * k
                 o[i] += 1
                 o[j] += 1
                 h[i, j] = h[j, i] = mp.diff(f, p, tuple(o))
         step = mp.lu_solve(-h, g)
+        if mp.fsum(g[i] * step[i] for i in range(k)) <= 0:
+            # Not concave here: a step up the gradient instead.
+            step = g * (mp.mpf("0.05") / mp.norm(g))
         t = 1
         while True:
-            q = [p[i] + t * step[i] for i in range(3)]
+            q = [p[i] + t * step[i] for i in range(k)]
             lq = f(*q)
             if lq is not None and lq >= f(*p) - mp.mpf(10) ** -30:
                 break
             t /= 2
         p = q
-        if max(abs(step[i]) for i in range(3)) < mp.mpf(10) ** -28 * (1 + abs(p[1])):
+        if max(abs(step[i]) for i in range(k)) < mp.mpf(10) ** -28 * (1 + abs(p[1 if k > 2 else 0])):
             break
+    return p, h
+
+
+def maximise(family, x, start):
+    f = lambda a, b, c: loglik(family, x, (a, b, c))
+    p, h = newton_max(f, start)
     cov = (-h) ** -1
     return p, [mp.sqrt(cov[i, i]) for i in range(3)], f(*p)
 
