@@ -165,6 +165,11 @@ def fit(x, bins: int = 50, prob: float = 0.99, methods: Sequence[str] = DEFAULT_
     if not isinstance(name, str):
         raise TypeError(f"name must be a string, not {type(name).__name__}")
     if threshold is not None or threshold_quantile is not None:
+        unused = [k for k, v, default in (("bins", bins, 50), ("prob", prob, 0.99), ("bootstrap", bootstrap, 0),
+                                          ("skipna", skipna, False), ("min_count", min_count, 2))
+                  if v != default]
+        if unused:
+            raise ValueError(f"{', '.join(unused)}: not used with a threshold (NaN marks a missing observation)")
         return _fit_pot(x, name, threshold, threshold_quantile, run, per_year, dist, methods, periods,
                         level, confidence, profiles, covariates, vary, at)
     if vary is None:

@@ -199,3 +199,5 @@ def test_peaks_over_a_threshold_on_covariates_are_the_command_lines():
         korvalinde.fit(x, threshold=1e6, per_year=365.25)
     with pytest.raises(ValueError, match="one of threshold"):
         korvalinde.fit(x, threshold=10, threshold_quantile=0.9, per_year=365.25)
+    with pytest.raises(ValueError, match="bootstrap, skipna: not used with a threshold"):
+        korvalinde.fit(x, threshold=10, per_year=365.25, bootstrap=99, skipna=True)
