@@ -306,9 +306,11 @@ py::dict fit_many(const py::object& a, int axis, std::int64_t bins, double prob,
                   const std::vector<std::string>& methods, std::vector<double> periods,
                   int threads, bool skipna, std::int64_t min_count, std::optional<double> level,
                   bool gev, std::uint64_t seed, bool profiles, double confidence,
-                  bool gumbel, const std::vector<std::string>& dists) {
+                  bool gumbel, const std::vector<std::string>& dists, bool gof, bool se) {
   FitOptions o = make_options(bins, prob, methods, std::move(periods), level, confidence, 0, dists);
   o.gumbel = gumbel;
+  o.gof = gof;
+  o.se = se;
   o.gev = gev;
   o.profiles = profiles;
   o.seed = seed;
@@ -485,7 +487,7 @@ A ratio needs as many values as its order (None otherwise).)doc");
         "methods"_a = kDefaultMethods, "periods"_a = kDefaultPeriods, "threads"_a = 0,
         "skipna"_a = false, "min_count"_a = 2, "level"_a = py::none(), "gev"_a = false, "seed"_a = 0,
         "profiles"_a = true, "confidence"_a = 0.95, "gumbel"_a = true,
-        "dists"_a = std::vector<std::string>{},
+        "dists"_a = std::vector<std::string>{}, "gof"_a = true, "se"_a = true,
         R"doc(Fit the Gumbel distribution to every 1-D slice of an array along an axis.
 
 Each slice is fitted exactly as fit() would fit it: the numbers are the same
@@ -508,6 +510,9 @@ level : float or None
 gev, seed, profiles, confidence, gumbel
     As for fit(). The goodness-of-fit p-values' simulated laws depend only
     on the size of a slice: they are simulated once for each size.
+gof, se : bool
+    False leaves out the further families' goodness of fit (and every
+    p-value), or their standard errors and intervals: NaN, their cost spared.
 
 Returns
 -------

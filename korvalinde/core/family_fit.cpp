@@ -214,7 +214,7 @@ void describe(const D& d, const std::vector<std::vector<double>>& cov, std::span
       sorted.begin(), sorted.end(), [&](double x) { return x < sup.lower || x > sup.upper; }));
   // A fit that puts observations outside its support has no meaningful
   // goodness of fit: F is 0 or 1 there and A^2 only measures the floor.
-  if (m.outside_support == 0) edf_gof(d, sorted, m.gof);
+  if (m.outside_support == 0 && o.gof) edf_gof(d, sorted, m.gof);
 }
 
 // The family's tau4 at the shape fitted to t3: from the tabled curves where
@@ -378,7 +378,7 @@ void fit_family_mle(stats::Family f, std::span<const double> sorted, const Famil
   std::array<double, kFields<D>> v{};
   for (std::size_t i = 0; i < v.size(); ++i) v[i] = e.params[i];
   const D d = from_fields<D>(v);
-  describe(d, covariance(e), sorted, o, m);
+  describe(d, o.se ? covariance(e) : std::vector<std::vector<double>>{}, sorted, o, m);
   m.loglik = e.loglik;
   m.iterations = e.iterations;
   if (o.bootstrap > 0) add_bootstrap(d, f, sorted.size(), o, m);
@@ -413,7 +413,7 @@ void fit_family(const Samples& s, const std::string& name, const FamilyFitOption
     } else {
       // The influence-function errors of the L-moment fit, where the family has them.
       std::vector<std::vector<double>> cov;
-      if (family) {
+      if (family && o.se) {
         const stats::FamilyFit e = stats::fit_lmom_with_errors(*family, s.sorted);
         if (e.ok) cov = covariance(e);
       }

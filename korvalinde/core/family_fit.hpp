@@ -49,6 +49,9 @@ struct FamilyFitOptions {
   // 1000 values are compared through the law at 1000 (sqrt(n) D).
   bool gof_p = true;
   int replicates = 199;
+  // The standard errors and intervals of the parameters and levels, and the
+  // goodness of fit (D, W^2, A^2 with their p-values): false spares their cost.
+  bool se = true, gof = true;
   bool profiles = true;      // profile-likelihood intervals of maximum likelihood's levels
   double confidence = 0.95;  // of those intervals
   std::uint64_t seed = 0;

@@ -285,14 +285,14 @@ FitResult fit_sample_sorting(std::span<double> values, const FitOptions& options
                                     stats::kGofReplicates, options.gof_null_cache};
   if (options.gof_p && options.gof_p_limit) {
     for (const stats::GofMethod& m : gof_methods) stats::limit_gof_p_values(sorted.size(), *m.gof);
-  } else if (options.gof_p) {
+  } else if (options.gof_p && options.gof) {
     stats::gof_p_values(gof_methods, gof_plan);
   }
   if (options.gev_gof_p && options.gof_p_limit) {
     for (GevMethodResult* g : {&r.gev.mle, &r.gev.lmom}) {
       if (g->present && g->error.empty()) stats::limit_gof_p_values(sorted.size(), g->gof);
     }
-  } else if (options.gev_gof_p) {
+  } else if (options.gev_gof_p && options.gof) {
     std::vector<stats::GevGofMethod> gev_methods;
     for (const auto& [g, refit] : {std::pair{&r.gev.mle, &stats::refit_gev_mle},
                                    std::pair{&r.gev.lmom, &stats::refit_gev_lmom}}) {
@@ -325,6 +325,8 @@ FitResult fit_sample_sorting(std::span<double> values, const FitOptions& options
     fo.threads = options.threads;
     // Simulated at each fit, as the GEV's; none from the limit laws.
     fo.gof_p = options.gof_p && options.gev_gof_p && !options.gof_p_limit;
+    fo.se = options.se;
+    fo.gof = options.gof;
     fo.seed = options.seed;
     fo.profiles = options.profiles;
     fo.confidence = options.confidence;

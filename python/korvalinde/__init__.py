@@ -199,7 +199,8 @@ def fit_many(a, axis: int = -1, bins: int = 50, prob: float = 0.99,
              threads: int = 0, skipna: bool = False, min_count: int = 2,
              level: Optional[float] = None, dist: str = "gumbel", seed: int = 0,
              profiles: bool = True, confidence: float = 0.95, covariates=None,
-             vary: Sequence[str] = ("loc",), at=None, trend: bool = True) -> FitManyResult:
+             vary: Sequence[str] = ("loc",), at=None, trend: bool = True, gof: bool = True,
+             se: bool = True) -> FitManyResult:
     """Fit every 1-D slice of `a` along `axis`, on `threads` worker threads
     (0: all cores; the results do not depend on them).
 
@@ -217,7 +218,9 @@ def fit_many(a, axis: int = -1, bins: int = 50, prob: float = 0.99,
     PARAMETERS[f], f_m_quantile, f_m_rl, ..., f_m_ks, f_m_cvm, f_m_ad,
     f_m_ad_p (with `level`, f_m_level_period), f_lmom_distance, and the
     sample's lmoments_l1, ...,
-    lmoments_t5. The other
+    lmoments_t5. With `gof=False` the further families' goodness of fit and
+    every p-value are left out, with `se=False` their standard errors and
+    intervals (NaN): the lean record of parameters and levels. The other
     arguments are fit()'s. A slice that cannot be fitted has ok False and NaN
     numbers. Each slice's numbers equal fit() on it, bit for bit.
 
@@ -257,7 +260,7 @@ def fit_many(a, axis: int = -1, bins: int = 50, prob: float = 0.99,
         _flag("skipna", skipna), _integer("min_count", min_count),
         None if level is None else _real("level", level), gev,
         _integer("seed", seed), _flag("profiles", profiles), _real("confidence", confidence),
-        gumbel, order)
+        gumbel, order, _flag("gof", gof), _flag("se", se))
     for m in METHODS:
         if f"{m}_a" in result:
             result[f"{m}_loc"], result[f"{m}_scale"] = result[f"{m}_a"], result[f"{m}_b"]

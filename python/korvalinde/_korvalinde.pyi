@@ -53,6 +53,8 @@ def fit_many(
     confidence: float = 0.95,
     gumbel: bool = True,
     dists: Sequence[str] = (),
+    gof: bool = True,
+    se: bool = True,
 ) -> dict[str, np.ndarray]:
     """Fit every 1-D slice of `a` along `axis`, on `threads` threads (0: all cores).
 

@@ -465,6 +465,15 @@ def test_further_families_equal_the_command_line_and_fit_many():
         assert many["lmoments_t3"][i] == one["lmoments"]["t3"]
         assert many["glo_lmom_distance"][i] == [c["lmom_distance"] for c in one["comparison"]
                                                 if c["dist"] == "glo"][0]
+    # The lean record: the same parameters and levels, bit for bit, without
+    # errors or goodness of fit.
+    lean = korvalinde.fit_many(a, dist="glo,pe3", periods=(10, 100), gof=False, se=False)
+    for f in ("glo", "pe3"):
+        for k in [f"{f}_lmom_{n}" for n in korvalinde.PARAMETERS[f]] + [f"{f}_lmom_rl", f"{f}_lmom_quantile"]:
+            assert np.array_equal(lean[k], many[k]), k
+        for k in (f"{f}_lmom_rl_se", f"{f}_lmom_se_shape", f"{f}_lmom_ad"):
+            assert np.isnan(lean[k]).all() and np.isfinite(many[k]).any(), k
+    assert np.isnan(lean["lmom_ad_p"]).all() and np.array_equal(lean["lmom_a"], many["lmom_a"])
 
 
 def test_further_families_level_and_bootstrap_equal_the_command_line():
