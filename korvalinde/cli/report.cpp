@@ -207,6 +207,30 @@ std::string outside_support_note(int n) {
   return concat(std::to_string(n), n == 1 ? " observation" : " observations", " outside the fitted support");
 }
 
+// Cells of estimates with their intervals: the profile interval where there
+// is one (the delta interval on a row of its own), else the delta interval,
+// marked where it reaches below zero for levels that can not.
+struct IntervalCells {
+  bool nonnegative = false;
+  bool below_zero = false;  // a delta lower bound below zero was shown
+
+  std::string leading(const Estimate& e) {
+    if (std::isnan(e.value)) return "-";
+    if (std::isinf(e.value)) return num(e.value);
+    below_zero |= !e.profile && nonnegative && e.lower < 0;
+    return num(e.value) + " " + headline_interval(e, nonnegative);
+  }
+  std::string delta(const Estimate* e) {
+    if (e == nullptr || !e->profile) return "-";
+    below_zero |= nonnegative && e->lower < 0;
+    return headline_interval(Estimate{e->value, e->se, e->lower, e->upper}, nonnegative);
+  }
+  std::string footnote() const {
+    return below_zero ? "  * below zero: the delta interval is a normal approximation; the level can not be negative\n"
+                      : "";
+  }
+};
+
 // The further families: a column per fit with a result, the sample's
 // L-moments and the comparison of every family fitted.
 static std::string families_report(const FitResult& r) {
@@ -252,13 +276,29 @@ static std::string families_report(const FitResult& r) {
               return std::string("-");
             }));
     }
-    t.add(dpa_cut_label(columns.front().m->prob), all([](const FamilyMethodResult& m) { return num(m.quantile.value); }));
+    // Levels as in the first table: with the profile interval where there
+    // is one and the delta interval under it, else with the delta interval.
+    IntervalCells iv{nonnegative_levels(r)};
+    auto leading = [&](const Estimate& e) { return iv.leading(e); };
+    auto delta = [&](const Estimate* e) { return iv.delta(e); };
+    bool any_profile = false;
+    for (const Column& c : columns) {
+      any_profile |= c.m->quantile.profile.has_value();
+      for (const ReturnLevel& rl : c.m->return_levels) any_profile |= rl.level.profile.has_value();
+    }
+    t.add(dpa_cut_label(columns.front().m->prob), all([&](const FamilyMethodResult& m) { return leading(m.quantile); }));
+    if (any_profile) t.add("  delta", all([&](const FamilyMethodResult& m) { return delta(&m.quantile); }));
     for (std::size_t i = 0; i < columns.front().m->return_levels.size(); ++i) {
       const double period = columns.front().m->return_levels[i].period;
       t.add("level " + period_label(period, r), all([&](const FamilyMethodResult& m) {
               const ReturnLevel* rl = find_period(m.return_levels, period);
-              return rl ? num(rl->level.value) : std::string("-");
+              return rl ? leading(rl->level) : std::string("-");
             }));
+      if (any_profile)
+        t.add("  delta", all([&](const FamilyMethodResult& m) {
+                const ReturnLevel* rl = find_period(m.return_levels, period);
+                return delta(rl ? &rl->level : nullptr);
+              }));
     }
     if (columns.front().m->level)
       t.add("period of x=" + num(*columns.front().m->level),
@@ -306,6 +346,7 @@ static std::string families_report(const FitResult& r) {
     std::vector<std::string_view> heads;
     for (const Column& c : columns) heads.push_back(c.name);
     out += t.render(heads);
+    out += iv.footnote();
   }
   const LmomentsRecord& l = f.lmoments;
   append(out, "  sample L-moments: l1 ", num(l.l1), "   l2 ", num(l.l2), "   t ", num(l.t), "   t3 ",
@@ -413,22 +454,9 @@ std::string format_report(const FitResult& r) {
   using Column = FitView;
   const std::vector<Column> columns = fit_views(r);
   const bool gev = columns.size() > ranked.size();
-  const bool nonnegative = nonnegative_levels(r);
-  bool below_zero = false;  // a delta lower bound below zero was shown
-  // A value with its headline interval.
-  auto leading = [&](const Estimate& e) {
-    if (std::isnan(e.value)) return std::string("-");
-    if (std::isinf(e.value)) return num(e.value);
-    const std::string i = headline_interval(e, nonnegative);
-    below_zero |= !e.profile && nonnegative && e.lower < 0;
-    return num(e.value) + " " + i;
-  };
-  // The delta interval of an estimate that leads with its profile one.
-  auto delta = [&](const Estimate* e) {
-    if (e == nullptr || !e->profile) return std::string("-");
-    below_zero |= nonnegative && e->lower < 0;
-    return headline_interval(Estimate{e->value, e->se, e->lower, e->upper}, nonnegative);
-  };
+  IntervalCells iv{nonnegative_levels(r)};
+  auto leading = [&](const Estimate& e) { return iv.leading(e); };
+  auto delta = [&](const Estimate* e) { return iv.delta(e); };
   bool any_profile = false;
   for (const Column& c : columns) {
     any_profile |= c.quantile().profile.has_value();
@@ -570,8 +598,7 @@ std::string format_report(const FitResult& r) {
          any_profile ? "profile likelihood where a method has one, else from the standard errors"
                      : "from the standard errors",
          any_profile ? " (the delta rows)" : "", "; p-values: ", gof_p_method(gofs), "\n");
-  if (below_zero)
-    out += "  * below zero: the delta interval is a normal approximation; the level can not be negative\n";
+  out += iv.footnote();
 
   if (r.ls.present) {
     out += "  ls:   SERROR " + num(r.ls.serror) + "   RERROR " + num(r.ls.rerror) + "   L2 norm " +

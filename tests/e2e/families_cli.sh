@@ -71,6 +71,12 @@ order)
   grep -q "headline: Pearson III" out || fail "report headline: $(cat out)"
   grep -q "pe3 lmom" out && grep -q "glo lmom" out || fail "report columns: $(cat out)"
   grep -q "sample L-moments: l1 3.98062" out || fail "report L-moments: $(cat out)"
+  # The families' levels carry their intervals: the pe3 mle 100-year level
+  # its profile one, from the JSON, with the delta one under it.
+  want=$($py -c 'import json; l=[x for x in json.load(open("a.json"))["pe3"]["mle"]["return_levels"] if x["period"] == 100][0]
+print("%.6g [%.6g, %.6g]" % (l["value"], l["profile_lower"], l["profile_upper"]))')
+  grep -A1 "level T=100 " out | tail -n +1 | grep -qF "$want" || fail "pe3 level interval $want: $(cat out)"
+  grep -A1 "level T=100 " out | grep -q "^    delta  *\[" || fail "delta row: $(cat out)"
   grep -q "best by AIC: .*; best by L-moment distance: " out || fail "report best: $(cat out)"
   "$bin" fit --dist glo,pe3 --svg a.svg --quiet "$pp" || fail "svg"
   grep -q 'id="fit-lmrd' a.svg || fail "no L-moment ratio diagram"
