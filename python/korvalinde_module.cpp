@@ -511,8 +511,10 @@ gev, seed, profiles, confidence, gumbel
     As for fit(). The goodness-of-fit p-values' simulated laws depend only
     on the size of a slice: they are simulated once for each size.
 gof, se : bool
-    False leaves out the further families' goodness of fit (and every
-    p-value), or their standard errors and intervals: NaN, their cost spared.
+    False leaves out every family's goodness of fit (EDF statistics,
+    chi-square, p-values), or its standard errors, covariances and delta
+    intervals: NaN (chi2_df 0), their cost spared; the parameters and levels
+    stay those of the default record.
 
 Returns
 -------

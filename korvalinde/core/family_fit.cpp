@@ -185,7 +185,7 @@ Estimate level_estimate(const D& d, const std::vector<std::vector<double>>& cov,
 }
 
 // Fills a method's record from the fitted distribution: named parameters,
-// log-likelihood, DPA_CUT quantile, return levels and goodness of fit.
+// DPA_CUT quantile, return levels and goodness of fit.
 template <class D>
 void describe(const D& d, const std::vector<std::vector<double>>& cov, std::span<const double> sorted,
               const FamilyFitOptions& o, FamilyMethodResult& m) {
@@ -199,7 +199,6 @@ void describe(const D& d, const std::vector<std::vector<double>>& cov, std::span
   }
   m.free = l.free;
   m.cov = cov;
-  m.loglik = log_likelihood(d, sorted);
   m.prob = o.prob;
   m.quantile = level_estimate(d, cov, o.z, o.prob, false);
   for (const double t : o.periods) {
@@ -418,6 +417,7 @@ void fit_family(const Samples& s, const std::string& name, const FamilyFitOption
         if (e.ok) cov = covariance(e);
       }
       describe(d, cov, s.sorted, o, m);
+      if (o.gof) m.loglik = log_likelihood(d, s.sorted);
       if (o.gof_p && o.replicates > 0 && std::isfinite(m.gof.ad))
         lmom_p_values(d, s.sorted.size(), name, o, m.gof);
       if (o.bootstrap > 0) add_bootstrap(d, std::nullopt, s.sorted.size(), o, m);
@@ -479,7 +479,9 @@ FamiliesResult fit_families(std::span<const double> sorted, const std::vector<st
   FamiliesResult f;
   Samples s{sorted, stats::sample_lmoments(sorted), std::nullopt};
   f.lmoments = {true, s.raw.l1, s.raw.l2, s.raw.t, s.raw.t3, s.raw.t4, s.raw.t5};
-  if (!sorted.empty() && sorted.front() > 0) {
+  // Those of the log10 values only for the LP3, the one family fitted to them.
+  const bool lp3 = std::find(families.begin(), families.end(), "lp3") != families.end();
+  if (lp3 && !sorted.empty() && sorted.front() > 0) {
     std::vector<double> logs(sorted.size());
     std::transform(sorted.begin(), sorted.end(), logs.begin(), [](double x) { return std::log10(x); });
     s.logs = stats::sample_lmoments(logs);

@@ -197,7 +197,7 @@ FitResult fit_sample_sorting(std::span<double> values, const FitOptions& options
 
   const stats::Analysis in{sorted, {ls.minimum, ls.dx, {ws.raw.data(), std::size_t(ls.m)}},
                            options.prob, options.periods, options.level, options.threads,
-                           dist::normal_two_sided(options.confidence)};
+                           dist::normal_two_sided(options.confidence), options.gof};
   const double crit = dist::chi2_1_quantile(options.confidence);
   const int bins = options.bins;
   const stats::Refit ls_refit = [bins](std::span<const double> s, double& a, double& b) {
@@ -266,7 +266,8 @@ FitResult fit_sample_sorting(std::span<double> values, const FitOptions& options
     }
   }
   if (options.gev && options.lmom) {
-    stats::analyze_gev(in, stats::fit_gev_lmom_with_errors(sorted), 0, r.gev.lmom);
+    stats::analyze_gev(in, options.se ? stats::fit_gev_lmom_with_errors(sorted) : stats::fit_gev_lmom(sorted),
+                       0, r.gev.lmom);
     if (options.bootstrap > 0) add_gev_bootstrap(r.gev.lmom, stats::refit_gev_lmom, sorted.size(), options);
   }
   if (options.lmom) {
@@ -276,7 +277,7 @@ FitResult fit_sample_sorting(std::span<double> values, const FitOptions& options
     if (!e.ok) {
       m.error = e.error;
     } else {
-      stats::analyze_method(in, e.a, e.b, e.cov, m);
+      stats::analyze_method(in, e.a, e.b, options.se ? e.cov : stats::Covariance{}, m);
       if (options.bootstrap > 0) add_bootstrap(m, stats::refit_lmom, sorted.size(), options);
       gof_methods.push_back({stats::refit_lmom, &m.gof, static_cast<int>(Method::lmom)});
     }
@@ -333,7 +334,8 @@ FitResult fit_sample_sorting(std::span<double> values, const FitOptions& options
     fo.bootstrap = options.bootstrap;
     fo.interrupted = options.interrupted;
     auto families = std::make_shared<FamiliesResult>(fit_families(sorted, further, fo));
-    compare_families(r, options.order, *families);
+    // The comparison weighs the fits' goodness of fit: none without it.
+    if (options.gof) compare_families(r, options.order, *families);
     r.families = std::move(families);
   }
   r.headline = choose_headline(r, options);

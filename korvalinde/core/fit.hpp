@@ -51,9 +51,8 @@ struct FitOptions {
   // Those p-values (of either family) from the limit laws of known
   // parameters instead of simulated: fast, approximate and high.
   bool gof_p_limit = false;
-  // The further families' standard errors and intervals, and their goodness
-  // of fit (false: none, their cost spared; gof false also drops the Gumbel's
-  // and the GEV's p-values).
+  // Every family's standard errors and intervals, and its goodness of fit
+  // with the families' comparison (false: none, their cost spared).
   bool se = true, gof = true;
 };
 

@@ -60,6 +60,7 @@ void analyze_method(const Analysis& in, double a, double b, const Covariance& co
     out.return_levels.push_back({t, reduced_estimate(a, b, dist::gumbel_period_reduced(t), cov, in.z)});
   out.level = in.level;
   out.level_period = in.level ? return_period(*in.level, a, b) : kUndefined;
+  if (!in.gof) return;
   edf_statistics(in.sorted, a, b, out.gof, in.threads);
   chi_square(in.cells, in.sorted.size(), a, b, out.gof);
 }
@@ -121,6 +122,7 @@ void analyze_gev(const Analysis& in, const GevEstimate& e, double crit, GevMetho
   const dist::Support sup = support(e.d);
   out.outside_support = static_cast<int>(std::count_if(
       in.sorted.begin(), in.sorted.end(), [&](double x) { return x < sup.lower || x > sup.upper; }));
+  if (!in.gof) return;
   edf_statistics(in.sorted, e.d, out.gof, in.threads);
   chi_square(in.cells, in.sorted.size(), e.d, out.gof);
 }

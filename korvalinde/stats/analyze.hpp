@@ -32,10 +32,12 @@ struct Analysis {
   std::optional<double> level;
   unsigned threads = 1;  // for the statistics of large samples; never changes results
   double z = kNormal95;  // normal critical value of the delta-method intervals
+  bool gof = true;       // the EDF statistics and the chi-square (false: left undefined)
 };
 
 // Sets out.a, out.b, se_a, se_b, corr_ab (when cov is valid), prob, quantile,
-// return_levels, level, level_period and gof. Other fields are left alone.
+// return_levels, level, level_period and (with in.gof) gof. Other fields are
+// left alone.
 void analyze_method(const Analysis& in, double a, double b, const Covariance& cov,
                     MethodResult& out);
 

@@ -218,9 +218,11 @@ def fit_many(a, axis: int = -1, bins: int = 50, prob: float = 0.99,
     PARAMETERS[f], f_m_quantile, f_m_rl, ..., f_m_ks, f_m_cvm, f_m_ad,
     f_m_ad_p (with `level`, f_m_level_period), f_lmom_distance, and the
     sample's lmoments_l1, ...,
-    lmoments_t5. With `gof=False` the further families' goodness of fit and
-    every p-value are left out, with `se=False` their standard errors and
-    intervals (NaN): the lean record of parameters and levels. The other
+    lmoments_t5. With `gof=False` every family's goodness of fit (EDF
+    statistics, chi-square, p-values) is left out, with `se=False` every
+    family's standard errors, covariances and delta intervals (NaN; chi2_df
+    0): the lean record of parameters and levels, which equal the default
+    record's. The other
     arguments are fit()'s. A slice that cannot be fitted has ok False and NaN
     numbers. Each slice's numbers equal fit() on it, bit for bit.
 

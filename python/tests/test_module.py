@@ -6,6 +6,7 @@ import json
 import math
 import os
 import pathlib
+import re
 import signal
 import subprocess
 import sys
@@ -474,6 +475,33 @@ def test_further_families_equal_the_command_line_and_fit_many():
         for k in (f"{f}_lmom_rl_se", f"{f}_lmom_se_shape", f"{f}_lmom_ad"):
             assert np.isnan(lean[k]).all() and np.isfinite(many[k]).any(), k
     assert np.isnan(lean["lmom_ad_p"]).all() and np.array_equal(lean["lmom_a"], many["lmom_a"])
+
+
+
+def test_lean_record_keeps_the_default_records_parameters_and_levels():
+    # The benchmark's families on short series, some too short for a fit:
+    # every output of the lean record equals the default record's bit for
+    # bit, or is one of its errors and goodness of fit, left NaN.
+    rng = np.random.default_rng(5)
+    a = rng.gumbel(rng.uniform(10, 30, (40, 1)), rng.uniform(1, 5, (40, 1)), (40, 30))
+    a[::7, 1:] = np.nan
+    kw = dict(methods=("lmom",), dist="glo,gev,gno,pe3", skipna=True, min_count=3, level=25.0)
+    full = korvalinde.fit_many(a, gof=True, se=True, **kw)
+    lean = korvalinde.fit_many(a, gof=False, se=False, threads=1, **kw)
+    assert sorted(lean) == sorted(full) and lean["ok"].sum() == 34
+    left_out = re.compile(r"_(se|se_\w+|lower|upper|cov|corr_ab|ks|cvm|ad|ad_p|ks_p|cvm_p|chi2|chi2_p)$")
+    dropped = set()
+    for k, v in lean.items():
+        base = k.replace("_quantile", "").replace("_rl", "").replace("_shape", "")
+        if left_out.search(k) or left_out.search(base):
+            assert np.isnan(v).all(), k
+            dropped.add(k)
+        elif not k.endswith("chi2_df"):
+            assert np.array_equal(v, full[k], equal_nan=True), k
+    assert {"lmom_se_a", "lmom_rl_se", "lmom_ks", "lmom_chi2", "gev_lmom_se_shape", "gev_lmom_rl_upper",
+            "gev_lmom_ad", "glo_lmom_se_loc", "pe3_lmom_rl_lower", "gno_lmom_cvm"} <= dropped
+    for k in ("lmom_rl", "gev_lmom_rl", "pe3_lmom_rl", "gno_lmom_level_period", "glo_lmom_distance"):
+        assert k not in dropped and np.isfinite(lean[k][lean["ok"]]).all(), k
 
 
 def test_further_families_level_and_bootstrap_equal_the_command_line():
