@@ -201,6 +201,7 @@ void describe(const D& d, const std::vector<std::vector<double>>& cov, std::span
   m.cov = cov;
   m.prob = o.prob;
   m.quantile = level_estimate(d, cov, o.z, o.prob, false);
+  m.return_levels.reserve(o.periods.size());
   for (const double t : o.periods) {
     m.return_levels.push_back({t, level_estimate(d, cov, o.z, 1 / t, true)});
   }
