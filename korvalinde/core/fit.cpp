@@ -185,8 +185,12 @@ FitResult fit_sample_sorting(std::span<double> values, const FitOptions& options
   r.min = sorted.front();
   r.max = sorted.back();
 
+  // The histogram serves the least-squares fit, the chi-square and the
+  // picture; without them only its width and cell count are reported.
+  const bool cells = options.ls || options.gof || detail != nullptr;
   LsWorkspace ws;
-  const LsFit ls = fit_ls(sorted, options.bins, ws, options.ls, true);
+  const LsFit ls = cells ? fit_ls(sorted, options.bins, ws, options.ls, true)
+                         : ls_binning(sorted, options.bins, true);
   if (ls.status == LsFit::Status::NoRange) {
     return failure(r, r.min == r.max ? "all values are equal: no distribution to fit"
                                      : "the values have no usable range for " +
@@ -195,7 +199,7 @@ FitResult fit_sample_sorting(std::span<double> values, const FitOptions& options
   r.width = ls.dx;
   r.m = ls.m;
 
-  const stats::Analysis in{sorted, {ls.minimum, ls.dx, {ws.raw.data(), std::size_t(ls.m)}},
+  const stats::Analysis in{sorted, {ls.minimum, ls.dx, {ws.raw.data(), cells ? std::size_t(ls.m) : 0}},
                            options.prob, options.periods, options.level, options.threads,
                            dist::normal_two_sided(options.confidence), options.gof};
   const double crit = dist::chi2_1_quantile(options.confidence);

@@ -36,13 +36,17 @@ BinCheck check_binning(std::span<const double> values, int bins, int max_bins, i
   return usable ? BinCheck::Ok : BinCheck::NoRange;
 }
 
+void histogram_cells(std::span<const double> values, int bins, double& minimum, double& maximum,
+                     double& dx, int& m, bool sorted) {
+  extremes(values, minimum, maximum, sorted);
+  dx = (maximum - minimum) / bins;
+  m = static_cast<int>((maximum - minimum) / dx) + 1;
+}
+
 void build_histogram(std::span<const double> values, int bins, HistogramOut out, double params[2],
                      double& minimum, double& dx, int& m, bool sorted) {
   double maximum;
-  extremes(values, minimum, maximum, sorted);
-
-  dx = (maximum - minimum) / bins;
-  m = static_cast<int>((maximum - minimum) / dx) + 1;
+  histogram_cells(values, bins, minimum, maximum, dx, m, sorted);
   params[1] = (maximum - minimum) / 5;
 
   double* const yt = out.counts.data();

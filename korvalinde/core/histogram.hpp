@@ -18,6 +18,11 @@ enum class BinCheck { Ok, BadBinCount, NoRange };
 BinCheck check_binning(std::span<const double> values, int bins, int max_bins, int max_cells,
                        bool sorted = false);
 
+// The histogram's cells of a sample that passed check_binning: its extremes,
+// the bin width dx and the M cells, as build_histogram takes them.
+void histogram_cells(std::span<const double> values, int bins, double& minimum, double& maximum,
+                     double& dx, int& m, bool sorted = false);
+
 // The histogram of a sample that passed check_binning, over the caller's
 // arrays of at least max_cells entries: bin width dx, M cells, centres x and
 // densities y, the per-cell counts (after empty interior cells were filled)

@@ -19,14 +19,22 @@ void LsWorkspace::size_for(int max_cells) {
   if (wa.size() < 3 * m + 10) wa.resize(3 * m + 10);
 }
 
-LsFit fit_ls(std::span<const double> values, int bins, LsWorkspace& ws, bool solve, bool sorted) {
+LsFit ls_binning(std::span<const double> values, int bins, bool sorted) {
   LsFit r;
-  const int max_cells = kMaxBinsFit + 1;
-  switch (check_binning(values, bins, kMaxBinsFit, max_cells, sorted)) {
+  switch (check_binning(values, bins, kMaxBinsFit, kMaxBinsFit + 1, sorted)) {
     case BinCheck::BadBinCount: r.status = LsFit::Status::BadBinCount; return r;
     case BinCheck::NoRange: r.status = LsFit::Status::NoRange; return r;
     case BinCheck::Ok: break;
   }
+  double maximum;
+  histogram_cells(values, bins, r.minimum, maximum, r.dx, r.m, sorted);
+  return r;
+}
+
+LsFit fit_ls(std::span<const double> values, int bins, LsWorkspace& ws, bool solve, bool sorted) {
+  LsFit r = ls_binning(values, bins, sorted);
+  if (r.status != LsFit::Status::Ok) return r;
+  const int max_cells = kMaxBinsFit + 1;
   // M is at most bins + 1 (and below max_cells by the check).
   ws.size_for(std::min(bins + 2, max_cells));
 

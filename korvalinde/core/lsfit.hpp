@@ -28,6 +28,10 @@ struct LsFit {
   std::span<const double> x, y, raw, fvec;
 };
 
+// The binning fit_ls checks and uses (status, minimum, dx and m), without
+// the histogram.
+LsFit ls_binning(std::span<const double> values, int bins, bool sorted = false);
+
 // Fits `values` with `bins` bins (1..kMaxBinsFit). Without `solve` only the
 // histogram is built (the cells, densities and raw counts). `sorted`:
 // the values are ascending, which makes the histogram cheaper.
