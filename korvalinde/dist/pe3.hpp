@@ -2,9 +2,10 @@
 // sd > 0 and skew. For skew != 0 it is a gamma law of shape a = 4 / skew^2
 // in g = a + 2 z / skew, z = (x - mean) / sd: F = P(a, g) for a positive
 // skew (bounded below at mean - 2 sd / skew), F = Q(a, g) for a negative one
-// (bounded above), with Boost.Math's regularised incomplete gamma functions
-// and their inverses, which are accurate for both signs (evaluated in double:
-// within a few units in the last place of the long double ones). Below |skew| = 5e-8
+// (bounded above), with Boost.Math's regularised incomplete gamma functions,
+// which are accurate for both signs (evaluated in double: within a few units
+// in the last place of the long double ones), and gamma_variate.hpp's inverse
+// (Boost's where that one declines). Below |skew| = 5e-8
 // it is the normal: there the rounding of g (about 2e-16 / |skew| in z) and
 // the normal's error (about |skew| / 6 in F) meet near 1e-8, which is how
 // close the two sides come at the switch.
@@ -15,6 +16,7 @@
 #include <boost/math/special_functions/gamma.hpp>
 #include <cmath>
 
+#include "korvalinde/dist/gamma_variate.hpp"
 #include "korvalinde/dist/lmoment_ratios.hpp"
 #include "korvalinde/dist/special.hpp"
 #include "korvalinde/dist/support.hpp"
@@ -75,8 +77,11 @@ inline special::LogPQ fs(const Pe3& d, double x) {
 // x of the gamma variate g.
 inline double x_of(const Pe3& d, double gv) { return d.mean + d.sd * (gv - a(d)) * (d.skew / 2); }
 
-// The gamma variate g of shape a with P(a, g) = p (`lower`) or Q(a, g) = p.
+// The gamma variate g of shape a with P(a, g) = p (`lower`) or Q(a, g) = p:
+// the quick inverse for the usual shapes and tails, Boost's elsewhere.
 inline double variate(double a, double p, bool lower) {
+  const double g = special::gamma_variate(a, p, lower);
+  if (!std::isnan(g)) return g;
   return lower ? boost::math::gamma_p_inv(a, p, P()) : boost::math::gamma_q_inv(a, p, P());
 }
 
