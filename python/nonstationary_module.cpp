@@ -145,7 +145,7 @@ py::dict fit_pot(const Doubles& x, const std::string& name, std::optional<double
                  std::optional<double> quantile, int run, double per_year, bool mle, bool lmom,
                  std::vector<double> periods, std::optional<double> level, double confidence, bool profiles,
                  const std::vector<std::string>& names, const std::vector<Doubles>& covariates,
-                 std::optional<Doubles> time, const std::vector<std::vector<double>>& at) {
+                 const std::vector<std::vector<double>>& at) {
   if (x.ndim() != 1) throw py::value_error("x must be one-dimensional");
   if (threshold.has_value() == quantile.has_value())
     throw py::value_error("peaks over a threshold need one of threshold and threshold_quantile");
@@ -172,35 +172,18 @@ py::dict fit_pot(const Doubles& x, const std::string& name, std::optional<double
   pot.periods = periods;
   FitOptions options;
   options.confidence = confidence;
-  std::optional<CovariatePlan> plan;
-  std::vector<std::vector<double>> columns;
   if (!names.empty() || !covariates.empty()) {
     if (names.size() != covariates.size()) throw py::value_error("covariates must map at least one name to an array");
-    plan = make_plan(names, "scale", at, periods, level, confidence, profiles);
-    plan->model = {stats::NsFamily::gpd, false, true};
-    for (std::size_t j = 0; j < names.size(); ++j) columns.push_back(values_of(covariates[j], n, "covariate " + names[j]));
-    if (time) columns.push_back(values_of(*time, n, "time"));
+    CovariatePlan& plan = dated.covariates.emplace(make_plan(names, "scale", at, periods, level, confidence, profiles));
+    plan.model = {stats::NsFamily::gpd, false, true};
+    auto columns = std::make_shared<std::vector<std::vector<double>>>();
+    for (std::size_t j = 0; j < names.size(); ++j) columns->push_back(values_of(covariates[j], n, "covariate " + names[j]));
+    plan.columns = std::move(columns);
   }
   SeriesFit f;
-  std::size_t dropped = 0;
   {
     py::gil_scoped_release unlocked;
     f = korvalinde::fit_series(s, false, dated, options, name);
-    if (f.result.ok && plan) {
-      // The excess of each cluster maximum, with the covariates and time
-      // (else the position) of its row.
-      const double u = f.result.pot->threshold;
-      const stats::Clusters c = stats::decluster({}, s.value, 0, u, run);
-      const std::size_t p = names.size();
-      Series peaks = keep_finite(c.maxima.size(), p, true, [&](std::size_t k, std::size_t i) {
-        if (k == 0) return c.maxima[i] - u;
-        return k <= p ? columns[k - 1][c.at[i]] : time ? columns[p][c.at[i]] : static_cast<double>(c.at[i]);
-      });
-      dropped = peaks.dropped;
-      plan->request.threshold = u;
-      plan->request.rate = f.result.pot->rate_per_year;
-      f.result.nonstationary = fit_series(*plan, std::move(peaks), confidence);
-    }
   }
   if (!f.result.ok) {
     std::string why = f.result.error;  // "NAME: why"
@@ -209,7 +192,10 @@ py::dict fit_pot(const Doubles& x, const std::string& name, std::optional<double
   }
   const py::object loads = py::module_::import("json").attr("loads");
   py::dict out = loads(cli::to_json_line(f.result));
-  if (plan) out["gpd"]["mle"]["nonstationary"]["n_dropped"] = dropped;
+  // Each cluster maximum is one observation of the fit on covariates but for
+  // those missing a covariate.
+  if (dated.covariates)
+    out["gpd"]["mle"]["nonstationary"]["n_dropped"] = f.result.pot->n_clusters - f.result.nonstationary->x.size();
   return out;
 }
 
@@ -461,7 +447,7 @@ void add_nonstationary(py::module_& m) {
         "The non-stationary GEV of every series of a (last axis) on the covariates (see korvalinde.fit_many).");
   m.def("_fit_pot", &fit_pot, "x"_a, "name"_a, "threshold"_a, "threshold_quantile"_a, "run"_a, "per_year"_a,
         "mle"_a, "lmom"_a, "periods"_a, "level"_a, "confidence"_a, "profiles"_a, "names"_a, "covariates"_a,
-        "time"_a, "at"_a, "Peaks over a threshold of x, on covariates when given (see korvalinde.fit).");
+        "at"_a, "Peaks over a threshold of x, on covariates when given (see korvalinde.fit).");
 }
 
 }  // namespace korvalinde::python

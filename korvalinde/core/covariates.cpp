@@ -73,30 +73,37 @@ std::shared_ptr<const NonstationaryResult> fit_on_covariates(const CovariatePlan
 
 std::shared_ptr<const NonstationaryResult> analyze_covariates(
     const CovariatePlan& plan, std::vector<double>& x, std::vector<std::string>& labels,
-    std::vector<double>& time, std::span<const std::int64_t> day, std::vector<BlockCount>& dropped,
-    double confidence) {
+    std::vector<double>& time, std::span<const std::int64_t> day, std::span<const std::size_t> row_of,
+    std::vector<BlockCount>& dropped, double confidence) {
   std::vector<std::vector<double>> c(plan.names.size());
-  // Where each covariate comes from: the time, or the table's column.
+  // Where each covariate comes from: the time, or the table's column (the
+  // plan's column of the same index).
   std::vector<int> column(plan.names.size(), -1);
   for (std::size_t j = 0; j < plan.names.size(); ++j) {
     if (plan.names[j] == kTimeCovariate) continue;
+    if (plan.columns) {
+      column[j] = static_cast<int>(j);
+      continue;
+    }
     const auto& names = plan.table->names;
     column[j] = static_cast<int>(std::find(names.begin(), names.end(), plan.names[j]) - names.begin());
   }
-  const bool joined = std::any_of(column.begin(), column.end(), [](int k) { return k >= 0; });
+  const bool joined = !plan.columns && std::any_of(column.begin(), column.end(), [](int k) { return k >= 0; });
   std::size_t kept = 0;
   std::vector<double> row(plan.names.size());
   for (std::size_t i = 0; i < x.size(); ++i) {
-    std::string why;
+    // An infinite value (an excess may overflow) is not fitted either.
+    std::string why = std::isfinite(x[i]) ? "" : "value not finite";
     const std::vector<double>* values = nullptr;
-    if (joined) {
+    if (joined && why.empty()) {
       const std::int64_t key = plan.table->by_day ? day[i] : static_cast<std::int64_t>(std::floor(time[i]));
       const auto it = plan.table->rows.find(key);
       if (it == plan.table->rows.end()) why = "no covariate row in " + plan.table->file;
       else values = &it->second;
     }
     for (std::size_t j = 0; j < row.size() && why.empty(); ++j) {
-      row[j] = column[j] < 0 ? time[i] : (*values)[static_cast<std::size_t>(column[j])];
+      const auto k = static_cast<std::size_t>(column[j]);
+      row[j] = column[j] < 0 ? time[i] : plan.columns ? (*plan.columns)[k][row_of[i]] : (*values)[k];
       if (!std::isfinite(row[j])) why = "covariate " + plan.names[j] + " missing";
     }
     if (!why.empty()) {

@@ -32,6 +32,10 @@ inline constexpr const char* kTimeCovariate = "time";
 struct CovariatePlan {
   std::vector<std::string> names;  // empty: the trend tests alone
   std::shared_ptr<const CovariateTable> table;
+  // Rows without times: covariate j of row i at (*columns)[j][i], in place
+  // of the table and the times (the time covariate, when named, is the
+  // observations' time; else their row is).
+  std::shared_ptr<const std::vector<std::vector<double>>> columns;
   stats::NsModel model;
   std::string vary = "loc";  // as reported: "loc", "loc,scale"
   stats::NsRequest request;  // at: in the order of names
@@ -74,12 +78,12 @@ std::shared_ptr<const NonstationaryResult> fit_on_covariates(const CovariatePlan
                                                              std::vector<std::string> labels, double confidence);
 
 // Takes the covariates of each observation (label, time in decimal years,
-// its day since 1970 or a value below INT64_MIN / 2 without one), dropping the
-// observations without a value into `dropped` and from x and the rest;
-// then fit_on_covariates.
+// its day since 1970 or a value below INT64_MIN / 2 without one; with the
+// plan's columns, its row there), dropping the observations without a value
+// into `dropped` and from x and the rest; then fit_on_covariates.
 std::shared_ptr<const NonstationaryResult> analyze_covariates(
     const CovariatePlan& plan, std::vector<double>& x, std::vector<std::string>& labels,
-    std::vector<double>& time, std::span<const std::int64_t> day, std::vector<BlockCount>& dropped,
-    double confidence);
+    std::vector<double>& time, std::span<const std::int64_t> day, std::span<const std::size_t> row,
+    std::vector<BlockCount>& dropped, double confidence);
 
 }  // namespace korvalinde

@@ -85,34 +85,51 @@ std::shared_ptr<const NonstationaryResult> with_covariates(const Series& s, cons
     }
   }
   const std::size_t before = summary.blocks_dropped.size();
-  auto ns = analyze_covariates(*plan.covariates, sample, labels, time, day, summary.blocks_dropped,
+  auto ns = analyze_covariates(*plan.covariates, sample, labels, time, day, {}, summary.blocks_dropped,
                                confidence);
   if (plan.block) summary.n_blocks -= summary.blocks_dropped.size() - before;
   return ns;
 }
 
-// The cluster maxima over u with the time of each (its first row at the
-// maximum), declustered as the peaks-over-threshold fit does; then fits
-// their excesses on the covariates, the cluster rate held constant.
+// The excesses of the peaks fit's cluster maxima over u, each with the time
+// of its row (the first at the maximum), fitted on the covariates with the
+// cluster rate held constant. Rows without times take the plan's columns:
+// their drops are not listed (no label names them), only counted by the
+// observations fitted falling short of the clusters.
 std::shared_ptr<const NonstationaryResult> peaks_with_covariates(const Series& s, const DatedPlan& plan,
-                                                                 const PotResult& pot, std::int64_t step,
+                                                                 const PotResult& pot,
+                                                                 const stats::Clusters& clusters,
                                                                  double confidence, DatedSummary& summary) {
-  const stats::Clusters clusters = stats::decluster(s.time, s.value, step, pot.threshold, pot.run);
+  const CovariatePlan& covariates = *plan.covariates;
+  const bool timed = !s.time.empty();
+  // Without times the time covariate's column, if named, is the time.
+  const auto named = std::find(covariates.names.begin(), covariates.names.end(), kTimeCovariate);
+  const std::vector<double>* time_column =
+      timed || named == covariates.names.end()
+          ? nullptr
+          : &(*covariates.columns)[static_cast<std::size_t>(named - covariates.names.begin())];
   std::vector<double> x;
   std::vector<std::string> labels;
   std::vector<double> time;
   std::vector<std::int64_t> day;
   for (std::size_t j = 0; j < clusters.maxima.size(); ++j) {
-    const std::int64_t at = s.time[clusters.at[j]];
+    const std::size_t row = clusters.at[j];
     x.push_back(clusters.maxima[j] - pot.threshold);
-    labels.push_back(format_time(at));
-    time.push_back(decimal_year(at));
-    day.push_back(detail::day_of(at));
+    if (timed) {
+      labels.push_back(format_time(s.time[row]));
+      time.push_back(decimal_year(s.time[row]));
+      day.push_back(detail::day_of(s.time[row]));
+    } else {
+      labels.push_back(std::to_string(j));
+      time.push_back(time_column ? (*time_column)[row] : static_cast<double>(row));
+    }
   }
-  CovariatePlan p = *plan.covariates;
+  CovariatePlan p = covariates;
   p.request.threshold = pot.threshold;
   p.request.rate = pot.rate_per_year;
-  return analyze_covariates(p, x, labels, time, day, summary.blocks_dropped, confidence);
+  std::vector<BlockCount> unlisted;
+  return analyze_covariates(p, x, labels, time, day, clusters.at, timed ? summary.blocks_dropped : unlisted,
+                            confidence);
 }
 
 }  // namespace
@@ -175,12 +192,14 @@ SeriesFit fit_series(const Series& s, bool grouped, const DatedPlan& plan,
     std::string why;
     stats::PotOptions po = *plan.pot;
     po.threads = options.threads;
-    if (!stats::analyze_pot(s.time, s.value, step, po, pot, why)) {
+    const bool on_covariates = plan.covariates && !plan.block && (!s.time.empty() || plan.covariates->columns);
+    stats::Clusters clusters;
+    if (!stats::analyze_pot(s.time, s.value, step, po, pot, why, on_covariates ? &clusters : nullptr)) {
       out.result.ok = false;
       out.result.error = where + why;
-    } else if (plan.covariates && !plan.block && !s.time.empty()) {
+    } else if (on_covariates) {
       out.result.nonstationary =
-          peaks_with_covariates(s, plan, pot, step, options.confidence, *out.result.dated);
+          peaks_with_covariates(s, plan, pot, clusters, options.confidence, *out.result.dated);
     }
     out.result.pot = std::move(pot);
   }

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <numeric>
+#include <utility>
 
 #include "korvalinde/detail/civil.hpp"
 #include "korvalinde/detail/parallel.hpp"
@@ -213,7 +214,8 @@ double intervals_estimator(std::span<const std::int64_t> gaps) {
 }
 
 bool analyze_pot(std::span<const std::int64_t> time, std::span<const double> value,
-                 std::int64_t step, const PotOptions& o, PotResult& out, std::string& error) {
+                 std::int64_t step, const PotOptions& o, PotResult& out, std::string& error,
+                 Clusters* clusters) {
   out = PotResult{};
   out.run = o.run;
   std::size_t n_obs = 0;
@@ -242,7 +244,7 @@ bool analyze_pot(std::span<const std::int64_t> time, std::span<const double> val
   const double n_steps = o.per_year > 0 ? static_cast<double>(n_obs)
                                         : out.years * kSecondsPerYear / static_cast<double>(step);
 
-  const Clusters c = decluster(time, value, step, u, o.run);
+  Clusters c = decluster(time, value, step, u, o.run);
   out.n_exceed = c.n_exceed;
   out.n_clusters = c.maxima.size();
   if (c.n_exceed > 0) out.ei_runs = static_cast<double>(out.n_clusters) / static_cast<double>(c.n_exceed);
@@ -313,6 +315,7 @@ bool analyze_pot(std::span<const std::int64_t> time, std::span<const double> val
     error = "fewer than 2 clusters above the threshold";
     return false;
   }
+  if (clusters != nullptr) *clusters = std::move(c);
   return true;
 }
 

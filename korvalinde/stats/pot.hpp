@@ -54,8 +54,10 @@ Clusters decluster(std::span<const std::int64_t> time, std::span<const double> v
 // steps between exceedances; NaN with fewer than two gaps.
 double intervals_estimator(std::span<const std::int64_t> gaps);
 
-// The whole analysis; false and `error` set when it can not be done.
+// The whole analysis; false and `error` set when it can not be done. With
+// `clusters`, the declustering the fits are of is handed out there.
 bool analyze_pot(std::span<const std::int64_t> time, std::span<const double> value,
-                 std::int64_t step, const PotOptions& options, PotResult& out, std::string& error);
+                 std::int64_t step, const PotOptions& options, PotResult& out, std::string& error,
+                 Clusters* clusters = nullptr);
 
 }  // namespace korvalinde::stats

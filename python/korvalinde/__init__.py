@@ -316,12 +316,11 @@ def _fit_pot(x, name, threshold, quantile, run, per_year, dist, methods, periods
     if per_year is None:
         raise ValueError("peaks over a threshold need per_year, the observations a year")
     wanted = _sequence("methods", methods, _method, "method names")
-    names, arrays, points, time = [], [], [], None
+    names, arrays, points = [], [], []
     if covariates is not None:
         if vary is not None and list((vary,) if isinstance(vary, str) else vary) != ["scale"]:
             raise ValueError(f"vary: with a threshold only ('scale',), not {vary!r}")
         names, arrays, _, points = _covariate_args(covariates, "scale", at)
-        time = arrays[names.index("time")] if "time" in names else None
     elif vary is not None or at is not None:
         raise ValueError("vary and at need covariates")
     return _korvalinde._fit_pot(
@@ -329,7 +328,7 @@ def _fit_pot(x, name, threshold, quantile, run, per_year, dist, methods, periods
         None if quantile is None else _real("threshold_quantile", quantile), _integer("run", run),
         _real("per_year", per_year), "mle" in wanted, "lmom" in wanted,
         _sequence("periods", periods, _real, "numbers"), None if level is None else _real("level", level),
-        _real("confidence", confidence), _flag("profiles", profiles), names, arrays, time, points)
+        _real("confidence", confidence), _flag("profiles", profiles), names, arrays, points)
 
 
 def _fit_many_covariates(a, axis, covariates, vary, at, periods, level, confidence, profiles,
