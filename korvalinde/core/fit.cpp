@@ -74,33 +74,42 @@ bool can_lead(const M& m) {
   return true;
 }
 
+// Calls f(mle, lmom) with the two method records of the GEV or of a further
+// family that was fitted; false when `dist` has none.
+template <class F>
+bool visit_methods(const FitResult& r, std::string_view dist, F&& f) {
+  if (dist == "gev") {
+    f(r.gev.mle, r.gev.lmom);
+    return true;
+  }
+  if (!is_family(dist) || !r.families) return false;
+  for (const FamilyResult& x : r.families->fits) {
+    if (x.dist == dist) {
+      f(x.mle, x.lmom);
+      return true;
+    }
+  }
+  return false;
+}
+
 // The first method of the family whose fit can lead, or empty.
 std::string lead_method(const FitResult& r, std::string_view dist) {
-  auto pick = [](const auto& mle, const auto& lmom) -> std::string {
-    return can_lead(mle) ? "mle" : can_lead(lmom) ? "lmom" : "";
-  };
-  if (dist == "gev") return pick(r.gev.mle, r.gev.lmom);
-  if (is_family(dist)) {
-    if (!r.families) return "";
-    for (const FamilyResult& f : r.families->fits) {
-      if (f.dist == dist) return pick(f.mle, f.lmom);
-    }
-    return "";
-  }
+  std::string m;
+  visit_methods(r, dist, [&m](const auto& mle, const auto& lmom) {
+    m = can_lead(mle) ? "mle" : can_lead(lmom) ? "lmom" : "";
+  });
+  if (dist == "gev" || is_family(dist)) return m;
   return can_lead(r.mle) ? "mle" : can_lead(r.lmom) ? "lmom" : can_lead(r.ls) ? "ls" : "";
 }
 
 // Why family `dist` cannot lead: no result, or fits that leave observations
 // outside their support.
 std::string no_lead_reason(const FitResult& r, const std::string& dist) {
-  auto bounded = [](const auto& m) { return m.present && m.error.empty() && m.outside_support > 0; };
   bool outside = false;
-  if (dist == "gev") outside = bounded(r.gev.mle) || bounded(r.gev.lmom);
-  if (is_family(dist) && r.families) {
-    for (const FamilyResult& f : r.families->fits) {
-      if (f.dist == dist) outside = bounded(f.mle) || bounded(f.lmom);
-    }
-  }
+  visit_methods(r, dist, [&outside](const auto& mle, const auto& lmom) {
+    auto bounded = [](const auto& m) { return m.present && m.error.empty() && m.outside_support > 0; };
+    outside = bounded(mle) || bounded(lmom);
+  });
   return "the " + family_title(dist) + (outside ? "'s fit leaves observations outside its support" : " has no result");
 }
 
