@@ -347,8 +347,9 @@ FitResult fit_sample_sorting(std::span<double> values, const FitOptions& options
     fo.bootstrap = options.bootstrap;
     fo.interrupted = options.interrupted;
     auto families = std::make_shared<FamiliesResult>(fit_families(sorted, further, fo));
-    // The comparison weighs the fits' goodness of fit: none without it.
-    if (options.gof) compare_families(r, options.order, *families);
+    // Without goodness of fit the comparison's AIC and L-moment distances
+    // stand, its EDF columns are NaN.
+    compare_families(r, options.order, *families);
     r.families = std::move(families);
   }
   r.headline = choose_headline(r, options);
