@@ -188,6 +188,11 @@ def test_peaks_over_a_threshold_on_covariates_are_the_command_lines():
     for k in ("threshold", "n_exceed", "n_clusters", "years", "rate_per_year", "gpd"):
         assert r["pot"][k] == cli["pot"][k], k
     assert r["n"] == cli["n"] and r["max"] == cli["max"]
+    # A cluster maximum without its covariate is left out and counted.
+    gap = year.copy()
+    gap[np.flatnonzero(x > 10)[:3]] = np.nan
+    ns = korvalinde.fit(x, threshold=10, per_year=365.25, covariates={"time": gap})["gpd"]["mle"]["nonstationary"]
+    assert (ns["n_dropped"], ns["n"]) == (3, 103)
     # Without covariates the stationary peaks alone; bad options are refused.
     plain = korvalinde.fit(x, threshold=10, per_year=365.25, periods=(10, 100))
     assert "gpd" not in plain and plain["pot"]["gpd"] == cli["pot"]["gpd"]
