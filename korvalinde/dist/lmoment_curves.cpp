@@ -36,6 +36,12 @@ Series clenshaw(const double (&c)[kTerms], double x) {
 }
 
 CurvePoint curve(std::span<const CurvePiece> pieces, double t3) {
+  // A fit asks for its family's point twice (the shape, then tau4 for the
+  // L-moment distance): the last point is kept.
+  thread_local const CurvePiece* last_pieces = nullptr;
+  thread_local double last_t3 = 0;
+  thread_local CurvePoint last;
+  if (pieces.data() == last_pieces && t3 == last_t3 && std::signbit(t3) == std::signbit(last_t3)) return last;
   CurvePoint r;
   const double u = t3 * t3;
   if (!(u >= pieces.front().lo && u <= pieces.back().hi)) return r;
@@ -50,6 +56,7 @@ CurvePoint curve(std::span<const CurvePiece> pieces, double t3) {
   r.shape = t3 * s.value;
   r.dshape = s.value + 2 * u * w * s.slope;
   r.tau4 = clenshaw(p.tau4, x).value;
+  last_pieces = pieces.data(), last_t3 = t3, last = r;
   return r;
 }
 
