@@ -311,6 +311,8 @@ py::dict fit_many(const py::object& a, int axis, std::int64_t bins, double prob,
   o.gumbel = gumbel;
   o.gof = gof;
   o.se = se;
+  // No column holds the families' comparison.
+  o.compare = false;
   o.gev = gev;
   o.profiles = profiles;
   o.seed = seed;

@@ -349,7 +349,7 @@ FitResult fit_sample_sorting(std::span<double> values, const FitOptions& options
     auto families = std::make_shared<FamiliesResult>(fit_families(sorted, further, fo));
     // Without goodness of fit the comparison's AIC and L-moment distances
     // stand, its EDF columns are NaN.
-    compare_families(r, options.order, *families);
+    if (options.compare) compare_families(r, options.order, *families);
     r.families = std::move(families);
   }
   r.headline = choose_headline(r, options);

@@ -52,8 +52,11 @@ struct FitOptions {
   // parameters instead of simulated: fast, approximate and high.
   bool gof_p_limit = false;
   // Every family's standard errors and intervals, and its goodness of fit
-  // with the families' comparison (false: none, their cost spared).
+  // (false: none, their cost spared).
   bool se = true, gof = true;
+  // The further families' comparison (AIC, L-moment distances, the best of
+  // each); false spares it where nothing shows it.
+  bool compare = true;
 };
 
 // What a picture of the fit needs besides the result.
