@@ -157,7 +157,7 @@ void each_statistic(const FitResult& r, const FitOptions& o, std::span<const Met
         if (x.dist == d) f = &x;
       }
     }
-    const std::vector<std::string> names = family_parameter_names(d);
+    const std::vector<std::string>& names = family_parameter_names(d);
     for (const Method method : methods) {
       if (method == Method::ls) continue;
       const bool mle = method == Method::mle;

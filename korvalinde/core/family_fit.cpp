@@ -442,20 +442,24 @@ void fit_family(const Samples& s, const std::string& name, const FamilyFitOption
 
 }  // namespace
 
-std::vector<std::string> family_parameter_names(std::string_view name) {
-  const Layout* l = name == "pe3" || name == "lp3" ? &kMoments
-                    : name == "kappa"              ? &kKappa
-                    : name == "wakeby"             ? &kWakeby
-                    : name == "exp"                ? &kLocScale
-                    : name == "normal"             ? &kMeanSd
-                    : name == "lognormal"          ? &kLogs
-                    : is_family(name)              ? &kLocScaleShape
-                                                   : nullptr;
-  std::vector<std::string> names;
-  if (l != nullptr) {
-    for (const Name& n : l->names) names.emplace_back(n.name);
-  }
-  return names;
+const std::vector<std::string>& family_parameter_names(std::string_view name) {
+  // Built once: fit_many asks for them for every series.
+  auto names = [](const Layout& l) {
+    std::vector<std::string> v;
+    for (const Name& n : l.names) v.emplace_back(n.name);
+    return v;
+  };
+  static const std::vector<std::string> kNone, kShaped = names(kLocScaleShape), kPe3 = names(kMoments),
+                                         kK = names(kKappa), kW = names(kWakeby), kExp = names(kLocScale),
+                                         kNormal = names(kMeanSd), kLognormal = names(kLogs);
+  return name == "pe3" || name == "lp3" ? kPe3
+         : name == "kappa"              ? kK
+         : name == "wakeby"             ? kW
+         : name == "exp"                ? kExp
+         : name == "normal"             ? kNormal
+         : name == "lognormal"          ? kLognormal
+         : is_family(name)              ? kShaped
+                                        : kNone;
 }
 
 std::string family_title(std::string_view name) {
@@ -478,6 +482,7 @@ std::string family_title(std::string_view name) {
 FamiliesResult fit_families(std::span<const double> sorted, const std::vector<std::string>& families,
                             const FamilyFitOptions& o) {
   FamiliesResult f;
+  f.fits.reserve(families.size());
   Samples s{sorted, stats::sample_lmoments(sorted), std::nullopt};
   f.lmoments = {true, s.raw.l1, s.raw.l2, s.raw.t, s.raw.t3, s.raw.t4, s.raw.t5};
   // Those of the log10 values only for the LP3, the one family fitted to them.

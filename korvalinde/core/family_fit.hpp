@@ -34,7 +34,7 @@ std::string family_title(std::string_view name);
 
 // Every name the family's parameters go by, in the order of its records
 // (FamilyMethodResult::params); empty for a name not in kFamilyNames.
-std::vector<std::string> family_parameter_names(std::string_view name);
+const std::vector<std::string>& family_parameter_names(std::string_view name);
 
 struct FamilyFitOptions {
   bool mle = true, lmom = true;
