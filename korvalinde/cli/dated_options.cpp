@@ -33,14 +33,15 @@ std::string csv_field(const std::string& s) {
 
 }  // namespace
 
-void add_dated_options(CLI::App& fit, DatedSettings& d) {
+void add_dated_options(CLI::App& fit, DatedSettings& d, bool peaks) {
   fit.add_option("--time", d.time, "Time column (name or number), or YEAR,MONTH,DAY columns");
   fit.add_option("--by", d.by, "Fit each value of this column as its own series");
   fit.add_flag("--header", d.header, "The first line is a header");
   fit.add_flag("--no-header", d.no_header, "The first line is data");
   fit.add_option("--na", d.na, "More missing-value tokens, comma separated");
   fit.add_option("--duplicates", d.duplicates, "Rows of the same time: max, first, last, sum or keep (every row)");
-  fit.add_option("--block", d.block, "Fit block maxima: year, water-year[:MONTH] or month");
+  fit.add_option("--block", d.block, peaks ? "Fit block maxima: year, water-year[:MONTH] or month"
+                                          : "Maxima of each block: year or water-year[:MONTH]");
   fit.add_option("--min-coverage", d.min_coverage, "Share of a block's observations it needs")
       ->default_val(0.9)
       ->check(number_where([](double c) { return c >= 0 && c <= 1; }, "must be in [0, 1]"));
@@ -59,6 +60,11 @@ void add_dated_options(CLI::App& fit, DatedSettings& d) {
       ->check(number_where([](double f) { return f > 0 && std::isfinite(f); },
                            "must be positive and finite"));
   fit.add_option("--threshold-range", d.threshold_range, "Threshold aids over LO:HI:K");
+  if (peaks) return;
+  // An option of the empty group is parsed but listed nowhere.
+  for (const char* name : {"--maxima", "--pot", "--threshold", "--threshold-quantile", "--run", "--per-year",
+                           "--max-gap", "--threshold-range"})
+    fit.get_option(name)->group("");
 }
 
 bool wants_dated(const DatedSettings& d, const std::string& column) {

@@ -21,7 +21,10 @@ struct DatedSettings {
   int run = 0;
 };
 
-void add_dated_options(CLI::App& fit, DatedSettings& settings);
+// `peaks` false: --maxima, --pot and the threshold's options stay out of
+// --help and the manual page; given, they still reach the settings, for the
+// command to refuse them by name. --block then offers years only.
+void add_dated_options(CLI::App& app, DatedSettings& settings, bool peaks = true);
 
 // Whether the input needs the dated reader: any of its options, or a column
 // given by name.

@@ -24,7 +24,7 @@ std::string roff(const std::string& text) {
 std::string man_options(const CLI::App& app) {
   std::string out;
   for (const CLI::Option* o : app.get_options()) {
-    if (o->get_positional() || o->get_lnames().empty()) continue;
+    if (o->get_positional() || o->get_lnames().empty() || o->get_group().empty()) continue;  // hidden
     std::string names;
     for (const std::string& n : o->get_snames()) names += "\\fB\\-" + n + "\\fR, ";
     for (const std::string& n : o->get_lnames()) names += "\\fB\\-\\-" + roff(n) + "\\fR, ";

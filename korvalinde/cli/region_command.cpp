@@ -276,7 +276,7 @@ int region_main(int argc, char** argv) {
   app.add_option("--summary", s.summary, "Read the sites' L-moments: CSV of site,n,mean,t,t3,t4,t5");
   app.add_option("--column", s.column, "The value column (name or number)")->default_str("1");
   app.add_option("--sep", s.sep, "Field separator (default: a comma, a tab or blanks as the first line has them)");
-  add_dated_options(app, s.dated);
+  add_dated_options(app, s.dated, false);
   app.add_option("--periods", s.periods, "Return periods in years, comma separated")->default_str(s.periods);
   app.add_option("--nsim", s.nsim, "Simulated regions of the heterogeneity and goodness measures")
       ->check(whole_number(0, 1000000))

@@ -99,6 +99,13 @@ errors)
   [ $st = 2 ] || fail "--summary with files: status $st"
   "$bin" region --correlation 1 site0.txt > out 2> err; st=$?
   [ $st = 2 ] || fail "--correlation 1: status $st"
+  # Peaks-over-threshold options are not listed, and refused when given.
+  refused='--(maxima|pot|threshold|threshold-quantile|run|per-year|max-gap|threshold-range)\b'
+  "$bin" region --help > help && ! grep -Eq -- "$refused" help || fail "--help lists: $(grep -E -- "$refused" help)"
+  "$bin" region --man | sed 's/\\-/-/g' | grep -Eq -- "$refused" && fail "the manual page lists a refused option"
+  "$bin" fit --help | grep -q -- "--threshold-quantile" || fail "fit lost --threshold-quantile"
+  "$bin" region --pot --threshold 3 site0.txt > out 2> err; st=$?
+  [ $st = 2 ] && grep -q "not for regions" err || fail "--pot: status $st: $(cat err)"
   ;;
 meta)
   # The run record: fixed time, the command, the options in force and each
