@@ -246,13 +246,18 @@ int run_idf(const IdfSettings& s, const RunMeta& meta) {
   std::string svg;
   std::vector<IdfSection> sections;
   const bool drawn = !s.svg.empty() || !s.png.empty() || !s.pdf.empty();
-  if (drawn && !results.empty()) svg = render_idf_svg(results.front(), options.fit.periods, s.units);
+  const std::string footer = meta_footer(meta, &in);
+  if (drawn && !results.empty()) svg = render_idf_svg(results.front(), options.fit.periods, s.units, footer);
   if (!s.html.empty()) {
     for (const IdfResult& r : results) {
       IdfSection& sec = sections.emplace_back();
       sec.name = r.grouped ? r.file + " [" + r.group + "]" : r.file;
-      if (!r.ok) sec.error = r.error;
-      else sec.report = idf_report(r, options.fit.periods), sec.svg = render_idf_svg(r, options.fit.periods, s.units);
+      if (!r.ok) {
+        sec.error = r.error;
+      } else {
+        sec.report = idf_report(r, options.fit.periods);
+        sec.svg = render_idf_svg(r, options.fit.periods, s.units, footer);
+      }
     }
   }
   for (const auto& o : outputs) {

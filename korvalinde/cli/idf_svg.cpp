@@ -81,10 +81,16 @@ Interval idf_bounds(const Estimate& e) {
   return {e.profile->lower.value, std::isfinite(e.profile->upper.value) ? e.profile->upper.value : kUndefined};
 }
 
-std::string render_idf_svg(const IdfResult& r, const std::vector<double>& periods, const std::string& units) {
+std::string render_idf_svg(const IdfResult& r, const std::vector<double>& periods, const std::string& units,
+                           const std::string& footer) {
+  const double height = footer.empty() ? kHeight : kHeight + kFooterHeight;
+  const auto close = [&](std::string& out) {
+    if (!footer.empty()) out += footer_svg(footer, kHeight, kWidth);
+    out += "</svg>\n";
+  };
   std::string out;
   append(out, "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"",
-         px(kWidth), "\" height=\"", px(kHeight), "\" viewBox=\"0 0 ", px(kWidth), " ", px(kHeight),
+         px(kWidth), "\" height=\"", px(height), "\" viewBox=\"0 0 ", px(kWidth), " ", px(height),
          "\" font-family=\"DejaVu Sans, Arial, sans-serif\" font-size=\"12\">\n<rect width=\"100%\" "
          "height=\"100%\" fill=\"#fff\"/>\n");
   std::string title = r.file;
@@ -93,7 +99,7 @@ std::string render_idf_svg(const IdfResult& r, const std::vector<double>& period
   const std::size_t np = periods.size();
   if (!r.ok || r.durations.size() < 2 || r.intensities.size() != r.durations.size() * np) {
     text(out, kLeft, 60, r.ok ? "fewer than two durations: no curves to draw" : r.error);
-    out += "</svg>\n";
+    close(out);
     return out;
   }
   const double confidence = r.durations.front().fit.confidence;
@@ -198,7 +204,7 @@ std::string render_idf_svg(const IdfResult& r, const std::vector<double>& period
   append(out, "<rect x=\"", px(lx + 8.5), "\" y=\"", px(y - 3.5), "\" width=\"7\" height=\"7\" fill=\"none\" "
          "stroke=\"#555\"/>\n");
   text(out, lx + 30, y + 4, "fit of each duration");
-  out += "</svg>\n";
+  close(out);
   return out;
 }
 

@@ -16,9 +16,10 @@ namespace korvalinde::cli {
 // exists, else the delta-method one.
 Interval idf_bounds(const Estimate& e);
 
-// A self-contained SVG document; a failed analysis gives a picture of its error.
+// A self-contained SVG document; a failed analysis gives a picture of its
+// error. A `footer` (the run's line, meta_footer) is drawn at its foot.
 std::string render_idf_svg(const IdfResult& result, const std::vector<double>& periods,
-                           const std::string& units);
+                           const std::string& units, const std::string& footer = {});
 
 // One self-contained HTML page: per series its report and its picture.
 struct IdfSection {

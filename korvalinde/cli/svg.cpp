@@ -827,6 +827,12 @@ double uniform_order_quantile(std::size_t i, std::size_t n, double p) {
                                 Quiet());
 }
 
+std::string footer_svg(const std::string& footer, double y, double width) {
+  Svg s;
+  s.text(16, y + 12, shorten(printable(footer), chars_within(width - 32, 10)), "font-size=\"10\" fill=\"#666\"");
+  return s.out;
+}
+
 std::string render_svg(const FitResult& r, const PlotData& data, const PictureOptions& options) {
   if (!r.ok) {
     Svg s;
@@ -896,9 +902,8 @@ std::string render_svg(const FitResult& r, const PlotData& data, const PictureOp
     height += nonstationary_part_height(ns);
   }
   if (!options.footer.empty()) {
-    s.text(16, height + 12, shorten(printable(options.footer), chars_within(kWidth - 32, 10)),
-           "font-size=\"10\" fill=\"#666\"");
-    height += 20;
+    s.out += footer_svg(options.footer, height, kWidth);
+    height += kFooterHeight;
   }
   return concat(header(height), s.out, "</svg>\n");
 }

@@ -34,6 +34,11 @@ struct PictureOptions {
 std::string render_svg(const FitResult& result, const PlotData& data,
                        const PictureOptions& options = {});
 
+// The footer line of a picture `width` wide whose drawing ends at `y`: small
+// grey text, cut to the width, taking kFooterHeight below `y`.
+constexpr double kFooterHeight = 20;
+std::string footer_svg(const std::string& footer, double y, double width);
+
 // Axis ticks at a "nice" step (1, 2 or 5 times a power of ten), about
 // `target` of them, from a multiple of the step at or below lo to one at or
 // above hi; those two ends are the axis range.

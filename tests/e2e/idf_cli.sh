@@ -99,6 +99,11 @@ assert m["input"] == {"file": "rain.csv", "size": int(sys.argv[3]), "sha256": sy
 PY
   grep -q "<th>command</th><td><code>$bin idf --time time" r.html && grep -q "$size bytes, SHA-256 $sum" r.html ||
     fail "HTML page"
+  # The pictures carry the run's footer line, as the fit's do.
+  footer="korvalinde [0-9].*, 2023-11-14T22:13:20Z; $size bytes, SHA-256 ${sum:0:16}...; units depth/h</text>"
+  "$bin" idf --time time --durations 1h,6h --periods 10 --svg r.svg --quiet rain.csv || fail "svg status $?"
+  grep -q "$footer" r.svg && grep -q '<svg [^>]* height="620"' r.svg || fail "picture footer: $(grep -c 2023 r.svg)"
+  [ "$(grep -c "$footer" r.html)" = 1 ] || fail "page picture footer"
   # A table of maxima: the record's options are not in force.
   printf 'year,1h,6h\n2001,10,3\n2002,12,4\n2003,9,2.5\n2004,15,5\n2005,11,3.5\n2006,13,3.9\n' > t.csv
   "$bin" idf --maxima-table t.csv --json - --quiet | grep -o '"options":{[^}]*}' > opts
