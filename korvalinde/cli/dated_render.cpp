@@ -113,7 +113,7 @@ std::string pot_report(const FitResult& r) {
   return out;
 }
 
-void add_dated_json(Json& j, const DatedSummary& d) {
+void add_dated_json(Json& j, const DatedSummary& d, bool peaks) {
   j["n_rows"] = d.n_rows;
   j["n_missing"] = d.n_missing;
   j["n_merged"] = d.n_merged;
@@ -130,6 +130,12 @@ void add_dated_json(Json& j, const DatedSummary& d) {
     dropped.push_back(std::move(one));
   }
   j["blocks_dropped"] = std::move(dropped);
+  if (!d.blocks.empty()) return;
+  // Without blocks, what was dropped are peaks over the threshold or rows,
+  // each by its time; blocks_dropped still lists them as it always has.
+  Json times = Json::array();
+  for (const BlockCount& b : d.blocks_dropped) times.push_back(Json{{"time", b.block}, {"reason", b.reason}});
+  j[peaks ? "peaks_dropped" : "rows_dropped"] = std::move(times);
 }
 
 Json pot_json(const PotResult& p) {

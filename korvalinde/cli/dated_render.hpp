@@ -19,8 +19,10 @@ std::string dated_warning(const FitResult& result);
 // The report's peaks-over-threshold section ("" without one).
 std::string pot_report(const FitResult& result);
 
-// "n_missing", "n_merged", "blocks", "n_blocks" and "blocks_dropped" into j.
-void add_dated_json(nlohmann::ordered_json& j, const DatedSummary& dated);
+// "n_missing", "n_merged", "blocks", "n_blocks" and "blocks_dropped" into j;
+// without blocks, the same observations as "peaks_dropped" (`peaks`: the
+// series' peaks over a threshold) or "rows_dropped", {"time", "reason"} each.
+void add_dated_json(nlohmann::ordered_json& j, const DatedSummary& dated, bool peaks);
 
 // The "pot" object.
 nlohmann::ordered_json pot_json(const PotResult& pot);

@@ -241,11 +241,11 @@ Json to_json(const FitResult& r) {
       const InputError& e = *r.input_error;
       j["input_error"] = Json{{"line", e.line}, {"column", e.column}, {"code", e.code}};
     }
-    if (r.dated) add_dated_json(j, *r.dated);  // what was read of the series
+    if (r.dated) add_dated_json(j, *r.dated, r.pot.has_value());  // what was read of the series
     return j;
   }
   j["n"] = r.n;
-  if (r.dated) add_dated_json(j, *r.dated);
+  if (r.dated) add_dated_json(j, *r.dated, r.pot.has_value());
   j["min"] = number(r.min);
   j["max"] = number(r.max);
   if (r.bins > 0) {  // no histogram when only the peaks over a threshold are fitted

@@ -101,6 +101,7 @@ a, b = (json.loads(open(f).readline()) for f in sys.argv[1:3])
 assert a["n"] == 50 and a["n_blocks"] == 50, a["n"]
 d = a["blocks_dropped"]
 assert len(d) == 1 and d[0]["block"] == "1940" and "gmst" in d[0]["reason"], d
+assert "peaks_dropped" not in a and "rows_dropped" not in a, a.keys()
 na, nb = a["gev"]["mle"]["nonstationary"], b["gev"]["mle"]["nonstationary"]
 rel = lambda x, y: abs(x - y) / abs(y)
 assert rel(1000 * nb["coef"]["mu_gmst"], na["coef"]["mu_gmst"]) < 1e-7, (na["coef"], nb["coef"])
@@ -189,12 +190,20 @@ with open("days.csv", "w") as f:
         d += timedelta(days=1)
 PY
   "$bin" fit "${common[@]}" --covariate g --covariates days.csv --quiet --json q.jsonl "$danish" || fail "status $?"
-  $py - p.jsonl q.jsonl <<'PY' || fail "POT table by date"
+  # Without --pot, the day's row is dropped.
+  "$bin" fit --time date --column loss --duplicates max --covariate g --covariates days.csv --quiet \
+    --json r.jsonl "$danish" || fail "status $?"
+  $py - p.jsonl q.jsonl r.jsonl <<'PY' || fail "POT table by date"
 import json, sys
-p, q = (json.loads(open(f).readline()) for f in sys.argv[1:3])
+p, q, r = (json.loads(open(f).readline()) for f in sys.argv[1:4])
 nq = q["gpd"]["mle"]["nonstationary"]
 assert nq["n"] == 105 and len(q["blocks_dropped"]) == 1, (nq["n"], q.get("blocks_dropped"))
 assert q["blocks_dropped"][0]["block"].startswith("1980-01-26") and "g" in q["blocks_dropped"][0]["reason"]
+# The same peak under its own name, by its time.
+b = q["blocks_dropped"][0]
+assert q["peaks_dropped"] == [{"time": b["block"], "reason": b["reason"]}], q["peaks_dropped"]
+assert "rows_dropped" not in q
+assert r["rows_dropped"] == q["peaks_dropped"] and "peaks_dropped" not in r, r.get("rows_dropped")
 PY
   expect_status() { "$bin" fit "$@" > out 2> err; [ $? = 2 ] && grep -qF -- "--vary: with --pot only scale" err; }
   expect_status "${common[@]}" --covariate time --vary loc "$danish" || fail "--vary loc with --pot: $(cat err)"
